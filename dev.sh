@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then starts the program (run) or runs every test (test).
+set -euo pipefail
+cd "$(dirname "$0")"
+here=$(pwd)
+jobs=$(nproc)
+
+packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
+    libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils
+    libsqlite3-dev sqlite3 libssl-dev googletest libgtest-dev libbenchmark-dev
+    xvfb xauth dbus-x11)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build() { # dir, extra cmake args...
+    local dir=$1; shift
+    cmake -S "$here" -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() { # dir, extra ctest args...
+    local dir=$1; shift
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+}
+
+case "${1:-}" in
+run)
+    install_missing
+    build build -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF
+    exec ./build/app/tellwick
+    ;;
+test)
+    install_missing
+    build build
+    run_tests build
+    # Once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+    build build-asan -DTW_SANITIZE=ON -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_tests build-asan
+    # The fuzz targets, built with clang and run briefly.
+    CC=clang CXX=clang++ cmake -S "$here" -B build-fuzz -G Ninja -DTW_BUILD_FUZZ=ON \
+        -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build-fuzz -j "$jobs" --target tw_fuzz_all
+    if [ -n "$(ctest --test-dir build-fuzz -N -L fuzz | grep -E '^ *Test *#')" ]; then
+        run_tests build-fuzz -L fuzz
+    fi
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
