@@ -1,0 +1,87 @@
+#include "app/ui/datasourceselform.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpacerItem>
+
+#include "app/ui/stylesheet.h"
+#include "app/ui/tips.h"
+
+void Ui_DataSourceSelForm::setupUi(QDialog* DataSourceSelForm) {
+    if (DataSourceSelForm->objectName().isEmpty()) {
+        DataSourceSelForm->setObjectName(QStringLiteral("DataSourceSelForm"));
+    }
+    DataSourceSelForm->resize(421, 152);
+    DataSourceSelForm->setMinimumSize(QSize(421, 152));
+    DataSourceSelForm->setMaximumSize(QSize(421, 152));
+    lbSelDevice = new QLabel(DataSourceSelForm);
+    lbSelDevice->setObjectName(QStringLiteral("lbSelDevice"));
+    lbSelDevice->setGeometry(QRect(10, 20, 401, 16));
+    cbDevice = new QComboBox(DataSourceSelForm);
+    cbDevice->setObjectName(QStringLiteral("cbDevice"));
+    cbDevice->setGeometry(QRect(10, 50, 401, 22));
+    layoutWidget = new QWidget(DataSourceSelForm);
+    layoutWidget->setObjectName(QStringLiteral("layoutWidget"));
+    layoutWidget->setGeometry(QRect(100, 110, 211, 25));
+    horizontalLayout = new QHBoxLayout(layoutWidget);
+    horizontalLayout->setSpacing(6);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    btnOK = new QPushButton(layoutWidget);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    horizontalLayout->addWidget(btnOK);
+    horizontalSpacer = new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    horizontalLayout->addItem(horizontalSpacer);
+    btnClose = new QPushButton(layoutWidget);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    horizontalLayout->addWidget(btnClose);
+
+    retranslateUi(DataSourceSelForm);
+    QObject::connect(btnClose, SIGNAL(pressed()), DataSourceSelForm, SLOT(reject()));
+    QMetaObject::connectSlotsByName(DataSourceSelForm);
+}
+
+void Ui_DataSourceSelForm::retranslateUi(QDialog* DataSourceSelForm) {
+    DataSourceSelForm->setWindowTitle(QCoreApplication::translate("DataSourceSelForm", "Dialog"));
+    lbSelDevice->setText(QString());
+    btnOK->setText(QCoreApplication::translate("DataSourceSelForm", "Confirm"));
+    btnClose->setText(QCoreApplication::translate("DataSourceSelForm", "Cancel"));
+}
+
+DataSourceSelForm::DataSourceSelForm(QWidget* parent)
+    : QDialog(parent), movable(this), form(new Ui_DataSourceSelForm) {
+    form->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setStyleSheet(getStyleSheet(QStringLiteral(":res/style.css")));
+    connect(form->btnOK, SIGNAL(pressed()), this, SLOT(onBtnOkPressed()));
+}
+
+DataSourceSelForm::~DataSourceSelForm() {
+    delete form;
+}
+
+void* DataSourceSelForm::execSel(QString label, QList<_SelItem> items) {
+    form->lbSelDevice->setText(label);
+    for (const _SelItem& item : items) {
+        form->cbDevice->addItem(QIcon(item.icon), item.text,
+                                QVariant::fromValue<qulonglong>(static_cast<qulonglong>(
+                                    reinterpret_cast<quintptr>(item.data))));
+    }
+    if (exec() != 1) {
+        return nullptr;
+    }
+    const qulonglong value = form->cbDevice->currentData(Qt::UserRole).toULongLong();
+    return reinterpret_cast<void*>(static_cast<quintptr>(value));
+}
+
+void DataSourceSelForm::onBtnOkPressed() {
+    if (form->cbDevice->currentIndex() != -1) {
+        accept();
+        return;
+    }
+    Tips::warning(tr("IDS_PLEASE_SELECT_ONE_DATASOURCE"));
+}

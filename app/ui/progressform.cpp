@@ -1,0 +1,155 @@
+#include "app/ui/progressform.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+#include "app/ui/stylesheet.h"
+#include "app/ui/tips.h"
+
+void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
+    if (ProgressForm->objectName().isEmpty()) {
+        ProgressForm->setObjectName(QStringLiteral("ProgressForm"));
+    }
+    ProgressForm->resize(350, 122);
+    progressBar = new QProgressBar(ProgressForm);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setGeometry(QRect(20, 40, 321, 23));
+    progressBar->setValue(0);
+    progressBar->setTextVisible(true);
+    progressBar->setOrientation(Qt::Horizontal);
+    progressBar->setTextDirection(QProgressBar::TopToBottom);
+    lbProgress = new QLabel(ProgressForm);
+    lbProgress->setObjectName(QStringLiteral("lbProgress"));
+    lbProgress->setGeometry(QRect(25, 70, 281, 20));
+    lbProgress->setAlignment(Qt::AlignCenter);
+    btnCancel = new QPushButton(ProgressForm);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(QRect(130, 90, 75, 23));
+    lbStatus = new QLabel(ProgressForm);
+    lbStatus->setObjectName(QStringLiteral("lbStatus"));
+    lbStatus->setGeometry(QRect(20, 20, 311, 16));
+
+    retranslateUi(ProgressForm);
+    QObject::connect(btnCancel, SIGNAL(pressed()), ProgressForm, SLOT(reject()));
+    QMetaObject::connectSlotsByName(ProgressForm);
+}
+
+void Ui_ProgressForm::retranslateUi(QDialog* ProgressForm) {
+    ProgressForm->setWindowTitle(QCoreApplication::translate("ProgressForm", "Dialog"));
+    lbProgress->setText(QString());
+    btnCancel->setText(QCoreApplication::translate("ProgressForm", "Cancel"));
+    lbStatus->setText(QString());
+}
+
+ProgressForm::ProgressForm(QString title, QWidget* parent)
+    : QDialog(parent),
+      rejected(false),
+      tipsWaiting(false),
+      movable(this),
+      form(new Ui_ProgressForm) {
+    form->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    connect(this, SIGNAL(finished(int)), this, SLOT(onFinish(int)));
+    connect(form->btnCancel, SIGNAL(pressed()), this, SLOT(cancel()));
+    setWindowTitle(title);
+    form->lbStatus->setText(title);
+    form->btnCancel->setFocusPolicy(Qt::NoFocus);
+}
+
+ProgressForm::~ProgressForm() {
+    delete form;
+}
+
+void ProgressForm::setCancelable(bool cancelable) {
+    form->btnCancel->setEnabled(cancelable);
+}
+
+bool ProgressForm::waitForThread(QThread& thread, bool force) {
+    for (;;) {
+        if (thread.wait(1000)) {
+            return true;
+        }
+        if (rejected && force) {
+            thread.terminate();
+            return thread.wait(1000);
+        }
+    }
+}
+
+void ProgressForm::invokeUpdateProgress(QString status, int value, QString text) {
+    QMetaObject::invokeMethod(this, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
+                              Q_ARG(int, value), Q_ARG(QString, text));
+}
+
+void ProgressForm::invokeErrorOccurred(QString err) {
+    QMetaObject::invokeMethod(this, "errorOccurred", Qt::AutoConnection, Q_ARG(QString, err));
+}
+
+void ProgressForm::invokeSucceed(QString text) {
+    QMetaObject::invokeMethod(this, "succeed", Qt::AutoConnection, Q_ARG(QString, text));
+}
+
+void ProgressForm::invokeTipsWait(QString info) {
+    tipsWaiting = true;
+    QMetaObject::invokeMethod(this, "tipsWait", Qt::AutoConnection, Q_ARG(QString, info));
+}
+
+void ProgressForm::invokeSetCancelBtnText(const QString& text) {
+    QMetaObject::invokeMethod(this, "setCancelBtnText", Qt::AutoConnection, Q_ARG(QString, text));
+}
+
+void ProgressForm::accept() {}
+
+void ProgressForm::reject() {}
+
+void ProgressForm::updateProgress(QString status, int curProgress, QString progressText) {
+    if (!status.isEmpty()) {
+        form->lbStatus->setText(status);
+    }
+    if (curProgress < 0) {
+        curProgress = form->progressBar->value();
+    }
+    form->progressBar->setValue(curProgress);
+    if (progressText.isEmpty()) {
+        progressText = QStringLiteral("Progress:%1%").arg(curProgress);
+    }
+    form->lbProgress->setText(progressText);
+}
+
+void ProgressForm::errorOccurred(QString err) {
+    Tips::error(err);
+    done(0);
+}
+
+void ProgressForm::succeed(QString tipsStr) {
+    if (!tipsStr.isEmpty()) {
+        Tips::info(tipsStr);
+    }
+    done(1);
+}
+
+void ProgressForm::onFinish(int result) {
+    rejected = (result == 0);
+}
+
+void ProgressForm::tipsWait(QString info) {
+    Tips::info(info);
+    tipsWaiting = false;
+}
+
+void ProgressForm::cancel() {
+    if (!Tips::question(tr("Are You Sure You Want To Cancel?"))) {
+        return;
+    }
+    emit userCacel();
+    done(0);
+}
+
+void ProgressForm::setCancelBtnText(QString text) {
+    form->btnCancel->setText(text);
+}

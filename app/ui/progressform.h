@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <atomic>
+
+#include "app/ui/winmovable.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QThread;
+
+class Ui_ProgressForm {
+public:
+    QProgressBar* progressBar;
+    QLabel* lbProgress;
+    QPushButton* btnCancel;
+    QLabel* lbStatus;
+
+    void setupUi(QDialog* ProgressForm);
+    void retranslateUi(QDialog* ProgressForm);
+};
+
+// The modal dialog every long operation runs under. The GUI thread creates it, starts the
+// worker with a pointer to it and runs exec(); the worker reports only through the invoke*
+// operations (callable from any thread) and polls `rejected` between items.
+// exec() returns 1 after success, 0 after an error or a confirmed cancel.
+class ProgressForm : public QDialog {
+    Q_OBJECT
+public:
+    // True once the dialog finished with result 0 (cancel or error); read by workers.
+    std::atomic<bool> rejected;
+    // True from invokeTipsWait until its information box has been closed.
+    std::atomic<bool> tipsWaiting;
+
+    explicit ProgressForm(QString title, QWidget* parent = nullptr);
+    ~ProgressForm() override;
+
+    void setCancelable(bool cancelable);
+
+    // Waits for the thread in steps of one second. With force, once the dialog ended with
+    // result 0 and the thread is still running, terminates it and returns the last wait's result.
+    bool waitForThread(QThread& thread, bool force);
+
+    void invokeUpdateProgress(QString status, int value, QString text);
+    void invokeErrorOccurred(QString err);
+    void invokeSucceed(QString text);
+    void invokeTipsWait(QString info);
+    void invokeSetCancelBtnText(const QString& text);
+
+    // Escape and close requests must not end the dialog: only done() from the slots does.
+    void accept() override;
+    void reject() override;
+
+signals:
+    void userCacel();
+
+private slots:
+    void updateProgress(QString status, int curProgress, QString progressText);
+    void errorOccurred(QString err);
+    void succeed(QString tipsStr);
+    void onFinish(int result);
+    void tipsWait(QString info);
+    void cancel();
+    void setCancelBtnText(QString text);
+
+private:
+    WinMovable movable;
+    Ui_ProgressForm* form;
+};

@@ -1,0 +1,144 @@
+#include "app/ui/tips.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPushButton>
+#include <QRegExp>
+
+#include "app/ui/appinfo.h"
+#include "app/ui/stylesheet.h"
+#include "app/ui/winmovable.h"
+#include "platform/webservice/webservice.h"
+
+namespace {
+
+MessageBoxHook& messageBoxHook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+QRegExp lineBreakTag() {
+    return QRegExp(QStringLiteral("< *br */?>"), Qt::CaseInsensitive);
+}
+
+// Fire and forget: the reply, its status and any network error are ignored.
+void postErrorReport(const QByteArray& body) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        return;
+    }
+    auto* http = new QNetworkAccessManager(app);
+    http->setTransferTimeout(30000);
+    QNetworkRequest request(g_webServiceUrl(QStringLiteral("/err_report.php")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    QNetworkReply* reply = http->post(request, body);
+    QObject::connect(reply, &QNetworkReply::finished, http, [reply, http]() {
+        reply->deleteLater();
+        http->deleteLater();
+    });
+}
+
+}  // namespace
+
+void g_setMessageBoxHook(MessageBoxHook hook) {
+    messageBoxHook() = std::move(hook);
+}
+
+int g_execMessageBox(QMessageBox& box) {
+    if (messageBoxHook()) {
+        return messageBoxHook()(box);
+    }
+    return box.exec();
+}
+
+int g_showMessageBox(QMessageBox::Icon icon, QString text, int buttons, bool withHeader) {
+    if (withHeader) {
+        text = QStringLiteral("<nobr><b>") + g_productTitle() +
+               QStringLiteral(" v%1").arg(QLatin1String(g_versionText)) +
+               QStringLiteral("</b></nobr><br/><br/>") + text;
+    }
+    QMessageBox box(icon, g_productTitle(), text, QMessageBox::NoButton, nullptr);
+    WinMovable movable(&box);
+    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    box.setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+
+    struct ButtonText {
+        QMessageBox::StandardButton button;
+        const char* text;
+    };
+    static const ButtonText kButtons[] = {
+        {QMessageBox::Yes, QT_TR_NOOP("Yes")},     {QMessageBox::No, QT_TR_NOOP("No")},
+        {QMessageBox::Ok, QT_TR_NOOP("OK")},       {QMessageBox::Cancel, QT_TR_NOOP("Cancel")},
+        {QMessageBox::Abort, QT_TR_NOOP("Abort")}, {QMessageBox::Retry, QT_TR_NOOP("Retry")},
+    };
+    for (const ButtonText& b : kButtons) {
+        if (buttons & b.button) {
+            box.addButton(b.button)->setText(QObject::tr(b.text));
+        }
+    }
+    box.setTextFormat(Qt::RichText);
+    return g_execMessageBox(box);
+}
+
+QString base64_var(QString text) {
+    QByteArray encoded = text.toUtf8().toBase64();
+    encoded.replace('/', '!');
+    encoded.replace('=', '-');
+    return QString::fromLatin1(encoded);
+}
+
+QString g_escapeKeepingBreaks(const QString& text) {
+    // Split at the line-break tags, escape the pieces, join with one canonical tag.
+    const QStringList pieces = text.split(lineBreakTag());
+    QStringList escaped;
+    escaped.reserve(pieces.size());
+    for (const QString& piece : pieces) {
+        // Plain line ends in the text break the line in the box as well.
+        QString e = piece.toHtmlEscaped();
+        e.replace(QStringLiteral("\r\n"), QStringLiteral("<br/>"));
+        e.replace(QLatin1Char('\n'), QStringLiteral("<br/>"));
+        escaped << e;
+    }
+    return escaped.join(QStringLiteral("<br/>"));
+}
+
+QByteArray g_errorReportBody(const QString& err) {
+    QString reported = err;
+    reported.replace(lineBreakTag(), QStringLiteral("\r\n"));
+    reported.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+    reported.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+
+    const QString body =
+        QStringLiteral("prod=") + base64_var(g_productTitle()) + QStringLiteral("&ver=") +
+        base64_var(
+            QStringLiteral("%1(%2)").arg(QLatin1String(g_versionText)).arg(g_versionNumber)) +
+        QStringLiteral("&err=") + base64_var(reported);
+    return body.toUtf8();
+}
+
+void Tips::info(QString text) {
+    g_showMessageBox(QMessageBox::Information, text, QMessageBox::Ok, false);
+}
+
+void Tips::warning(QString text) {
+    g_showMessageBox(QMessageBox::Warning, text, QMessageBox::Ok, false);
+}
+
+bool Tips::question(QString text) {
+    return g_showMessageBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                            false) == QMessageBox::Yes;
+}
+
+void Tips::error(QString err) {
+    // The error text comes from data (exceptions, file and device names): it must not be able
+    // to inject markup into the box, but its line breaks are meant as such.
+    const QString text =
+        QStringLiteral("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ")
+            .arg(g_escapeKeepingBreaks(err)) +
+        g_supportEmail().toHtmlEscaped() + QStringLiteral(" for help.");
+    g_showMessageBox(QMessageBox::Critical, text, QMessageBox::Ok, true);
+    postErrorReport(g_errorReportBody(err));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+// Shows a frameless, styled message box with the given standard buttons (bit mask of
+// QMessageBox::StandardButton: Yes, No, Ok, Cancel, Abort, Retry) and returns the code of the
+// button that closed it. withHeader puts the bold product title and version above the text.
+// The text is rich text: callers escape any text that comes from data.
+int g_showMessageBox(QMessageBox::Icon icon, QString text, int buttons, bool withHeader);
+
+// Runs a prepared message box modally and returns what exec() would return. Every message box
+// of the program goes through here so that tests can answer boxes without a modal loop.
+int g_execMessageBox(QMessageBox& box);
+
+// Test seam: when set, g_execMessageBox hands the fully built box to the hook instead of running
+// it; the hook may inspect it, click one of its buttons (box.button(...)->click()) and returns
+// the result (usually box.result() after the click, or a standard button code).
+// An empty function restores the real modal boxes.
+using MessageBoxHook = std::function<int(QMessageBox& box)>;
+void g_setMessageBoxHook(MessageBoxHook hook);
+
+// The error report's encoding of one field: Base64 of the UTF-8 bytes with "/" -> "!" and
+// "=" -> "-".
+QString base64_var(QString text);
+
+// Escapes text for a rich-text box while keeping line-break tags ("<br/>" in any spelling) as
+// line breaks.
+QString g_escapeKeepingBreaks(const QString& text);
+
+// The body of the error report POST (form encoded, three base64_var fields).
+QByteArray g_errorReportBody(const QString& err);
+
+class Tips {
+public:
+    static void info(QString text);
+    static void warning(QString text);
+    // True only when Yes closed the box.
+    static bool question(QString text);
+    // Critical box with the product header, then posts the error report (fire and forget).
+    // err is plain text (an exception text): it is escaped; line-break tags stay line breaks.
+    static void error(QString err);
+};

@@ -1,0 +1,283 @@
+// Throughput of the vCard and CSV readers beside other parsers, and the cost of a whole import.
+// Prints MB/s and ratios; the figures are for reading, not pass/fail.
+#include "csvhelper.h"
+#include "importrun.h"
+#include "qvcardparser.h"
+#include "vcardimport.h"
+
+#include "store/localdb.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#ifdef TW_HAVE_KCONTACTS
+#include <KContacts/VCardConverter>
+#endif
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const char* const kFirst[] = {"James",  "Mary", "Jürgen", "Zoë",    "Wei",  "Aisha",
+                              "Carlos", "Olga", "Kenji",  "Fatima", "Liam", "Sofía"};
+const char* const kLast[] = {"Smith",     "Müller", "García", "Nguyen", "O'Brien", "Kowalski",
+                             "Johansson", "Rossi",  "Tanaka", "Dubois", "Novak",   "Silva"};
+
+QByteArray makeVcf(int cards, bool photos) {
+    QByteArray photo;
+    for (int i = 0; i < 4096; ++i)
+        photo.append(char((i * 131 + 7) & 0xFF));
+    const QByteArray photoText = QVCardParser::encodeBase64(photo, 74);
+    QByteArray out;
+    out.reserve(cards * (photos ? 900 : 480));
+    for (int i = 0; i < cards; ++i) {
+        const QByteArray first = kFirst[i % 12], last = kLast[(i / 12) % 12];
+        const QByteArray n = QByteArray::number(i);
+        out += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+        out += "N:" + last + n + ";" + first + ";;;\r\n";
+        out += "FN:" + first + " " + last + n + "\r\n";
+        out += "ORG:Example Corp " + QByteArray::number(i % 97) +
+               ";Sales\r\nTITLE:Account Manager\r\n";
+        out += "TEL;TYPE=cell:+1 555 " + QByteArray::number(1000000 + i) + "\r\n";
+        out += "item1.TEL;TYPE=work,voice:+1 555 " + QByteArray::number(2000000 + i) + "\r\n";
+        out += "item1.X-ABLabel:office\r\n";
+        out += "EMAIL;TYPE=INTERNET;TYPE=work:person." + n + "@example.com\r\n";
+        out += "ADR;TYPE=home:;;" + n + " Main Street;Springfield;IL;62701;USA\r\n";
+        out += "BDAY:19" + QByteArray::number(50 + i % 50) + "-0" + QByteArray::number(1 + i % 9) +
+               "-1" + QByteArray::number(i % 10) + "\r\n";
+        out += "NOTE:Met at the conference in " + QByteArray::number(2000 + i % 20) +
+               "\\, follow up about the renewal.\r\n";
+        out += "URL;TYPE=work:https://example.com/people/" + n + "\r\n";
+        if (photos && i % 10 == 0)
+            out += "PHOTO;ENCODING=b;TYPE=JPEG:" + photoText + "\r\n";
+        out += "END:VCARD\r\n";
+    }
+    return out;
+}
+
+QByteArray makeCsv(int rows) {
+    QByteArray out =
+        "First Name,Last Name,Company,Job Title,Mobile Phone,Home Phone,Business Phone,"
+        "E-mail Address,Home Street,Home City,Home Postal Code,Home Country,Notes\r\n";
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        QStringList cells{QString::fromUtf8(kFirst[i % 12]),
+                          QString::fromUtf8(kLast[(i / 12) % 12]) + n,
+                          "Example Corp, Inc.",
+                          "Engineer",
+                          "+1 555 " + n,
+                          "+1 555 1" + n,
+                          "+1 555 2" + n,
+                          "p" + n + "@example.com",
+                          n + " Main Street",
+                          "Springfield",
+                          "62701",
+                          "USA",
+                          "Said \"hi\" at the\nconference"};
+        QStringList line;
+        for (const QString& c : cells)
+            line << csvhelper::formatCell(c);
+        out += line.join(",").toUtf8() + "\r\n";
+    }
+    return out;
+}
+
+// Best of `reps` runs, in seconds.
+double best(int reps, const std::function<void()>& f) {
+    double b = 1e9;
+    for (int i = 0; i < reps; ++i) {
+        QElapsedTimer t;
+        t.start();
+        f();
+        b = std::min(b, t.nsecsElapsed() / 1e9);
+    }
+    return b;
+}
+
+double mbps(qint64 bytes, double secs) {
+    return secs > 0 ? bytes / 1e6 / secs : 0;
+}
+
+// Runs a Python snippet that times itself and prints seconds; -1 when it cannot run.
+double pythonSeconds(const QString& script, const QString& file) {
+    QProcess p;
+    p.start("/usr/bin/python3", {"-c", script, file});
+    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+        std::printf("  (python peer failed: %s)\n", p.readAllStandardError().constData());
+        return -1;
+    }
+    return p.readAllStandardOutput().trimmed().toDouble();
+}
+
+const char* const kVobjectScript =
+    "import sys, time, vobject\n"
+    "text = open(sys.argv[1], encoding='utf-8').read()\n"
+    "t = time.perf_counter()\n"
+    "n = sum(1 for _ in vobject.readComponents(text))\n"
+    "print(time.perf_counter() - t)\n";
+
+const char* const kPyCsvScript =
+    "import sys, time, csv\n"
+    "best = 1e9\n"
+    "for _ in range(3):\n"
+    "    t = time.perf_counter()\n"
+    "    with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+    "        n = sum(1 for _ in csv.reader(f))\n"
+    "    best = min(best, time.perf_counter() - t)\n"
+    "print(best)\n";
+
+class NullReporter : public ImportReporter {
+public:
+    bool cancelled() override { return false; }
+    void progress(QString, int, QString) override {}
+    void succeed(QString m) override { result = m; }
+    void error(QString m) override { result = "error: " + m; }
+    QString result;
+};
+
+// With `nocaseIndex` the lookup of a stored name by full name can use an index (the template
+// as shipped only has a case-sensitive one, so each lookup scans the contacts).
+double importSeconds(const QString& dir, const QString& vcfPath, const char* name,
+                     bool nocaseIndex = false) {
+    LocalDb db(dir + "/" + name, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    if (nocaseIndex) {
+        db.open_check();
+        db.db().executeThrow(
+            "create index if not exists bench_full_name_nocase on contact(full_name collate "
+            "nocase)");
+    }
+    NullReporter r;
+    VCardImport imp;
+    QElapsedTimer t;
+    t.start();
+    g_runImport(imp, vcfPath, db, r);
+    const double s = t.nsecsElapsed() / 1e9;
+    std::printf("  %s: %s\n", name, r.result.toUtf8().constData());
+    return s;
+}
+
+void ratio(const char* what, double ours, double peer, double want, bool higherIsBetter) {
+    if (peer <= 0) {
+        std::printf("  %-58s n/a\n", what);
+        return;
+    }
+    const double r = higherIsBetter ? ours / peer : ours / peer;
+    const bool ok = higherIsBetter ? r >= want : r <= want;
+    std::printf("  %-58s %7.2fx  (target %s %.1fx) %s\n", what, r,
+                higherIsBetter ? ">=" : "<=", want, ok ? "ok" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // "import" alone: only the database import, for profiling.
+    const bool importOnly = argc > 1 && QByteArray(argv[1]) == "import";
+    QTemporaryDir dir;
+    const QByteArray vcf = makeVcf(10000, false), vcfPhotos = makeVcf(10000, true);
+    const QByteArray vcf20 = makeVcf(20000, false), csv = makeCsv(50000);
+    auto save = [&](const QByteArray& data, const char* name) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+        return f.fileName();
+    };
+    const QString vcfPath = save(vcf, "plain.vcf"), photoPath = save(vcfPhotos, "photos.vcf");
+    const QString vcf20Path = save(vcf20, "plain20k.vcf"), csvPath = save(csv, "rows.csv");
+
+    if (importOnly) {
+        std::printf("10,000 cards: %.3f s\n", importSeconds(dir.path(), vcfPath, "only.db"));
+        return 0;
+    }
+    std::printf(
+        "Files: %.2f MB vCard (10,000 cards), %.2f MB with photos, %.2f MB CSV (50,000 rows)\n\n",
+        vcf.size() / 1e6, vcfPhotos.size() / 1e6, csv.size() / 1e6);
+
+    struct {
+        const char* label;
+        const QByteArray* data;
+        QString path;
+    } files[] = {{"10k cards", &vcf, vcfPath}, {"10k cards + photos", &vcfPhotos, photoPath}};
+    double parsePlain = 0;
+    for (const auto& f : files) {
+        std::printf("vCard parse, %s\n", f.label);
+        int cards = 0;
+        const double ours = best(5, [&] { cards = QVCardParser::parse(*f.data).size(); });
+        std::printf("  QVCardParser::parse          %8.1f MB/s  (%d cards)\n",
+                    mbps(f.data->size(), ours), cards);
+        if (f.data == &vcf)
+            parsePlain = ours;
+        double kde = -1;
+#ifdef TW_HAVE_KCONTACTS
+        KContacts::VCardConverter conv;
+        int kcards = 0;
+        kde = best(2, [&] { kcards = conv.parseVCards(*f.data).size(); });
+        std::printf("  KContacts parseVCards        %8.1f MB/s  (%d cards)\n",
+                    mbps(f.data->size(), kde), kcards);
+#else
+        std::printf("  KContacts parseVCards        not built (libkf5contacts-dev absent)\n");
+#endif
+        const double vob = pythonSeconds(kVobjectScript, f.path);
+        if (vob > 0)
+            std::printf("  python3 vobject              %8.1f MB/s\n", mbps(f.data->size(), vob));
+        ratio("throughput vs KContacts", mbps(f.data->size(), ours), mbps(f.data->size(), kde), 2.0,
+              true);
+        ratio("throughput vs vobject", mbps(f.data->size(), ours), mbps(f.data->size(), vob), 10.0,
+              true);
+        std::printf("\n");
+    }
+
+    std::printf("CSV rows, 50,000\n");
+    int rows = 0;
+    const double ourCsv = best(3, [&] {
+        QFile file(csvPath);
+        file.open(QIODevice::ReadOnly);
+        QStringList row;
+        bool first = true;
+        rows = 0;
+        for (;;) {
+            row.clear();
+            const bool more = csvhelper::utf8CSVRow(row, &file, first);
+            first = false;
+            if (!more)
+                break;
+            ++rows;
+        }
+    });
+    std::printf("  csvhelper::utf8CSVRow        %8.1f MB/s  (%d rows)\n", mbps(csv.size(), ourCsv),
+                rows);
+    const double pyCsv = pythonSeconds(kPyCsvScript, csvPath);
+    if (pyCsv > 0)
+        std::printf("  python3 csv.reader           %8.1f MB/s\n", mbps(csv.size(), pyCsv));
+    ratio("throughput vs python csv", mbps(csv.size(), ourCsv), mbps(csv.size(), pyCsv), 1.0, true);
+
+    std::printf("\nImport into a new local database (parse, map, merge, store)\n");
+    const double imp10 = importSeconds(dir.path(), vcfPath, "import10k.db");
+    const double imp20 = importSeconds(dir.path(), vcf20Path, "import20k.db");
+    const double mapped = best(3, [&] {
+        for (const auto& c : QVCardParser::parse(vcf))
+            (void)VCardImport::cardToContact(c);
+    });
+    std::printf(
+        "  10,000 cards %.3f s, 20,000 cards %.3f s, parse alone %.3f s, parse and map %.3f s\n",
+        imp10, imp20, parsePlain, mapped);
+    std::printf(
+        "  (the rest of the import time is spent storing: merge lookups and row inserts)\n");
+    ratio("import 10k / parse 10k", imp10, parsePlain, 3.0, false);
+    ratio("import 20k / import 10k", imp20, imp10, 2.2, false);
+    const double nc10 = importSeconds(dir.path(), vcfPath, "nocase10k.db", true);
+    const double nc20 = importSeconds(dir.path(), vcf20Path, "nocase20k.db", true);
+    std::printf(
+        "  with a NOCASE index on contact.full_name: 10,000 cards %.3f s, 20,000 cards %.3f s\n",
+        nc10, nc20);
+    ratio("import 10k / parse 10k (NOCASE index)", nc10, parsePlain, 3.0, false);
+    ratio("import 20k / import 10k (NOCASE index)", nc20, nc10, 2.2, false);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// The interface through which the import worker drives every importer.
+#ifndef TW_IMPORT_ABSIMPORT_H
+#define TW_IMPORT_ABSIMPORT_H
+
+#include "store/pim.h"
+
+#include <QString>
+
+class AbsImport {
+public:
+    virtual ~AbsImport() {}
+    // Reads the whole file; throws std::runtime_error when it cannot be read.
+    virtual void initialize(QString path) = 0;
+    // Number of contacts the file holds.
+    virtual int total() = 0;
+    virtual bool hasNext() = 0;
+    // The next contact; call only while hasNext() is true.
+    virtual pim::_Contact nextContact() = 0;
+    // Called once at the end, also after a cancel.
+    virtual void uninitialize() = 0;
+};
+
+#endif

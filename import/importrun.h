@@ -1,0 +1,25 @@
+// The import loop, apart from the thread and the dialog so that it can be driven directly.
+#ifndef TW_IMPORT_IMPORTRUN_H
+#define TW_IMPORT_IMPORTRUN_H
+
+#include <QString>
+
+class AbsImport;
+class LocalDb;
+
+// Where an import reports to; the worker forwards to its ProgressForm.
+class ImportReporter {
+public:
+    virtual ~ImportReporter() {}
+    virtual bool cancelled() = 0;
+    virtual void progress(QString status, int percent, QString progressText) = 0;
+    virtual void succeed(QString message) = 0;
+    virtual void error(QString message) = 0;
+};
+
+// Reads the file with the importer and merges every named contact into the database in one
+// edit. Ends with exactly one succeed or error report, or none after a cancel (the transaction
+// is then rolled back). Never throws.
+void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportReporter& reporter);
+
+#endif

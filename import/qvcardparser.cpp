@@ -1,0 +1,194 @@
+#include "qvcardparser.h"
+
+#include "vcardtokenizer.h"
+
+#include <QTextCodec>
+
+#include <strings.h>
+
+namespace {
+
+struct _ParseContext {
+    QList<QVCardParser::Card>* cards = nullptr;
+    // Positions rather than references: QList may move its elements as it grows.
+    int openCard = -1;          // index into cards, -1 when outside a card
+    bool openProperty = false;  // the last property of the open card receives the value
+    bool inValue = false;       // between the property event and its end mark
+};
+
+void propHandler(void* userData, const char* name, const char** params) {
+    _ParseContext* ctx = static_cast<_ParseContext*>(userData);
+    ctx->inValue = false;
+    // Property names are case-insensitive in every vCard version.
+    if (strcasecmp(name, "BEGIN") == 0) {
+        ctx->cards->append(QVCardParser::Card());
+        ctx->openCard = ctx->cards->size() - 1;
+        ctx->openProperty = false;
+        return;
+    }
+    if (strcasecmp(name, "END") == 0) {
+        ctx->openCard = -1;
+        ctx->openProperty = false;
+        return;
+    }
+    if (ctx->openCard < 0) {
+        ctx->openProperty = false;
+        return;
+    }
+    QVCardParser::_Property prop;
+    prop.name = QString::fromLatin1(name);
+    for (const char** slot = params; slot[0]; slot += 2) {
+        prop.params.insert(QString::fromLatin1(slot[0]),
+                           slot[1] ? QString::fromLatin1(slot[1]) : QString(""));
+    }
+    (*ctx->cards)[ctx->openCard].append(prop);
+    ctx->openProperty = true;
+    ctx->inValue = true;
+}
+
+void dataHandler(void* userData, const char* data, int len) {
+    _ParseContext* ctx = static_cast<_ParseContext*>(userData);
+    if (len == 0 || !data) {
+        ctx->inValue = false;
+        return;
+    }
+    if (!ctx->openProperty || ctx->openCard < 0)
+        return;
+    (*ctx->cards)[ctx->openCard].last().value = QByteArray(data, len);
+}
+
+}  // namespace
+
+QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int* skippedLines) {
+    QList<Card> cards;
+    if (skippedLines)
+        *skippedLines = 0;
+    _ParseContext ctx;
+    ctx.cards = &cards;
+    CARD_Parser* p = CARD_ParserCreate();
+    if (!p)
+        return cards;
+    CARD_SetUserData(p, &ctx);
+    CARD_SetPropHandler(p, propHandler);
+    CARD_SetDataHandler(p, dataHandler);
+    const char* bytes = data.constData();
+    int left = data.size();
+    while (!CARD_Parse(p, bytes, left, 1)) {
+        // One malformed line must not cost the rest of the file: drop that line (and the
+        // property it had begun) and go on after it.
+        if (skippedLines)
+            ++*skippedLines;
+        if (ctx.inValue && ctx.openCard >= 0 && !cards[ctx.openCard].isEmpty()) {
+            cards[ctx.openCard].removeLast();
+        }
+        ctx.inValue = false;
+        ctx.openProperty = false;
+        int used = CARD_GetErrorOffset(p) + 1;
+        if (used <= 0 || used > left)
+            break;
+        bytes += used;
+        left -= used;
+        CARD_SkipLine(p);
+    }
+    CARD_ParserFree(p);
+    return cards;
+}
+
+QString QVCardParser::_Property::toString() const {
+    QMap<QString, QString>::const_iterator it = params.constFind(QStringLiteral("CHARSET"));
+    if (it != params.constEnd() && !it->isEmpty()) {
+        if (QTextCodec* codec = QTextCodec::codecForName(it->toLatin1())) {
+            return codec->toUnicode(value);
+        }
+    }
+    return QString::fromLocal8Bit(value);
+}
+
+QStringList QVCardParser::_Property::values() const {
+    const QString text = toString();
+    QStringList result;
+    QString current;
+    bool escape = false;
+    for (QChar ch : text) {
+        if (escape) {
+            current.append(ch);
+            escape = false;
+        } else if (ch == QLatin1Char('\\')) {
+            escape = true;
+        } else if (ch == QLatin1Char(';')) {
+            result.append(current);
+            current.clear();
+        } else {
+            current.append(ch);
+        }
+    }
+    if (!current.isEmpty())
+        result.append(current);
+    return result;
+}
+
+static const char kHex[] = "0123456789ABCDEF";
+
+QByteArray QVCardParser::encodeQuoted(const QByteArray& data, int lineLength) {
+    QByteArray out;
+    out.reserve(data.size() * 3);
+    int c = 0;
+    const int n = data.size();
+    for (int i = 0; i < n; ++i) {
+        unsigned char b = static_cast<unsigned char>(data[i]);
+        if (b == '=' || b < 33 || b > 126) {
+            out.append('=');
+            out.append(kHex[b >> 4]);
+            out.append(kHex[b & 0x0F]);
+            c += 3;
+        } else {
+            out.append(static_cast<char>(b));
+            c += 1;
+        }
+        if (lineLength != 0 && c >= lineLength - 3) {
+            // Never break inside a UTF-8 sequence: readers that decode line by line would see
+            // half a character.
+            if (i + 1 < n && (static_cast<unsigned char>(data[i + 1]) & 0xC0) == 0x80)
+                continue;
+            out.append("=\r\n ", 4);
+            c = 0;
+        }
+    }
+    return out;
+}
+
+QByteArray QVCardParser::encodeBase64(const QByteArray& data, int lineLength) {
+    const QByteArray text = data.toBase64();
+    if (lineLength < 1)
+        return text;
+    QByteArray out;
+    out.reserve(text.size() + (text.size() / lineLength + 1) * 3);
+    for (int pos = 0; pos < text.size(); pos += lineLength) {
+        if (pos)
+            out.append("\r\n ", 3);
+        out.append(text.constData() + pos, qMin(lineLength, text.size() - pos));
+    }
+    return out;
+}
+
+QByteArray QVCardParser::vcard2Bytes(const QList<_Property>& props) {
+    QByteArray out("BEGIN:VCARD\r\n");
+    for (const _Property& prop : props) {
+        out.append(prop.name.toLatin1());
+        for (QMap<QString, QString>::const_iterator it = prop.params.constBegin();
+             it != prop.params.constEnd(); ++it) {
+            out.append(';');
+            out.append(it.key().toLatin1());
+            // A bare parameter: ";KEY=" with nothing after it is a syntax error for readers.
+            if (!it.value().isEmpty()) {
+                out.append('=');
+                out.append(it.value().toLatin1());
+            }
+        }
+        out.append(':');
+        out.append(prop.value);
+        out.append("\r\n", 2);
+    }
+    out.append("END:VCARD\r\n");
+    return out;
+}

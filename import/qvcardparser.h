@@ -1,0 +1,39 @@
+// vCard codec: parsing a file into cards of properties, and the value and card writers.
+#ifndef TW_IMPORT_QVCARDPARSER_H
+#define TW_IMPORT_QVCARDPARSER_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class QVCardParser {
+public:
+    // One property line of a card.
+    struct _Property {
+        QString name;                   // as written (group prefix and case kept), Latin-1
+        QMap<QString, QString> params;  // a parameter written without "=" has the empty value
+        QByteArray value;  // after quoted-printable/Base64 decoding, no charset applied
+
+        // The value as text, decoded by the codec its "CHARSET" parameter names, else as local
+        // 8-bit text.
+        QString toString() const;
+        // toString() cut at every unescaped ";"; a backslash makes the next character literal.
+        QStringList values() const;
+    };
+    typedef QList<_Property> Card;
+
+    // All cards of a vCard file, in the order of their BEGIN lines. Never fails: a malformed line
+    // is skipped (with `skippedLines`, when given, counting them) and parsing goes on.
+    static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr);
+
+    // Quoted-printable; `lineLength` 0 means no soft line breaks.
+    static QByteArray encodeQuoted(const QByteArray& data, int lineLength);
+    // Base64 cut into folded lines of at most `lineLength` characters.
+    static QByteArray encodeBase64(const QByteArray& data, int lineLength);
+    // One card from BEGIN:VCARD to END:VCARD; values are written as they stand.
+    static QByteArray vcard2Bytes(const QList<_Property>& props);
+};
+
+#endif

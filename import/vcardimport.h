@@ -1,0 +1,30 @@
+// Contacts from a vCard file, one per card.
+#ifndef TW_IMPORT_VCARDIMPORT_H
+#define TW_IMPORT_VCARDIMPORT_H
+
+#include "absimport.h"
+#include "qvcardparser.h"
+
+class VCardImport : public AbsImport {
+public:
+    VCardImport();
+    ~VCardImport() override;
+
+    void initialize(QString path) override;
+    int total() override;
+    bool hasNext() override;
+    pim::_Contact nextContact() override;
+    void uninitialize() override;
+
+    // One card turned into a contact (no row ids).
+    static pim::_Contact cardToContact(const QList<QVCardParser::_Property>& card);
+    // Malformed lines that the parser skipped.
+    int skippedLines() const { return skipped; }
+
+private:
+    QList<QList<QVCardParser::_Property> >::const_iterator cardIt;
+    QList<QList<QVCardParser::_Property> > cards;
+    int skipped = 0;
+};
+
+#endif

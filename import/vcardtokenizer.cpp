@@ -1,0 +1,529 @@
+#include "vcardtokenizer.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cctype>
+#include <strings.h>
+
+namespace {
+
+enum {
+    ST_NAME = 0,
+    ST_PARAM_START = 1,
+    ST_PARAM_NAME = 2,
+    ST_PARAM_VALUE_START = 3,
+    ST_PARAM_VALUE = 4,
+    ST_VALUE = 5,
+};
+
+enum { ENC_NONE = 0, ENC_QP = 1, ENC_BASE64 = 2, ENC_8BIT = 3 };
+
+// A line buffer that grew past this is released at the end of its line, so one huge photo does
+// not pin its memory for the rest of the file.
+const int kKeepLineCapacity = 1024;
+
+// Blanks below 0x80 are the same in every locale; bytes from 0x80 up are left to the locale.
+// `c` is always an unsigned byte: isspace on a negative char is undefined.
+inline bool isBlank(unsigned char c) {
+    if (c < 0x80)
+        return c == ' ' || (c >= '\t' && c <= '\r');
+    return isspace(c) != 0;
+}
+
+}  // namespace
+
+static void vcard_clear_line(CARD_Parser* p) {
+    p->line_length = 0;
+    p->state = ST_NAME;
+    if (p->line_capacity > kKeepLineCapacity) {
+        free(p->line);
+        p->line = nullptr;
+        p->line_capacity = 0;
+    }
+    p->value_start = -1;
+    p->encoding = ENC_NONE;
+    p->qp_escape = 0;
+    p->param_count = 0;
+    p->escape = 0;
+    memset(p->code_buf, 0, sizeof p->code_buf);
+    p->code_count = 0;
+}
+
+static int vcard_add_char_to_line(CARD_Parser* p, char c) {
+    if (p->line_length >= p->line_capacity) {
+        // Doubling keeps a long Base64 photo linear in its size.
+        if (p->line_capacity > INT_MAX / 2) {
+            vcard_clear_line(p);
+            return 0;
+        }
+        int cap = p->line_capacity ? p->line_capacity * 2 : 128;
+        char* grown = static_cast<char*>(realloc(p->line, static_cast<size_t>(cap)));
+        if (!grown) {
+            vcard_clear_line(p);
+            return 0;
+        }
+        p->line = grown;
+        p->line_capacity = cap;
+    }
+    p->line[p->line_length++] = c;
+    return -1;
+}
+
+// Appends `n` bytes at once; the same growth rule as one byte at a time.
+static int vcard_add_bytes_to_line(CARD_Parser* p, const char* bytes, int n) {
+    if (n <= 0)
+        return -1;
+    if (p->line_length > INT_MAX - n) {
+        vcard_clear_line(p);
+        return 0;
+    }
+    const int need = p->line_length + n;
+    if (need > p->line_capacity) {
+        long long cap = p->line_capacity ? p->line_capacity : 128;
+        while (cap < need)
+            cap *= 2;
+        if (cap > INT_MAX)
+            cap = INT_MAX;
+        char* grown = static_cast<char*>(realloc(p->line, static_cast<size_t>(cap)));
+        if (!grown) {
+            vcard_clear_line(p);
+            return 0;
+        }
+        p->line = grown;
+        p->line_capacity = static_cast<int>(cap);
+    }
+    memcpy(p->line + p->line_length, bytes, static_cast<size_t>(n));
+    p->line_length = need;
+    return -1;
+}
+
+// Makes room for one more (name, value) pair.
+static int card_reserve_pair(CARD_Parser* p) {
+    if (p->param_count < p->param_capacity) {
+        return -1;
+    }
+    if (p->param_capacity > INT_MAX / 4) {
+        return 0;
+    }
+    int cap = p->param_capacity ? p->param_capacity * 2 : 8;
+    void* grown =
+        realloc(static_cast<void*>(p->params), sizeof(const char*) * 2 * static_cast<size_t>(cap));
+    if (!grown) {
+        return 0;
+    }
+    p->params = static_cast<const char**>(grown);
+    p->param_capacity = cap;
+    return -1;
+}
+
+// While the header is read the slots hold offsets into `line`, which may still move.
+static const char* offsetSlot(int offset) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(offset));
+}
+
+static int card_add_param(CARD_Parser* p, int nameOffset) {
+    if (!card_reserve_pair(p)) {
+        vcard_clear_line(p);
+        return 0;
+    }
+    p->params[2 * p->param_count] = offsetSlot(nameOffset);
+    p->params[2 * p->param_count + 1] = nullptr;
+    ++p->param_count;
+    return -1;
+}
+
+static int card_set_paramvalue(CARD_Parser* p, int valueOffset) {
+    if (!p->params || p->param_count == 0) {
+        return 0;
+    }
+    p->params[2 * p->param_count - 1] = offsetSlot(valueOffset);
+    return -1;
+}
+
+namespace {
+
+struct Base64Table {
+    unsigned char v[256];
+    constexpr Base64Table() : v() {
+        for (int i = 0; i < 256; ++i)
+            v[i] = 255;
+        for (int i = 0; i < 26; ++i) {
+            v['A' + i] = static_cast<unsigned char>(i);
+            v['a' + i] = static_cast<unsigned char>(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            v['0' + i] = static_cast<unsigned char>(52 + i);
+        v[static_cast<unsigned char>('+')] = 62;
+        v[static_cast<unsigned char>('/')] = 63;
+    }
+};
+constexpr Base64Table kBase64;
+
+}  // namespace
+
+unsigned char Base64ToOrd(unsigned char c) {
+    return kBase64.v[c];
+}
+
+static int vcard_decode_base64_group(CARD_Parser* p) {
+    const unsigned char* g = reinterpret_cast<const unsigned char*>(p->code_buf);
+    unsigned a1 = Base64ToOrd(g[0]), a2 = Base64ToOrd(g[1]);
+    if (a1 == 255 || a2 == 255)
+        return 0;
+    if (!vcard_add_char_to_line(p, static_cast<char>(((a1 << 2) | (a2 >> 4)) & 0xFF)))
+        return 0;
+    if (g[2] != '=') {
+        unsigned a3 = Base64ToOrd(g[2]);
+        if (a3 == 255)
+            return 0;
+        if (!vcard_add_char_to_line(p, static_cast<char>(((a2 << 4) | (a3 >> 2)) & 0xFF)))
+            return 0;
+        if (g[3] != '=') {
+            unsigned a4 = Base64ToOrd(g[3]);
+            if (a4 == 255)
+                return 0;
+            if (!vcard_add_char_to_line(p, static_cast<char>(((a3 << 6) | a4) & 0xFF)))
+                return 0;
+        }
+    }
+    memset(p->code_buf, 0, sizeof p->code_buf);
+    p->code_count = 0;
+    return -1;
+}
+
+static int vcard_end_prop(CARD_Parser* p) {
+    if (!p->prop_handler) {
+        p->line_length = 0;
+        p->state = ST_VALUE;
+        return -1;
+    }
+    if (!vcard_add_char_to_line(p, '\0'))
+        return 0;
+    for (int i = 0; i < p->param_count; ++i) {
+        uintptr_t nameOff = reinterpret_cast<uintptr_t>(p->params[2 * i]);
+        uintptr_t valueOff = reinterpret_cast<uintptr_t>(p->params[2 * i + 1]);
+        const char* name = p->line + nameOff;
+        const char* value = valueOff ? p->line + valueOff : nullptr;
+        p->params[2 * i] = name;
+        p->params[2 * i + 1] = value;
+        const char* word = name;
+        if (strcasecmp(name, "ENCODING") == 0) {
+            if (!value)
+                continue;
+            word = value;
+        }
+        if (strcasecmp(word, "QUOTED-PRINTABLE") == 0) {
+            p->encoding = ENC_QP;
+        } else if (strcasecmp(word, "BASE64") == 0 || strcasecmp(word, "B") == 0) {
+            p->encoding = ENC_BASE64;
+        } else if (strcasecmp(word, "8BIT") == 0) {
+            p->encoding = ENC_8BIT;
+        }
+    }
+    if (!card_reserve_pair(p)) {
+        vcard_clear_line(p);
+        return 0;
+    }
+    p->params[2 * p->param_count] = nullptr;
+    p->params[2 * p->param_count + 1] = nullptr;
+    ++p->param_count;
+    p->prop_handler(p->user_data, p->line, p->params);
+    p->line_length = 0;
+    p->state = ST_VALUE;
+    return -1;
+}
+
+static int vcard_finish_value(CARD_Parser* p) {
+    if (p->data_handler) {
+        if (p->encoding == ENC_BASE64 && p->code_count > 0 && p->code_count < 4) {
+            while (p->code_count < 4)
+                p->code_buf[p->code_count++] = '=';
+            vcard_decode_base64_group(p);
+        }
+        if (p->line_length > 0)
+            p->data_handler(p->user_data, p->line, p->line_length);
+        p->data_handler(p->user_data, nullptr, 0);
+    }
+    vcard_clear_line(p);
+    return -1;
+}
+
+static int vcard_value_char(CARD_Parser* p, unsigned char c) {
+    if (c == '\r')
+        return -1;
+    if (c == '\n')
+        return vcard_finish_value(p);
+    if (p->value_start) {
+        if (isBlank(c))
+            return -1;
+        p->value_start = 0;
+    }
+    if (!p->data_handler)
+        return -1;
+    switch (p->encoding) {
+        case ENC_QP:
+            if (p->qp_escape) {
+                if (p->code_buf[0] == 0) {
+                    p->code_buf[0] = static_cast<char>(c);
+                    return -1;
+                }
+                p->code_buf[1] = static_cast<char>(c);
+                p->code_buf[2] = 0;
+                unsigned int v = 0;
+                sscanf(p->code_buf, "%X", &v);
+                p->qp_escape = 0;
+                return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
+            }
+            if (c == '=') {
+                p->qp_escape = -1;
+                memset(p->code_buf, 0, sizeof p->code_buf);
+                p->code_count = 0;
+                return -1;
+            }
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        case ENC_BASE64:
+            if (p->code_count == 4)
+                return vcard_decode_base64_group(p);
+            if (isBlank(c))
+                return -1;
+            p->code_buf[p->code_count++] = static_cast<char>(c);
+            if (p->code_count == 4)
+                return vcard_decode_base64_group(p);
+            return -1;
+        default:
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+    }
+}
+
+int vcard_process_char(CARD_Parser* p, unsigned char c) {
+    if (p->state == ST_VALUE)
+        return vcard_value_char(p, c);
+    if (c == '\n') {
+        if (p->state == ST_NAME)
+            vcard_clear_line(p);  // a line without ":" is dropped
+        return -1;
+    }
+    if (isBlank(c))
+        return -1;
+    switch (p->state) {
+        case ST_NAME:
+            if (c == ':')
+                return vcard_end_prop(p);
+            if (c == ';') {
+                if (!vcard_add_char_to_line(p, '\0'))
+                    return 0;
+                p->state = ST_PARAM_START;
+                return -1;
+            }
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        case ST_PARAM_START:
+            if (c == ':') {
+                vcard_clear_line(p);
+                return 0;
+            }
+            if (!card_add_param(p, p->line_length))
+                return 0;
+            p->state = ST_PARAM_NAME;
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        case ST_PARAM_NAME:
+            if (c == ':')
+                return vcard_end_prop(p);
+            if (c == ';' || c == '=') {
+                if (!vcard_add_char_to_line(p, '\0'))
+                    return 0;
+                p->state = c == ';' ? ST_PARAM_START : ST_PARAM_VALUE_START;
+                return -1;
+            }
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        case ST_PARAM_VALUE_START:
+            if (c == ':' || c == ';') {
+                vcard_clear_line(p);
+                return 0;
+            }
+            if (!card_set_paramvalue(p, p->line_length)) {
+                vcard_clear_line(p);
+                return 0;
+            }
+            p->state = ST_PARAM_VALUE;
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        case ST_PARAM_VALUE:
+            if (c == ':')
+                return vcard_end_prop(p);
+            if (c == ';') {
+                if (p->escape) {
+                    p->escape = 0;
+                    return vcard_add_char_to_line(p, ';');
+                }
+                if (!vcard_add_char_to_line(p, '\0'))
+                    return 0;
+                p->state = ST_PARAM_START;
+                return -1;
+            }
+            if (c == '\\') {
+                if (!p->escape) {
+                    p->escape = -1;
+                    return -1;
+                }
+                p->escape = 0;
+                return vcard_add_char_to_line(p, '\\');
+            }
+            return vcard_add_char_to_line(p, static_cast<char>(c));
+        default:
+            vcard_clear_line(p);
+            return 0;
+    }
+}
+
+const char* CARD_ParserVersion() {
+    return "1.0";
+}
+
+CARD_Parser* CARD_ParserCreate() {
+    CARD_Parser* p = static_cast<CARD_Parser*>(calloc(1, sizeof(CARD_Parser)));
+    if (!p)
+        return nullptr;
+    p->at_line_start = -1;
+    p->value_start = -1;
+    p->error_offset = -1;
+    return p;
+}
+
+void CARD_ParserFree(CARD_Parser* p) {
+    if (!p)
+        return;
+    free(p->line);
+    free(static_cast<void*>(p->params));
+    free(p);
+}
+
+void CARD_SetUserData(CARD_Parser* p, void* userData) {
+    p->user_data = userData;
+}
+void* CARD_GetUserData(CARD_Parser* p) {
+    return p->user_data;
+}
+void CARD_SetPropHandler(CARD_Parser* p, CARD_PropHandler h) {
+    p->prop_handler = h;
+}
+void CARD_SetDataHandler(CARD_Parser* p, CARD_DataHandler h) {
+    p->data_handler = h;
+}
+int CARD_GetErrorOffset(CARD_Parser* p) {
+    return p->error_offset;
+}
+
+void CARD_SkipLine(CARD_Parser* p) {
+    vcard_clear_line(p);
+    p->skip_line = -1;
+}
+
+// A quoted-printable value whose last byte was a bare "=" is a soft line break: the line end
+// (and the fold blank, if any) stands for nothing.
+static bool softBreakPending(const CARD_Parser* p) {
+    return p->state == ST_VALUE && p->encoding == ENC_QP && p->qp_escape && p->code_buf[0] == 0;
+}
+
+int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
+    p->error_offset = -1;
+    for (int i = 0; i < len; ++i) {
+        unsigned char c = static_cast<unsigned char>(buf[i]);
+        if (!p->at_line_start) {
+            if (c == '\n') {
+                p->at_line_start = -1;
+                p->fold_pending = 0;
+                continue;
+            }
+            if (p->skip_line)
+                continue;
+            if (p->state == ST_VALUE && !p->value_start && p->data_handler) {
+                // Fast paths inside a value; they take exactly what the byte machine would.
+                if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT) {
+                    int j = i;
+                    while (j < len && buf[j] != '\n' && buf[j] != '\r')
+                        ++j;
+                    if (j > i) {
+                        if (!vcard_add_bytes_to_line(p, buf + i, j - i)) {
+                            p->error_offset = i;
+                            return 0;
+                        }
+                        i = j - 1;
+                        continue;
+                    }
+                } else if (p->encoding == ENC_BASE64 && p->code_count == 0) {
+                    int j = i;
+                    char out[768];
+                    int o = 0;
+                    while (j + 4 <= len && o + 3 <= int(sizeof out)) {
+                        const unsigned a1 = Base64ToOrd(static_cast<unsigned char>(buf[j]));
+                        const unsigned a2 = Base64ToOrd(static_cast<unsigned char>(buf[j + 1]));
+                        const unsigned a3 = Base64ToOrd(static_cast<unsigned char>(buf[j + 2]));
+                        const unsigned a4 = Base64ToOrd(static_cast<unsigned char>(buf[j + 3]));
+                        if ((a1 | a2 | a3 | a4) > 63)
+                            break;
+                        out[o++] = static_cast<char>(((a1 << 2) | (a2 >> 4)) & 0xFF);
+                        out[o++] = static_cast<char>(((a2 << 4) | (a3 >> 2)) & 0xFF);
+                        out[o++] = static_cast<char>(((a3 << 6) | a4) & 0xFF);
+                        j += 4;
+                    }
+                    if (j > i) {
+                        if (!vcard_add_bytes_to_line(p, out, o)) {
+                            p->error_offset = i;
+                            return 0;
+                        }
+                        i = j - 1;
+                        continue;
+                    }
+                }
+            }
+            if (!vcard_process_char(p, c)) {
+                p->error_offset = i;
+                return 0;
+            }
+            continue;
+        }
+        if (c == '\n')
+            continue;
+        if (c == '\r' && !p->fold_pending)
+            continue;
+        if (c < 0x80 && isBlank(c) && !p->fold_pending) {
+            p->fold_pending = -1;
+            continue;
+        }
+        p->at_line_start = 0;
+        if (p->fold_pending) {
+            if (p->skip_line)
+                continue;  // a continuation of the dropped line
+            if (softBreakPending(p)) {
+                p->qp_escape = 0;
+            } else {
+                if (p->encoding == ENC_QP)
+                    p->qp_escape = 0;
+                vcard_process_char(p, ' ');
+            }
+        } else if (p->skip_line) {
+            p->skip_line = 0;
+        } else if (softBreakPending(p)) {
+            // vCard 2.1 writers continue a quoted-printable value on the next line without a
+            // leading blank.
+            p->qp_escape = 0;
+        } else {
+            vcard_process_char(p, '\n');
+        }
+        if (!vcard_process_char(p, c)) {
+            p->error_offset = i;
+            return 0;
+        }
+    }
+    if (isFinal) {
+        if (p->skip_line) {
+            p->skip_line = 0;
+            vcard_clear_line(p);
+        } else {
+            vcard_process_char(p, '\n');
+        }
+    }
+    return -1;
+}

@@ -1,0 +1,204 @@
+#include "combinerule.h"
+
+namespace {
+
+QStringList keys(std::initializer_list<const char*> names) {
+    QStringList l;
+    l.reserve(int(names.size()));
+    for (const char* n : names)
+        l << QLatin1String(n);
+    return l;
+}
+
+bool isDateValue(const QVariant& v) {
+    return v.userType() == QMetaType::QDateTime || v.userType() == QMetaType::QDate;
+}
+
+}  // namespace
+
+AbsContactCombineRule::~AbsContactCombineRule() = default;
+
+bool AbsContactCombineRule::isValueEqual(const QVariant& first, const QVariant& second) {
+    if (!first.isValid() || !second.isValid())
+        return first.isValid() == second.isValid();
+    // A date compares in its one stored text form, whichever side holds it.
+    if (isDateValue(first) || isDateValue(second))
+        return pim::fieldText(first) == pim::fieldText(second);
+    return first == second;
+}
+
+bool AbsContactCombineRule::isEntityEqual(const pim::Entity& a, const pim::Entity& b,
+                                          QStringList list) {
+    for (const QString& k : list) {
+        if (!isValueEqual(a.fields.value(k), b.fields.value(k)))
+            return false;
+    }
+    return true;
+}
+
+bool AbsContactCombineRule::isEntityEmpty(const pim::Entity& e, QStringList list) {
+    for (const QString& k : list) {
+        if (!pim::isFieldEmpty(e.fields.value(k)))
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local databases
+
+LocalDbCombineRule::~LocalDbCombineRule() = default;
+
+QStringList LocalDbCombineRule::checkEmptyFields(int type) {
+    switch (type) {
+        case pim::ENTITY_PHOTO:
+            return keys({"data4"});
+        case pim::ENTITY_PHONE:
+        case pim::ENTITY_EMAIL:
+        case pim::ENTITY_NICKNAME:
+        case pim::ENTITY_EVENT:
+        case pim::ENTITY_GROUP:
+        case pim::ENTITY_IM:
+        case pim::ENTITY_NOTES:
+        case pim::ENTITY_REL:
+        case pim::ENTITY_ADDR:
+        case pim::ENTITY_URL:
+            return keys({"data1"});
+        case pim::ENTITY_ORG:
+            return keys({"data1", "data5", "data4"});
+        default:
+            return QStringList();
+    }
+}
+
+QStringList LocalDbCombineRule::checkEqualFieldsMin(int type) {
+    switch (type) {
+        case pim::ENTITY_PHOTO:
+            return keys({"data4"});
+        case pim::ENTITY_PHONE:
+        case pim::ENTITY_EMAIL:
+        case pim::ENTITY_NICKNAME:
+        case pim::ENTITY_EVENT:
+        case pim::ENTITY_GROUP:
+        case pim::ENTITY_NOTES:
+        case pim::ENTITY_REL:
+        case pim::ENTITY_ADDR:
+        case pim::ENTITY_URL:
+            return keys({"data1"});
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5", "data6"});
+        case pim::ENTITY_ORG:
+            return keys({"data1", "data5", "data4"});
+        default:
+            return QStringList();
+    }
+}
+
+QStringList LocalDbCombineRule::checkEqualFieldsFull(int type) {
+    switch (type) {
+        case pim::ENTITY_PHOTO:
+            return keys({"data4"});
+        case pim::ENTITY_PHONE:
+        case pim::ENTITY_EMAIL:
+        case pim::ENTITY_EVENT:
+        case pim::ENTITY_REL:
+        case pim::ENTITY_URL:
+            return keys({"data1", "data2", "data3"});
+        case pim::ENTITY_NICKNAME:
+        case pim::ENTITY_GROUP:
+        case pim::ENTITY_NOTES:
+            return keys({"data1"});
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5", "data6", "data2", "data3"});
+        case pim::ENTITY_ORG:
+            return keys({"data1", "data5", "data4"});
+        case pim::ENTITY_ADDR:
+            return keys({"data10", "data11", "data8", "data7", "data4", "data9", "data2", "data3"});
+        default:
+            return QStringList();
+    }
+}
+
+QStringList LocalDbCombineRule::validFields(int type, bool& single) {
+    single = false;
+    switch (type) {
+        case pim::ENTITY_PHOTO:
+            single = true;
+            return keys({"data4", "data15"});
+        case pim::ENTITY_PHONE:
+        case pim::ENTITY_EMAIL:
+        case pim::ENTITY_EVENT:
+        case pim::ENTITY_REL:
+        case pim::ENTITY_URL:
+            return keys({"data1", "data2", "data3"});
+        case pim::ENTITY_NICKNAME:
+            single = true;
+            return keys({"data1"});
+        case pim::ENTITY_GROUP:
+            single = true;
+            return keys({"data1", "data2"});
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5", "data6", "data2", "data3"});
+        case pim::ENTITY_NOTES:
+            return keys({"data1"});
+        case pim::ENTITY_ORG:
+            single = true;
+            return keys({"data1", "data5", "data4"});
+        case pim::ENTITY_ADDR:
+            return keys({"data1", "data10", "data11", "data8", "data7", "data4", "data9", "data2",
+                         "data3"});
+        default:
+            return QStringList();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device mirrors: like the local rule except for dates, groups, IM, notes and relations.
+
+IOSContactCombineRule::~IOSContactCombineRule() = default;
+
+QStringList IOSContactCombineRule::checkEmptyFields(int type) {
+    if (type == pim::ENTITY_GROUP)
+        return QStringList();
+    return LocalDbCombineRule().checkEmptyFields(type);
+}
+
+QStringList IOSContactCombineRule::checkEqualFieldsMin(int type) {
+    switch (type) {
+        case pim::ENTITY_GROUP:
+            return QStringList();
+        case pim::ENTITY_EVENT:
+        case pim::ENTITY_REL:
+            return keys({"data1", "data2"});
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5"});
+        default:
+            return LocalDbCombineRule().checkEqualFieldsMin(type);
+    }
+}
+
+QStringList IOSContactCombineRule::checkEqualFieldsFull(int type) {
+    switch (type) {
+        case pim::ENTITY_GROUP:
+            return QStringList();
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5", "data2", "data3"});
+        default:
+            return LocalDbCombineRule().checkEqualFieldsFull(type);
+    }
+}
+
+QStringList IOSContactCombineRule::validFields(int type, bool& single) {
+    single = false;
+    switch (type) {
+        case pim::ENTITY_GROUP:
+            return QStringList();
+        case pim::ENTITY_IM:
+            return keys({"data1", "data5", "data2", "data3"});
+        case pim::ENTITY_NOTES:
+            single = true;
+            return keys({"data1"});
+        default:
+            return LocalDbCombineRule().validFields(type, single);
+    }
+}

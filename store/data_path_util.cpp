@@ -1,0 +1,119 @@
+#include "data_path_util.h"
+
+#include <opener.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+const char* const TW_PRODUCT_ID = "4C17E09A2D6B83F5E1A0C94B7D2E6F38";
+
+namespace {
+// The data root, fixed at its first use in this process.
+QString g_curDataSaveDirPath;
+QMutex g_curDataSaveDirMutex;
+}  // namespace
+
+QDir g_osAppDir() {
+    return QDir(QDir::home().absoluteFilePath(QStringLiteral("Library/Application Support")));
+}
+
+QString g_defaultSaveDirPath() {
+    return g_osAppDir().absoluteFilePath(QStringLiteral("QuorVanteli"));
+}
+
+QString g_dataSaveDirLinkFile() {
+    return QDir(g_defaultSaveDirPath())
+        .absoluteFilePath(QLatin1String(TW_PRODUCT_ID) + ".redirect");
+}
+
+QString g_dataSaveDirLink() {
+    QFile f(g_dataSaveDirLinkFile());
+    if (!f.exists() || !f.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray bytes = f.read(64 * 1024);  // a path, never more
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    const QString path = QString::fromUtf8(bytes);
+    // Only an existing folder can hold the data root.
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        return QString();
+    return path;
+}
+
+void g_setDataSaveDirLink(QString path) {
+    QFile f(g_dataSaveDirLinkFile());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(path.toUtf8());
+    f.flush();
+}
+
+QDir g_dataSaveDir() {
+    QString path;
+    {
+        QMutexLocker lock(&g_curDataSaveDirMutex);
+        if (g_curDataSaveDirPath.isEmpty()) {
+            QString base = g_dataSaveDirLink();
+            if (base.isEmpty())
+                base = g_defaultSaveDirPath();
+            g_curDataSaveDirPath = QDir(base).absoluteFilePath(QLatin1String(TW_PRODUCT_ID));
+        }
+        path = g_curDataSaveDirPath;
+    }
+    QDir().mkpath(path);
+    return QDir(path);
+}
+
+void g_delDirCascade(QString path) {
+    const QFileInfo top(path);
+    if (top.isSymLink()) {
+        // Never descend through a link: drop the link itself.
+        QFile::remove(top.absoluteFilePath());
+        return;
+    }
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::AllDirs | QDir::Files | QDir::Drives | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& fi : entries) {
+        if (fi.isSymLink()) {
+            QFile::remove(fi.absoluteFilePath());
+        } else if (fi.isDir()) {
+            g_delDirCascade(fi.absoluteFilePath());
+        } else {
+            dir.remove(fi.fileName());
+        }
+    }
+    dir.rmdir(dir.absolutePath());
+}
+
+QString g_getValidFilePath(QString path) {
+    const QFileInfo fi(path);
+    if (!fi.exists() && !fi.isSymLink())
+        return path;
+    const QString base = fi.baseName();
+    const QString suffix = fi.suffix();
+    const QDir folder = fi.absoluteDir();
+    for (unsigned long long n = 1;; ++n) {
+        // Both markers are filled at once, so a '%' in the name stays as it is.
+        QString name = QStringLiteral("%1(%2)").arg(base, QString::number(n));
+        if (!suffix.isEmpty())
+            name += QLatin1Char('.') + suffix;
+        const QString candidate = folder.absoluteFilePath(name);
+        const QFileInfo c(candidate);
+        if (!c.exists() && !c.isSymLink())
+            return candidate;
+    }
+}
+
+bool g_openFileOrFolder(QString path) {
+    return tw_openPathWithSystem(path);
+}
+
+bool g_openLink(QString link) {
+    return tw_openUrlWithSystem(link);
+}

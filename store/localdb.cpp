@@ -1,0 +1,635 @@
+#include "localdb.h"
+
+#include "data_path_util.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <stdexcept>
+
+// The template database lives in a static library; register it before first use.
+static void initTemplateResource() {
+    Q_INIT_RESOURCE(tw_res_db);
+}
+
+namespace {
+
+void ensureTemplateResource() {
+    static const bool done = (initTemplateResource(), true);
+    (void)done;
+}
+
+// Registered at start-up too, so ":res/db.db" is there in every program that links the store.
+const bool g_templateRegistered = (ensureTemplateResource(), true);
+
+const QString K_DATA4 = QStringLiteral("data4");
+const QString K_DATA15 = QStringLiteral("data15");
+
+// Per entity type: its columns and the statements that write them, composed once.
+struct TypeInfo {
+    QStringList cols;
+    QStringList sortedCols;  // the same keys in field-map order, for appending inserts
+    QString insertSql;
+    QString updateSql;
+};
+
+const TypeInfo* typeInfo(int type) {
+    static const QVector<TypeInfo> table = [] {
+        QVector<TypeInfo> t(14);
+        auto set = [&t](int type, std::initializer_list<const char*> names) {
+            TypeInfo& ti = t[type];
+            QStringList marks, assigns;
+            for (const char* n : names) {
+                ti.cols << QLatin1String(n);
+                marks << QStringLiteral("?");
+                assigns << QLatin1String(n) + QStringLiteral("=?");
+            }
+            ti.insertSql = QStringLiteral("insert into data(contact_id,type,src_id,") +
+                           ti.cols.join(QLatin1Char(',')) + QStringLiteral(") values(?,?,?,") +
+                           marks.join(QLatin1Char(',')) + QStringLiteral(")");
+            ti.updateSql = QStringLiteral("update data set src_id=?,") +
+                           assigns.join(QLatin1Char(',')) + QStringLiteral(" where _id=?");
+            ti.sortedCols = ti.cols;
+            ti.sortedCols.sort();
+        };
+        set(pim::ENTITY_NAME,
+            {"data1", "data2", "data3", "data4", "data5", "data6", "data7", "data8"});
+        set(pim::ENTITY_PHOTO, {"data4", "data15"});
+        set(pim::ENTITY_PHONE, {"data1", "data2", "data3"});
+        set(pim::ENTITY_EMAIL, {"data1", "data2", "data3"});
+        set(pim::ENTITY_NICKNAME, {"data1", "data2", "data3"});
+        set(pim::ENTITY_EVENT, {"data1", "data2", "data3"});
+        set(pim::ENTITY_GROUP, {"data1", "data2"});
+        set(pim::ENTITY_IM, {"data1", "data2", "data3", "data5", "data6"});
+        set(pim::ENTITY_NOTES, {"data1"});
+        set(pim::ENTITY_ORG,
+            {"data1", "data2", "data3", "data4", "data5", "data6", "data7", "data9"});
+        set(pim::ENTITY_REL, {"data1", "data2", "data3"});
+        set(pim::ENTITY_ADDR, {"data1", "data2", "data3", "data4", "data5", "data6", "data7",
+                               "data8", "data9", "data10", "data11"});
+        set(pim::ENTITY_URL, {"data1", "data2", "data3"});
+        return t;
+    }();
+    if (type < pim::ENTITY_NAME || type > pim::ENTITY_URL)
+        return nullptr;
+    return &table[type];
+}
+
+[[noreturn]] void throwText(const QString& text) {
+    throw std::runtime_error(text.toUtf8().toStdString());
+}
+
+bool _contactSortCompare(const pim::_Contact& a, const pim::_Contact& b) {
+    return a.fullName < b.fullName;  // ordinal UTF-16 comparison
+}
+
+const QString COL_ID = QStringLiteral("_id");
+const QString COL_TYPE = QStringLiteral("type");
+const QString COL_SRC_ID = QStringLiteral("src_id");
+const QString COL_CONTACT_ID = QStringLiteral("contact_id");
+const QString COL_FULL_NAME = QStringLiteral("full_name");
+const QString COL_CSRC_ID = QStringLiteral("csrc_id");
+const QString COL_NAME = QStringLiteral("name");
+
+}  // namespace
+
+LocalDb::LocalDb(QString path, QSharedPointer<AbsContactCombineRule> rule)
+    : m_combineRule(std::move(rule)), m_path(std::move(path)) {}
+
+LocalDb::~LocalDb() = default;
+
+QString LocalDb::templatePath() {
+    ensureTemplateResource();
+    return QStringLiteral(":res/db.db");
+}
+
+QDir LocalDb::dbDir() {
+    const QString path = g_dataSaveDir().absoluteFilePath(QStringLiteral("data"));
+    if (!QFileInfo(path).isDir())
+        QDir().mkpath(path);
+    return QDir(path);
+}
+
+QStringList LocalDb::columnsOfType(int type) {
+    const TypeInfo* ti = typeInfo(type);
+    return ti ? ti->cols : QStringList();
+}
+
+// ---------------------------------------------------------------------------------------------
+// File and transactions
+
+void LocalDb::create() {
+    // A handle on the old file would keep writing into a deleted inode.
+    m_db.close();
+    // A stale journal beside the new file would be replayed into it.
+    static const char* const sidecars[] = {"-journal", "-wal", "-shm"};
+    for (const char* s : sidecars) {
+        const QString p = m_path + QLatin1String(s);
+        if (QFileInfo(p).isFile() || QFileInfo(p).isSymLink())
+            QFile::remove(p);
+    }
+    if (QFileInfo(m_path).exists() || QFileInfo(m_path).isSymLink())
+        QFile::remove(m_path);
+    QFile tmpl(templatePath());
+    if (!tmpl.copy(m_path)) {
+        QString err = tmpl.errorString();
+        if (err.isEmpty())
+            err = QStringLiteral("cannot copy the template database to ") + m_path;
+        throwText(err);
+    }
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+void LocalDb::open_check() {
+    if (m_db.isOpen())
+        return;
+    m_db.openThrow(m_path, 2);
+    // Best effort, a read-only or busy file simply goes without:
+    // - merges read stored contacts at random; a larger page cache keeps that off the disk;
+    // - the merge looks contacts up by exact, ASCII case-insensitive name, and without this
+    //   index that look-up scans the table.
+    static const char* const tuning[] = {
+        "pragma cache_size=-16384",
+        "create index if not exists index_contacts_full_name_nocase on contact(full_name "
+        "collate nocase)"};
+    for (const char* sql : tuning) {
+        try {
+            m_db.executeThrow(sql);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void LocalDb::beginEdit() {
+    open_check();
+    m_db.beginTran();
+}
+
+void LocalDb::endEdit(bool commit) {
+    if (commit) {
+        open_check();
+        m_db.commitTran();
+        return;
+    }
+    // Rolling back runs in callers' error paths, so it must not throw: a closed handle has
+    // no transaction to discard (and opening a missing or damaged file would only fail), and
+    // a connection whose ROLLBACK fails is closed, which discards the transaction as well.
+    if (!m_db.isOpen())
+        return;
+    try {
+        m_db.rollbackTran();
+    } catch (const std::exception&) {
+        m_db.close();
+    }
+}
+
+void LocalDb::close() {
+    m_db.close();
+}
+
+void LocalDb::removeDB() {
+    m_db.close();
+    QFile::remove(m_path);
+    static const char* const sidecars[] = {"-journal", "-wal", "-shm"};
+    for (const char* s : sidecars) {
+        const QString p = m_path + QLatin1String(s);
+        if (QFileInfo(p).isFile())
+            QFile::remove(p);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entity rows
+
+void LocalDb::insertEntity(unsigned long long contactId, int type, pim::Entity& entity) {
+    const TypeInfo* ti = typeInfo(type);
+    if (!ti)
+        throwText(QStringLiteral("insertEntity: unknown entity type %1").arg(type));
+    open_check();
+    Sqlite3Sql sql(ti->insertSql);
+    sql.addInt64Param(static_cast<long long>(contactId));
+    sql.addIntParam(type);
+    sql.addTextParam(entity.srcId);
+    for (const QString& col : ti->cols) {
+        if (col == K_DATA15) {
+            sql.addBlobParam(entity.fields[col].toByteArray());
+        } else if (type == pim::ENTITY_PHOTO && col == K_DATA4) {
+            // The row always carries the hash of the image stored with it.
+            sql.addTextParam(entity.photoHash());
+        } else {
+            sql.addTextParam(pim::fieldText(entity.fields[col]));
+        }
+    }
+    m_db.executeThrow(sql);
+    entity._id = static_cast<unsigned long long>(m_db.lastInsertId());
+}
+
+void LocalDb::fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity) {
+    const TypeInfo* ti = typeInfo(type);
+    if (!ti)
+        return;
+    for (const QString& col : ti->cols) {
+        if (col == K_DATA15) {
+            entity.fields.insert(col, cursor.getBlob(col));
+        } else {
+            entity.fields.insert(col, cursor.getText(col));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Contacts and groups
+
+void LocalDb::insertContactBase(pim::_Contact& contact) {
+    open_check();
+    Sqlite3Sql sql("insert into contact(src_id,full_name) values(?,?)");
+    sql.addTextParam(contact.srcId);
+    sql.addTextParam(contact.fullName);
+    m_db.executeThrow(sql);
+    contact._id = static_cast<unsigned long long>(m_db.lastInsertId());
+}
+
+pim::_Contact LocalDb::contact(unsigned long long contactId) {
+    open_check();
+    pim::_Contact c;
+    {
+        Sqlite3Sql sql("select * from contact where _id=?");
+        sql.addInt64Param(static_cast<long long>(contactId));
+        Sqlite3Cursor cur = m_db.queryThrow(sql);
+        if (!cur.moveNext())
+            return pim::_Contact();
+        c = pim::_Contact(static_cast<unsigned long long>(cur.getInt64(COL_ID)),
+                          cur.getText(COL_SRC_ID), cur.getText(COL_FULL_NAME));
+    }
+    Sqlite3Sql sql("select * from data where contact_id=?");
+    sql.addInt64Param(static_cast<long long>(contactId));
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    while (cur.moveNext()) {
+        const int type = cur.getInt(COL_TYPE);
+        pim::Entity e(static_cast<unsigned long long>(cur.getInt64(COL_ID)),
+                      cur.getText(COL_SRC_ID));
+        fill_entity(cur, type, e);
+        c.entities[type].append(e);
+    }
+    return c;
+}
+
+QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
+    open_check();
+    Sqlite3Sql sql(
+        "select d.*,c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
+        "d.contact_id=c._id");
+    if (groupId != 0 || keyword.length() != 0) {
+        sql.appendSql(QStringLiteral(" where 1=1"));
+        if (groupId != 0) {
+            sql.appendSql(QStringLiteral(
+                " and contact_id in (select contact_id from data where type=? and data1=?)"));
+            sql.addIntParam(pim::ENTITY_GROUP);
+            sql.addTextParam(QString::number(groupId));
+        }
+        if (keyword.length() != 0) {
+            // A search: '%' and '_' typed by the user keep their wildcard meaning.
+            sql.appendSql(QStringLiteral(
+                " and contact_id in (select contact_id from data where type not in (?,?) and "
+                "data1 like ?)"));
+            sql.addIntParam(pim::ENTITY_GROUP);
+            sql.addIntParam(pim::ENTITY_PHOTO);
+            sql.addTextParam(QLatin1Char('%') + keyword + QLatin1Char('%'));
+        }
+    }
+    sql.appendSql(QStringLiteral(" order by contact_id asc"));
+
+    QList<pim::_Contact> result;
+    pim::_Contact current;
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    const int iContact = cur.columnIndex(COL_CONTACT_ID);
+    const int iType = cur.columnIndex(COL_TYPE);
+    const int iId = cur.columnIndex(COL_ID);
+    const int iSrc = cur.columnIndex(COL_SRC_ID);
+    const int iName = cur.columnIndex(COL_FULL_NAME);
+    const int iCsrc = cur.columnIndex(COL_CSRC_ID);
+    // Column positions of each type's keys, in field-map order, looked up once per query.
+    QVector<QVector<int> > typeColumns(pim::ENTITY_URL + 1);
+    for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
+        for (const QString& col : typeInfo(type)->sortedCols)
+            typeColumns[type] << cur.columnIndex(col);
+    }
+    QList<pim::Entity>* list = nullptr;
+    int listType = -1;
+    while (cur.moveNext()) {
+        const auto cid = static_cast<unsigned long long>(cur.getInt64(iContact));
+        if (cid != current._id) {
+            if (current._id != 0)
+                result.append(current);
+            current = pim::_Contact(cid, cur.getText(iCsrc), cur.getText(iName));
+            list = nullptr;
+        }
+        const int type = cur.getInt(iType);
+        pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
+        if (const TypeInfo* ti = typeInfo(type)) {
+            const QVector<int>& idx = typeColumns[type];
+            for (int k = 0; k < idx.size(); ++k) {
+                const QString& col = ti->sortedCols[k];
+                if (col == K_DATA15) {
+                    e.fields.insert(e.fields.constEnd(), col, cur.getBlob(idx[k]));
+                } else {
+                    e.fields.insert(e.fields.constEnd(), col, cur.getText(idx[k]));
+                }
+            }
+        }
+        if (!list || type != listType) {
+            list = &current.entities[type];
+            listType = type;
+        }
+        list->append(e);
+    }
+    if (current._id != 0)
+        result.append(current);
+    if (!result.isEmpty())
+        std::sort(result.begin(), result.end(), _contactSortCompare);
+    return result;
+}
+
+QList<pim::_Group> LocalDb::groups() {
+    open_check();
+    QList<pim::_Group> result;
+    Sqlite3Cursor cur = m_db.queryThrow("select * from contact_group order by name asc");
+    while (cur.moveNext()) {
+        result.append(pim::_Group(static_cast<unsigned long long>(cur.getInt64(COL_ID)),
+                                  cur.getText(COL_NAME)));
+    }
+    return result;
+}
+
+unsigned long long LocalDb::getGroupIdOrAdd(QString name) {
+    open_check();
+    {
+        // The name itself, not a pattern: '%' and '_' in a group name are ordinary characters.
+        Sqlite3Sql sql("select _id from contact_group where name=? collate nocase");
+        sql.addTextParam(name);
+        Sqlite3Cursor cur = m_db.queryThrow(sql);
+        if (cur.moveNext())
+            return static_cast<unsigned long long>(cur.getInt64(0));
+    }
+    Sqlite3Sql sql("insert into contact_group(name) values(?)");
+    sql.addTextParam(name);
+    m_db.executeThrow(sql);
+    return static_cast<unsigned long long>(m_db.lastInsertId());
+}
+
+pim::Entity LocalDb::setGroup(unsigned long long contactId, unsigned long long groupId,
+                              QString groupName) {
+    ungroup(contactId);
+    Sqlite3Sql sql("insert into data(type,contact_id,data1,data2) values(?,?,?,?)");
+    sql.addIntParam(pim::ENTITY_GROUP);
+    sql.addInt64Param(static_cast<long long>(contactId));
+    sql.addTextParam(QString::number(groupId));
+    sql.addTextParam(groupName);
+    m_db.executeThrow(sql);
+    pim::Entity e(static_cast<unsigned long long>(m_db.lastInsertId()), QString());
+    e.fields.insert(QStringLiteral("data1"), QVariant(static_cast<qulonglong>(groupId)));
+    e.fields.insert(QStringLiteral("data2"), groupName);
+    return e;
+}
+
+void LocalDb::ungroup(unsigned long long contactId) {
+    open_check();
+    Sqlite3Sql sql("delete from data where type=? and contact_id=?");
+    sql.addIntParam(pim::ENTITY_GROUP);
+    sql.addInt64Param(static_cast<long long>(contactId));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::removeEntity(unsigned long long entityId) {
+    open_check();
+    Sqlite3Sql sql("delete from data where _id=?");
+    sql.addInt64Param(static_cast<long long>(entityId));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::removeContact(unsigned long long contactId) {
+    open_check();
+    Sqlite3Sql rows("delete from data where contact_id=?");
+    rows.addInt64Param(static_cast<long long>(contactId));
+    m_db.executeThrow(rows);
+    Sqlite3Sql base("delete from contact where _id=?");
+    base.addInt64Param(static_cast<long long>(contactId));
+    m_db.executeThrow(base);
+}
+
+void LocalDb::removeGroupOnly(unsigned long long groupId) {
+    open_check();
+    Sqlite3Sql sql("delete from contact_group where _id=?");
+    sql.addInt64Param(static_cast<long long>(groupId));
+    m_db.executeThrow(sql);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Row updates
+
+void LocalDb::updateEntity(int type, const pim::Entity& entity) {
+    const TypeInfo* ti = typeInfo(type);
+    if (!ti)
+        throwText(QStringLiteral("updateEntity: unknown entity type %1").arg(type));
+    open_check();
+    Sqlite3Sql sql(ti->updateSql);
+    sql.addTextParam(entity.srcId);
+    for (const QString& col : ti->cols) {
+        if (col == K_DATA15) {
+            sql.addBlobParam(entity.fields.value(col).toByteArray());
+        } else if (type == pim::ENTITY_PHOTO && col == K_DATA4) {
+            sql.addTextParam(entity.photoHash());
+        } else {
+            sql.addTextParam(pim::fieldText(entity.fields.value(col)));
+        }
+    }
+    sql.addInt64Param(static_cast<long long>(entity._id));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::updateContactBase(const pim::_Contact& contact) {
+    open_check();
+    Sqlite3Sql sql("update contact set src_id=?, full_name=? where _id=?");
+    sql.addTextParam(contact.srcId);
+    sql.addTextParam(contact.fullName);
+    sql.addInt64Param(static_cast<long long>(contact._id));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::updateContactBaseSrcId(unsigned long long contactId, QString srcId) {
+    open_check();
+    Sqlite3Sql sql("update contact set src_id=? where _id=?");
+    sql.addTextParam(srcId);
+    sql.addInt64Param(static_cast<long long>(contactId));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::updateContactBaseSrcId(QString oldSrcId, QString newSrcId) {
+    open_check();
+    Sqlite3Sql sql("update contact set src_id=? where src_id=?");
+    sql.addTextParam(newSrcId);
+    sql.addTextParam(oldSrcId);
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::updateEntitySrcId(unsigned long long entityId, QString srcId) {
+    open_check();
+    Sqlite3Sql sql("update data set src_id=? where _id=?");
+    sql.addTextParam(srcId);
+    sql.addInt64Param(static_cast<long long>(entityId));
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::updateEntitySrcId(QString oldSrcId, QString newSrcId) {
+    open_check();
+    Sqlite3Sql sql("update data set src_id=? where src_id=?");
+    sql.addTextParam(newSrcId);
+    sql.addTextParam(oldSrcId);
+    m_db.executeThrow(sql);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Merge
+
+unsigned long long LocalDb::isContactBaseExist(QString fullName) {
+    open_check();
+    // Exact name, ASCII letters in either case; '%' and '_' are literal.
+    Sqlite3Sql sql("select _id,src_id from contact where full_name collate nocase = ? limit 1");
+    sql.addTextParam(fullName);
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    if (!cur.moveNext())
+        return 0;
+    return static_cast<unsigned long long>(cur.getInt64(0));
+}
+
+namespace {
+
+// Result of merging one entity: whether to write it, and where it now stands in the list.
+struct EntityMerge {
+    bool changed = false;
+    int index = -1;  // position in `existing` that holds the merged entity, -1 when none
+};
+
+EntityMerge mergeEntity(AbsContactCombineRule& rule, int type, QList<pim::Entity>& existing,
+                        const pim::Entity& incoming, pim::Entity& out) {
+    EntityMerge r;
+    const QStringList min = rule.checkEqualFieldsMin(type);
+    bool single = false;
+    const QStringList valid = rule.validFields(type, single);
+    if (valid.isEmpty())
+        return r;
+
+    bool fromList = false;  // single type: target taken from the list
+    bool matched = false;   // other types: target matched in the list
+    if (single) {
+        if (!existing.isEmpty()) {
+            out = existing.first();
+            fromList = true;
+        }
+    } else {
+        for (const pim::Entity& e : existing) {
+            if (AbsContactCombineRule::isEntityEqual(e, incoming, min)) {
+                out = e;
+                matched = true;
+                break;
+            }
+        }
+    }
+    if (AbsContactCombineRule::isEntityEqual(out, incoming, valid))
+        return r;
+
+    for (const QString& key : valid) {
+        const QVariant v = incoming.fields.value(key);
+        if (!pim::isFieldEmpty(v))
+            out.fields.insert(key, v);
+    }
+
+    if (fromList) {
+        existing[0] = out;
+        r.index = 0;
+    } else if (!matched) {
+        existing.append(out);
+        r.index = existing.size() - 1;
+    }
+    r.changed = true;
+    return r;
+}
+
+}  // namespace
+
+bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
+                             pim::Entity& out) {
+    if (!m_combineRule)
+        return false;
+    return mergeEntity(*m_combineRule, type, existing, incoming, out).changed;
+}
+
+QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
+                                                       pim::_Contact& out, bool& existed) {
+    if (!m_combineRule)
+        throwText(QStringLiteral("combineContact: the database has no merge rule"));
+    open_check();
+    const unsigned long long id = isContactBaseExist(incoming.fullName);
+    m_db.beginTran();
+    try {
+        QMap<int, QList<pim::Entity> > result = out.entities;
+        if (id != 0) {
+            existed = true;
+            out = contact(id);
+        } else {
+            existed = false;
+            out = pim::_Contact(0, QString(), incoming.fullName);
+            insertContactBase(out);
+            const QList<pim::Entity> names = incoming.entities.value(pim::ENTITY_NAME);
+            if (!names.isEmpty()) {
+                pim::Entity name = names.first();
+                name.srcId = QString();
+                insertEntity(out._id, pim::ENTITY_NAME, name);
+                out.entities[pim::ENTITY_NAME].append(name);
+                result[pim::ENTITY_NAME].append(name);
+            }
+        }
+
+        for (auto t = incoming.entities.constBegin(); t != incoming.entities.constEnd(); ++t) {
+            const int type = t.key();
+            for (const pim::Entity& in : t.value()) {
+                // A membership needs a group name; an empty one must not create a group.
+                if (type == pim::ENTITY_GROUP &&
+                    pim::fieldText(in.fields.value(QStringLiteral("data2"))).isEmpty()) {
+                    continue;
+                }
+                QList<pim::Entity>& existing = out.entities[type];
+                pim::Entity m;
+                const EntityMerge merged = mergeEntity(*m_combineRule, type, existing, in, m);
+                if (!merged.changed)
+                    continue;
+                if (type == pim::ENTITY_GROUP) {
+                    const QString groupName =
+                        pim::fieldText(m.fields.value(QStringLiteral("data2")));
+                    m.fields.insert(QStringLiteral("data1"),
+                                    QVariant(static_cast<qulonglong>(getGroupIdOrAdd(groupName))));
+                }
+                if (m._id == 0) {
+                    insertEntity(out._id, type, m);
+                } else {
+                    updateEntity(type, m);
+                }
+                // Keep the contact in step with the rows: a later entity of this contact
+                // then updates this row instead of adding a second one.
+                if (merged.index >= 0 && merged.index < existing.size())
+                    existing[merged.index] = m;
+                result[type].append(m);
+            }
+        }
+        m_db.commitTran();
+        return result;
+    } catch (const std::exception& e) {
+        try {
+            m_db.rollbackTran();
+        } catch (const std::exception&) {
+        }
+        throw std::runtime_error(e.what());
+    }
+}

@@ -1,0 +1,91 @@
+// One contact database file (made from the template resource) with its merge rule.
+#pragma once
+
+#include "combinerule.h"
+#include "pim.h"
+
+#include <sqlite3db.h>
+
+#include <QDir>
+#include <QList>
+#include <QMap>
+#include <QSharedPointer>
+#include <QString>
+
+class LocalDb {
+public:
+    LocalDb(QString path, QSharedPointer<AbsContactCombineRule> rule);
+    virtual ~LocalDb();
+    LocalDb(const LocalDb&) = delete;
+    LocalDb& operator=(const LocalDb&) = delete;
+
+    // The local-database folder ("data" under the data root), created when missing.
+    static QDir dbDir();
+    // Resource path of the template database.
+    static QString templatePath();  // ":res/db.db"
+
+    // Replaces the file at the path with a fresh copy of the template (mode 0600). Closes an
+    // open handle first and removes a stale "-journal", "-wal" and "-shm" beside the path.
+    void create();
+    // Opens the file (existing file only, read/write) unless it is open already.
+    void open_check();
+    // Transactions nest: the outermost endEdit decides for the whole batch. A failed commit
+    // throws (the transaction stays open for endEdit(false)); endEdit(false) never throws.
+    void beginEdit();
+    void endEdit(bool commit);
+    void close();
+    // Closes the handle and deletes the file.
+    void removeDB();
+
+    QString path() const { return m_path; }
+    bool isOpen() const { return m_db.isOpen(); }
+    QSharedPointer<AbsContactCombineRule> combineRule() const { return m_combineRule; }
+    Sqlite3DB& db() { return m_db; }
+
+    // Entity rows.
+    void insertEntity(unsigned long long contactId, int type, pim::Entity& entity);
+    void fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity);
+
+    // Contacts and groups.
+    void insertContactBase(pim::_Contact& contact);
+    pim::_Contact contact(unsigned long long contactId);
+    // groupId 0: no group filter; empty keyword: no keyword filter. Sorted by full name.
+    QList<pim::_Contact> contacts(unsigned long long groupId = 0, QString keyword = QString());
+    QList<pim::_Group> groups();
+    // Group of exactly that name (ASCII case-insensitive), created when missing.
+    unsigned long long getGroupIdOrAdd(QString name);
+    pim::Entity setGroup(unsigned long long contactId, unsigned long long groupId,
+                         QString groupName);
+    void ungroup(unsigned long long contactId);
+    void removeEntity(unsigned long long entityId);
+    void removeContact(unsigned long long contactId);
+    void removeGroupOnly(unsigned long long groupId);
+
+    // Row updates.
+    void updateEntity(int type, const pim::Entity& entity);
+    void updateContactBase(const pim::_Contact& contact);
+    void updateContactBaseSrcId(unsigned long long contactId, QString srcId);
+    void updateContactBaseSrcId(QString oldSrcId, QString newSrcId);
+    void updateEntitySrcId(unsigned long long entityId, QString srcId);
+    void updateEntitySrcId(QString oldSrcId, QString newSrcId);
+
+    // Merge.
+    // Row id of a stored contact with exactly this full name (ASCII case-insensitive), or 0.
+    unsigned long long isContactBaseExist(QString fullName);
+    // Merges one incoming contact under this database's rule; returns the entities inserted
+    // or updated, by type. Throws std::runtime_error after rolling the transaction back.
+    QMap<int, QList<pim::Entity> > combineContact(const pim::_Contact& incoming, pim::_Contact& out,
+                                                  bool& existed);
+
+    // Column keys stored for an entity type (empty for codes outside 1..13).
+    static QStringList columnsOfType(int type);
+
+protected:
+    bool combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
+                        pim::Entity& out);
+
+private:
+    QSharedPointer<AbsContactCombineRule> m_combineRule;
+    Sqlite3DB m_db;
+    QString m_path;
+};

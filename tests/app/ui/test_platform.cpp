@@ -1,0 +1,58 @@
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "app/ui/translator.h"
+#include "app/ui/stylesheet.h"
+#include "platform/power/powerassertion.h"
+#include "platform/webservice/webservice.h"
+
+TEST(WebService, HostAndPortComeFromTheOverride) {
+    qunsetenv("TELLWICK_WEBSERVICE");
+    EXPECT_EQ(g_webServicePort(), 80);
+    EXPECT_TRUE(g_webServiceHost().endsWith(".example"));
+    EXPECT_EQ(g_webServiceUrl("/err_report.php").toString(),
+              "http://" + g_webServiceHost() + "/err_report.php");
+
+    qputenv("TELLWICK_WEBSERVICE", "127.0.0.1:8123");
+    EXPECT_EQ(g_webServiceHost(), "127.0.0.1");
+    EXPECT_EQ(g_webServicePort(), 8123);
+    EXPECT_EQ(g_webServiceUrl("/a?b=1&c=2").toString(), "http://127.0.0.1:8123/a?b=1&c=2");
+
+    for (const char* bad : {"nohost", ":80", "h:0", "h:99999", "h:x"}) {
+        qputenv("TELLWICK_WEBSERVICE", bad);
+        EXPECT_EQ(g_webServicePort(), 80) << bad;
+    }
+    qunsetenv("TELLWICK_WEBSERVICE");
+}
+
+TEST(PowerAssertion, WithoutASessionBusFailsQuietly) {
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    PowerAssertionID id = 77;
+    EXPECT_EQ(g_powerAssertionCreateWithName("NoDisplaySleepAssertion", 255,
+                                             "Describe Activity Type", &id),
+              kPowerAssertionFailed);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(g_powerAssertionRelease(0), kPowerAssertionFailed);
+    if (!saved.isEmpty()) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+    }
+}
+
+TEST(Translator, KeysResolveFromAnyClassContext) {
+    getStyleSheet(":/res/style.css");  // registers the resources
+    TwTranslator translator;
+    ASSERT_TRUE(translator.load(":/en.qm"));
+    EXPECT_EQ(translator.translate("MainWindow", "IDS_MI_BACKUP_CONTACTS"), "Backup Contacts");
+    EXPECT_EQ(translator.translate("ItemModelMainTree", "IDS_ROOT_DEVICE"), "Devices");
+    EXPECT_EQ(translator.translate("SomeWorker", "IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED"),
+              "Successfully backup %1 contacts to Local Database;%2 repeated contacts merged.");
+    EXPECT_TRUE(translator.translate("MainWindow", "Not a key").isNull());
+
+    // A plain translator finds the keys under the classes that translate them.
+    QTranslator plain;
+    ASSERT_TRUE(plain.load(":/en.qm"));
+    EXPECT_EQ(plain.translate("IOSSyncToPCThread", "IDS_RECEIVING_CONTACTS_FROM_IOS"),
+              "Loading contacts from device...");
+    EXPECT_EQ(plain.translate("QObject", "IDS_MI_ABOUT"), "About");
+}

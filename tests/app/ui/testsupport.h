@@ -1,0 +1,70 @@
+#pragma once
+
+// Helpers shared by the shell widget tests: a recorder that answers message boxes without a
+// modal loop, and a one-request-at-a-time HTTP server on 127.0.0.1.
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <functional>
+
+struct RecordedBox {
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+    QStringList buttons;  // button texts in the order they were added
+    Qt::WindowFlags flags;
+    bool styled;
+    Qt::TextFormat format;
+};
+
+// Installs itself as the message-box hook for its lifetime. Each box is recorded and answered
+// by clicking the button whose text is next in `answers` (or the first button when none left).
+class BoxRecorder {
+public:
+    explicit BoxRecorder(QStringList answers = {});
+    ~BoxRecorder();
+    QList<RecordedBox> boxes;
+    QStringList answers;
+    // Runs while a box is "open" (inside the hook), before it is answered.
+    std::function<void(const RecordedBox&)> onBox;
+};
+
+struct HttpRequest {
+    QByteArray method;
+    QByteArray target;                     // path and query
+    QMap<QByteArray, QByteArray> headers;  // names in lower case
+    QByteArray body;
+};
+
+class LocalHttpServer : public QObject {
+    Q_OBJECT
+public:
+    LocalHttpServer();
+    // "127.0.0.1:port", for TELLWICK_WEBSERVICE.
+    QByteArray address() const;
+    int status = 200;
+    QByteArray replyBody;
+    QList<HttpRequest> requests;
+    // Waits (running the event loop) until n requests have arrived or the time is up.
+    bool waitForRequests(int n, int ms = 2000);
+
+signals:
+    void requestReceived();
+
+private:
+    void onConnection();
+    QTcpServer server;
+};
+
+// Sets TELLWICK_WEBSERVICE for its lifetime.
+class WebServiceOverride {
+public:
+    explicit WebServiceOverride(const QByteArray& address);
+    ~WebServiceOverride();
+};

@@ -1,0 +1,265 @@
+// The import loop against a real local database: counts, closing texts, progress, cancel and
+// failures.
+#include "csvimport.h"
+#include "importrun.h"
+#include "vcardimport.h"
+
+#include "store/localdb.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+struct Recorder : ImportReporter {
+    QList<int> percents;
+    QStringList texts;
+    QString status;
+    QStringList succeeded, errors;
+    std::function<bool(int)> cancelAt = [](int) { return false; };  // asked with passes so far
+
+    bool cancelled() override { return cancelAt(percents.size()); }
+    void progress(QString s, int percent, QString text) override {
+        status = s;
+        percents << percent;
+        texts << text;
+    }
+    void succeed(QString m) override { succeeded << m; }
+    void error(QString m) override { errors << m; }
+    int reports() const { return succeeded.size() + errors.size(); }
+};
+
+// Contacts from a list; optionally throws while taking the contact at `throwAt`.
+class ListImport : public AbsImport {
+public:
+    QList<pim::_Contact> list;
+    int throwAt = -1;
+    bool throwStd = true;
+    int pos = 0;
+    bool uninitialized = false;
+    void initialize(QString) override {}
+    int total() override { return list.size(); }
+    bool hasNext() override { return pos < list.size(); }
+    pim::_Contact nextContact() override {
+        if (pos == throwAt) {
+            if (throwStd)
+                throw std::runtime_error("broken contact \xC3\xA9");
+            throw 42;
+        }
+        return list[pos++];
+    }
+    void uninitialize() override { uninitialized = true; }
+};
+
+pim::_Contact named(const QString& given, const QString& phone = QString()) {
+    pim::_Contact c;
+    pim::Entity n;
+    n.fields["data2"] = given;
+    c.fullName = n.fullName();
+    n.fields["data1"] = c.fullName;
+    c.entities[pim::ENTITY_NAME].append(n);
+    if (!phone.isEmpty()) {
+        pim::Entity p;
+        p.fields["data1"] = phone;
+        p.fields["data2"] = 2;
+        c.entities[pim::ENTITY_PHONE].append(p);
+    }
+    return c;
+}
+
+class ImportRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        db.reset(new LocalDb(dir.filePath("t.db"),
+                             QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)));
+        db->create();
+    }
+    QString write(const QByteArray& data, const char* name) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+        return path;
+    }
+    QStringList names() {
+        QStringList out;
+        for (const pim::_Contact& c : db->contacts())
+            out << c.fullName;
+        out.sort();
+        return out;
+    }
+    QList<pim::_Contact> some(int n) {
+        QList<pim::_Contact> l;
+        for (int i = 0; i < n; ++i)
+            l << named(QString("P%1").arg(i));
+        return l;
+    }
+
+    QTemporaryDir dir;
+    QScopedPointer<LocalDb> db;
+};
+
+}  // namespace
+
+TEST_F(ImportRun, CountsAndClosingTexts) {
+    Recorder r;
+    ListImport none;
+    g_runImport(none, "", *db, r);
+    EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_0_CONTACTS_TO_DB"});
+    EXPECT_TRUE(r.percents.isEmpty());
+
+    // Three new contacts, one nameless among five.
+    Recorder r2;
+    ListImport five;
+    five.list = {named("A"), named("B"), pim::_Contact(), named("C"), pim::_Contact()};
+    g_runImport(five, "", *db, r2);
+    EXPECT_EQ(r2.percents, (QList<int>{20, 40, 60, 80, 100}));
+    EXPECT_EQ(r2.texts.first(), "Contacts:1/5");
+    EXPECT_EQ(r2.status, "IDS_IMPORTING_CONTACTS_TO_DB");
+    EXPECT_EQ(r2.succeeded, QStringList{"IDS_SUC_IMPORT_3_CONTACTS_TO_DB"});
+    EXPECT_TRUE(five.uninitialized);
+    EXPECT_EQ(names(), (QStringList{"A", "B", "C"}));
+
+    // Same name twice in one file, plus names already stored (case-insensitive).
+    Recorder r3;
+    ListImport more;
+    more.list = {named("D"), named("D", "123"), named("a"), named("E")};
+    g_runImport(more, "", *db, r3);
+    EXPECT_EQ(r3.succeeded, QStringList{"IDS_SUC_IMPORT_2_CONTACTS_TO_DB_2_MERGED"});
+    EXPECT_EQ(names(), (QStringList{"A", "B", "C", "D", "E"}));
+
+    Recorder r4;
+    ListImport again;
+    again.list = {named("A"), named("B")};
+    g_runImport(again, "", *db, r4);
+    EXPECT_EQ(r4.succeeded, QStringList{"IDS_SUC_IMPORT_0_CONTACTS_TO_DB_2_MERGED"});
+}
+
+TEST_F(ImportRun, PercentSequence) {
+    Recorder r;
+    ListImport three;
+    three.list = some(3);
+    g_runImport(three, "", *db, r);
+    EXPECT_EQ(r.percents, (QList<int>{33, 66, 100}));
+    EXPECT_EQ(r.texts, (QStringList{"Contacts:1/3", "Contacts:2/3", "Contacts:3/3"}));
+
+    Recorder h;
+    ListImport hundred;
+    hundred.list = some(100);
+    g_runImport(hundred, "", *db, h);
+    ASSERT_EQ(h.percents.size(), 100);
+    EXPECT_EQ(h.percents[28], 28);  // pass 29: 29/100*100.0 falls just below 29
+    EXPECT_EQ(h.percents[56], 56);
+    EXPECT_EQ(h.percents[57], 57);
+    EXPECT_EQ(h.percents[29], 30);
+    EXPECT_EQ(h.percents[99], 100);
+}
+
+TEST_F(ImportRun, CancelRollsBack) {
+    // Cancel seen at the start of pass 3: two contacts merged, then rolled back.
+    Recorder r;
+    r.cancelAt = [](int passes) { return passes == 2; };
+    ListImport five;
+    five.list = some(5);
+    g_runImport(five, "", *db, r);
+    EXPECT_EQ(r.percents.size(), 2);
+    EXPECT_EQ(r.reports(), 0);
+    EXPECT_TRUE(five.uninitialized);
+    EXPECT_TRUE(names().isEmpty());
+
+    // Cancel confirmed while the last contact was merged: still nothing is kept.
+    Recorder last;
+    last.cancelAt = [](int passes) { return passes == 3; };
+    ListImport three;
+    three.list = some(3);
+    g_runImport(three, "", *db, last);
+    EXPECT_EQ(last.percents.size(), 3);
+    EXPECT_EQ(last.reports(), 0);
+    EXPECT_TRUE(names().isEmpty());
+
+    // The database is usable afterwards.
+    Recorder after;
+    ListImport one;
+    one.list = some(1);
+    g_runImport(one, "", *db, after);
+    EXPECT_EQ(after.succeeded.size(), 1);
+    EXPECT_EQ(names(), QStringList{"P0"});
+}
+
+TEST_F(ImportRun, FailuresRollBackAndReportOnce) {
+    Recorder r;
+    ListImport bad;
+    bad.list = some(4);
+    bad.throwAt = 2;
+    g_runImport(bad, "", *db, r);
+    EXPECT_EQ(r.errors, QStringList{QString::fromUtf8("broken contact é")});
+    EXPECT_TRUE(r.succeeded.isEmpty());
+    EXPECT_TRUE(names().isEmpty());
+
+    Recorder r2;
+    ListImport odd;
+    odd.list = some(2);
+    odd.throwAt = 1;
+    odd.throwStd = false;
+    g_runImport(odd, "", *db, r2);
+    EXPECT_EQ(r2.errors, QStringList{"IDS_IMPORT_UNKNOWN_ERROR"});
+    EXPECT_TRUE(names().isEmpty());
+}
+
+TEST_F(ImportRun, UnreadableFileLeavesTheDatabase) {
+    Recorder seed;
+    ListImport one;
+    one.list = some(1);
+    g_runImport(one, "", *db, seed);
+    const QString missing = dir.filePath("missing.vcf");
+    for (int kind = 0; kind < 2; ++kind) {
+        Recorder r;
+        QScopedPointer<AbsImport> imp(kind ? static_cast<AbsImport*>(new CSVImport)
+                                           : new VCardImport);
+        g_runImport(*imp, missing, *db, r);
+        QFile probe(missing);
+        probe.open(QIODevice::ReadOnly);
+        EXPECT_EQ(r.errors, QStringList{probe.errorString()});
+        EXPECT_TRUE(r.percents.isEmpty());
+    }
+    EXPECT_EQ(names(), QStringList{"P0"});
+}
+
+TEST_F(ImportRun, FilesEndToEnd) {
+    Recorder r;
+    VCardImport vcf;
+    g_runImport(vcf,
+                write("BEGIN:VCARD\r\nN:Doe;John;;;\r\nTEL;TYPE=cell:1\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nFN:Only Formatted\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nN:Doe;John;;;\r\nTEL;TYPE=cell:2\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nEND:VCARD\r\n",
+                      "a.vcf"),
+                *db, r);
+    EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_2_CONTACTS_TO_DB_1_MERGED"});
+    EXPECT_EQ(names(), (QStringList{"Doe John", "Only Formatted"}));
+    for (const pim::_Contact& c : db->contacts()) {
+        if (c.fullName == "Doe John") {
+            EXPECT_EQ(c.entities.value(pim::ENTITY_PHONE).size(), 2);
+        }
+    }
+
+    Recorder r2;
+    CSVImport csv;
+    g_runImport(
+        csv,
+        write("First Name,Last Name,Home Phone,Home Phone 2\nAnn,Lee,1,2\nBob,Ray,3,", "b.csv"),
+        *db, r2);
+    EXPECT_EQ(r2.succeeded, QStringList{"IDS_SUC_IMPORT_2_CONTACTS_TO_DB"});
+    for (const pim::_Contact& c : db->contacts()) {
+        if (c.fullName == "Ann Lee") {
+            EXPECT_EQ(c.entities.value(pim::ENTITY_PHONE).size(), 2);
+        } else if (c.fullName == "Bob Ray") {
+            EXPECT_EQ(c.entities.value(pim::ENTITY_PHONE).size(), 1);
+        }
+    }
+}

@@ -1,0 +1,72 @@
+// The worker under a real progress dialog: the dialog always ends with the worker's outcome.
+#include "importcontactstolocalthread.h"
+
+#include "app/ui/progressform.h"
+#include "app/ui/tips.h"
+#include "store/localdb.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int result;
+    bool rejected;
+    QStringList boxes;
+};
+
+Outcome runWorker(const QString& path, int type, LocalDb* db) {
+    Outcome out;
+    g_setMessageBoxHook([&out](QMessageBox& box) {
+        out.boxes << box.text();
+        return int(QMessageBox::Ok);
+    });
+    ProgressForm form{QString()};
+    ImportContactsToLocalThread worker(path, ImportContactsToLocalThread::TYPE(type), db, &form);
+    worker.start(QThread::InheritPriority);
+    out.result = form.exec();
+    worker.wait();
+    out.rejected = form.rejected;
+    g_setMessageBoxHook(MessageBoxHook());
+    return out;
+}
+
+}  // namespace
+
+TEST(ImportThread, SucceedsAndFails) {
+    QTemporaryDir dir;
+    LocalDb db(dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    const QString vcf = dir.filePath("a.vcf");
+    QFile f(vcf);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("BEGIN:VCARD\r\nN:Doe;John\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:Roe;Jane\r\nEND:VCARD\r\n");
+    f.close();
+
+    Outcome ok = runWorker(vcf, ImportContactsToLocalThread::VCARD, &db);
+    EXPECT_EQ(ok.result, 1);
+    EXPECT_FALSE(ok.rejected);
+    ASSERT_EQ(ok.boxes.size(), 1);
+    EXPECT_TRUE(ok.boxes[0].contains("IDS_SUC_IMPORT_2_CONTACTS_TO_DB"))
+        << ok.boxes[0].toStdString();
+    EXPECT_EQ(db.contacts().size(), 2);
+
+    // An unknown type and an unreadable file end the dialog with an error, database untouched.
+    Outcome badType = runWorker(vcf, 3, &db);
+    EXPECT_EQ(badType.result, 0);
+    EXPECT_TRUE(badType.rejected);
+    EXPECT_EQ(badType.boxes.size(), 1);
+    Outcome missing = runWorker(dir.filePath("none.csv"), ImportContactsToLocalThread::CSV, &db);
+    EXPECT_EQ(missing.result, 0);
+    ASSERT_EQ(missing.boxes.size(), 1);
+    EXPECT_EQ(db.contacts().size(), 2);
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

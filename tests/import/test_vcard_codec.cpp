@@ -1,0 +1,213 @@
+// The vCard parser, its value readers and the writers, with round trips through both halves.
+#include "qvcardparser.h"
+
+#include <QTextCodec>
+#include <gtest/gtest.h>
+
+typedef QList<QList<QVCardParser::_Property> > Cards;
+
+namespace {
+
+QStringList names(const QList<QVCardParser::_Property>& card) {
+    QStringList out;
+    for (const auto& p : card)
+        out << p.name;
+    return out;
+}
+
+QVCardParser::_Property prop(const QString& name, const QByteArray& value,
+                             const QMap<QString, QString>& params = {}) {
+    QVCardParser::_Property p;
+    p.name = name;
+    p.value = value;
+    p.params = params;
+    return p;
+}
+
+}  // namespace
+
+TEST(VCardParser, CardStructure) {
+    struct {
+        const char* label;
+        QByteArray data;
+        QList<QStringList> cards;  // property names per card
+    } cases[] = {
+        {"empty", "", {}},
+        {"no BEGIN", "FN:x\nTEL:1\n", {}},
+        {"empty card", "BEGIN:VCARD\nEND:VCARD\n", {QStringList()}},
+        {"any BEGIN value opens a card", "BEGIN:VCALENDAR\nX:1\nEND:FOO\n", {QStringList{"X"}}},
+        {"last card without END", "BEGIN:VCARD\nFN:a\nTEL:1", {QStringList{"FN", "TEL"}}},
+        {"two BEGINs",
+         "BEGIN:VCARD\nFN:a\nBEGIN:VCARD\nFN:b\nEND:VCARD\n",
+         {QStringList{"FN"}, QStringList{"FN"}}},
+        {"nested card",
+         "BEGIN:VCARD\nA:1\nBEGIN:VCARD\nB:2\nEND:VCARD\nC:3\nEND:VCARD\n",
+         {QStringList{"A"}, QStringList{"B"}}},
+        {"between cards dropped",
+         "BEGIN:VCARD\nA:1\nEND:VCARD\nX:9\nBEGIN:VCARD\nB:2\nEND:VCARD",
+         {QStringList{"A"}, QStringList{"B"}}},
+        // vCard names are case-insensitive.
+        {"lower-case begin/end",
+         "begin:vcard\nfn:a\nend:vcard\nBegin:VCARD\nN:b\nEnd:VCARD\n",
+         {QStringList{"fn"}, QStringList{"N"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Cards cards = QVCardParser::parse(c.data);
+        ASSERT_EQ(cards.size(), c.cards.size());
+        for (int i = 0; i < cards.size(); ++i)
+            EXPECT_EQ(names(cards[i]), c.cards[i]);
+    }
+}
+
+TEST(VCardParser, PropertyFields) {
+    Cards cards = QVCardParser::parse(
+        "BEGIN:VCARD\r\nNOTE:\r\nTEL;TYPE=home;TYPE=work:1\r\nTEL;PREF;TYPE=cell:2\r\n"
+        "item1.EMAIL;type=INTERNET:a@b\r\nEND:VCARD\r\n");
+    ASSERT_EQ(cards.size(), 1);
+    const auto& c = cards[0];
+    ASSERT_EQ(c.size(), 4);
+    EXPECT_TRUE(c[0].value.isEmpty());
+    EXPECT_TRUE(c[0].toString().isEmpty());
+    EXPECT_TRUE(c[0].values().isEmpty());
+    EXPECT_EQ(c[1].params, (QMap<QString, QString>{{"TYPE", "work"}}));
+    EXPECT_EQ(c[1].value, QByteArray("1"));
+    EXPECT_EQ(c[2].params, (QMap<QString, QString>{{"PREF", ""}, {"TYPE", "cell"}}));
+    EXPECT_EQ(c[3].name, "item1.EMAIL");
+    EXPECT_EQ(c[3].params.value("type"), "INTERNET");
+}
+
+TEST(VCardParser, ValuesTable) {
+    struct {
+        QByteArray text;
+        QStringList parts;
+    } cases[] = {
+        {"a;b;", {"a", "b"}}, {";b", {"", "b"}}, {"a;;", {"a", ""}}, {";", {""}},
+        {"a\\;b", {"a;b"}},   {"x\\", {"x"}},    {"a,b", {"a,b"}},   {"a\\\\b", {"a\\b"}},
+        {"a\\nb", {"anb"}},   {"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.constData());
+        EXPECT_EQ(prop("N", c.text).values(), c.parts);
+    }
+}
+
+TEST(VCardParser, CharsetDecoding) {
+    const QByteArray utf8 = "caf\xC3\xA9";
+    EXPECT_EQ(prop("N", utf8, {{"CHARSET", "UTF-8"}}).toString(), QString::fromUtf8(utf8));
+    EXPECT_EQ(prop("N", "caf\xE9", {{"CHARSET", "ISO-8859-1"}}).toString(),
+              QString::fromUtf8(utf8));
+    // Unknown codec or a lower-case key: local 8-bit text.
+    EXPECT_EQ(prop("N", utf8, {{"CHARSET", "NO-SUCH"}}).toString(), QString::fromLocal8Bit(utf8));
+    EXPECT_EQ(prop("N", "caf\xE9", {{"charset", "ISO-8859-1"}}).toString(),
+              QString::fromLocal8Bit("caf\xE9"));
+}
+
+TEST(VCardParser, MalformedLineIsSkippedAndParsingGoesOn) {
+    int skipped = -1;
+    Cards cards = QVCardParser::parse(
+        "BEGIN:VCARD\nN:A;;;;\nTEL;:1\nTEL:2\nEND:VCARD\n"
+        "BEGIN:VCARD\nN:B;;;;\nPHOTO;ENCODING=b:QU*DQUJD\n ABCD\nNOTE:n\nEND:VCARD\n"
+        "BEGIN:VCARD\nN:C;;;;\nEND:VCARD\n",
+        &skipped);
+    EXPECT_EQ(skipped, 2);
+    ASSERT_EQ(cards.size(), 3);
+    EXPECT_EQ(names(cards[0]), (QStringList{"N", "TEL"}));
+    EXPECT_EQ(cards[0][1].value, QByteArray("2"));
+    // The broken photo line (with its continuation) is gone; the rest of the card is kept.
+    EXPECT_EQ(names(cards[1]), (QStringList{"N", "NOTE"}));
+    EXPECT_EQ(cards[1][1].value, QByteArray("n"));
+    EXPECT_EQ(names(cards[2]), QStringList{"N"});
+}
+
+TEST(VCardWriter, EncodeQuoted) {
+    EXPECT_EQ(QVCardParser::encodeQuoted("a=b c", 0), QByteArray("a=3Db=20c"));
+    EXPECT_EQ(QVCardParser::encodeQuoted("\xE9\t\r\n", 0), QByteArray("=E9=09=0D=0A"));
+    EXPECT_EQ(QVCardParser::encodeQuoted(QByteArray(10, 'a'), 10), QByteArray("aaaaaaa=\r\n aaa"));
+    EXPECT_EQ(QVCardParser::encodeQuoted(QByteArray(7, 'a'), 10), QByteArray("aaaaaaa=\r\n "));
+    EXPECT_EQ(QVCardParser::encodeQuoted(QByteArray(), 10), QByteArray());
+    // A break never falls inside a UTF-8 character.
+    EXPECT_EQ(QVCardParser::encodeQuoted("ab\xC3\xA9", 7), QByteArray("ab=C3=A9=\r\n "));
+}
+
+TEST(VCardWriter, EncodeBase64) {
+    EXPECT_EQ(QVCardParser::encodeBase64("abcd", 4), QByteArray("YWJj\r\n ZA=="));
+    EXPECT_EQ(QVCardParser::encodeBase64("abc", 4), QByteArray("YWJj"));
+    EXPECT_EQ(QVCardParser::encodeBase64(QByteArray(), 4), QByteArray());
+}
+
+TEST(VCardWriter, Card) {
+    EXPECT_EQ(QVCardParser::vcard2Bytes({}), QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n"));
+    QMap<QString, QString> params;
+    params.insert("TYPE", "cell");
+    params.insert("CHARSET", "UTF-8");
+    params.insert("PREF", "");
+    EXPECT_EQ(
+        QVCardParser::vcard2Bytes({prop("TEL", "1", params), prop("", "x")}),
+        QByteArray("BEGIN:VCARD\r\nTEL;CHARSET=UTF-8;PREF;TYPE=cell:1\r\n:x\r\nEND:VCARD\r\n"));
+}
+
+TEST(VCardCodec, RoundTripThroughWriterAndReader) {
+    // Every byte value and long multi-byte text through both encoders and the card writer.
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    const QByteArray text = QString::fromUtf8("Grüße aus Köln — 東京 ☃ ").repeated(9).toUtf8();
+    for (int len : {0, 4, 10, 19, 76}) {
+        SCOPED_TRACE(len);
+        QMap<QString, QString> qp{{"CHARSET", "UTF-8"}, {"ENCODING", "QUOTED-PRINTABLE"}};
+        QMap<QString, QString> b64{{"ENCODING", "b"}};
+        QList<QVCardParser::_Property> card{
+            prop("NOTE", QVCardParser::encodeQuoted(text, len), qp),
+            prop("X-BYTES", QVCardParser::encodeQuoted(all, len), qp),
+            prop("PHOTO", QVCardParser::encodeBase64(all, len ? len : 1), b64),
+            prop("X-EMPTY", QVCardParser::encodeQuoted(QByteArray(), len), qp),
+            prop("X-FLAG", "v", {{"PREF", ""}}),
+        };
+        Cards back =
+            QVCardParser::parse(QVCardParser::vcard2Bytes(card) + QVCardParser::vcard2Bytes(card));
+        ASSERT_EQ(back.size(), 2);
+        ASSERT_EQ(back[1].size(), 5);
+        EXPECT_EQ(back[1][0].value, text);
+        EXPECT_EQ(back[1][0].toString(), QString::fromUtf8(text));
+        EXPECT_EQ(back[1][1].value, all);
+        EXPECT_EQ(back[1][2].value, all);
+        EXPECT_TRUE(back[1][3].value.isEmpty());
+        EXPECT_EQ(back[1][4].params, (QMap<QString, QString>{{"PREF", ""}}));
+    }
+}
+
+TEST(VCardParser, FilesOfOtherPrograms) {
+    // vCard 2.1: quoted-printable with soft breaks and CHARSET, bare type words, LF only.
+    const QByteArray v21 =
+        "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=\n"
+        "=BCrgen;;;\nTEL;HOME;VOICE:+49 30 1234\n"
+        "NOTE;ENCODING=QUOTED-PRINTABLE:line one=0D=0Aline=\ntwo\nEND:VCARD\n";
+    Cards c = QVCardParser::parse(v21);
+    ASSERT_EQ(c.size(), 1);
+    ASSERT_EQ(c[0].size(), 4);
+    EXPECT_EQ(c[0][1].values(),
+              (QStringList{QString::fromUtf8("Müller"), QString::fromUtf8("Jürgen"), "", ""}));
+    EXPECT_EQ(c[0][2].params, (QMap<QString, QString>{{"HOME", ""}, {"VOICE", ""}}));
+    EXPECT_EQ(c[0][3].value, QByteArray("line one\r\nlinetwo"));
+
+    // vCard 3.0: CRLF, folded Base64 photo, TYPE lists and groups.
+    const QByteArray v30 =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Doe;John;;;\r\nFN:John Doe\r\n"
+        "item1.TEL;type=CELL;type=VOICE;type=pref:+1 555 0100\r\n"
+        "item1.X-ABLabel:mobile\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4A\r\n AQSkZJRg==\r\n"
+        "END:VCARD\r\n";
+    c = QVCardParser::parse(v30);
+    ASSERT_EQ(c.size(), 1);
+    ASSERT_EQ(c[0].size(), 6);
+    EXPECT_EQ(c[0][3].name, "item1.TEL");
+    EXPECT_EQ(c[0][5].value, QByteArray::fromBase64("/9j/4AAQSkZJRg=="));
+
+    // vCard 4.0: plain UTF-8, a data: URI photo stays a text value here.
+    const QByteArray v40 =
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Zoë\r\nN:Z;Zoë;;;\r\n"
+        "PHOTO:data:image/png;base64,iVBORw0KGgo=\r\nEND:VCARD\r\n";
+    c = QVCardParser::parse(v40);
+    ASSERT_EQ(c.size(), 1);
+    EXPECT_EQ(c[0][3].value.left(5), QByteArray("data:"));
+}

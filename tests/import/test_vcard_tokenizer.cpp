@@ -1,0 +1,261 @@
+// The tokenizer's events for whole and byte-by-byte input.
+#include "vcardtokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Recorder {
+    std::vector<std::string> events;
+
+    static void onProp(void* ud, const char* name, const char** params) {
+        std::string e = std::string("P:") + name;
+        for (const char** s = params; s[0]; s += 2) {
+            e += "|" + std::string(s[0]);
+            if (s[1])
+                e += "=" + std::string(s[1]);
+        }
+        static_cast<Recorder*>(ud)->events.push_back(e);
+    }
+    static void onData(void* ud, const char* data, int len) {
+        Recorder* r = static_cast<Recorder*>(ud);
+        r->events.push_back(data ? "D:" + std::string(data, static_cast<size_t>(len)) : "E");
+    }
+};
+
+struct Tokens {
+    std::vector<std::string> events;
+    int result;
+};
+
+// Feeds `in` in pieces of `step` bytes (0: whole), the final flag on the last call.
+Tokens tokenize(const std::string& in, size_t step = 0, bool withProp = true,
+                bool withData = true) {
+    Recorder rec;
+    CARD_Parser* p = CARD_ParserCreate();
+    CARD_SetUserData(p, &rec);
+    if (withProp)
+        CARD_SetPropHandler(p, Recorder::onProp);
+    if (withData)
+        CARD_SetDataHandler(p, Recorder::onData);
+    int result = -1;
+    if (step == 0) {
+        result = CARD_Parse(p, in.data(), static_cast<int>(in.size()), 1);
+    } else {
+        size_t pos = 0;
+        do {
+            size_t n = std::min(step, in.size() - pos);
+            bool last = pos + n >= in.size();
+            result = CARD_Parse(p, in.data() + pos, static_cast<int>(n), last ? 1 : 0);
+            pos += n;
+            if (!result)
+                break;
+        } while (pos < in.size());
+    }
+    CARD_ParserFree(p);
+    return {rec.events, result};
+}
+
+typedef std::vector<std::string> Events;
+
+struct Case {
+    const char* label;
+    std::string input;
+    Events events;
+    int result;
+};
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> all = {
+        {"worked example",
+         "BEGIN:VCARD\r\nitem1.TEL;TYPE=CELL;PREF:+1 555\r\n 0100\r\n"
+         "NOTE;ENCODING=QUOTED-PRINTABLE:caf=C3=A9\r\nEND:VCARD\r\n",
+         {"P:BEGIN", "D:VCARD", "E", "P:item1.TEL|TYPE=CELL|PREF", "D:+1 555 0100", "E",
+          "P:NOTE|ENCODING=QUOTED-PRINTABLE", "D:caf\xC3\xA9", "E", "P:END", "D:VCARD", "E"},
+         -1},
+        {"empty input", "", {}, -1},
+        {"empty lines between properties",
+         "A:1\n\nB:2\r\n\r\nC:3",
+         {"P:A", "D:1", "E", "P:B", "D:2", "E", "P:C", "D:3", "E"},
+         -1},
+        {"continuation with two blanks keeps one", "NOTE:a\n  b\n", {"P:NOTE", "D:a  b", "E"}, -1},
+        {"continuation space skipped at value start", "NOTE:\n x\n", {"P:NOTE", "D:x", "E"}, -1},
+        {"blank-only line leaves the fold pending", "NOTE:a\n \nb\n", {"P:NOTE", "D:a b", "E"}, -1},
+        {"line without colon is dropped", "garbage\nA:1\n", {"P:A", "D:1", "E"}, -1},
+        {"header goes on across lines",
+         "TEL;TYPE=CELL\nX:1\n",
+         {"P:TEL|TYPE=CELLX", "D:1", "E"},
+         -1},
+        {"blanks dropped in the header",
+         "TEL ; TYPE = CE LL :1\n",
+         {"P:TEL|TYPE=CELL", "D:1", "E"},
+         -1},
+        {"empty name", ":x\n", {"P:", "D:x", "E"}, -1},
+        {"double semicolon", "TEL;;X=1:v\n", {"P:TEL|;X=1", "D:v", "E"}, -1},
+        {"colon at parameter start", "TEL;:1\nA:2\n", {}, 0},
+        {"colon at parameter value start", "TEL;TYPE=:1\nA:2\n", {}, 0},
+        {"semicolon at parameter value start", "TEL;TYPE=;X:1\n", {}, 0},
+        {"escapes in a parameter value",
+         "X;P=a\\;b\\\\c;Q=\\x:v\n",
+         {"P:X|P=a;b\\c|Q=\\x", "D:v", "E"},
+         -1},
+        {"escaped byte keeps the next semicolon literal",
+         "X;P=a\\zb;c:v\n",
+         {"P:X|P=azb;c", "D:v", "E"},
+         -1},
+        {"ENCODING=b selects Base64", "P;ENCODING=b:QUJD\n", {"P:P|ENCODING=b", "D:ABC", "E"}, -1},
+        {"bare B selects Base64", "P;B=whatever:QUI=\n", {"P:P|B=whatever", "D:AB", "E"}, -1},
+        {"ENCODING without value selects nothing",
+         "P;ENCODING:QUI=\n",
+         {"P:P|ENCODING", "D:QUI=", "E"},
+         -1},
+        {"later encoding wins",
+         "P;QUOTED-PRINTABLE;ENCODING=8BIT:a=41\n",
+         {"P:P|QUOTED-PRINTABLE|ENCODING=8BIT", "D:a=41", "E"},
+         -1},
+        {"Base64 short last groups",
+         "P;BASE64:QUJDRA\nQ;BASE64:QUJDREU\nR;BASE64:QUJDR\n",
+         {"P:P|BASE64", "D:ABCD", "E", "P:Q|BASE64", "D:ABCDE", "E", "P:R|BASE64", "D:ABC", "E"},
+         -1},
+        {"Base64 '=' in third place", "P;BASE64:QQ=x\n", {"P:P|BASE64", "D:A", "E"}, -1},
+        {"Base64 folded with blanks", "P;BASE64:QU\n JD\n", {"P:P|BASE64", "D:ABC", "E"}, -1},
+        {"Base64 bad group stops", "P;BASE64:QU*D\nA:1\n", {"P:P|BASE64"}, 0},
+        {"quoted-printable odd escapes",
+         "N;QUOTED-PRINTABLE:=41=ZZ=4Z=4\n",
+         {"P:N|QUOTED-PRINTABLE", std::string("D:A\0\x04", 5), "E"},
+         -1},
+        {"value blanks: leading dropped, trailing kept, CR dropped",
+         "N:  a\rb  \r\n",
+         {"P:N", "D:ab  ", "E"},
+         -1},
+        {"no line end at the end", "A:1", {"P:A", "D:1", "E"}, -1},
+        // Soft line breaks carry no character, with or without a fold blank.
+        {"quoted-printable soft break with fold",
+         "N;QUOTED-PRINTABLE:ab=\r\n cd\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:abcd", "E"},
+         -1},
+        {"quoted-printable soft break without fold (2.1)",
+         "N;QUOTED-PRINTABLE:ab=\r\ncd=\r\nef\r\nX:1\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:abcdef", "E", "P:X", "D:1", "E"},
+         -1},
+        {"quoted-printable soft break at the value's end",
+         "N;QUOTED-PRINTABLE:ab=\r\n \r\nX:1\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:ab", "E", "P:X", "D:1", "E"},
+         -1},
+        {"quoted-printable UTF-8 split across a soft break",
+         "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n =A9\r\n",
+         {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\xC3\xA9", "E"},
+         -1},
+        {"8bit byte at line start is not a blank",
+         "A:1\n\xA0:2\n",
+         {"P:A", "D:1", "E", "P:\xA0", "D:2", "E"},
+         -1},
+    };
+    return all;
+}
+
+TEST(VCardTokenizer, CasesWholeAndByteByByte) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.label);
+        Tokens whole = tokenize(c.input);
+        EXPECT_EQ(whole.events, c.events);
+        EXPECT_EQ(whole.result, c.result);
+        for (size_t step : {1, 2, 3, 7}) {
+            SCOPED_TRACE(step);
+            Tokens pieces = tokenize(c.input, step);
+            EXPECT_EQ(pieces.events, whole.events);
+            EXPECT_EQ(pieces.result, whole.result);
+        }
+    }
+}
+
+TEST(VCardTokenizer, WithoutFinalFlagTheLastLineStaysOpen) {
+    Recorder rec;
+    CARD_Parser* p = CARD_ParserCreate();
+    CARD_SetUserData(p, &rec);
+    CARD_SetPropHandler(p, Recorder::onProp);
+    CARD_SetDataHandler(p, Recorder::onData);
+    EXPECT_EQ(CARD_Parse(p, "A:1\nB:2", 7, 0), -1);
+    EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:B"}));
+    EXPECT_EQ(CARD_Parse(p, nullptr, 0, 1), -1);
+    EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:B", "D:2", "E"}));
+    CARD_ParserFree(p);
+}
+
+TEST(VCardTokenizer, MissingHandlers) {
+    EXPECT_EQ(tokenize("P;BASE64:QUJD\n", 0, true, false).events, (Events{"P:P|BASE64"}));
+    // Without a property handler no encoding is selected: the value arrives as its text.
+    EXPECT_EQ(tokenize("P;BASE64:QUJD\n", 0, false, true).events, (Events{"D:QUJD", "E"}));
+}
+
+TEST(VCardTokenizer, LongValuesArriveWholeAndBuffersAreReleased) {
+    std::string big(100000, 'x');
+    Tokens r = tokenize("NOTE:" + big + "\nA:1\n");
+    ASSERT_EQ(r.events.size(), 6u);
+    EXPECT_EQ(r.events[1], "D:" + big);
+    EXPECT_EQ(r.events[4], "D:1");
+
+    Recorder rec;
+    CARD_Parser* p = CARD_ParserCreate();
+    CARD_SetUserData(p, &rec);
+    CARD_SetPropHandler(p, Recorder::onProp);
+    CARD_SetDataHandler(p, Recorder::onData);
+    std::string in = "NOTE:" + big + "\n";
+    CARD_Parse(p, in.data(), static_cast<int>(in.size()), 1);
+    EXPECT_EQ(p->line, nullptr);  // a line buffer past 1024 bytes is not kept
+    EXPECT_EQ(p->line_capacity, 0);
+    // Mid-line the buffer has grown by doubling, never far past what the line needs.
+    CARD_Parse(p, in.data(), static_cast<int>(in.size()) - 1, 0);
+    EXPECT_GE(p->line_capacity, 100000);
+    EXPECT_LT(p->line_capacity, 2 * 100000 + 128);
+    EXPECT_EQ(p->line_capacity % 128, 0);
+    CARD_Parse(p, "\nA:1\n", 5, 1);
+    EXPECT_GT(p->line_capacity, 0);
+    EXPECT_LE(p->line_capacity, 1024);
+    CARD_ParserFree(p);
+}
+
+TEST(VCardTokenizer, ManyParametersGrowTheArray) {
+    std::string in = "X";
+    Events expected;
+    std::string ev = "P:X";
+    for (int i = 0; i < 300; ++i) {
+        in += ";P" + std::to_string(i) + "=" + std::to_string(i);
+        ev += "|P" + std::to_string(i) + "=" + std::to_string(i);
+    }
+    in += ":v\n";
+    EXPECT_EQ(tokenize(in).events, (Events{ev, "D:v", "E"}));
+}
+
+TEST(VCardTokenizer, ErrorOffsetAndSkipLineResume) {
+    Recorder rec;
+    CARD_Parser* p = CARD_ParserCreate();
+    CARD_SetUserData(p, &rec);
+    CARD_SetPropHandler(p, Recorder::onProp);
+    CARD_SetDataHandler(p, Recorder::onData);
+    const std::string in = "A:1\nTEL;:bad\n more bad\nB:2\n";
+    EXPECT_EQ(CARD_Parse(p, in.data(), static_cast<int>(in.size()), 1), 0);
+    const int off = CARD_GetErrorOffset(p);
+    EXPECT_EQ(in[static_cast<size_t>(off)], ':');
+    CARD_SkipLine(p);
+    const int rest = static_cast<int>(in.size()) - off - 1;
+    EXPECT_EQ(CARD_Parse(p, in.data() + off + 1, rest, 1), -1);
+    EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:B", "D:2", "E"}));
+    CARD_ParserFree(p);
+}
+
+TEST(VCardTokenizer, Base64Alphabet) {
+    EXPECT_EQ(Base64ToOrd('A'), 0);
+    EXPECT_EQ(Base64ToOrd('z'), 51);
+    EXPECT_EQ(Base64ToOrd('9'), 61);
+    EXPECT_EQ(Base64ToOrd('+'), 62);
+    EXPECT_EQ(Base64ToOrd('/'), 63);
+    EXPECT_EQ(Base64ToOrd('='), 255);
+    EXPECT_EQ(Base64ToOrd(0xC3), 255);
+    EXPECT_STREQ(CARD_ParserVersion(), "1.0");
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+#include "store_test_util.h"
+
+#include <QDateTime>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Map = QMap<int, QList<pim::Entity> >;
+
+class Merge : public ::testing::Test {
+protected:
+    explicit Merge(AbsContactCombineRule* rule = new LocalDbCombineRule) : t(rule) {}
+    Map merge(const pim::_Contact& in, bool* existedOut = nullptr,
+              pim::_Contact* outOut = nullptr) {
+        pim::_Contact out;
+        bool existed = false;
+        Map m = t.db->combineContact(in, out, existed);
+        if (existedOut)
+            *existedOut = existed;
+        if (outOut)
+            *outOut = out;
+        return m;
+    }
+    int rows(int type) {
+        return t.count(QStringLiteral("select count(*) from data where type=%1").arg(type));
+    }
+    int contactRows() { return t.count("select count(*) from contact"); }
+    pim::_Contact stored(const QString& name) {
+        return t.db->contact(t.db->isContactBaseExist(name));
+    }
+    TempDb t;
+};
+
+class MirrorMerge : public Merge {
+protected:
+    MirrorMerge() : Merge(new IOSContactCombineRule) {}
+};
+
+pim::Entity phone(const char* number, QVariant type = QVariant(), const char* label = nullptr) {
+    pim::Entity e = makeEntity({{"data1", number}});
+    if (type.isValid())
+        e.fields["data2"] = type;
+    if (label)
+        e.fields["data3"] = label;
+    return e;
+}
+
+TEST_F(Merge, NewContactThenDuplicateByName) {
+    pim::Entity name = makeEntity({{"data1", "Ann Lee"}, {"data2", "Ann"}, {"data3", "Lee"}});
+    name.srcId = "dev-name";
+    pim::Entity second = makeEntity({{"data1", "Other"}});
+    pim::_Contact in = makeContact("Ann Lee", {{1, name}, {1, second}, {3, phone("555", 2)}});
+    bool existed = true;
+    pim::_Contact out;
+    Map m = merge(in, &existed, &out);
+    EXPECT_FALSE(existed);
+    ASSERT_EQ(m.value(1).size(), 1);
+    EXPECT_EQ(m.value(1).first().srcId, "");
+    EXPECT_NE(m.value(1).first()._id, 0u);
+    EXPECT_EQ(m.value(3).size(), 1);
+    EXPECT_EQ(m.keys(), QList<int>({1, 3}));
+    EXPECT_EQ(rows(1), 1);
+    EXPECT_NE(out._id, 0u);
+    EXPECT_EQ(out.entities.value(3).first()._id, m.value(3).first()._id);
+
+    // Same name in other case: merges into it; stored name, source id and name entity stay.
+    pim::Entity renamed = makeEntity({{"data1", "ANN LEE"}, {"data2", "ANN"}});
+    m = merge(makeContact("ann lee", {{1, renamed}, {3, phone("555", 2, "")}}), &existed, &out);
+    EXPECT_TRUE(existed);
+    EXPECT_TRUE(m.isEmpty());  // nothing changed
+    EXPECT_EQ(contactRows(), 1);
+    EXPECT_EQ(stored("Ann Lee").fullName, "Ann Lee");
+    EXPECT_EQ(stored("Ann Lee").entities.value(1).first().fields.value("data1").toString(),
+              "Ann Lee");
+}
+
+TEST_F(Merge, NamesMatchLiterallyNotAsPatterns) {
+    merge(makeContact("Anne", {{3, phone("1")}}));
+    merge(makeContact("100%", {{3, phone("2")}}));
+    bool existed = true;
+    merge(makeContact("Ann_", {{3, phone("3")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact("100", {{3, phone("4")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact("100%", {{3, phone("5")}}), &existed);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(contactRows(), 4);
+}
+
+TEST_F(Merge, EmptyNameIsFoundAgain) {
+    bool existed = true;
+    merge(makeContact(QString(), {{9, makeEntity({{"data1", "a"}})}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact(QString(""), {{9, makeEntity({{"data1", "b"}})}}), &existed);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(contactRows(), 1);
+    EXPECT_EQ(rows(9), 2);  // notes are not single in a local database
+    // No name entity: the contact row alone, under the incoming full name.
+    Map m = merge(makeContact("Nameless"));
+    EXPECT_TRUE(m.isEmpty());
+    EXPECT_EQ(stored("Nameless").entities.value(1).size(), 0);
+}
+
+TEST_F(Merge, PhoneMatchUpdatesLabelKeepsRow) {
+    pim::_Contact out;
+    merge(makeContact("P", {{3, phone("555", 1, "")}}), nullptr, &out);
+    const pim::Entity first = out.entities.value(3).first();
+    t.db->updateEntitySrcId(first._id, "dev-7");
+    Map m = merge(makeContact("P", {{3, phone("555", 0, "Cottage")}}));
+    ASSERT_EQ(m.value(3).size(), 1);
+    EXPECT_EQ(m.value(3).first()._id, first._id);
+    EXPECT_EQ(m.value(3).first().srcId, "dev-7");
+    m = merge(makeContact("P", {{3, phone("555")}}));  // lacks data2/data3: counts as changed
+    EXPECT_EQ(m.value(3).size(), 1);
+    const pim::Entity now = stored("P").entities.value(3).first();
+    EXPECT_EQ(rows(3), 1);
+    EXPECT_EQ(now.fields.value("data2").toString(), "0");
+    EXPECT_EQ(now.fields.value("data3").toString(), "Cottage");
+    EXPECT_EQ(now.srcId, "dev-7");
+}
+
+TEST_F(Merge, EmptyAndIdenticalEntities) {
+    Map m = merge(makeContact("E", {{3, makeEntity({{"data9", "x"}})},
+                                    {4, makeEntity({{"data1", ""}, {"data2", ""}, {"data3", ""}})},
+                                    {13, makeEntity({{"data1", "http://a"}})},
+                                    {13, makeEntity({{"data1", "http://a"}})}}));
+    EXPECT_EQ(rows(3), 0);   // none of the merge keys: ignored
+    EXPECT_EQ(rows(4), 1);   // all keys present but empty: a new, empty row
+    EXPECT_EQ(rows(13), 1);  // two identical: one row
+    EXPECT_EQ(m.value(13).size(), 1);
+}
+
+TEST_F(Merge, SingleTypesNeverGetTwoRows) {
+    pim::Entity p1 = makeEntity({{"data15", QByteArray("\0PNGone", 7)}});
+    p1.fields["data4"] = pim::Entity::photoHash(p1.fields["data15"].toByteArray());
+    pim::Entity p2 = makeEntity({{"data15", QByteArray("\0PNGtwo", 7)}});
+    p2.fields["data4"] = pim::Entity::photoHash(p2.fields["data15"].toByteArray());
+    pim::_Contact out;
+    Map m = merge(makeContact("S", {{2, p1},
+                                    {2, p2},
+                                    {5, makeEntity({{"data1", "Al"}})},
+                                    {5, makeEntity({{"data1", "Bo"}})},
+                                    {10, makeEntity({{"data1", "Acme"}})},
+                                    {10, makeEntity({{"data4", "CTO"}})}}),
+                  nullptr, &out);
+    EXPECT_EQ(rows(2), 1);
+    EXPECT_EQ(rows(5), 1);
+    EXPECT_EQ(rows(10), 1);
+    const pim::_Contact s = stored("S");
+    // A picture starting with a 0 byte is kept; the second one wins.
+    EXPECT_EQ(s.entities.value(2).first().fields.value("data15").toByteArray(),
+              QByteArray("\0PNGtwo", 7));
+    EXPECT_EQ(s.entities.value(5).first().fields.value("data1").toString(), "Bo");
+    EXPECT_EQ(s.entities.value(10).first().fields.value("data1").toString(), "Acme");
+    EXPECT_EQ(s.entities.value(10).first().fields.value("data4").toString(), "CTO");
+    EXPECT_EQ(out.entities.value(2).size(), 1);
+    EXPECT_EQ(out.entities.value(2).first()._id, s.entities.value(2).first()._id);
+
+    // Into a stored contact: merged into the first stored one whatever its values.
+    merge(makeContact("S", {{5, makeEntity({{"data1", "Cy"}})}}));
+    EXPECT_EQ(rows(5), 1);
+    EXPECT_EQ(stored("S").entities.value(5).first().fields.value("data1").toString(), "Cy");
+}
+
+TEST_F(Merge, DatesCompareInOneForm) {
+    const QDateTime when(QDate(1990, 5, 6), QTime(0, 0, 0, 123));
+    merge(makeContact("D", {{6, makeEntity({{"data1", when}, {"data2", 3}, {"data3", ""}})}}));
+    EXPECT_EQ(stored("D").entities.value(6).first().fields.value("data1").toString(),
+              "1990-05-06T00:00:00");
+    Map m =
+        merge(makeContact("D", {{6, makeEntity({{"data1", when}, {"data2", 3}, {"data3", ""}})}}));
+    EXPECT_TRUE(m.isEmpty());
+    EXPECT_EQ(rows(6), 1);
+}
+
+TEST_F(Merge, GroupsInLocalDatabase) {
+    const auto work = t.db->getGroupIdOrAdd("Work");
+    Map m = merge(makeContact("G", {{7, makeEntity({{"data1", "9999"}, {"data2", "work"}})}}));
+    ASSERT_EQ(m.value(7).size(), 1);
+    EXPECT_EQ(m.value(7).first().fields.value("data1"), QVariant(qulonglong(work)));
+    merge(makeContact("H", {{7, makeEntity({{"data2", "New_Group"}})}}));
+    merge(makeContact("I", {{7, makeEntity({{"data2", "NewXGroup"}})}}));
+    EXPECT_EQ(t.db->groups().size(), 3);  // '_' is no wildcard
+    merge(makeContact("J", {{7, makeEntity({{"data2", ""}})}, {7, makeEntity({{"data1", "5"}})}}));
+    EXPECT_EQ(t.db->groups().size(), 3);  // no name: no group
+    EXPECT_EQ(stored("J").entities.value(7).size(), 0);
+    EXPECT_EQ(t.db->contacts(work, "").size(), 1);
+}
+
+TEST_F(Merge, FailureRollsBackTheWholeBatch) {
+    t.db->open_check();
+    t.db->db().executeScriptThrow(
+        "create trigger boom before insert on data when new.data1='BOOM' begin select "
+        "raise(abort,'refused by trigger'); end");
+    t.db->beginEdit();
+    merge(makeContact("A", {{3, phone("1")}}));
+    merge(makeContact("B", {{3, phone("2")}}));
+    try {
+        merge(makeContact("C", {{3, phone("3")}, {9, makeEntity({{"data1", "BOOM"}})}}));
+        FAIL() << "the merge must fail";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("refused by trigger"), std::string::npos) << e.what();
+    }
+    t.db->endEdit(false);
+    EXPECT_EQ(contactRows(), 0);
+    EXPECT_EQ(rows(3), 0);
+    // The store stays usable: the next batch commits.
+    t.db->beginEdit();
+    merge(makeContact("D", {{3, phone("4")}}));
+    t.db->endEdit(true);
+    EXPECT_EQ(contactRows(), 1);
+}
+
+TEST_F(Merge, CancelledBatchLeavesNothing) {
+    t.db->beginEdit();
+    for (int i = 0; i < 5; ++i)
+        merge(makeContact(QString("C%1").arg(i), {{3, phone("1")}}));
+    t.db->endEdit(false);
+    EXPECT_EQ(contactRows(), 0);
+}
+
+TEST_F(MirrorMerge, DeviceRuleDifferences) {
+    merge(makeContact("M", {{9, makeEntity({{"data1", "old note"}})},
+                            {6, makeEntity({{"data1", "2000-01-01T00:00:00"}, {"data2", 3}})},
+                            {8, makeEntity({{"data1", "h"}, {"data5", 1}, {"data6", "custom"}})}}));
+    const auto noteId = stored("M").entities.value(9).first()._id;
+    merge(makeContact("M", {{7, makeEntity({{"data2", "Friends"}})},
+                            {9, makeEntity({{"data1", "new note"}})},
+                            {6, makeEntity({{"data1", "2000-01-01T00:00:00"}, {"data2", 1}})}}));
+    EXPECT_EQ(rows(7), 0);
+    EXPECT_TRUE(t.db->groups().isEmpty());
+    EXPECT_EQ(rows(9), 1);
+    EXPECT_EQ(stored("M").entities.value(9).first()._id, noteId);
+    EXPECT_EQ(stored("M").entities.value(9).first().fields.value("data1").toString(), "new note");
+    EXPECT_EQ(rows(6), 2);
+    EXPECT_EQ(stored("M").entities.value(8).first().fields.value("data6").toString(), "");
+}
+
+TEST_F(Merge, CombineEntityIsNotLeakedIntoIdentity) {
+    // Two incoming addresses with the same text: the second matches the first, appended one.
+    pim::Entity a1 = makeEntity({{"data1", "1 Road"}, {"data7", "Town"}});
+    pim::Entity a2 = makeEntity({{"data1", "1 Road"}, {"data7", "City"}});
+    merge(makeContact("A", {{12, a1}, {12, a2}}));
+    EXPECT_EQ(rows(12), 1);
+    EXPECT_EQ(stored("A").entities.value(12).first().fields.value("data7").toString(), "City");
+}
+
+}  // namespace
