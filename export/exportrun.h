@@ -1,0 +1,39 @@
+// One export of contacts into a file, independent of the dialog that shows it.
+#ifndef TW_EXPORT_EXPORTRUN_H
+#define TW_EXPORT_EXPORTRUN_H
+
+#include "store/pim.h"
+
+#include <QList>
+#include <QString>
+
+// Where an export reports to: the progress dialog in the program, a recorder in tests.
+class ExportReporter {
+public:
+    virtual ~ExportReporter() {}
+    // Polled before each contact.
+    virtual bool cancelled() = 0;
+    virtual void progress(QString status, int percent, QString text) = 0;
+    virtual void succeed(QString message) = 0;
+    virtual void error(QString message) = 0;
+};
+
+// Export type codes, as the save dialog's file types map to them.
+enum ExportType { EXPORT_VCARD = 1, EXPORT_CSV = 2, EXPORT_TXT = 3, EXPORT_HTML = 4 };
+
+// Writes `contacts` to `path` with the exporter of `type` and reports the outcome exactly once
+// (succeed or error; nothing after a cancel). For EXPORT_HTML the path names a folder that
+// receives the page (under the folder's own name) and its "photos" folder; `path` is then
+// replaced by the page's path.
+//
+// The file is written beside the target and moved into place only when complete: a failed or
+// cancelled export leaves no partial file and leaves a file that stood at the path before as it
+// was.
+void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
+                 ExportReporter& reporter);
+
+// Progress percent before contact i (1-based) of n: the quotient first, then times 100,
+// truncated.
+int g_exportPercent(int i, int n);
+
+#endif

@@ -1,0 +1,158 @@
+#include "htmlexport.h"
+
+#include "app/ui/appinfo.h"
+#include "editor/contactdisplayer.h"
+#include "resources/ui/uiresources.h"
+
+#include <QFile>
+#include <QImage>
+
+namespace {
+
+const char kCrLf[] = "\r\n";
+const QString kDefaultPhoto = QStringLiteral("contact.png");
+
+// Everything taken from the contact is escaped: the page's own markup stays the only markup.
+QString h(const QString& text) {
+    return text.toHtmlEscaped();
+}
+
+QString text(const pim::Entity& e, const char* key) {
+    return e.text(QLatin1String(key));
+}
+
+// One titled list, each line by the display pane's formatter for the kind. The formatters give
+// plain text except the address one, which escapes its own parts around its markup.
+QString entitiesHtml(QString title, const QList<pim::Entity>& entities,
+                     ContactDisplayer::Formatter format) {
+    const bool rich = format == &ContactDisplayer::g_addrDisplay;
+    QString out;
+    out += QLatin1String("<div style=\"margin-bottom:20px;\">") + kCrLf;
+    out += QLatin1String("<h2 class=\"ent_group\">") + title + QLatin1String("</h2>") + kCrLf;
+    out += QLatin1String("<ul class=\"ent_list\">") + kCrLf;
+    for (const pim::Entity& e : entities)
+        out += QLatin1String("<li>") + (rich ? format(e) : h(format(e))) + QLatin1String("</li>") +
+               kCrLf;
+    out += QLatin1String("</ul>") + kCrLf + QLatin1String("</div>") + kCrLf;
+    return out;
+}
+
+}  // namespace
+
+HtmlExport::HtmlExport(QDir outDir)
+    : photosDir(QDir(outDir.absoluteFilePath(QStringLiteral("photos"))).absolutePath()) {
+    tw_initUiResources();
+    QDir().mkpath(photosDir.absolutePath());
+}
+
+HtmlExport::~HtmlExport() {}
+
+QByteArray HtmlExport::initialize(const QList<pim::_Contact>&) {
+    static const char* const head[] = {
+        "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+        "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">",
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\">",
+        "<head>",
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />",
+        nullptr,  // title
+        "<style type=\"text/css\">",
+        ".photo{float:left;margin:5px;border:1px solid #A9A9A9;}",
+        ".ct_name{font-size:24px;font-weight:bold;font-style:italic;margin-bottom:20px;}",
+        ".ent_group{padding:0;margin:0;font-size:20px; font-weight:bold; font-style:italic}",
+        ".ent_list{margin:0; padding:0; list-style:none; font-size:18px}",
+        "</style></head>",
+        "<body style=\"background-color:#F1F5FB\">"};
+    QString out;
+    for (const char* line : head) {
+        if (line)
+            out += QLatin1String(line);
+        else
+            out += QStringLiteral("<title>%1</title>").arg(h(g_productTitle()));
+        out += kCrLf;
+    }
+
+    const QString placeholder = photosDir.absoluteFilePath(kDefaultPhoto);
+    if (!QFile::exists(placeholder) &&
+        QFile::copy(QStringLiteral(":res/empty_contact.png"), placeholder)) {
+        // A copy out of the resources is read-only; the user owns the export.
+        QFile::setPermissions(placeholder, QFile::permissions(placeholder) | QFile::WriteOwner);
+    }
+    return out.toUtf8();
+}
+
+QString HtmlExport::savePhoto(const pim::_Contact& contact) {
+    const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
+    if (photos.isEmpty())
+        return kDefaultPhoto;
+    const QByteArray bytes = photos.first().fields.value(QStringLiteral("data15")).toByteArray();
+    if (bytes.isEmpty())
+        return kDefaultPhoto;
+    QImage image;
+    if (!image.loadFromData(bytes, "JPEG") && !image.loadFromData(bytes, "PNG"))
+        return kDefaultPhoto;
+
+    // Named by the row id (digits only, so always inside the folder). Contacts that share an
+    // id, such as unsaved ones, get a file each so that every card shows its own picture.
+    const QString base = QString::number(contact._id);
+    QString name = base + QLatin1String(".jpg");
+    for (int n = 2; usedPhotoNames.contains(name); ++n)
+        name = base + QLatin1Char('-') + QString::number(n) + QLatin1String(".jpg");
+    usedPhotoNames.insert(name);
+    image.save(photosDir.absoluteFilePath(name), "JPEG", -1);
+    return name;
+}
+
+QByteArray HtmlExport::ct2Bytes(const pim::_Contact& contact) {
+    QString out;
+    out += QLatin1String("<div style=\"margin-bottom:50px;\">") + kCrLf;
+    out += QStringLiteral("<img class=\"photo\" src=\"photos/%1\" width=\"128\" />")
+               .arg(savePhoto(contact)) +
+           kCrLf;
+    out += QLatin1String("<div class=\"ct_name\">") + kCrLf;
+
+    QString name = h(contact.fullName);
+    const QList<pim::Entity> nicks = contact.entities.value(pim::ENTITY_NICKNAME);
+    if (!nicks.isEmpty() && !text(nicks.first(), "data1").isEmpty())
+        name += QLatin1String("<br/>\"") + h(text(nicks.first(), "data1")) + QLatin1Char('"');
+    const QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
+    if (!orgs.isEmpty()) {
+        const pim::Entity& org = orgs.first();
+        if (!text(org, "data4").isEmpty())
+            name += QLatin1String("<br/>") + h(text(org, "data4"));
+        if (!text(org, "data5").isEmpty())
+            name += QLatin1String(" - ") + h(text(org, "data5"));
+        if (!text(org, "data1").isEmpty())
+            name += QLatin1String("<br/>") + h(text(org, "data1"));
+    }
+    out += name + kCrLf + QLatin1String("</div><div style=\"clear:both\"></div>") + kCrLf;
+
+    struct Group {
+        const char* title;
+        int type;
+        ContactDisplayer::Formatter format;
+    };
+    static const Group groups[] = {
+        {"Phone:", pim::ENTITY_PHONE, &ContactDisplayer::g_phoneDisplay},
+        {"E-Mail:", pim::ENTITY_EMAIL, &ContactDisplayer::g_emailDisplay},
+        {"Date:", pim::ENTITY_EVENT, &ContactDisplayer::g_eventDisplay},
+        {"IM:", pim::ENTITY_IM, &ContactDisplayer::g_imDisplay},
+        {"Organization:", pim::ENTITY_ORG, &ContactDisplayer::g_orgDisplay},
+        {"Relationship:", pim::ENTITY_REL, &ContactDisplayer::g_relDisplay},
+        {"Address:", pim::ENTITY_ADDR, &ContactDisplayer::g_addrDisplay},
+        {"Website:", pim::ENTITY_URL, &ContactDisplayer::g_urlDisplay},
+        {"Notes:", pim::ENTITY_NOTES, &ContactDisplayer::g_notesDisplay}};
+    for (const Group& g : groups) {
+        QList<pim::Entity> list = contact.entities.value(g.type);
+        // The first organisation stands in the name block already.
+        if (g.type == pim::ENTITY_ORG && !list.isEmpty())
+            list.removeFirst();
+        if (!list.isEmpty())
+            out += entitiesHtml(QLatin1String(g.title), list, g.format);
+    }
+    out += QLatin1String("</div>") + kCrLf;
+    return out.toUtf8();
+}
+
+QByteArray HtmlExport::uninitialize() {
+    return QByteArray("</body></html>");
+}

@@ -1,0 +1,33 @@
+// HTML (and Word) export: one XHTML page with a "photos" folder of contact pictures beside it.
+#ifndef TW_EXPORT_HTMLEXPORT_H
+#define TW_EXPORT_HTMLEXPORT_H
+
+#include "absexport.h"
+
+#include <QDir>
+#include <QSet>
+#include <QString>
+
+class HtmlExport : public AbsExport {
+public:
+    // Creates the "photos" folder inside outDir (and outDir itself); a failure is left to
+    // show when the page is opened.
+    explicit HtmlExport(QDir outDir);
+    ~HtmlExport() override;
+
+    QByteArray initialize(const QList<pim::_Contact>& contacts) override;
+    QByteArray ct2Bytes(const pim::_Contact& contact) override;
+    QByteArray uninitialize() override;
+
+    QDir photosDirectory() const { return photosDir; }
+
+private:
+    // File name (inside photosDir) for the contact's photo, or "contact.png" when it has none
+    // that decodes; writes the picture file.
+    QString savePhoto(const pim::_Contact& contact);
+
+    QDir photosDir;
+    QSet<QString> usedPhotoNames;  // picture files written by this export
+};
+
+#endif

@@ -1,0 +1,224 @@
+// The export worker: progress, success, cancel and error paths, and what stays on disk.
+#include "export_test_util.h"
+#include "exportrun.h"
+#include "exporttofilethread.h"
+
+#include "app/ui/progressform.h"
+#include "app/ui/tips.h"
+#include "resources/ui/uiresources.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <gtest/gtest.h>
+
+using namespace exporttest;
+
+namespace {
+
+struct Recorder : ExportReporter {
+    int cancelBefore = -1;  // report cancelled when asked before this contact (1-based)
+    int asked = 0;
+    QList<int> percents;
+    QStringList texts;
+    QStringList succeeded;
+    QStringList errors;
+
+    bool cancelled() override { return ++asked == cancelBefore; }
+    void progress(QString status, int percent, QString text) override {
+        EXPECT_EQ(status, "IDS_EXPORTING_CONTACTS_TO_FILE");
+        percents << percent;
+        texts << text;
+    }
+    void succeed(QString m) override { succeeded << m; }
+    void error(QString m) override { errors << m; }
+    int outcomes() const { return succeeded.size() + errors.size(); }
+};
+
+QList<pim::_Contact> people(int n) {
+    QList<pim::_Contact> list;
+    for (int i = 0; i < n; ++i)
+        list << contact(
+            QStringLiteral("P%1").arg(i),
+            {{pim::ENTITY_PHONE, ent({{"data1", QString::number(i)}, {"data2", "2"}})}});
+    return list;
+}
+
+// Files (recursively) below a folder, relative to it.
+QStringList filesBelow(const QString& root) {
+    QStringList out;
+    QDir dir(root);
+    for (const QFileInfo& fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (fi.isDir()) {
+            for (const QString& f : filesBelow(fi.filePath()))
+                out << fi.fileName() + "/" + f;
+        } else {
+            out << fi.fileName();
+        }
+    }
+    out.sort();
+    return out;
+}
+
+}  // namespace
+
+TEST(ExportRun, ProgressAndSuccess) {
+    QTemporaryDir dir;
+    QString path = dir.filePath("a.vcf");
+    Recorder r;
+    g_runExport(people(3), EXPORT_VCARD, path, r);
+    EXPECT_EQ(r.percents, QList<int>({33, 66, 100}));
+    EXPECT_EQ(r.texts, QStringList({"Contacts:1/3", "Contacts:2/3", "Contacts:3/3"}));
+    EXPECT_EQ(r.succeeded, QStringList({"IDS_SUC_EXPORT_3_CONTACTS_TO_FILE"}));
+    EXPECT_TRUE(r.errors.isEmpty());
+    EXPECT_EQ(readFile(path).count("BEGIN:VCARD"), 3);
+    EXPECT_EQ(filesBelow(dir.path()), QStringList({"a.vcf"}));  // no temporary left behind
+
+    EXPECT_EQ(g_exportPercent(29, 100), 28);
+    EXPECT_EQ(g_exportPercent(58, 100), 57);
+    EXPECT_EQ(g_exportPercent(100, 100), 100);
+
+    // No contacts: header only, success for 0; an existing file is replaced.
+    path = dir.filePath("a.vcf");
+    Recorder none;
+    g_runExport({}, EXPORT_CSV, path, none);
+    EXPECT_EQ(none.succeeded, QStringList({"IDS_SUC_EXPORT_0_CONTACTS_TO_FILE"}));
+    EXPECT_EQ(readFile(path), QByteArray("\n"));
+
+    // Every type writes its own format.
+    for (int type : {EXPORT_CSV, EXPORT_TXT}) {
+        QString p = dir.filePath(QStringLiteral("t%1").arg(type));
+        Recorder rr;
+        g_runExport(people(2), type, p, rr);
+        EXPECT_EQ(rr.succeeded.size(), 1);
+        EXPECT_EQ(readFile(p).count('\n'), 3);
+    }
+
+    // An unknown type says nothing but an empty error and touches nothing.
+    QString bad = dir.filePath("bad");
+    Recorder rb;
+    g_runExport(people(1), 5, bad, rb);
+    EXPECT_EQ(rb.errors, QStringList({QString()}));
+    EXPECT_TRUE(rb.succeeded.isEmpty());
+    EXPECT_FALSE(QFile::exists(bad));
+}
+
+TEST(ExportRun, CancelLeavesNoPartialFile) {
+    QTemporaryDir dir;
+    for (int at : {1, 3}) {
+        QString path = dir.filePath(QStringLiteral("c%1.csv").arg(at));
+        Recorder r;
+        r.cancelBefore = at;
+        g_runExport(people(5), EXPORT_CSV, path, r);
+        EXPECT_EQ(r.outcomes(), 0) << at;
+        EXPECT_EQ(r.percents.size(), at - 1);
+        EXPECT_FALSE(QFile::exists(path));
+    }
+    // A file that stood there before a cancelled export is left as it was.
+    QString kept = dir.filePath("kept.vcf");
+    writeFile(kept, "precious");
+    Recorder r;
+    r.cancelBefore = 2;
+    g_runExport(people(3), EXPORT_VCARD, kept, r);
+    EXPECT_EQ(readFile(kept), QByteArray("precious"));
+    EXPECT_EQ(filesBelow(dir.path()), QStringList({"kept.vcf"}));
+
+    // A cancel that comes after the last check does not stop the export.
+    QString late = dir.filePath("late.vcf");
+    Recorder rl;
+    rl.cancelBefore = 4;
+    g_runExport(people(3), EXPORT_VCARD, late, rl);
+    EXPECT_EQ(rl.succeeded.size(), 1);
+    EXPECT_EQ(readFile(late).count("END:VCARD"), 3);
+}
+
+TEST(ExportRun, HtmlFolderLayoutAndFailures) {
+    QTemporaryDir dir;
+    pim::_Contact withPhoto =
+        contact("Pic", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("PNG")}})}});
+    withPhoto._id = 5;
+    for (const char* name : {"x.html", "w.doc"}) {
+        QString path = dir.filePath(name);
+        Recorder r;
+        g_runExport({withPhoto}, EXPORT_HTML, path, r);
+        EXPECT_EQ(r.succeeded.size(), 1);
+        EXPECT_EQ(path, QDir(dir.filePath(name)).absoluteFilePath(name));
+        EXPECT_EQ(filesBelow(dir.filePath(name)),
+                  QStringList({"photos/5.jpg", "photos/contact.png", QString(name)}));
+        EXPECT_TRUE(readFile(path).endsWith("</body></html>"));
+    }
+
+    // Cancel: the page goes, the folder and pictures already written stay.
+    QString cancelled = dir.filePath("c.html");
+    Recorder rc;
+    rc.cancelBefore = 2;
+    g_runExport({withPhoto, withPhoto}, EXPORT_HTML, cancelled, rc);
+    EXPECT_EQ(rc.outcomes(), 0);
+    EXPECT_EQ(filesBelow(dir.filePath("c.html")),
+              QStringList({"photos/5.jpg", "photos/contact.png"}));
+
+    // A plain file at the chosen path: the file's own error, the file left alone.
+    QString clash = dir.filePath("clash.html");
+    writeFile(clash, "not a folder");
+    Recorder rf;
+    g_runExport({withPhoto}, EXPORT_HTML, clash, rf);
+    EXPECT_EQ(rf.errors, QStringList({"Not a directory"}));
+    EXPECT_TRUE(rf.succeeded.isEmpty());
+    EXPECT_EQ(readFile(dir.filePath("clash.html")), QByteArray("not a folder"));
+
+    // A target in a folder that cannot hold it: an error and no file.
+    QString nowhere = dir.filePath("clash.html/sub/out.vcf");
+    Recorder rn;
+    g_runExport(people(1), EXPORT_VCARD, nowhere, rn);
+    EXPECT_EQ(rn.errors, QStringList({"Not a directory"}));
+    EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+// The worker under a real progress dialog: the dialog ends with the worker's outcome.
+TEST(ExportToFileThread, ReportsThroughTheForm) {
+    QTemporaryDir dir;
+    QStringList boxes;
+    g_setMessageBoxHook([&boxes](QMessageBox& box) {
+        boxes << box.text();
+        return int(QMessageBox::Ok);
+    });
+    auto run = [](const QList<pim::_Contact>& contacts, ExportToFileThread::TYPE type,
+                  const QString& path, QString* written) {
+        ProgressForm form{QStringLiteral("IDS_STARTING_EXPORT_CONTACTS_TO_FILE")};
+        ExportToFileThread worker(contacts, type, path, &form);
+        worker.start(QThread::InheritPriority);
+        const int result = form.exec();
+        worker.wait();
+        if (written)
+            *written = worker.path();
+        return result;
+    };
+    QString page;
+    EXPECT_EQ(run(people(4), ExportToFileThread::HTML, dir.filePath("p.html"), &page), 1);
+    EXPECT_EQ(page, QDir(dir.filePath("p.html")).absoluteFilePath("p.html"));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes.first().contains("IDS_SUC_EXPORT_4_CONTACTS_TO_FILE") ||
+                boxes.first().contains("4 contacts"))
+        << boxes.first().toStdString();
+
+    boxes.clear();
+    writeFile(dir.filePath("f"), "x");
+    EXPECT_EQ(run(people(1), ExportToFileThread::CSV, dir.filePath("f/out.csv"), nullptr), 0);
+    EXPECT_EQ(boxes.size(), 1);
+    g_setMessageBoxHook(MessageBoxHook());
+}
+
+// The texts the export shows exist in the program's translation file.
+TEST(ExportTexts, TranslationFileHoldsTheKeys) {
+    tw_initUiResources();
+    QTranslator translator;
+    ASSERT_TRUE(translator.load(QStringLiteral(":/en.qm")));
+    EXPECT_EQ(translator.translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE"),
+              "Exporting contacts to File now...");
+    EXPECT_FALSE(
+        translator.translate("ExportToFileThread", "IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").isEmpty());
+    EXPECT_FALSE(translator.translate("ExportToFileThread", "IDS_EXPORT_UNKNOWN_ERROR").isEmpty());
+    EXPECT_EQ(translator.translate("ContactsPrinter", "IDS_PRINT_CONTACTS"), "Print Contacts");
+    EXPECT_FALSE(translator.translate("ContactsPrinter", "IDS_EXPORT_PDF_FAILED").isEmpty());
+}

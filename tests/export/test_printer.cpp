@@ -1,0 +1,126 @@
+// Card printing: page layout through real PDF files, cards, and the preview dialog.
+#include "contactsprinter.h"
+#include "export_test_util.h"
+
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+using namespace exporttest;
+
+namespace {
+
+// Page count of a PDF written by Qt: the /Count of its page tree.
+int pdfPages(const QByteArray& pdf) {
+    const int pages = pdf.indexOf("/Type /Pages");
+    const int count = pages < 0 ? -1 : pdf.indexOf("/Count", pages);
+    if (count < 0)
+        return -1;
+    int end = count + 6;
+    while (end < pdf.size() && pdf.at(end) == ' ')
+        ++end;
+    int digits = end;
+    while (digits < pdf.size() && isdigit(static_cast<unsigned char>(pdf.at(digits))))
+        ++digits;
+    return digits > end ? pdf.mid(end, digits - end).toInt() : -1;
+}
+
+QList<pim::_Contact> cards(int n) {
+    QList<pim::_Contact> list;
+    for (int i = 0; i < n; ++i) {
+        list << contact(QStringLiteral("Person %1").arg(i),
+                        {{pim::ENTITY_PHONE, ent({{"data1", "555"}, {"data2", "2"}})},
+                         {pim::ENTITY_ADDR, ent({{"data4", "A very long street name that wraps"},
+                                                 {"data7", "Town"},
+                                                 {"data2", "1"}})}});
+    }
+    return list;
+}
+
+// Share of pixels in a region that are not the card's white background.
+double inkIn(const QImage& img, const QRect& r) {
+    int ink = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (img.pixel(x, y) != qRgb(255, 255, 255))
+                ++ink;
+    return double(ink) / (r.width() * r.height());
+}
+
+}  // namespace
+
+TEST(ContactsPrinter, PdfPagesAndCounts) {
+    QTemporaryDir dir;
+    ContactsPrinter printer;
+    const QString nine = dir.filePath("nine.pdf");
+    EXPECT_EQ(printer.printToPDF(cards(9), nine), 9);
+    EXPECT_EQ(pdfPages(readFile(nine)), 2);
+    const QString eight = dir.filePath("eight.pdf");
+    EXPECT_EQ(printer.printToPDF(cards(8), eight), 8);
+    EXPECT_EQ(pdfPages(readFile(eight)), 1);
+    const QString none = dir.filePath("none.pdf");
+    EXPECT_EQ(printer.printToPDF({}, none), 0);
+    EXPECT_TRUE(readFile(none).startsWith("%PDF"));
+
+    // A PDF that cannot be written is reported as a failure, not as exported cards.
+    writeFile(dir.filePath("file"), "x");
+    EXPECT_EQ(printer.printToPDF(cards(2), dir.filePath("file/out.pdf")), -1);
+    EXPECT_FALSE(printer.errorString().isEmpty());
+}
+
+TEST(ContactsPrinter, PageLayout) {
+    // A 555-pixel page rectangle with 20-point margins: four rows of two 251 x 156 cards.
+    const ContactsPrinter::PageLayout lay = ContactsPrinter::pageLayout(555, 20, 20, 20);
+    EXPECT_EQ(lay.cardW, 251);
+    EXPECT_EQ(lay.cardH, 156);
+    EXPECT_EQ(lay.leftX, 20);
+    EXPECT_EQ(lay.rightX, 20 + 12 + 251);
+    EXPECT_EQ(lay.top, 20);
+    EXPECT_EQ(lay.rowStep, 196);
+    EXPECT_EQ(lay.top + 3 * lay.rowStep, 608);
+}
+
+TEST(ContactsPrinter, CardContent) {
+    // 251 x 156: photo box 83 x 83 at (6, 6); text column from x = 91.
+    const pim::_Contact nameOnly = contact("Only Name", {});
+    const QImage plain = ContactsPrinter::renderCard(251, 156, nameOnly).toImage();
+    ASSERT_EQ(plain.size(), QSize(251, 156));
+    EXPECT_EQ(plain.pixel(0, 0), qRgb(185, 185, 187));      // border
+    EXPECT_EQ(plain.pixel(125, 150), qRgb(255, 255, 255));  // background
+    EXPECT_GT(inkIn(plain, QRect(6, 6, 83, 83)), 0.05);     // placeholder picture
+    EXPECT_GT(inkIn(plain, QRect(91, 6, 150, 14)), 0.0);    // the name line
+    EXPECT_EQ(inkIn(plain, QRect(91, 30, 150, 100)), 0.0);  // nothing else
+
+    pim::_Contact full = cards(1).first();
+    full.entities[pim::ENTITY_PHOTO].append(ent({{"data15", QByteArray("not an image")}}));
+    for (int code : {3, 1, 12, 2, 0})
+        full.entities[pim::ENTITY_PHONE].append(ent({{"data1", "1"}, {"data2", code}}));
+    full.entities[pim::ENTITY_EVENT].append(ent({{"data1", "1980-01-31T00:00:00"}, {"data2", 3}}));
+    const QImage rich = ContactsPrinter::renderCard(251, 156, full).toImage();
+    EXPECT_GT(inkIn(rich, QRect(6, 6, 83, 83)), 0.05);  // undecodable photo: placeholder
+    EXPECT_GT(inkIn(rich, QRect(91, 30, 150, 100)), inkIn(plain, QRect(91, 30, 150, 100)));
+
+    // A wider card (landscape) gets metrics of its own width.
+    const QImage wide = ContactsPrinter::renderCard(502, 312, nameOnly).toImage();
+    EXPECT_EQ(wide.pixel(1, 1), qRgb(185, 185, 187));  // border 2 pixels wide
+    EXPECT_EQ(ContactsPrinter::renderCard(251, 156, nameOnly).toImage().pixel(1, 1),
+              qRgb(255, 255, 255));
+}
+
+TEST(ContactsPrinter, PreviewLaysOutAllCards) {
+    ContactsPrinter printer;
+    QString title;
+    QTimer::singleShot(0, [&title] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            title = w->windowTitle();
+            w->close();
+        }
+    });
+    printer.printContacts(cards(3));
+    EXPECT_EQ(title, "IDS_PRINT_CONTACTS");
+    EXPECT_EQ(printer.cardCount(), 3);
+}
