@@ -25,7 +25,7 @@
     </message>
     <message>
         <source>IDS_CONTACT_NAME_%1_EXIST</source>
-        <translation>A contact named %1 already exists.</translation>
+        <translation>Contact %1 has already existed.</translation>
     </message>
     <message>
         <source>IDS_CREATE_DB_FAIL_%1</source>
@@ -41,7 +41,7 @@
     </message>
     <message>
         <source>IDS_ENTER_FIRSTNAME_OR_LASTNAME</source>
-        <translation>Please enter a first name or a last name.</translation>
+        <translation>First name or Last name can&apos;t be blank.</translation>
     </message>
     <message>
         <source>IDS_IMPORTING_CONTACTS_TO_LOCALDB</source>
@@ -213,7 +213,7 @@
     </message>
     <message>
         <source>IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE</source>
-        <translation>Successfully exported %1 contacts to file.</translation>
+        <translation>Successfully exported %1 contacts to File.</translation>
     </message>
     <message>
         <source>IDS_SUC_IMPORT_%1_TO_LOCALDB</source>

@@ -1,0 +1,49 @@
+#include <QApplication>
+#include <QFileInfo>
+#include <QTranslator>
+
+#include "app/mainwindow.h"
+#include "app/ui/tips.h"
+#include "sqlite3db.h"
+#include "store/data_path_util.h"
+#ifdef TW_HAVE_POWER
+#include "platform/power/powerassertion.h"
+#endif
+
+int main(int argc, char* argv[]) {
+    int exitCode = 0;
+    QApplication app(argc, argv);
+#ifdef TW_HAVE_POWER
+    PowerAssertionID assertion = 0;
+    if (g_powerAssertionCreateWithName("NoDisplaySleepAssertion", 255, "Describe Activity Type",
+                                       &assertion) != kPowerAssertionSuccess) {
+        assertion = 0;
+    }
+#endif
+    {
+        QTranslator translator;
+        translator.load(":/en.qm");
+        app.installTranslator(&translator);
+
+        if (sqlite_qt_version() != 8) {
+            Tips::error("invalid libsqlite_qt.");
+            exitCode = 1;
+        } else {
+            MainWindow w;
+            w.show();
+            if (!QFileInfo(g_defaultSaveDirPath()).isWritable()) {
+                Tips::warning(QObject::tr("Please allow Quorvanteli to access storage on Mac. ") +
+                              "<a href=\"https://www.tellwick.example/help/storage-access\">" +
+                              QObject::tr("How to?") + "</a>");
+            }
+            exitCode = app.exec();
+        }
+        app.removeTranslator(&translator);
+    }
+#ifdef TW_HAVE_POWER
+    if (assertion != 0) {
+        g_powerAssertionRelease(assertion);
+    }
+#endif
+    return exitCode;
+}

@@ -1,0 +1,190 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "editor/editcontactform.h"
+#include "store/pim.h"
+
+#include <QItemSelection>
+
+class QAction;
+class QMenu;
+class QResizeEvent;
+class LocalDb;
+class MobiledeviceSubscribe;
+class UpdateCheck;
+class Ui_MainWindow;
+
+// The nine actions shared by the File menu, the tool bar and the enabling rules.
+enum ToolBarActionIndex {
+    TBA_NEW_CONTACT = 0,
+    TBA_BACKUP = 1,
+    TBA_FROM_ITUNES = 2,
+    TBA_I2I = 3,
+    TBA_DB2I = 4,
+    TBA_IMPORT = 5,
+    TBA_EXPORT = 6,
+    TBA_PRINT = 7,
+    TBA_DELETE = 8,
+    TBA_COUNT = 9,
+};
+extern QAction* toolBarActions[TBA_COUNT];
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct _CurrentNode {
+        ItemModelMainTree::_ItemNode* node = nullptr;
+        ItemModelMainTree::_DBItemNode* dbNode = nullptr;
+        ItemModelMainTree::_GroupItemNode* groupNode = nullptr;
+    };
+
+    // Where the window asks the user something through a dialog of its own. Each defaults to
+    // the real dialog; tests replace them to answer without a modal loop.
+    struct Choosers {
+        // The target database name ("....db"), empty when cancelled.
+        std::function<QString(QWidget* parent, const QString& defaultName)> dbName;
+        // Group dialog: false when cancelled; else the chosen id (0 = new) and trimmed name.
+        std::function<bool(QWidget* parent, LocalDb* db, quint64& groupId, QString& groupName)>
+            group;
+        // File to open: the path (empty when cancelled) and the filter the user chose.
+        std::function<QString(QWidget* parent, const QString& filters, QString* selectedFilter)>
+            openFile;
+        // Shows a context menu and returns the triggered action (null when none).
+        std::function<QAction*(QMenu& menu)> contextMenu;
+        // File to save: the path (empty when cancelled) and the filter the user chose.
+        std::function<QString(QWidget* parent, const QString& defaultPath, const QString& filters,
+                              QString* selectedFilter)>
+            saveFile;
+        // Runs the filled contact edit form; returns what exec() would (1 when saved).
+        std::function<int(EditContactForm& form)> editForm;
+    };
+    static Choosers& choosers();
+    static void resetChoosers();
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void updateWindowTitle();
+
+    _CurrentNode currentNode();
+    QList<pim::_Contact> contactsSelected();
+    void showContacts(QList<pim::_Contact> contacts);
+
+    // Flows.
+    // The chosen or created local database node; null when cancelled or creation failed.
+    // created (optional) tells whether a new database file was made from the template.
+    ItemModelMainTree::_DBItemNode* selOrCreateLocalDb(QString defaultName,
+                                                       bool* created = nullptr);
+    void backupContacts(QList<pim::_Contact> contacts, QString defaultName);
+    void transfer2IOS(const QList<pim::_Contact>& contacts, QString excludeId);
+    void exportContacts(const QList<pim::_Contact>& contacts);
+    void printContacts(const QList<pim::_Contact>& contacts);
+    // True when the contacts were deleted (false: nothing current, failed, or not possible).
+    bool delContacts(const QList<pim::_Contact>& contacts);
+    void editContact(pim::_Contact& contact);
+
+    // For tests and the flows: the models and widgets.
+    ItemModelMainTree& treeModel() { return m_treeModel; }
+    ItemModelContacts& contactsModel() { return m_contactsModel; }
+    Ui_MainWindow* form() { return ui; }
+    // A flow (modal dialog plus worker) is running; device events wait until it ends.
+    bool isBusy() const { return m_busy > 0; }
+
+    // Device identifiers become file names: only letters, digits and "-" are accepted.
+    static bool isSafeDeviceId(const QString& devid);
+
+public slots:
+    void iosDeviceConnected(QString devid);
+    void iosDeviceDisconnected(QString devid);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private slots:
+    void onMainTreeItemSelected(QItemSelection selected, QItemSelection deselected);
+    void onMainTreeItemClicked(QModelIndex index);
+    void onContactsTreeItemSelected(QItemSelection selected, QItemSelection deselected);
+    void onContactsTreeItemDoubleClicked(QModelIndex index);
+    void onBtnSearchPressed();
+
+    void treeCreateContextMenu();
+    void contactCreateContextMenu();
+    void miFileBackup();
+    void miFileExport();
+    void miFilePrint();
+    void miFileDelete();
+    void miNewContact();
+    void miOpenFolder();
+    void miFileI2I();
+    void miFileDB2I();
+    void miContactEdit();
+    void miContactExport();
+    void miContactPrint();
+    void miContactDel();
+    void miContactBackup();
+    void miContactSetGroup();
+    void miTreeExport();
+    void miTreePrint();
+    void miTreeDel();
+    void miTreeBackup();
+    void miTreeUnmount();
+    void miTreeI2I();
+    void miContactI2I();
+    void miTreeDB2I();
+    void miContactDB2I();
+    void miFromiTunes();
+    void miImport();
+    void miToolsCheckForUpdate();
+    void miHelpHelp();
+    void miHelpFeedback();
+    void miHelpAbout();
+
+    // Device events from the subscriber: run now, or after the running flow has ended.
+    void onNewDevice(QString devid);
+    void onKickDevice(QString devid);
+    void processPendingDeviceEvents();
+
+private:
+    friend class BusyScope;
+    class BusyScope;
+
+    void buildMenus();
+    void buildToolBar();
+    void fillTree();
+    void setDbActionsEnabled(bool enabled);
+    void selectDbNode(ItemModelMainTree::_DBItemNode* node);
+    QList<pim::_Contact> nodeContacts(const _CurrentNode& cur);
+    void notAvailableYet();
+    // The node the edit and delete flows write to: a local database or a connected phone's
+    // mirror (for a group, its database); null otherwise.
+    ItemModelMainTree::_DBItemNode* writableTarget(const _CurrentNode& cur) const;
+    // Sends changes already committed to a phone's mirror to the phone, under a progress
+    // dialog. True when the phone took them; on false the caller re-reads the phone.
+    bool sendChangesToDevice(ItemModelMainTree::_DBItemNode* node, pim::_Contact* contact,
+                             const QList<EditContactForm::_ChangeData>& changes,
+                             const QList<pim::_Contact>& contacts);
+    static bool deviceWriterAvailable();
+    // Reloads the list after an edit, keeping the group and the keyword shown, and makes the
+    // contact's row current.
+    void reloadListKeeping(const _CurrentNode& cur, const pim::_Contact& contact);
+    void deviceRefreshAfterFailedWrite(ItemModelMainTree::_DBItemNode* node);
+    ItemModelMainTree::_DBItemNode* findDeviceNode(const QString& devid, int* row = nullptr);
+    QAction* execMenu(QMenu& menu);
+
+    MobiledeviceSubscribe* m_subscriber;
+    Ui_MainWindow* ui;
+    ItemModelMainTree m_treeModel;
+    ItemModelContacts m_contactsModel;
+    UpdateCheck* m_updateCheck;
+
+    int m_busy = 0;
+    bool m_inNodeSelection = false;
+    QList<QPair<bool, QString>> m_pendingDeviceEvents;  // (connected, devid)
+};

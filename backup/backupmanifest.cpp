@@ -1,0 +1,406 @@
+#include "backupmanifest.h"
+
+#include "plistcftype.h"
+#include "qopensslevpaes.h"
+
+#include <data_path_util.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sys/time.h>
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void throwText(const QString& text) {
+    throw std::runtime_error(text.toUtf8().constData());
+}
+
+// The page that explains how to let the program read device backups on newer macOS.
+const char* const kBackupAccessHowTo = "http://www.tellwick.example/backup-access.html";
+
+const char* const kRootMergeDomains =
+    "=Domain=MediaDomain=RootDomain=HomeDomain=SystemPreferencesDomain=MobileDeviceDomain="
+    "WirelessDomain=DatabaseDomain=CameraRollDomain=HealthDomain=KeychainDomain=KeyboardDomain="
+    "ManagedPreferencesDomain=";
+
+QString baseName(const QString& fileName) {
+    const int dot = fileName.indexOf(QLatin1Char('.'));
+    return dot < 0 ? fileName : fileName.left(dot);
+}
+
+}  // namespace
+
+BackupManifest::_FileNode::_FileNode(_FileNode* p, MBDBParser::_MBDBItem i, QString n)
+    : name(std::move(n)), item(std::move(i)), parent(p) {}
+
+BackupManifest::_FileNode::~_FileNode() {
+    qDeleteAll(children);
+    children.clear();
+}
+
+BackupManifest::BackupManifest(QString path, QObject* parent)
+    : QObject(parent), dir(path), root(nullptr, MBDBParser::_MBDBItem(), QString()) {}
+
+BackupManifest::~BackupManifest() = default;
+
+QList<QDir> BackupManifest::iTunesBackupDirs() {
+    return QList<QDir>() << QDir(
+               g_osAppDir().absoluteFilePath(QStringLiteral("MobileSync/Backup")));
+}
+
+void BackupManifest::readManifestInfo() {
+    const QString path = dir.absoluteFilePath(QStringLiteral("Manifest.plist"));
+    if (!QFile::exists(path)) {
+        throwText(
+            QStringLiteral("Cannot find ") + path +
+            tr("<br/>If you are using MacOS 10.14 or above,  please click ") +
+            QStringLiteral("<a href=\"%1\">HERE</a>.").arg(QLatin1String(kBackupAccessHowTo)));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throwText(file.errorString());
+    if (file.size() > kMaxManifestPlistBytes)
+        throwText(QStringLiteral("%1 is too large (%2 bytes).").arg(path).arg(file.size()));
+    const QByteArray bytes = file.read(kMaxManifestPlistBytes);
+    file.close();
+    const PlistCFType plist = PlistCFType::createCFPropertyList(bytes);
+    const PlistCFType lockdown = plist.get(QStringLiteral("Lockdown"));
+    info.uniqueDeviceID = lockdown.get(QStringLiteral("UniqueDeviceID")).CFStringQString();
+    info.deviceName = lockdown.get(QStringLiteral("DeviceName")).CFStringQString();
+    info.date = plist.get(QStringLiteral("Date"))
+                    .CFDateToDateTime(static_cast<const __CFTimeZone*>(nullptr));
+    info.productType = lockdown.get(QStringLiteral("ProductType")).CFStringQString();
+    info.productVersion = lockdown.get(QStringLiteral("ProductVersion")).CFStringQString();
+    info.serialNumber = lockdown.get(QStringLiteral("SerialNumber")).CFStringQString();
+    info.isEncrypted = plist.get(QStringLiteral("IsEncrypted")).CFNumberBool(false);
+    info.backupKeyBag = plist.get(QStringLiteral("BackupKeyBag")).CFDataBytes();
+    info.manifestKey = plist.get(QStringLiteral("ManifestKey")).CFDataBytes();
+
+    const QString folder = dir.dirName();
+    if (folder.contains(info.uniqueDeviceID, Qt::CaseSensitive)) {
+        // An empty device ID would put the device name between every character.
+        displayName =
+            info.uniqueDeviceID.isEmpty()
+                ? (info.deviceName.isEmpty() ? folder : info.deviceName + QLatin1Char('-') + folder)
+                : QString(folder).replace(info.uniqueDeviceID, info.deviceName, Qt::CaseSensitive);
+    } else {
+        displayName = info.deviceName + QLatin1Char('-') + folder;
+    }
+
+    const QFileInfo status(dir.absoluteFilePath(QStringLiteral("Status.plist")));
+    if (status.exists() && status.isFile())
+        info.date = status.lastModified();
+}
+
+QString BackupManifest::dirPathMd5() const {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(dir.absolutePath().toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
+    keybag = parseKeybag(info.backupKeyBag);
+    if (!unlockWithPasscode(pwd.toUtf8(), keybag))
+        return false;
+    // A keybag that protects nothing with the password would accept any password and leave
+    // every file unreadable: say so instead of pretending the backup is open.
+    if (info.isEncrypted) {
+        bool anyKey = false;
+        for (const _KeybagPros& rec : qAsConst(keybag.classKeys))
+            anyKey = anyKey || rec.tags.contains(QStringLiteral("KEY"));
+        if (!anyKey)
+            throwText(
+                tr("The keybag of this backup holds no password-protected key; it is damaged."));
+    }
+    password = pwd;
+    const QMap<QString, QByteArray>& a = keybag.attrs;
+    if (a.contains(QStringLiteral("DPIC")) && a.contains(QStringLiteral("DPSL"))) {
+        decryptedDbPath = dir.absoluteFilePath(QStringLiteral("Manifest-decrypted.db"));
+        const QByteArray wrapped = info.manifestKey.mid(4);
+        for (auto it = keybag.classKeys.constBegin(); it != keybag.classKeys.constEnd(); ++it) {
+            const QByteArray k = unwrapKeyForClass(keybag, it.key(), wrapped);
+            if (!k.isEmpty()) {
+                manifestDbKey = k;
+                decryptFileThrow(k, dir.absoluteFilePath(QStringLiteral("Manifest.db")),
+                                 decryptedDbPath, nullptr, nullptr);
+                return true;
+            }
+        }
+    }
+    return true;
+}
+
+void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& src,
+                                      const QString& dest, void*, BackupCopyProgress) const {
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly))
+        throwText(tr("can not open %1. %2").arg(src, in.errorString()));
+    const QFileInfo destInfo(dest);
+    if (!destInfo.absoluteDir().exists())
+        QDir().mkpath(destInfo.absolutePath());
+    QFile out(dest);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throwText(tr("can not create %1. %2").arg(dest, out.errorString()));
+    if (key.size() != 32)
+        throwText(QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1")
+                      .arg(QStringLiteral("invalid key size.")));
+    QOpenSSLEVPAES aes;
+    aes.init(QOpenSSLEVPAES::cbcForKey(32), key, QByteArray(16, '\0'), false);
+    if (aes.updateAll(&in, &out, 8192) < 0 || aes.finalAll(&out, 8192) < 0)
+        throwText(
+            QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1").arg(aes.errorString));
+}
+
+void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
+                                      const QByteArray& key) {
+    if (key.isEmpty()) {
+        QFile in(src);
+        if (!in.copy(dest))
+            throwText(tr("can not write %1. %2").arg(dest, in.errorString()));
+        return;
+    }
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly))
+        throwText(tr("can not open %1. %2").arg(src, in.errorString()));
+    QFile out(dest);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throwText(tr("can not create %1. %2").arg(dest, out.errorString()));
+    if (key.size() != 32)
+        throwText(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
+                      .arg(QStringLiteral("invalid key size.")));
+    QOpenSSLEVPAES aes;
+    aes.init(QOpenSSLEVPAES::cbcForKey(32), key, QByteArray(16, '\0'), true);
+    if (aes.updateAll(&in, &out, 8192) < 0 || aes.finalAll(&out, 8192) < 0)
+        throwText(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
+                      .arg(aes.errorString));
+}
+
+void BackupManifest::parseInfo() {
+    if (!root.children.isEmpty())
+        return;
+    MBDBParser::MBDBItemMap map = MBDBParser::parse(*this);
+    items = map.items;
+    maxInode = map.maxInode;
+
+    QList<MBDBParser::_MBDBItem> sorted = items.values();
+    std::sort(sorted.begin(), sorted.end(), compareMBDBItemLess);
+
+    static const QRegularExpression appDomain(QStringLiteral("^AppDomain([^-]*)-(.+)"));
+    const QString mergeList = QLatin1String(kRootMergeDomains);
+    QMap<QString, _FileNode*> lookup;
+    auto ensureFolder = [&](const QString& name) {
+        if (lookup.contains(name))
+            return;
+        MBDBParser::_MBDBItem folder;
+        folder.mode = 0x4000;
+        _FileNode* node = new _FileNode(&root, folder, name);
+        root.children.append(node);
+        lookup.insert(name, node);
+    };
+
+    for (const MBDBParser::_MBDBItem& rec : qAsConst(sorted)) {
+        const QString domain = rec.domain.toString();
+        const QString path = rec.path.toString();
+        QString treePath;
+        const QRegularExpressionMatch m = appDomain.match(domain);
+        if (m.hasMatch()) {
+            const QString group = m.captured(1).isEmpty()
+                                      ? QStringLiteral("Applications")
+                                      : QStringLiteral("AppDomain") + m.captured(1);
+            ensureFolder(group);
+            treePath = group + QLatin1Char('/') + m.captured(2);
+            if (!path.isEmpty())
+                treePath += QLatin1Char('/') + path;
+        } else if (mergeList.contains(QLatin1Char('=') + domain + QLatin1Char('='))) {
+            treePath = path;
+        } else {
+            ensureFolder(domain);
+            treePath = domain + QLatin1Char('/') + path;
+        }
+        const int slash = treePath.lastIndexOf(QLatin1Char('/'));
+        const QString name = slash < 0 ? treePath : treePath.mid(slash + 1);
+        const QString parentPath = slash < 0 ? QString() : treePath.left(slash);
+        if (name.isEmpty() || lookup.contains(treePath))
+            continue;
+        _FileNode* parent = parentPath.isEmpty() ? nullptr : lookup.value(parentPath, nullptr);
+        if (!parent)
+            parent = &root;
+        _FileNode* node = new _FileNode(parent, rec, name);
+        parent->children.append(node);
+        lookup.insert(treePath, node);
+        fillLookups(node);
+    }
+}
+
+void BackupManifest::fillLookups(const _FileNode* node) {
+    const MBDBParser::_MBDBItem& rec = node->item;
+    const QString domain = rec.domain.toString();
+    const QString path = rec.path.toString();
+    const auto ci = QRegularExpression::CaseInsensitiveOption;
+
+    if (domain.compare(QLatin1String("CameraRollDomain"), Qt::CaseInsensitive) == 0) {
+        static const QRegularExpression r1(
+            QStringLiteral("^Media/DCIM/\\d+APPLE/[^/\\.]+(\\.[^/\\.]+)"), ci);
+        static const QRegularExpression r2(
+            QStringLiteral("^Media/PhotoData/MetaData/DCIM/\\d+APPLE/([^/\\.]+)(\\.[^/\\.]+)"), ci);
+        static const QRegularExpression r3(
+            QStringLiteral("^Media/DCIM/\\.THMB/[^/]+/\\d+APPLE___([^/\\.]+)(\\.[^/\\.]+)"), ci);
+        QRegularExpressionMatch m = r1.match(path);
+        if (m.hasMatch()) {
+            const QString ext = m.captured(1).toLower();
+            if (ext == QLatin1String(".mov"))
+                cameraRollVideos.append(node);
+            else if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
+                cameraRollPhotos.append(node);
+            return;
+        }
+        m = r2.match(path);
+        if (m.hasMatch()) {
+            if (m.captured(2).toLower() == QLatin1String(".thm"))
+                cameraRollThumbnails.insert(m.captured(1), node);
+            return;
+        }
+        m = r3.match(path);
+        if (m.hasMatch()) {
+            const QString ext = m.captured(2).toLower();
+            if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
+                cameraRollThumbnails.insert(m.captured(1), node);
+        }
+    } else if (domain.compare(QLatin1String("HomeDomain"), Qt::CaseInsensitive) == 0) {
+        struct Known {
+            const _FileNode** field;
+            const char* path;
+        };
+        const Known known[] = {
+            {&smsDb, "Library/SMS/sms.db"},
+            {&addressBookDb, "Library/AddressBook/AddressBook.sqlitedb"},
+            {&addressBookImagesDb, "Library/AddressBook/AddressBookImages.sqlitedb"},
+            {&notesDb, "Library/Notes/notes.sqlite"},
+            {&calendarDb, "Library/Calendar/Calendar.sqlitedb"},
+            {&calendarExtrasDb, "Library/Calendar/Extras.db"},
+            {&voicemailDb, "Library/Voicemail/voicemail.db"},
+            {&safariBookmarksDb, "Library/Safari/Bookmarks.db"},
+            {&callHistoryStore, "Library/CallHistoryDB/CallHistory.storedata"},
+        };
+        for (const Known& k : known) {
+            if (!*k.field && path.compare(QLatin1String(k.path), Qt::CaseInsensitive) == 0) {
+                *k.field = node;
+                return;
+            }
+        }
+        static const QRegularExpression vm(QStringLiteral("^Library/Voicemail/(\\d+)\\.amr$"), ci);
+        const QRegularExpressionMatch m = vm.match(path);
+        if (m.hasMatch()) {
+            bool ok = false;
+            const int n = m.captured(1).toInt(&ok);
+            voicemails.insert(ok ? n : 0, node);
+        }
+    } else if (domain.compare(QLatin1String("MediaDomain"), Qt::CaseInsensitive) == 0) {
+        if (!recordingsDb && path.compare(QLatin1String("Media/Recordings/Recordings.db"),
+                                          Qt::CaseInsensitive) == 0) {
+            recordingsDb = node;
+            return;
+        }
+        if (path.startsWith(QLatin1String("Library/SMS/"), Qt::CaseInsensitive)) {
+            if (rec.isFolder())
+                return;
+            const QString device = QStringLiteral("/var/mobile/");
+            const int p = path.lastIndexOf(QLatin1String("-preview"));
+            if (p > 0) {
+                smsAttachmentsByDevicePath.insert(
+                    device + path.left(p) + QStringLiteral("-preview"), node);
+                const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+                if (fileName.contains(QLatin1String("-preview-left"), Qt::CaseInsensitive))
+                    smsAttachmentsByDevicePath.insert(
+                        device + path.left(p) + QStringLiteral("-preview-left"), node);
+            } else {
+                const int d = path.lastIndexOf(QLatin1Char('.'));
+                smsAttachmentsByDevicePath.insert(device + (d > 0 ? path.left(d) : path), node);
+            }
+            static const QRegularExpression parts(
+                QStringLiteral("^Library/SMS/Parts/[^/]+/[^/]+/([^/]+)$"), ci);
+            static const QRegularExpression att(
+                QStringLiteral("^Library/SMS/Attachments/([^/]+)/([^/]+)$"), ci);
+            QRegularExpressionMatch m = parts.match(path);
+            if (m.hasMatch()) {
+                smsParts.insert(baseName(m.captured(1)), node);
+            } else {
+                m = att.match(path);
+                if (m.hasMatch())
+                    smsAttachments.insert(
+                        m.captured(1) + QLatin1Char('/') + baseName(m.captured(2)), node);
+            }
+            return;
+        }
+        static const QRegularExpression rec4(QStringLiteral("^Media/Recordings/([^/.]+\\.m4a)$"),
+                                             ci);
+        const QRegularExpressionMatch m = rec4.match(path);
+        if (m.hasMatch() && !rec.isFolder())
+            recordings.insert(m.captured(1), node);
+    } else if (domain.compare(QLatin1String("WirelessDomain"), Qt::CaseInsensitive) == 0) {
+        if (!callHistoryDb && path.compare(QLatin1String("Library/CallHistory/call_history.db"),
+                                           Qt::CaseInsensitive) == 0)
+            callHistoryDb = node;
+    }
+}
+
+void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* userData,
+                              BackupCopyProgress progress) const {
+    if (!node)
+        return;
+    copyItemThrow(node->item, destPath, userData, progress);
+}
+
+void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath,
+                                   void* userData, BackupCopyProgress progress) const {
+    // The source is named by the record's file ID (hex), never by its domain or path, and the
+    // destination is the caller's: nothing in a record can steer where bytes are written.
+    const QString src = MBDBParser::getBKFilePath(dir, item.backupFileName(), false);
+    QByteArray key;
+    if (info.isEncrypted && item.encryptionKey.isValid()) {
+        key = unwrapKeyForClass(keybag, int(item.protectionClass), item.encryptionKey.val.mid(4));
+        // Copying still-encrypted bytes as if they were plain would hand the caller garbage.
+        if (key.isEmpty())
+            throwText(tr("can not decrypt %1. The file key does not unwrap with the backup's keys.")
+                          .arg(item.domain.toString() + QLatin1Char('-') + item.path.toString()));
+    }
+    if (!key.isEmpty()) {
+        decryptFileThrow(key, src, destPath, userData, progress);
+    } else {
+        QFile in(src);
+        if (!in.open(QIODevice::ReadOnly))
+            throwText(tr("can not open %1. %2").arg(src, in.errorString()));
+        const QFileInfo destInfo(destPath);
+        if (!destInfo.absoluteDir().exists())
+            QDir().mkpath(destInfo.absolutePath());
+        QFile out(destPath);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throwText(tr("can not create %1. %2").arg(destPath, out.errorString()));
+        const qint64 total = in.size();
+        qint64 done = 0;
+        QByteArray buf(8192, '\0');
+        while (!in.atEnd()) {
+            const qint64 n = in.read(buf.data(), buf.size());
+            // A read that fails (or yields nothing before the end) would loop for ever.
+            if (n <= 0)
+                throwText(tr("can not read %1. %2").arg(src, in.errorString()));
+            if (out.write(buf.constData(), n) != n)
+                throwText(tr("can not write %1. %2").arg(destPath, out.errorString()));
+            done += n;
+            if (progress)
+                progress(total, done, userData);
+        }
+        out.flush();
+        out.close();
+    }
+    const long long t = static_cast<long long>(static_cast<int>(item.lastModified));
+    struct timeval times[2];
+    times[0].tv_sec = static_cast<time_t>(t);
+    times[0].tv_usec = 0;
+    times[1] = times[0];
+    utimes(QFile::encodeName(destPath).constData(), times);
+}

@@ -1,0 +1,118 @@
+// One device backup folder: its Manifest.plist facts, the unlock state of an encrypted backup,
+// its file index and the file tree built from it, and copying files out of it.
+#pragma once
+
+#include "keybag.h"
+#include "mbdbparser.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+// Byte progress of a file copy: (total, done, userData).
+typedef void (*BackupCopyProgress)(qint64 total, qint64 done, void* userData);
+
+class BackupManifest : public QObject {
+    Q_OBJECT
+public:
+    struct _InfoPlist {
+        QString uniqueDeviceID;
+        QString deviceName;
+        QDateTime date;
+        QString productType;
+        QString productVersion;
+        QString serialNumber;
+        bool isEncrypted = false;
+        QByteArray backupKeyBag;
+        QByteArray manifestKey;
+    };
+
+    struct _FileNode {
+        _FileNode(_FileNode* parent, MBDBParser::_MBDBItem item, QString name);
+        ~_FileNode();
+        _FileNode(const _FileNode&) = delete;
+        _FileNode& operator=(const _FileNode&) = delete;
+
+        QString name;
+        MBDBParser::_MBDBItem item;
+        _FileNode* parent;
+        QList<_FileNode*> children;
+    };
+
+    explicit BackupManifest(QString path, QObject* parent = nullptr);
+    ~BackupManifest() override;
+
+    // The folders in which backups are looked for ("MobileSync/Backup" under the user's
+    // application-support folder).
+    static QList<QDir> iTunesBackupDirs();
+
+    // Reads "Manifest.plist" (and the date of "Status.plist"). Throws std::runtime_error.
+    void readManifestInfo();
+    // MD5 of the folder's absolute path: tells two listed folders apart.
+    QString dirPathMd5() const;
+
+    // Password check without UI; false for a wrong password. Throws when the decrypted
+    // manifest database cannot be written.
+    bool setPasscodeNoUIThrow(QString password);
+    // The same check on a worker thread behind a modal progress dialog (GUI thread only).
+    bool setPasscode(QString password);
+
+    // Reads the file index and builds the file tree, once.
+    void parseInfo();
+    // Copies a node's file out of the backup (nothing for a null node).
+    void copyFile(const _FileNode* node, QString destPath, void* userData,
+                  BackupCopyProgress progress) const;
+    void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
+                       BackupCopyProgress progress) const;
+
+    // AES-256-CBC (zero IV) whole-file ciphers.
+    void decryptFileThrow(const QByteArray& key, const QString& src, const QString& dest,
+                          void* userData, BackupCopyProgress progress) const;
+    static void encryptFileThrow(const QString& src, const QString& dest, const QByteArray& key);
+
+    // Write side: a filtered copy of the manifest database, and sample keys of classes 3 and 4.
+    void saveManifestDbAsThrow(bool keepAppleDomains, QSet<QString> keptDomains, QString destPath);
+    void firstEncryptedItem(MBDBParser::ProtectionClsKeyInfo& class3Key,
+                            MBDBParser::ProtectionClsKeyInfo& class4Key);
+
+    _InfoPlist info;
+    QString displayName;
+    QString decryptedDbPath;
+    QByteArray manifestDbKey;
+    QDir dir;
+    _FileNode root;
+    QString password;
+    _KeybagInfo keybag;
+    QList<const _FileNode*> cameraRollPhotos;
+    QList<const _FileNode*> cameraRollVideos;
+    QMap<QString, const _FileNode*> cameraRollThumbnails;
+    QMap<QString, const _FileNode*> smsParts;
+    QMap<QString, const _FileNode*> smsAttachments;
+    QMap<QString, const _FileNode*> smsAttachmentsByDevicePath;
+    const _FileNode* smsDb = nullptr;
+    const _FileNode* addressBookDb = nullptr;
+    const _FileNode* addressBookImagesDb = nullptr;
+    const _FileNode* notesDb = nullptr;
+    const _FileNode* calendarDb = nullptr;
+    const _FileNode* calendarExtrasDb = nullptr;
+    const _FileNode* recordingsDb = nullptr;
+    const _FileNode* voicemailDb = nullptr;
+    const _FileNode* safariBookmarksDb = nullptr;
+    const _FileNode* callHistoryDb = nullptr;
+    const _FileNode* callHistoryStore = nullptr;
+    QMap<QString, const _FileNode*> recordings;
+    QMap<int, const _FileNode*> voicemails;
+    QHash<QString, MBDBParser::_MBDBItem> items;
+    int maxInode = 0;
+
+private:
+    void fillLookups(const _FileNode* node);
+};
+
+// A Manifest.plist larger than this is refused rather than read into memory.
+constexpr qint64 kMaxManifestPlistBytes = 64 * 1024 * 1024;

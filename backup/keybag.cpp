@@ -1,0 +1,113 @@
+#include "keybag.h"
+
+#include "qopensslevpaes.h"
+
+#include <openssl/evp.h>
+
+#include <climits>
+
+unsigned int g_keybagInt(const QByteArray& value) {
+    if (value.size() < 4)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(value.constData());
+    return (unsigned(p[0]) << 24) | (unsigned(p[1]) << 16) | (unsigned(p[2]) << 8) | unsigned(p[3]);
+}
+
+unsigned int _KeybagPros::getInt32(const QString& tag) const {
+    return g_keybagInt(tags.value(tag));
+}
+
+_KeybagInfo parseKeybag(const QByteArray& data) {
+    static const QString CLASSKEY_TAGS = QStringLiteral("CLAS WRAP WPKY KTYP PBKY");
+    _KeybagInfo info;
+    _KeybagPros current;
+    int pos = 0;
+    const int total = data.size();
+    while (pos < total) {
+        // A record needs its 8-byte header; a stray tail is no record.
+        if (total - pos < 8)
+            break;
+        const QString tag = QString::fromLatin1(data.constData() + pos, 4);
+        const unsigned int length = g_keybagInt(data.mid(pos + 4, 4));
+        pos += 8;
+        // A value cut short by the end of the data keeps what is there; the declared length is
+        // never allocated, so a damaged length cannot make us reserve gigabytes.
+        const int available = total - pos;
+        const int take = length > unsigned(available) ? available : int(length);
+        const QByteArray value = data.mid(pos, take);
+        pos += take;
+
+        if (tag == QLatin1String("UUID") && !info.attrs.contains(tag)) {
+            info.attrs.insert(tag, value);
+        } else if (tag == QLatin1String("WRAP") && !info.attrs.contains(tag)) {
+            info.attrs.insert(tag, value);
+        } else if (tag == QLatin1String("UUID")) {
+            if (current.tags.contains(QStringLiteral("CLAS")))
+                info.classKeys.insert(int(current.getInt32(QStringLiteral("CLAS"))), current);
+            current = _KeybagPros();
+            current.tags.insert(tag, value);
+        } else if (!tag.trimmed().isEmpty() && CLASSKEY_TAGS.contains(tag)) {
+            current.tags.insert(tag, value);
+        } else {
+            info.attrs.insert(tag, value);
+        }
+        if (current.tags.contains(QStringLiteral("CLAS")))
+            info.classKeys.insert(int(current.getInt32(QStringLiteral("CLAS"))), current);
+    }
+    return info;
+}
+
+namespace {
+
+QByteArray pbkdf2(const QByteArray& password, const QByteArray& salt, unsigned int iterations,
+                  const EVP_MD* md) {
+    QByteArray out(32, '\0');
+    // A damaged count could keep the (uncancellable) check busy for hours: counts beyond what
+    // devices use are refused, and the zero key then fails every unwrap like a wrong password.
+    if (iterations == 0 || iterations > kMaxKeybagIterations)
+        return out;
+    PKCS5_PBKDF2_HMAC(password.constData(), password.size(),
+                      reinterpret_cast<const unsigned char*>(salt.constData()), salt.size(),
+                      int(iterations), md, out.size(),
+                      reinterpret_cast<unsigned char*>(out.data()));
+    return out;
+}
+
+}  // namespace
+
+QByteArray g_keybagPasswordKey(const QByteArray& password, const _KeybagInfo& keybag) {
+    const QMap<QString, QByteArray>& a = keybag.attrs;
+    QByteArray pass = password;
+    if (a.contains(QStringLiteral("DPIC")) && a.contains(QStringLiteral("DPSL")))
+        pass = pbkdf2(password, a.value(QStringLiteral("DPSL")),
+                      g_keybagInt(a.value(QStringLiteral("DPIC"))), EVP_sha256());
+    return pbkdf2(pass, a.value(QStringLiteral("SALT")),
+                  g_keybagInt(a.value(QStringLiteral("ITER"))), EVP_sha1());
+}
+
+bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag) {
+    const QByteArray key = g_keybagPasswordKey(password, keybag);
+    for (auto it = keybag.classKeys.begin(); it != keybag.classKeys.end(); ++it) {
+        _KeybagPros& rec = it.value();
+        if (!rec.tags.contains(QStringLiteral("WPKY")) ||
+            !(rec.getInt32(QStringLiteral("WRAP")) & 2))
+            continue;
+        const QByteArray k =
+            QOpenSSLEVPAES::aeswrap(key, rec.tags.value(QStringLiteral("WPKY")), false);
+        if (k.isEmpty())
+            return false;
+        rec.tags.insert(QStringLiteral("KEY"), k);
+    }
+    return true;
+}
+
+QByteArray unwrapKeyForClass(const _KeybagInfo& keybag, int protectionClass,
+                             const QByteArray& wrapped) {
+    if (!keybag.classKeys.contains(protectionClass) || wrapped.size() != 40)
+        return QByteArray();
+    const QByteArray classKey =
+        keybag.classKeys.value(protectionClass).tags.value(QStringLiteral("KEY"));
+    if (classKey.isEmpty())
+        return QByteArray();
+    return QOpenSSLEVPAES::aeswrap(classKey, wrapped, false);
+}

@@ -1,0 +1,36 @@
+// The keybag of an encrypted backup and the password unlock.
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// One class key record: tag -> value ("UUID", "CLAS", "WRAP", "WPKY", "KTYP", "PBKY" and,
+// once unlocked, "KEY").
+struct _KeybagPros {
+    QMap<QString, QByteArray> tags;
+
+    // Big-endian first four bytes of the tag's value; 0 when absent or shorter.
+    unsigned int getInt32(const QString& tag) const;
+};
+
+struct _KeybagInfo {
+    QMap<QString, QByteArray> attrs;
+    QMap<int, _KeybagPros> classKeys;
+};
+
+// Highest PBKDF2 iteration count accepted from a keybag (devices use up to ten million).
+constexpr unsigned int kMaxKeybagIterations = 50000000;
+
+// Big-endian unsigned value of the first four bytes; 0 for fewer bytes.
+unsigned int g_keybagInt(const QByteArray& value);
+
+_KeybagInfo parseKeybag(const QByteArray& data);
+// Derives the password key and unwraps every password-wrapped class key into the keybag.
+// False at the first key that does not unwrap (wrong password).
+bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag);
+// Unwraps a 40-byte wrapped file key with the key of a protection class; empty on failure.
+QByteArray unwrapKeyForClass(const _KeybagInfo& keybag, int protectionClass,
+                             const QByteArray& wrapped);
+// The 32-byte password key (PBKDF2 as the keybag's attributes ask).
+QByteArray g_keybagPasswordKey(const QByteArray& password, const _KeybagInfo& keybag);

@@ -1,0 +1,281 @@
+#include "mbdbparser.h"
+
+#include "backupmanifest.h"
+#include "plistcftype.h"
+#include "qopensslevpaes.h"
+
+#include <sqlite3db.h>
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void throwText(const QString& text) {
+    throw std::runtime_error(text.toUtf8().constData());
+}
+
+QByteArray readExactly(QFile& f, int n) {
+    const QByteArray b = f.read(n);
+    if (b.size() != n)
+        throwText(f.errorString().isEmpty()
+                      ? QStringLiteral("%1: unexpected end of file.").arg(f.fileName())
+                      : f.errorString());
+    return b;
+}
+
+quint64 bigEndian(const QByteArray& b) {
+    quint64 v = 0;
+    for (char c : b)
+        v = (v << 8) | quint64(static_cast<unsigned char>(c));
+    return v;
+}
+
+}  // namespace
+
+unsigned short g_readInt16(QFile& f) {
+    return static_cast<unsigned short>(bigEndian(readExactly(f, 2)));
+}
+
+unsigned int g_readInt32(QFile& f) {
+    return static_cast<unsigned int>(bigEndian(readExactly(f, 4)));
+}
+
+char g_readByte(QFile& f) {
+    return readExactly(f, 1).at(0);
+}
+
+MBDBParser::_MBDBBinary g_readBinary(QFile& f) {
+    MBDBParser::_MBDBBinary b;
+    b.length = g_readInt16(f);
+    if (b.length == 0xFFFF || b.length == 0)
+        return b;
+    // A string cut short by the end of the file is a damaged record, not a shorter string.
+    b.val = readExactly(f, b.length);
+    return b;
+}
+
+QByteArray g_fileDescIv() {
+    return QByteArray::fromHex("9c3e71a05bd2f846e01b7d59c4a26f83");
+}
+
+QString MBDBParser::_MBDBBinary::toString() const {
+    if (!isValid())
+        return QString();
+    const int nul = val.indexOf('\0');
+    return QString::fromUtf8(nul < 0 ? val : val.left(nul));
+}
+
+void MBDBParser::_MBDBBinary::setVal(const QByteArray& bytes) {
+    val = bytes;
+    length = static_cast<unsigned short>(bytes.size() & 0xFFFF);
+}
+
+QString MBDBParser::_MBDBItem::backupFileName() const {
+    return getFileHashName(domain.toString(), path.toString());
+}
+
+bool compareMBDBItemLess(const MBDBParser::_MBDBItem& a, const MBDBParser::_MBDBItem& b) {
+    const int d = QString::compare(a.domain.toString(), b.domain.toString(), Qt::CaseSensitive);
+    if (d != 0)
+        return d < 0;
+    return QString::compare(a.path.toString(), b.path.toString(), Qt::CaseSensitive) < 0;
+}
+
+bool MBDBParser::isIos10Mbdb(const QDir& dir) {
+    if (QFile::exists(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb"))))
+        return false;
+    return QFile::exists(dir.absoluteFilePath(QStringLiteral("Manifest.db")));
+}
+
+QString MBDBParser::getFileHashName(const QString& domain, const QString& path) {
+    return QString::fromLatin1(QCryptographicHash::hash((domain + QLatin1Char('-') + path).toUtf8(),
+                                                        QCryptographicHash::Sha1)
+                                   .toHex());
+}
+
+QString MBDBParser::getBKFilePath(const QDir& dir, const QString& id, bool create) {
+    if (isIos10Mbdb(dir)) {
+        const QString path = dir.absoluteFilePath(QStringLiteral("%1/%2").arg(id.left(2), id));
+        if (create)
+            QDir().mkpath(QFileInfo(path).absolutePath());
+        return path;
+    }
+    return dir.absoluteFilePath(id);
+}
+
+QByteArray MBDBParser::readFileHash(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    h.addData(&f);
+    return h.result();
+}
+
+namespace {
+
+void recordInode(MBDBParser::MBDBItemMap& map, const MBDBParser::_MBDBItem& item) {
+    if (item.inode > static_cast<long long>(map.maxInode))
+        map.maxInode = static_cast<int>(static_cast<quint32>(item.inode & 0xFFFFFFFFLL));
+}
+
+MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
+    MBDBParser::MBDBItemMap map;
+    QFile f(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
+    if (!f.open(QIODevice::ReadOnly))
+        throwText(f.errorString());
+    f.read(6);
+    while (!f.atEnd()) {
+        MBDBParser::_MBDBItem item;
+        item.domain = g_readBinary(f);
+        item.path = g_readBinary(f);
+        item.target = g_readBinary(f);
+        item.digest = g_readBinary(f);
+        item.encryptionKey = g_readBinary(f);
+        item.mode = g_readInt16(f);
+        item.inodeHigh = g_readInt32(f);
+        item.inode = static_cast<long long>(g_readInt32(f));
+        item.userId = g_readInt32(f);
+        item.groupId = g_readInt32(f);
+        item.lastModified = g_readInt32(f);
+        item.lastStatusChange = g_readInt32(f);
+        item.birth = g_readInt32(f);
+        item.size = static_cast<long long>(bigEndian(readExactly(f, 8)));
+        item.protectionClass = static_cast<unsigned char>(g_readByte(f));
+        // The count is unsigned: taking 0x80..0xFF as "none" would read the pairs as the next
+        // record and garble the rest of the index.
+        const int count = static_cast<unsigned char>(g_readByte(f));
+        for (int i = 0; i < count; ++i) {
+            MBDBParser::_MBDBProperty p;
+            p.name = g_readBinary(f);
+            p.value = g_readBinary(f);
+            item.properties.append(p);
+        }
+        if (!item.domain.isValid())
+            continue;
+        map.items[item.backupFileName()] = item;
+        recordInode(map, item);
+    }
+    return map;
+}
+
+// Data of "Digest"/"EncryptionKey": plain data, or a dictionary holding it under "NS.data".
+bool archiveData(const PlistCFType& value, MBDBParser::_MBDBBinary& out) {
+    if (value.isCFData()) {
+        out.setVal(value.CFDataBytes());
+        return true;
+    }
+    if (value.isCFDictionary()) {
+        out.setVal(value.get(QStringLiteral("NS.data")).CFDataBytes());
+        return true;
+    }
+    return false;
+}
+
+QByteArray descriptorKey(Sqlite3DB& db, const QString& password) {
+    const QByteArray pwd = password.toUtf8();
+    if (pwd.isEmpty())
+        return QByteArray();
+    Sqlite3Cursor t =
+        db.queryThrow("select 1 from sqlite_master where type='table' and name='Properties'");
+    if (!t.moveNext())
+        return QByteArray();
+    Sqlite3Cursor s = db.queryThrow("select * from Properties where key='salt' limit 1");
+    if (!s.moveNext())
+        return QByteArray();
+    return MBDBParser::fileDescKey(pwd, s.getBlob(QStringLiteral("value")));
+}
+
+MBDBParser::MBDBItemMap parseDb(const BackupManifest& backup) {
+    MBDBParser::MBDBItemMap map;
+    const QString path = backup.manifestDbKey.isEmpty()
+                             ? backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"))
+                             : backup.decryptedDbPath;
+    Sqlite3DB db;
+    db.openThrow(path, 2);
+    const QByteArray key = descriptorKey(db, backup.password);
+    Sqlite3Cursor c = db.queryThrow("select * from Files");
+    while (c.moveNext()) {
+        QByteArray blob = c.getBlob(QStringLiteral("file"));
+        if (!key.isEmpty())
+            blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), key);
+        const PlistCFType plist = PlistCFType::createCFPropertyList(blob);
+        const QHash<QString, PlistCFType> a = plist.NSKeyedArchiver();
+        MBDBParser::_MBDBItem item;
+        item.domain.setVal(c.getText(QStringLiteral("domain")).toUtf8());
+        if (!item.domain.isValid())
+            continue;
+        item.path.setVal(c.getText(QStringLiteral("relativePath")).toUtf8());
+        const PlistCFType target = a.value(QStringLiteral("Target"));
+        if (target.isCFString() && !target.CFStringQString().isEmpty())
+            item.target.setVal(target.CFStringQString().toUtf8());
+        archiveData(a.value(QStringLiteral("Digest")), item.digest);
+        archiveData(a.value(QStringLiteral("EncryptionKey")), item.encryptionKey);
+        item.mode =
+            static_cast<unsigned short>(a.value(QStringLiteral("Mode")).CFNumberInt64(0) & 0xFFFF);
+        item.inode = a.value(QStringLiteral("InodeNumber")).CFNumberInt64(0);
+        auto u32 = [&a](const char* k) {
+            return static_cast<unsigned int>(a.value(QLatin1String(k)).CFNumberInt64(0) &
+                                             0xFFFFFFFFLL);
+        };
+        item.userId = u32("UserID");
+        item.groupId = u32("GroupID");
+        item.lastModified = u32("LastModified");
+        item.lastStatusChange = u32("LastStatusChange");
+        item.birth = u32("Birth");
+        item.size = a.value(QStringLiteral("Size")).CFNumberInt64(0);
+        item.protectionClass = static_cast<unsigned char>(
+            a.value(QStringLiteral("ProtectionClass")).CFNumberInt64(0) & 0xFF);
+        map.items[item.backupFileName()] = item;
+        recordInode(map, item);
+    }
+    db.close();
+    return map;
+}
+
+QByteArray descCipher(const QByteArray& data, const QByteArray& key, bool encrypt) {
+    const char* name =
+        encrypt ? "MBDBParser::encryptFileDescThrow" : "MBDBParser::decryptFileDescThrow";
+    const EVP_CIPHER* cipher = QOpenSSLEVPAES::cbcForKey(key.size());
+    if (!cipher)
+        throwText(QStringLiteral("%1, invalid key size.").arg(QLatin1String(name)));
+    QOpenSSLEVPAES aes;
+    aes.init(cipher, key, g_fileDescIv(), encrypt);
+    QByteArray input = data;
+    QBuffer in(&input);
+    in.open(QIODevice::ReadOnly);
+    QByteArray output;
+    QBuffer out(&output);
+    out.open(QIODevice::WriteOnly);
+    if (aes.updateAll(&in, &out, 8192) < 0 || aes.finalAll(&out, 8192) < 0)
+        throwText(QStringLiteral("%1, %2").arg(QLatin1String(name), aes.errorString));
+    out.close();
+    return output;
+}
+
+}  // namespace
+
+MBDBParser::MBDBItemMap MBDBParser::parse(const BackupManifest& backup) {
+    if (isIos10Mbdb(backup.dir))
+        return parseDb(backup);
+    return parseMbdb(backup.dir);
+}
+
+QByteArray MBDBParser::fileDescKey(const QByteArray& first, const QByteArray& second) {
+    return QCryptographicHash::hash(first + second, QCryptographicHash::Sha1).left(16);
+}
+
+QByteArray MBDBParser::decryptFileDescThrow(const QByteArray& data, const QByteArray& key) {
+    if (data.isEmpty())
+        return QByteArray();
+    return descCipher(data, key, false);
+}
+
+QByteArray MBDBParser::encryptFileDescThrow(const QByteArray& data, const QByteArray& key) {
+    return descCipher(data, key, true);
+}

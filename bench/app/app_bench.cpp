@@ -1,0 +1,188 @@
+// Speed of the device road and of the contact list.
+//  - Reading a phone of 5,000 contacts into its mirror (IOSSyncToPCThread under its progress
+//    dialog) against receiving the same records through the same session without storing them.
+//  - Selecting a local database of 10,000 contacts until its list is filled.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "app/mainwindow_form.h"
+#include "app/ui/progressform.h"
+#include "app/ui/tips.h"
+#include "app/ui/updatecheck.h"
+#include "device/mobiledevice_sync.h"
+#include "device/workers/iossynctopcthread.h"
+#include "fakedevice.h"
+#include "store/combinerule.h"
+#include "store/data_path_util.h"
+#include "store/localdb.h"
+
+namespace {
+
+const std::string kUdid = "00008030-0000BE7C40000001";
+double g_recvBest = std::numeric_limits<double>::max();
+double g_storeBest = std::numeric_limits<double>::max();
+double g_selectBest = std::numeric_limits<double>::max();
+size_t g_records = 0;
+fakedevice::Server* g_server = nullptr;
+
+void receiveOnly(benchmark::State& state) {
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        mobiledevice_sync_set_tethered_throw(QString::fromStdString(kUdid), "Contacts", false);
+        mobiledevice_sync_client client;
+        mobiledevice_sync_start_throw(QString::fromStdString(kUdid),
+                                      _mobiledevice_sync_ctx::contacts(), client);
+        mobiledevice_sync_start_recv_all_records_throw(client);
+        size_t n = 0;
+        bool more = true;
+        while (more) {
+            PlistCFType batch;
+            more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
+            n += batch.dict_size();
+        }
+        client.free();
+        g_records = n;
+        g_recvBest = std::min(g_recvBest, t.nsecsElapsed() / 1e9);
+        benchmark::DoNotOptimize(n);
+    }
+}
+
+void readIntoMirror(benchmark::State& state) {
+    const QString path = QDir(g_dataSaveDir()).absoluteFilePath("bench-mirror");
+    for (auto _ : state) {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
+        db.create();
+        QElapsedTimer t;
+        t.start();
+        ProgressForm form(QString(), nullptr);
+        IOSSyncToPCThread worker(QString::fromStdString(kUdid), &db, &form);
+        worker.start();
+        const int result = form.exec();
+        worker.wait();
+        g_storeBest = std::min(g_storeBest, t.nsecsElapsed() / 1e9);
+        if (result != 1) {
+            state.SkipWithError("the read failed");
+        }
+    }
+}
+
+void selectLargeDatabase(benchmark::State& state) {
+    // No phone around: the window would read it while the selection is timed.
+    g_server->detach(kUdid);
+    const QString path = LocalDb::dbDir().absoluteFilePath("large.db");
+    {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.create();
+        db.beginEdit();
+        for (int i = 0; i < 10000; ++i) {
+            pim::Entity name;
+            name.fields["data2"] = QString("Given%1").arg(i);
+            name.fields["data3"] = QString("Family%1").arg(i % 977);
+            name.fields["data1"] = name.fullName();
+            pim::_Contact c(0, QString(), name.fullName());
+            db.insertContactBase(c);
+            db.insertEntity(c._id, pim::ENTITY_NAME, name);
+            for (int k = 0; k < 3; ++k) {
+                pim::Entity e;
+                e.fields["data1"] = QString("+1 555 %1 %2").arg(i).arg(k);
+                e.fields["data2"] = k + 1;
+                db.insertEntity(c._id, pim::ENTITY_PHONE, e);
+            }
+            pim::Entity mail;
+            mail.fields["data1"] = QString("user%1@example.com").arg(i);
+            db.insertEntity(c._id, pim::ENTITY_EMAIL, mail);
+        }
+        db.endEdit(true);
+    }
+    MainWindow w;
+    w.resize(1000, 600);
+    w.show();
+    QApplication::processEvents();
+    ItemModelMainTree& tree = w.treeModel();
+    auto* node = tree.localDbRoot()->children.value(0);
+    for (auto _ : state) {
+        w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(tree.deviceRoot()));
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(node));
+        QApplication::processEvents();  // the first paint of the list
+        g_selectBest = std::min(g_selectBest, t.nsecsElapsed() / 1e9);
+        if (w.contactsModel().size() != 10000) {
+            state.SkipWithError("the list was not filled");
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("TELLWICK_WEBSERVICE", "127.0.0.1:9");
+    const QByteArray home = QDir::temp().absoluteFilePath("tw-app-bench-home").toUtf8();
+    QDir(QString::fromUtf8(home)).removeRecursively();
+    QDir().mkpath(QString::fromUtf8(home));
+    qputenv("HOME", home);
+    QApplication app(argc, argv);
+    {
+        QFile ts(UpdateCheck::timestampPath());
+        if (ts.open(QIODevice::WriteOnly)) {
+            ts.write(QByteArray::number(QDateTime::currentSecsSinceEpoch()));
+        }
+    }
+    g_setMessageBoxHook([](QMessageBox& box) {
+        std::fprintf(stderr, "box: %s\n", box.text().toUtf8().constData());
+        return int(QMessageBox::Ok);
+    });
+
+    fakedevice::ignoreSigpipe();
+    fakedevice::TempDir dir;
+    fakedevice::Server server(dir.socketPath());
+    fakedevice::ScopedMuxAddress mux(server.socketAddress());
+    auto phone = std::make_shared<fakedevice::Phone>(kUdid, "Bench Phone");
+    phone->generateContacts(5000);
+    fakedevice::Scenario s = phone->scenario();
+    s.batchSize = 500;
+    phone->setScenario(s);
+    server.attach(phone);
+    g_server = &server;
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("ReceiveOnly/5000", receiveOnly)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ReadIntoMirror/5000", readIntoMirror)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("SelectNode/10000", selectLargeDatabase)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf("\nrecords per session: %zu\n", g_records);
+    std::printf("receive only:      %8.1f ms (best)\n", g_recvBest * 1e3);
+    std::printf("read into mirror:  %8.1f ms (best)\n", g_storeBest * 1e3);
+    std::printf("ratio:             %8.2fx (limit 3x) %s\n", g_storeBest / g_recvBest,
+                g_storeBest / g_recvBest <= 3.0 ? "OK" : "TOO SLOW");
+    std::printf("select 10,000:     %8.1f ms (limit 500 ms) %s\n", g_selectBest * 1e3,
+                g_selectBest <= 0.5 ? "OK" : "TOO SLOW");
+    g_setMessageBoxHook(MessageBoxHook());
+    return 0;
+}

@@ -1,0 +1,97 @@
+// Device access over libimobiledevice: one iPhone opened by its identifier for one operation,
+// its lockdown values, and the device add/remove events as Qt signals.
+//
+// Every operation opens the device afresh and releases it before it returns; no handle is
+// cached or shared between threads. Only USB-attached devices are reached.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/lockdown.h>
+
+#include "plistcftype.h"
+
+// The label the program gives itself on every lockdown connection and service start.
+extern const char* const MOBILEDEVICE_CLIENT_LABEL;  // "QUORVANTELI"
+
+// Ignores SIGPIPE for the whole process (once): a device that drops its connection then gives
+// an error code instead of killing the program. Every device entry point calls it.
+void mobiledevice_ignore_sigpipe();
+
+class iDevice {
+public:
+    explicit iDevice(QString identifier);
+    ~iDevice();
+    iDevice(const iDevice&) = delete;
+    iDevice& operator=(const iDevice&) = delete;
+
+    // idevice_new_with_options(..., IDEVICE_LOOKUP_USBMUX); 0 when found.
+    int newDevice();
+    // lockdownd_client_new_with_handshake; needs newDevice() first. 0 when connected.
+    int lockdowndWithHandshake();
+    // lockdownd_client_new without the handshake (pairing only).
+    int lockdown();
+    // newDevice() then lockdowndWithHandshake(); true only when both succeed.
+    bool open();
+
+    QString identifier() const { return m_identifier; }
+    idevice_t device() const { return m_device; }
+    lockdownd_client_t lockdownClient() const { return m_lockdown; }
+
+protected:
+    QString m_identifier;
+    idevice_t m_device = nullptr;
+    lockdownd_client_t m_lockdown = nullptr;
+};
+
+// Lockdown values. Empty domain/key are passed as "none", so both empty give the whole value
+// dictionary. Failure (device not attached over USB, handshake refused, missing value) is an
+// empty value; nothing is shown.
+PlistCFType mobiledevice_info(QString devid, QString domain, QString key);
+PlistCFType mobiledevice_info(iDevice* dev, QString domain, QString key);
+// Writes a copy of the value; false on any failure.
+bool mobiledevice_set(iDevice* dev, QString domain, QString key, PlistCFType value);
+bool mobiledevice_set(QString devid, QString domain, QString key, PlistCFType value);
+
+// Device add/remove events of USB-attached devices, emitted on the library's event thread; a
+// receiver living in the GUI thread gets them queued (automatic connection). One subscriber
+// exists at a time (the library's subscription is process-wide).
+class MobiledeviceSubscribe : public QObject {
+    Q_OBJECT
+public:
+    explicit MobiledeviceSubscribe(QObject* parent = nullptr);
+    ~MobiledeviceSubscribe() override;
+
+    // Registers for events; false when the library refuses.
+    bool start();
+    // Devices seen attached minus detached since start().
+    int deviceCount() const { return m_count; }
+
+    // Called only by the event callback.
+    void invokeNewDevice(QString devid);
+    void invokeKickDevice(QString devid);
+
+signals:
+    void newDevice(QString devid);
+    void kickDevice(QString devid);
+
+private:
+    int m_count = 0;
+    bool m_subscribed = false;
+};
+
+// Pairing with a device that has not trusted this computer yet (no flow calls it).
+class mobiledevice_pair {
+public:
+    explicit mobiledevice_pair(QString devid);
+    bool pair();
+    QString error() const { return m_error; }
+
+private:
+    QString m_devid;
+    QString m_error;
+};
+
+// Switches the device's cloud backup through the backup tool ("-u <id> cloud on|off").
+void enableOrDisableICloudBackup(QString devid, bool enable);

@@ -1,0 +1,79 @@
+// One contact sync session with the device's sync service, as a handful of calls that throw
+// std::runtime_error (UTF-8 text naming the failing call and its return code).
+//
+// Receiving:  mobiledevice_sync_set_tethered_throw(id, "Contacts", false);
+//             mobiledevice_sync_start_throw(id, ctx, client);
+//             mobiledevice_sync_start_recv_all_records_throw(client);
+//             bool more; do { more = mobiledevice_sync_record_next_throw(client, records, 0);
+//                             ...handle records... } while (more);
+// Sending:    mobiledevice_sync_start_throw(id, ctx, client);
+//             mobiledevice_sync_start_send_to_device_throw(client);
+//             PlistCFType remap = mobiledevice_sync_send_throw(client, records, false,
+//             PlistCFType());
+//             ... mobiledevice_sync_send_finish_throw(client);
+// The client holder frees the session when it goes out of scope (or with free()).
+#pragma once
+
+#include <QString>
+#include <QByteArray>
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/mobilesync.h>
+
+#include "plistcftype.h"
+
+struct _mobiledevice_sync_ctx {
+    QString dataClass;       // "com.apple.Contacts"
+    QString deviceAnchor;    // "---"
+    QString computerAnchor;  // local date-time, ISO 8601 without zone
+
+    _mobiledevice_sync_ctx(QString dataClass, QString deviceAnchor, QString computerAnchor)
+        : dataClass(dataClass), deviceAnchor(deviceAnchor), computerAnchor(computerAnchor) {}
+
+    // The parameters every caller uses: contacts, device anchor "---", computer anchor now.
+    static _mobiledevice_sync_ctx contacts();
+};
+
+// The caller-owned session handle. `client` is the library's sync client (null before the
+// start). The holder also keeps the device handle alive for as long as the client lives, and
+// frees both when destroyed. Whoever frees `client` by hand must set it to null.
+struct mobiledevice_sync_client {
+    mobilesync_client_t client = nullptr;
+    idevice_t device = nullptr;
+    QByteArray dataClass;
+
+    mobiledevice_sync_client() = default;
+    ~mobiledevice_sync_client() { free(); }
+    mobiledevice_sync_client(const mobiledevice_sync_client&) = delete;
+    mobiledevice_sync_client& operator=(const mobiledevice_sync_client&) = delete;
+
+    // Ends the session (the library says goodbye to the device) and releases the device.
+    void free();
+};
+
+// Opens the device (USB only), starts the sync service and the session. Throws
+// "mobiledevice_sync_start_throw: open device failed. return %1.",
+// "mobiledevice_sync_start_throw: start service failed. return %1." or
+// "mobiledevice_sync_start_throw: start failed. return %1. %2" (%2 the device's description).
+void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& ctx,
+                                   mobiledevice_sync_client& client);
+// Asks for every record. Throws "mobilesync_get_all_records_from_device failed. return %1."
+void mobiledevice_sync_start_recv_all_records_throw(mobiledevice_sync_client& client);
+// Tells the device the computer is about to send, without waiting for its answer. Throws
+// "mobilesync_ready_to_send_changes_from_computer failed. return %1."
+void mobiledevice_sync_start_send_to_device_throw(mobiledevice_sync_client& client);
+// Receives one batch (records: dictionary id -> record; actions may be null), acknowledges it
+// and returns true while more batches follow. The last batch's records are filled like any
+// other. Throws "mobilesync_receive_changes failed. return %1." or
+// "mobilesync_acknowledge_changes_from_device failed. return %1."
+bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& client, PlistCFType& records,
+                                         PlistCFType* actions);
+// Sends one message of records and returns the device's identifier remapping (computer id ->
+// device id), an empty value when the device sent none. Throws
+// "mobilesync_send_changes failed. return %1." or "mobilesync_remap_identifiers failed. return %1."
+PlistCFType mobiledevice_sync_send_throw(mobiledevice_sync_client& client, PlistCFType records,
+                                         bool isLastBatch, PlistCFType actions);
+// Finishes the session. Throws "mobilesync_finish failed. return %1."
+void mobiledevice_sync_send_finish_throw(mobiledevice_sync_client& client);
+// Writes {DisableTethered: disable} under the key in "com.apple.mobile.tethered_sync".
+// Does not throw; returns success.
+bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable);

@@ -1,0 +1,135 @@
+#include "device/workers/iossendchangesthread.h"
+
+#include <QSet>
+#include <exception>
+#include <stdexcept>
+
+#include "app/ui/progressform.h"
+#include "device/mobiledevice_sync.h"
+#include "device/plistcftype.h"
+#include "device/workers/iossynctodevicethread.h"
+#include "store/localdb.h"
+
+namespace {
+
+const char* const kDeleteMarker = "___EmptyParameterString___";
+
+}  // namespace
+
+IOSSendChangesThread::IOSSendChangesThread(ProgressForm* form, QString udid, LocalDb* db,
+                                           pim::_Contact* contact,
+                                           const QList<EditContactForm::_ChangeData>& changes,
+                                           const QList<pim::_Contact>& contactsToDelete,
+                                           QObject* parent)
+    : QThread(parent),
+      m_udid(udid),
+      m_db(db),
+      m_contact(contact),
+      m_changes(changes),
+      m_toDelete(contactsToDelete),
+      m_form(form) {}
+
+IOSSendChangesThread::~IOSSendChangesThread() = default;
+
+void IOSSendChangesThread::run() {
+    try {
+        send();
+    } catch (const std::exception& e) {
+        m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        return;
+    } catch (...) {
+        m_form->invokeErrorOccurred(QStringLiteral("IOSSendChangesThread: unexpected failure."));
+        return;
+    }
+    m_form->invokeSucceed(QString());
+}
+
+void IOSSendChangesThread::send() {
+    m_form->invokeUpdateProgress(tr("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
+    if (!m_contact && !m_changes.isEmpty()) {
+        throw std::runtime_error("IOSSendChangesThread: change records without a contact.");
+    }
+
+    mobiledevice_sync_client client;  // says goodbye to the device when it goes
+    mobiledevice_sync_start_throw(m_udid, _mobiledevice_sync_ctx::contacts(), client);
+    mobiledevice_sync_start_send_to_device_throw(client);
+
+    // Contact message: any change of a contact-level detail resends the whole contact record.
+    bool sentContact = false;
+    PlistCFType contactRecords = PlistCFType::createCFDictionary();
+    for (const EditContactForm::_ChangeData& c : m_changes) {
+        if (IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
+            IOSSyncToDeviceThread::addPlistDataFromContact(contactRecords, *m_contact);
+            break;
+        }
+    }
+    if (contactRecords.dict_size() > 0) {
+        const QString sentId = IOSSyncToDeviceThread::contactRecordId(*m_contact);
+        const PlistCFType remap =
+            mobiledevice_sync_send_throw(client, contactRecords, false, PlistCFType());
+        sentContact = true;
+        if (remap.dict_size() > 0) {
+            // The message held this one contact; prefer its own key, else the first one.
+            PlistCFType value = remap.get(sentId);
+            if (value.isNull()) {
+                const QList<PlistCFType> keys = remap.dict_keys();
+                value = remap.get(keys.first());
+            }
+            const QString newId = value.isCFString() ? value.CFStringQString() : QString();
+            if (!newId.isEmpty()) {
+                m_db->updateContactBaseSrcId(m_contact->_id, newId);
+                m_contact->srcId = newId;
+            }
+        }
+    }
+
+    // Child and deletion message.
+    PlistCFType records = PlistCFType::createCFDictionary();
+    QSet<unsigned long long> offered;
+    const QString owner =
+        m_contact ? IOSSyncToDeviceThread::contactRecordId(*m_contact) : QString();
+    for (const EditContactForm::_ChangeData& c : m_changes) {
+        if (IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
+            continue;
+        }
+        switch (c.action) {
+            case EditContactForm::ACTION_ADDED:
+            case EditContactForm::ACTION_UPDATED:
+                IOSSyncToDeviceThread::addPlistDataFromEntity(
+                    records, owner, c.type, -static_cast<long long>(c.entity._id), c.entity);
+                offered.insert(c.entity._id);
+                break;
+            case EditContactForm::ACTION_DELETED:
+                // A detail the device never gave an id to is not on the device.
+                if (!c.entity.srcId.isEmpty()) {
+                    records.put(c.entity.srcId,
+                                PlistCFType::createCFString(QString::fromLatin1(kDeleteMarker)));
+                }
+                break;
+        }
+    }
+    for (const pim::_Contact& c : m_toDelete) {
+        if (!c.srcId.isEmpty()) {
+            records.put(c.srcId, PlistCFType::createCFString(QString::fromLatin1(kDeleteMarker)));
+        }
+    }
+
+    if (records.dict_size() > 0) {
+        const PlistCFType remap = mobiledevice_sync_send_throw(client, records, false, PlistCFType());
+        for (const PlistCFType& key : remap.dict_keys()) {
+            const unsigned long long rowId =
+                IOSSyncToDeviceThread::childRowIdOf(key.CFStringQString());
+            const PlistCFType value = remap.get(key);
+            const QString newId = value.isCFString() ? value.CFStringQString() : QString();
+            // Only rows this message offered; a reply naming any other row is ignored.
+            if (rowId == 0 || newId.isEmpty() || !offered.contains(rowId)) {
+                continue;
+            }
+            m_db->updateEntitySrcId(rowId, newId);
+        }
+        mobiledevice_sync_send_finish_throw(client);
+    } else if (sentContact) {
+        mobiledevice_sync_send_finish_throw(client);
+    }
+    client.free();
+}

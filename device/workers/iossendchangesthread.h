@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QThread>
+
+#include "editor/editcontactform.h"
+#include "store/pim.h"
+
+class LocalDb;
+class ProgressForm;
+
+// Sends one edit made on a device's mirror (the change records of one contact) or one deletion
+// (whole contacts) to the device, in one sync session. The mirror has been written already;
+// record ids the device gives to new records go back into the mirror (and into the caller's
+// contact) as source ids. Not cancellable.
+class IOSSendChangesThread : public QThread {
+    Q_OBJECT
+public:
+    // contact may be null only when changes is empty.
+    IOSSendChangesThread(ProgressForm* form, QString udid, LocalDb* db, pim::_Contact* contact,
+                         const QList<EditContactForm::_ChangeData>& changes,
+                         const QList<pim::_Contact>& contactsToDelete, QObject* parent = nullptr);
+    ~IOSSendChangesThread() override;
+
+protected:
+    void run() override;
+
+private:
+    void send();
+
+    QString m_udid;
+    LocalDb* m_db;
+    pim::_Contact* m_contact;
+    QList<EditContactForm::_ChangeData> m_changes;
+    QList<pim::_Contact> m_toDelete;
+    ProgressForm* m_form;
+};

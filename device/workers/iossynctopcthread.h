@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+class LocalDb;
+class PlistCFType;
+class ProgressForm;
+
+// Reads every contact record of a connected iPhone into its (fresh, empty) mirror database,
+// in one transaction, under a progress dialog.
+class IOSSyncToPCThread : public QThread {
+    Q_OBJECT
+public:
+    IOSSyncToPCThread(QString devid, LocalDb* db, ProgressForm* form);
+    ~IOSSyncToPCThread() override;
+
+    // Turns the record batches of a sync session into rows of a store; exposed so that the
+    // record mapping can be exercised without a device. Call begin(), then add() per batch.
+    class RecordWriter {
+    public:
+        explicit RecordWriter(LocalDb* db);
+        ~RecordWriter();
+        RecordWriter(const RecordWriter&) = delete;
+        RecordWriter& operator=(const RecordWriter&) = delete;
+        void addBatch(const PlistCFType& batch);
+        // Child records whose contact never arrived.
+        int orphanCount() const;
+
+    private:
+        struct Private;
+        Private* d;
+    };
+
+protected:
+    void run() override;
+
+private:
+    LocalDb* m_db;
+    QString m_devid;
+    ProgressForm* m_form;
+};

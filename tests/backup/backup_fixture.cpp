@@ -1,0 +1,370 @@
+#include "backup_fixture.h"
+
+#include "mbdbparser.h"
+#include "plistcftype.h"
+#include "qopensslevpaes.h"
+
+#include <sqlite3db.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <stdexcept>
+
+namespace fixture {
+
+namespace {
+
+QByteArray randomBytes(int n) {
+    QByteArray b(n, '\0');
+    RAND_bytes(reinterpret_cast<unsigned char*>(b.data()), n);
+    return b;
+}
+
+QByteArray be(quint64 v, int width) {
+    QByteArray b(width, '\0');
+    for (int i = width - 1; i >= 0; --i) {
+        b[i] = char(v & 0xFF);
+        v >>= 8;
+    }
+    return b;
+}
+
+QByteArray mbdbString(const MBDBParser::_MBDBBinary& s) {
+    QByteArray out = be(s.length, 2);
+    if (s.length != 0xFFFF && s.length != 0)
+        out += s.val;
+    return out;
+}
+
+// An independent writer of the record-file layout, so that reading is not tested against our
+// own writer only.
+QByteArray mbdbRecord(const MBDBParser::_MBDBItem& r) {
+    QByteArray out;
+    out += mbdbString(r.domain);
+    out += mbdbString(r.path);
+    out += mbdbString(r.target);
+    out += mbdbString(r.digest);
+    out += mbdbString(r.encryptionKey);
+    out += be(r.mode, 2);
+    out += be(r.inodeHigh, 4);
+    out += be(quint64(r.inode) & 0xFFFFFFFF, 4);
+    out += be(r.userId, 4);
+    out += be(r.groupId, 4);
+    out += be(r.lastModified, 4);
+    out += be(r.lastStatusChange, 4);
+    out += be(r.birth, 4);
+    out += be(quint64(r.size), 8);
+    out += char(r.protectionClass);
+    out += char(r.properties.size());
+    for (const auto& p : r.properties)
+        out += mbdbString(p.name) + mbdbString(p.value);
+    return out;
+}
+
+}  // namespace
+
+QByteArray be32(unsigned int v) {
+    return be(v, 4);
+}
+
+QByteArray tlv(const char* tag, const QByteArray& value) {
+    return QByteArray(tag, 4) + be32(unsigned(value.size())) + value;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("fixture: cannot write file");
+    f.write(bytes);
+}
+
+void runSql(const QString& path, const QString& script) {
+    Sqlite3DB db;
+    db.openThrow(path, 6);
+    db.executeScriptThrow(script);
+    db.close();
+}
+
+QByteArray photoBytes() {
+    return QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") + QByteArray(40, '\x07');
+}
+
+void writeAddressBook(const QString& path) {
+    QFile::remove(path);
+    runSql(
+        path,
+        QStringLiteral(
+            "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
+            "Middle text,"
+            " Prefix text, Suffix text, Organization text, Department text, JobTitle text, Note "
+            "text,"
+            " Birthday text, Nickname text);"
+            "create table ABMultiValue(UID integer primary key, record_id integer, property "
+            "integer,"
+            " identifier integer, label integer, value text);"
+            "create table ABMultiValueLabel(value text);"
+            "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
+            "create table ABMultiValueEntryKey(value text);"
+            // Labels: rowids 1..
+            "insert into ABMultiValueLabel(rowid,value) "
+            "values(1,'_$!<Mobile>!$_'),(2,'_$!<Home>!$_'),"
+            " (3,'_$!<Work>!$_'),(4,'_$!<Other>!$_'),(5,'_$!<Anniversary>!$_'),(6,'My own label'),"
+            " (7,'_$!<HomePage>!$_'),(8,'_$!<Mother>!$_'),(9,'_$!<iPhone>!$_'),(10,'_$!<Brother>!$_"
+            "');"
+            "insert into ABMultiValueEntryKey(rowid,value) "
+            "values(1,'Street'),(2,'City'),(3,'State'),"
+            " (4,'ZIP'),(5,'Country'),(6,'CountryCode'),(7,'service'),(8,'username');"
+            // Person 1: full details.
+            "insert into ABPerson "
+            "values(1,'John','Appleseed','Q','Dr.','Jr.','Acme','R&D','Engineer',"
+            " 'Likes tea',%1,'Johnny');"
+            "insert into ABMultiValue values(10,1,3,0,1,'+1 555 0100');"
+            "insert into ABMultiValue values(11,1,3,0,9,'+1 555 0101');"
+            "insert into ABMultiValue values(12,1,4,0,3,'john@work.example');"
+            "insert into ABMultiValue values(13,1,4,0,6,'john@own.example');"
+            "insert into ABMultiValue values(14,1,5,0,2,null);"
+            "insert into ABMultiValueEntry values(14,1,'1 Infinite "
+            "Loop'),(14,2,'Cupertino'),(14,3,'CA'),"
+            " (14,4,'95014'),(14,5,'USA'),(14,6,'us');"
+            "insert into ABMultiValue values(15,1,12,0,5,%2);"
+            "insert into ABMultiValue values(16,1,13,0,2,null);"
+            "insert into ABMultiValueEntry values(16,7,'Skype'),(16,8,'john.skype');"
+            "insert into ABMultiValue values(17,1,13,0,3,null);"
+            "insert into ABMultiValueEntry values(17,7,'Telegram'),(17,8,'john.tg');"
+            "insert into ABMultiValue values(18,1,22,0,7,'http://john.example');"
+            "insert into ABMultiValue values(19,1,23,0,8,'Martha');"
+            "insert into ABMultiValue values(20,1,23,0,10,'Jim');"
+            "insert into ABMultiValue values(21,1,99,0,1,'ignored property');"
+            "insert into ABMultiValue values(22,1,3,0,77,'label without row');"
+            "insert into ABMultiValue values(23,1,5,0,4,null);"
+            // Person 2: only an organisation, zero birthday.
+            "insert into ABPerson "
+            "values(2,null,null,null,null,null,'Globex',null,null,null,0,null);"
+            "insert into ABMultiValue values(30,2,12,0,4,0);"
+            // Person 3: same full name as person 1 (merged in a fresh database).
+            "insert into ABPerson "
+            "values(3,'John','Appleseed','Q','Dr.','Jr.',null,null,null,null,-5,null);"
+            "insert into ABMultiValue values(40,3,3,0,2,'+1 555 0199');")
+            .arg(kBirthday)
+            .arg(kAnniversary));
+}
+
+void writeAddressBookImages(const QString& path) {
+    QFile::remove(path);
+    runSql(path, QStringLiteral("create table ABFullSizeImage(record_id integer, data blob);"));
+    Sqlite3DB db;
+    db.openThrow(path, 2);
+    Sqlite3Sql sql("insert into ABFullSizeImage(record_id,data) values(1,?)");
+    sql.addBlobParam(photoBytes());
+    db.executeThrow(sql);
+    Sqlite3Sql empty("insert into ABFullSizeImage(record_id,data) values(2,?)");
+    empty.addBlobParam(QByteArray());
+    db.executeThrow(empty);
+}
+
+QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray>& classKeys) {
+    const QByteArray salt = QByteArray("saltsaltsaltsaltsalt");
+    const QByteArray dpsl = QByteArray("dpsl-salt-0123456789");
+    const unsigned iter = 3;
+    const unsigned dpic = 2;
+    QByteArray bag;
+    bag += tlv("VERS", be32(3));
+    bag += tlv("TYPE", be32(1));
+    bag += tlv("UUID", QByteArray(16, 'U'));
+    bag += tlv("HMCK", QByteArray(40, 'H'));
+    bag += tlv("WRAP", be32(2));
+    bag += tlv("SALT", salt);
+    bag += tlv("ITER", be32(iter));
+    if (withDp) {
+        bag += tlv("DPWT", be32(1));
+        bag += tlv("DPIC", be32(dpic));
+        bag += tlv("DPSL", dpsl);
+    }
+    // The password key, derived independently of the code under test.
+    QByteArray pass = password.toUtf8();
+    if (withDp) {
+        QByteArray t(32, '\0');
+        PKCS5_PBKDF2_HMAC(pass.constData(), pass.size(),
+                          reinterpret_cast<const unsigned char*>(dpsl.constData()), dpsl.size(),
+                          int(dpic), EVP_sha256(), 32, reinterpret_cast<unsigned char*>(t.data()));
+        pass = t;
+    }
+    QByteArray key(32, '\0');
+    PKCS5_PBKDF2_HMAC(pass.constData(), pass.size(),
+                      reinterpret_cast<const unsigned char*>(salt.constData()), salt.size(),
+                      int(iter), EVP_sha1(), 32, reinterpret_cast<unsigned char*>(key.data()));
+    for (int cls = 1; cls <= 4; ++cls) {
+        const QByteArray ck = randomBytes(32);
+        classKeys.insert(cls, ck);
+        bag += tlv("UUID", QByteArray(16, char('a' + cls)));
+        bag += tlv("CLAS", be32(unsigned(cls)));
+        bag += tlv("WRAP", be32(3));
+        bag += tlv("KTYP", be32(0));
+        bag += tlv("WPKY", QOpenSSLEVPAES::aeswrap(key, ck, true));
+    }
+    // A class that the device key protects: never unwrapped with the password.
+    bag += tlv("UUID", QByteArray(16, 'z'));
+    bag += tlv("CLAS", be32(6));
+    bag += tlv("WRAP", be32(1));
+    bag += tlv("KTYP", be32(0));
+    bag += tlv("WPKY", QByteArray(40, 'x'));
+    return bag;
+}
+
+BackupBuilder::BackupBuilder(QString d, Layout l) : dir(std::move(d)), layout(l) {
+    date = QDateTime(QDate(2020, 5, 1), QTime(12, 0, 0));
+}
+
+void BackupBuilder::setEncrypted(const QString& pwd, bool withDp) {
+    encrypted = true;
+    password = pwd;
+    dp = withDp;
+}
+
+void BackupBuilder::addAddressBook(bool withImages) {
+    const QString tmp = QDir(dir).absoluteFilePath(QStringLiteral("ab-source.sqlitedb"));
+    QDir().mkpath(dir);
+    writeAddressBook(tmp);
+    addFile({QStringLiteral("HomeDomain"),
+             QStringLiteral("Library/AddressBook/AddressBook.sqlitedb"), readFile(tmp), 3, false});
+    QFile::remove(tmp);
+    if (withImages) {
+        writeAddressBookImages(tmp);
+        addFile({QStringLiteral("HomeDomain"),
+                 QStringLiteral("Library/AddressBook/AddressBookImages.sqlitedb"), readFile(tmp), 3,
+                 false});
+        QFile::remove(tmp);
+    }
+}
+
+QByteArray BackupBuilder::wrappedFileKey(int cls, QByteArray& fileKey) const {
+    fileKey = randomBytes(32);
+    QByteArray prefix(4, '\0');
+    prefix[0] = char(cls);  // little-endian class number, as devices store it
+    return prefix + QOpenSSLEVPAES::aeswrap(classKeys.value(cls), fileKey, true);
+}
+
+void BackupBuilder::build() {
+    QDir().mkpath(dir);
+    const QDir d(dir);
+    if (encrypted) {
+        keybag = fixture::makeKeybag(password, dp, classKeys);
+    }
+    QList<MBDBParser::_MBDBItem> records;
+    long long inode = 1;
+    for (const File& f : qAsConst(files)) {
+        MBDBParser::_MBDBItem r;
+        r.domain.setVal(f.domain.toUtf8());
+        r.path.setVal(f.path.toUtf8());
+        r.mode = f.folder ? 0x41ED : 0x81A4;
+        r.inode = inode++;
+        r.userId = r.groupId = 501;
+        r.lastModified = r.lastStatusChange = r.birth = 1600000000u;
+        r.size = f.bytes.size();
+        r.protectionClass = (unsigned char)f.protectionClass;
+        r.digest.setVal(QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha1));
+        const QString id = r.backupFileName();
+        if (!f.folder) {
+            const QString dataPath =
+                layout == DB ? d.absoluteFilePath(id.left(2) + "/" + id) : d.absoluteFilePath(id);
+            if (encrypted) {
+                QByteArray fileKey;
+                r.encryptionKey.setVal(wrappedFileKey(f.protectionClass, fileKey));
+                const QString plain = d.absoluteFilePath(QStringLiteral("plain.tmp"));
+                writeFile(plain, f.bytes);
+                QDir().mkpath(QFileInfo(dataPath).absolutePath());
+                QFile::remove(dataPath);
+                BackupManifest::encryptFileThrow(plain, dataPath, fileKey);
+                QFile::remove(plain);
+            } else {
+                writeFile(dataPath, f.bytes);
+            }
+        }
+        records.append(r);
+    }
+
+    if (layout == MBDB) {
+        QByteArray index("mbdb\x05\x00", 6);
+        for (const auto& r : qAsConst(records))
+            index += mbdbRecord(r);
+        writeFile(d.absoluteFilePath(QStringLiteral("Manifest.mbdb")), index);
+    } else {
+        const QString plainDb = d.absoluteFilePath(dp ? QStringLiteral("Manifest-plain.db")
+                                                      : QStringLiteral("Manifest.db"));
+        QFile::remove(plainDb);
+        runSql(plainDb,
+               QStringLiteral("create table Files(fileID text primary key, domain text, "
+                              "relativePath text, flags integer, file blob);"
+                              "create table Properties(key text primary key, value blob);"));
+        Sqlite3DB db;
+        db.openThrow(plainDb, 2);
+        QByteArray descKey;
+        if (!descriptorSalt.isEmpty()) {
+            Sqlite3Sql s("insert into Properties(key,value) values('salt',?)");
+            s.addBlobParam(descriptorSalt);
+            db.executeThrow(s);
+            descKey = MBDBParser::fileDescKey(password.toUtf8(), descriptorSalt);
+        }
+        for (const auto& r : qAsConst(records)) {
+            Sqlite3Sql s(
+                "insert into Files(fileID,domain,relativePath,flags,file) values(?,?,?,?,?)");
+            s.addTextParam(r.backupFileName());
+            s.addTextParam(r.domain.toString());
+            s.addTextParam(r.path.toString());
+            s.addIntParam(r.isFolder() ? 2 : 1);
+            const QByteArray plist = MBDBParser::mbFilePlist(r);
+            if (descKey.isEmpty())
+                s.addBlobParam(plist);
+            else
+                s.addTextParam(QString::fromLatin1(
+                    MBDBParser::encryptFileDescThrow(plist, descKey).toBase64()));
+            db.executeThrow(s);
+        }
+        db.close();
+        if (dp) {
+            QByteArray mdbKey;
+            manifestKey = wrappedFileKey(3, mdbKey);
+            const QString target = d.absoluteFilePath(QStringLiteral("Manifest.db"));
+            QFile::remove(target);
+            BackupManifest::encryptFileThrow(plainDb, target, mdbKey);
+            QFile::remove(plainDb);
+        }
+    }
+
+    PlistCFType plist = PlistCFType::createCFDictionary();
+    PlistCFType lockdown = PlistCFType::createCFDictionary();
+    lockdown.put(QStringLiteral("UniqueDeviceID"), PlistCFType::createCFString(deviceId));
+    lockdown.put(QStringLiteral("DeviceName"), PlistCFType::createCFString(deviceName));
+    lockdown.put(QStringLiteral("ProductType"),
+                 PlistCFType::createCFString(QStringLiteral("iPhone10,3")));
+    lockdown.put(QStringLiteral("ProductVersion"),
+                 PlistCFType::createCFString(QStringLiteral("13.5")));
+    lockdown.put(QStringLiteral("SerialNumber"),
+                 PlistCFType::createCFString(QStringLiteral("SN123")));
+    plist.put(QStringLiteral("Lockdown"), lockdown);
+    if (date.isValid())
+        plist.put(QStringLiteral("Date"), PlistCFType::createCFDate(date));
+    plist.put(QStringLiteral("IsEncrypted"), PlistCFType::createCFBoolean(encrypted));
+    if (encrypted)
+        plist.put(QStringLiteral("BackupKeyBag"), PlistCFType::createCFData(keybag));
+    if (!manifestKey.isEmpty())
+        plist.put(QStringLiteral("ManifestKey"), PlistCFType::createCFData(manifestKey));
+    writeFile(d.absoluteFilePath(QStringLiteral("Manifest.plist")),
+              plist.CFPropertyListToBytes(200));
+}
+
+}  // namespace fixture

@@ -1,0 +1,84 @@
+// Generates device backup folders for the tests: plain or encrypted, "Manifest.mbdb" or
+// "Manifest.db" layout, with an address book of a few known persons.
+#pragma once
+
+#include "backupmanifest.h"
+#include "keybag.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+
+namespace fixture {
+
+// Fixed 2001-epoch seconds used by the address book below.
+constexpr long long kBirthday = 517500000;     // a date in 2017
+constexpr long long kAnniversary = 300000000;  // a date in 2010
+
+// Writes an address book with the known persons (see backup_fixture.cpp) at the path.
+void writeAddressBook(const QString& path);
+// Writes the images database: a photo for person 1.
+void writeAddressBookImages(const QString& path);
+QByteArray photoBytes();
+
+// Runs SQL statements on a new database file.
+void runSql(const QString& path, const QString& script);
+
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+
+struct File {
+    QString domain;
+    QString path;
+    QByteArray bytes;
+    int protectionClass = 3;
+    bool folder = false;
+};
+
+class BackupBuilder {
+public:
+    enum Layout { MBDB, DB };
+
+    BackupBuilder(QString dir, Layout layout);
+
+    // Encrypts the backup with the password; withDp adds "DPIC"/"DPSL" (encrypted Manifest.db).
+    void setEncrypted(const QString& password, bool withDp);
+    // File descriptors of Manifest.db encrypted under the password and this salt.
+    void setDescriptorSalt(const QByteArray& salt) { descriptorSalt = salt; }
+    void setDevice(QString udid, QString name) {
+        deviceId = std::move(udid);
+        deviceName = std::move(name);
+    }
+    void setDate(QDateTime d) { date = std::move(d); }
+    void addFile(const File& f) { files.append(f); }
+    // The two address-book files in HomeDomain.
+    void addAddressBook(bool withImages = true);
+    void build();
+
+    QByteArray keybagBytes() const { return keybag; }
+    QMap<int, QByteArray> classKeys;
+
+private:
+    QByteArray wrappedFileKey(int cls, QByteArray& fileKey) const;
+
+    QString dir;
+    Layout layout;
+    QString password;
+    bool encrypted = false;
+    bool dp = false;
+    QByteArray descriptorSalt;
+    QString deviceId = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+    QString deviceName = QStringLiteral("Test Phone");
+    QDateTime date;
+    QList<File> files;
+    QByteArray keybag;
+    QByteArray manifestKey;
+};
+
+// Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.
+QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray>& classKeys);
+QByteArray tlv(const char* tag, const QByteArray& value);
+QByteArray be32(unsigned int v);
+
+}  // namespace fixture
