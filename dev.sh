@@ -9,11 +9,12 @@ packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
     libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils
     libsqlite3-dev sqlite3 libssl-dev googletest libgtest-dev libbenchmark-dev
-    xvfb xauth dbus-x11)
+    xvfb xauth dbus-x11 tzdata)
+bench_packages=(libkf5contacts-dev python3-vobject)
 
-install_missing() {
+install_missing() { # extra packages...
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -57,8 +58,18 @@ test)
         run_tests build-fuzz -L fuzz
     fi
     ;;
+bench)
+    install_missing "${bench_packages[@]}"
+    build build
+    for b in build/bench/*/*; do
+        if [ -f "$b" ] && [ -x "$b" ]; then
+            echo "== $b"
+            "$b"
+        fi
+    done
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|bench" >&2
     exit 2
     ;;
 esac
