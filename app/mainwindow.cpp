@@ -23,7 +23,13 @@
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice.h"
 #include "device/plistcftype.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/loaditunesbackupdlg.h"
+#include "backup/passcodedlg.h"
 #include "device/workers/backupcontactstolocalthread.h"
+#include "device/workers/iossendchangesthread.h"
+#include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
 #include "editor/editcontactform.h"
 #include "export/contactsprinter.h"
@@ -986,12 +992,51 @@ void MainWindow::backupContacts(QList<pim::_Contact> contacts, QString defaultNa
     }
 }
 
-void MainWindow::notAvailableYet() {
-    Tips::info(tr("This function is not available in this version yet."));
-}
-
-void MainWindow::transfer2IOS(const QList<pim::_Contact>&, QString) {
-    notAvailableYet();
+void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excludeId) {
+    BusyScope busy(this);
+    try {
+        // Only phones that are plugged in: a mirror loaded from a file has no phone behind it.
+        QList<DataSourceSelForm::_SelItem> items;
+        for (_ItemNode* child : m_treeModel.deviceRoot()->children) {
+            auto* n = dynamic_cast<_DBItemNode*>(child);
+            if (n && n->isConnectedPhone() && n->db && n->id != excludeId) {
+                items.append(DataSourceSelForm::_SelItem(":res/iphone.png", n->name, n));
+            }
+        }
+        void* chosen = nullptr;
+        const QString label = tr("IDS_SELECT_IOS_TO_TRANSFER");
+        if (choosers().dataSource) {
+            chosen = choosers().dataSource(this, label, items);
+        } else {
+            DataSourceSelForm dlg(this);
+            chosen = dlg.execSel(label, items);
+        }
+        // Only an entry that was offered counts.
+        _DBItemNode* target = nullptr;
+        for (const DataSourceSelForm::_SelItem& item : items) {
+            if (item.data == chosen) {
+                target = static_cast<_DBItemNode*>(chosen);
+            }
+        }
+        if (!target) {
+            return;
+        }
+        QSharedPointer<LocalDb> db = target->db;
+        bool ok = false;
+        {
+            ProgressForm form(QString(), this);
+            IOSSyncToDeviceThread worker(target->id, db.data(), contacts, &form);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
+            selectDbNode(target);
+        } else {
+            // The mirror may hold what never reached the phone: read the phone again.
+            deviceRefreshAfterFailedWrite(target);
+        }
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
 }
 
 namespace {
@@ -1087,21 +1132,13 @@ _DBItemNode* MainWindow::writableTarget(const _CurrentNode& cur) const {
     return nullptr;
 }
 
-// The device writer's worker is not part of this version: a phone's mirror takes no change,
-// so that it keeps matching the phone.
-bool MainWindow::deviceWriterAvailable() {
-    return false;
-}
-
 bool MainWindow::sendChangesToDevice(_DBItemNode* node, pim::_Contact* contact,
                                      const QList<EditContactForm::_ChangeData>& changes,
                                      const QList<pim::_Contact>& contacts) {
-    Q_UNUSED(node);
-    Q_UNUSED(contact);
-    Q_UNUSED(changes);
-    Q_UNUSED(contacts);
-    notAvailableYet();
-    return false;
+    QSharedPointer<LocalDb> db = node->db;
+    ProgressForm form(QString(), this);
+    IOSSendChangesThread worker(&form, node->id, db.data(), contact, changes, contacts, nullptr);
+    return runUnderForm(form, worker);
 }
 
 void MainWindow::reloadListKeeping(const _CurrentNode& cur, const pim::_Contact& contact) {
@@ -1126,10 +1163,6 @@ void MainWindow::editContact(pim::_Contact& contact) {
         return;
     }
     const bool onDevice = node->type == ItemModelMainTree::TYPE_DEVICE_DB;
-    if (onDevice && !deviceWriterAvailable()) {
-        notAvailableYet();
-        return;
-    }
     QSharedPointer<LocalDb> db = node->db;
     try {
         const bool isNew = contact._id == 0;
@@ -1177,7 +1210,57 @@ void MainWindow::editContact(pim::_Contact& contact) {
 }
 
 void MainWindow::miFromiTunes() {
-    notAvailableYet();
+    BusyScope busy(this);
+    try {
+        QSharedPointer<BackupManifest> backup;
+        {
+            LoadItunesBackupDlg dlg(this);
+            const int rc = choosers().backupChooser ? choosers().backupChooser(dlg) : dlg.exec();
+            if (rc != 1 || !dlg.selected) {
+                return;
+            }
+            backup = dlg.selected;
+        }
+        if (backup->info.isEncrypted) {
+            PasscodeDlg dlg(backup.data(), this);
+            const int rc = choosers().passcode ? choosers().passcode(dlg) : dlg.exec();
+            if (rc != 1) {
+                return;
+            }
+        }
+        backup->parseInfo();
+
+        const QString defaultName = backup->info.deviceName.isEmpty()
+                                        ? tr("Unknown Device")
+                                        : backup->info.deviceName + "-backup.db";
+        bool created = false;
+        _DBItemNode* node = selOrCreateLocalDb(defaultName, &created);
+        if (!node) {
+            return;
+        }
+        QSharedPointer<LocalDb> db = node->db;
+        bool ok = false;
+        {
+            ProgressForm form(QString(), this);
+            ImportContactsFromiTunesThread worker(*backup, db.data(), &form, nullptr);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
+            selectDbNode(node);
+            return;
+        }
+        if (created) {
+            // A database made for this import goes again; one that existed stays as it was.
+            const QList<_ItemNode*>& rows = m_treeModel.localDbRoot()->children;
+            const int row = rows.indexOf(node);
+            db->removeDB();
+            if (row >= 0) {
+                m_treeModel.removeChild(m_treeModel.localDbRoot(), row);
+            }
+        }
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
 }
 
 void MainWindow::miImport() {
@@ -1224,10 +1307,6 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
         return false;
     }
     const bool onDevice = node->type == ItemModelMainTree::TYPE_DEVICE_DB;
-    if (onDevice && !deviceWriterAvailable()) {
-        notAvailableYet();
-        return false;
-    }
     QSharedPointer<LocalDb> db = node->db;
     const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
     try {

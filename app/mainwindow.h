@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "app/itemmodelcontacts.h"
+#include "app/ui/datasourceselform.h"
 #include "app/itemmodelmaintree.h"
 #include "editor/editcontactform.h"
 #include "store/pim.h"
@@ -16,8 +17,10 @@
 class QAction;
 class QMenu;
 class QResizeEvent;
+class LoadItunesBackupDlg;
 class LocalDb;
 class MobiledeviceSubscribe;
+class PasscodeDlg;
 class UpdateCheck;
 class Ui_MainWindow;
 
@@ -64,6 +67,13 @@ public:
             saveFile;
         // Runs the filled contact edit form; returns what exec() would (1 when saved).
         std::function<int(EditContactForm& form)> editForm;
+        // The entry chosen from a list (the target phone of a transfer); null when cancelled.
+        std::function<void*(QWidget* parent, const QString& label,
+                            const QList<DataSourceSelForm::_SelItem>& items)>
+            dataSource;
+        // Run the backup chooser and the password dialog; return what exec() would.
+        std::function<int(LoadItunesBackupDlg& dlg)> backupChooser;
+        std::function<int(PasscodeDlg& dlg)> passcode;
     };
     static Choosers& choosers();
     static void resetChoosers();
@@ -161,7 +171,6 @@ private:
     void setDbActionsEnabled(bool enabled);
     void selectDbNode(ItemModelMainTree::_DBItemNode* node);
     QList<pim::_Contact> nodeContacts(const _CurrentNode& cur);
-    void notAvailableYet();
     // The node the edit and delete flows write to: a local database or a connected phone's
     // mirror (for a group, its database); null otherwise.
     ItemModelMainTree::_DBItemNode* writableTarget(const _CurrentNode& cur) const;
@@ -170,7 +179,6 @@ private:
     bool sendChangesToDevice(ItemModelMainTree::_DBItemNode* node, pim::_Contact* contact,
                              const QList<EditContactForm::_ChangeData>& changes,
                              const QList<pim::_Contact>& contacts);
-    static bool deviceWriterAvailable();
     // Reloads the list after an edit, keeping the group and the keyword shown, and makes the
     // contact's row current.
     void reloadListKeeping(const _CurrentNode& cur, const pim::_Contact& contact);

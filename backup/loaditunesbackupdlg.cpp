@@ -198,9 +198,8 @@ LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget* parent)
     ui->listBackups->setCurrentIndex(QModelIndex());
     if (listModel.rowCount() == 0)
         Tips::warning(
-            QStringLiteral("Can't find any backups. If you are using MacOS 10.14 or above,  please "
-                           "click <a href=\"%1\">HERE</a>.")
-                .arg(QLatin1String(kBackupAccessHowTo)));
+            tr("Can't find any backups. If you are using MacOS 10.14 or above,  please click ") +
+            QStringLiteral("<a href=\"%1\">HERE</a>.").arg(QLatin1String(kBackupAccessHowTo)));
 }
 
 LoadItunesBackupDlg::~LoadItunesBackupDlg() {

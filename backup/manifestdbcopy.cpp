@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+
 #include <stdexcept>
 
 struct sqlite3fun_fvalid_ctx {
@@ -17,15 +19,23 @@ struct sqlite3fun_fvalid_ctx {
 
 namespace {
 
+bool isHex(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() > 0x7f || !isxdigit(c.unicode()))
+            return false;
+    }
+    return !text.isEmpty();
+}
+
 bool sqlite3fun_fvalid_check(const sqlite3fun_fvalid_ctx& ctx, const QString& fileId,
                              const QString& domain, int flags) {
-    static QSet<QString> keepItemsSet;
-    if (keepItemsSet.isEmpty()) {
-        keepItemsSet << QStringLiteral("70765829101933f25994c71bbee6dfd685535bff")
-                     << QStringLiteral("c159d5c126017800b79c85665222fbe894c3dd77")
-                     << QStringLiteral("5f5e43af7970eafdc1329b189f273793e709c809")
-                     << QStringLiteral("80fa782261261e54bb73c0253e5b6beefb6a2f39");
-    }
+    // Filled once, under the guard of the static's initialisation: safe from any thread.
+    static const QSet<QString> keepItemsSet = {
+        QStringLiteral("70765829101933f25994c71bbee6dfd685535bff"),
+        QStringLiteral("c159d5c126017800b79c85665222fbe894c3dd77"),
+        QStringLiteral("5f5e43af7970eafdc1329b189f273793e709c809"),
+        QStringLiteral("80fa782261261e54bb73c0253e5b6beefb6a2f39"),
+    };
     const bool appDomain = domain.startsWith(QLatin1String("AppDomain"), Qt::CaseInsensitive);
     const bool appleApp =
         appDomain && domain.contains(QLatin1String("com.apple."), Qt::CaseInsensitive);
@@ -34,9 +44,8 @@ bool sqlite3fun_fvalid_check(const sqlite3fun_fvalid_ctx& ctx, const QString& fi
         present = true;
     } else if (flags == 1) {
         // The file ID comes from the database: only a plain hex name may name a data file.
-        static const QRegExp hex(QStringLiteral("[0-9a-fA-F]+"));
         present =
-            hex.exactMatch(fileId) &&
+            isHex(fileId) &&
             QFile::exists(ctx.dir.absoluteFilePath(fileId.left(2) + QLatin1Char('/') + fileId));
     }
     if (keepItemsSet.contains(fileId.toLower()) || ctx.keptDomains.contains(domain))

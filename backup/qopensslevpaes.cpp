@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QVector>
 
+#include <climits>
+
 #include <openssl/evp.h>
 
 QOpenSSLEVPAES::QOpenSSLEVPAES() : ctx(EVP_CIPHER_CTX_new()) {}
@@ -46,11 +48,13 @@ bool QOpenSSLEVPAES::init(const EVP_CIPHER* cipher, const QByteArray& key, const
 int QOpenSSLEVPAES::updateAll(QIODevice* input, QIODevice* output, int blockSize) {
     QVector<unsigned char> in(blockSize);
     QVector<unsigned char> out(blockSize + 16);
-    int total = 0;
+    // Counted in 64 bits: an int would overflow past 2 GB and turn a large file's success
+    // into a negative "failure".
+    qint64 total = 0;
     for (;;) {
         const qint64 got = input->read(reinterpret_cast<char*>(in.data()), blockSize);
         if (got == 0)
-            return total;
+            return int(qMin<qint64>(total, INT_MAX));
         if (got < 0) {
             errorString = QStringLiteral("QOpenSSLEVPAES::updateAll, read file error.");
             return -1;

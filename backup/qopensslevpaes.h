@@ -18,7 +18,8 @@ public:
 
     // An empty key or IV is passed to OpenSSL as none.
     bool init(const EVP_CIPHER* cipher, const QByteArray& key, const QByteArray& iv, bool encrypt);
-    // Streams the whole input through the cipher; bytes written, or -1 (see errorString).
+    // Streams the whole input through the cipher; bytes written (at most INT_MAX), or -1 (see
+    // errorString).
     int updateAll(QIODevice* input, QIODevice* output, int blockSize);
     // Writes the last block; its length (0..16), or -1.
     int finalAll(QIODevice* output, int blockSize);

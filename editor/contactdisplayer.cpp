@@ -16,6 +16,7 @@
 #include "app/ui/tips.h"
 #include "editor/entityeditors.h"
 #include "editor/filedialogs.h"
+#include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
 namespace {
@@ -37,16 +38,6 @@ QString labelOf(const pim::Entity& e, const QMap<int, QString>& table) {
 
 QString labelled(const pim::Entity& e, const QMap<int, QString>& table, const QString& value) {
     return QStringLiteral("%1:%2").arg(labelOf(e, table), value);
-}
-
-// Photo bytes decode as JPEG first, then as PNG.
-QImage decodePhoto(const QByteArray& bytes) {
-    QImage img;
-    if (bytes.isEmpty())
-        return img;
-    if (!img.loadFromData(bytes, "JPEG"))
-        img.loadFromData(bytes, "PNG");
-    return img;
 }
 
 QByteArray firstPhotoBytes(const pim::_Contact& c) {
@@ -166,7 +157,7 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
     photo->setAccessibleName(QLatin1String(kPhotoName));
     photo->setFixedSize(128, 128);
     photo->setStyleSheet(QStringLiteral("border:1px solid #A9A9A9;"));
-    const QImage img = decodePhoto(firstPhotoBytes(m_shownContact));
+    const QImage img = g_decodePhoto(firstPhotoBytes(m_shownContact));
     if (!img.isNull()) {
         photo->setPixmap(QPixmap::fromImage(img.scaledToWidth(128, Qt::FastTransformation)));
         photo->installEventFilter(this);

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "editor/filedialogs.h"
+#include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
 namespace {
@@ -32,15 +33,6 @@ QLineEdit* makeLine(QWidget* parent, QVBoxLayout* layout, const QString& placeho
     le->setPlaceholderText(placeholder);
     layout->addWidget(le);
     return le;
-}
-
-QImage decodePhoto(const QByteArray& bytes) {
-    QImage img;
-    if (bytes.isEmpty())
-        return img;
-    if (!img.loadFromData(bytes, "JPEG"))
-        img.loadFromData(bytes, "PNG");
-    return img;
 }
 
 }  // namespace
@@ -79,7 +71,7 @@ void ContactEditor::_PhotoEdit::fillEntity(const pim::Entity& e) {
 
 void ContactEditor::_PhotoEdit::setPhoto(QByteArray bytes) {
     photoData = std::move(bytes);
-    const QImage img = decodePhoto(photoData);
+    const QImage img = g_decodePhoto(photoData);
     if (!img.isNull() && photoLabel)
         photoLabel->setPixmap(QPixmap::fromImage(img.scaledToWidth(64, Qt::FastTransformation)));
 }
@@ -268,7 +260,8 @@ void ContactEditor::resetPhoto(QString) {
 }
 
 void ContactEditor::resizeEvent(QResizeEvent* event) {
-    headerWidget->setMinimumWidth(width() - 40);
+    // A pane narrower than the margins gets no minimum rather than a negative one.
+    headerWidget->setMinimumWidth(qMax(0, width() - 40));
     QScrollArea::resizeEvent(event);
 }
 
@@ -286,8 +279,8 @@ void ContactEditor::pickPhoto() {
     const QString path = g_editorOpenFileName(QStringLiteral("Images (*.png *.jpg)"));
     if (path.isEmpty())
         return;
-    QImage img;
-    if (!img.load(path, "JPEG") && !img.load(path, "PNG"))
+    const QImage img = g_loadPhotoFile(path);
+    if (img.isNull())
         return;
     const QImage scaled = img.scaled(320, 320, Qt::KeepAspectRatio, Qt::FastTransformation);
     QByteArray bytes;

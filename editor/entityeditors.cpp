@@ -179,11 +179,19 @@ void DateEntitiesEditor::addItem(unsigned long long id, QString srcId, int type,
     // move the day or the time.
     item.dteValue->setTimeSpec(Qt::UTC);
     item.dteValue->setDateTime(QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC));
-    if (dateTime.isValid()) {
-        item.dteValue->setDateTime(QDateTime(dateTime.date(), dateTime.time(), Qt::UTC));
-    } else if (!storedText.trimmed().isEmpty()) {
-        item.unreadText = storedText;
-        item.shownForUnread = item.dteValue->dateTime();
+    const QDateTime wanted(dateTime.date(), dateTime.time(), Qt::UTC);
+    if (dateTime.isValid())
+        item.dteValue->setDateTime(wanted);
+    // A date the edit cannot hold (it clamps to its range) counts as unread too, so that it is
+    // not silently replaced by the nearest date the edit allows.
+    if (!dateTime.isValid() || item.dteValue->dateTime() != wanted) {
+        QString keep = storedText;
+        if (keep.trimmed().isEmpty() && dateTime.isValid())
+            keep = wanted.toString(QLatin1String(pim::DATE_TIME_FORMAT));
+        if (!keep.trimmed().isEmpty()) {
+            item.unreadText = keep;
+            item.shownForUnread = item.dteValue->dateTime();
+        }
     }
     item.btnRemove = makeIconButton(this, ":res/remove.png");
     connect(item.btnRemove, &QToolButton::pressed, this, &DateEntitiesEditor::remove);
@@ -225,7 +233,10 @@ QDateTime DateEntitiesEditor::parseStoredDate(const QString& text) {
 }
 
 void DateEntitiesEditor::add() {
-    addItem(0, QString(), defaultType, QString(), QDateTime(QDate::currentDate(), QTime(0, 0)));
+    // Today's wall-clock midnight, held without a zone: a local midnight skipped by a clock
+    // change would read as no date.
+    addItem(0, QString(), defaultType, QString(),
+            QDateTime(QDate::currentDate(), QTime(0, 0), Qt::UTC));
 }
 
 void DateEntitiesEditor::remove() {

@@ -79,8 +79,8 @@ public:
     ~DateEntitiesEditor() override;
 
     // An invalid dateTime leaves the edit at its initial 2000-01-01. storedText is the text the
-    // date was read from; when it does not read as a date it is kept as the row's value until
-    // the user changes the date.
+    // date was read from; when it does not read as a date, or names one the edit cannot hold,
+    // it is kept as the row's value until the user changes the date.
     void addItem(unsigned long long id, QString srcId, int type, QString label, QDateTime dateTime,
                  QString storedText = QString());
     // The value is "yyyy-MM-ddTHH:mm:ss" (local time, no zone suffix).

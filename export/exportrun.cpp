@@ -80,6 +80,15 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
             default: {
                 // "x.html/" would otherwise give a page without a name.
                 const QString folder = QDir::cleanPath(path);
+                const QString name = QFileInfo(folder).fileName();
+                if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+                    // No name for the folder and its page ("", "/", "."): create nothing, least
+                    // of all a "photos" folder in the working or root folder. Qt's own text.
+                    throw std::runtime_error(
+                        QCoreApplication::translate("QFSFileEngine", "No file name specified")
+                            .toUtf8()
+                            .toStdString());
+                }
                 exporter.reset(new HtmlExport(QDir(folder)));
                 QDir().mkpath(folder);
                 path = QDir(folder).absoluteFilePath(QFileInfo(folder).fileName());

@@ -93,11 +93,12 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
 
     // Named by the row id (digits only, so always inside the folder). Contacts that share an
     // id, such as unsaved ones, get a file each so that every card shows its own picture.
-    const QString base = QString::number(contact._id);
-    QString name = base + QLatin1String(".jpg");
-    for (int n = 2; usedPhotoNames.contains(name); ++n)
-        name = base + QLatin1Char('-') + QString::number(n) + QLatin1String(".jpg");
-    usedPhotoNames.insert(name);
+    // Ids are digits only, so "<id>-<n>" never stands for another id's first file.
+    const int n = ++photosPerId[contact._id];
+    QString name = QString::number(contact._id);
+    if (n > 1)
+        name += QLatin1Char('-') + QString::number(n);
+    name += QLatin1String(".jpg");
     image.save(photosDir.absoluteFilePath(name), "JPEG", -1);
     return name;
 }

@@ -5,7 +5,7 @@
 #include "absexport.h"
 
 #include <QDir>
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 class HtmlExport : public AbsExport {
@@ -27,7 +27,9 @@ private:
     QString savePhoto(const pim::_Contact& contact);
 
     QDir photosDir;
-    QSet<QString> usedPhotoNames;  // picture files written by this export
+    // Picture files written by this export under each row id, so that the next contact with
+    // that id gets a fresh name without a search through the names already taken.
+    QHash<unsigned long long, int> photosPerId;
 };
 
 #endif

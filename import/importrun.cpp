@@ -5,9 +5,102 @@
 
 #include <QCoreApplication>
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
+#include <thread>
 
 namespace {
+
+// Takes the importer's contacts on a thread of its own, a bounded stretch ahead of the merges:
+// mapping a card costs about as much as parsing it, and the merges need not wait for it. The
+// importer is used by that thread alone from start to stop; what it gives (contacts, the end,
+// an exception) comes out in order, each exception in the place where it was thrown.
+class ContactFeed {
+public:
+    enum Kind { CONTACT, END, HASNEXT_FAILED, NEXT_FAILED };
+    struct Item {
+        Kind kind = END;
+        pim::_Contact contact;
+        std::exception_ptr error;
+    };
+
+    explicit ContactFeed(AbsImport& importer) : m_importer(importer) {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~ContactFeed() { stop(); }
+    ContactFeed(const ContactFeed&) = delete;
+    ContactFeed& operator=(const ContactFeed&) = delete;
+
+    Item take() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cond.wait(lock, [this] { return !m_items.empty(); });
+        Item item = std::move(m_items.front());
+        if (item.kind == CONTACT)
+            m_items.pop_front();  // the last item (end or failure) stays for any later take
+        m_cond.notify_all();
+        return item;
+    }
+
+    // Returns once the thread has let go of the importer.
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_cond.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    enum { AHEAD = 64 };
+
+    void run() {
+        Item item;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_cond.wait(lock, [this] { return m_stopping || m_items.size() < AHEAD; });
+                if (m_stopping)
+                    return;
+            }
+            item = Item();
+            bool more = false;
+            try {
+                more = m_importer.hasNext();
+            } catch (...) {
+                item.kind = HASNEXT_FAILED;
+                item.error = std::current_exception();
+            }
+            if (more) {
+                try {
+                    item.contact = m_importer.nextContact();
+                    item.kind = CONTACT;
+                } catch (...) {
+                    item.kind = NEXT_FAILED;
+                    item.error = std::current_exception();
+                }
+            }
+            const bool last = item.kind != CONTACT;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_items.push_back(std::move(item));
+            }
+            m_cond.notify_all();
+            if (last)
+                return;
+        }
+    }
+
+    AbsImport& m_importer;
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::deque<Item> m_items;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
 
 QString tr(const char* key) {
     return QCoreApplication::translate("ImportContactsToLocalThread", key);
@@ -30,7 +123,7 @@ void rollback(LocalDb& db) {
 void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportReporter& reporter) {
     try {
         importer.initialize(path);
-        db.beginEdit();
+        db.beginBulkEdit(importer.total());
     } catch (const std::exception& e) {
         reporter.error(QString::fromUtf8(e.what()));
         return;
@@ -44,8 +137,15 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         int added = 0;
         int merged = 0;
         int i = 1;
-        while (importer.hasNext()) {
+        ContactFeed feed(importer);
+        for (;;) {
+            ContactFeed::Item item = feed.take();
+            if (item.kind == ContactFeed::END)
+                break;
+            if (item.kind == ContactFeed::HASNEXT_FAILED)
+                std::rethrow_exception(item.error);
             if (reporter.cancelled()) {
+                feed.stop();
                 importer.uninitialize();
                 db.endEdit(false);
                 return;
@@ -57,8 +157,10 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
             }
             reporter.progress(tr("IDS_IMPORTING_CONTACTS_TO_DB"), percent,
                               tr("Contacts:%1/%2").arg(i).arg(total));
+            if (item.kind == ContactFeed::NEXT_FAILED)
+                std::rethrow_exception(item.error);
             pim::_Contact stored;
-            const pim::_Contact incoming = importer.nextContact();
+            const pim::_Contact& incoming = item.contact;
             if (!incoming.fullName.isEmpty()) {
                 bool wasMerged = false;
                 db.combineContact(incoming, stored, wasMerged);
@@ -70,6 +172,7 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
             }
             ++i;
         }
+        feed.stop();
         importer.uninitialize();
         // A cancel confirmed while the last contact was merged still means "keep nothing".
         if (reporter.cancelled()) {

@@ -4,6 +4,8 @@
 
 #include <QTextCodec>
 
+#include <memory>
+
 #include <strings.h>
 
 namespace {
@@ -65,7 +67,10 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
         *skippedLines = 0;
     _ParseContext ctx;
     ctx.cards = &cards;
-    CARD_Parser* p = CARD_ParserCreate();
+    // Owned here so that a handler running out of memory does not leak the tokenizer.
+    std::unique_ptr<CARD_Parser, void (*)(CARD_Parser*)> owner(CARD_ParserCreate(),
+                                                               CARD_ParserFree);
+    CARD_Parser* p = owner.get();
     if (!p)
         return cards;
     CARD_SetUserData(p, &ctx);
@@ -90,7 +95,6 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
         left -= used;
         CARD_SkipLine(p);
     }
-    CARD_ParserFree(p);
     return cards;
 }
 
@@ -145,11 +149,9 @@ QByteArray QVCardParser::encodeQuoted(const QByteArray& data, int lineLength) {
             out.append(static_cast<char>(b));
             c += 1;
         }
+        // Soft breaks are transport only (readers join them before any charset decoding), so
+        // the line length is kept strictly, even inside a multi-byte character.
         if (lineLength != 0 && c >= lineLength - 3) {
-            // Never break inside a UTF-8 sequence: readers that decode line by line would see
-            // half a character.
-            if (i + 1 < n && (static_cast<unsigned char>(data[i + 1]) & 0xC0) == 0x80)
-                continue;
             out.append("=\r\n ", 4);
             c = 0;
         }

@@ -28,7 +28,10 @@ const QString K_DATA15 = QStringLiteral("data15");
 
 // Per entity type: its columns and the statements that write them, composed once.
 struct TypeInfo {
+    enum Kind { TEXT, BLOB, PHOTO_HASH };
     QStringList cols;
+    QVector<Kind> kinds;     // how each of `cols` is written
+    QStringList heldKeys;    // the keys a written entity holds afterwards (all but a hash)
     QStringList sortedCols;  // the same keys in field-map order, for appending inserts
     QString insertSql;
     QString updateSql;
@@ -52,6 +55,16 @@ const TypeInfo* typeInfo(int type) {
                            assigns.join(QLatin1Char(',')) + QStringLiteral(" where _id=?");
             ti.sortedCols = ti.cols;
             ti.sortedCols.sort();
+            for (const QString& c : ti.cols) {
+                if (c == K_DATA15)
+                    ti.kinds << TypeInfo::BLOB;
+                else if (type == pim::ENTITY_PHOTO && c == K_DATA4)
+                    ti.kinds << TypeInfo::PHOTO_HASH;  // the hash of the image stored with it
+                else
+                    ti.kinds << TypeInfo::TEXT;
+                if (ti.kinds.last() != TypeInfo::PHOTO_HASH)
+                    ti.heldKeys << c;
+            }
         };
         set(pim::ENTITY_NAME,
             {"data1", "data2", "data3", "data4", "data5", "data6", "data7", "data8"});
@@ -74,6 +87,19 @@ const TypeInfo* typeInfo(int type) {
     if (type < pim::ENTITY_NAME || type > pim::ENTITY_URL)
         return nullptr;
     return &table[type];
+}
+
+// Reads a stored entity's columns (positions in `idx`, in field-map order) into its fields.
+void readFields(Sqlite3Cursor& cur, const TypeInfo& ti, const QVector<int>& idx, pim::Entity& e) {
+    for (int k = 0; k < idx.size(); ++k) {
+        const QString& col = ti.sortedCols[k];
+        // Keys come in map order, so each one is appended at the end of the map.
+        if (col == K_DATA15) {
+            e.fields.insert(e.fields.constEnd(), col, cur.getBlob(idx[k]));
+        } else {
+            e.fields.insert(e.fields.constEnd(), col, cur.getText(idx[k]));
+        }
+    }
 }
 
 [[noreturn]] void throwText(const QString& text) {
@@ -121,7 +147,7 @@ QStringList LocalDb::columnsOfType(int type) {
 
 void LocalDb::create() {
     // A handle on the old file would keep writing into a deleted inode.
-    m_db.close();
+    close();
     // A stale journal beside the new file would be replayed into it.
     static const char* const sidecars[] = {"-journal", "-wal", "-shm"};
     for (const char* s : sidecars) {
@@ -147,11 +173,13 @@ void LocalDb::open_check() {
         return;
     m_db.openThrow(m_path, 2);
     // Best effort, a read-only or busy file simply goes without:
-    // - merges read stored contacts at random; a larger page cache keeps that off the disk;
+    // - merges read stored contacts at random and an import writes tens of megabytes in one
+    //   transaction; a page cache that holds it all keeps both off the disk (SQLite only
+    //   takes the memory as pages are used);
     // - the merge looks contacts up by exact, ASCII case-insensitive name, and without this
     //   index that look-up scans the table.
     static const char* const tuning[] = {
-        "pragma cache_size=-16384",
+        "pragma cache_size=-65536",
         "create index if not exists index_contacts_full_name_nocase on contact(full_name "
         "collate nocase)"};
     for (const char* sql : tuning) {
@@ -167,12 +195,80 @@ void LocalDb::beginEdit() {
     m_db.beginTran();
 }
 
+void LocalDb::beginBulkEdit(int expectedContacts) {
+    beginEdit();
+    if (m_db.tranDepth() != 1 || !m_deferredIndexes.isEmpty())
+        return;  // inside someone else's batch: theirs to shape
+    // Small batches are not worth the rebuild; nor are batches small next to the rows already
+    // stored, which the rebuild would sort again (a contact is about eight rows).
+    enum { MIN_CONTACTS = 500, ROWS_PER_CONTACT = 8 };
+    if (expectedContacts < MIN_CONTACTS)
+        return;
+    // Best effort: the batch is open and stays correct with the indexes in place, so a
+    // failure here only costs speed. What was dropped is rebuilt all the same.
+    try {
+        long long storedRows = 0;
+        {
+            Sqlite3Cursor cur = m_db.queryThrow("select max(_id) from data");
+            if (cur.moveNext())
+                storedRows = cur.getInt64(0);
+        }
+        if (storedRows > static_cast<long long>(expectedContacts) * ROWS_PER_CONTACT)
+            return;
+        // Only indexes that merges never read: they look contacts up through the NOCASE
+        // name index and read a stored contact's rows through the data-to-contact index, so
+        // those two stay.
+        QList<QPair<QString, QString> > found;
+        {
+            Sqlite3Cursor cur = m_db.queryThrow(
+                "select name,sql from sqlite_master where type='index' and "
+                "tbl_name in ('contact','data') and name in ('index_data_data','index_data_src_id',"
+                "'index_contacts_full_name','index_contacts_src_id') and sql is not null "
+                "order by name");
+            while (cur.moveNext())
+                found << qMakePair(cur.getText(0), cur.getText(1));
+        }
+        for (const auto& index : found) {
+            QString quoted = index.first;
+            quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+            m_db.executeThrow(QStringLiteral("drop index \"") + quoted + QLatin1Char('"'));
+            m_deferredIndexes << index;
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+void LocalDb::restoreDeferredIndexes() {
+    // A rollback (here or inside a failed merge) has brought them back already.
+    if (!m_db.inTransaction()) {
+        m_deferredIndexes.clear();
+        return;
+    }
+    while (!m_deferredIndexes.isEmpty()) {
+        // Present already when a rollback restored it and a new batch began since.
+        bool present = false;
+        {
+            Sqlite3Sql sql("select count(*) from sqlite_master where type='index' and name=?");
+            sql.addTextParam(m_deferredIndexes.first().first);
+            Sqlite3Cursor cur = m_db.queryThrow(sql);
+            present = cur.moveNext() && cur.getInt(0) > 0;
+        }
+        if (!present)
+            m_db.executeThrow(m_deferredIndexes.first().second);
+        m_deferredIndexes.removeFirst();
+    }
+}
+
 void LocalDb::endEdit(bool commit) {
     if (commit) {
         open_check();
+        // Only the outermost commit ends the batch; the indexes must be whole before it.
+        if (m_db.tranDepth() <= 1)
+            restoreDeferredIndexes();
         m_db.commitTran();
         return;
     }
+    m_deferredIndexes.clear();
     // Rolling back runs in callers' error paths, so it must not throw: a closed handle has
     // no transaction to discard (and opening a missing or damaged file would only fail), and
     // a connection whose ROLLBACK fails is closed, which discards the transaction as well.
@@ -186,11 +282,12 @@ void LocalDb::endEdit(bool commit) {
 }
 
 void LocalDb::close() {
-    m_db.close();
+    m_db.close();  // an open batch is discarded, deferred indexes included
+    m_deferredIndexes.clear();
 }
 
 void LocalDb::removeDB() {
-    m_db.close();
+    close();
     QFile::remove(m_path);
     static const char* const sidecars[] = {"-journal", "-wal", "-shm"};
     for (const char* s : sidecars) {
@@ -212,14 +309,21 @@ void LocalDb::insertEntity(unsigned long long contactId, int type, pim::Entity& 
     sql.addInt64Param(static_cast<long long>(contactId));
     sql.addIntParam(type);
     sql.addTextParam(entity.srcId);
-    for (const QString& col : ti->cols) {
-        if (col == K_DATA15) {
-            sql.addBlobParam(entity.fields[col].toByteArray());
-        } else if (type == pim::ENTITY_PHOTO && col == K_DATA4) {
-            // The row always carries the hash of the image stored with it.
+    for (int k = 0; k < ti->cols.size(); ++k) {
+        if (ti->kinds[k] == TypeInfo::PHOTO_HASH) {
             sql.addTextParam(entity.photoHash());
+            continue;
+        }
+        // The entity ends up holding the keys it was written with (as null values when it
+        // lacked them), which is what callers compare against later. A map that has them all
+        // is only read, so it stays shared.
+        const QString& col = ti->cols[k];
+        auto it = entity.fields.constFind(col);
+        const QVariant& v = it != entity.fields.constEnd() ? it.value() : entity.fields[col];
+        if (ti->kinds[k] == TypeInfo::BLOB) {
+            sql.addBlobParam(v.toByteArray());
         } else {
-            sql.addTextParam(pim::fieldText(entity.fields[col]));
+            sql.addTextParam(pim::fieldText(v));
         }
     }
     m_db.executeThrow(sql);
@@ -266,11 +370,24 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
     Sqlite3Sql sql("select * from data where contact_id=?");
     sql.addInt64Param(static_cast<long long>(contactId));
     Sqlite3Cursor cur = m_db.queryThrow(sql);
+    // Column positions are looked up on the first row only: a merge reads every duplicate.
+    int iType = -1, iId = -1, iSrc = -1;
+    QVector<QVector<int> > typeColumns;
     while (cur.moveNext()) {
-        const int type = cur.getInt(COL_TYPE);
-        pim::Entity e(static_cast<unsigned long long>(cur.getInt64(COL_ID)),
-                      cur.getText(COL_SRC_ID));
-        fill_entity(cur, type, e);
+        if (iType < 0) {
+            iType = cur.columnIndex(COL_TYPE);
+            iId = cur.columnIndex(COL_ID);
+            iSrc = cur.columnIndex(COL_SRC_ID);
+            typeColumns.resize(pim::ENTITY_URL + 1);
+            for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
+                for (const QString& col : typeInfo(type)->sortedCols)
+                    typeColumns[type] << cur.columnIndex(col);
+            }
+        }
+        const int type = cur.getInt(iType);
+        pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
+        if (const TypeInfo* ti = typeInfo(type))
+            readFields(cur, *ti, typeColumns[type], e);
         c.entities[type].append(e);
     }
     return c;
@@ -328,17 +445,8 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
         }
         const int type = cur.getInt(iType);
         pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
-        if (const TypeInfo* ti = typeInfo(type)) {
-            const QVector<int>& idx = typeColumns[type];
-            for (int k = 0; k < idx.size(); ++k) {
-                const QString& col = ti->sortedCols[k];
-                if (col == K_DATA15) {
-                    e.fields.insert(e.fields.constEnd(), col, cur.getBlob(idx[k]));
-                } else {
-                    e.fields.insert(e.fields.constEnd(), col, cur.getText(idx[k]));
-                }
-            }
-        }
+        if (const TypeInfo* ti = typeInfo(type))
+            readFields(cur, *ti, typeColumns[type], e);
         if (!list || type != listType) {
             list = &current.entities[type];
             listType = type;
@@ -436,13 +544,18 @@ void LocalDb::updateEntity(int type, const pim::Entity& entity) {
     open_check();
     Sqlite3Sql sql(ti->updateSql);
     sql.addTextParam(entity.srcId);
-    for (const QString& col : ti->cols) {
-        if (col == K_DATA15) {
-            sql.addBlobParam(entity.fields.value(col).toByteArray());
-        } else if (type == pim::ENTITY_PHOTO && col == K_DATA4) {
-            sql.addTextParam(entity.photoHash());
-        } else {
-            sql.addTextParam(pim::fieldText(entity.fields.value(col)));
+    for (int k = 0; k < ti->cols.size(); ++k) {
+        const QVariant v = entity.fields.value(ti->cols[k]);
+        switch (ti->kinds[k]) {
+            case TypeInfo::BLOB:
+                sql.addBlobParam(v.toByteArray());
+                break;
+            case TypeInfo::PHOTO_HASH:
+                sql.addTextParam(entity.photoHash());
+                break;
+            case TypeInfo::TEXT:
+                sql.addTextParam(pim::fieldText(v));
+                break;
         }
     }
     sql.addInt64Param(static_cast<long long>(entity._id));
@@ -512,18 +625,37 @@ struct EntityMerge {
     int index = -1;  // position in `existing` that holds the merged entity, -1 when none
 };
 
-EntityMerge mergeEntity(AbsContactCombineRule& rule, int type, QList<pim::Entity>& existing,
-                        const pim::Entity& incoming, pim::Entity& out) {
-    EntityMerge r;
-    const QStringList min = rule.checkEqualFieldsMin(type);
+// What the rule says about one entity type.
+struct RuleLists {
+    bool ready = false;
     bool single = false;
-    const QStringList valid = rule.validFields(type, single);
+    QStringList min;
+    QStringList valid;
+};
+
+RuleLists askRule(AbsContactCombineRule& rule, int type) {
+    RuleLists r;
+    r.min = rule.checkEqualFieldsMin(type);
+    r.valid = rule.validFields(type, r.single);
+    r.ready = true;
+    return r;
+}
+
+// `held`, when given: keys that a new entity (one without a target) gets as null values before
+// it joins the list, as writing it would add them anyway; the row insert then finds them all
+// and leaves the map shared with the list instead of copying it.
+EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
+                        const pim::Entity& incoming, pim::Entity& out,
+                        const QStringList* held = nullptr) {
+    EntityMerge r;
+    const QStringList& min = lists.min;
+    const QStringList& valid = lists.valid;
     if (valid.isEmpty())
         return r;
 
     bool fromList = false;  // single type: target taken from the list
     bool matched = false;   // other types: target matched in the list
-    if (single) {
+    if (lists.single) {
         if (!existing.isEmpty()) {
             out = existing.first();
             fromList = true;
@@ -550,6 +682,12 @@ EntityMerge mergeEntity(AbsContactCombineRule& rule, int type, QList<pim::Entity
         existing[0] = out;
         r.index = 0;
     } else if (!matched) {
+        if (held && out._id == 0) {
+            for (const QString& key : *held) {
+                if (!out.fields.contains(key))
+                    out.fields.insert(key, QVariant());
+            }
+        }
         existing.append(out);
         r.index = existing.size() - 1;
     }
@@ -563,7 +701,7 @@ bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::
                              pim::Entity& out) {
     if (!m_combineRule)
         return false;
-    return mergeEntity(*m_combineRule, type, existing, incoming, out).changed;
+    return mergeEntity(askRule(*m_combineRule, type), existing, incoming, out).changed;
 }
 
 QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
@@ -592,8 +730,13 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
             }
         }
 
+        // The rule's lists per type, asked once per merge rather than once per entity.
+        RuleLists known[pim::ENTITY_URL + 1];
         for (auto t = incoming.entities.constBegin(); t != incoming.entities.constEnd(); ++t) {
             const int type = t.key();
+            RuleLists other;
+            RuleLists& lists =
+                type >= pim::ENTITY_NAME && type <= pim::ENTITY_URL ? known[type] : other;
             for (const pim::Entity& in : t.value()) {
                 // A membership needs a group name; an empty one must not create a group.
                 if (type == pim::ENTITY_GROUP &&
@@ -602,7 +745,11 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                 }
                 QList<pim::Entity>& existing = out.entities[type];
                 pim::Entity m;
-                const EntityMerge merged = mergeEntity(*m_combineRule, type, existing, in, m);
+                if (!lists.ready)
+                    lists = askRule(*m_combineRule, type);
+                const TypeInfo* ti = typeInfo(type);
+                const EntityMerge merged =
+                    mergeEntity(lists, existing, in, m, ti ? &ti->heldKeys : nullptr);
                 if (!merged.changed)
                     continue;
                 if (type == pim::ENTITY_GROUP) {

@@ -32,6 +32,11 @@ public:
     // Transactions nest: the outermost endEdit decides for the whole batch. A failed commit
     // throws (the transaction stays open for endEdit(false)); endEdit(false) never throws.
     void beginEdit();
+    // beginEdit for a batch of about `expectedContacts` merges (a file import). When the batch
+    // is large next to what is stored, the data indexes that merges never read are dropped for
+    // the batch and rebuilt from their own definitions by the committing endEdit: one sorted
+    // build instead of a random insert per row. A rollback brings them back with the rest.
+    void beginBulkEdit(int expectedContacts);
     void endEdit(bool commit);
     void close();
     // Closes the handle and deletes the file.
@@ -88,4 +93,8 @@ private:
     QSharedPointer<AbsContactCombineRule> m_combineRule;
     Sqlite3DB m_db;
     QString m_path;
+    // Name and definition ("create index ...") of each index dropped by beginBulkEdit.
+    QList<QPair<QString, QString> > m_deferredIndexes;
+
+    void restoreDeferredIndexes();
 };

@@ -29,11 +29,22 @@ QString fieldText(const QVariant& v) {
 }
 
 bool isFieldEmpty(const QVariant& v) {
-    if (!v.isValid())
-        return true;
-    if (v.userType() == QMetaType::QByteArray)
-        return v.toByteArray().isEmpty();
-    return fieldText(v).isEmpty();
+    switch (v.userType()) {
+        case QMetaType::UnknownType:
+            return true;
+        case QMetaType::QByteArray:
+            return v.toByteArray().isEmpty();
+        // The common kinds without building their text: a merge asks this of every field.
+        case QMetaType::QString:
+            return static_cast<const QString*>(v.constData())->isEmpty();
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            return false;  // a number always has digits
+        default:
+            return fieldText(v).isEmpty();
+    }
 }
 
 Entity::Entity() : _id(0) {}

@@ -58,7 +58,10 @@ void IOSSendChangesThread::send() {
     bool sentContact = false;
     PlistCFType contactRecords = PlistCFType::createCFDictionary();
     for (const EditContactForm::_ChangeData& c : m_changes) {
-        if (IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
+        // A contact the phone has no id for goes out whole before its details.
+        const bool unknownContact =
+            m_contact->srcId.isEmpty() && c.action != EditContactForm::ACTION_DELETED;
+        if (unknownContact || IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
             IOSSyncToDeviceThread::addPlistDataFromContact(contactRecords, *m_contact);
             break;
         }
@@ -115,7 +118,8 @@ void IOSSendChangesThread::send() {
     }
 
     if (records.dict_size() > 0) {
-        const PlistCFType remap = mobiledevice_sync_send_throw(client, records, false, PlistCFType());
+        const PlistCFType remap =
+            mobiledevice_sync_send_throw(client, records, false, PlistCFType());
         for (const PlistCFType& key : remap.dict_keys()) {
             const unsigned long long rowId =
                 IOSSyncToDeviceThread::childRowIdOf(key.CFStringQString());

@@ -190,7 +190,8 @@ void IOSSyncToDeviceThread::addPlistDataFromContact(PlistCFType& records,
     }
     const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
     if (!photos.isEmpty()) {
-        const QByteArray bytes = photos.first().fields.value(QStringLiteral("data15")).toByteArray();
+        const QByteArray bytes =
+            photos.first().fields.value(QStringLiteral("data15")).toByteArray();
         if (!bytes.isEmpty()) {
             rec.put(QStringLiteral("image"), PlistCFType::createCFData(bytes));
         }
@@ -399,7 +400,9 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
                 }
             }
         }
-        if (contactLevel) {
+        // A contact the phone does not know yet needs its contact record, or the phone would
+        // get details that belong to no contact.
+        if (contactLevel || merged.srcId.isEmpty()) {
             auto same = std::find_if(contactRecords.begin(), contactRecords.end(),
                                      [&](const pim::_Contact& c) { return c._id == rowId; });
             if (same != contactRecords.end()) {

@@ -46,9 +46,11 @@ struct Statement {
 };
 
 // Exclusive use of a statement by one execution (and the cursors copied from it). Resets the
-// statement when released so that it holds no read lock and can be reused.
+// statement when released so that it holds no read lock and can be reused. It keeps the bound
+// values alive (a shared copy of the parameter list), so they are bound without a copy.
 struct Lease {
     std::shared_ptr<Statement> st;
+    QVector<Sqlite3Sql::Param> params;
     explicit Lease(std::shared_ptr<Statement> s) : st(std::move(s)) { st->leased = true; }
     ~Lease() {
         sqlite3_reset(st->stmt);
@@ -338,9 +340,18 @@ Sqlite3DB& Sqlite3DB::operator=(Sqlite3DB&& o) noexcept {
 }
 
 void Sqlite3DB::openThrow(const QString& path, int mode) {
+    // SQLite's memory statistics take a global lock on every one of its allocations, and
+    // nothing here reads them. They can only be switched off before SQLite initializes, which
+    // its first open does; if something else got there first, they simply stay on.
+    static const bool memStatusOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)memStatusOff;
     close();
     sqlite3* db = nullptr;
     const QByteArray p = path.toUtf8();
+    // A connection serves one thread at a time (its owner, or a worker while the owner
+    // waits), so SQLite's per-call connection lock is pure cost.
+    if (!(mode & SQLITE_OPEN_FULLMUTEX))
+        mode |= SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(p.constData(), &db, mode, nullptr);
     if (rc != SQLITE_OK) {
         const QString text = errorText("sqlite3_open_v2", rc, db) + " (" + path + ")";
@@ -459,91 +470,97 @@ bool Sqlite3DB::rollbackTran() {
     return true;
 }
 
-std::shared_ptr<Lease> Sqlite3DB::prepareThrow(const Sqlite3Sql& sql) {
+std::shared_ptr<Statement> Sqlite3DB::statementThrow(const QString& text) {
     if (!m_db)
         throw std::runtime_error("sqlite3_prepare_v2 failed: database is not open");
-    std::shared_ptr<Statement> st;
-    auto it = m_cache->byText.find(sql.sql());
-    if (it != m_cache->byText.end() && !it.value()->leased) {
-        st = it.value();
-    } else {
-        st = std::make_shared<Statement>();
-        const QByteArray text = sql.sql().toUtf8();
-        const char* tail = nullptr;
-        const int rc =
-            sqlite3_prepare_v2(m_db, text.constData(), text.size() + 1, &st->stmt, &tail);
-        if (rc != SQLITE_OK)
-            fail("sqlite3_prepare_v2", rc);
-        if (!st->stmt)
-            throw std::runtime_error("sqlite3_prepare_v2 failed: empty statement");
-        if (it == m_cache->byText.end()) {
-            if (m_cache->byText.size() >= Cache::MAX_ENTRIES) {
-                for (auto c = m_cache->byText.begin(); c != m_cache->byText.end();) {
-                    if (c.value()->leased) {
-                        ++c;
-                    } else {
-                        c = m_cache->byText.erase(c);
-                    }
+    auto it = m_cache->byText.find(text);
+    if (it != m_cache->byText.end() && !it.value()->leased)
+        return it.value();
+    auto st = std::make_shared<Statement>();
+    const QByteArray utf8 = text.toUtf8();
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(m_db, utf8.constData(), utf8.size() + 1, &st->stmt, &tail);
+    if (rc != SQLITE_OK)
+        fail("sqlite3_prepare_v2", rc);
+    if (!st->stmt)
+        throw std::runtime_error("sqlite3_prepare_v2 failed: empty statement");
+    // A statement in use (a live cursor) keeps its cache entry; this one runs uncached.
+    if (it == m_cache->byText.end()) {
+        if (m_cache->byText.size() >= Cache::MAX_ENTRIES) {
+            for (auto c = m_cache->byText.begin(); c != m_cache->byText.end();) {
+                if (c.value()->leased) {
+                    ++c;
+                } else {
+                    c = m_cache->byText.erase(c);
                 }
             }
-            m_cache->byText.insert(sql.sql(), st);
         }
+        m_cache->byText.insert(text, st);
     }
-    auto lease = std::make_shared<Lease>(st);
-    const int expected = sqlite3_bind_parameter_count(st->stmt);
-    if (expected != sql.paramCount()) {
+    return st;
+}
+
+// The values must stay alive until the statement is reset: the caller's Sqlite3Sql for a
+// statement run at once, the lease's own copy for a cursor.
+void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params) {
+    const int expected = sqlite3_bind_parameter_count(stmt);
+    if (expected != params.size()) {
         throw std::runtime_error(
             QString("sqlite3_bind failed: statement has %1 parameters, %2 given")
                 .arg(expected)
-                .arg(sql.paramCount())
+                .arg(params.size())
                 .toUtf8()
                 .toStdString());
     }
     int idx = 1;
-    for (const Sqlite3Sql::Param& p : sql.params()) {
+    for (const Sqlite3Sql::Param& p : params) {
         int rc = SQLITE_OK;
         switch (p.kind) {
             case Sqlite3Sql::PARAM_INT:
-                rc = sqlite3_bind_int(st->stmt, idx, static_cast<int>(p.i));
+                rc = sqlite3_bind_int(stmt, idx, static_cast<int>(p.i));
                 break;
             case Sqlite3Sql::PARAM_INT64:
-                rc = sqlite3_bind_int64(st->stmt, idx, p.i);
+                rc = sqlite3_bind_int64(stmt, idx, p.i);
                 break;
             case Sqlite3Sql::PARAM_TEXT:
-                rc =
-                    sqlite3_bind_text(st->stmt, idx, p.bytes.constData() ? p.bytes.constData() : "",
-                                      p.bytes.size(), SQLITE_TRANSIENT);
+                // constData() of an empty array is "", never null: empty text, not NULL.
+                rc = sqlite3_bind_text(stmt, idx, p.bytes.constData(), p.bytes.size(),
+                                       SQLITE_STATIC);
                 break;
             case Sqlite3Sql::PARAM_BLOB:
                 if (p.bytes.isEmpty()) {
-                    rc = sqlite3_bind_zeroblob(st->stmt, idx, 0);
+                    rc = sqlite3_bind_zeroblob(stmt, idx, 0);
                 } else {
-                    rc = sqlite3_bind_blob(st->stmt, idx, p.bytes.constData(), p.bytes.size(),
-                                           SQLITE_TRANSIENT);
+                    rc = sqlite3_bind_blob(stmt, idx, p.bytes.constData(), p.bytes.size(),
+                                           SQLITE_STATIC);
                 }
                 break;
             case Sqlite3Sql::PARAM_NULL:
-                rc = sqlite3_bind_null(st->stmt, idx);
+                rc = sqlite3_bind_null(stmt, idx);
                 break;
         }
         if (rc != SQLITE_OK)
             fail("sqlite3_bind", rc);
         ++idx;
     }
-    return lease;
 }
 
 void Sqlite3DB::executeThrow(const Sqlite3Sql& sql) {
-    std::shared_ptr<Lease> lease = prepareThrow(sql);
+    // Runs to completion here, so the lease needs no heap block and no copy of the values.
+    Lease lease(statementThrow(sql.sql()));
+    bindThrow(lease.st->stmt, sql.params());
     int rc;
-    while ((rc = sqlite3_step(lease->st->stmt)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(lease.st->stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE)
         fail("sqlite3_step", rc);
 }
 
 Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql) {
-    return Sqlite3Cursor(prepareThrow(sql));
+    auto lease = std::make_shared<Lease>(statementThrow(sql.sql()));
+    lease->params = sql.params();
+    bindThrow(lease->st->stmt, lease->params);
+    return Sqlite3Cursor(std::move(lease));
 }
 
 void Sqlite3DB::executeScriptThrow(const QString& sql) {

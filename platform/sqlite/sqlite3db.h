@@ -149,7 +149,8 @@ public:
     int changes() const;  // rows changed by the last statement
 
 private:
-    std::shared_ptr<sqlite3db_detail::Lease> prepareThrow(const Sqlite3Sql& sql);
+    std::shared_ptr<sqlite3db_detail::Statement> statementThrow(const QString& text);
+    void bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params);
     [[noreturn]] void fail(const char* call, int rc);
     void syncDepth();
     void execSimple(const char* sql, const char* what);

@@ -18,7 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -281,6 +283,25 @@ TEST(ImportFlow, FailuresAndCancelLeaveTheDatabaseAlone) {
     EXPECT_EQ(tempCopies(), before);
     EXPECT_TRUE(db.contacts().isEmpty());
 
+    // An address book without persons: an empty import that still succeeds.
+    {
+        const QString source = tmp.filePath("nobody.sqlitedb");
+        writeAddressBook(source);
+        runSql(source, "delete from ABPerson;");
+        BackupBuilder nobody(tmp.filePath("nobody"), BackupBuilder::DB);
+        nobody.addFile(
+            {"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", readFile(source), 3, false});
+        nobody.build();
+        BackupManifest nb(tmp.filePath("nobody"));
+        nb.readManifestInfo();
+        nb.parseInfo();
+        out = runImport(nb, db);
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.boxes, QStringList{"Successfully imported 0 contacts from iTunes Backup."});
+        EXPECT_TRUE(db.contacts().isEmpty());
+        EXPECT_EQ(tempCopies(), before);
+    }
+
     // Without the images file every person comes without a photo; cancel before the first
     // person changes nothing and removes the copies.
     BackupBuilder noImages(tmp.filePath("noimg"), BackupBuilder::DB);
@@ -329,6 +350,38 @@ TEST(PasswordDialog, WrongThenRightPassword) {
     EXPECT_EQ(boxes.boxes.size(), 3);
     EXPECT_TRUE(QFile::exists(QDir(tmp.path()).absoluteFilePath("Manifest-decrypted.db")));
     EXPECT_EQ(bm.password, QString("right"));
+}
+
+TEST(PasswordDialog, CheckShowsItsStatusAndReportsAFailedCopy) {
+    QTemporaryDir tmp;
+    BackupBuilder b(tmp.path(), BackupBuilder::DB);
+    b.setEncrypted("right", true);
+    b.build();
+
+    // The worker under a progress form of its own: status line at 99 %, no Cancel.
+    BackupManifest bm(tmp.path());
+    bm.readManifestInfo();
+    ProgressForm form{QString()};
+    form.setCancelable(false);
+    IOSiTunesBKSetPasswordThread worker(bm, "right", form);
+    worker.start(QThread::InheritPriority);
+    EXPECT_EQ(form.exec(), 1);
+    form.waitForThread(worker, true);
+    EXPECT_TRUE(worker.result);
+    EXPECT_EQ(form.findChild<QLabel*>("lbStatus")->text(), QString("Verifying. Please wait..."));
+    EXPECT_EQ(form.findChild<QProgressBar*>("progressBar")->value(), 99);
+    EXPECT_FALSE(form.findChild<QPushButton*>("btnCancel")->isEnabled());
+
+    // The decrypted copy cannot be written: the error names the worker, and the check fails.
+    QFile::remove(QDir(tmp.path()).absoluteFilePath("Manifest-decrypted.db"));
+    ASSERT_TRUE(QDir(tmp.path()).mkdir("Manifest-decrypted.db"));
+    BackupManifest blocked(tmp.path());
+    blocked.readManifestInfo();
+    BoxCatcher boxes;
+    EXPECT_FALSE(blocked.setPasscode("right"));
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.boxes[0].contains("IOSiTunesBKSetPasswordThread: can not create "))
+        << boxes.boxes[0].toStdString();
 }
 
 TEST(Chooser, ListsNewestFirstAndLoads) {

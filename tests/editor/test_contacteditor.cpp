@@ -27,6 +27,13 @@ TEST(ContactEditor, EmptyFormGivesEmptyEntities) {
     EXPECT_EQ(photo.fields["data4"].toString(), pim::Entity::photoHash(QByteArray()));
     EXPECT_EQ(ed.photoEdit.photoLabel->pixmap(Qt::ReturnByValue).width(), 64);
     EXPECT_EQ(ed.nameEdit.firstName->placeholderText(), "First Name");
+
+    // The header follows the editor's width, less the side margins.
+    ed.show();
+    ed.resize(400, 300);
+    EXPECT_EQ(ed.headerWidget->minimumWidth(), 360);
+    ed.resize(30, 300);
+    EXPECT_EQ(ed.headerWidget->minimumWidth(), 0);
 }
 
 TEST(ContactEditor, LoadsFirstOfSingleKindsAndTrimsBack) {
@@ -95,8 +102,13 @@ TEST(ContactEditor, PhotoLoadDeleteAndPick) {
     EXPECT_EQ(ed.photoEdit.photoData, stored);
     EXPECT_EQ(ed.photoEdit.id, 21u);
 
-    // "Delete Photo" keeps the id so that a new picture replaces the stored one.
-    QMetaObject::invokeMethod(&ed, "resetPhoto", Q_ARG(QString, "#"));
+    // "Delete Photo" (a click on its link) keeps the id so that a new picture replaces the
+    // stored one.
+    ed.resize(400, 600);
+    ed.show();
+    QLabel* link = ed.deletePhotoLabel;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ed));
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, link->rect().center());
     EXPECT_TRUE(ed.photoEdit.photoData.isEmpty());
     EXPECT_EQ(ed.photoEdit.id, 21u);
     EXPECT_EQ(ed.photoEdit.srcId, "p21");

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "editor/contactdisplayer.h"
+#include "editor/photoimage.h"
 #include "editor_test_util.h"
 
 namespace {
@@ -191,4 +192,50 @@ TEST(ContactDisplayer, UndecodablePhotoIsPlaceholderAndInert) {
     QTest::mousePress(photoLabel(pane), Qt::LeftButton);
     ASSERT_EQ(chooser.asked.size(), 1);
     EXPECT_EQ(chooser.asked.first(), QDir(QDir::homePath()).absoluteFilePath(".jpg"));
+}
+
+TEST(ContactDisplayer, ShowingAgainScrollsBackToTheTop) {
+    pim::_Contact c(8, QString(), QStringLiteral("Long"));
+    for (int i = 0; i < 40; ++i)
+        c.entities[pim::ENTITY_PHONE] << ent({{"data1", QString::number(i)}, {"data2", 1}});
+    ContactDisplayer pane;
+    pane.resize(300, 200);
+    pane.show();
+    pane.showContact(&c);
+    QScrollBar* bar = pane.verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(bar->maximum());
+    ASSERT_GT(bar->value(), 0);
+    pane.showContact(&c);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(pane.contentWidget()->y(), 0);
+}
+
+TEST(ContactDisplayer, OversizedPictureIsRefused) {
+    // A small file that claims far more pixels than a photo has (1 bit per pixel keeps the
+    // test light) is treated like an undecodable one, by the pane and the edit widget alike.
+    QImage huge(10000, 10000, QImage::Format_Mono);
+    huge.fill(0);
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(huge.save(&buf, "PNG"));
+    ASSERT_LT(bytes.size(), 1024 * 1024);
+    EXPECT_TRUE(g_decodePhoto(bytes).isNull());
+    EXPECT_FALSE(g_decodePhoto(imageBytes(400, 300, "PNG")).isNull());
+
+    pim::_Contact c(4, QString(), QStringLiteral("Huge"));
+    c.entities[pim::ENTITY_PHOTO] << ent({{"data15", bytes}});
+    ContactDisplayer pane;
+    pane.showContact(&c);
+    ASSERT_NE(photoLabel(pane), nullptr);
+    EXPECT_EQ(photoLabel(pane)->cursor().shape(), Qt::ArrowCursor);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.png");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    EXPECT_TRUE(g_loadPhotoFile(path).isNull());
 }

@@ -138,6 +138,11 @@ TEST(DateEntitiesEditor, OldAndUnreadableDatesSurvive) {
     EXPECT_EQ(out[3].fields[V].toString(), "2018-11-04T00:00:00");
     EXPECT_EQ(out[4].fields[V].toString(), "2018-11-04T00:30:00");
 
+    // A date the edit cannot hold (it would be clamped to its range) is kept as stored.
+    DateEntitiesEditor far("Date:", pim::eventTypeMap(), 3);
+    far.addItem(1, "", 3, "", DateEntitiesEditor::parseStoredDate("0050-03-04"), "0050-03-04");
+    EXPECT_EQ(far.toEntityList(T, L, V)[0].fields[V].toString(), "0050-03-04");
+
     const QDateTime zoned = DateEntitiesEditor::parseStoredDate("1990-05-17T23:30:00+09:00");
     EXPECT_EQ(zoned.date(), QDate(1990, 5, 17));
     EXPECT_EQ(zoned.time(), QTime(23, 30));

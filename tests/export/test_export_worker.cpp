@@ -167,6 +167,21 @@ TEST(ExportRun, HtmlFolderLayoutAndFailures) {
     EXPECT_TRUE(rf.succeeded.isEmpty());
     EXPECT_EQ(readFile(dir.filePath("clash.html")), QByteArray("not a folder"));
 
+    // No name for the folder ("" or "/"): an error, and no "photos" folder anywhere.
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    for (const char* unnamed : {"", "/", "./", "a/.."}) {
+        QString p = QString::fromLatin1(unnamed);
+        Recorder ru;
+        g_runExport({withPhoto}, EXPORT_HTML, p, ru);
+        EXPECT_EQ(ru.errors.size(), 1) << unnamed;
+        EXPECT_EQ(ru.errors.value(0), "No file name specified") << unnamed;
+        EXPECT_TRUE(ru.succeeded.isEmpty()) << unnamed;
+    }
+    QDir::setCurrent(oldCwd);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("photos")));
+    EXPECT_FALSE(QFileInfo::exists("/photos"));
+
     // A target in a folder that cannot hold it: an error and no file.
     QString nowhere = dir.filePath("clash.html/sub/out.vcf");
     Recorder rn;

@@ -131,7 +131,11 @@ TEST(HtmlExport, PhotosFolder) {
     EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"photos/0-2.jpg\""));
     EXPECT_EQ(QImage(photos + "/0.jpg").size(), QSize(4, 4));
     EXPECT_EQ(QImage(photos + "/0-2.jpg").size(), QSize(5, 5));
-    EXPECT_EQ(QDir(photos).entryList(QDir::Files).size(), 4);  // contact.png, 42, 0, 0-2
+    EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"photos/0-3.jpg\""));
+    png._id = 0;  // one whose first file name is taken by an earlier contact
+    EXPECT_TRUE(exporter.ct2Bytes(png).contains("src=\"photos/0-4.jpg\""));
+    EXPECT_EQ(QImage(photos + "/0-4.jpg").size(), QSize(8, 6));
+    EXPECT_EQ(QDir(photos).entryList(QDir::Files).size(), 6);  // contact.png, 42, 0, 0-2..0-4
 
     // A second export into the same folder keeps a placeholder that is already there.
     writeFile(photos + "/contact.png", "mine");

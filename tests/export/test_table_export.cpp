@@ -106,6 +106,7 @@ TEST(TableExport, CsvRoundTripThroughDatabaseAndImport) {
     const QList<pim::_Contact> stored = t.storeAndReload(
         {everyType("Ann"),
          contact("Bo", {{pim::ENTITY_NAME, ent({{"data2", "Bo"}})},
+                        {pim::ENTITY_NOTES, ent({{"data1", "cr\ronly \"q\""}})},
                         {pim::ENTITY_ADDR, ent({{"data2", "2"}, {"data7", "Paris, FR"}})}})});
     ASSERT_EQ(stored.size(), 2);
     CSVExport csv;
@@ -135,6 +136,8 @@ TEST(TableExport, CsvRoundTripThroughDatabaseAndImport) {
                        {ENTITY_URL, "data1", 0}});
     EXPECT_EQ(ann.entities.value(ENTITY_PHONE).size(), 2);
     const pim::_Contact bo = import.nextContact();
-    expectSameDetails(bo, stored.at(1), {{ENTITY_ADDR, "data7", 0}, {ENTITY_ADDR, "data2", 0}});
+    expectSameDetails(
+        bo, stored.at(1),
+        {{ENTITY_ADDR, "data7", 0}, {ENTITY_ADDR, "data2", 0}, {ENTITY_NOTES, "data1", 0}});
     import.uninitialize();
 }

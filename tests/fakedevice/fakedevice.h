@@ -216,10 +216,12 @@ public:
     Plist lockdownValues(const std::string& domain = std::string()) const;  // whole dictionary
     std::vector<SetValueCall> setValueCalls() const;
 
-    // Scenario.
+    // Scenario. setScenario re-arms every fault (their `times` count from zero again);
+    // updateScenario does so only when the change altered the fault list.
     Scenario scenario() const;
     void setScenario(const Scenario& s);
     void updateScenario(const std::function<void(Scenario&)>& change);
+    void rearmFaults();
 
     // Contact records: a dictionary record id -> record, served in this order. Changes from a
     // client apply at once (or at FinishSession with commitOnFinish): new contacts "-N" get the

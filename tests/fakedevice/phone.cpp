@@ -337,8 +337,22 @@ void Phone::setScenario(const Scenario& s) {
 
 void Phone::updateScenario(const std::function<void(Scenario&)>& change) {
     std::lock_guard<std::mutex> lock(state_->mu);
+    const std::vector<Fault> before = state_->scenario.faults;
     change(state_->scenario);
-    state_->faultFired.resize(state_->scenario.faults.size(), 0);
+    // A changed fault list starts counting afresh; an unchanged one keeps its counts.
+    const std::vector<Fault>& after = state_->scenario.faults;
+    auto same = [](const Fault& a, const Fault& b) {
+        return a.service == b.service && a.request == b.request && a.nth == b.nth &&
+               a.kind == b.kind && a.delayMs == b.delayMs && a.times == b.times;
+    };
+    if (before.size() != after.size() ||
+        !std::equal(before.begin(), before.end(), after.begin(), same))
+        state_->faultFired.assign(after.size(), 0);
+}
+
+void Phone::rearmFaults() {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->faultFired.assign(state_->scenario.faults.size(), 0);
 }
 
 void Phone::setRecords(const Plist& records) {

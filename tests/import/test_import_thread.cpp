@@ -3,6 +3,8 @@
 
 #include "app/ui/progressform.h"
 #include "app/ui/tips.h"
+#include "app/ui/translator.h"
+#include "resources/ui/uiresources.h"
 #include "store/localdb.h"
 
 #include <QApplication>
@@ -55,14 +57,45 @@ TEST(ImportThread, SucceedsAndFails) {
     EXPECT_EQ(db.contacts().size(), 2);
 
     // An unknown type and an unreadable file end the dialog with an error, database untouched.
-    Outcome badType = runWorker(vcf, 3, &db);
-    EXPECT_EQ(badType.result, 0);
-    EXPECT_TRUE(badType.rejected);
-    EXPECT_EQ(badType.boxes.size(), 1);
+    for (int type : {0, 3}) {
+        Outcome badType = runWorker(vcf, type, &db);
+        EXPECT_EQ(badType.result, 0);
+        EXPECT_TRUE(badType.rejected);
+        EXPECT_EQ(badType.boxes.size(), 1);
+    }
     Outcome missing = runWorker(dir.filePath("none.csv"), ImportContactsToLocalThread::CSV, &db);
     EXPECT_EQ(missing.result, 0);
     ASSERT_EQ(missing.boxes.size(), 1);
     EXPECT_EQ(db.contacts().size(), 2);
+}
+
+// The closing texts as the user reads them, from the program's own translation file.
+TEST(ImportThread, EnglishClosingTexts) {
+    tw_initUiResources();
+    TwTranslator translator;
+    ASSERT_TRUE(translator.load(QStringLiteral(":/en.qm")));
+    QCoreApplication::installTranslator(&translator);
+    QTemporaryDir dir;
+    LocalDb db(dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    const QString csv = dir.filePath("a.csv");
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("First Name,Last Name\r\nJohn,Doe\r\nJane,Roe\r\n");
+    f.close();
+
+    Outcome first = runWorker(csv, ImportContactsToLocalThread::CSV, &db);
+    Outcome again = runWorker(csv, ImportContactsToLocalThread::CSV, &db);
+    const QString status =
+        QCoreApplication::translate("ImportContactsToLocalThread", "IDS_IMPORTING_CONTACTS_TO_DB");
+    const QString counter =
+        QCoreApplication::translate("ImportContactsToLocalThread", "Contacts:%1/%2");
+    QCoreApplication::removeTranslator(&translator);
+    EXPECT_EQ(first.boxes, QStringList{"Successfully imported 2 contacts."});
+    EXPECT_EQ(again.boxes,
+              QStringList{"Successfully imported 0 contacts, with 2 repeated contacts merged."});
+    EXPECT_EQ(status, "Importing contacts to Local Database now...");
+    EXPECT_EQ(counter, "Contacts:%1/%2");
 }
 
 int main(int argc, char** argv) {

@@ -167,6 +167,43 @@ TEST_F(Sqlite3DBTest, CursorOutlivesSqlAndSharesConnection) {
     EXPECT_TRUE(c.moveNext());
 }
 
+TEST_F(Sqlite3DBTest, EachCursorKeepsTheValuesItWasBoundWith) {
+    for (const char* v : {"apple", "avocado", "banana", "blueberry", "cherry"})
+        insert(v);
+    auto rows = [](Sqlite3Cursor& c) {
+        QStringList l;
+        while (c.moveNext())
+            l << c.getText(0);
+        return l;
+    };
+    // One Sqlite3Sql rebound and reused while earlier cursors of its text are still open; the
+    // values it held are gone before those cursors take their first row.
+    auto s = std::make_unique<Sqlite3Sql>("select v from t where v like ? order by v");
+    s->addTextParam(QString("a") + QLatin1Char('%'));
+    Sqlite3Cursor a = db.queryThrow(*s);
+    s->clearParams();
+    s->addTextParam(QStringLiteral("b%"));
+    Sqlite3Cursor b = db.queryThrow(*s);
+    s.reset();
+    insert("date");  // a statement run at once in between
+    EXPECT_EQ(rows(b), (QStringList{"banana", "blueberry"}));
+    EXPECT_EQ(rows(a), (QStringList{"apple", "avocado"}));
+
+    // Run at once, the cached statement binds the caller's values; a cursor of the same text
+    // afterwards gets its own, blob included.
+    Sqlite3Sql w("update t set b=? where v=?");
+    w.addBlobParam(QByteArray("\0x", 2));
+    w.addTextParam(QStringLiteral("cherry"));
+    db.executeThrow(w);
+    Sqlite3Cursor c;
+    {
+        Sqlite3Sql q("select v from t where b=?");
+        q.addBlobParam(QByteArray("\0x", 2));
+        c = db.queryThrow(q);
+    }
+    EXPECT_EQ(rows(c), QStringList{"cherry"});
+}
+
 TEST_F(Sqlite3DBTest, CursorMayOutliveItsDatabase) {
     insert("x");
     auto other = std::make_unique<Sqlite3DB>();

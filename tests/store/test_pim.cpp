@@ -90,6 +90,25 @@ TEST(PimFieldText, DatesHaveOneForm) {
     EXPECT_TRUE(pim::isFieldEmpty(QByteArray()));
     EXPECT_TRUE(pim::isFieldEmpty(QString("")));
     EXPECT_FALSE(pim::isFieldEmpty(0));
+    // Every kind answers as its stored text does.
+    const QVariant kinds[] = {QVariant(),
+                              QString(),
+                              QString(""),
+                              QString(" "),
+                              QVariant(0u),
+                              QVariant(qlonglong(-1)),
+                              QVariant(qulonglong(0)),
+                              QVariant(0.0),
+                              QVariant(false),
+                              QDateTime(),
+                              QDate(2001, 2, 3),
+                              QByteArray(),
+                              QByteArray("\0", 1)};
+    for (const QVariant& v : kinds) {
+        const bool byText = v.userType() == QMetaType::QByteArray ? v.toByteArray().isEmpty()
+                                                                  : pim::fieldText(v).isEmpty();
+        EXPECT_EQ(pim::isFieldEmpty(v), byText) << v.typeName();
+    }
 }
 
 TEST(PimMaps, Contents) {

@@ -77,6 +77,25 @@ TEST_F(SimTest, SlowRepliesAndOneShotFaults) {
         idevice_free(dev);
     }
 
+    // A changed fault list counts afresh, also through updateScenario; an unchanged one is
+    // re-armed on request.
+    phone->updateScenario([](fakedevice::Scenario& sc) {
+        sc.faults = {fault(fakedevice::kServiceLockdown, "StartService", FaultKind::Garbage)};
+        sc.faults[0].times = 1;
+    });
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            phone->updateScenario([](fakedevice::Scenario& sc) { sc.batchSize = 3; });
+            phone->rearmFaults();
+        }
+        idevice_t dev = openDevice(phone->udid());
+        afc_client_t afc = nullptr;
+        EXPECT_NE(afc_client_start_service(dev, &afc, kLabel), AFC_E_SUCCESS);
+        if (afc)
+            afc_client_free(afc);
+        idevice_free(dev);
+    }
+
     // The nth message of a connection: the second ProcessChanges batch is slow.
     phone->generateContacts(6);
     s.faults = {fault(fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice",
