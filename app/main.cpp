@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <QFileInfo>
-#include <QTranslator>
 
 #include "app/mainwindow.h"
 #include "app/ui/tips.h"
+#include "app/ui/translator.h"
 #include "sqlite3db.h"
 #include "store/data_path_util.h"
 #ifdef TW_HAVE_POWER
@@ -21,7 +21,8 @@ int main(int argc, char* argv[]) {
     }
 #endif
     {
-        QTranslator translator;
+        // Finds every "IDS_..." key whatever class asks for it.
+        TwTranslator translator;
         translator.load(":/en.qm");
         app.installTranslator(&translator);
 

@@ -106,6 +106,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->treeMain->setModel(&m_treeModel);
     ui->treeContacts->setModel(&m_contactsModel);
     ui->lbDisplayKeyword->hide();
+    ui->txtKeyword->setPlaceholderText(tr("Search contacts"));
     updateWindowTitle();
 
     connect(ui->treeMain, &MyTreeView::onSelectionChanged, this,
@@ -153,6 +154,10 @@ MainWindow::~MainWindow() {
     ui->treeContacts->setModel(nullptr);
     ui->treeMain->setModel(nullptr);
     delete ui;
+    // The actions go with the window; nobody may reach them through the shared array after.
+    for (QAction*& a : toolBarActions) {
+        a = nullptr;
+    }
 }
 
 void MainWindow::updateWindowTitle() {
@@ -342,6 +347,36 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
         return;
     }
     _DBItemNode* db = cur.dbNode;
+    updateDbActions(cur);
+
+    ui->txtKeyword->clear();
+    ui->lbDisplayKeyword->hide();
+    try {
+        if (db->children.isEmpty()) {
+            m_treeModel.refreshDbNodeGroups(db);
+        }
+        ui->treeMain->expand(m_treeModel.indexOfItemNode(db));
+        const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
+        showContacts(db->db->contacts(group, QString()));
+    } catch (const std::exception& e) {
+        // Clearing the selection reaches this slot again; the guard keeps it to one box. A
+        // phone plugged in meanwhile is read once the box has gone, not under it.
+        BusyScope busy(this);
+        m_inNodeSelection = true;
+        Tips::error(utf8(e));
+        ui->treeMain->selectionModel()->clearSelection();
+        m_inNodeSelection = false;
+        return;
+    }
+    ui->treeContacts->clearSelection();
+}
+
+void MainWindow::updateDbActions(const _CurrentNode& cur) {
+    _DBItemNode* db = cur.dbNode;
+    if (!db) {
+        setDbActionsEnabled(false);
+        return;
+    }
     const bool isPhone = db->kind == ItemModelMainTree::KIND_IPHONE;
     const bool writable = db->isConnectedPhone() || db->type == ItemModelMainTree::TYPE_LOCAL_DB;
     const int phones = m_treeModel.connectedDeviceCount();
@@ -354,25 +389,6 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
     toolBarActions[TBA_PRINT]->setEnabled(true);
     toolBarActions[TBA_DELETE]->setEnabled(writable);
     toolBarActions[TBA_NEW_CONTACT]->setEnabled(writable);
-
-    ui->txtKeyword->clear();
-    ui->lbDisplayKeyword->hide();
-    try {
-        if (db->children.isEmpty()) {
-            m_treeModel.refreshDbNodeGroups(db);
-        }
-        ui->treeMain->expand(m_treeModel.indexOfItemNode(db));
-        const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
-        showContacts(db->db->contacts(group, QString()));
-    } catch (const std::exception& e) {
-        // Clearing the selection reaches this slot again; the guard keeps it to one box.
-        m_inNodeSelection = true;
-        Tips::error(utf8(e));
-        ui->treeMain->selectionModel()->clearSelection();
-        m_inNodeSelection = false;
-        return;
-    }
-    ui->treeContacts->clearSelection();
 }
 
 void MainWindow::onMainTreeItemClicked(QModelIndex) {
@@ -631,6 +647,8 @@ void MainWindow::miTreeUnmount() {
         return;
     }
     m_treeModel.removeDevice(cur.dbNode->id);
+    // One phone fewer: the transfer commands of the node now current may no longer apply.
+    updateDbActions(currentNode());
 }
 
 void MainWindow::miContactBackup() {
@@ -671,10 +689,13 @@ void MainWindow::miContactDel() {
 }
 
 void MainWindow::miContactEdit() {
-    if (selectedRowCount(ui->treeContacts) != 1) {
+    QItemSelectionModel* sel = ui->treeContacts->selectionModel();
+    const QModelIndexList rows = sel ? sel->selectedRows(0) : QModelIndexList();
+    if (rows.size() != 1) {
         return;
     }
-    onContactsTreeItemDoubleClicked(ui->treeContacts->currentIndex());
+    // The one selected row: after a Ctrl-click that took a row out, the current row is not it.
+    onContactsTreeItemDoubleClicked(rows.first());
 }
 
 void MainWindow::miNewContact() {
@@ -891,6 +912,8 @@ void MainWindow::iosDeviceConnected(QString devid) {
     ProgressForm form(QString(), nullptr);
     IOSSyncToPCThread worker(devid, db.data(), &form);
     if (!runUnderForm(form, worker)) {
+        // The phone's old node may have gone: the actions follow the phones still listed.
+        updateDbActions(currentNode());
         return;
     }
     _DBItemNode* node = m_treeModel.addDevice(db, name, devid, ItemModelMainTree::KIND_IPHONE);
@@ -901,6 +924,8 @@ void MainWindow::iosDeviceDisconnected(QString devid) {
     int row = -1;
     if (findDeviceNode(devid, &row)) {
         m_treeModel.removeChild(m_treeModel.deviceRoot(), row);
+        // One phone fewer: the transfer commands of the node now current may no longer apply.
+        updateDbActions(currentNode());
     }
 }
 

@@ -169,6 +169,8 @@ private:
     void buildToolBar();
     void fillTree();
     void setDbActionsEnabled(bool enabled);
+    // Enables the database commands for the node, by its type and the phones in the tree.
+    void updateDbActions(const _CurrentNode& cur);
     void selectDbNode(ItemModelMainTree::_DBItemNode* node);
     QList<pim::_Contact> nodeContacts(const _CurrentNode& cur);
     // The node the edit and delete flows write to: a local database or a connected phone's

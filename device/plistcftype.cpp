@@ -250,7 +250,13 @@ QDateTime PlistCFType::CFDateToDateTime(int offsetSeconds) const {
     // a round trip keeps the value and a birthday at midnight UTC keeps its calendar day.
     const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
     QDateTime local(utc.date(), utc.time(), Qt::LocalTime);
-    if (!local.isValid())  // a wall-clock time skipped by a summer-time change
+    // A wall-clock time skipped by a summer-time change (some zones skip midnight): move
+    // forward past the gap, never back, so that a birthday keeps its calendar day.
+    for (int step = 1; !local.isValid() && step <= 6; ++step) {
+        const QDateTime later = utc.addSecs(step * 30 * 60);
+        local = QDateTime(later.date(), later.time(), Qt::LocalTime);
+    }
+    if (!local.isValid())
         local = utc.toLocalTime();
     return local;
 }

@@ -31,7 +31,8 @@ struct TypeInfo {
     enum Kind { TEXT, BLOB, PHOTO_HASH };
     QStringList cols;
     QVector<Kind> kinds;     // how each of `cols` is written
-    QStringList heldKeys;    // the keys a written entity holds afterwards (all but a hash)
+    QStringList heldKeys;    // the keys a written entity holds afterwards (all but a hash),
+                             // in field-map order
     QStringList sortedCols;  // the same keys in field-map order, for appending inserts
     QString insertSql;
     QString updateSql;
@@ -65,6 +66,7 @@ const TypeInfo* typeInfo(int type) {
                 if (ti.kinds.last() != TypeInfo::PHOTO_HASH)
                     ti.heldKeys << c;
             }
+            ti.heldKeys.sort();
         };
         set(pim::ENTITY_NAME,
             {"data1", "data2", "data3", "data4", "data5", "data6", "data7", "data8"});
@@ -683,9 +685,13 @@ EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
         r.index = 0;
     } else if (!matched) {
         if (held && out._id == 0) {
+            // `held` is in map order: one walk along the map instead of a search per key.
+            auto at = out.fields.begin();
             for (const QString& key : *held) {
-                if (!out.fields.contains(key))
-                    out.fields.insert(key, QVariant());
+                while (at != out.fields.end() && at.key() < key)
+                    ++at;
+                if (at == out.fields.end() || key < at.key())
+                    at = out.fields.insert(at, key, QVariant());
             }
         }
         existing.append(out);

@@ -50,7 +50,8 @@ ProgressForm::ProgressForm(QString title, QWidget* parent)
       rejected(false),
       tipsWaiting(false),
       movable(this),
-      form(new Ui_ProgressForm) {
+      form(new Ui_ProgressForm),
+      ended(false) {
     form->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
@@ -122,11 +123,17 @@ void ProgressForm::updateProgress(QString status, int curProgress, QString progr
 }
 
 void ProgressForm::errorOccurred(QString err) {
+    if (ended) {
+        return;
+    }
     Tips::error(err);
     done(0);
 }
 
 void ProgressForm::succeed(QString tipsStr) {
+    if (ended) {
+        return;
+    }
     if (!tipsStr.isEmpty()) {
         Tips::info(tipsStr);
     }
@@ -134,6 +141,7 @@ void ProgressForm::succeed(QString tipsStr) {
 }
 
 void ProgressForm::onFinish(int result) {
+    ended = true;
     rejected = (result == 0);
 }
 

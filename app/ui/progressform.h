@@ -68,4 +68,8 @@ private slots:
 private:
     WinMovable movable;
     Ui_ProgressForm* form;
+    // Set when the dialog has ended (GUI thread only). A worker's closing report that arrives
+    // later belongs to an operation that is already over: it must neither show a box nor
+    // change the outcome.
+    bool ended;
 };

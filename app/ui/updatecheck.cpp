@@ -26,6 +26,8 @@
 namespace {
 
 const char kTimestampFile[] = "last-check-version-time";
+// The answer is a link or a short word; anything larger is not an answer of the service.
+const qint64 kMaxReplyBytes = 64 * 1024;
 // A download link longer than this is not a link we hand to the browser.
 const int kMaxLinkLength = 2048;
 
@@ -99,6 +101,12 @@ bool UpdateCheck::start() {
                              .arg(g_versionNumber);
     reply = http->get(QNetworkRequest(g_webServiceUrl(path)));
     connect(reply, &QNetworkReply::finished, this, &UpdateCheck::onCheckVersionReplyFinished);
+    QNetworkReply* pending = reply;
+    connect(reply, &QNetworkReply::downloadProgress, this, [pending](qint64 received, qint64) {
+        if (received > kMaxReplyBytes) {
+            pending->abort();
+        }
+    });
     return true;
 }
 
@@ -132,11 +140,14 @@ void UpdateCheck::onCheckVersionReplyFinished() {
 
     const QString path = timestampPath();
     const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status != 200) {
+    // A connection that broke after the status line leaves a partial body, and an oversized
+    // body is not the service's: neither is an answer, and a truncated link must not be opened.
+    const QByteArray body = done->read(kMaxReplyBytes + 1);
+    if (status != 200 || done->error() != QNetworkReply::NoError || body.size() > kMaxReplyBytes) {
         emit finished();
         return;
     }
-    QString text = QString::fromLatin1(upToNul(done->readAll()));
+    QString text = QString::fromLatin1(upToNul(body));
     // A trailing line end is part of how servers print, not of the link.
     while (!text.isEmpty() && text.back().isSpace()) {
         text.chop(1);

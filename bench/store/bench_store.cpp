@@ -253,8 +253,8 @@ BENCHMARK(BM_InsertLocalDb)->Unit(benchmark::kMillisecond)->Iterations(1)->Repet
 BENCHMARK(BM_InsertRaw)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(BM_ReadLocalDb)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(BM_ReadRaw)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
-BENCHMARK(BM_Merge10k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-BENCHMARK(BM_Merge20k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_Merge10k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
+BENCHMARK(BM_Merge20k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 
 class Collector : public benchmark::ConsoleReporter {
 public:

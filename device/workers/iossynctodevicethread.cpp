@@ -306,6 +306,19 @@ void IOSSyncToDeviceThread::checkCancel() const {
     }
 }
 
+void IOSSyncToDeviceThread::rollbackOpenBatch() {
+    if (!m_editOpen) {
+        return;
+    }
+    m_editOpen = false;
+    // Called from the handlers below: a failing rollback must not escape the thread.
+    try {
+        m_db->endEdit(false);
+    } catch (const std::exception& e) {
+        qWarning("IOSSyncToDeviceThread: rollback failed: %s", e.what());
+    }
+}
+
 void IOSSyncToDeviceThread::run() {
     m_form->invokeUpdateProgress(tr("IDS_MERGING_CONTACTS"), 0, QString());
     m_total = m_contacts.size();
@@ -318,23 +331,14 @@ void IOSSyncToDeviceThread::run() {
         }
     } catch (int) {
         // Cancelled: the form has closed already; only the open batch is undone.
-        if (m_editOpen) {
-            m_db->endEdit(false);
-            m_editOpen = false;
-        }
+        rollbackOpenBatch();
         return;
     } catch (const std::exception& e) {
-        if (m_editOpen) {
-            m_db->endEdit(false);
-            m_editOpen = false;
-        }
+        rollbackOpenBatch();
         m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
         return;
     } catch (...) {
-        if (m_editOpen) {
-            m_db->endEdit(false);
-            m_editOpen = false;
-        }
+        rollbackOpenBatch();
         m_form->invokeErrorOccurred(QStringLiteral("IOSSyncToDeviceThread: unexpected failure."));
         return;
     }

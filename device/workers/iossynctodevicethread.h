@@ -48,6 +48,7 @@ protected:
 private:
     void handleBatch(int start, int count);
     void checkCancel() const;
+    void rollbackOpenBatch();
 
     QString m_udid;
     LocalDb* m_db;

@@ -5,7 +5,7 @@
     <name>IDS</name>
     <message>
         <source>IDS_CONFIRM_CLEAR_IOS_CONTACTS</source>
-        <translation>Confirm to clear all iPhone contacts?</translation>
+        <translation>Confrim to clear all iPhone contacts?</translation>
     </message>
     <message>
         <source>IDS_CONFIRM_DEL_GROUP</source>
@@ -21,7 +21,7 @@
     </message>
     <message>
         <source>IDS_CONFIRM_UNGROUP_CONTACTS</source>
-        <translation>Confirm to remove selected members from the Group?</translation>
+        <translation>Confirm to remove seleted member from the Group?</translation>
     </message>
     <message>
         <source>IDS_CONTACT_NAME_%1_EXIST</source>
@@ -57,7 +57,7 @@
     </message>
     <message>
         <source>IDS_MERGING_CONTACTS</source>
-        <translation>Merging contacts...</translation>
+        <translation>Merging contacts now...</translation>
     </message>
     <message>
         <source>IDS_MI_ABOUT</source>
@@ -193,7 +193,7 @@
     </message>
     <message>
         <source>IDS_SENGING_CHANGES_TO_DEVICE</source>
-        <translation>Sending changes to device...</translation>
+        <translation>Updating device contacts now...</translation>
     </message>
     <message>
         <source>IDS_STARTING_EXPORT_CONTACTS_TO_FILE</source>
@@ -225,15 +225,15 @@
     </message>
     <message>
         <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS</source>
-        <translation>Successfully transferred %1 contacts to iPhone.</translation>
+        <translation>Successfully transferred %1 contacts to device.</translation>
     </message>
     <message>
         <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2</source>
-        <translation>Successfully transferred %1 contacts to iPhone;%2 repeated contacts merged.</translation>
+        <translation>Successfully transferred %1 contacts to device, with %2 repeated contacts merged.</translation>
     </message>
     <message>
         <source>IDS_UPDATE_GROUP_SUC</source>
-        <translation>Successfully set Contact Group</translation>
+        <translation>Successfuly set Contact Group</translation>
     </message>
 </context>
 </TS>

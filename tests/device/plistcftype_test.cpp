@@ -399,6 +399,19 @@ TEST(PlistDates, BirthdayKeepsItsCalendarDay) {
     }
 }
 
+TEST(PlistDates, BirthdayOnADayWhoseMidnightIsSkippedKeepsItsDay) {
+    // Santiago de Chile went from 23:59:59 on 7 September 2019 straight to 01:00 on the 8th.
+    const QDate day(2019, 9, 8);
+    const qint64 sec = QDateTime(day, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 978307200;
+    const QDateTime read = P(plist_new_date(int32_t(sec), 0), true).CFDateToDateTime(0);
+    ASSERT_TRUE(read.isValid());
+    EXPECT_EQ(read.date(), day) << read.toString(Qt::ISODate).toStdString();
+    if (QDateTime(day, QTime(0, 0)).isValid())
+        EXPECT_EQ(read.time(), QTime(0, 0));
+    else
+        EXPECT_LE(read.time(), QTime(1, 0));
+}
+
 TEST(PlistDates, OffsetAndOverloads) {
     const P node(plist_new_date(0, 0), true);
     const QDateTime base = node.CFDateToDateTime(0);

@@ -197,6 +197,80 @@ struct GenerateOptions {
     bool wrongCaseTypes = false;          // one phone with type "Mobile"
 };
 
+// ---- Backup service (com.apple.mobilebackup2) and installation proxy ------------------------
+
+inline constexpr const char* kServiceBackup = "com.apple.mobilebackup2";
+inline constexpr const char* kServiceInstProxy = "com.apple.mobile.installation_proxy";
+
+// One step of the simulated backup device. After the version exchange and the host's request
+// the phone runs its backup script step by step; when the script is done it waits for the
+// host's DLMessageDisconnect or for the connection to close.
+struct BackupStep {
+    enum class Kind {
+        Message,       // send `message` (a device-link array) as one frame
+        Raw,           // send `bytes` unframed (file frames after DLMessageUploadFiles)
+        ReadStatus,    // read the host's DLMessageStatusResponse
+        ReadDownload,  // read the host's file frames up to its four zero bytes
+        Drop,          // close the connection
+    } kind = Kind::Message;
+    Plist message;
+    std::string bytes;
+};
+
+// A file the phone sends during DLMessageUploadFiles.
+struct BackupUpload {
+    std::string deviceName;  // the device's own name of the file
+    std::string path;        // where the host is to store it, relative to the backup root
+    std::string data;
+};
+
+// Builds a backup script. Every builder appends and returns *this.
+class BackupScript {
+public:
+    BackupScript& message(Plist array);  // no answer expected
+    BackupScript& ask(Plist array);      // message, then ReadStatus
+    BackupScript& raw(const std::string& bytes);
+    BackupScript& readStatus();
+    BackupScript& drop();
+    // DLMessageUploadFiles, the files' frames (data in blocks of at most 32768 bytes, each file
+    // ended by 00 00 00 01 00), the four zero bytes, then ReadStatus.
+    BackupScript& upload(const std::vector<BackupUpload>& files, double progress = 0.5);
+    // DLMessageDownloadFiles, then ReadDownload and ReadStatus.
+    BackupScript& download(const std::vector<std::string>& paths, double progress = 0.5);
+    // The final DLMessageProcessMessage with "ErrorCode" (and "ErrorDescription" when given).
+    BackupScript& finish(int64_t errorCode, const std::string& description = std::string());
+    BackupScript& disconnect();  // DLMessageDisconnect
+
+    // Raw frame pieces for hostile scripts.
+    static std::string be32(uint32_t v);
+    static std::string nameFrame(const std::string& name);
+    static std::string block(char code, const std::string& payload = std::string());
+
+    std::vector<BackupStep> steps;
+};
+
+// What the host sent for one requested file.
+struct BackupDownload {
+    std::string path;
+    std::string data;
+    bool failed = false;  // the host answered with a local error block (code 0x06)
+    std::string errorText;
+};
+
+// What happened in one backup service session.
+struct BackupSession {
+    int connection = 0;
+    bool hello = false;                 // the host's Hello arrived
+    std::vector<double> helloVersions;  // its SupportedProtocolVersions
+    std::string request;                // "Backup", "Restore", ...
+    Plist requestDict;                  // the whole request dictionary
+    std::vector<Plist> statuses;        // every DLMessageStatusResponse array, in order
+    std::vector<BackupDownload> downloads;
+    bool scriptDone = false;
+    bool disconnected = false;  // DLMessageDisconnect received
+    bool ended = false;         // connection closed
+};
+
 // One simulated iPhone.
 class Phone {
 public:
@@ -266,6 +340,14 @@ public:
     // Sync sessions, oldest first.
     std::vector<SyncSession> syncSessions() const;
     bool waitForSyncEnd(std::chrono::milliseconds timeout, size_t sessions = 1) const;
+
+    // Backup service: the script every later session runs, and the sessions seen so far.
+    void setBackupScript(const BackupScript& script);
+    std::vector<BackupSession> backupSessions() const;
+    bool waitForBackupEnd(std::chrono::milliseconds timeout, size_t sessions = 1) const;
+    // Installation proxy: the applications a "Browse" lists, an array of dictionaries
+    // ("CFBundleIdentifier", "Container", "GroupContainers", ...).
+    void setInstalledApps(const Plist& apps);
 
     struct State;  // internal
     State& state() { return *state_; }

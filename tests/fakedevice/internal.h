@@ -83,6 +83,10 @@ struct Phone::State {
     FILE* journalFile = nullptr;
     std::vector<SyncSession> sessions;
 
+    BackupScript backupScript;
+    std::vector<BackupSession> backupSessions;
+    Plist installedApps;  // array served by the installation proxy
+
     std::map<uint16_t, std::string> servicePorts;  // port -> service name
     uint16_t nextPort = 49152;
 
@@ -123,6 +127,8 @@ struct ConnContext {
 void serveLockdown(ConnContext& c);
 void serveSync(ConnContext& c);
 void serveAfc(ConnContext& c);
+void serveBackup(ConnContext& c);     // backup_services.cpp
+void serveInstProxy(ConnContext& c);  // backup_services.cpp
 
 // Sleeps unless the server is stopping; false when interrupted.
 bool serverSleep(Server::Impl* s, int ms);

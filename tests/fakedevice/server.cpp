@@ -435,6 +435,10 @@ void Server::Impl::serveClient(Conn* conn) {
                 serveSync(ctx);
             else if (service == kServiceAfc)
                 serveAfc(ctx);
+            else if (service == kServiceBackup)
+                serveBackup(ctx);
+            else if (service == kServiceInstProxy)
+                serveInstProxy(ctx);
             return;
         } else if (type == "ReadPairRecord") {
             Plist reply;

@@ -194,7 +194,8 @@ void serveLockdown(ConnContext& c) {
             sessionId.clear();
         } else if (request == "StartService") {
             const std::string service = req.stringAt("Service");
-            if (service != kServiceSync && service != kServiceAfc) {
+            if (service != kServiceSync && service != kServiceAfc && service != kServiceBackup &&
+                service != kServiceInstProxy) {
                 reply.set("Error", Plist::string("InvalidService"));
             } else {
                 uint16_t port;

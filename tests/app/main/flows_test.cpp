@@ -195,6 +195,14 @@ TEST_F(FlowsTest, EditRenamesInPlaceAndResortsTheList) {
     answerEditForm("Bob", nullptr);
     QMetaObject::invokeMethod(win.get(), "miContactEdit");
     EXPECT_EQ(formsOpened, 1);
+    // Ctrl-click takes row 1 out again: the edit is of Ben, the row still selected, not of
+    // the current row.
+    ui()->treeContacts->selectionModel()->setCurrentIndex(
+        win->contactsModel().indexOfPos(1),
+        QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    QMetaObject::invokeMethod(win.get(), "miContactEdit");
+    EXPECT_EQ(formsOpened, 2);
+    EXPECT_EQ(storedNames(), (QStringList{"Bob Lee", "Cid Moe", "Zed Lee"}));
 
     // Saving without a change, cancelling, or a double-click below the last row write nothing.
     MainWindow::choosers().editForm = [this](EditContactForm& form) {
@@ -213,8 +221,8 @@ TEST_F(FlowsTest, EditRenamesInPlaceAndResortsTheList) {
                               Q_ARG(QModelIndex, win->contactsModel().indexOfPos(1)));
     QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
                               Q_ARG(QModelIndex, QModelIndex()));
-    EXPECT_EQ(formsOpened, 3);
-    EXPECT_EQ(storedNames(), (QStringList{"Ben Lee", "Cid Moe", "Zed Lee"}));
+    EXPECT_EQ(formsOpened, 4);
+    EXPECT_EQ(storedNames(), (QStringList{"Bob Lee", "Cid Moe", "Zed Lee"}));
     EXPECT_TRUE(Boxes::instance().shown.empty()) << Boxes::instance().dump().toStdString();
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "app/mainwindow_form.h"
+#include "app/ui/translator.h"
 #include "fakedevice.h"
 #include "testutil.h"
 
@@ -245,6 +246,25 @@ TEST_F(MainWindowTest, FailingNodeSelectionReportsOnce) {
     EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
         << Boxes::instance().dump().toStdString();
     EXPECT_FALSE(ui()->treeMain->selectionModel()->hasSelection());
+
+    // A phone plugged in while the error box is up is read after the box, and then shown.
+    const std::string udid = fakedevice::makeUdid(12);
+    bool readUnderTheBox = true;
+    g_setMessageBoxHook([&](QMessageBox& box) {
+        if (box.icon() == QMessageBox::Critical) {
+            g_server->attach(phoneWith(udid, "Late", sampleRecords()));
+            waitFor([] { return false; }, 400);  // the box's own event loop
+            readUnderTheBox = !tree().deviceRoot()->children.isEmpty();
+        }
+        return int(QMessageBox::Ok);
+    });
+    select(tree().deviceRoot());
+    select(tree().localDbRoot()->children[0]);
+    EXPECT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
+    Boxes::instance().install();
+    EXPECT_FALSE(readUnderTheBox);
+    EXPECT_EQ(Tree::nodeOf(ui()->treeMain->currentIndex()), tree().deviceRoot()->children[0]);
+    EXPECT_EQ(win->contactsModel().size(), 3);
 }
 
 TEST_F(MainWindowTest, SearchGroupsAndDeletion) {
@@ -322,6 +342,10 @@ TEST_F(MainWindowTest, SearchGroupsAndDeletion) {
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_TRUE(tree().localDbRoot()->children.isEmpty());
     EXPECT_TRUE(Boxes::instance().contains(QMessageBox::Information, "IDS_DELETE_LOCALDB_SUC"));
+    // The deleted database's contacts are no longer listed.
+    EXPECT_EQ(win->contactsModel().size(), 0);
+    EXPECT_EQ(ui()->lbTotal->text(), "Total:0");
+    EXPECT_FALSE(toolBarActions[TBA_DELETE]->isEnabled());
 }
 
 TEST_F(MainWindowTest, RejectsUnsafeDeviceIdentifier) {
@@ -391,6 +415,12 @@ TEST_F(MainWindowTest, PhonePluggedReadUnpluggedReplugged) {
     g_server->detach(udid);
     ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.isEmpty(); }));
     EXPECT_TRUE(QFileInfo::exists(mirrorPath));
+    // Nothing of the gone phone stays listed or offered.
+    EXPECT_EQ(win->contactsModel().size(), 0);
+    EXPECT_EQ(ui()->lbTotal->text(), "Total:0");
+    EXPECT_TRUE(paneEmpty(ui()->wdContactInfo));
+    const std::vector<bool> gone = {false, false, true, false, false, true, false, false, false};
+    EXPECT_EQ(actionStates(), gone);
 
     // Plugged in again with a changed address book: one node, read afresh.
     phone->addRecord("c4", record("com.apple.contacts.Contact", {{"first name", "Dan"}}));
@@ -614,6 +644,43 @@ TEST_F(MainWindowTest, TwoPhonesEnablePhoneToPhoneAndRestore) {
     EXPECT_TRUE(toolBarActions[TBA_I2I]->isEnabled());
     EXPECT_TRUE(toolBarActions[TBA_BACKUP]->isEnabled());
     EXPECT_FALSE(toolBarActions[TBA_DB2I]->isEnabled());
+
+    // The menus of a phone: entries in order, "-" a separator, "!" in front of a disabled one.
+    QString shown;
+    MainWindow::choosers().contextMenu = [&shown](QMenu& m) -> QAction* {
+        QStringList out;
+        for (QAction* a : m.actions()) {
+            out << (a->isSeparator() ? QString("-") : (a->isEnabled() ? "" : "!") + a->text());
+        }
+        shown = out.join("|");
+        return nullptr;
+    };
+    QMetaObject::invokeMethod(win.get(), "treeCreateContextMenu");
+    EXPECT_EQ(
+        shown,
+        "IDS_MI_BACKUP_CONTACTS|IDS_MI_TRANSFER_TO_OTHER_IOS_FROM_IOS|-|"
+        "IDS_MI_EXPORT_CONTACTS|IDS_MI_PRINT_CONTACTS|IDS_MI_NEW_CONTACT|IDS_MI_DEL_CONTACTS|-|"
+        "IDS_MI_UNMOUNT_DEVICE");
+    ui()->treeContacts->setCurrentIndex(win->contactsModel().indexOfPos(0));
+    QMetaObject::invokeMethod(win.get(), "contactCreateContextMenu");
+    EXPECT_EQ(shown,
+              "IDS_MI_BACKUP_SELECTIONS|IDS_MI_TRANSFER_SELECTIONS_TO_OTHER_IOS_FROM_IOS|-|"
+              "IDS_MI_EXPORT_SELECTIONS|IDS_MI_PRINT_SELECTIONS|IDS_MI_EDIT_CONTACT|"
+              "IDS_MI_SET_GROUP|IDS_MI_DEL_SELECTIONS");
+    // Once the other phone has gone, it is no transfer target; Disconnect Device removes the
+    // node and keeps the mirror file.
+    const QString other = dbChild(tree().deviceRoot(), 0)->id;
+    g_server->detach(other.toStdString());
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
+    select(tree().deviceRoot()->children[0]);
+    QMetaObject::invokeMethod(win.get(), "treeCreateContextMenu");
+    EXPECT_TRUE(shown.startsWith("IDS_MI_BACKUP_CONTACTS|!IDS_MI_TRANSFER_TO_OTHER_IOS_FROM_IOS|"))
+        << shown.toStdString();
+    EXPECT_FALSE(toolBarActions[TBA_I2I]->isEnabled());
+    const QString mirror = dbChild(tree().deviceRoot(), 0)->db->path();
+    QMetaObject::invokeMethod(win.get(), "miTreeUnmount");
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(mirror));
 }
 
 TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
@@ -653,6 +720,91 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
     QMetaObject::invokeMethod(win.get(), "miImport");
     EXPECT_TRUE(Boxes::instance().shown.empty());
     EXPECT_EQ(tree().localDbRoot()->children.size(), 1);
+}
+
+// The window as the user sees it, in English, with a phone and a local database: every
+// caption translated, every icon drawn, and the tool bar inside the window's default width.
+// With TW_SCREENSHOT_DIR set, the two views are also saved as PNG files there.
+TEST_F(MainWindowTest, LooksFinishedWithAPhoneAndALocalDatabase) {
+    TwTranslator translator;  // as the program installs it
+    ASSERT_TRUE(translator.load(":/en.qm"));
+    QCoreApplication::installTranslator(&translator);
+    makeDb(LocalDb::dbDir().absoluteFilePath("Family.db"),
+           {makeContact("Ann", "Lee", "555-0100", "ann@example.org"),
+            makeContact("Ben", "Lee", "555-0111"), makeContact("Cid", "Moe", "", "cid@moe.net")});
+    g_server->attach(phoneWith(fakedevice::makeUdid(31), "Tess's iPhone", sampleRecords()));
+    MainWindow& w = open();
+    w.resize(1000, 600);
+    w.show();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
+    ui()->treeContacts->setCurrentIndex(win->contactsModel().indexOfPos(2));
+    waitFor([] { return false; }, 100);
+
+    const QString shots = QString::fromLocal8Bit(qgetenv("TW_SCREENSHOT_DIR"));
+    if (!shots.isEmpty()) {
+        w.grab().save(QDir(shots).absoluteFilePath("mainwindow-phone.png"));
+    }
+    // English texts, never the keys behind them.
+    EXPECT_EQ(tree().data(tree().index(0, 0), Qt::DisplayRole).toString(), "Devices");
+    EXPECT_EQ(tree().data(tree().index(1, 0), Qt::DisplayRole).toString(), "Local Databases");
+    EXPECT_EQ(ui()->lbTotal->text(), "Total:3");
+    // The menus and the tool bar, entry by entry ("-" a separator, a submenu in brackets).
+    const std::function<QString(const QList<QAction*>&)> layout =
+        [&layout](const QList<QAction*>& actions) {
+            QStringList out;
+            for (QAction* a : actions) {
+                out << (a->isSeparator() ? QString("-")
+                        : a->menu()      ? a->text() + "[" + layout(a->menu()->actions()) + "]"
+                                         : a->text());
+            }
+            return out.join("|");
+        };
+    EXPECT_EQ(layout(ui()->menuBar->actions()),
+              "File[Backup Contacts|Phone to Phone Transfer[iPhone to iPhone]|"
+              "Restore Contacts to iPhone|-|Export Contacts to File|Print Contacts|Add Contact|"
+              "Import[Import from File|Import from iTunes]|Delete Contact|-|"
+              "Open Database Folder|Exit]|"
+              "Tools[Check update]|Help[Help|Feedback and support|About]");
+    EXPECT_EQ(layout(ui()->toolBar->actions()),
+              "Backup Contacts|iPhone to iPhone|Restore Contacts to iPhone|-|"
+              "Export Contacts to File|Print Contacts|Add Contact|Import from File|"
+              "Import from iTunes|Delete Contact");
+    EXPECT_EQ(toolBarActions[TBA_NEW_CONTACT]->shortcut(), QKeySequence("Ctrl+N"));
+    // Every tool-bar button shows its picture, and all of them fit the window.
+    int right = 0;
+    for (QAction* a : ui()->toolBar->actions()) {
+        if (a->isSeparator()) {
+            continue;
+        }
+        EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+        EXPECT_FALSE(a->iconText().startsWith("IDS_"));
+        QWidget* button = ui()->toolBar->widgetForAction(a);
+        ASSERT_TRUE(button);
+        EXPECT_TRUE(button->isVisible()) << a->text().toStdString();
+        right = qMax(right, button->mapTo(&w, QPoint(button->width(), 0)).x());
+    }
+    EXPECT_LE(right, w.width());
+    // Tree nodes carry their icons; listed contacts their photo or the empty-contact image.
+    EXPECT_FALSE(tree().data(tree().index(0, 0), Qt::DecorationRole).value<QPixmap>().isNull());
+    const QModelIndex phoneIdx = tree().indexOfItemNode(tree().deviceRoot()->children[0]);
+    EXPECT_FALSE(tree().data(phoneIdx, Qt::DecorationRole).value<QPixmap>().isNull());
+    EXPECT_FALSE(win->contactsModel()
+                     .data(win->contactsModel().index(0, 0), Qt::DecorationRole)
+                     .value<QPixmap>()
+                     .isNull());
+    // The pane shows the selected contact.
+    EXPECT_EQ(ui()->wdContactInfo->shownContact().fullName, "Zoe Adams");
+
+    // The local database with its contacts.
+    select(tree().localDbRoot()->children[0]);
+    ui()->treeContacts->setCurrentIndex(win->contactsModel().indexOfPos(0));
+    waitFor([] { return false; }, 100);
+    if (!shots.isEmpty()) {
+        w.grab().save(QDir(shots).absoluteFilePath("mainwindow-localdb.png"));
+    }
+    EXPECT_EQ(ui()->wdContactInfo->shownContact().fullName, "Ann Lee");
+    EXPECT_EQ(win->contactsModel().data(win->contactsModel().index(0, 1)).toString(), "555-0100");
+    QCoreApplication::removeTranslator(&translator);
 }
 
 int main(int argc, char** argv) {

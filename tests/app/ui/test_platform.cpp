@@ -56,3 +56,39 @@ TEST(Translator, KeysResolveFromAnyClassContext) {
               "Loading contacts from device...");
     EXPECT_EQ(plain.translate("QObject", "IDS_MI_ABOUT"), "About");
 }
+
+TEST(Translator, EnglishTextsAsTheUserSeesThem) {
+    getStyleSheet(":/res/style.css");  // registers the resources
+    QTranslator plain;
+    ASSERT_TRUE(plain.load(":/en.qm"));
+    struct Row {
+        const char* context;
+        const char* key;
+        const char* english;
+    };
+    // The program's own wording, spelling slips included: these texts are fixed.
+    const Row rows[] = {
+        {"GroupForm", "IDS_CONFIRM_UNGROUP_CONTACTS",
+         "Confirm to remove seleted member from the Group?"},
+        {"MainWindow", "IDS_CONFIRM_CLEAR_IOS_CONTACTS", "Confrim to clear all iPhone contacts?"},
+        {"MainWindow", "IDS_UPDATE_GROUP_SUC", "Successfuly set Contact Group"},
+        {"IOSSyncToDeviceThread", "IDS_MERGING_CONTACTS", "Merging contacts now..."},
+        {"IOSSendChangesThread", "IDS_SENGING_CHANGES_TO_DEVICE",
+         "Updating device contacts now..."},
+        {"IOSSyncToDeviceThread", "IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS",
+         "Successfully transferred %1 contacts to device."},
+        {"IOSSyncToDeviceThread", "IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2",
+         "Successfully transferred %1 contacts to device, with %2 repeated contacts merged."},
+        {"LocalDbSelForm", "IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME",
+         "Select one Database or enter a new Database name"},
+        {"DataSourceSelForm", "IDS_PLEASE_SELECT_ONE_DATASOURCE", "Please select one datasource."},
+        {"BackupContactsToLocalThread", "IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED",
+         "Successfully backup %1 contacts to Local Database;%2 repeated contacts merged."},
+        {"ExportToFileThread", "IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE",
+         "Successfully exported %1 contacts to File."},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(plain.translate(row.context, row.key), QString::fromUtf8(row.english))
+            << row.context << " " << row.key;
+    }
+}

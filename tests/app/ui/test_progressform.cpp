@@ -201,3 +201,24 @@ TEST(ProgressForm, WaitForThreadTerminatesOnlyWhenForcedAfterACancel) {
     EXPECT_TRUE(form.waitForThread(stuck, true));
     EXPECT_TRUE(stuck.isFinished());
 }
+
+TEST(ProgressForm, ReportsArrivingAfterACancelChangeNothing) {
+    // The worker did not check the flag and ended with a report after the user had cancelled;
+    // the caller then runs an event loop while the dialog is still alive.
+    BoxRecorder rec({"Yes"});
+    ProgressForm form("");
+    QTimer::singleShot(20, [&]() { QTest::mousePress(cancelButton(form), Qt::LeftButton); });
+    const int result = runWorker(form, [&form]() {
+        while (!form.rejected) {
+            QThread::msleep(2);
+        }
+        form.invokeSucceed("Done 3");
+        form.invokeErrorOccurred("late failure");
+    });
+    EXPECT_EQ(result, 0);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.rejected);
+    EXPECT_FALSE(form.isVisible());
+    ASSERT_EQ(rec.boxes.size(), 1);  // the cancel question only
+    EXPECT_EQ(rec.boxes[0].icon, QMessageBox::Question);
+}

@@ -103,6 +103,25 @@ TEST_F(UpdateCheckTest, ErrorStatusWritesNothing) {
     EXPECT_TRUE(opened.isEmpty());
 }
 
+TEST_F(UpdateCheckTest, BrokenOrOversizedRepliesAreNoAnswer) {
+    writeStamp("12345");
+    BoxRecorder rec;
+    // The connection closes before the announced body is complete: the link is cut short.
+    server.replyBody = "http://dl.tellwick.example/Tellwick-4.0";
+    server.contentLength = 100;
+    EXPECT_TRUE(startAndWait());
+    EXPECT_EQ(readStamp(), "12345");
+    // A reply far larger than any answer of the service.
+    server.contentLength = -1;
+    server.replyBody = "http://dl.tellwick.example/" + QByteArray(200 * 1024, 'a');
+    EXPECT_TRUE(startAndWait());
+    EXPECT_EQ(server.requests.size(), 2);
+    EXPECT_EQ(readStamp(), "12345");
+    EXPECT_TRUE(rec.boxes.isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(exits, 0);
+}
+
 TEST_F(UpdateCheckTest, AnswersThatAreNotPlainHttpLinksOnlyWriteTheStamp) {
     BoxRecorder rec;
     for (const QByteArray& reply :

@@ -90,7 +90,8 @@ void LocalHttpServer::onConnection() {
             QByteArray answer =
                 "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Not Found") +
                 "\r\nContent-Type: text/html\r\nContent-Length: " +
-                QByteArray::number(replyBody.size()) + "\r\nConnection: close\r\n\r\n" + replyBody;
+                QByteArray::number(contentLength < 0 ? replyBody.size() : contentLength) +
+                "\r\nConnection: close\r\n\r\n" + replyBody;
             socket->write(answer);
             socket->disconnectFromHost();
             emit requestReceived();

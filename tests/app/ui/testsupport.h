@@ -50,6 +50,9 @@ public:
     QByteArray address() const;
     int status = 200;
     QByteArray replyBody;
+    // The Content-Length announced; -1 announces the body's real size. A larger value with
+    // the connection closed after the body makes a reply that breaks off.
+    int contentLength = -1;
     QList<HttpRequest> requests;
     // Waits (running the event loop) until n requests have arrived or the time is up.
     bool waitForRequests(int n, int ms = 2000);

@@ -1,0 +1,152 @@
+#include "backup2toolhook.h"
+
+#include <QFileInfo>
+
+namespace {
+
+constexpr QDir::Filters kListFilter = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
+
+void makeParent(const QString& path) {
+    QDir parent = QFileInfo(path).absoluteDir();
+    if (!parent.exists())
+        QDir().mkpath(parent.absolutePath());
+}
+
+}  // namespace
+
+Backup2ToolHook::~Backup2ToolHook() = default;
+
+void Backup2ToolHook::beginThrow(QDir, QString) {}
+
+bool Backup2ToolHook::onHandleMsgContinue(QDir, QString, PlistCFType, int&, QString&) {
+    return true;
+}
+
+QList<Backup2ToolHook::DirItem> Backup2ToolHook::dirContents(QDir root, QString path) {
+    QList<DirItem> items;
+    const QDir dir(root.absoluteFilePath(path));
+    if (!dir.exists())
+        return items;
+    for (const QFileInfo& fi : dir.entryInfoList(kListFilter, QDir::NoSort)) {
+        DirItem item;
+        item.name = fi.fileName();
+        item.type = fi.isDir() ? 2 : 1;
+        item.size = fi.size();
+        item.lastm = fi.lastModified();
+        items << item;
+    }
+    return items;
+}
+
+void Backup2ToolHook::recvFileBegin(QDir, QString, QString, QString) {}
+
+int Backup2ToolHook::recvFileOpenWrite(QDir root, QString path, QFile& file, QString& err) {
+    makeParent(root.absoluteFilePath(path));
+    if (!file.open(QIODevice::WriteOnly)) {
+        err = file.errorString();
+        return file.error();
+    }
+    return 0;
+}
+
+void Backup2ToolHook::recvFileEnd(QDir, QString, quint64) {}
+
+int Backup2ToolHook::moveFile(QDir root, QString src, QString dst, QString& err) {
+    const QString from = root.absoluteFilePath(src);
+    const QString to = root.absoluteFilePath(dst);
+    if (!QFile::exists(from))
+        return 0;
+    // Clearing the destination first would delete the source itself.
+    if (QDir::cleanPath(from) == QDir::cleanPath(to))
+        return 0;
+    const QFileInfo toInfo(to);
+    if (toInfo.isDir() && !toInfo.isSymLink())
+        rmdir_recursive(to);
+    else
+        QFile::remove(to);
+    makeParent(to);
+    QFile file(from);
+    if (!file.rename(to)) {
+        err = file.errorString();
+        return file.error();
+    }
+    return 0;
+}
+
+int Backup2ToolHook::removeFile(QDir root, QString path, QString&) {
+    const QString target = root.absoluteFilePath(path);
+    const QFileInfo info(target);
+    if (!info.exists() && !info.isSymLink())
+        return 0;
+    if (info.isDir() && !info.isSymLink())
+        rmdir_recursive(target);
+    else
+        QFile::remove(target);
+    return 0;
+}
+
+int Backup2ToolHook::copyFile(QDir root, QString src, QString dst, QString& err) {
+    return copy_recursive(root.absoluteFilePath(src), root.absoluteFilePath(dst), err);
+}
+
+int Backup2ToolHook::mkdir(QDir root, QString path, QString&) {
+    const QString target = root.absoluteFilePath(path);
+    if (!QFile::exists(target))
+        QDir().mkpath(target);
+    return 0;
+}
+
+void rmdir_recursive(QString path) {
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::NoSort);
+    for (const QFileInfo& fi : entries) {
+        if (fi.isDir() && !fi.isSymLink())
+            rmdir_recursive(fi.absoluteFilePath());
+        else
+            dir.remove(fi.fileName());
+    }
+    dir.rmdir(dir.absolutePath());
+}
+
+int copy_recursive(QString src, QString dst, QString& err) {
+    const QFileInfo from(src);
+    const QFileInfo to(dst);
+    if (from.isFile()) {
+        if (to.isDir()) {
+            err = QStringLiteral("Destination is a folder.");
+            return QFile::CopyError;
+        }
+        if (to.isFile())
+            QFile::remove(to.absoluteFilePath());
+        makeParent(dst);
+        QFile file(src);
+        if (!file.copy(dst)) {
+            err = file.errorString();
+            return file.error();
+        }
+        return 0;
+    }
+    if (from.isDir()) {
+        if (to.isFile()) {
+            err = QStringLiteral("Destination is a file.");
+            return QFile::CopyError;
+        }
+        if (!to.exists())
+            QDir().mkpath(to.absoluteFilePath());
+        const QDir target(dst);
+        for (const QFileInfo& fi : QDir(src).entryInfoList(kListFilter, QDir::NoSort)) {
+            // A link to a folder could lead back into the tree being copied.
+            if (fi.isDir() && fi.isSymLink())
+                continue;
+            const int r =
+                copy_recursive(fi.absoluteFilePath(), target.absoluteFilePath(fi.fileName()), err);
+            if (r != 0)
+                return r;
+        }
+        return 0;
+    }
+    return 0;
+}

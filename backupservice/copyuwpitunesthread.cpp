@@ -1,0 +1,94 @@
+#include "copyuwpitunesthread.h"
+
+#include "app/ui/progressform.h"
+
+#include <QFile>
+
+namespace {
+
+const char* const kStagingRoot = "quorvanteli_itunes/";
+const char* const kMarker = "__CopyUWPItunesThread";
+
+QDir stagingRoot() {
+    return QDir(QDir(QDir::homePath()).absoluteFilePath(QString::fromLatin1(kStagingRoot)));
+}
+
+// Removes a folder with its visible contents; links are removed, never followed.
+void delDirCascade(QString path) {
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::NoSort);
+    for (const QFileInfo& fi : entries) {
+        if (fi.isDir() && !fi.isSymLink())
+            delDirCascade(fi.absoluteFilePath());
+        else
+            dir.remove(fi.fileName());
+    }
+    dir.rmdir(dir.absolutePath());
+}
+
+}  // namespace
+
+CopyUWPItunesThread::CopyUWPItunesThread(QString source, bool cleanFirst, ProgressForm& form,
+                                         QObject* parent)
+    : QThread(parent), m_source(source), m_cleanFirst(cleanFirst), m_form(&form) {}
+
+QDir CopyUWPItunesThread::uwpItunesSaveDir(QString source) {
+    return QDir(QDir(QDir::homePath()).absoluteFilePath(QString::fromLatin1(kStagingRoot)) +
+                QFileInfo(source).fileName());
+}
+
+bool CopyUWPItunesThread::isUWPItunesCopied(QDir dir) {
+    return QFile::exists(dir.absoluteFilePath(QString::fromLatin1(kMarker)));
+}
+
+bool CopyUWPItunesThread::copyFiles(const QFileInfo& source, QDir target, QString& error) {
+    if (!target.exists())
+        QDir().mkpath(target.absolutePath());
+    if (source.isFile()) {
+        m_form->invokeUpdateProgress(QString(), -1, source.fileName());
+        const QString destination = target.absoluteFilePath(source.fileName());
+        if (QFile::exists(destination))
+            return true;
+        QFile file(source.absoluteFilePath());
+        if (!file.copy(destination)) {
+            error = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    if (source.isDir()) {
+        const QFileInfoList entries =
+            QDir(source.absoluteFilePath())
+                .entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+        const QDir newTarget(target.absoluteFilePath(source.fileName()));
+        for (const QFileInfo& entry : entries) {
+            // A link to a folder could lead back into the tree and never end.
+            if (entry.isDir() && entry.isSymLink())
+                continue;
+            if (!copyFiles(entry, newTarget, error))
+                return false;
+        }
+        return true;
+    }
+    return true;
+}
+
+void CopyUWPItunesThread::run() {
+    m_form->invokeUpdateProgress(tr("Initiating iTunes..."), 99, QString());
+    const QDir root = stagingRoot();
+    if (m_cleanFirst)
+        delDirCascade(root.absolutePath());
+    QString error;
+    const QFileInfo source(m_source);
+    if (!copyFiles(source, root, error)) {
+        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1").arg(error));
+        return;
+    }
+    QFile marker(root.absoluteFilePath(source.fileName()) + "/" + QString::fromLatin1(kMarker));
+    if (marker.open(QIODevice::WriteOnly))
+        marker.close();
+    m_form->invokeSucceed(QString());
+}

@@ -1,0 +1,268 @@
+// Raw file transfer in both directions against a scripted device, including hostile input.
+#include "backup2tool.h"
+#include "scripted_link.h"
+#include "test_util.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+const QString kUdid = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+
+QString whatOf(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::runtime_error& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
+QByteArray nameFrame(const QByteArray& n) {
+    return be32(quint32(n.size())) + n;
+}
+
+}  // namespace
+
+TEST(Download, FramesForPresentMissingEmptyAndLargeFiles) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    writeFile(root.filePath(kUdid + "/a"), "hello");
+    writeFile(root.filePath(kUdid + "/empty"), "");
+    writeFile(root.filePath(kUdid + "/big"), pattern(32769));
+    writeFile(root.filePath(kUdid + "/exact"), pattern(32768));
+
+    backup2tool tool(kUdid, root);
+    ScriptedLink link;
+    tool.sendFilesThrow(link,
+                        dlMessage("DLMessageDownloadFiles",
+                                  {strArray({kUdid + "/a", kUdid + "/missing", "", kUdid + "/empty",
+                                             kUdid + "/exact", kUdid + "/big"}),
+                                   PlistCFType::createCFDictionary(), real(0.5)}));
+    QByteArray expected;
+    expected += nameFrame((kUdid + "/a").toUtf8()) + be32(6) +
+                "\x0c"
+                "hello" +
+                be32(1) + QByteArray(1, 0);
+    expected += nameFrame((kUdid + "/missing").toUtf8()) + be32(1) + "\x06";
+    expected += nameFrame((kUdid + "/empty").toUtf8()) + be32(1) + QByteArray(1, 0);
+    expected += nameFrame((kUdid + "/exact").toUtf8()) + QByteArray("\x00\x00\x80\x01", 4) +
+                "\x0c" + pattern(32768) + be32(1) + QByteArray(1, 0);
+    const QByteArray big = pattern(32769);
+    expected += nameFrame((kUdid + "/big").toUtf8()) + QByteArray("\x00\x00\x80\x01", 4) + "\x0c" +
+                big.left(32768) + be32(2) + "\x0c" + big.right(1) + be32(1) + QByteArray(1, 0);
+    expected += be32(0);
+    EXPECT_EQ(link.out, expected);
+    // The end block goes out as a length word and then one byte.
+    EXPECT_EQ(link.sendCalls.last(), be32(0));
+    EXPECT_EQ(link.sendCalls.at(link.sendCalls.size() - 2), QByteArray(1, 0));
+
+    ASSERT_EQ(link.statuses.size(), 1);
+    EXPECT_EQ(link.statuses[0].code, -13);
+    EXPECT_EQ(link.statuses[0].description, "Multi status");
+    const PlistCFType entry = link.statuses[0].value.get(kUdid + "/missing");
+    EXPECT_EQ(entry.get("DLFileErrorString").CFStringQString(), "");
+    EXPECT_EQ(entry.get("DLFileErrorCode").CFNumberInt64(0), -6);
+    EXPECT_EQ(tool.extraError(), "missing not exists.");
+}
+
+TEST(Download, AllPresentAndManifestRedirect) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    writeFile(root.filePath(kUdid + "/Manifest.db"), "real");
+    writeFile(root.filePath(kUdid + "/filtered.db"), "filtered");
+    writeFile(root.filePath("Manifest.db"), "top");
+
+    backup2tool tool(kUdid, root);
+    tool.setManifestDbName("filtered.db");
+    ScriptedLink link;
+    tool.sendFilesThrow(link, dlMessage("DLMessageDownloadFiles",
+                                        {strArray({kUdid + "/MANIFEST.DB", "Manifest.db"})}));
+    QByteArray expected = nameFrame((kUdid + "/MANIFEST.DB").toUtf8()) + be32(9) + "\x0c" +
+                          "filtered" + be32(1) + QByteArray(1, 0) + nameFrame("Manifest.db") +
+                          be32(4) + "\x0c" + "top" + be32(1) + QByteArray(1, 0) + be32(0);
+    EXPECT_EQ(link.out, expected);
+    ASSERT_EQ(link.statuses.size(), 1);
+    EXPECT_EQ(link.statuses[0].code, 0);
+    EXPECT_EQ(link.statuses[0].description, "<none>");
+    EXPECT_TRUE(link.statuses[0].value.isCFDictionary());
+    EXPECT_EQ(link.statuses[0].value.dict_size(), 0);
+}
+
+TEST(Download, PathsOutsideTheRootAreRefused) {
+    QTemporaryDir dir;
+    QDir root(dir.path() + "/root");
+    root.mkpath(".");
+    writeFile(dir.path() + "/secret", "do not send");
+
+    backup2tool tool(kUdid, root);
+    ScriptedLink link;
+    tool.sendFilesThrow(
+        link,
+        dlMessage("DLMessageDownloadFiles",
+                  {strArray({"../secret", dir.path() + "/secret", kUdid + "/../../secret"})}));
+    EXPECT_FALSE(link.out.contains("do not send"));
+    ASSERT_EQ(link.statuses.size(), 1);
+    EXPECT_EQ(link.statuses[0].code, -13);
+    EXPECT_EQ(link.statuses[0].value.dict_size(), 3);
+    EXPECT_EQ(link.statuses[0].value.get("../secret").get("DLFileErrorCode").CFNumberInt64(0), -1);
+
+    // A folder inside the root is answered like a missing file instead of ending the session.
+    ScriptedLink folder;
+    tool.sendFilesThrow(folder, dlMessage("DLMessageDownloadFiles", {strArray({"."})}));
+    EXPECT_EQ(folder.out, nameFrame(".") + be32(1) + "\x06" + be32(0));
+    ASSERT_EQ(folder.statuses.size(), 1);
+    EXPECT_EQ(folder.statuses[0].value.get(".").get("DLFileErrorCode").CFNumberInt64(0), -6);
+}
+
+TEST(Download, SendFailureThrowsAndCancelStopsBeforeNextFile) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    writeFile(root.filePath("a"), "x");
+    {
+        backup2tool tool(kUdid, root);
+        ScriptedLink link;
+        link.failSendAfter = 0;
+        EXPECT_EQ(whatOf([&] {
+                      tool.sendFilesThrow(link,
+                                          dlMessage("DLMessageDownloadFiles", {strArray({"a"})}));
+                  }),
+                  "Error attaching to device. Please Keep your iPhone connected and active. "
+                  "backup2tool::sendFileThrow: send path(a) failed. return -3.");
+    }
+    {
+        backup2tool tool(kUdid, root);
+        tool.cancel();
+        ScriptedLink link;
+        tool.sendFilesThrow(link, dlMessage("DLMessageDownloadFiles", {strArray({"a"})}));
+        EXPECT_TRUE(link.out.isEmpty());
+        EXPECT_TRUE(link.statuses.isEmpty());
+    }
+}
+
+TEST(Upload, ReceivesFilesIntoFolders) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    writeFile(root.filePath(kUdid + "/old"), "old content that is longer");
+    backup2tool tool(kUdid, root);
+    ScriptedLink link;
+    link.name("device/one");
+    link.name((kUdid + "/ab/abcdef").toUtf8());
+    link.block(0x0C, "hel");
+    link.block(0x0C, "lo");
+    link.block(0x00);
+    link.name("device/two");
+    link.name((kUdid + "/old").toUtf8());
+    link.timeout();  // the device pauses between blocks
+    link.block(0x0C, "new");
+    link.block(0x00);
+    link.word(0);
+    tool.recvFilesThrow(
+        link, dlMessage("DLMessageUploadFiles", {PlistCFType::createCFDictionary(), real(10.0),
+                                                 PlistCFType::createCFNumberInt64(1500000)}));
+    EXPECT_EQ(readFile(root.filePath(kUdid + "/ab/abcdef")), "hello");
+    EXPECT_EQ(readFile(root.filePath(kUdid + "/old")), "new");
+    EXPECT_TRUE(link.inputConsumed());
+    ASSERT_EQ(link.statuses.size(), 1);
+    EXPECT_EQ(link.statuses[0].code, 0);
+    EXPECT_EQ(link.statuses[0].description, "<none>");
+
+    ScriptedLink none;
+    none.word(0);
+    tool.recvFilesThrow(none, dlMessage("DLMessageUploadFiles"));
+    ASSERT_EQ(none.statuses.size(), 1);
+    EXPECT_EQ(none.statuses[0].code, 0);
+}
+
+TEST(Upload, NameLengthsAndBlockCodes) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    backup2tool tool(kUdid, root);
+    auto run = [&](ScriptedLink& link) {
+        return whatOf([&] { tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles")); });
+    };
+    {
+        ScriptedLink link;  // 4096 is the longest name accepted
+        link.name(QByteArray(4096, 'd'));
+        link.name("f");
+        link.block(0x00);
+        link.word(0);
+        EXPECT_EQ(run(link), "");
+        EXPECT_TRUE(QFile::exists(root.filePath("f")));
+    }
+    {
+        ScriptedLink link;
+        link.word(4097);
+        EXPECT_EQ(run(link), "backup2tool::recvFileNamesThrow: too large filename length (4097)!");
+    }
+    {
+        ScriptedLink link;
+        link.name("d");
+        link.name("g");
+        link.block(0x05, "zz");
+        EXPECT_EQ(run(link), "backup2tool::recvFileThrow: invalid code 5.");
+    }
+    {
+        ScriptedLink link;
+        link.name("d");
+        link.name("g");
+        link.block(char(0xFF));
+        EXPECT_EQ(run(link), "backup2tool::recvFileThrow: invalid code -1.");
+    }
+    {
+        ScriptedLink link;
+        link.name("d");
+        link.name("g");
+        link.block(0x0B, "disk on fire");
+        EXPECT_EQ(run(link),
+                  "Please restart your iPhone to try again. backup2tool::recvFileThrow: remote "
+                  "error. disk on fire");
+    }
+}
+
+TEST(Upload, HostileDevice) {
+    QTemporaryDir dir;
+    QDir root(dir.path() + "/root");
+    root.mkpath(".");
+    backup2tool tool(kUdid, root);
+    {
+        // A connection dropped while a name is awaited ends with an error instead of a hang.
+        ScriptedLink link;
+        link.bytes(QByteArray("\x00\x00", 2));
+        EXPECT_TRUE(whatOf([&] {
+                        tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles"));
+                    }).endsWith("could not read filename."));
+    }
+    {
+        // A zero length where a block is expected.
+        ScriptedLink link;
+        link.name("d");
+        link.name("z");
+        link.word(0);
+        EXPECT_TRUE(whatOf([&] {
+                        tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles"));
+                    }).endsWith("recv null data."));
+    }
+}
+
+TEST(Upload, HookOpenFailureIsReportedAfterTheWholeFile) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    writeFile(root.filePath("blocker"), "file, not a folder");
+    backup2tool tool(kUdid, root);
+    ScriptedLink link;
+    link.name("d");
+    link.name("blocker/child");
+    link.block(0x0C, "data");
+    link.block(0x00);
+    link.word(0);
+    const QString what =
+        whatOf([&] { tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles")); });
+    EXPECT_TRUE(what.startsWith("backup2tool::recvFileThrow: Write " +
+                                root.absoluteFilePath("blocker/child") + " failed."))
+        << what.toStdString();
+    // Everything up to the end block was read; the batch terminator stays for nobody.
+    EXPECT_EQ(readFile(root.filePath("blocker")), "file, not a folder");
+}

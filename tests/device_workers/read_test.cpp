@@ -1,0 +1,210 @@
+// The mirror reader: how device records become rows (codes, odd values, record order), and how
+// a whole read ends against the simulated iPhone when the device fails part-way.
+#include <QSharedPointer>
+#include <QTemporaryDir>
+
+#include "device/plistcftype.h"
+#include "workers_fixture.h"
+
+namespace {
+
+PlistCFType str(const char* s) {
+    return PlistCFType::createCFString(QString::fromUtf8(s));
+}
+
+// A record of the given kind with string values; "contact" (when given) names its owners.
+PlistCFType record(const char* kind, std::initializer_list<std::pair<const char*, PlistCFType>> kv,
+                   QStringList owners = QStringList()) {
+    PlistCFType r = PlistCFType::createCFDictionary();
+    r.put(QStringLiteral("com.apple.syncservices.RecordEntityName"), str(kind));
+    for (const auto& p : kv) {
+        r.put(QString::fromUtf8(p.first), p.second);
+    }
+    if (!owners.isEmpty()) {
+        PlistCFType a = PlistCFType::createCFArray();
+        for (const QString& o : owners) {
+            a.append(PlistCFType::createCFString(o));
+        }
+        r.put(QStringLiteral("contact"), a);
+    }
+    return r;
+}
+
+const char* const kContact = "com.apple.contacts.Contact";
+const char* const kPhone = "com.apple.contacts.Phone Number";
+
+// The entities of one type of the contact stored under a device record id.
+QList<pim::Entity> entitiesOf(LocalDb& db, const QString& srcId, int type) {
+    for (const pim::_Contact& listed : db.contacts()) {
+        const pim::_Contact c = db.contact(listed._id);
+        if (c.srcId == srcId) {
+            return c.entities.value(type);
+        }
+    }
+    ADD_FAILURE() << "no contact " << srcId.toStdString();
+    return {};
+}
+
+}  // namespace
+
+TEST(MirrorReader, RecordRowsCodesAndOddValues) {
+    QTemporaryDir tmp;
+    QSharedPointer<LocalDb> db(new LocalDb(
+        tmp.filePath("m"), QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule)));
+    db->create();
+
+    PlistCFType batch = PlistCFType::createCFDictionary();
+    // A child ahead of its contact (kept until the contact arrives).
+    batch.put("3/1/9", record(kPhone, {{"value", str("999")}, {"type", str("pager")}}, {"1"}));
+    batch.put("1", record(kContact, {{"job title", str("Boss")},
+                                     {"birthday", str("not a date")},
+                                     {"image", str("not data")}}));
+    batch.put("2", record(kContact, {{"first name", str("Bo")}}));
+    // Type words match exactly; "home" means 4 for web addresses.
+    struct Row {
+        const char* id;
+        const char* kind;
+        const char* type;
+        int entityType;
+        const char* data2;  // "" = unset
+    } rows[] = {
+        {"3/1/0", kPhone, "Mobile", pim::ENTITY_PHONE, ""},
+        {"3/1/1", kPhone, "main", pim::ENTITY_PHONE, "12"},
+        {"3/1/2", kPhone, "other", pim::ENTITY_PHONE, "0"},
+        {"4/1/0", "com.apple.contacts.Email Address", "home", pim::ENTITY_EMAIL, "1"},
+        {"22/1/0", "com.apple.contacts.URL", "home", pim::ENTITY_URL, "4"},
+        {"22/1/1", "com.apple.contacts.URL", "home page", pim::ENTITY_URL, "1"},
+        {"23/1/0", "com.apple.contacts.Related Name", "spouse", pim::ENTITY_REL, "14"},
+        {"12/1/0", "com.apple.contacts.Date", "anniversary", pim::ENTITY_EVENT, "1"},
+    };
+    for (const Row& r : rows) {
+        batch.put(r.id, record(r.kind, {{"value", str("v")}, {"type", str(r.type)}}, {"1"}));
+    }
+    batch.put(
+        "13/1/0",
+        record("com.apple.contacts.IM",
+               {{"user", str("me")}, {"type", str("work")}, {"service", str("skype")}}, {"1"}));
+    batch.put("13/1/1", record("com.apple.contacts.IM",
+                               {{"user", str("me2")}, {"service", str("Skype")}}, {"1"}));
+    // One detail shared by two contacts; one naming nobody known; kinds the reader skips.
+    batch.put("3/1/7", record(kPhone, {{"value", str("777")}}, {"1", "2"}));
+    batch.put("3/5/0", record(kPhone, {{"value", str("555")}}, {"5"}));
+    batch.put("g1", record("com.apple.contacts.Group", {{"name", str("G")}}, {"1"}));
+    batch.put("s1", str("not a record"));
+
+    db->beginEdit();
+    {
+        IOSSyncToPCThread::RecordWriter writer(db.data());
+        writer.addBatch(batch);
+        writer.addBatch(str("not a batch"));
+        EXPECT_EQ(writer.orphanCount(), 1);  // "3/5/0"
+    }
+    db->endEdit(true);
+
+    ASSERT_EQ(db->contacts().size(), 2);
+    // No name keys: an empty full name and a name entity of empty texts.
+    const QList<pim::Entity> name1 = entitiesOf(*db, "1", pim::ENTITY_NAME);
+    ASSERT_EQ(name1.size(), 1);
+    EXPECT_EQ(name1[0].text("data1"), "");
+    EXPECT_EQ(name1[0].text("data2"), "");
+    // Only a job title: an organisation with empty company and department.
+    const QList<pim::Entity> org = entitiesOf(*db, "1", pim::ENTITY_ORG);
+    ASSERT_EQ(org.size(), 1);
+    EXPECT_EQ(org[0].text("data4"), "Boss");
+    EXPECT_EQ(org[0].text("data1"), "");
+    EXPECT_EQ(org[0].text("data2"), "1");
+    // Values of the wrong kind still make their entity, with empty content.
+    QList<pim::Entity> events = entitiesOf(*db, "1", pim::ENTITY_EVENT);
+    QStringList eventRows;
+    for (const pim::Entity& e : events) {
+        eventRows << e.srcId + "|" + e.text("data1") + "|" + e.text("data2");
+    }
+    eventRows.sort();
+    EXPECT_EQ(eventRows, (QStringList{"12/1/0||1", "1||3"}));
+    const QList<pim::Entity> photo = entitiesOf(*db, "1", pim::ENTITY_PHOTO);
+    ASSERT_EQ(photo.size(), 1);
+    EXPECT_TRUE(photo[0].fields.value("data15").toByteArray().isEmpty());
+
+    auto bySrc = [&](const QString& contact, int type, const QString& src) {
+        for (const pim::Entity& e : entitiesOf(*db, contact, type)) {
+            if (e.srcId == src) {
+                return e;
+            }
+        }
+        ADD_FAILURE() << "missing " << src.toStdString();
+        return pim::Entity();
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(bySrc("1", r.entityType, r.id).text("data2"), QString(r.data2)) << r.id;
+    }
+    EXPECT_EQ(bySrc("1", pim::ENTITY_PHONE, "3/1/9").text("data2"), "6");
+    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/0").text("data5"), "4");
+    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/0").text("data2"), "2");
+    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/1").text("data5"), "");
+    EXPECT_EQ(bySrc("1", pim::ENTITY_PHONE, "3/1/7").text("data1"), "777");
+    EXPECT_EQ(bySrc("2", pim::ENTITY_PHONE, "3/1/7").text("data1"), "777");
+    EXPECT_EQ(entitiesOf(*db, "2", pim::ENTITY_PHONE).size(), 1);
+    EXPECT_EQ(entitiesOf(*db, "1", pim::ENTITY_GROUP).size(), 0);
+}
+
+// A whole read against the phone: one transaction, so a device failure in a later batch leaves
+// the mirror as empty as it was, and the error text is the session's own.
+TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
+    fakedevice::GenerateOptions options;
+    options.order = fakedevice::GenerateOptions::Order::ChildrenFirst;
+    phone->generateContacts(12, options);
+    phone->updateScenario([](fakedevice::Scenario& s) { s.batchSize = 10; });
+
+    // First a clean read: every record arrives, children ahead of contacts included.
+    QSharedPointer<LocalDb> db = readPhone("ok");
+    EXPECT_EQ(db->contacts().size(), 12);
+    int details = 0;
+    for (const pim::_Contact& listed : db->contacts()) {
+        const pim::_Contact c = db->contact(listed._id);
+        for (int type : {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_ADDR, pim::ENTITY_URL,
+                         pim::ENTITY_IM, pim::ENTITY_REL}) {
+            details += c.entities.value(type).size();
+        }
+        for (const pim::Entity& e : c.entities.value(pim::ENTITY_EVENT)) {
+            details += e.srcId != c.srcId ? 1 : 0;  // Date records, not the birthday
+        }
+    }
+    EXPECT_EQ(details, int(phone->recordCount() - phone->recordIds(kContact).size()));
+    // The tethered-sync value goes first, and the session ends without a finish.
+    const std::vector<fakedevice::SetValueCall> calls = phone->setValueCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front().domain, "com.apple.mobile.tethered_sync");
+    EXPECT_EQ(calls.front().key, "Contacts");
+    ASSERT_TRUE(phone->waitForSyncEnd(5s));
+    EXPECT_FALSE(phone->syncSessions().back().finished);
+
+    struct Case {
+        std::function<void(fakedevice::Scenario&)> set;
+        const char* error;
+    } cases[] = {
+        {[](fakedevice::Scenario& s) { s.dropAtBatch = 2; },
+         "mobilesync_receive_changes failed. return -256."},
+        {[](fakedevice::Scenario& s) { s.cancelAtBatch = 2; },
+         "mobilesync_receive_changes failed. return -8."},
+        {[](fakedevice::Scenario& s) {
+             s.faults = {{fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", 2,
+                          fakedevice::FaultKind::Drop}};
+         },
+         "mobilesync_"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        fakedevice::Scenario s;
+        s.batchSize = 10;
+        c.set(s);
+        phone->setScenario(s);
+        boxes.clear();
+        QSharedPointer<LocalDb> failed = newDb(tmp.filePath(QString("bad%1").arg(n++)), true);
+        const int rc = runUnderForm(
+            [&](ProgressForm* f) { return new IOSSyncToPCThread(udid, failed.data(), f); });
+        EXPECT_EQ(rc, 0) << c.error;
+        ASSERT_EQ(boxes.errors.size(), 1) << c.error;
+        EXPECT_TRUE(boxes.errors[0].contains(QString("<br/><br/>") + c.error)) << boxes.errors[0].toStdString();
+        EXPECT_TRUE(failed->contacts().isEmpty()) << c.error;
+    }
+}
