@@ -52,3 +52,15 @@ function(tw_add_fuzz name)
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
 endfunction()
+
+# tw_add_child_folders(): adds every direct subfolder that has a CMakeLists.txt, in name order.
+function(tw_add_child_folders)
+    file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT children)
+    foreach(child ${children})
+        if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+           AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()

@@ -1,5 +1,6 @@
 #include "contactsprinter.h"
 
+#include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
 #include <QApplication>
@@ -82,8 +83,8 @@ QImage contactImage(const pim::_Contact& contact) {
     if (!photos.isEmpty()) {
         const QByteArray bytes =
             photos.first().fields.value(QStringLiteral("data15")).toByteArray();
-        if (!bytes.isEmpty() && !image.loadFromData(bytes, "JPEG"))
-            image.loadFromData(bytes, "PNG");
+        // Pictures too large to decode safely get the placeholder, like unreadable ones.
+        image = g_decodePhoto(bytes);
     }
     if (image.isNull()) {
         tw_initUiResources();

@@ -2,6 +2,7 @@
 
 #include "app/ui/appinfo.h"
 #include "editor/contactdisplayer.h"
+#include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
 #include <QFile>
@@ -87,8 +88,9 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
     const QByteArray bytes = photos.first().fields.value(QStringLiteral("data15")).toByteArray();
     if (bytes.isEmpty())
         return kDefaultPhoto;
-    QImage image;
-    if (!image.loadFromData(bytes, "JPEG") && !image.loadFromData(bytes, "PNG"))
+    // Pictures too large to decode safely count as unreadable.
+    const QImage image = g_decodePhoto(bytes);
+    if (image.isNull())
         return kDefaultPhoto;
 
     // Named by the row id (digits only, so always inside the folder). Contacts that share an

@@ -34,6 +34,19 @@ QByteArray imageBytes(const char* format, int w, int h) {
     return bytes;
 }
 
+const QByteArray& oversizedPng() {
+    static const QByteArray bytes = [] {
+        QImage huge(10000, 10000, QImage::Format_Mono);
+        huge.fill(0);
+        QByteArray out;
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        huge.save(&buffer, "PNG");
+        return out;
+    }();
+    return bytes;
+}
+
 pim::_Contact everyType(const QString& fullName) {
     return contact(
         fullName,

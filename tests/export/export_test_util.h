@@ -24,6 +24,10 @@ pim::_Contact contact(const QString& fullName,
 // Image bytes of a small solid picture.
 QByteArray imageBytes(const char* format, int w = 8, int h = 6);
 
+// A valid PNG of under 1 MB that claims far more pixels than a contact photo may have (1 bit
+// per pixel keeps building it light). Built once.
+const QByteArray& oversizedPng();
+
 // A contact with one or more entities of every type, texts that need escaping included.
 pim::_Contact everyType(const QString& fullName);
 

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QLocale>
@@ -142,4 +143,25 @@ TEST(HtmlExport, PhotosFolder) {
     HtmlExport again{QDir(out)};
     again.initialize({});
     EXPECT_EQ(readFile(photos + "/contact.png"), QByteArray("mine"));
+}
+
+TEST(HtmlExport, OversizedPhotoGetsPlaceholder) {
+    // A photo claiming 100 megapixels is not decoded (and re-encoded): the placeholder is named
+    // and no picture file is written.
+    const QByteArray& huge = oversizedPng();
+    ASSERT_FALSE(huge.isEmpty());
+    ASSERT_LT(huge.size(), 1024 * 1024);
+    QTemporaryDir dir;
+    const QString out = dir.filePath("page.html");
+    HtmlExport exporter{QDir(out)};
+    exporter.initialize({});
+    pim::_Contact c = contact("Huge", {{pim::ENTITY_PHOTO, ent({{"data15", huge}})}});
+    c._id = 9;
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray page = exporter.ct2Bytes(c);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(page.contains("src=\"photos/contact.png\""));
+    EXPECT_FALSE(QFile::exists(out + "/photos/9.jpg"));
+    EXPECT_EQ(QDir(out + "/photos").entryList(QDir::Files), QStringList("contact.png"));
 }

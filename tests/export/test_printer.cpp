@@ -3,6 +3,7 @@
 #include "export_test_util.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPrintPreviewDialog>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -109,6 +110,25 @@ TEST(ContactsPrinter, CardContent) {
     EXPECT_EQ(wide.pixel(1, 1), qRgb(185, 185, 187));  // border 2 pixels wide
     EXPECT_EQ(ContactsPrinter::renderCard(251, 156, nameOnly).toImage().pixel(1, 1),
               qRgb(255, 255, 255));
+}
+
+TEST(ContactsPrinter, OversizedPhotoGetsPlaceholder) {
+    // A photo claiming 100 megapixels is not decoded: the card is the one drawn without a photo.
+    const QByteArray& huge = oversizedPng();
+    ASSERT_LT(huge.size(), 1024 * 1024);
+    const pim::_Contact plain = contact("Huge", {});
+    const pim::_Contact withHuge = contact("Huge", {{pim::ENTITY_PHOTO, ent({{"data15", huge}})}});
+    QElapsedTimer timer;
+    timer.start();
+    const QImage card = ContactsPrinter::renderCard(251, 156, withHuge).toImage();
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(card == ContactsPrinter::renderCard(251, 156, plain).toImage());
+
+    // A normal photo is still drawn instead of the placeholder.
+    const pim::_Contact photo =
+        contact("Huge", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("PNG", 40, 40)}})}});
+    const QImage drawn = ContactsPrinter::renderCard(251, 156, photo).toImage();
+    EXPECT_EQ(drawn.pixel(40, 40), qRgb(200, 40, 40));
 }
 
 TEST(ContactsPrinter, PreviewLaysOutAllCards) {
