@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QTextDocument>
 
+#include "editor/photoimage.h"
+
 namespace {
 const char* const g_columns[4] = {"Name", "Phone", "E-Mail", "Address"};
 
@@ -121,9 +123,7 @@ QPixmap ItemModelContacts::thumbnail(int row) const {
     if (it != c.entities.constEnd() && !it->isEmpty()) {
         const QByteArray bytes = it->first().fields.value("data15").toByteArray();
         ++m_decodes;
-        if (!img.loadFromData(bytes, "JPEG")) {
-            img.loadFromData(bytes, "PNG");
-        }
+        img = g_decodePhoto(bytes);
     }
     if (img.isNull()) {
         slot = emptyContactPixmap();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+
 #include <QProgressBar>
 #include <QImage>
 #include <QPixmap>
@@ -140,7 +141,22 @@ TEST_F(ModelsTest, ContactListCellsAndCachedThumbnails) {
     onlyPhone.fields["data1"] = "999";
     d.entities[pim::ENTITY_PHONE].append(onlyPhone);
 
-    model.loadContacts({c, d});
+    // A small file that claims a huge picture is refused like junk, not decoded.
+    pim::_Contact huge = makeContact("Cy", "Zed");
+    pim::Entity hugePhoto;
+    {
+        QImage img(10000, 10000, QImage::Format_Mono);
+        img.fill(0);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        img.save(&buffer, "PNG");
+        hugePhoto.fields["data15"] = buffer.data();
+    }
+    huge.entities[pim::ENTITY_PHOTO].append(hugePhoto);
+
+    model.loadContacts({c, d, huge});
+    EXPECT_EQ(model.data(model.index(2, 0), Qt::DecorationRole).value<QPixmap>().toImage(),
+              model.data(model.index(1, 0), Qt::DecorationRole).value<QPixmap>().toImage());
     EXPECT_EQ(model.data(model.index(0, 1)).toString(), "222");
     EXPECT_EQ(model.data(model.index(1, 1)).toString(), "999");
     EXPECT_FALSE(model.data(model.index(0, 2)).isValid());
