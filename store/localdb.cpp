@@ -237,6 +237,14 @@ void LocalDb::beginBulkEdit(int expectedContacts) {
             m_deferredIndexes << index;
         }
     } catch (const std::exception&) {
+        // An I/O error, a full disk, running out of memory or an interrupt makes SQLite roll
+        // the whole transaction back (the dropped indexes with it). Nothing of the batch has
+        // been written yet, so begin it again: left without one, every merge would commit on
+        // its own and the caller's rollback could no longer take the batch back.
+        if (!m_db.inTransaction()) {
+            m_deferredIndexes.clear();
+            m_db.beginTran();
+        }
     }
 }
 

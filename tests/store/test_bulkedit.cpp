@@ -2,6 +2,8 @@
 // ids, same merge results, same schema; and every way out of it must bring the indexes back.
 #include "store_test_util.h"
 
+#include <sqlite3.h>
+
 #include <QDateTime>
 
 #include <gtest/gtest.h>
@@ -189,6 +191,68 @@ TEST(BulkEdit, EveryWayOutBringsTheIndexesBack) {
     EXPECT_NO_THROW(t.db->endEdit(true));
     t.db->endEdit(false);
     EXPECT_EQ(schema(t), before);
+    EXPECT_EQ(t.count("select count(*) from contact"), 1);
+}
+
+// Interrupts the first statement that drops an index, as an I/O error or a full disk would
+// end it: SQLite then rolls back the whole open transaction.
+struct DropInterrupter {
+    bool armed = false;
+    static int authorize(void* self, int action, const char*, const char*, const char*,
+                         const char*) {
+        if (action == SQLITE_DROP_INDEX)
+            static_cast<DropInterrupter*>(self)->armed = true;
+        return SQLITE_OK;
+    }
+    static int progress(void* self) {
+        auto* d = static_cast<DropInterrupter*>(self);
+        const bool stop = d->armed;
+        d->armed = false;
+        return stop ? 1 : 0;
+    }
+};
+
+TEST(BulkEdit, FailuresAtEitherEndLoseNeitherIndexesNorTheBatch) {
+    TempDb t;
+    t.db->open_check();
+    sqlite3* h = t.db->db().handle();
+    const QStringList before = schema(t);
+    pim::_Contact out;
+    bool existed;
+
+    // The transaction is lost while the indexes are dropped: the batch must still be one
+    // batch, so a cancel takes back what was merged after it.
+    DropInterrupter stopper;
+    sqlite3_set_authorizer(h, &DropInterrupter::authorize, &stopper);
+    sqlite3_progress_handler(h, 1, &DropInterrupter::progress, &stopper);
+    t.db->beginBulkEdit(1000);
+    sqlite3_progress_handler(h, 0, nullptr, nullptr);
+    sqlite3_set_authorizer(h, nullptr, nullptr);
+    EXPECT_TRUE(t.db->db().inTransaction());
+    t.db->combineContact(incoming(1), out, existed);
+    t.db->endEdit(false);
+    EXPECT_EQ(t.count("select count(*) from contact"), 0);
+    EXPECT_EQ(schema(t), before);
+
+    // The commit fails after the indexes are rebuilt: the rollback that follows restores the
+    // schema as it was and keeps nothing of the batch; a later batch commits normally.
+    t.db->db().executeScriptThrow(
+        "pragma foreign_keys=on; create table p(id integer primary key); create table c(pid "
+        "integer references p(id) deferrable initially deferred)");
+    const QStringList withFk = schema(t);
+    t.db->beginBulkEdit(1000);
+    EXPECT_LT(indexCount(t), withFk.filter("index ").size());
+    t.db->combineContact(incoming(2), out, existed);
+    t.db->db().executeThrow("insert into c values(7)");
+    EXPECT_THROW(t.db->endEdit(true), std::runtime_error);
+    t.db->endEdit(false);
+    EXPECT_EQ(schema(t), withFk);
+    EXPECT_EQ(t.count("select count(*) from contact"), 0);
+
+    t.db->beginBulkEdit(1000);
+    t.db->combineContact(incoming(3), out, existed);
+    t.db->endEdit(true);
+    EXPECT_EQ(schema(t), withFk);
     EXPECT_EQ(t.count("select count(*) from contact"), 1);
 }
 

@@ -60,6 +60,49 @@ TEST(LocalDbTemplate, CreateGivesEmptySchemaWith0600) {
     EXPECT_EQ(cols.getText(0),
               "_id,type,contact_id,src_id,data1,data2,data3,data4,data5,data6,data7,data8,data9,"
               "data10,data11,data12,data13,data14,data15");
+
+    // Declarations (type, not null, default, key) and each index's table, columns and order.
+    QStringList decl;
+    for (const char* table : {"contact", "data", "contact_group"}) {
+        Sqlite3Cursor ti = raw.queryThrow(QString("select name,type,\"notnull\",dflt_value,pk from "
+                                                  "pragma_table_info('%1') order by cid")
+                                              .arg(table));
+        while (ti.moveNext()) {
+            if (ti.getText(0).startsWith("data") && ti.getText(0) != "data15" &&
+                ti.getText(0) != "data1")
+                continue;  // data2..data14 are declared as data1 is
+            decl << QString("%1.%2 %3 %4 %5 %6")
+                        .arg(table, ti.getText(0), ti.getText(1), ti.getText(2), ti.getText(3),
+                             ti.getText(4));
+        }
+    }
+    EXPECT_EQ(decl, QStringList({"contact._id INTEGER 1  1", "contact.src_id TEXT 0  0",
+                                 "contact.full_name TEXT 0  0", "data._id INTEGER 1  1",
+                                 "data.type INTEGER 1  0", "data.contact_id INTEGER 1  0",
+                                 "data.src_id TEXT 0  0", "data.data1 TEXT 0 '' 0",
+                                 "data.data15 BLOB 0  0", "contact_group._id INTEGER 1  1",
+                                 "contact_group.name TEXT 1  0"}));
+    Sqlite3Cursor dflt = raw.queryThrow(
+        "select count(*) from pragma_table_info('data') where name glob 'data[0-9]*' and "
+        "name<>'data15' and type='TEXT' and dflt_value=''''''");
+    ASSERT_TRUE(dflt.moveNext());
+    EXPECT_EQ(dflt.getInt(0), 14);
+    Sqlite3Cursor autoinc = raw.queryThrow(
+        "select count(*) from sqlite_master where type='table' and sql like '%AUTOINCREMENT%'");
+    ASSERT_TRUE(autoinc.moveNext());
+    EXPECT_EQ(autoinc.getInt(0), 3);
+    QStringList indexes;
+    Sqlite3Cursor ix = raw.queryThrow(
+        "select m.name, m.tbl_name, (select group_concat(c, ',') from (select name || (case "
+        "desc when 0 then ' asc' else ' desc' end) c from pragma_index_xinfo(m.name) where "
+        "key=1 order by seqno)) from sqlite_master m where m.type='index' order by m.name");
+    while (ix.moveNext())
+        indexes << ix.getText(0) + " " + ix.getText(1) + "(" + ix.getText(2) + ")";
+    EXPECT_EQ(indexes, QStringList({"index_contacts_full_name contact(full_name asc)",
+                                    "index_contacts_src_id contact(src_id asc)",
+                                    "index_data_contact data(contact_id asc,type asc)",
+                                    "index_data_data data(type asc,data1 asc)",
+                                    "index_data_src_id data(src_id asc)"}));
 }
 
 TEST(LocalDbTemplate, CreateReplacesOpenFileAndStaleJournal) {

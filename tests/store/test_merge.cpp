@@ -86,6 +86,16 @@ TEST_F(Merge, NamesMatchLiterallyNotAsPatterns) {
     merge(makeContact("100%", {{3, phone("5")}}), &existed);
     EXPECT_TRUE(existed);
     EXPECT_EQ(contactRows(), 4);
+    // ASCII letters in either case; other letters, and surrounding blanks, as they are.
+    merge(makeContact("aNNE", {{3, phone("6")}}), &existed);
+    EXPECT_TRUE(existed);
+    merge(makeContact(QString::fromUtf8("\xc3\x84rger"), {{3, phone("7")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact(QString::fromUtf8("\xc3\xa4rger"), {{3, phone("8")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact("Anne ", {{3, phone("9")}}), &existed);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(contactRows(), 7);
 }
 
 TEST_F(Merge, EmptyNameIsFoundAgain) {
