@@ -124,6 +124,8 @@ int backup2tool::innerRunThrow(_backup2tool_req req, QString& err) {
     // Plain writes: a cancel asked before the session starts does not carry into it.
     cancelFlag = false;
     progressValue = 0;
+    // A file missed by an earlier session must not be blamed for this session's failure.
+    extraErrorText.clear();
 
     hook->beginThrow(rootDir, udid);
     mobiledevice_ignore_sigpipe();

@@ -86,6 +86,9 @@ public:
     static QString runErrorText(backup2tool_op op, int code, QString err);
     // True when `path` (as the device sent it) stays inside `root`.
     static bool pathInsideRoot(const QDir& root, const QString& path);
+    // True when `path` names something strictly below `root`: the root folder itself may be
+    // listed or created, but never removed, moved, overwritten or copied onto.
+    static bool pathBelowRoot(const QDir& root, const QString& path);
 
 public slots:
     void cancel();

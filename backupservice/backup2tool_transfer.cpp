@@ -36,6 +36,13 @@ QString refusedText(const QString& path) {
     return QStringLiteral("Refused path outside the backup folder: %1").arg(path);
 }
 
+// The text for a path that fails pathBelowRoot.
+QString refusedBelowText(const QDir& root, const QString& path) {
+    if (backup2tool::pathInsideRoot(root, path))
+        return QStringLiteral("Refused the backup folder itself: %1").arg(path);
+    return refusedText(path);
+}
+
 QString fileNamePart(const QString& path) {
     return path.mid(path.lastIndexOf('/') + 1);
 }
@@ -56,6 +63,11 @@ bool backup2tool::pathInsideRoot(const QDir& root, const QString& path) {
         return true;
     const QString prefix = base.endsWith('/') ? base : base + '/';
     return resolved.startsWith(prefix);
+}
+
+bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
+    return pathInsideRoot(root, path) &&
+           QDir::cleanPath(root.absoluteFilePath(path)) != QDir::cleanPath(root.absolutePath());
 }
 
 int backup2tool::deviceStatusCode(int hookResult) {
@@ -264,12 +276,12 @@ void backup2tool::recvFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString path = recvFileNameThrow(client);
         if (path.isEmpty())
             break;
-        if (!pathInsideRoot(rootDir, path)) {
+        if (!pathBelowRoot(rootDir, path)) {
             // Read the file's blocks so the stream stays in step, but write nothing.
             int rc = 0;
             recvBlocksThrow(client, nullptr, rc, err);
             refused = kRefusedPath;
-            err = refusedText(path);
+            err = refusedBelowText(rootDir, path);
             continue;
         }
         hook->recvFileBegin(rootDir, udid, path, deviceName);
@@ -358,6 +370,12 @@ int backup2tool::recvFileThrow(Backup2Link& client, QString, QString path, QStri
     int rc = hook->recvFileOpenWrite(rootDir, path, file, err);
     const quint64 total = recvBlocksThrow(client, &file, rc, err);
     hook->recvFileEnd(rootDir, path, total);
+    // Small writes sit in the file's buffer; a failure to write them out (a full disk) must not
+    // pass as a received file.
+    if (rc == 0 && file.isOpen() && !file.flush()) {
+        rc = file.error();
+        err = file.errorString();
+    }
     if (rc != 0)
         fail(QStringLiteral("backup2tool::recvFileThrow: Write %1 failed. %2").arg(local, err));
     file.close();
@@ -399,9 +417,9 @@ void backup2tool::moveFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString dst = item.second.CFStringQString();
         if (src.isEmpty() || dst.isEmpty())
             continue;
-        if (!pathInsideRoot(rootDir, src) || !pathInsideRoot(rootDir, dst)) {
+        if (!pathBelowRoot(rootDir, src) || !pathBelowRoot(rootDir, dst)) {
             r = kRefusedPath;
-            err = refusedText(pathInsideRoot(rootDir, src) ? dst : src);
+            err = refusedBelowText(rootDir, pathBelowRoot(rootDir, src) ? dst : src);
             break;
         }
         r = hook->moveFile(rootDir, src, dst, err);
@@ -424,9 +442,9 @@ void backup2tool::removeFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString path = paths.at(i).CFStringQString();
         if (path.isEmpty())
             continue;
-        if (!pathInsideRoot(rootDir, path)) {
+        if (!pathBelowRoot(rootDir, path)) {
             code = deviceStatusCode(kRefusedPath);
-            err = refusedText(path);
+            err = refusedBelowText(rootDir, path);
             continue;
         }
         hook->removeFile(rootDir, path, err);
@@ -445,9 +463,9 @@ void backup2tool::copyItemThrow(Backup2Link& client, PlistCFType msg) {
         fail(QStringLiteral("backup2tool::copyItemThrow: invalid message."));
     QString err;
     int r = 0;
-    if (!pathInsideRoot(rootDir, src) || !pathInsideRoot(rootDir, dst)) {
+    if (!pathBelowRoot(rootDir, src) || !pathBelowRoot(rootDir, dst)) {
         r = kRefusedPath;
-        err = refusedText(pathInsideRoot(rootDir, src) ? dst : src);
+        err = refusedBelowText(rootDir, pathBelowRoot(rootDir, src) ? dst : src);
     } else {
         r = hook->copyFile(rootDir, src, dst, err);
     }

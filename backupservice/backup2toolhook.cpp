@@ -6,6 +6,13 @@ namespace {
 
 constexpr QDir::Filters kListFilter = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
 
+// True when `path` lies strictly below the folder `folder` (both cleaned, no link resolution).
+bool isBelow(const QString& path, const QString& folder) {
+    const QString f = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString p = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return p.startsWith(f.endsWith('/') ? f : f + '/');
+}
+
 void makeParent(const QString& path) {
     QDir parent = QFileInfo(path).absoluteDir();
     if (!parent.exists())
@@ -59,6 +66,12 @@ int Backup2ToolHook::moveFile(QDir root, QString src, QString dst, QString& err)
     // Clearing the destination first would delete the source itself.
     if (QDir::cleanPath(from) == QDir::cleanPath(to))
         return 0;
+    // Likewise when the destination is a folder that holds the source; the rename could not
+    // succeed anyway.
+    if (isBelow(from, to)) {
+        err = QStringLiteral("Destination contains the source.");
+        return QFile::RenameError;
+    }
     const QFileInfo toInfo(to);
     if (toInfo.isDir() && !toInfo.isSymLink())
         rmdir_recursive(to);
@@ -114,6 +127,14 @@ void rmdir_recursive(QString path) {
 int copy_recursive(QString src, QString dst, QString& err) {
     const QFileInfo from(src);
     const QFileInfo to(dst);
+    // Copying onto itself would remove the source before reading it, and copying a folder into
+    // its own subtree would keep finding the copy it is making.
+    if (QDir::cleanPath(from.absoluteFilePath()) == QDir::cleanPath(to.absoluteFilePath()))
+        return 0;
+    if (from.isDir() && isBelow(dst, src)) {
+        err = QStringLiteral("Destination is inside the source.");
+        return QFile::CopyError;
+    }
     if (from.isFile()) {
         if (to.isDir()) {
             err = QStringLiteral("Destination is a folder.");

@@ -48,6 +48,7 @@ public:
 // Removes a folder tree as far as it can. Symbolic links are removed as links, never followed,
 // so nothing outside the tree is touched.
 void rmdir_recursive(QString path);
-// Copies a file or a folder tree (merging into an existing folder). 0, or a QFile::FileError
+// Copies a file or a folder tree (merging into an existing folder). Copying onto itself does
+// nothing; a folder is never copied into its own subtree. 0, or a QFile::FileError
 // value with `err` set. Links to folders met inside the tree are not descended into.
 int copy_recursive(QString src, QString dst, QString& err);

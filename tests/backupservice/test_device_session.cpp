@@ -166,6 +166,14 @@ TEST_F(DeviceSession, RestoreSendsFilesBack) {
     EXPECT_EQ(statusCode(s.statuses[0]), -13);
     EXPECT_EQ(statusText(s.statuses[0]), "Multi status");
 
+    // A missing file is named in the failure report of the same session, and only there.
+    phone->setBackupScript(BackupScript().download({path("gone")}).finish(5, "restore failed"));
+    EXPECT_EQ(runError(tool, _backup2tool_req(OP_RESTORE)),
+              "error code:5. <br/><br/>restore failed gone not exists.");
+    phone->setBackupScript(BackupScript().finish(6, "later failure"));
+    EXPECT_EQ(runError(tool, _backup2tool_req(OP_RESTORE)),
+              "error code:6. <br/><br/>later failure");
+
     // A restore never creates the device folder.
     QTemporaryDir other;
     backup2tool fresh(udid, QDir(other.path()));

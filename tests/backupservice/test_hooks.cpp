@@ -91,6 +91,34 @@ TEST(DefaultHook, DiskOperations) {
     EXPECT_TRUE(g.isOpen());
 }
 
+TEST(DefaultHook, OverlappingSourceAndDestinationLoseNothing) {
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    Backup2ToolHook hook;
+    QString err;
+    writeFile(root.filePath("d/f"), "data");
+    writeFile(root.filePath("d/sub/g"), "more");
+
+    // Onto itself: nothing happens, the source stays.
+    EXPECT_EQ(hook.copyFile(root, "d/f", "d/./f", err), 0);
+    EXPECT_EQ(readFile(root.filePath("d/f")), "data");
+    EXPECT_EQ(hook.copyFile(root, "d", "d", err), 0);
+    EXPECT_EQ(readFile(root.filePath("d/sub/g")), "more");
+
+    // A folder into its own subtree is refused before anything is made.
+    err.clear();
+    EXPECT_EQ(hook.copyFile(root, "d", "d/sub/copy", err), 14);
+    EXPECT_EQ(err, "Destination is inside the source.");
+    EXPECT_FALSE(QFile::exists(root.filePath("d/sub/copy")));
+
+    // Moving onto a folder that holds the source would clear the source first.
+    err.clear();
+    EXPECT_EQ(hook.moveFile(root, "d/sub/g", "d", err), int(QFile::RenameError));
+    EXPECT_EQ(err, "Destination contains the source.");
+    EXPECT_EQ(readFile(root.filePath("d/sub/g")), "more");
+    EXPECT_EQ(readFile(root.filePath("d/f")), "data");
+}
+
 TEST(DefaultHook, RemovalNeverFollowsLinksOutOfTheTree) {
     QTemporaryDir dir;
     writeFile(dir.filePath("outside/precious"), "keep");

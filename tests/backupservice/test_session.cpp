@@ -72,6 +72,23 @@ TEST(MessageLoop, HostileDirectoryMessagesAreRefused) {
     EXPECT_FALSE(QFile::exists(root.filePath(kUdid + "/stolen")));
     EXPECT_FALSE(QFile::exists(root.filePath(kUdid + "/copy")));
 
+    // The root folder itself may be listed but never removed, moved, copied onto or written.
+    ScriptedLink self;
+    self.message(dlMessage("DLMessageRemoveFiles", {strArray({".", kUdid + "/.."})}));
+    self.message(dlMessage("DLMessageMoveFiles", {dict({{kUdid + "/inside", str(".")}})}));
+    self.message(dlMessage("DLMessageCopyItem", {str(kUdid), str(kUdid + "/..")}));
+    self.message(dlMessage("DLContentsOfDirectory", {str(".")}));
+    self.message(dlMessage("DLMessageDisconnect"));
+    EXPECT_EQ(tool.messageLoopThrow(self, err), 0);
+    ASSERT_EQ(self.statuses.size(), 4);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(self.statuses[i].code, -1);
+        EXPECT_TRUE(self.statuses[i].description.startsWith("Refused the backup folder itself"));
+    }
+    EXPECT_EQ(self.statuses[3].code, 0);
+    EXPECT_TRUE(self.statuses[3].value.get(kUdid).ref());
+    EXPECT_EQ(readFile(root.filePath(kUdid + "/inside")), "mine");
+
     EXPECT_TRUE(backup2tool::pathInsideRoot(root, kUdid + "/a/../b"));
     EXPECT_TRUE(backup2tool::pathInsideRoot(root, root.absoluteFilePath("x")));
     EXPECT_FALSE(backup2tool::pathInsideRoot(root, root.absolutePath() + "x/y"));

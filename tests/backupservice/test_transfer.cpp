@@ -247,6 +247,27 @@ TEST(Upload, HostileDevice) {
     }
 }
 
+TEST(Upload, NameWithAZeroByteCannotLeaveTheRoot) {
+    QTemporaryDir dir;
+    QDir root(dir.path() + "/root");
+    root.mkpath(".");
+    backup2tool tool(kUdid, root);
+    // Cleaned as a whole, the name would land inside the root; cut at the zero byte, as the C
+    // library would cut it, it names a file beside the root. It must be refused.
+    ScriptedLink link;
+    link.name("d");
+    link.name(QByteArray("../beside", 9) + QByteArray(1, 0) + "/../root/f");
+    link.block(0x0C, "evil");
+    link.block(0x00);
+    link.word(0);
+    tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles"));
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/beside"));
+    EXPECT_FALSE(QFileInfo::exists(root.filePath("f")));
+    ASSERT_EQ(link.statuses.size(), 1);
+    EXPECT_EQ(link.statuses[0].code, -1);
+    EXPECT_TRUE(link.inputConsumed());
+}
+
 TEST(Upload, HookOpenFailureIsReportedAfterTheWholeFile) {
     QTemporaryDir dir;
     QDir root(dir.path());
@@ -265,4 +286,35 @@ TEST(Upload, HookOpenFailureIsReportedAfterTheWholeFile) {
         << what.toStdString();
     // Everything up to the end block was read; the batch terminator stays for nobody.
     EXPECT_EQ(readFile(root.filePath("blocker")), "file, not a folder");
+}
+
+namespace {
+// Sends every received file to a device that is always full.
+struct FullDiskHook : Backup2ToolHook {
+    int recvFileOpenWrite(QDir, QString, QFile& file, QString& err) override {
+        file.setFileName(QStringLiteral("/dev/full"));
+        if (!file.open(QIODevice::WriteOnly)) {
+            err = file.errorString();
+            return file.error();
+        }
+        return 0;
+    }
+};
+}  // namespace
+
+TEST(Upload, WriteFailureHiddenInTheFileBufferIsReported) {
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        GTEST_SKIP() << "no /dev/full";
+    QTemporaryDir dir;
+    backup2tool tool(kUdid, QDir(dir.path()), QSharedPointer<Backup2ToolHook>(new FullDiskHook));
+    ScriptedLink link;
+    link.name("d");
+    link.name(kUdid.toUtf8() + "/small");
+    link.block(0x0C, "a few bytes that fit the write buffer");
+    link.block(0x00);
+    link.word(0);
+    const QString what =
+        whatOf([&] { tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles")); });
+    EXPECT_TRUE(what.startsWith("backup2tool::recvFileThrow: Write ")) << what.toStdString();
+    EXPECT_TRUE(link.statuses.isEmpty());
 }
