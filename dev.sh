@@ -39,7 +39,9 @@ run_tests() { # dir, extra ctest args...
 case "${1:-}" in
 run)
     install_missing
-    build build -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF
+    cmake -S "$here" -B build -G Ninja
+    # The simulated iPhone comes along, for trying the program without a phone (see README).
+    cmake --build build -j "$jobs" --target tellwick fake-iphone
     exec ./build/app/tellwick
     ;;
 test)
