@@ -61,6 +61,16 @@ bool runUnderForm(ProgressForm& form, QThread& worker) {
     return result == 1 && !form.rejected;
 }
 
+// The group a tree node stands for; 0 for a whole database.
+quint64 groupIdOf(const MainWindow::_CurrentNode& cur) {
+    return cur.groupNode ? cur.groupNode->group._id : 0;
+}
+
+int selectedRowCount(QTreeView* view) {
+    QItemSelectionModel* sel = view->selectionModel();
+    return sel ? sel->selectedRows(0).size() : 0;
+}
+
 }  // namespace
 
 // Marks a running flow: device events that arrive meanwhile are held back until the outermost
@@ -356,8 +366,7 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
             m_treeModel.refreshDbNodeGroups(db);
         }
         ui->treeMain->expand(m_treeModel.indexOfItemNode(db));
-        const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
-        showContacts(db->db->contacts(group, QString()));
+        showContacts(nodeContacts(cur));
     } catch (const std::exception& e) {
         // Clearing the selection reaches this slot again; the guard keeps it to one box. A
         // phone plugged in meanwhile is read once the box has gone, not under it.
@@ -411,7 +420,7 @@ void MainWindow::onBtnSearchPressed() {
         return;
     }
     const QString keyword = ui->txtKeyword->text().trimmed();
-    const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
+    const quint64 group = groupIdOf(cur);
     try {
         showContacts(cur.dbNode->db->contacts(group, keyword));
     } catch (const std::exception& e) {
@@ -454,6 +463,13 @@ QAction* MainWindow::execMenu(QMenu& menu) {
     return menu.exec(QCursor::pos());
 }
 
+QAction* MainWindow::addMenuAction(QMenu& menu, const char* icon, const char* text,
+                                   void (MainWindow::*command)()) {
+    QAction* a = menu.addAction(QIcon(icon), tr(text));
+    connect(a, &QAction::triggered, this, command);
+    return a;
+}
+
 void MainWindow::treeCreateContextMenu() {
     const _CurrentNode cur = currentNode();
     if (!cur.node || cur.node->type == ItemModelMainTree::TYPE_DEVICE_ROOT) {
@@ -461,47 +477,48 @@ void MainWindow::treeCreateContextMenu() {
     }
     QMenu menu;
     menu.setStyleSheet(getStyleSheet(kStyle));
-    const auto add = [this, &menu](const char* icon, const char* text, void (MainWindow::*slot)()) {
-        QAction* a = menu.addAction(QIcon(icon), tr(text));
-        connect(a, &QAction::triggered, this, slot);
-        return a;
-    };
     const int phones = m_treeModel.connectedDeviceCount();
     if (cur.node->type == ItemModelMainTree::TYPE_LOCALDB_ROOT) {
-        add(":res/open_db_folder.png", "IDS_MI_OPEN_LOCALDB_FOLDER", &MainWindow::miOpenFolder);
-        add(":res/from_itunes.png", "IDS_MI_FROM_ITUNES", &MainWindow::miFromiTunes);
-        add(":res/import.png", "IDS_MI_IMPORT_FROM_FILE", &MainWindow::miImport);
+        addMenuAction(menu, ":res/open_db_folder.png", "IDS_MI_OPEN_LOCALDB_FOLDER",
+                      &MainWindow::miOpenFolder);
+        addMenuAction(menu, ":res/from_itunes.png", "IDS_MI_FROM_ITUNES",
+                      &MainWindow::miFromiTunes);
+        addMenuAction(menu, ":res/import.png", "IDS_MI_IMPORT_FROM_FILE", &MainWindow::miImport);
     } else if (!cur.dbNode) {
         return;
     } else if (cur.dbNode->type == ItemModelMainTree::TYPE_LOCAL_DB) {
-        add(":res/db2i.png", "IDS_MI_TRANSFER_TO_IOS_FROM_LOCALDB", &MainWindow::miTreeDB2I)
+        addMenuAction(menu, ":res/db2i.png", "IDS_MI_TRANSFER_TO_IOS_FROM_LOCALDB",
+                      &MainWindow::miTreeDB2I)
             ->setEnabled(phones >= 1);
         menu.addSeparator();
-        add(":res/export.png", "IDS_MI_EXPORT_CONTACTS", &MainWindow::miTreeExport);
-        add(":res/print.png", "IDS_MI_PRINT_CONTACTS", &MainWindow::miTreePrint);
-        add(":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
-        add(":res/del.png", cur.groupNode ? "IDS_MI_DEL_CONTACTS" : "IDS_MI_REMOVE_LOCAL_DB",
-            &MainWindow::miTreeDel);
+        addMenuAction(menu, ":res/export.png", "IDS_MI_EXPORT_CONTACTS", &MainWindow::miTreeExport);
+        addMenuAction(menu, ":res/print.png", "IDS_MI_PRINT_CONTACTS", &MainWindow::miTreePrint);
+        addMenuAction(menu, ":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
+        addMenuAction(menu, ":res/del.png",
+                      cur.groupNode ? "IDS_MI_DEL_CONTACTS" : "IDS_MI_REMOVE_LOCAL_DB",
+                      &MainWindow::miTreeDel);
     } else {
         _DBItemNode* db = cur.dbNode;
         const bool isPhone = db->kind == ItemModelMainTree::KIND_IPHONE;
-        add(":res/backup.png", "IDS_MI_BACKUP_CONTACTS", &MainWindow::miTreeBackup);
+        addMenuAction(menu, ":res/backup.png", "IDS_MI_BACKUP_CONTACTS", &MainWindow::miTreeBackup);
         if (isPhone) {
             const int others = phones - (db->isConnectedPhone() ? 1 : 0);
-            add(":res/i2i.png", "IDS_MI_TRANSFER_TO_OTHER_IOS_FROM_IOS", &MainWindow::miTreeI2I)
+            addMenuAction(menu, ":res/i2i.png", "IDS_MI_TRANSFER_TO_OTHER_IOS_FROM_IOS",
+                          &MainWindow::miTreeI2I)
                 ->setEnabled(others >= 1);
         }
         menu.addSeparator();
-        add(":res/export.png", "IDS_MI_EXPORT_CONTACTS", &MainWindow::miTreeExport);
-        add(":res/print.png", "IDS_MI_PRINT_CONTACTS", &MainWindow::miTreePrint);
+        addMenuAction(menu, ":res/export.png", "IDS_MI_EXPORT_CONTACTS", &MainWindow::miTreeExport);
+        addMenuAction(menu, ":res/print.png", "IDS_MI_PRINT_CONTACTS", &MainWindow::miTreePrint);
         // A mirror without a phone behind it takes no writes meant for a device.
         if (db->isConnectedPhone()) {
-            add(":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
-            add(":res/del.png", "IDS_MI_DEL_CONTACTS", &MainWindow::miTreeDel);
+            addMenuAction(menu, ":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
+            addMenuAction(menu, ":res/del.png", "IDS_MI_DEL_CONTACTS", &MainWindow::miTreeDel);
         }
         if (!cur.groupNode) {
             menu.addSeparator();
-            add(":res/unmount.png", "IDS_MI_UNMOUNT_DEVICE", &MainWindow::miTreeUnmount);
+            addMenuAction(menu, ":res/unmount.png", "IDS_MI_UNMOUNT_DEVICE",
+                          &MainWindow::miTreeUnmount);
         }
     }
     execMenu(menu);
@@ -509,52 +526,41 @@ void MainWindow::treeCreateContextMenu() {
 
 void MainWindow::contactCreateContextMenu() {
     const _CurrentNode cur = currentNode();
-    QItemSelectionModel* sel = ui->treeContacts->selectionModel();
-    const int selectedRows = sel ? sel->selectedRows(0).size() : 0;
+    const int selectedRows = selectedRowCount(ui->treeContacts);
     if (selectedRows == 0 || !cur.dbNode) {
         return;
     }
     QMenu menu;
     menu.setStyleSheet(getStyleSheet(kStyle));
-    const auto add = [this, &menu](const char* icon, const char* text, void (MainWindow::*slot)()) {
-        QAction* a = menu.addAction(QIcon(icon), tr(text));
-        connect(a, &QAction::triggered, this, slot);
-        return a;
-    };
     _DBItemNode* db = cur.dbNode;
     const int phones = m_treeModel.connectedDeviceCount();
     if (db->type == ItemModelMainTree::TYPE_DEVICE_DB) {
-        add(":res/backup.png", "IDS_MI_BACKUP_SELECTIONS", &MainWindow::miContactBackup);
+        addMenuAction(menu, ":res/backup.png", "IDS_MI_BACKUP_SELECTIONS",
+                      &MainWindow::miContactBackup);
         if (db->kind == ItemModelMainTree::KIND_IPHONE) {
             const int others = phones - (db->isConnectedPhone() ? 1 : 0);
-            add(":res/i2i.png", "IDS_MI_TRANSFER_SELECTIONS_TO_OTHER_IOS_FROM_IOS",
-                &MainWindow::miContactI2I)
+            addMenuAction(menu, ":res/i2i.png", "IDS_MI_TRANSFER_SELECTIONS_TO_OTHER_IOS_FROM_IOS",
+                          &MainWindow::miContactI2I)
                 ->setEnabled(others >= 1);
         }
     } else {
-        add(":res/db2i.png", "IDS_MI_TRANSFER_SELECTIONS_TO_IOS_FROM_DB",
-            &MainWindow::miContactDB2I)
+        addMenuAction(menu, ":res/db2i.png", "IDS_MI_TRANSFER_SELECTIONS_TO_IOS_FROM_DB",
+                      &MainWindow::miContactDB2I)
             ->setEnabled(phones >= 1);
     }
     menu.addSeparator();
-    add(":res/export.png", "IDS_MI_EXPORT_SELECTIONS", &MainWindow::miContactExport);
-    add(":res/print.png", "IDS_MI_PRINT_SELECTIONS", &MainWindow::miContactPrint);
+    addMenuAction(menu, ":res/export.png", "IDS_MI_EXPORT_SELECTIONS",
+                  &MainWindow::miContactExport);
+    addMenuAction(menu, ":res/print.png", "IDS_MI_PRINT_SELECTIONS", &MainWindow::miContactPrint);
     const bool writable = db->isConnectedPhone() || db->type == ItemModelMainTree::TYPE_LOCAL_DB;
     if (writable) {
-        add(":res/edit.png", "IDS_MI_EDIT_CONTACT", &MainWindow::miContactEdit)
+        addMenuAction(menu, ":res/edit.png", "IDS_MI_EDIT_CONTACT", &MainWindow::miContactEdit)
             ->setEnabled(selectedRows == 1);
-        add(":res/group.png", "IDS_MI_SET_GROUP", &MainWindow::miContactSetGroup);
-        add(":res/del.png", "IDS_MI_DEL_SELECTIONS", &MainWindow::miContactDel);
+        addMenuAction(menu, ":res/group.png", "IDS_MI_SET_GROUP", &MainWindow::miContactSetGroup);
+        addMenuAction(menu, ":res/del.png", "IDS_MI_DEL_SELECTIONS", &MainWindow::miContactDel);
     }
     execMenu(menu);
 }
-
-namespace {
-int selectedRowCount(QTreeView* view) {
-    QItemSelectionModel* sel = view->selectionModel();
-    return sel ? sel->selectedRows(0).size() : 0;
-}
-}  // namespace
 
 void MainWindow::miFileBackup() {
     selectedRowCount(ui->treeContacts) > 0 ? miContactBackup() : miTreeBackup();
@@ -576,69 +582,48 @@ void MainWindow::miFileDelete() {
 }
 
 QList<pim::_Contact> MainWindow::nodeContacts(const _CurrentNode& cur) {
-    const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
-    return cur.dbNode->db->contacts(group, QString());
+    return cur.dbNode->db->contacts(groupIdOf(cur), QString());
+}
+
+void MainWindow::runOnNodeContacts(
+    const std::function<void(const _CurrentNode&, const QList<pim::_Contact>&)>& command) {
+    const _CurrentNode cur = currentNode();
+    if (!cur.dbNode) {
+        return;
+    }
+    try {
+        command(cur, nodeContacts(cur));
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
 }
 
 void MainWindow::miTreeBackup() {
-    const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
-        return;
-    }
-    try {
-        const QList<pim::_Contact> list = nodeContacts(cur);
+    runOnNodeContacts([this](const _CurrentNode& cur, const QList<pim::_Contact>& list) {
         backupContacts(list, QString("%1-backup.db").arg(cur.dbNode->name));
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-    }
+    });
 }
 
 void MainWindow::miTreeI2I() {
-    const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
-        return;
-    }
-    try {
-        transfer2IOS(nodeContacts(cur), cur.dbNode->id);
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-    }
+    runOnNodeContacts([this](const _CurrentNode& cur, const QList<pim::_Contact>& list) {
+        transfer2IOS(list, cur.dbNode->id);
+    });
 }
 
 void MainWindow::miTreeDB2I() {
-    const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
-        return;
-    }
-    try {
-        transfer2IOS(nodeContacts(cur), QString());
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-    }
+    runOnNodeContacts([this](const _CurrentNode&, const QList<pim::_Contact>& list) {
+        transfer2IOS(list, QString());
+    });
 }
 
 void MainWindow::miTreeExport() {
-    const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
-        return;
-    }
-    try {
-        exportContacts(nodeContacts(cur));
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-    }
+    runOnNodeContacts(
+        [this](const _CurrentNode&, const QList<pim::_Contact>& list) { exportContacts(list); });
 }
 
 void MainWindow::miTreePrint() {
-    const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
-        return;
-    }
-    try {
-        printContacts(nodeContacts(cur));
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-    }
+    runOnNodeContacts(
+        [this](const _CurrentNode&, const QList<pim::_Contact>& list) { printContacts(list); });
 }
 
 void MainWindow::miTreeUnmount() {
@@ -1167,7 +1152,7 @@ bool MainWindow::sendChangesToDevice(_DBItemNode* node, pim::_Contact* contact,
 }
 
 void MainWindow::reloadListKeeping(const _CurrentNode& cur, const pim::_Contact& contact) {
-    const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
+    const quint64 group = groupIdOf(cur);
     const QString keyword =
         ui->lbDisplayKeyword->isHidden() ? QString() : ui->txtKeyword->text().trimmed();
     showContacts(cur.dbNode->db->contacts(group, keyword));
@@ -1333,7 +1318,7 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
     }
     const bool onDevice = node->type == ItemModelMainTree::TYPE_DEVICE_DB;
     QSharedPointer<LocalDb> db = node->db;
-    const quint64 group = cur.groupNode ? cur.groupNode->group._id : 0;
+    const quint64 group = groupIdOf(cur);
     try {
         db->beginEdit();
         try {

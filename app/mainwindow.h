@@ -173,6 +173,9 @@ private:
     void updateDbActions(const _CurrentNode& cur);
     void selectDbNode(ItemModelMainTree::_DBItemNode* node);
     QList<pim::_Contact> nodeContacts(const _CurrentNode& cur);
+    // Runs a tree command on the contacts of the current node; errors end up in a message box.
+    void runOnNodeContacts(
+        const std::function<void(const _CurrentNode&, const QList<pim::_Contact>&)>& command);
     // The node the edit and delete flows write to: a local database or a connected phone's
     // mirror (for a group, its database); null otherwise.
     ItemModelMainTree::_DBItemNode* writableTarget(const _CurrentNode& cur) const;
@@ -187,6 +190,9 @@ private:
     void deviceRefreshAfterFailedWrite(ItemModelMainTree::_DBItemNode* node);
     ItemModelMainTree::_DBItemNode* findDeviceNode(const QString& devid, int* row = nullptr);
     QAction* execMenu(QMenu& menu);
+    // Adds a context-menu entry (icon, translated text) that runs the given command.
+    QAction* addMenuAction(QMenu& menu, const char* icon, const char* text,
+                           void (MainWindow::*command)());
 
     MobiledeviceSubscribe* m_subscriber;
     Ui_MainWindow* ui;

@@ -134,17 +134,23 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
     return true;
 }
 
+void BackupManifest::openEndsThrow(QFile& in, QFile& out, bool makeDestDir) {
+    if (!in.open(QIODevice::ReadOnly))
+        throwText(tr("can not open %1. %2").arg(in.fileName(), in.errorString()));
+    if (makeDestDir) {
+        const QFileInfo destInfo(out.fileName());
+        if (!destInfo.absoluteDir().exists())
+            QDir().mkpath(destInfo.absolutePath());
+    }
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throwText(tr("can not create %1. %2").arg(out.fileName(), out.errorString()));
+}
+
 void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& src,
                                       const QString& dest, void*, BackupCopyProgress) const {
     QFile in(src);
-    if (!in.open(QIODevice::ReadOnly))
-        throwText(tr("can not open %1. %2").arg(src, in.errorString()));
-    const QFileInfo destInfo(dest);
-    if (!destInfo.absoluteDir().exists())
-        QDir().mkpath(destInfo.absolutePath());
     QFile out(dest);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throwText(tr("can not create %1. %2").arg(dest, out.errorString()));
+    openEndsThrow(in, out, true);
     if (key.size() != 32)
         throwText(QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1")
                       .arg(QStringLiteral("invalid key size.")));
@@ -164,11 +170,8 @@ void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
         return;
     }
     QFile in(src);
-    if (!in.open(QIODevice::ReadOnly))
-        throwText(tr("can not open %1. %2").arg(src, in.errorString()));
     QFile out(dest);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throwText(tr("can not create %1. %2").arg(dest, out.errorString()));
+    openEndsThrow(in, out, false);
     if (key.size() != 32)
         throwText(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
                       .arg(QStringLiteral("invalid key size.")));
@@ -372,14 +375,8 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
         decryptFileThrow(key, src, destPath, userData, progress);
     } else {
         QFile in(src);
-        if (!in.open(QIODevice::ReadOnly))
-            throwText(tr("can not open %1. %2").arg(src, in.errorString()));
-        const QFileInfo destInfo(destPath);
-        if (!destInfo.absoluteDir().exists())
-            QDir().mkpath(destInfo.absolutePath());
         QFile out(destPath);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throwText(tr("can not create %1. %2").arg(destPath, out.errorString()));
+        openEndsThrow(in, out, true);
         const qint64 total = in.size();
         qint64 done = 0;
         QByteArray buf(8192, '\0');

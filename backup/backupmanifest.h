@@ -14,6 +14,8 @@
 #include <QSet>
 #include <QString>
 
+class QFile;
+
 // Byte progress of a file copy: (total, done, userData).
 typedef void (*BackupCopyProgress)(qint64 total, qint64 done, void* userData);
 
@@ -112,6 +114,9 @@ public:
 
 private:
     void fillLookups(const _FileNode* node);
+    // Opens a copy's source for reading and its destination for writing (truncated), creating
+    // the destination's folder first when asked; throws the reason on failure.
+    static void openEndsThrow(QFile& in, QFile& out, bool makeDestDir);
 };
 
 // A Manifest.plist larger than this is refused rather than read into memory.

@@ -65,6 +65,15 @@ void setLabel(pim::Entity& e, const LabelCode* table, const QString& subType) {
     }
 }
 
+// The key/value entries of one multi-value (an address's parts, an IM account's fields).
+Sqlite3Cursor queryEntries(Sqlite3DB& addressBook, unsigned long long uid) {
+    Sqlite3Sql sql("select v.value,l.value as key from abmultivalueentry as v");
+    sql.appendSql(
+        QStringLiteral(" inner join abmultivalueentrykey as l on v.parent_id=%1 and v.key=l.rowid")
+            .arg(uid));
+    return addressBook.queryThrow(sql);
+}
+
 QString copyPath(const char* pattern) {
     return QDir(QDir::tempPath())
         .absoluteFilePath(QString::fromLatin1(pattern).arg(QDateTime::currentMSecsSinceEpoch()));
@@ -98,11 +107,7 @@ void ImportContactsFromiTunesThread::closeAndRemoveCopies() {
 }
 
 void ImportContactsFromiTunesThread::readAddr(unsigned long long uid, pim::Entity& e) {
-    Sqlite3Sql sql("select v.value,l.value as key from abmultivalueentry as v");
-    sql.appendSql(
-        QStringLiteral(" inner join abmultivalueentrykey as l on v.parent_id=%1 and v.key=l.rowid")
-            .arg(uid));
-    Sqlite3Cursor c = addressBook.queryThrow(sql);
+    Sqlite3Cursor c = queryEntries(addressBook, uid);
     while (c.moveNext()) {
         const QString key = c.getText(QStringLiteral("key"));
         const QString value = c.getText(QStringLiteral("value"));
@@ -121,11 +126,7 @@ void ImportContactsFromiTunesThread::readAddr(unsigned long long uid, pim::Entit
 }
 
 void ImportContactsFromiTunesThread::readIM(unsigned long long uid, pim::Entity& e) {
-    Sqlite3Sql sql("select v.value,l.value as key from abmultivalueentry as v");
-    sql.appendSql(
-        QStringLiteral(" inner join abmultivalueentrykey as l on v.parent_id=%1 and v.key=l.rowid")
-            .arg(uid));
-    Sqlite3Cursor c = addressBook.queryThrow(sql);
+    Sqlite3Cursor c = queryEntries(addressBook, uid);
     while (c.moveNext()) {
         const QString key = c.getText(QStringLiteral("key"));
         const QString value = c.getText(QStringLiteral("value"));

@@ -170,8 +170,7 @@ LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget* parent)
             SLOT(btnAddOtherClicked(QString)));
     connect(ui->btnLoad, SIGNAL(pressed()), this, SLOT(btnLoadClicked()));
     connect(ui->listBackups, SIGNAL(doubleClicked(QModelIndex)), this, SLOT(btnLoadClicked()));
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(this);
     ui->listBackups->setModel(&listModel);
 
     for (const QDir& root : BackupManifest::iTunesBackupDirs()) {

@@ -85,8 +85,7 @@ void Ui_PasscodeDlg::retranslateUi(QDialog* dlg) {
 PasscodeDlg::PasscodeDlg(BackupManifest* m, QWidget* parent)
     : QDialog(parent), ui(new Ui_PasscodeDlg), movable(this), manifest(m) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(this);
     connect(ui->btnOK, SIGNAL(pressed()), this, SLOT(btnOKPressed()));
 }
 

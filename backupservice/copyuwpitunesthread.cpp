@@ -1,6 +1,7 @@
 #include "copyuwpitunesthread.h"
 
 #include "app/ui/progressform.h"
+#include "backupservice/backup2toolhook.h"
 
 #include <QFile>
 
@@ -11,22 +12,6 @@ const char* const kMarker = "__CopyUWPItunesThread";
 
 QDir stagingRoot() {
     return QDir(QDir(QDir::homePath()).absoluteFilePath(QString::fromLatin1(kStagingRoot)));
-}
-
-// Removes a folder with its visible contents; links are removed, never followed.
-void delDirCascade(QString path) {
-    QDir dir(path);
-    if (!dir.exists())
-        return;
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::NoSort);
-    for (const QFileInfo& fi : entries) {
-        if (fi.isDir() && !fi.isSymLink())
-            delDirCascade(fi.absoluteFilePath());
-        else
-            dir.remove(fi.fileName());
-    }
-    dir.rmdir(dir.absolutePath());
 }
 
 }  // namespace
@@ -80,7 +65,7 @@ void CopyUWPItunesThread::run() {
     m_form->invokeUpdateProgress(tr("Initiating iTunes..."), 99, QString());
     const QDir root = stagingRoot();
     if (m_cleanFirst)
-        delDirCascade(root.absolutePath());
+        rmdir_recursive(root.absolutePath());
     QString error;
     const QFileInfo source(m_source);
     if (!copyFiles(source, root, error)) {

@@ -196,30 +196,9 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
     headerLayout->addWidget(nameLabel, 0, Qt::AlignTop);
     m_contentLayout->addWidget(header, 0, Qt::AlignTop);
 
-    struct Section {
-        const char* title;
-        int type;
-        Formatter formatter;
-    };
-    static const Section sections[] = {
-        {"Phone:", pim::ENTITY_PHONE, &ContactDisplayer::g_phoneDisplay},
-        {"E-Mail:", pim::ENTITY_EMAIL, &ContactDisplayer::g_emailDisplay},
-        {"Date:", pim::ENTITY_EVENT, &ContactDisplayer::g_eventDisplay},
-        {"IM:", pim::ENTITY_IM, &ContactDisplayer::g_imDisplay},
-        {"Organization:", pim::ENTITY_ORG, &ContactDisplayer::g_orgDisplay},
-        {"Relationship:", pim::ENTITY_REL, &ContactDisplayer::g_relDisplay},
-        {"Address:", pim::ENTITY_ADDR, &ContactDisplayer::g_addrDisplay},
-        {"Website:", pim::ENTITY_URL, &ContactDisplayer::g_urlDisplay},
-        {"Notes:", pim::ENTITY_NOTES, &ContactDisplayer::g_notesDisplay},
-    };
-    for (const Section& s : sections) {
-        QList<pim::Entity> list = m_shownContact.entities.value(s.type);
-        // The first organisation is in the name block; the section lists the others.
-        if (s.type == pim::ENTITY_ORG && !list.isEmpty())
-            list.removeFirst();
-        if (!list.isEmpty())
-            showEntities(QLatin1String(s.title), list, s.formatter);
-    }
+    g_forEachSection(m_shownContact,
+                     [this](const QString& title, const QList<pim::Entity>& entities,
+                            Formatter formatter) { showEntities(title, entities, formatter); });
 
     setWidget(m_contentWidget);
     m_contentWidget->resize(width(), m_contentWidget->height());
@@ -283,4 +262,32 @@ void ContactDisplayer::savePhoto() {
     const QByteArray bytes = firstPhotoBytes(m_shownContact);
     if (file.write(bytes) != bytes.size() || !file.commit())
         Tips::warning(file.errorString().toHtmlEscaped());
+}
+
+void ContactDisplayer::g_forEachSection(
+    const pim::_Contact& contact,
+    const std::function<void(const QString&, const QList<pim::Entity>&, Formatter)>& visit) {
+    struct Section {
+        const char* title;
+        int type;
+        Formatter formatter;
+    };
+    static const Section sections[] = {
+        {"Phone:", pim::ENTITY_PHONE, &ContactDisplayer::g_phoneDisplay},
+        {"E-Mail:", pim::ENTITY_EMAIL, &ContactDisplayer::g_emailDisplay},
+        {"Date:", pim::ENTITY_EVENT, &ContactDisplayer::g_eventDisplay},
+        {"IM:", pim::ENTITY_IM, &ContactDisplayer::g_imDisplay},
+        {"Organization:", pim::ENTITY_ORG, &ContactDisplayer::g_orgDisplay},
+        {"Relationship:", pim::ENTITY_REL, &ContactDisplayer::g_relDisplay},
+        {"Address:", pim::ENTITY_ADDR, &ContactDisplayer::g_addrDisplay},
+        {"Website:", pim::ENTITY_URL, &ContactDisplayer::g_urlDisplay},
+        {"Notes:", pim::ENTITY_NOTES, &ContactDisplayer::g_notesDisplay},
+    };
+    for (const Section& s : sections) {
+        QList<pim::Entity> list = contact.entities.value(s.type);
+        if (s.type == pim::ENTITY_ORG && !list.isEmpty())
+            list.removeFirst();
+        if (!list.isEmpty())
+            visit(QLatin1String(s.title), list, s.formatter);
+    }
 }

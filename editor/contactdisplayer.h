@@ -5,6 +5,8 @@
 #include <QScrollArea>
 #include <QString>
 
+#include <functional>
+
 #include "store/pim.h"
 
 class QVBoxLayout;
@@ -26,6 +28,13 @@ public:
     static QString g_addrDisplay(const pim::Entity& e);
     static QString g_urlDisplay(const pim::Entity& e);
     static QString g_notesDisplay(const pim::Entity& e);
+
+    // Walks the titled sections of a contact card in their fixed order, skipping empty ones.
+    // The first organisation belongs to the name block, so its section lists only the others.
+    static void g_forEachSection(
+        const pim::_Contact& contact,
+        const std::function<void(const QString& title, const QList<pim::Entity>& entities,
+                                 Formatter formatter)>& visit);
 
     explicit ContactDisplayer(QWidget* parent = nullptr);
     ~ContactDisplayer() override;

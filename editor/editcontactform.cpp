@@ -73,8 +73,7 @@ void Ui_EditContactForm::retranslateUi(QDialog* dialog) {
 EditContactForm::EditContactForm(const pim::_Contact* contact, LocalDb* db_, QWidget* parent)
     : QDialog(parent), ui(new Ui_EditContactForm), db(db_), winMovable(this) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":res/style.css")));
+    applyDialogLook(this);
     connect(ui->btnSave, &QPushButton::pressed, this, &EditContactForm::onBtnSavePressed);
     connect(ui->btnCancel, &QPushButton::pressed, this, &EditContactForm::onBtnCancelPressed);
     if (contact) {

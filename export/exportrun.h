@@ -2,21 +2,14 @@
 #ifndef TW_EXPORT_EXPORTRUN_H
 #define TW_EXPORT_EXPORTRUN_H
 
+#include "app/ui/runreporter.h"
 #include "store/pim.h"
 
 #include <QList>
 #include <QString>
 
-// Where an export reports to: the progress dialog in the program, a recorder in tests.
-class ExportReporter {
-public:
-    virtual ~ExportReporter() {}
-    // Polled before each contact.
-    virtual bool cancelled() = 0;
-    virtual void progress(QString status, int percent, QString text) = 0;
-    virtual void succeed(QString message) = 0;
-    virtual void error(QString message) = 0;
-};
+// Where an export reports to; cancelled() is polled before each contact.
+using ExportReporter = RunReporter;
 
 // Export type codes, as the save dialog's file types map to them.
 enum ExportType { EXPORT_VCARD = 1, EXPORT_CSV = 2, EXPORT_TXT = 3, EXPORT_HTML = 4 };

@@ -129,29 +129,11 @@ QByteArray HtmlExport::ct2Bytes(const pim::_Contact& contact) {
     }
     out += name + kCrLf + QLatin1String("</div><div style=\"clear:both\"></div>") + kCrLf;
 
-    struct Group {
-        const char* title;
-        int type;
-        ContactDisplayer::Formatter format;
-    };
-    static const Group groups[] = {
-        {"Phone:", pim::ENTITY_PHONE, &ContactDisplayer::g_phoneDisplay},
-        {"E-Mail:", pim::ENTITY_EMAIL, &ContactDisplayer::g_emailDisplay},
-        {"Date:", pim::ENTITY_EVENT, &ContactDisplayer::g_eventDisplay},
-        {"IM:", pim::ENTITY_IM, &ContactDisplayer::g_imDisplay},
-        {"Organization:", pim::ENTITY_ORG, &ContactDisplayer::g_orgDisplay},
-        {"Relationship:", pim::ENTITY_REL, &ContactDisplayer::g_relDisplay},
-        {"Address:", pim::ENTITY_ADDR, &ContactDisplayer::g_addrDisplay},
-        {"Website:", pim::ENTITY_URL, &ContactDisplayer::g_urlDisplay},
-        {"Notes:", pim::ENTITY_NOTES, &ContactDisplayer::g_notesDisplay}};
-    for (const Group& g : groups) {
-        QList<pim::Entity> list = contact.entities.value(g.type);
-        // The first organisation stands in the name block already.
-        if (g.type == pim::ENTITY_ORG && !list.isEmpty())
-            list.removeFirst();
-        if (!list.isEmpty())
-            out += entitiesHtml(QLatin1String(g.title), list, g.format);
-    }
+    ContactDisplayer::g_forEachSection(
+        contact, [&out](const QString& title, const QList<pim::Entity>& entities,
+                        ContactDisplayer::Formatter format) {
+            out += entitiesHtml(title, entities, format);
+        });
     out += QLatin1String("</div>") + kCrLf;
     return out.toUtf8();
 }

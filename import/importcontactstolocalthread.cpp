@@ -8,24 +8,6 @@
 
 #include <QScopedPointer>
 
-namespace {
-
-class FormReporter : public ImportReporter {
-public:
-    explicit FormReporter(ProgressForm* form) : form(form) {}
-    bool cancelled() override { return form->rejected; }
-    void progress(QString status, int percent, QString text) override {
-        form->invokeUpdateProgress(status, percent, text);
-    }
-    void succeed(QString message) override { form->invokeSucceed(message); }
-    void error(QString message) override { form->invokeErrorOccurred(message); }
-
-private:
-    ProgressForm* form;
-};
-
-}  // namespace
-
 ImportContactsToLocalThread::ImportContactsToLocalThread(QString path, TYPE type, LocalDb* db,
                                                          ProgressForm* progressForm,
                                                          QObject* parent)
@@ -34,7 +16,7 @@ ImportContactsToLocalThread::ImportContactsToLocalThread(QString path, TYPE type
 ImportContactsToLocalThread::~ImportContactsToLocalThread() {}
 
 void ImportContactsToLocalThread::run() {
-    FormReporter reporter(progressForm);
+    ProgressFormReporter reporter(progressForm);
     QScopedPointer<AbsImport> importer;
     try {
         if (type == VCARD) {

@@ -4,18 +4,13 @@
 
 #include <QString>
 
+#include "app/ui/runreporter.h"
+
 class AbsImport;
 class LocalDb;
 
 // Where an import reports to; the worker forwards to its ProgressForm.
-class ImportReporter {
-public:
-    virtual ~ImportReporter() {}
-    virtual bool cancelled() = 0;
-    virtual void progress(QString status, int percent, QString progressText) = 0;
-    virtual void succeed(QString message) = 0;
-    virtual void error(QString message) = 0;
-};
+using ImportReporter = RunReporter;
 
 // Reads the file with the importer and merges every named contact into the database in one
 // edit. Ends with exactly one succeed or error report, or none after a cancel (the transaction

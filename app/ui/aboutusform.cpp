@@ -54,8 +54,7 @@ void Ui_AboutUsForm::retranslateUi(QDialog* AboutUsForm) {
 AboutUsForm::AboutUsForm(QWidget* parent)
     : QDialog(parent), movable(this), form(new Ui_AboutUsForm) {
     form->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(this);
 
     form->lbProduct->setText(
         QStringLiteral("%1 v%2").arg(g_productTitle(), QLatin1String(g_versionText)));

@@ -55,8 +55,7 @@ void Ui_DataSourceSelForm::retranslateUi(QDialog* DataSourceSelForm) {
 DataSourceSelForm::DataSourceSelForm(QWidget* parent)
     : QDialog(parent), movable(this), form(new Ui_DataSourceSelForm) {
     form->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":res/style.css")));
+    applyDialogLook(this);
     connect(form->btnOK, SIGNAL(pressed()), this, SLOT(onBtnOkPressed()));
 }
 

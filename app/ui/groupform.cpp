@@ -47,8 +47,7 @@ void Ui_GroupForm::retranslateUi(QDialog* GroupForm) {
 GroupForm::GroupForm(LocalDb* db, QWidget* parent)
     : QDialog(parent), groupId(0), movable(this), form(new Ui_GroupForm), db(db) {
     form->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":res/style.css")));
+    applyDialogLook(this);
     connect(form->btnOK, SIGNAL(pressed()), this, SLOT(onBtnOKPressed()));
 
     try {

@@ -64,8 +64,7 @@ void Ui_LocalDbSelForm::retranslateUi(QDialog* LocalDbSelForm) {
 LocalDbSelForm::LocalDbSelForm(QWidget* parent, QString defaultName)
     : QDialog(parent), movable(this), form(new Ui_LocalDbSelForm) {
     form->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":res/style.css")));
+    applyDialogLook(this);
     connect(form->btnOK, SIGNAL(pressed()), this, SLOT(onBtnOkPress()));
 
     form->cbLocalDbNames->addItem(QString());

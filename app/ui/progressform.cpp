@@ -53,8 +53,7 @@ ProgressForm::ProgressForm(QString title, QWidget* parent)
       form(new Ui_ProgressForm),
       ended(false) {
     form->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(this);
     connect(this, SIGNAL(finished(int)), this, SLOT(onFinish(int)));
     connect(form->btnCancel, SIGNAL(pressed()), this, SLOT(cancel()));
     setWindowTitle(title);
@@ -160,4 +159,20 @@ void ProgressForm::cancel() {
 
 void ProgressForm::setCancelBtnText(QString text) {
     form->btnCancel->setText(text);
+}
+
+bool ProgressFormReporter::cancelled() {
+    return m_form->rejected;
+}
+
+void ProgressFormReporter::progress(QString status, int percent, QString text) {
+    m_form->invokeUpdateProgress(status, percent, text);
+}
+
+void ProgressFormReporter::succeed(QString message) {
+    m_form->invokeSucceed(message);
+}
+
+void ProgressFormReporter::error(QString message) {
+    m_form->invokeErrorOccurred(message);
 }

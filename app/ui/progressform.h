@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 
+#include "app/ui/runreporter.h"
 #include "app/ui/winmovable.h"
 
 class QLabel;

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QWidget>
 
 #include "resources/ui/uiresources.h"
 
@@ -31,4 +32,9 @@ QString getStyleSheet(QString path) {
 void g_resetStyleSheetCache() {
     QMutexLocker locker(&g_styleSheetLock);
     g_styleSheet.clear();
+}
+
+void applyDialogLook(QWidget* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    dialog->setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
 }

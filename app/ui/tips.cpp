@@ -62,8 +62,7 @@ int g_showMessageBox(QMessageBox::Icon icon, QString text, int buttons, bool wit
     }
     QMessageBox box(icon, g_productTitle(), text, QMessageBox::NoButton, nullptr);
     WinMovable movable(&box);
-    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    box.setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(&box);
 
     struct ButtonText {
         QMessageBox::StandardButton button;

@@ -40,8 +40,7 @@ QByteArray upToNul(QByteArray bytes) {
 }
 
 void makeFrameless(QMessageBox& box) {
-    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    box.setStyleSheet(getStyleSheet(QStringLiteral(":/res/style.css")));
+    applyDialogLook(&box);
 }
 
 }  // namespace

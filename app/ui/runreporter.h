@@ -1,0 +1,30 @@
+// Where a long operation reports to, apart from any dialog: the progress dialog in the program,
+// a recorder in tests.
+#pragma once
+
+#include <QString>
+
+class ProgressForm;
+
+class RunReporter {
+public:
+    virtual ~RunReporter() {}
+    // Polled between items.
+    virtual bool cancelled() = 0;
+    virtual void progress(QString status, int percent, QString text) = 0;
+    virtual void succeed(QString message) = 0;
+    virtual void error(QString message) = 0;
+};
+
+// Forwards every report to a progress dialog; cancelled once the dialog was rejected.
+class ProgressFormReporter : public RunReporter {
+public:
+    explicit ProgressFormReporter(ProgressForm* form) : m_form(form) {}
+    bool cancelled() override;
+    void progress(QString status, int percent, QString text) override;
+    void succeed(QString message) override;
+    void error(QString message) override;
+
+private:
+    ProgressForm* m_form;
+};
