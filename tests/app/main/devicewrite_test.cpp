@@ -16,37 +16,17 @@
 #include "backup_fixture.h"
 #include "fakedevice.h"
 #include "testutil.h"
+#include "windowfixture.h"
 
 using namespace twtest;
 using Tree = ItemModelMainTree;
 
 namespace {
 
-fakedevice::Server* g_server = nullptr;
+fakedevice::Server*& g_server = phoneServer();
 
-class DeviceWriteTest : public ::testing::Test {
+class DeviceWriteTest : public WindowTest {
 protected:
-    void SetUp() override {
-        freshDataFolder();
-        Boxes::instance().reset();
-        MainWindow::resetChoosers();
-    }
-    void TearDown() override {
-        win.reset();
-        for (const auto& p : g_server->phones()) {
-            g_server->detach(p->udid());
-        }
-        MainWindow::resetChoosers();
-    }
-    MainWindow& open() {
-        win = std::make_unique<MainWindow>();
-        return *win;
-    }
-    Tree& tree() { return win->treeModel(); }
-    Ui_MainWindow* ui() { return win->form(); }
-    Tree::_DBItemNode* dbChild(Tree::_ItemNode* root, int i) {
-        return dynamic_cast<Tree::_DBItemNode*>(root->children.value(i));
-    }
     Tree::_DBItemNode* deviceNode(const QString& name) {
         for (int i = 0; i < tree().deviceRoot()->children.size(); ++i) {
             if (dbChild(tree().deviceRoot(), i)->name == name) {
@@ -100,8 +80,6 @@ protected:
         out.sort();
         return out;
     }
-
-    std::unique_ptr<MainWindow> win;
 };
 
 }  // namespace

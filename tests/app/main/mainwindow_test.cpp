@@ -19,37 +19,17 @@
 #include "app/ui/translator.h"
 #include "fakedevice.h"
 #include "testutil.h"
+#include "windowfixture.h"
 
 using namespace twtest;
 using Tree = ItemModelMainTree;
 
 namespace {
 
-fakedevice::Server* g_server = nullptr;
+fakedevice::Server*& g_server = phoneServer();
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest {
 protected:
-    void SetUp() override {
-        freshDataFolder();
-        Boxes::instance().reset();
-        MainWindow::resetChoosers();
-    }
-    void TearDown() override {
-        win.reset();
-        for (const auto& p : g_server->phones()) {
-            g_server->detach(p->udid());
-        }
-        MainWindow::resetChoosers();
-    }
-    MainWindow& open() {
-        win = std::make_unique<MainWindow>();
-        return *win;
-    }
-    Tree& tree() { return win->treeModel(); }
-    Ui_MainWindow* ui() { return win->form(); }
-    Tree::_DBItemNode* dbChild(Tree::_ItemNode* root, int i) {
-        return dynamic_cast<Tree::_DBItemNode*>(root->children.value(i));
-    }
     void select(Tree::_ItemNode* node) {
         if (node == tree().deviceRoot() || node == tree().localDbRoot()) {
             ui()->treeMain->setCurrentIndex(tree().index(node == tree().deviceRoot() ? 0 : 1, 0));
@@ -72,8 +52,6 @@ protected:
         return s;
     }
     QString dataPath(const QString& rel) { return g_dataSaveDir().absoluteFilePath(rel); }
-
-    std::unique_ptr<MainWindow> win;
 };
 
 std::shared_ptr<fakedevice::Phone> phoneWith(const std::string& udid, const std::string& name,
