@@ -32,14 +32,21 @@ run_one() { # name
     local name=$1 line exe
     read -r -a line <"$build/fuzz/targets/$name"
     exe=${line[0]}
-    # A private HOME and temp folder per target: some write files there.
-    local home=$build/fuzz/home/$name
+    # A private HOME and temp folder per target: some write files there. Databases are synced
+    # on every commit, so the temp folder goes to memory when the system has a tmpfs for it.
+    local home=$build/fuzz/home/$name tmp
     rm -rf "$home"
-    mkdir -p "$home/tmp"
+    mkdir -p "$home"
+    if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+        tmp=$(mktemp -d /dev/shm/tw-fuzz-XXXXXX)
+    else
+        tmp=$(mktemp -d "$home/tmp-XXXXXX")
+    fi
     local start=$SECONDS rc=0
-    HOME=$home TMPDIR=$home/tmp timeout $((seconds + 120)) "$exe" -max_total_time="$seconds" \
+    HOME=$home TMPDIR=$tmp timeout $((seconds + 120)) "$exe" -max_total_time="$seconds" \
         -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$name-" "${line[@]:1}" >"$logs/$name.log" 2>&1 || rc=$?
+    rm -rf "$tmp"
     echo "$rc $((SECONDS - start))" >"$logs/$name.result"
 }
 export -f run_one
