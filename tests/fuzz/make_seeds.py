@@ -215,7 +215,10 @@ batch = {
               "value": "orphan"},
     "3": {KIND: "com.apple.contacts.Group", "name": "Family"},
 }
-seed("tw_fuzz_phone_records", "read-batch", b"\x00" + plistlib.dumps(batch, fmt=plistlib.FMT_BINARY))
-seed("tw_fuzz_phone_records", "read-batch-xml", b"\x00" + plistlib.dumps(batch, fmt=plistlib.FMT_XML))
-remap = {"-1": "4711", "-1/3/-2": "4711/3/0", "-5": "___EmptyParameterString___"}
-seed("tw_fuzz_phone_records", "restore-remap", b"\x01" + plistlib.dumps(remap, fmt=plistlib.FMT_BINARY))
+# Children before their contact, as phones may send them: the first batch holds them.
+children = {k: v for k, v in batch.items() if "/" in k}
+contacts = {k: v for k, v in batch.items() if "/" not in k}
+seed("tw_fuzz_phone_records", "read-batches",
+     b2(plistlib.dumps(children, fmt=plistlib.FMT_BINARY)) +
+     b2(plistlib.dumps(contacts, fmt=plistlib.FMT_BINARY)))
+seed("tw_fuzz_phone_records", "read-batch-xml", b2(plistlib.dumps(batch, fmt=plistlib.FMT_XML)))
