@@ -4,7 +4,9 @@
 
 #include <QAction>
 #include <QCryptographicHash>
+#include <QDateTimeEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <memory>
 
 #include "app/mainwindow_form.h"
@@ -139,4 +141,125 @@ TEST_F(WindowTest, NothingActsOnContactsAfterANodeFailedToLoad) {
     EXPECT_EQ(listedNames(), (QStringList{"Anna Dubois", "Ben Lee"}));
     EXPECT_TRUE(toolBarActions[TBA_DELETE]->isEnabled());
     EXPECT_TRUE(toolBarActions[TBA_NEW_CONTACT]->isEnabled());
+}
+
+namespace {
+
+pim::Entity entity(std::initializer_list<std::pair<const char*, QVariant>> fields) {
+    pim::Entity e;
+    for (const auto& f : fields) {
+        e.fields[f.first] = f.second;
+    }
+    return e;
+}
+
+// A contact as other programs leave it: an empty and a time-less date, empty type codes, a
+// note with carriage returns, a name with phonetic parts.
+unsigned long long storeOddContact(LocalDb& db) {
+    pim::_Contact c(0, QString(), "Ann Lee");
+    db.insertContactBase(c);
+    pim::Entity name = entity({{"data1", "Ann Lee"},
+                               {"data2", "Ann"},
+                               {"data3", "Lee"},
+                               {"data7", "An"},
+                               {"data8", "Li"}});
+    db.insertEntity(c._id, pim::ENTITY_NAME, name);
+    pim::Entity phone = entity({{"data1", "100"}, {"data2", ""}, {"data3", ""}});
+    db.insertEntity(c._id, pim::ENTITY_PHONE, phone);
+    pim::Entity noDate = entity({{"data1", ""}, {"data2", "3"}});
+    db.insertEntity(c._id, pim::ENTITY_EVENT, noDate);
+    pim::Entity badDate = entity({{"data1", "--0131"}, {"data2", "1"}});
+    db.insertEntity(c._id, pim::ENTITY_EVENT, badDate);
+    pim::Entity birthday = entity({{"data1", "1985-03-12"}, {"data2", "0"}, {"data3", ""}});
+    db.insertEntity(c._id, pim::ENTITY_EVENT, birthday);
+    pim::Entity notes = entity({{"data1", "line one\r\nline two"}});
+    db.insertEntity(c._id, pim::ENTITY_NOTES, notes);
+    pim::Entity im = entity({{"data1", "ann"}, {"data2", ""}, {"data5", ""}, {"data6", "Chat"}});
+    db.insertEntity(c._id, pim::ENTITY_IM, im);
+    pim::Entity addr = entity({{"data4", "1 Road\r\nFlat 2"},
+                               {"data7", "Town"},
+                               {"data10", "France"},
+                               {"data11", "fr"},
+                               {"data2", ""}});
+    db.insertEntity(c._id, pim::ENTITY_ADDR, addr);
+    return c._id;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, ApplyWritesOnlyWhatTheUserChanged) {
+    const QString path = LocalDb::dbDir().absoluteFilePath("odd.db");
+    unsigned long long id = 0;
+    {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.create();
+        id = storeOddContact(db);
+        db.close();
+    }
+    const pim::_Contact before = [&] {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        return db.contact(id);
+    }();
+    open();
+    Tree::_DBItemNode* node = localDb("odd.db");
+    ASSERT_TRUE(node);
+    select(node);
+    ASSERT_EQ(listedNames(), QStringList{"Ann Lee"});
+
+    std::function<void(ContactEditor*)> edit;
+    int forms = 0;
+    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+        ++forms;
+        if (edit) {
+            edit(form.editor());
+        }
+        form.form().btnSave->click();
+        return form.result();
+    };
+    const auto editRow0 = [&] {
+        QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                                  Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    };
+
+    // Apply without any change: the file is not written at all.
+    node->db->close();
+    const QByteArray hash = fileHash(path);
+    editRow0();
+    ASSERT_EQ(forms, 1);
+    node->db->close();
+    EXPECT_EQ(fileHash(path), hash);
+
+    // Only the phone number changes: every other stored value stays as it was, the empty and
+    // the unreadable dates included; the phone's empty type code stays empty.
+    edit = [](ContactEditor* ed) { ed->phoneEditor->rows()[0].leValue->setText("200"); };
+    editRow0();
+    ASSERT_EQ(forms, 2);
+    const pim::_Contact after = node->db->contact(id);
+    for (auto it = before.entities.constBegin(); it != before.entities.constEnd(); ++it) {
+        const QList<pim::Entity>& now = after.entities.value(it.key());
+        ASSERT_EQ(now.size(), it.value().size()) << it.key();
+        for (int i = 0; i < now.size(); ++i) {
+            pim::Entity expected = it.value()[i];
+            if (it.key() == pim::ENTITY_PHONE) {
+                expected.fields["data1"] = "200";
+            }
+            EXPECT_EQ(now[i]._id, expected._id);
+            for (const QString& key : expected.fields.keys()) {
+                EXPECT_EQ(now[i].text(key), expected.text(key))
+                    << it.key() << " " << key.toStdString();
+            }
+        }
+    }
+
+    // A changed date is written; the untouched empty one next to it stays empty.
+    edit = [](ContactEditor* ed) {
+        ed->eventEditor->rows()[2].dteValue->setDate(QDate(1986, 4, 1));
+    };
+    editRow0();
+    const QList<pim::Entity> events = node->db->contact(id).entities.value(pim::ENTITY_EVENT);
+    ASSERT_EQ(events.size(), 3);
+    EXPECT_EQ(events[0].text("data1"), "");
+    EXPECT_EQ(events[1].text("data1"), "--0131");
+    EXPECT_TRUE(events[2].text("data1").startsWith("1986-04-01"))
+        << events[2].text("data1").toStdString();
 }
