@@ -52,6 +52,47 @@ int createErrno(const QString& target) {
 
 }  // namespace
 
+// Hands writes on to the file and keeps the first failure: a writer that ignores the result of
+// its writes (the PDF engine) cannot make it pass unnoticed, and later writes cannot clear it.
+class ExportFile::CheckedDevice : public QIODevice {
+public:
+    explicit CheckedDevice(QFileDevice* file) : m_file(file) { open(QIODevice::WriteOnly); }
+    bool failed() const { return !m_error.isEmpty(); }
+    QString failure() const { return m_error; }
+    bool seek(qint64 pos) override {
+        if (failed() || !m_file->seek(pos)) {
+            remember();
+            return false;
+        }
+        return QIODevice::seek(pos);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override {
+        if (failed())
+            return -1;
+        if (m_file->write(data, len) != len) {
+            remember();
+            return -1;
+        }
+        return len;
+    }
+
+private:
+    void remember() {
+        const int e = errno;  // of the failed write(2), before anything else can change it
+        if (failed())
+            return;
+        m_error = m_file->errorString();
+        if (m_error.isEmpty() || m_error == QLatin1String("Unknown error") ||
+            m_file->error() == QFileDevice::NoError)
+            m_error = g_systemErrorText(e ? e : EIO);
+    }
+    QFileDevice* m_file;
+    QString m_error;
+};
+
 QString g_systemErrorText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -130,9 +171,13 @@ void ExportFile::openInPlaceThrow() {
 }
 
 QIODevice* ExportFile::device() {
-    if (m_temp)
-        return m_temp.data();
-    return m_inPlace.data();
+    if (!m_device) {
+        QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+        if (!file)
+            return nullptr;
+        m_device.reset(new CheckedDevice(file));
+    }
+    return m_device.data();
 }
 
 void ExportFile::writeThrow(const QByteArray& bytes) {
@@ -146,6 +191,8 @@ void ExportFile::writeThrow(const QByteArray& bytes) {
 }
 
 void ExportFile::checkThrow() {
+    if (m_device && m_device->failed())
+        g_throwText(m_device->failure());
     QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
     if (!file)
         g_throwText(g_systemErrorText(EBADF));
@@ -154,6 +201,7 @@ void ExportFile::checkThrow() {
 }
 
 void ExportFile::flushThrow() {
+    checkThrow();
     QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
     if (!file)
         g_throwText(g_systemErrorText(EBADF));
@@ -167,6 +215,7 @@ void ExportFile::flushThrow() {
 
 void ExportFile::commitThrow() {
     flushThrow();
+    m_device.reset();
     if (m_temp) {
         const QString from = m_temp->fileName();
         m_temp->close();
@@ -183,6 +232,7 @@ void ExportFile::commitThrow() {
 }
 
 void ExportFile::discard() {
+    m_device.reset();
     m_temp.reset();  // closes and removes the file beside the target
     if (!m_inPlace)
         return;

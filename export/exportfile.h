@@ -42,12 +42,14 @@ public:
     QString writingPath() const;
 
 private:
+    class CheckedDevice;
     void openInPlaceThrow();
 
     QString m_target;
     QScopedPointer<QTemporaryFile> m_temp;     // beside the target
     QScopedPointer<QFile> m_inPlace;           // the target itself
     QScopedPointer<QTemporaryFile> m_keptOld;  // old content of an in-place target
+    QScopedPointer<CheckedDevice> m_device;    // what device() hands out
     bool m_committed = false;
 };
 
