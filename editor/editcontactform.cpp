@@ -14,6 +14,7 @@
 
 #include "app/ui/stylesheet.h"
 #include "app/ui/tips.h"
+#include "store/edittransaction.h"
 #include "store/localdb.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -280,42 +281,33 @@ QList<EditContactForm::_ChangeData> EditContactForm::getChanges(AbsContactCombin
 
 void EditContactForm::applyChanges(LocalDb& db, pim::_Contact& contact,
                                    QList<_ChangeData>& changes) {
-    db.beginEdit();
-    try {
-        if (contact._id == 0) {
-            for (const _ChangeData& c : changes) {
-                if (c.type == pim::ENTITY_NAME && c.action == ACTION_ADDED) {
-                    contact.fullName = c.entity.fullName();
-                    break;
-                }
-            }
-            db.insertContactBase(contact);
-        }
-        for (_ChangeData& c : changes) {
-            switch (c.action) {
-                case ACTION_ADDED:
-                    db.insertEntity(contact._id, c.type, c.entity);
-                    break;
-                case ACTION_UPDATED:
-                    db.updateEntity(c.type, c.entity);
-                    break;
-                case ACTION_DELETED:
-                    db.removeEntity(c.entity._id);
-                    break;
-            }
-            // A name added to a stored contact renames it just as an updated one does.
-            if (c.type == pim::ENTITY_NAME && c.action != ACTION_DELETED) {
+    EditTransaction edit(db);
+    if (contact._id == 0) {
+        for (const _ChangeData& c : changes) {
+            if (c.type == pim::ENTITY_NAME && c.action == ACTION_ADDED) {
                 contact.fullName = c.entity.fullName();
-                db.updateContactBase(contact);
+                break;
             }
         }
-        db.endEdit(true);
-    } catch (...) {
-        try {
-            db.endEdit(false);
-        } catch (...) {
-            // The original failure is the one to report.
-        }
-        throw;
+        db.insertContactBase(contact);
     }
+    for (_ChangeData& c : changes) {
+        switch (c.action) {
+            case ACTION_ADDED:
+                db.insertEntity(contact._id, c.type, c.entity);
+                break;
+            case ACTION_UPDATED:
+                db.updateEntity(c.type, c.entity);
+                break;
+            case ACTION_DELETED:
+                db.removeEntity(c.entity._id);
+                break;
+        }
+        // A name added to a stored contact renames it just as an updated one does.
+        if (c.type == pim::ENTITY_NAME && c.action != ACTION_DELETED) {
+            contact.fullName = c.entity.fullName();
+            db.updateContactBase(contact);
+        }
+    }
+    edit.commit();
 }
