@@ -28,6 +28,10 @@ function(tw_add_bench name)
     target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
 endfunction()
 
+# Public test files of other programs, read where they lie (fuzz seeds, foreign-file tests).
+set(TW_TESTDATA_DIR ${CMAKE_SOURCE_DIR}/../shared/testdata CACHE PATH
+    "Public test files of other programs")
+
 # Sanitizer settings of a fuzz run (tests/fuzz/run.sh sets the same): leaks are errors, except
 # those that tests/lsan.supp names inside system libraries.
 set(TW_FUZZ_SANITIZER_ENV
