@@ -32,9 +32,9 @@ void writeIndex(const QString& path, fuzz::Reader& in) {
         const QByteArray domain = in.bytes();
         const QByteArray relative = in.bytes();
         const QByteArray record = in.bytes16();
-        const QByteArray id = MBDBParser::getFileHashName(QString::fromUtf8(domain),
-                                                          QString::fromUtf8(relative))
-                                  .toLatin1();
+        const QByteArray id =
+            MBDBParser::getFileHashName(QString::fromUtf8(domain), QString::fromUtf8(relative))
+                .toLatin1();
         sqlite3_bind_text(st, 1, id.constData(), id.size(), SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 2, domain.constData(), domain.size(), SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 3, relative.constData(), relative.size(), SQLITE_TRANSIENT);

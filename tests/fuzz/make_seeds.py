@@ -186,6 +186,7 @@ seed("tw_fuzz_addressbook", "phone-book", book)
 
 # ---- Record batches of a contacts sync session -----------------------------------------------
 KIND = "com.apple.syncservices.RecordEntityName"
+E = "___EmptyParameterString___"
 batch = {
     "1": {KIND: "com.apple.contacts.Contact", "first name": "Anna", "last name": "Berg",
           "middle name": "Maria", "title": "Dr.", "suffix": "PhD", "nickname": "Annie",
@@ -215,10 +216,23 @@ batch = {
               "value": "orphan"},
     "3": {KIND: "com.apple.contacts.Group", "name": "Family"},
 }
-# Children before their contact, as phones may send them: the first batch holds them.
+# Frames of a read as the phone sends them: each batch an SDMessageProcessChanges, the children
+# before their contact in the first, the last batch saying that no more follow.
+def changes(records, more):
+    actions = {"SyncDeviceLinkEntityNamesKey": ["com.apple.contacts.Contact",
+                                                "com.apple.contacts.Group"],
+               "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": not more}
+    return plistlib.dumps(["SDMessageProcessChanges", "com.apple.Contacts", records, more,
+                           actions], fmt=plistlib.FMT_BINARY)
+
+
 children = {k: v for k, v in batch.items() if "/" in k}
 contacts = {k: v for k, v in batch.items() if "/" not in k}
 seed("tw_fuzz_phone_records", "read-batches",
-     b2(plistlib.dumps(children, fmt=plistlib.FMT_BINARY)) +
-     b2(plistlib.dumps(contacts, fmt=plistlib.FMT_BINARY)))
-seed("tw_fuzz_phone_records", "read-batch-xml", b2(plistlib.dumps(batch, fmt=plistlib.FMT_XML)))
+     b2(changes(children, True)) + b2(changes(contacts, False)))
+seed("tw_fuzz_phone_records", "read-xml", b2(plistlib.dumps(
+    ["SDMessageProcessChanges", "com.apple.Contacts", batch, False, E], fmt=plistlib.FMT_XML)))
+seed("tw_fuzz_phone_records", "read-cancelled",
+     b2(changes(children, True)) + b2(plistlib.dumps(
+         ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"],
+         fmt=plistlib.FMT_BINARY)))
