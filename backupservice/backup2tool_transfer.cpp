@@ -72,8 +72,8 @@ bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
 QString backup2tool::devicePath(const QString& path, bool allowSelf) const {
     // The device names its files from the root ("<udid>/..."); another device's folder is
     // outside this session.
-    const QString resolved = g_confinedPath(deviceDir.absolutePath(),
-                                            rootDir.absoluteFilePath(path), allowSelf);
+    const QString resolved =
+        g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
     return resolved;
 }
 
@@ -381,7 +381,8 @@ int backup2tool::recvFileThrow(Backup2Link& client, QString, QString path, QStri
     // failed write leaves the old file as it was.
     const QFileInfo target(local);
     const QString prefix = QLatin1Char('.') + target.fileName() + QLatin1Char('.');
-    QTemporaryFile file(target.absolutePath() + QLatin1Char('/') + prefix + QLatin1String("XXXXXX"));
+    QTemporaryFile file(target.absolutePath() + QLatin1Char('/') + prefix +
+                        QLatin1String("XXXXXX"));
     int rc = hook->recvFileOpenWrite(rootDir, path, file, err);
     const quint64 total = recvBlocksThrow(client, &file, rc, err);
     hook->recvFileEnd(rootDir, path, total);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,6 +30,11 @@ QString resolveExisting(const QString& cleanAbsolute) {
                 resolved += QLatin1Char('/') + part;
             return QDir::cleanPath(resolved);
         }
+        // Only a name that is not there at all may be made later; a link that points nowhere
+        // would be followed to wherever it points once that exists.
+        struct stat st;
+        if (::lstat(QFile::encodeName(head).constData(), &st) == 0 || errno != ENOENT)
+            return QString();
         const int slash = head.lastIndexOf('/');
         if (slash < 0 || head == QLatin1String("/"))
             return QString();
@@ -178,7 +184,8 @@ QString g_confinedPath(const QString& folder, const QString& path, bool allowSel
     if (candidate == lexicalBase)
         return allowSelf ? base : QString();
     const int slash = candidate.lastIndexOf('/');
-    const QString parent = resolveExisting(slash <= 0 ? QStringLiteral("/") : candidate.left(slash));
+    const QString parent =
+        resolveExisting(slash <= 0 ? QStringLiteral("/") : candidate.left(slash));
     if (parent.isEmpty() || !insideOrSelf(parent, base))
         return QString();
     const QString full =

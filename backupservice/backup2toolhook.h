@@ -51,8 +51,8 @@ public:
 // folder, holds a ".." component, or names the folder itself without `allowSelf`.
 QString g_confinedPath(const QString& folder, const QString& path, bool allowSelf);
 
-// Removes a folder tree as far as it can. A link given as the tree is removed as a link. Symbolic links are removed as links, never followed,
-// so nothing outside the tree is touched.
+// Removes a folder tree as far as it can. A link given as the tree is removed as a link. Symbolic
+// links are removed as links, never followed, so nothing outside the tree is touched.
 void rmdir_recursive(QString path);
 // Copies a file or a folder tree (merging into an existing folder). Copying onto itself does
 // nothing; a folder is never copied into its own subtree. 0, or a QFile::FileError

@@ -74,10 +74,9 @@ void CopyUWPItunesThread::run() {
     const QFileInfo source(m_source);
     // Nothing to copy is no finished copy.
     if (!source.exists()) {
-        m_form->invokeErrorOccurred(
-            tr("Can not copy iTunes files. %1")
-                .arg(QString::fromLocal8Bit(std::strerror(ENOENT)) + QLatin1String(": ") +
-                     m_source));
+        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1")
+                                        .arg(QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                                             QLatin1String(": ") + m_source));
         return;
     }
     if (!copyFiles(source, root, error)) {

@@ -70,7 +70,8 @@ TEST(Staging, CopiesMarksAndCleans) {
     QStringList boxes;
     EXPECT_EQ(runCopy(missing, false, &boxes), 0);
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].contains("Can not copy iTunes files. No such file or directory: " + missing))
+    EXPECT_TRUE(
+        boxes[0].contains("Can not copy iTunes files. No such file or directory: " + missing))
         << boxes[0].toStdString();
     EXPECT_FALSE(
         CopyUWPItunesThread::isUWPItunesCopied(CopyUWPItunesThread::uwpItunesSaveDir(missing)));

@@ -77,8 +77,9 @@ TEST(Download, AllPresentAndManifestRedirect) {
     backup2tool tool(kUdid, root);
     tool.setManifestDbName("filtered.db");
     ScriptedLink link;
-    tool.sendFilesThrow(link, dlMessage("DLMessageDownloadFiles",
-                                        {strArray({kUdid + "/MANIFEST.DB", kUdid + "/a/Manifest.db"})}));
+    tool.sendFilesThrow(link,
+                        dlMessage("DLMessageDownloadFiles",
+                                  {strArray({kUdid + "/MANIFEST.DB", kUdid + "/a/Manifest.db"})}));
     QByteArray expected = nameFrame((kUdid + "/MANIFEST.DB").toUtf8()) + be32(9) + "\x0c" +
                           "filtered" + be32(1) + QByteArray(1, 0) +
                           nameFrame((kUdid + "/a/Manifest.db").toUtf8()) + be32(9) + "\x0c" +
