@@ -170,7 +170,7 @@ QVariant dateCell(const QString& cell) {
 QByteArray utf8Bytes(const QByteArray& raw) {
     if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
         if (QTextCodec* utf16 = QTextCodec::codecForName("UTF-16"))
-            return utf16->toUnicode(raw).toUtf8();
+            return utf16->toUnicode(raw).toUtf8();  // the mark stays, for the row reader
     }
     QTextCodec::ConverterState state;
     QTextCodec::codecForName("UTF-8")->toUnicode(raw.constData(), raw.size(), &state);

@@ -78,14 +78,13 @@ void dataHandler(void* userData, const char* data, int len) {
 
 // The file as bytes the tokenizer can read: a UTF-8 byte-order mark is dropped and UTF-16
 // (known by its mark) becomes UTF-8.
-QByteArray toUtf8Bytes(const QByteArray& data) {
-    if (data.startsWith("\xEF\xBB\xBF"))
-        return data.mid(3);
+QByteArray toUtf8Bytes(QByteArray data) {
     if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")) {
-        QTextCodec* codec = QTextCodec::codecForName("UTF-16");
-        if (codec)
-            return codec->toUnicode(data).toUtf8();
+        if (QTextCodec* codec = QTextCodec::codecForName("UTF-16"))
+            data = codec->toUnicode(data).toUtf8();  // keeps the mark, now as UTF-8
     }
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
     return data;
 }
 

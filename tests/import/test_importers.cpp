@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -301,5 +302,106 @@ TEST(VCardImport, FilesOfOtherPrograms) {
         QFile probe(files.dir.filePath("absent.vcf"));
         probe.open(QIODevice::ReadOnly);
         EXPECT_EQ(QString::fromUtf8(e.what()), probe.errorString());
+    }
+}
+
+// What other programs write, line by line: name order, type words, escapes, addresses, dates.
+TEST(VCardImport, AsOtherProgramsWriteIt) {
+    // Files this program wrote before (given name first) keep their names; others do not.
+    pim::_Contact c =
+        card("VERSION:3.0\r\nFN;CHARSET=UTF-8:John Doe\r\nN;CHARSET=UTF-8:John;Doe;;;\r\n");
+    EXPECT_EQ(f(c, 1, "data2"), "John");
+    EXPECT_EQ(f(c, 1, "data3"), "Doe");
+    c = card("VERSION:3.0\r\nFN:Doe John\r\nN:Doe;John;;;\r\n");
+    EXPECT_EQ(f(c, 1, "data3"), "Doe");
+
+    c = card(
+        "VERSION:2.1\r\nN:X\r\nTEL;WORK;FAX:1\r\nTEL;PREF;WORK;VOICE:2\r\nEMAIL;WORK:w@x\r\n"
+        "ADR;WORK:;;S;;;;\r\n");
+    EXPECT_EQ(v(c, 3, "data2").toInt(), 4);
+    EXPECT_EQ(v(c, 3, "data2", 1).toInt(), 3);
+    EXPECT_EQ(v(c, 4, "data2").toInt(), 2);
+    EXPECT_EQ(v(c, 12, "data2").toInt(), 2);
+    c = card(
+        "VERSION:3.0\r\nN:X\r\nTEL;type=WORK;type=voice;type=pref:1\r\nTEL;TYPE=\"home,fax\":2\r\n"
+        "EMAIL;TYPE=INTERNET,HOME:h@x\r\nADR;LABEL=\"1 Main: Town;X\";TYPE=home:;;1 Main;Town\r\n"
+        "URL;type=WORK:http\\://x.org/a\\,b\r\n");
+    EXPECT_EQ(v(c, 3, "data2").toInt(), 3);
+    EXPECT_EQ(v(c, 3, "data2", 1).toInt(), 5);
+    EXPECT_EQ(v(c, 4, "data2").toInt(), 1);
+    EXPECT_EQ(v(c, 12, "data2").toInt(), 1);
+    EXPECT_EQ(f(c, 12, "data4"), "1 Main");
+    EXPECT_EQ(f(c, 12, "data7"), "Town");
+    EXPECT_EQ(f(c, 13, "data1"), "http://x.org/a,b");
+    EXPECT_EQ(v(c, 13, "data2").toInt(), 5);
+
+    // Escapes of 3.0 and 4.0; 2.1 has none but "\;" in compound values.
+    c = card(
+        "VERSION:3.0\r\nN:X\r\nNOTE:a\\nb\\Nc\\,d\\;e\\\\f\r\nNOTE:second\r\nORG:A\\, "
+        "Inc.;R\\;D\r\n");
+    EXPECT_EQ(f(c, 9, "data1"), "a\nb\nc,d;e\\f\nsecond");
+    EXPECT_EQ(f(c, 10, "data1"), "A, Inc.");
+    EXPECT_EQ(f(c, 10, "data5"), "R;D");
+    c = card("VERSION:2.1\r\nN:X\r\nNOTE:a\\nb\r\n");
+    EXPECT_EQ(f(c, 9, "data1"), "a\\nb");
+
+    // Post-office box and extended address go ahead of the street.
+    c = card(
+        "N:X\r\nADR:PO Box 7;Suite 2;1 Main St;Town;ST;12345;Land\r\n"
+        "ADR:;Whole address in one;;;;;\r\n");
+    EXPECT_EQ(f(c, 12, "data4"), "PO Box 7\nSuite 2\n1 Main St");
+    EXPECT_EQ(f(c, 12, "data1"), "PO Box 7\nSuite 2\n1 Main St\nTown, ST 12345\nLand");
+    EXPECT_EQ(f(c, 12, "data4", 1), "Whole address in one");
+
+    // Dates: extended and basic, with a time or a zone, and without a year (year 1604).
+    c = card(
+        "N:X\r\nBDAY:1980-01-31T10:20:30Z\r\nBDAY:19800131T102030\r\nBDAY;VALUE=date:1980-01-31\r\n"
+        "BDAY:--0203\r\nX-EVENT;TYPE=anniversary:--02-03\r\nBDAY:0/0/00\r\n");
+    const QDateTime day(QDate(1980, 1, 31), QTime(10, 20, 30));
+    EXPECT_EQ(v(c, 6, "data1").toDateTime(), day);
+    EXPECT_EQ(v(c, 6, "data1", 1).toDateTime(), day);
+    EXPECT_EQ(v(c, 6, "data1", 2).toDateTime(), QDateTime(QDate(1980, 1, 31), QTime(0, 0)));
+    EXPECT_EQ(v(c, 6, "data1", 3).toDateTime(), QDateTime(QDate(1604, 2, 3), QTime(0, 0)));
+    EXPECT_EQ(v(c, 6, "data1", 4).toDateTime(), QDateTime(QDate(1604, 2, 3), QTime(0, 0)));
+    EXPECT_FALSE(v(c, 6, "data1", 5).toDateTime().isValid());
+
+    // No name at all: named from the e-mail, else the number.
+    EXPECT_EQ(card("EMAIL:only@x.org\r\nTEL:1\r\n").fullName, "only@x.org");
+    EXPECT_EQ(card("TEL:+1 555\r\n").fullName, "+1 555");
+}
+
+// Whole files: byte-order marks, UTF-16, stray lines and things that are not vCards.
+TEST(VCardImport, FileShapes) {
+    Files files;
+    const QString text = QString::fromUtf8(
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:M\xC3\xBCller;J\xC3\xBCrgen\r\nEND:VCARD\r\n");
+    QTextCodec* utf16 = QTextCodec::codecForName("UTF-16LE");
+    for (const QByteArray& bytes : {QByteArray("\xEF\xBB\xBF") + text.toUtf8(),
+                                    QByteArray("\xFF\xFE") + utf16->fromUnicode(text)}) {
+        VCardImport imp;
+        const QList<pim::_Contact> c = readAll(imp, files.write(bytes));
+        ASSERT_EQ(c.size(), 1);
+        EXPECT_EQ(c[0].fullName, QString::fromUtf8("Jürgen Müller"));
+    }
+    // A line without ":" and a blank line touch neither neighbour; the dropped line is counted.
+    // A quoted-printable soft break before an empty line (as Android writes) ends the value.
+    VCardImport imp;
+    QList<pim::_Contact> c = readAll(
+        imp, files.write("BEGIN:VCARD\r\nVERSION:2.1\r\nN:A;B\r\nTEL;CELL\r\nTEL:1\r\n   \r\n"
+                         "EMAIL:e@x\r\nNOTE;ENCODING=QUOTED-PRINTABLE:come=\r\n to=\r\n\r\n"
+                         "TITLE:Boss\r\nEND:VCARD\r\n"));
+    ASSERT_EQ(c.size(), 1);
+    EXPECT_EQ(f(c[0], 3, "data1"), "1");
+    EXPECT_EQ(f(c[0], 4, "data1"), "e@x");
+    EXPECT_EQ(f(c[0], 9, "data1"), "come to");
+    EXPECT_EQ(f(c[0], 10, "data4"), "Boss");
+    EXPECT_EQ(imp.skippedLines(), 1);
+
+    VCardImport wrong;
+    try {
+        wrong.initialize(files.write("Name;Phone\nAnn;1\n", "holiday"));
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains("holiday")) << e.what();
     }
 }
