@@ -171,6 +171,10 @@ QList<pim::_Contact> MainWindow::contactsSelected() {
     if (!sel) {
         return out;
     }
+    // Rows listed from another database than the current node's hold that database's row ids.
+    if (!isListed(currentNode())) {
+        return out;
+    }
     for (const QModelIndex& idx : sel->selectedRows(0)) {
         auto* c = static_cast<pim::_Contact*>(idx.internalPointer());
         if (c) {
@@ -185,7 +189,20 @@ void MainWindow::showContacts(QList<pim::_Contact> contacts) {
     ui->wdContactInfo->clear();
     m_contactsModel.loadContacts(contacts);
     ui->lbTotal->setText(tr("Total:%1").arg(contacts.size()));
+    const _CurrentNode cur = currentNode();
+    m_listedDb = cur.dbNode ? cur.dbNode->db.toWeakRef() : QWeakPointer<LocalDb>();
     ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(0));
+}
+
+void MainWindow::clearContacts() {
+    m_listedDb.clear();
+    m_contactsModel.clear();
+    ui->lbTotal->setText(tr("Total:0"));
+    ui->wdContactInfo->clear();
+}
+
+bool MainWindow::isListed(const _CurrentNode& cur) const {
+    return cur.dbNode && cur.dbNode->db && m_listedDb.toStrongRef() == cur.dbNode->db;
 }
 
 void MainWindow::setDbActionsEnabled(bool enabled) {
@@ -202,13 +219,10 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
     const _CurrentNode cur = currentNode();
     if (!cur.dbNode) {
         setDbActionsEnabled(false);
-        m_contactsModel.clear();
-        ui->lbTotal->setText(tr("Total:0"));
-        ui->wdContactInfo->clear();
+        clearContacts();
         return;
     }
     _DBItemNode* db = cur.dbNode;
-    updateDbActions(cur);
 
     ui->txtKeyword->clear();
     ui->lbDisplayKeyword->hide();
@@ -219,21 +233,26 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
         ui->treeMain->expand(m_treeModel.indexOfItemNode(db));
         showContacts(nodeContacts(cur));
     } catch (const std::exception& e) {
-        // Clearing the selection reaches this slot again; the guard keeps it to one box. A
-        // phone plugged in meanwhile is read once the box has gone, not under it.
+        // Nothing of the previous database stays listed or actionable: its rows carry row ids
+        // that would act on this one. Clearing the selection reaches this slot again; the guard
+        // keeps it to one box. A phone plugged in meanwhile is read once the box has gone.
         BusyScope busy(this);
         m_inNodeSelection = true;
+        clearContacts();
+        setDbActionsEnabled(false);
         Tips::error(utf8(e));
         ui->treeMain->selectionModel()->clearSelection();
         m_inNodeSelection = false;
         return;
     }
+    updateDbActions(cur);
     ui->treeContacts->clearSelection();
 }
 
 void MainWindow::updateDbActions(const _CurrentNode& cur) {
     _DBItemNode* db = cur.dbNode;
-    if (!db) {
+    // A node whose contacts could not be read offers nothing on contacts until it loads.
+    if (!db || !isListed(cur)) {
         setDbActionsEnabled(false);
         return;
     }

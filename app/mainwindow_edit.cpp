@@ -45,7 +45,8 @@ void MainWindow::miNewContact() {
 
 _DBItemNode* MainWindow::writableTarget(const _CurrentNode& cur) const {
     _DBItemNode* node = cur.dbNode;
-    if (!node || !node->db) {
+    // Only the database whose contacts are listed: a node that failed to load takes no writes.
+    if (!node || !node->db || !isListed(cur)) {
         return nullptr;
     }
     // A mirror read from a backup has no phone behind it: it takes no writes.
@@ -171,8 +172,7 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
         return false;
     }
     try {
-        m_contactsModel.clear();
-        ui->lbTotal->setText(tr("Total:0"));
+        clearContacts();
         // The list comes back whole: a keyword shown from an earlier search no longer applies.
         ui->txtKeyword->clear();
         ui->lbDisplayKeyword->hide();
@@ -195,7 +195,7 @@ void MainWindow::miTreeDel() {
     try {
         if (cur.node->type == ItemModelMainTree::TYPE_GROUP) {
             _DBItemNode* db = cur.dbNode;
-            if (!db || !(db->isConnectedPhone() || db->type == ItemModelMainTree::TYPE_LOCAL_DB)) {
+            if (!writableTarget(cur)) {
                 return;
             }
             if (!Tips::question(tr("IDS_CONFIRM_DEL_GROUP"))) {
@@ -237,7 +237,7 @@ void MainWindow::miTreeDel() {
             Tips::info(tr("IDS_DELETE_LOCALDB_SUC"));
         } else if (cur.node->type == ItemModelMainTree::TYPE_DEVICE_DB) {
             _DBItemNode* db = cur.dbNode;
-            if (!db->isConnectedPhone()) {
+            if (!writableTarget(cur)) {
                 return;
             }
             if (!Tips::question(tr("IDS_CONFIRM_CLEAR_IOS_CONTACTS"))) {
@@ -253,7 +253,7 @@ void MainWindow::miTreeDel() {
 void MainWindow::miContactSetGroup() {
     BusyScope busy(this);
     const _CurrentNode cur = currentNode();
-    if (!cur.dbNode) {
+    if (!isListed(cur)) {
         return;
     }
     _DBItemNode* dbNode = cur.dbNode;

@@ -126,6 +126,17 @@ void MainWindow::treeCreateContextMenu() {
         addMenuAction(menu, ":res/import.png", "IDS_MI_IMPORT_FROM_FILE", &MainWindow::miImport);
     } else if (!cur.dbNode) {
         return;
+    } else if (!isListed(cur)) {
+        // Its contacts could not be read: the node can only go.
+        if (cur.groupNode) {
+            return;
+        }
+        if (cur.dbNode->type == ItemModelMainTree::TYPE_LOCAL_DB) {
+            addMenuAction(menu, ":res/del.png", "IDS_MI_REMOVE_LOCAL_DB", &MainWindow::miTreeDel);
+        } else {
+            addMenuAction(menu, ":res/unmount.png", "IDS_MI_UNMOUNT_DEVICE",
+                          &MainWindow::miTreeUnmount);
+        }
     } else if (cur.dbNode->type == ItemModelMainTree::TYPE_LOCAL_DB) {
         addMenuAction(menu, ":res/db2i.png", "IDS_MI_TRANSFER_TO_IOS_FROM_LOCALDB",
                       &MainWindow::miTreeDB2I)
