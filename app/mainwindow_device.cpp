@@ -64,7 +64,7 @@ void MainWindow::iosDeviceConnected(QString devid) {
         return;
     }
     BusyScope busy(this);
-    Tips::info(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
+    Tips::infoHtml(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
     // On a thread of its own: a slow phone must not freeze the window.
     QString name;
