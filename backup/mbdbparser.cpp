@@ -19,12 +19,18 @@ namespace {
     throw std::runtime_error(text.toUtf8().constData());
 }
 
+// The file ended inside a record (an interrupted copy); the reader names the record.
+struct CutShort {};
+
 QByteArray readExactly(QFile& f, int n) {
     const QByteArray b = f.read(n);
-    if (b.size() != n)
-        throwText(f.errorString().isEmpty()
-                      ? QStringLiteral("%1: unexpected end of file.").arg(f.fileName())
-                      : f.errorString());
+    if (b.size() != n) {
+        // A read error has the system's reason; a plain end of file has none ("Unknown error").
+        if (f.error() != QFileDevice::NoError)
+            throwText(QStringLiteral("%1: %2").arg(QFileInfo(f.fileName()).fileName(),
+                                                   f.errorString()));
+        throw CutShort();
+    }
     return b;
 }
 
@@ -128,10 +134,13 @@ MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
     MBDBParser::MBDBItemMap map;
     QFile f(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
     if (!f.open(QIODevice::ReadOnly))
-        throwText(f.errorString());
+        throwText(QStringLiteral("Manifest.mbdb: %1").arg(f.errorString()));
     f.read(6);
+    long long record = 0;
     while (!f.atEnd()) {
+        ++record;
         MBDBParser::_MBDBItem item;
+        try {
         item.domain = g_readBinary(f);
         item.path = g_readBinary(f);
         item.target = g_readBinary(f);
@@ -155,6 +164,10 @@ MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
             p.name = g_readBinary(f);
             p.value = g_readBinary(f);
             item.properties.append(p);
+        }
+        } catch (const CutShort&) {
+            throwText(QStringLiteral("Manifest.mbdb is damaged: record %1 is cut short")
+                          .arg(record));
         }
         if (!item.domain.isValid())
             continue;

@@ -1,5 +1,6 @@
 #include "qopensslevpaes.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QVector>
 
@@ -86,6 +87,13 @@ int QOpenSSLEVPAES::finalAll(QIODevice* output, int blockSize) {
     if (n > 0 && output->write(reinterpret_cast<const char*>(buf.data()), n) != n) {
         errorString = QStringLiteral("QOpenSSLEVPAES::finalAll, write file error, %1")
                           .arg(output->errorString());
+        return -1;
+    }
+    // A file buffers what was written: a full disk shows only when the buffer goes out.
+    auto* file = qobject_cast<QFileDevice*>(output);
+    if (file && !file->flush()) {
+        errorString = QStringLiteral("QOpenSSLEVPAES::finalAll, write file error, %1")
+                          .arg(file->errorString());
         return -1;
     }
     return n;
