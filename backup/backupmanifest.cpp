@@ -129,8 +129,9 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
                 break;
         }
         if (key.isEmpty() && !info.manifestKey.isEmpty())
-            throwText(tr("Manifest.plist is damaged: its ManifestKey does not open with the "
-                         "keys of the backup."));
+            throwText(
+                tr("Manifest.plist is damaged: its ManifestKey does not open with the "
+                   "keys of the backup."));
         if (!key.isEmpty()) {
             // The decrypted index is the backup's file list in the clear: it lives in a folder
             // of this user's own and goes with this object, never beside the backup.
@@ -186,10 +187,11 @@ void BackupManifest::finishDestThrow(QFile& out) {
         failWriteThrow(out);
 }
 
-void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src,
-                                     const QString& dest, bool encrypt, bool makeDestDir) {
-    const QString failed = encrypt ? QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
-                                   : QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1");
+void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src, const QString& dest,
+                                     bool encrypt, bool makeDestDir) {
+    const QString failed =
+        encrypt ? QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
+                : QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1");
     // Refuse a bad key before anything is opened, so that an existing destination stays.
     if (key.size() != 32)
         throwText(failed.arg(QStringLiteral("invalid key size.")));
@@ -436,8 +438,13 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
                 removePartial(out);
                 throwText(tr("can not read %1. %2").arg(src, reason));
             }
-            if (out.write(buf.constData(), n) != n)
-                failWriteThrow(out);
+            // A short write sets no error; writing the rest then fails with the reason.
+            for (qint64 at = 0; at < n;) {
+                const qint64 w = out.write(buf.constData() + at, n - at);
+                if (w <= 0)
+                    failWriteThrow(out);
+                at += w;
+            }
             done += n;
             if (progress)
                 progress(total, done, userData);

@@ -253,9 +253,9 @@ void ImportContactsFromiTunesThread::openImages() {
         imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
         backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
         images.openThrow(imagesCopy, 2);
-        fullImages = RowsByPerson(images.queryThrow(
-            "select record_id, data from ABFullSizeImage where length(data) > 0 "
-            "order by record_id, rowid"));
+        fullImages = RowsByPerson(
+            images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
+                              "order by record_id, rowid"));
         // Thumbnails serve a person without a full-size image: the largest of them. Older
         // databases have none.
         Sqlite3Cursor t = images.queryThrow(
@@ -342,9 +342,9 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
         if (count.moveNext())
             n = count.getInt(0);
     }
-    RowsByPerson values(addressBook.queryThrow(
-        "select record_id, UID, property, value, label from ABMultiValue "
-        "order by record_id, UID"));
+    RowsByPerson values(
+        addressBook.queryThrow("select record_id, UID, property, value, label from ABMultiValue "
+                               "order by record_id, UID"));
     Sqlite3Cursor c = addressBook.queryThrow(
         "select rowid, "
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"

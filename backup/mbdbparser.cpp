@@ -27,8 +27,8 @@ QByteArray readExactly(QFile& f, int n) {
     if (b.size() != n) {
         // A read error has the system's reason; a plain end of file has none ("Unknown error").
         if (f.error() != QFileDevice::NoError)
-            throwText(QStringLiteral("%1: %2").arg(QFileInfo(f.fileName()).fileName(),
-                                                   f.errorString()));
+            throwText(
+                QStringLiteral("%1: %2").arg(QFileInfo(f.fileName()).fileName(), f.errorString()));
         throw CutShort();
     }
     return b;
@@ -141,33 +141,33 @@ MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
         ++record;
         MBDBParser::_MBDBItem item;
         try {
-        item.domain = g_readBinary(f);
-        item.path = g_readBinary(f);
-        item.target = g_readBinary(f);
-        item.digest = g_readBinary(f);
-        item.encryptionKey = g_readBinary(f);
-        item.mode = g_readInt16(f);
-        item.inodeHigh = g_readInt32(f);
-        item.inode = static_cast<long long>(g_readInt32(f));
-        item.userId = g_readInt32(f);
-        item.groupId = g_readInt32(f);
-        item.lastModified = g_readInt32(f);
-        item.lastStatusChange = g_readInt32(f);
-        item.birth = g_readInt32(f);
-        item.size = static_cast<long long>(bigEndian(readExactly(f, 8)));
-        item.protectionClass = static_cast<unsigned char>(g_readByte(f));
-        // The count is unsigned: taking 0x80..0xFF as "none" would read the pairs as the next
-        // record and garble the rest of the index.
-        const int count = static_cast<unsigned char>(g_readByte(f));
-        for (int i = 0; i < count; ++i) {
-            MBDBParser::_MBDBProperty p;
-            p.name = g_readBinary(f);
-            p.value = g_readBinary(f);
-            item.properties.append(p);
-        }
+            item.domain = g_readBinary(f);
+            item.path = g_readBinary(f);
+            item.target = g_readBinary(f);
+            item.digest = g_readBinary(f);
+            item.encryptionKey = g_readBinary(f);
+            item.mode = g_readInt16(f);
+            item.inodeHigh = g_readInt32(f);
+            item.inode = static_cast<long long>(g_readInt32(f));
+            item.userId = g_readInt32(f);
+            item.groupId = g_readInt32(f);
+            item.lastModified = g_readInt32(f);
+            item.lastStatusChange = g_readInt32(f);
+            item.birth = g_readInt32(f);
+            item.size = static_cast<long long>(bigEndian(readExactly(f, 8)));
+            item.protectionClass = static_cast<unsigned char>(g_readByte(f));
+            // The count is unsigned: taking 0x80..0xFF as "none" would read the pairs as the next
+            // record and garble the rest of the index.
+            const int count = static_cast<unsigned char>(g_readByte(f));
+            for (int i = 0; i < count; ++i) {
+                MBDBParser::_MBDBProperty p;
+                p.name = g_readBinary(f);
+                p.value = g_readBinary(f);
+                item.properties.append(p);
+            }
         } catch (const CutShort&) {
-            throwText(QStringLiteral("Manifest.mbdb is damaged: record %1 is cut short")
-                          .arg(record));
+            throwText(
+                QStringLiteral("Manifest.mbdb is damaged: record %1 is cut short").arg(record));
         }
         if (!item.domain.isValid())
             continue;

@@ -29,11 +29,10 @@ BackupTempDir::BackupTempDir() {
     // mkdtemp makes the folder with mode 0700 under a name nobody can guess or take first.
     if (!mkdtemp(pattern.data())) {
         const int err = errno;
-        throw std::runtime_error(
-            QStringLiteral("can not create a private folder in %1. %2")
-                .arg(QDir::tempPath(), QString::fromLocal8Bit(strerror(err)))
-                .toUtf8()
-                .constData());
+        throw std::runtime_error(QStringLiteral("can not create a private folder in %1. %2")
+                                     .arg(QDir::tempPath(), QString::fromLocal8Bit(strerror(err)))
+                                     .toUtf8()
+                                     .constData());
     }
     m_path = QFile::decodeName(pattern);
 }
@@ -59,7 +58,9 @@ QString g_openPrivateFile(QFile& file) {
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0)
         fchmod(fd, 0600);
     ::close(fd);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered: a failing write shows at the write that failed, with the system's reason,
+    // not later in a flush that reports no reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return file.errorString();
     return QString();
 }

@@ -95,7 +95,8 @@ QByteArray mbFileArchive(const MBDBParser::_MBDBItem& r) {
     file.put(QStringLiteral("UserID"), PlistCFType::createCFNumberInt64(r.userId));
     file.put(QStringLiteral("GroupID"), PlistCFType::createCFNumberInt64(r.groupId));
     file.put(QStringLiteral("Flags"), PlistCFType::createCFNumberInt64(0));
-    file.put(QStringLiteral("ProtectionClass"), PlistCFType::createCFNumberInt64(r.protectionClass));
+    file.put(QStringLiteral("ProtectionClass"),
+             PlistCFType::createCFNumberInt64(r.protectionClass));
     if (r.encryptionKey.isValid())
         file.put(QStringLiteral("EncryptionKey"), uid(4));
     objects.append(file);

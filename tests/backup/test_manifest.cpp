@@ -200,9 +200,8 @@ TEST(FileCopy, PlainEncryptedAndDamaged) {
                     EXPECT_FALSE(QFile::exists(tmp.filePath("Manifest-decrypted.db")));
                     struct stat file, folder;
                     ASSERT_EQ(stat(QFile::encodeName(bm.decryptedDbPath), &file), 0);
-                    ASSERT_EQ(stat(QFile::encodeName(QFileInfo(bm.decryptedDbPath).path()),
-                                   &folder),
-                              0);
+                    ASSERT_EQ(
+                        stat(QFile::encodeName(QFileInfo(bm.decryptedDbPath).path()), &folder), 0);
                     EXPECT_EQ(file.st_mode & 0777, 0600u);
                     EXPECT_EQ(folder.st_mode & 0777, 0700u);
                 }
@@ -273,16 +272,17 @@ TEST(Unlock, DamagedKeybagsAndManifestKeys) {
     EXPECT_TRUE(bm.password.isEmpty());
 
     // Iteration counts beyond what phones use (with a margin) are refused at once.
-    for (const auto& counts : {qMakePair(20001u, 0u), qMakePair(10u, 20000001u),
-                               qMakePair(0u, 0u)}) {
+    for (const auto& counts :
+         {qMakePair(20001u, 0u), qMakePair(10u, 20000001u), qMakePair(0u, 0u)}) {
         BackupManifest slow(tmp.path());
         slow.readManifestInfo();
         QByteArray bag = tlv("SALT", "salt") + tlv("ITER", be32(counts.first));
         if (counts.second)
             bag += tlv("DPIC", be32(counts.second)) + tlv("DPSL", "dpsl");
         slow.info.backupKeyBag = bag;
-        EXPECT_EQ(throwText([&] { slow.setPasscodeNoUIThrow("pw"); })
-                      .rfind("Manifest.plist is damaged: the keybag ", 0),
+        EXPECT_EQ(throwText([&] {
+                      slow.setPasscodeNoUIThrow("pw");
+                  }).rfind("Manifest.plist is damaged: the keybag ", 0),
                   0u);
     }
 
