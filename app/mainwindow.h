@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
+#include <QSharedPointer>
 #include <QString>
 #include <functional>
 
@@ -169,6 +170,10 @@ private:
     void buildToolBar();
     void fillTree();
     void setDbActionsEnabled(bool enabled);
+    // Empties the list, the total and the pane; no database is listed afterwards.
+    void clearContacts();
+    // True when the list shows the contacts of the node's own database.
+    bool isListed(const _CurrentNode& cur) const;
     // Enables the database commands for the node, by its type and the phones in the tree.
     void updateDbActions(const _CurrentNode& cur);
     void selectDbNode(ItemModelMainTree::_DBItemNode* node);
@@ -200,6 +205,8 @@ private:
     ItemModelContacts m_contactsModel;
     UpdateCheck* m_updateCheck;
 
+    // The database whose contacts the list holds: their row ids are valid only there.
+    QWeakPointer<LocalDb> m_listedDb;
     int m_busy = 0;
     bool m_inNodeSelection = false;
     QList<QPair<bool, QString>> m_pendingDeviceEvents;  // (connected, devid)

@@ -17,8 +17,8 @@
 #include <QString>
 #include <QByteArray>
 #include <libimobiledevice/libimobiledevice.h>
-#include <libimobiledevice/mobilesync.h>
 
+#include "mobilesync_session.h"
 #include "plistcftype.h"
 
 struct _mobiledevice_sync_ctx {
@@ -33,20 +33,21 @@ struct _mobiledevice_sync_ctx {
     static _mobiledevice_sync_ctx contacts();
 };
 
-// The caller-owned session handle. `client` is the library's sync client (null before the
-// start). The holder also keeps the device handle alive for as long as the client lives, and
-// frees both when destroyed. Whoever frees `client` by hand must set it to null.
+// The caller-owned session handle. `client` is the sync session (null before the start). The
+// holder also keeps the device handle alive for as long as the session lives, and frees both
+// when destroyed. Whoever frees `client` by hand must set it to null.
 struct mobiledevice_sync_client {
-    mobilesync_client_t client = nullptr;
+    MobileSyncSession* client = nullptr;
     idevice_t device = nullptr;
-    QByteArray dataClass;
+    // How long each receive waits for the phone before the session is given up on.
+    int receiveTimeoutMs = devicelink::kDefaultTimeoutMs;
 
     mobiledevice_sync_client() = default;
     ~mobiledevice_sync_client() { free(); }
     mobiledevice_sync_client(const mobiledevice_sync_client&) = delete;
     mobiledevice_sync_client& operator=(const mobiledevice_sync_client&) = delete;
 
-    // Ends the session (the library says goodbye to the device) and releases the device.
+    // Ends the session (says goodbye to the device) and releases the device.
     void free();
 };
 
@@ -74,6 +75,8 @@ PlistCFType mobiledevice_sync_send_throw(mobiledevice_sync_client& client, Plist
                                          bool isLastBatch, PlistCFType actions);
 // Finishes the session. Throws "mobilesync_finish failed. return %1."
 void mobiledevice_sync_send_finish_throw(mobiledevice_sync_client& client);
+// Tells the phone the computer gives up on the session (a worker's cancel); does not throw.
+void mobiledevice_sync_cancel(mobiledevice_sync_client& client, QString reason);
 // Writes {DisableTethered: disable} under the key in "com.apple.mobile.tethered_sync".
 // Does not throw; returns success.
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable);

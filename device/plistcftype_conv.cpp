@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "plistguard.h"
+
 namespace {
 
 inline plist_t N(void* p) {
@@ -73,14 +75,8 @@ unsigned int archiveRootIndex(const PlistCFType& archive) {
 }  // namespace
 
 PlistCFType PlistCFType::createCFPropertyList(QByteArray bytes) {
-    plist_t node = nullptr;
-    if (bytes.isEmpty())
-        return PlistCFType();
-    if (bytes.size() > 6 && bytes.startsWith("bplist"))
-        plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &node);
-    else
-        plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &node);
-    return PlistCFType(node, true);
+    // Bytes from outside (a phone, a backup, a peer) pass the guard before libplist sees them.
+    return PlistCFType(plistguard::parse(bytes.constData(), size_t(bytes.size())), true);
 }
 
 PlistCFType PlistCFType::createCFPropertyListFromFile(QString path) {

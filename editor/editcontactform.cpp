@@ -14,6 +14,7 @@
 
 #include "app/ui/stylesheet.h"
 #include "app/ui/tips.h"
+#include "store/edittransaction.h"
 #include "store/localdb.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -84,6 +85,8 @@ EditContactForm::EditContactForm(const pim::_Contact* contact, LocalDb* db_, QWi
             setWindowTitle(tr("IDS_NEW_CONTACT"));
     }
     ui->lbTitle->setText(windowTitle());
+    loadedName = ui->wdEditContact->nameEdit.toEntity();
+    loadedEntities = editedEntities();
 }
 
 EditContactForm::~EditContactForm() {
@@ -155,6 +158,33 @@ bool isSingleEditorType(int type) {
            type == pim::ENTITY_ORG;
 }
 
+// A value the user left as the form showed it goes back as stored: the form's own rendering of
+// it (a date with a time, 0 for an empty type code, a note without its carriage returns, the
+// date edit's 2000-01-01 for an empty or unreadable date) must not replace what is stored.
+pim::Entity keepUntouched(pim::Entity edited, const pim::Entity& loaded,
+                          const pim::Entity& stored) {
+    for (auto it = edited.fields.begin(); it != edited.fields.end();) {
+        const auto shown = loaded.fields.constFind(it.key());
+        if (shown == loaded.fields.constEnd() || shown.value() != it.value()) {
+            ++it;
+        } else if (stored.fields.contains(it.key())) {
+            it.value() = stored.fields.value(it.key());
+            ++it;
+        } else {
+            it = edited.fields.erase(it);
+        }
+    }
+    return edited;
+}
+
+const pim::Entity* findById(const QList<pim::Entity>& list, unsigned long long id) {
+    for (const pim::Entity& e : list) {
+        if (e._id == id)
+            return &e;
+    }
+    return nullptr;
+}
+
 // An updated entity carries the stored values of the columns the form does not edit (phonetic
 // names, an organisation's type, an address's country code ...), so that writing it back does
 // not blank them.
@@ -177,9 +207,10 @@ QList<EditContactForm::_ChangeData> EditContactForm::getChanges(AbsContactCombin
         rule = &fallbackRule;
 
     // The name, always first; compared on its five edited parts only.
-    const pim::Entity name = ed->nameEdit.toEntity();
+    pim::Entity name = ed->nameEdit.toEntity();
     const QList<pim::Entity> storedNames = stored.entities.value(pim::ENTITY_NAME);
     if (!storedNames.isEmpty()) {
+        name = keepUntouched(name, loadedName, storedNames.first());
         static const QStringList nameKeys{QStringLiteral("data5"), QStringLiteral("data2"),
                                           QStringLiteral("data4"), QStringLiteral("data3"),
                                           QStringLiteral("data6")};
@@ -199,22 +230,7 @@ QList<EditContactForm::_ChangeData> EditContactForm::getChanges(AbsContactCombin
                name.fullName().toLocal8Bit().constData());
     }
 
-    // The edited contact by type.
-    const QString t = QStringLiteral("data2"), l = QStringLiteral("data3"),
-                  v = QStringLiteral("data1");
-    QMap<int, QList<pim::Entity> > edited;
-    if (!ed->photoEdit.photoData.isEmpty())
-        edited[pim::ENTITY_PHOTO].append(ed->photoEdit.toEntity());
-    edited[pim::ENTITY_PHONE] = ed->phoneEditor->toEntityList(t, l, v);
-    edited[pim::ENTITY_EMAIL] = ed->emailEditor->toEntityList(t, l, v);
-    edited[pim::ENTITY_NICKNAME].append(ed->nicknameEdit.toEntity());
-    edited[pim::ENTITY_EVENT] = ed->eventEditor->toEntityList(t, l, v);
-    edited[pim::ENTITY_IM] = ed->imEditor->toEntityList();
-    edited[pim::ENTITY_NOTES].append(ed->notesEdit.toEntity());
-    edited[pim::ENTITY_ORG].append(ed->orgEdit.toEntity());
-    edited[pim::ENTITY_REL] = ed->relEditor->toEntityList(t, l, v);
-    edited[pim::ENTITY_ADDR] = ed->addrEditor->toEntityList();
-    edited[pim::ENTITY_URL] = ed->urlEditor->toEntityList(t, l, v);
+    const QMap<int, QList<pim::Entity>> edited = editedEntities();
 
     // Additions and updates.
     QSet<unsigned long long> seen;
@@ -238,9 +254,11 @@ QList<EditContactForm::_ChangeData> EditContactForm::getChanges(AbsContactCombin
             for (const pim::Entity& s : storedList) {
                 if (s._id != e._id)
                     continue;
+                const pim::Entity* shown = findById(loadedEntities.value(type), e._id);
                 // Columns the form cannot edit count as unchanged (an address's country
                 // code, which the form has no box for, must not make every address differ).
-                const pim::Entity merged = withUneditedKeys(e, s);
+                const pim::Entity merged =
+                    withUneditedKeys(shown ? keepUntouched(e, *shown, s) : e, s);
                 if (!AbsContactCombineRule::isEntityEqual(merged, s, equalKeys)) {
                     changes.append(_ChangeData(type, ACTION_UPDATED, merged));
                     qDebug("action=ACTION_UPDATED, type=%d {", type);
@@ -278,44 +296,55 @@ QList<EditContactForm::_ChangeData> EditContactForm::getChanges(AbsContactCombin
     return changes;
 }
 
+QMap<int, QList<pim::Entity>> EditContactForm::editedEntities() const {
+    const ContactEditor* ed = ui->wdEditContact;
+    const QString t = QStringLiteral("data2"), l = QStringLiteral("data3"),
+                  v = QStringLiteral("data1");
+    QMap<int, QList<pim::Entity>> edited;
+    if (!ed->photoEdit.photoData.isEmpty())
+        edited[pim::ENTITY_PHOTO].append(ed->photoEdit.toEntity());
+    edited[pim::ENTITY_PHONE] = ed->phoneEditor->toEntityList(t, l, v);
+    edited[pim::ENTITY_EMAIL] = ed->emailEditor->toEntityList(t, l, v);
+    edited[pim::ENTITY_NICKNAME].append(ed->nicknameEdit.toEntity());
+    edited[pim::ENTITY_EVENT] = ed->eventEditor->toEntityList(t, l, v);
+    edited[pim::ENTITY_IM] = ed->imEditor->toEntityList();
+    edited[pim::ENTITY_NOTES].append(ed->notesEdit.toEntity());
+    edited[pim::ENTITY_ORG].append(ed->orgEdit.toEntity());
+    edited[pim::ENTITY_REL] = ed->relEditor->toEntityList(t, l, v);
+    edited[pim::ENTITY_ADDR] = ed->addrEditor->toEntityList();
+    edited[pim::ENTITY_URL] = ed->urlEditor->toEntityList(t, l, v);
+    return edited;
+}
+
 void EditContactForm::applyChanges(LocalDb& db, pim::_Contact& contact,
                                    QList<_ChangeData>& changes) {
-    db.beginEdit();
-    try {
-        if (contact._id == 0) {
-            for (const _ChangeData& c : changes) {
-                if (c.type == pim::ENTITY_NAME && c.action == ACTION_ADDED) {
-                    contact.fullName = c.entity.fullName();
-                    break;
-                }
-            }
-            db.insertContactBase(contact);
-        }
-        for (_ChangeData& c : changes) {
-            switch (c.action) {
-                case ACTION_ADDED:
-                    db.insertEntity(contact._id, c.type, c.entity);
-                    break;
-                case ACTION_UPDATED:
-                    db.updateEntity(c.type, c.entity);
-                    break;
-                case ACTION_DELETED:
-                    db.removeEntity(c.entity._id);
-                    break;
-            }
-            // A name added to a stored contact renames it just as an updated one does.
-            if (c.type == pim::ENTITY_NAME && c.action != ACTION_DELETED) {
+    EditTransaction edit(db);
+    if (contact._id == 0) {
+        for (const _ChangeData& c : changes) {
+            if (c.type == pim::ENTITY_NAME && c.action == ACTION_ADDED) {
                 contact.fullName = c.entity.fullName();
-                db.updateContactBase(contact);
+                break;
             }
         }
-        db.endEdit(true);
-    } catch (...) {
-        try {
-            db.endEdit(false);
-        } catch (...) {
-            // The original failure is the one to report.
-        }
-        throw;
+        db.insertContactBase(contact);
     }
+    for (_ChangeData& c : changes) {
+        switch (c.action) {
+            case ACTION_ADDED:
+                db.insertEntity(contact._id, c.type, c.entity);
+                break;
+            case ACTION_UPDATED:
+                db.updateEntity(c.type, c.entity);
+                break;
+            case ACTION_DELETED:
+                db.removeEntity(c.entity._id);
+                break;
+        }
+        // A name added to a stored contact renames it just as an updated one does.
+        if (c.type == pim::ENTITY_NAME && c.action != ACTION_DELETED) {
+            contact.fullName = c.entity.fullName();
+            db.updateContactBase(contact);
+        }
+    }
+    edit.commit();
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QMap>
 
 #include "app/ui/winmovable.h"
 #include "editor/contacteditor.h"
@@ -75,7 +76,14 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The form's entities by type, as its editors give them back now (the name apart).
+    QMap<int, QList<pim::Entity>> editedEntities() const;
+
     Ui_EditContactForm* ui;
     LocalDb* db;
     WinMovable winMovable;
+    // What the editors gave back right after they were filled: a value still equal to it was
+    // not touched by the user and is written back as stored.
+    pim::Entity loadedName;
+    QMap<int, QList<pim::Entity>> loadedEntities;
 };

@@ -1,0 +1,108 @@
+// Importing contacts into a local database: from a vCard or CSV file, or from a phone backup.
+#include "app/mainwindow.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "app/mainwindow_form.h"
+#include "app/mainwindow_steps.h"
+#include "app/ui/tips.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/loaditunesbackupdlg.h"
+#include "backup/passcodedlg.h"
+#include "import/importcontactstolocalthread.h"
+#include "store/localdb.h"
+
+using namespace mainwindow_steps;
+
+void MainWindow::miImport() {
+    BusyScope busy(this);
+    try {
+        const QStringList filters = {tr("VCard Files(*.vcf)"), tr("CSV Files(*.csv)")};
+        QString selected;
+        QString path;
+        if (choosers().openFile) {
+            path = choosers().openFile(this, filters.join(";;"), &selected);
+        } else {
+            path = QFileDialog::getOpenFileName(this, QString(), QDir::homePath(),
+                                                filters.join(";;"), &selected);
+        }
+        if (path.isEmpty()) {
+            return;
+        }
+        const int pos = filters.indexOf(selected);
+        if (pos < 0) {
+            return;
+        }
+        const auto type =
+            pos == 0 ? ImportContactsToLocalThread::VCARD : ImportContactsToLocalThread::CSV;
+        _DBItemNode* node = selOrCreateLocalDb(QFileInfo(path).fileName());
+        if (!node) {
+            return;
+        }
+        QSharedPointer<LocalDb> db = node->db;
+        ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
+        ImportContactsToLocalThread worker(path, type, db.data(), &form, this);
+        if (runUnderForm(form, worker)) {
+            selectDbNode(node);
+        }
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
+}
+
+void MainWindow::miFromiTunes() {
+    BusyScope busy(this);
+    try {
+        QSharedPointer<BackupManifest> backup;
+        {
+            LoadItunesBackupDlg dlg(this);
+            const int rc = choosers().backupChooser ? choosers().backupChooser(dlg) : dlg.exec();
+            if (rc != 1 || !dlg.selected) {
+                return;
+            }
+            backup = dlg.selected;
+        }
+        if (backup->info.isEncrypted) {
+            PasscodeDlg dlg(backup.data(), this);
+            const int rc = choosers().passcode ? choosers().passcode(dlg) : dlg.exec();
+            if (rc != 1) {
+                return;
+            }
+        }
+        backup->parseInfo();
+
+        const QString defaultName = backup->info.deviceName.isEmpty()
+                                        ? tr("Unknown Device")
+                                        : backup->info.deviceName + "-backup.db";
+        bool created = false;
+        _DBItemNode* node = selOrCreateLocalDb(defaultName, &created);
+        if (!node) {
+            return;
+        }
+        QSharedPointer<LocalDb> db = node->db;
+        bool ok = false;
+        {
+            ProgressForm form(QString(), this);
+            ImportContactsFromiTunesThread worker(*backup, db.data(), &form, nullptr);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
+            selectDbNode(node);
+            return;
+        }
+        if (created) {
+            // A database made for this import goes again; one that existed stays as it was.
+            const QList<_ItemNode*>& rows = m_treeModel.localDbRoot()->children;
+            const int row = rows.indexOf(node);
+            db->removeDB();
+            if (row >= 0) {
+                m_treeModel.removeChild(m_treeModel.localDbRoot(), row);
+            }
+        }
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
+}

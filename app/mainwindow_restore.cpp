@@ -1,0 +1,90 @@
+// Sending contacts to a connected phone: from a local database or from another phone.
+#include "app/mainwindow.h"
+
+#include "app/mainwindow_form.h"
+#include "app/mainwindow_steps.h"
+#include "app/ui/datasourceselform.h"
+#include "app/ui/tips.h"
+#include "device/workers/iossynctodevicethread.h"
+#include "store/localdb.h"
+
+using namespace mainwindow_steps;
+
+void MainWindow::miFileI2I() {
+    selectedRowCount(ui->treeContacts) > 0 ? miContactI2I() : miTreeI2I();
+}
+
+void MainWindow::miFileDB2I() {
+    selectedRowCount(ui->treeContacts) > 0 ? miContactDB2I() : miTreeDB2I();
+}
+
+void MainWindow::miTreeI2I() {
+    runOnNodeContacts([this](const _CurrentNode& cur, const QList<pim::_Contact>& list) {
+        transfer2IOS(list, cur.dbNode->id);
+    });
+}
+
+void MainWindow::miContactI2I() {
+    const _CurrentNode cur = currentNode();
+    if (!cur.dbNode) {
+        return;
+    }
+    transfer2IOS(contactsSelected(), cur.dbNode->id);
+}
+
+void MainWindow::miTreeDB2I() {
+    runOnNodeContacts([this](const _CurrentNode&, const QList<pim::_Contact>& list) {
+        transfer2IOS(list, QString());
+    });
+}
+
+void MainWindow::miContactDB2I() {
+    transfer2IOS(contactsSelected(), QString());
+}
+
+void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excludeId) {
+    BusyScope busy(this);
+    try {
+        // Only phones that are plugged in: a mirror loaded from a file has no phone behind it.
+        QList<DataSourceSelForm::_SelItem> items;
+        for (_ItemNode* child : m_treeModel.deviceRoot()->children) {
+            auto* n = dynamic_cast<_DBItemNode*>(child);
+            if (n && n->isConnectedPhone() && n->db && n->id != excludeId) {
+                items.append(DataSourceSelForm::_SelItem(":res/iphone.png", n->name, n));
+            }
+        }
+        void* chosen = nullptr;
+        const QString label = tr("IDS_SELECT_IOS_TO_TRANSFER");
+        if (choosers().dataSource) {
+            chosen = choosers().dataSource(this, label, items);
+        } else {
+            DataSourceSelForm dlg(this);
+            chosen = dlg.execSel(label, items);
+        }
+        // Only an entry that was offered counts.
+        _DBItemNode* target = nullptr;
+        for (const DataSourceSelForm::_SelItem& item : items) {
+            if (item.data == chosen) {
+                target = static_cast<_DBItemNode*>(chosen);
+            }
+        }
+        if (!target) {
+            return;
+        }
+        QSharedPointer<LocalDb> db = target->db;
+        bool ok = false;
+        {
+            ProgressForm form(QString(), this);
+            IOSSyncToDeviceThread worker(target->id, db.data(), contacts, &form);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
+            selectDbNode(target);
+        } else {
+            // The mirror may hold what never reached the phone: read the phone again.
+            deviceRefreshAfterFailedWrite(target);
+        }
+    } catch (const std::exception& e) {
+        Tips::error(utf8(e));
+    }
+}

@@ -1,0 +1,89 @@
+// One session with the phone's sync service ("com.apple.mobilesync") over devicelink: the
+// SDMessage steps of a read (start, all records, batches and their acknowledgements) and of a
+// write (ready to send, changes, identifier remaps, finish), cancel, and goodbye.
+//
+// Results are mobilesync_error_t codes; description() holds the phone's or the layer's own
+// words for the last failure (a refusal, a cancel, an invalid message), empty when there are
+// none. Every receive waits at most receiveTimeoutMs; a worker that polls a cancel flag keeps
+// the wait short and calls again on MOBILESYNC_E_RECEIVE_TIMEOUT, which consumes nothing.
+#pragma once
+
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/mobilesync.h>
+#include <plist/plist.h>
+
+#include <string>
+
+#include "devicelink.h"
+
+constexpr const char* kSyncServiceName = "com.apple.mobilesync";
+
+// The phone's answer to a start.
+struct MobileSyncStart {
+    std::string syncType;  // "SDSyncTypeFast", "SDSyncTypeSlow" or "SDSyncTypeReset"
+    uint64_t deviceVersion = 0;
+    std::string deviceAnchor;
+};
+
+// One batch of the phone's records.
+struct MobileSyncBatch {
+    plist_t entities = nullptr;  // owned by the caller once taken: dictionary id -> record
+    plist_t actions = nullptr;   // owned by the caller: a dictionary, or null
+    bool isLast = false;
+};
+
+class MobileSyncSession {
+public:
+    MobileSyncSession() = default;
+    ~MobileSyncSession() { end(); }
+    MobileSyncSession(const MobileSyncSession&) = delete;
+    MobileSyncSession& operator=(const MobileSyncSession&) = delete;
+
+    // Starts the service (lockdown handshake, TLS, version exchange).
+    int open(idevice_t device, const char* label);
+    bool isOpen() const { return link_.isOpen(); }
+    uint64_t linkVersion() const { return link_.version(); }
+
+    // SDMessageSyncDataClassWithDevice and the phone's answer (both its six- and its
+    // seven-element form). A refusal gives MOBILESYNC_E_SYNC_REFUSED, a cancel
+    // MOBILESYNC_E_CANCELLED, each with the phone's text in description().
+    int start(const char* dataClass, const char* deviceAnchor, const char* computerAnchor,
+              uint64_t version, MobileSyncStart* answer);
+    int getAllRecords();
+    // The next SDMessageProcessChanges from the phone. Anything that is not a well-formed
+    // batch ends the read with an error: a cancel, a DLMessageDisconnect, a malformed batch.
+    int receiveChanges(MobileSyncBatch* batch);
+    int acknowledgeChanges();
+    // Tells the phone that changes follow without waiting for its answer (a ping it does not
+    // answer); a "ready to receive" it volunteers is skipped when the remap is read.
+    int readyToSendChangesNoWait();
+    // SDMessageProcessChanges with the records (a dictionary) and actions (a dictionary, or
+    // null for none); more = !isLast.
+    int sendChanges(plist_t entities, bool isLast, plist_t actions);
+    // The phone's answer to sendChanges: *mapping gets its remap dictionary, or null when the
+    // phone assigned no identifiers.
+    int remapIdentifiers(plist_t* mapping);
+    int finish();
+    // SDMessageCancelSession with the reason; best effort.
+    int cancel(const char* reason);
+    // Says goodbye and closes.
+    void end();
+
+    void setReceiveTimeout(int ms) { timeoutMs_ = ms; }
+    int receiveTimeout() const { return timeoutMs_; }
+    const std::string& description() const { return description_; }
+
+    // How a received message reads, for the steps above and for the frame fuzzer. Each takes
+    // the decoded message (borrowed) and fills its outputs with copies.
+    static int readStartAnswer(plist_t message, MobileSyncStart* answer, std::string* description);
+    static int readChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
+    static int readRemap(plist_t message, plist_t* mapping, std::string* description);
+
+private:
+    int receive(plist_t* message);
+
+    devicelink::Connection link_;
+    std::string dataClass_;
+    std::string description_;
+    int timeoutMs_ = devicelink::kDefaultTimeoutMs;
+};
