@@ -66,6 +66,9 @@ void setLabel(pim::Entity& e, const LabelCode* table, const QString& subType) {
     }
 }
 
+// Columns of the multi-value query (readPersons), read by position: this runs per value.
+enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
+
 // Label codes that values without a label get: what the contact editor offers first for a new
 // value of the kind. A date without a label is an "other" date (birthdays are kept apart).
 int defaultLabel(int property) {
@@ -82,7 +85,7 @@ int defaultLabel(int property) {
 // Seconds from 2001-01-01 of a stored date. Phones write them as text, whole or with a
 // fraction ("-1234567890", "330393600.000000"), older ones as numbers; NULL and text that is
 // no number are no date.
-bool readDate(const Sqlite3Cursor& c, const QString& column, long long& seconds) {
+bool readDate(const Sqlite3Cursor& c, int column, long long& seconds) {
     if (c.isNull(column))
         return false;
     bool ok = false;
@@ -182,7 +185,7 @@ void ImportContactsFromiTunesThread::loadLookupTables() {
 
 void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
                                                     pim::_Contact& contact) {
-    const int property = c.getInt(QStringLiteral("property"));
+    const int property = c.getInt(kProperty);
     pim::Entity e;
     int type = 0;
     const LabelCode* table = nullptr;
@@ -190,23 +193,23 @@ void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
         case 3:
             type = pim::ENTITY_PHONE;
             table = kPhoneLabels;
-            e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 4:
             type = pim::ENTITY_EMAIL;
             table = kHomeWorkLabels;
-            e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 5:
             type = pim::ENTITY_ADDR;
             table = kHomeWorkLabels;
-            readAddr(static_cast<unsigned long long>(c.getInt64(QStringLiteral("UID"))), e);
+            readAddr(static_cast<unsigned long long>(c.getInt64(kUid)), e);
             break;
         case 12: {
             type = pim::ENTITY_EVENT;
             table = kDateLabels;
             long long seconds = 0;
-            if (!readDate(c, QStringLiteral("value"), seconds))
+            if (!readDate(c, kValue, seconds))
                 return;
             e.fields[QStringLiteral("data1")] = dateText(seconds);
             break;
@@ -214,26 +217,24 @@ void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
         case 13:
             type = pim::ENTITY_IM;
             table = kHomeWorkLabels;
-            readIM(static_cast<unsigned long long>(c.getInt64(QStringLiteral("UID"))), e);
+            readIM(static_cast<unsigned long long>(c.getInt64(kUid)), e);
             break;
         case 22:
             type = pim::ENTITY_URL;
             table = kWebLabels;
-            e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 23:
             type = pim::ENTITY_REL;
             table = kRelatedLabels;
-            e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         default:
             return;
     }
     // A value without a label (none set, or a label row that is gone) keeps the default
     // label of its kind rather than being lost.
-    const auto label = c.isNull(QStringLiteral("label"))
-                           ? labels.constEnd()
-                           : labels.constFind(c.getInt64(QStringLiteral("label")));
+    const auto label = c.isNull(kLabel) ? labels.constEnd() : labels.constFind(c.getInt64(kLabel));
     if (label != labels.constEnd())
         setLabel(e, table, label.value());
     else
@@ -350,29 +351,34 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
         "nickname from Abperson order by rowid asc");
     int i = 0;
+    int shownPercent = -1;
     while (c.moveNext()) {
         if (progress->rejected)
             return false;
         ++i;
-        progress->invokeUpdateProgress(tr("IDS_READING_CONTACTS_FROM_ITUNES"),
-                                       n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50,
-                                       QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
-        const long long personId = c.getInt64(QStringLiteral("rowid"));
+        // One report per step of the bar, not per person: each crosses into the GUI thread.
+        const int percent = n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50;
+        if (percent != shownPercent || i == n) {
+            shownPercent = percent;
+            progress->invokeUpdateProgress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), percent,
+                                           QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
+        }
+        const long long personId = c.getInt64(0);
         pim::_Contact contact;
         pim::Entity name;
-        name.fields[QStringLiteral("data2")] = c.getText(QStringLiteral("first"));
-        name.fields[QStringLiteral("data3")] = c.getText(QStringLiteral("last"));
-        name.fields[QStringLiteral("data4")] = c.getText(QStringLiteral("middle"));
-        name.fields[QStringLiteral("data5")] = c.getText(QStringLiteral("prefix"));
-        name.fields[QStringLiteral("data6")] = c.getText(QStringLiteral("suffix"));
+        name.fields[QStringLiteral("data2")] = c.getText(1);
+        name.fields[QStringLiteral("data3")] = c.getText(2);
+        name.fields[QStringLiteral("data4")] = c.getText(3);
+        name.fields[QStringLiteral("data5")] = c.getText(4);
+        name.fields[QStringLiteral("data6")] = c.getText(5);
         contact.fullName = name.fullName();
         name.fields[QStringLiteral("data1")] = contact.fullName;
         contact.entities[pim::ENTITY_NAME].append(name);
 
         readPhoto(personId, contact);
-        const QString org = c.getText(QStringLiteral("organization"));
-        const QString dept = c.getText(QStringLiteral("department"));
-        const QString job = c.getText(QStringLiteral("jobtitle"));
+        const QString org = c.getText(6);
+        const QString dept = c.getText(7);
+        const QString job = c.getText(8);
         if (!org.isEmpty() || !dept.isEmpty() || !job.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = org;
@@ -380,7 +386,7 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
             e.fields[QStringLiteral("data4")] = job;
             contact.entities[pim::ENTITY_ORG].append(e);
         }
-        const QString note = c.getText(QStringLiteral("note"));
+        const QString note = c.getText(9);
         if (!note.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = note;
@@ -389,13 +395,13 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
         // Every stored birthday, also those before 2001 (negative) and those without a year,
         // which phones keep as a date in 1604.
         long long birthday = 0;
-        if (readDate(c, QStringLiteral("birthday"), birthday)) {
+        if (readDate(c, 10, birthday)) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = dateText(birthday);
             e.fields[QStringLiteral("data2")] = 3;
             contact.entities[pim::ENTITY_EVENT].append(e);
         }
-        const QString nick = c.getText(QStringLiteral("nickname"));
+        const QString nick = c.getText(11);
         if (!nick.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = nick;
@@ -409,7 +415,7 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
     return true;
 }
 
-void ImportContactsFromiTunesThread::fillComparedFields(pim::_Contact& contact) const {
+void ImportContactsFromiTunesThread::fillComparedFields(pim::_Contact& contact) {
     // The merge compares stored values with incoming ones; a field the import leaves out reads
     // back as empty text and would never compare equal, so a second import would add the same
     // value again. Give every compared field its empty value.
@@ -417,10 +423,16 @@ void ImportContactsFromiTunesThread::fillComparedFields(pim::_Contact& contact) 
     if (!rule)
         return;
     for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
-        bool single = false;
-        QStringList keys = rule->validFields(t.key(), single);
-        keys += rule->checkEqualFieldsMin(t.key());
-        keys += rule->checkEqualFieldsFull(t.key());
+        auto known = comparedKeys.find(t.key());
+        if (known == comparedKeys.end()) {
+            bool single = false;
+            QStringList keys = rule->validFields(t.key(), single);
+            keys += rule->checkEqualFieldsMin(t.key());
+            keys += rule->checkEqualFieldsFull(t.key());
+            keys.removeDuplicates();
+            known = comparedKeys.insert(t.key(), keys);
+        }
+        const QStringList& keys = known.value();
         for (pim::Entity& e : t.value()) {
             for (const QString& key : qAsConst(keys)) {
                 if (!e.fields.contains(key))
@@ -461,14 +473,19 @@ void ImportContactsFromiTunesThread::run() {
         // The store's batch path: one transaction, indexes rebuilt once for a large import.
         db->beginBulkEdit(m);
         editOpen = true;
+        int shownPercent = -1;
         for (int k = 1; k <= m; ++k) {
             if (progress->rejected) {
                 db->endEdit(false);
                 return;
             }
-            progress->invokeUpdateProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"),
-                                           int(double(k) / m * 50.0 + 50.0),
-                                           QStringLiteral("Contacts:%1/%2").arg(k).arg(m));
+            const int percent = int(double(k) / m * 50.0 + 50.0);
+            if (percent != shownPercent || k == m) {
+                shownPercent = percent;
+                progress->invokeUpdateProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"),
+                                               percent,
+                                               QStringLiteral("Contacts:%1/%2").arg(k).arg(m));
+            }
             pim::_Contact& incoming = contacts[k - 1];
             fillComparedFields(incoming);
             ++count;

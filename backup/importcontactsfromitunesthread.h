@@ -67,7 +67,7 @@ private:
     void openImages();
     void readPhoto(long long personId, pim::_Contact& contact);
     static void nameFromDetails(pim::_Contact& contact);
-    void fillComparedFields(pim::_Contact& contact) const;
+    void fillComparedFields(pim::_Contact& contact);
     void storeUnnamed(pim::_Contact contact);
     void closeAndRemoveCopies();
 
@@ -84,6 +84,8 @@ private:
     QHash<long long, QList<QPair<QString, QString> > > entries;
     RowsByPerson fullImages;
     RowsByPerson thumbnails;
+    // The fields the target's merge rule compares, by entity type.
+    QHash<int, QStringList> comparedKeys;
     // Why the photos could not be read; empty when they could.
     QString photoError;
 };
