@@ -10,6 +10,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+
+#include <sqlite3.h>
 
 #include <stdexcept>
 
@@ -210,7 +213,14 @@ MBDBParser::MBDBItemMap parseDb(const BackupManifest& backup) {
                              ? backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"))
                              : backup.decryptedDbPath;
     Sqlite3DB db;
-    db.openThrow(path, 2);
+    if (backup.manifestDbKey.isEmpty()) {
+        // The backup's own index: read as the unchanging file it is, so that SQLite neither
+        // locks it nor makes a journal or WAL file beside it (a read-only backup reads too).
+        const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?immutable=1";
+        db.openThrow(QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    } else {
+        db.openThrow(path, 2);
+    }
     const QByteArray key = descriptorKey(db, backup.password);
     Sqlite3Cursor c = db.queryThrow("select * from Files");
     while (c.moveNext()) {

@@ -41,15 +41,12 @@ QByteArray tlv(const char* tag, const QByteArray& value) {
     return QByteArray(tag, 4) + be32(unsigned(value.size())) + value;
 }
 
-double seconds(const std::function<void()>& fn, int runs = 1) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        fn();
-        best = std::min(best, t.nsecsElapsed() / 1e9);
-    }
-    return best;
+double cpuSeconds(const std::function<void()>& fn) {
+    struct timespec a, b;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+    fn();
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+    return (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
 }
 
 QByteArray pbkdf2(const QByteArray& pass, const QByteArray& salt, int rounds, const EVP_MD* md) {
@@ -77,20 +74,31 @@ void benchUnlock() {
                tlv("WRAP", be32(3)) + tlv("KTYP", be32(0)) +
                tlv("WPKY", QOpenSSLEVPAES::aeswrap(key, QByteArray(32, char(cls)), true));
     }
+    // Alternating runs, best of three, by the thread's CPU time: the two do the same work, and
+    // a busy machine should not decide which looks slower.
     bool ok = false;
-    const double ours = seconds([&] {
-        _KeybagInfo kb = parseKeybag(bag);
-        ok = unlockWithPasscode(password, kb);
-    });
-    const double sha256Only = seconds([&] { pbkdf2(password, dpsl, int(dpic), EVP_sha256()); });
-    const double both = sha256Only + seconds([&] { pbkdf2(key, salt, int(iter), EVP_sha1()); });
-    std::printf("Keybag unlock, %u SHA-256 rounds then %u SHA-1 rounds (%s)\n", dpic, iter,
-                ok ? "unlocked" : "NOT UNLOCKED");
+    double ours = 1e30, theirs = 1e30, sha256Only = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        ours = std::min(ours, cpuSeconds([&] {
+                            _KeybagInfo kb = parseKeybag(bag);
+                            ok = unlockWithPasscode(password, kb);
+                        }));
+        theirs = std::min(theirs, cpuSeconds([&] {
+                              const QByteArray t = pbkdf2(password, dpsl, int(dpic), EVP_sha256());
+                              pbkdf2(t, salt, int(iter), EVP_sha1());
+                          }));
+        sha256Only = std::min(sha256Only,
+                              cpuSeconds([&] { pbkdf2(password, dpsl, int(dpic), EVP_sha256()); }));
+    }
+    std::printf(
+        "Keybag unlock, %u SHA-256 rounds then %u SHA-1 rounds (%s), CPU seconds, best "
+        "of 3\n",
+        dpic, iter, ok ? "unlocked" : "NOT UNLOCKED");
     std::printf("  unlockWithPasscode                 %8.3f s\n", ours);
-    std::printf("  OpenSSL PKCS5_PBKDF2_HMAC, same    %8.3f s  (SHA-256 part alone %.3f s)\n", both,
-                sha256Only);
+    std::printf("  OpenSSL PKCS5_PBKDF2_HMAC, same    %8.3f s  (SHA-256 part alone %.3f s)\n",
+                theirs, sha256Only);
     std::printf("  ratio                              %8.3fx  (target at most 1.1x) %s\n\n",
-                ours / both, ours / both <= 1.1 ? "ok" : "SLOWER");
+                ours / theirs, ours / theirs <= 1.1 ? "ok" : "SLOWER");
 }
 
 // An address book of n people with the phone's own tables: two phones, an e-mail, a postal

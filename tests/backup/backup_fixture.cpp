@@ -399,6 +399,8 @@ void BackupBuilder::build() {
                     MBDBParser::encryptFileDescThrow(plist, descKey).toBase64()));
             db.executeThrow(s);
         }
+        // A database in WAL mode: opened for writing, SQLite would make files beside it.
+        db.executeThrow("PRAGMA journal_mode=WAL");
         db.close();
         if (dp) {
             QByteArray mdbKey;

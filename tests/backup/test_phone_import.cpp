@@ -182,7 +182,7 @@ std::string listing(const QString& root, const QString& skip = QString()) {
     return out.join('\n').toStdString();
 }
 
-void setReadOnly(const QString& root, bool readOnly) {
+void setModes(const QString& root, bool readOnly) {
     QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QStringList paths{root};
     while (it.hasNext())
@@ -192,6 +192,28 @@ void setReadOnly(const QString& root, bool readOnly) {
         chmod(QFile::encodeName(p), readOnly ? (dir ? 0555 : 0444) : (dir ? 0755 : 0644));
     }
 }
+
+// A backup folder nobody can write, root included where the system lets the test mount it
+// read-only over itself; otherwise its modes say read-only (which binds every other user).
+struct ReadOnlyFolder {
+    QString root;
+    bool mounted = false;
+    explicit ReadOnlyFolder(QString r) : root(std::move(r)) {
+        setModes(root, true);
+        const QByteArray p = QFile::encodeName(root);
+        if (geteuid() == 0 && mount(p.constData(), p.constData(), nullptr, MS_BIND, nullptr) == 0) {
+            mounted = mount(nullptr, p.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                            nullptr) == 0;
+            if (!mounted)
+                umount(p.constData());
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (mounted)
+            umount(QFile::encodeName(root).constData());
+        setModes(root, false);
+    }
+};
 
 long long dataRows(LocalDb& db) {
     Sqlite3Cursor c = db.db().queryThrow("select count(*) from data");
@@ -288,7 +310,7 @@ TEST(PhoneBackup, EveryLayoutImportsWholeOnceFromAReadOnlyFolder) {
             b.setEncrypted("1234", k.dp);
         addPhoneAddressBook(b);
         b.build();
-        setReadOnly(folder, true);
+        ReadOnlyFolder readOnly(folder);
         const std::string backupBefore = listing(folder);
         const std::string tempBefore = listing(QDir::tempPath(), tmp.path());
 
@@ -319,7 +341,6 @@ TEST(PhoneBackup, EveryLayoutImportsWholeOnceFromAReadOnlyFolder) {
         EXPECT_TRUE(privateFolders().isEmpty());
         EXPECT_EQ(listing(QDir::tempPath(), tmp.path()), tempBefore);
         EXPECT_EQ(listing(folder), backupBefore);
-        setReadOnly(folder, false);
     }
 }
 
