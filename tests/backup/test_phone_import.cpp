@@ -373,10 +373,9 @@ TEST(PhoneBackup, ErrorsCancelAndDamagedPhotosLeaveNothingDecrypted) {
         writeFile(images, good.left(good.size() - 5));
         QStringList boxes = import(bm, db);
         ASSERT_EQ(boxes.size(), 1);
-        EXPECT_TRUE(
-            boxes[0].startsWith("Successfully imported 7 contacts from iTunes Backup.\n"
-                                "The photos could not be read ("))
+        EXPECT_TRUE(boxes[0].startsWith("Successfully imported 7 contacts from iTunes Backup."))
             << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].contains("The photos could not be read (")) << boxes[0].toStdString();
         EXPECT_EQ(db.contacts().size(), 7);
         for (const pim::_Contact& c : db.contacts())
             EXPECT_TRUE(db.contact(c._id).entities.value(pim::ENTITY_PHOTO).isEmpty());
