@@ -2,6 +2,8 @@
 #include "app/mainwindow.h"
 
 #include <QDir>
+#include <QThread>
+#include <memory>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
@@ -62,14 +64,23 @@ void MainWindow::iosDeviceConnected(QString devid) {
         return;
     }
     BusyScope busy(this);
-    Tips::info(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
+    Tips::infoHtml(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
+    // On a thread of its own: a slow phone must not freeze the window.
     QString name;
-    try {
-        const PlistCFType values = mobiledevice_info(devid, QString(), QString());
-        name = values.get(QString("DeviceName")).CFStringQString();
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
+    QString failure;
+    std::unique_ptr<QThread> nameReader(QThread::create([&] {
+        try {
+            const PlistCFType values = mobiledevice_info(devid, QString(), QString());
+            name = values.get(QString("DeviceName")).CFStringQString();
+        } catch (const std::exception& e) {
+            failure = utf8(e);
+        }
+    }));
+    nameReader->start();
+    waitAnswering(*nameReader);
+    if (!failure.isEmpty()) {
+        Tips::error(failure);
         return;
     }
 

@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDateTimeEdit>
 #include <QMenu>
+#include <QTextDocument>
 #include <QComboBox>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -332,4 +333,54 @@ TEST_F(WindowTest, TheWheelOverTheEditFormScrollsAndChangesNothing) {
     EXPECT_EQ(dates, 3);
     localDb("odd.db")->db->close();
     EXPECT_EQ(fileHash(path), hash);
+}
+
+namespace {
+
+QString shownText(const QString& rich) {
+    QTextDocument doc;
+    doc.setHtml(rich);
+    return doc.toPlainText();
+}
+
+}  // namespace
+
+TEST_F(WindowTest, BoxesShowNamesAndPathsAsWritten) {
+    makeDb(LocalDb::dbDir().absoluteFilePath("family.db"), {makeContact("Al <b>", "& Co>")});
+    open();
+    select(localDb("family.db"));
+    Boxes::instance().reset();
+
+    // A name that exists already.
+    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Al <b>");
+        form.editor()->nameEdit.lastName->setText("& Co>");
+        form.form().btnSave->click();
+        return 0;
+    };
+    QMetaObject::invokeMethod(win.get(), "miNewContact");
+    // An export over a file that exists: the question names the file.
+    const QString path = QDir::temp().absoluteFilePath("a<b>&amp;c.vcf");
+    QFile existing(path);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    MainWindow::choosers().saveFile = [&](QWidget*, const QString&, const QString&,
+                                          QString* selected) {
+        *selected = "VCard Files(*.vcf)";
+        return path;
+    };
+    Boxes::instance().answerNext(false);
+    QMetaObject::invokeMethod(win.get(), "miTreeExport");
+    QFile::remove(path);
+    // A phone whose identifier is not accepted.
+    win->iosDeviceConnected("id<i>&x");
+
+    QStringList texts;
+    for (const Box& b : Boxes::instance().shown) {
+        texts << shownText(b.text);
+    }
+    const QString all = texts.join("\n");
+    EXPECT_TRUE(all.contains("IDS_CONTACT_NAME_Al <b> & Co>_EXIST")) << all.toStdString();
+    EXPECT_TRUE(all.contains("a<b>&amp;c.vcf already exists.")) << all.toStdString();
+    EXPECT_TRUE(all.contains("\"id<i>&x\"")) << all.toStdString();
 }
