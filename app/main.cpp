@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include "app/mainwindow.h"
@@ -26,8 +27,17 @@ int main(int argc, char* argv[]) {
         translator.load(":/en.qm");
         app.installTranslator(&translator);
 
+        // A second program on the same data folder would replace the mirrors and delete the
+        // databases the first one has open.
+        const QString dataFolder = g_dataSaveDir().absolutePath();
+        const DataFolderLock lock(dataFolder);
         if (sqlite_qt_version() != 8) {
             Tips::error("invalid libsqlite_qt.");
+            exitCode = 1;
+        } else if (lock.heldElsewhere()) {
+            Tips::warning(QObject::tr("Quorvanteli Tellwick is already running with the data "
+                                      "folder %1.")
+                              .arg(QDir::toNativeSeparators(dataFolder)));
             exitCode = 1;
         } else {
             MainWindow w;
