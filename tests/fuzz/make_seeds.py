@@ -236,3 +236,28 @@ seed("tw_fuzz_phone_records", "read-cancelled",
      b2(changes(children, True)) + b2(plistlib.dumps(
          ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"],
          fmt=plistlib.FMT_BINARY)))
+
+
+# ---- Frames of each step of a sync session ---------------------------------------------------
+def step(kind, message, fmt=plistlib.FMT_BINARY):
+    return bytes([kind]) + b2(plistlib.dumps(message, fmt=fmt))
+
+
+START, READ, REMAP = range(3)
+seed("tw_fuzz_device_frames", "ios17-session",
+     step(START, ["SDMessageSyncDataClassWithComputer", "com.apple.Contacts", "---",
+                  "2024-03-01 12:30:00 +0000", 106, "SDSyncTypeReset", E]) +
+     step(READ, ["SDMessageProcessChanges", "com.apple.Contacts", contacts, False,
+                 {"SyncDeviceLinkEntityNamesKey": ["com.apple.contacts.Contact"],
+                  "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": True}]) +
+     step(REMAP, ["SDMessageDeviceReadyToReceiveChanges"]) +
+     step(REMAP, ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts",
+                  {"-12": "120", "-12/3/-52": "120/3/0", "4711/3/-53": "4711/3/7"}]))
+seed("tw_fuzz_device_frames", "ios12-refusals",
+     step(START, ["SDMessageSyncDataClassWithComputer", "com.apple.Contacts", "---",
+                  "anchor", 106, "SDSyncTypeSlow"], plistlib.FMT_XML) +
+     step(START, ["SDMessageRefuseToSyncDataClassWithComputer", "com.apple.Contacts",
+                  "The data class is locked"]) +
+     step(READ, ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"]) +
+     step(READ, ["DLMessageDisconnect", "bye"]) +
+     step(REMAP, ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts", E]))
