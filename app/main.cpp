@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "app/ui/tips.h"
 #include "app/ui/translator.h"
+#include "backup/privatetempdir.h"
 #include "sqlite3db.h"
 #include "store/data_path_util.h"
 #ifdef TW_HAVE_POWER
@@ -14,6 +15,7 @@
 int main(int argc, char* argv[]) {
     int exitCode = 0;
     QApplication app(argc, argv);
+    g_removeStaleBackupTempDirs();
 #ifdef TW_HAVE_POWER
     PowerAssertionID assertion = 0;
     if (g_powerAssertionCreateWithName("NoDisplaySleepAssertion", 255, "Describe Activity Type",
