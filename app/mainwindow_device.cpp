@@ -132,6 +132,12 @@ void MainWindow::deviceRefreshAfterFailedWrite(_DBItemNode* node) {
     if (node->db) {
         node->db->close();
     }
+    // A phone unplugged during the write has nothing to re-read: the write's own error was the
+    // one message; its node goes as on any unplug.
+    if (iDevice(devid).newDevice() != 0) {
+        iosDeviceDisconnected(devid);
+        return;
+    }
     iosDeviceConnected(devid);
 }
 

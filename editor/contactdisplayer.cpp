@@ -114,6 +114,10 @@ QString ContactDisplayer::g_notesDisplay(const pim::Entity& e) {
 ContactDisplayer::ContactDisplayer(QWidget* parent) : QScrollArea(parent) {
     tw_initUiResources();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The scroll area sizes the content: the viewport's width, and the height its wrapped
+    // lines need at that width (a long name wraps, and the department and company below it
+    // must stay visible); the scroll range follows every resize.
+    setWidgetResizable(true);
     clear();
 }
 
@@ -201,7 +205,6 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
                             Formatter formatter) { showEntities(title, entities, formatter); });
 
     setWidget(m_contentWidget);
-    m_contentWidget->resize(width(), m_contentWidget->height());
 }
 
 void ContactDisplayer::showEntities(QString title, const QList<pim::Entity>& entities,
@@ -231,11 +234,6 @@ void ContactDisplayer::showEntities(QString title, const QList<pim::Entity>& ent
     m_contentLayout->addWidget(section, 0, Qt::AlignTop);
 }
 
-void ContactDisplayer::resizeEvent(QResizeEvent*) {
-    if (m_contentWidget)
-        m_contentWidget->resize(width(), m_contentWidget->height());
-}
-
 bool ContactDisplayer::eventFilter(QObject* watched, QEvent* event) {
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->accessibleName() != QLatin1String(kPhotoName) ||
@@ -247,8 +245,10 @@ bool ContactDisplayer::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ContactDisplayer::savePhoto() {
-    const QString proposed =
-        QDir(QDir::homePath()).absoluteFilePath(m_shownContact.fullName + QStringLiteral(".jpg"));
+    // The name is a file name in the home folder, never a path into a folder below it.
+    QString name = m_shownContact.fullName;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString proposed = QDir(QDir::homePath()).absoluteFilePath(name + QStringLiteral(".jpg"));
     const QString path = g_editorSaveFileName(proposed);
     if (path.isEmpty())
         return;

@@ -85,14 +85,15 @@ TEST(ContactDisplayer, BuildsHeaderAndSectionsInOrder) {
             EXPECT_EQ(l->textFormat(), Qt::PlainText);
         }
     }
-    EXPECT_EQ(pane.contentWidget()->width(), pane.width());
+    EXPECT_EQ(pane.contentWidget()->width(), pane.viewport()->width());
     EXPECT_EQ(pane.verticalScrollBar()->value(), 0);
     EXPECT_EQ(pane.shownContact(), c);
 
-    // Resizing follows the pane's width and keeps the content's height.
+    // Resizing follows the pane's width (its viewport's, so that no line hides under the
+    // scroll bar) and keeps the content's height.
     const int h = pane.contentWidget()->height();
     pane.resize(520, 300);
-    EXPECT_EQ(pane.contentWidget()->width(), 520);
+    EXPECT_EQ(pane.contentWidget()->width(), pane.viewport()->width());
     EXPECT_EQ(pane.contentWidget()->height(), h);
 
     pane.clear();
@@ -161,6 +162,16 @@ TEST(ContactDisplayer, PhotoShowsAndSavesItsBytes) {
     chooser.answer.clear();
     QTest::mousePress(photo, Qt::LeftButton);
     EXPECT_EQ(chooser.asked.size(), 2);
+
+    // A name with "/" proposes a file in the home folder itself.
+    pim::_Contact slashed = c;
+    slashed.fullName = QStringLiteral("AC/DC ../x");
+    pane.showContact(&slashed);
+    QTest::mousePress(photoLabel(pane), Qt::LeftButton);
+    ASSERT_EQ(chooser.asked.size(), 3);
+    EXPECT_EQ(chooser.asked.last(), QDir(QDir::homePath()).absoluteFilePath("AC_DC .._x.jpg"));
+    pane.showContact(&c);
+    photo = photoLabel(pane);
     EXPECT_TRUE(boxes.texts.isEmpty());
 
     // A file that cannot be written gives one warning.
