@@ -67,7 +67,8 @@ void BackupManifest::readManifestInfo() {
         throwText(file.errorString());
     if (file.size() > kMaxManifestPlistBytes)
         throwText(QStringLiteral("%1 is too large (%2 bytes).").arg(path).arg(file.size()));
-    const QByteArray bytes = file.read(kMaxManifestPlistBytes);
+    // Read what the file holds: read(limit) would reserve the whole limit for every folder.
+    const QByteArray bytes = file.read(file.size());
     file.close();
     const PlistCFType plist = PlistCFType::createCFPropertyList(bytes);
     const PlistCFType lockdown = plist.get(QStringLiteral("Lockdown"));
