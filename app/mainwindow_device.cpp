@@ -62,7 +62,7 @@ void MainWindow::iosDeviceConnected(QString devid) {
         return;
     }
     BusyScope busy(this);
-    Tips::info(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
+    Tips::infoHtml(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
     QString name;
     try {

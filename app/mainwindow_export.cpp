@@ -1,6 +1,7 @@
 // Exporting contacts to a file and printing them.
 #include "app/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -11,6 +12,7 @@
 #include "app/ui/tips.h"
 #include "export/contactsprinter.h"
 #include "export/exporttofilethread.h"
+#include "export/pdfexportthread.h"
 
 using namespace mainwindow_steps;
 
@@ -76,8 +78,9 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
         if (choosers().saveFile) {
             path = choosers().saveFile(this, defaultPath, filters.join(";;"), &selected);
         } else {
+            // The name is asked about below, once its suffix is known.
             path = QFileDialog::getSaveFileName(this, QString(), defaultPath, filters.join(";;"),
-                                                &selected);
+                                                &selected, QFileDialog::DontConfirmOverwrite);
         }
         if (path.isEmpty()) {
             return;
@@ -91,17 +94,25 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
         if (QFileInfo(path).suffix().isEmpty()) {
             path += QLatin1String(kind.extension);
         }
-        if (kind.workerType == 0) {
-            ContactsPrinter printer(this);
-            const int cards = printer.printToPDF(contacts, path);
-            if (cards < 0) {
-                Tips::error(printer.errorString());
-                return;
-            }
-            Tips::info(tr("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(cards));
+        // The file that would be replaced: an HTML or Word page lies inside the folder of the
+        // chosen name.
+        QString replaced = path;
+        if (kind.workerType == ExportToFileThread::HTML) {
+            const QString folder = QDir::cleanPath(path);
+            replaced = QDir(folder).absoluteFilePath(QFileInfo(folder).fileName());
+        }
+        if (QFileInfo(replaced).isFile() &&
+            !Tips::question(QCoreApplication::translate(
+                                "QFileDialog", "%1 already exists.\nDo you want to replace it?")
+                                .arg(QFileInfo(replaced).fileName()))) {
             return;
         }
         ProgressForm form(tr("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), nullptr);
+        if (kind.workerType == 0) {
+            PdfExportThread worker(contacts, path, &form, this);
+            runUnderForm(form, worker);
+            return;
+        }
         ExportToFileThread worker(contacts, static_cast<ExportToFileThread::TYPE>(kind.workerType),
                                   path, &form, this);
         runUnderForm(form, worker);

@@ -231,7 +231,7 @@ int backup2tool::messageLoopThrow(Backup2Link& client, QString& err) {
                 sendDirContentsThrow(client, msg);
             } else if (name == "DLMessageCreateDirectory") {
                 const QString path = msg.at(1).CFStringQString();
-                if (!pathInsideRoot(rootDir, path)) {
+                if (devicePath(path, true).isEmpty()) {
                     const QByteArray text =
                         QStringLiteral("Refused path outside the backup folder: %1")
                             .arg(path)

@@ -6,7 +6,8 @@
 // session answers each device-link message until the device disconnects or reports its final
 // result, the session is cancelled (cancel() from any thread), or something fails.
 //
-// Every path the device names is confined to the backup root: a path that would leave it is
+// Every path the device names is confined to the session's own device folder below the root:
+// a path that would leave it (by "..", by a symbolic link, or into another device's folder) is
 // refused with an error status and never reaches the hook.
 #pragma once
 
@@ -84,11 +85,14 @@ public:
     static int deviceStatusCode(int hookResult);
     // The message runThrow throws for a non-zero result.
     static QString runErrorText(backup2tool_op op, int code, QString err);
-    // True when `path` (as the device sent it) stays inside `root`.
+    // True when `path` (as the device sent it) stays inside `root`, links resolved.
     static bool pathInsideRoot(const QDir& root, const QString& path);
     // True when `path` names something strictly below `root`: the root folder itself may be
     // listed or created, but never removed, moved, overwritten or copied onto.
     static bool pathBelowRoot(const QDir& root, const QString& path);
+    // The disk path of a path the device sent, inside this session's device folder (the
+    // folder itself only with `allowSelf`); empty when it lies outside.
+    QString devicePath(const QString& path, bool allowSelf) const;
 
 public slots:
     void cancel();

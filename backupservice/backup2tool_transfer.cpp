@@ -5,7 +5,12 @@
 #include "backup2tool_p.h"
 
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QtEndian>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 #include <stdexcept>
 #include <vector>
 
@@ -36,9 +41,9 @@ QString refusedText(const QString& path) {
     return QStringLiteral("Refused path outside the backup folder: %1").arg(path);
 }
 
-// The text for a path that fails pathBelowRoot.
-QString refusedBelowText(const QDir& root, const QString& path) {
-    if (backup2tool::pathInsideRoot(root, path))
+// The text for a path that the device folder does not take.
+QString refusedBelowText(const backup2tool& tool, const QString& path) {
+    if (!tool.devicePath(path, true).isEmpty())
         return QStringLiteral("Refused the backup folder itself: %1").arg(path);
     return refusedText(path);
 }
@@ -57,17 +62,19 @@ int sendStatus(Backup2Link& client, int code, const QString& description, PlistC
 }  // namespace
 
 bool backup2tool::pathInsideRoot(const QDir& root, const QString& path) {
-    const QString base = QDir::cleanPath(root.absolutePath());
-    const QString resolved = QDir::cleanPath(root.absoluteFilePath(path));
-    if (resolved == base)
-        return true;
-    const QString prefix = base.endsWith('/') ? base : base + '/';
-    return resolved.startsWith(prefix);
+    return !g_confinedPath(root.absolutePath(), path, true).isEmpty();
 }
 
 bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
-    return pathInsideRoot(root, path) &&
-           QDir::cleanPath(root.absoluteFilePath(path)) != QDir::cleanPath(root.absolutePath());
+    return !g_confinedPath(root.absolutePath(), path, false).isEmpty();
+}
+
+QString backup2tool::devicePath(const QString& path, bool allowSelf) const {
+    // The device names its files from the root ("<udid>/..."); another device's folder is
+    // outside this session.
+    const QString resolved =
+        g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
+    return resolved;
 }
 
 int backup2tool::deviceStatusCode(int hookResult) {
@@ -195,18 +202,20 @@ void backup2tool::sendFileThrow(Backup2Link& client, QString path, PlistCFType& 
                      .arg(rc));
     };
 
-    if (!pathInsideRoot(rootDir, path)) {
+    QString local = devicePath(path, true);
+    if (local.isEmpty()) {
         sendLocalError(refusedText(path), deviceStatusCode(kRefusedPath));
         return;
     }
-
-    QString local;
     const int slash = path.lastIndexOf('/');
     if (!manifestDbName.isEmpty() && slash >= 0 &&
-        path.mid(slash + 1).compare("Manifest.db", Qt::CaseInsensitive) == 0)
-        local = rootDir.absoluteFilePath(udid + "/" + manifestDbName);
-    else
-        local = rootDir.absoluteFilePath(path);
+        path.mid(slash + 1).compare("Manifest.db", Qt::CaseInsensitive) == 0) {
+        local = devicePath(udid + "/" + manifestDbName, false);
+        if (local.isEmpty()) {
+            sendLocalError(refusedText(path), deviceStatusCode(kRefusedPath));
+            return;
+        }
+    }
 
     const QFileInfo info(local);
     // A folder cannot be sent as a file; the device hears it like a missing file.
@@ -276,12 +285,12 @@ void backup2tool::recvFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString path = recvFileNameThrow(client);
         if (path.isEmpty())
             break;
-        if (!pathBelowRoot(rootDir, path)) {
+        if (devicePath(path, false).isEmpty()) {
             // Read the file's blocks so the stream stays in step, but write nothing.
             int rc = 0;
             recvBlocksThrow(client, nullptr, rc, err);
             refused = kRefusedPath;
-            err = refusedBelowText(rootDir, path);
+            err = refusedBelowText(*this, path);
             continue;
         }
         hook->recvFileBegin(rootDir, udid, path, deviceName);
@@ -365,16 +374,41 @@ quint64 backup2tool::recvBlocksThrow(Backup2Link& client, QFile* file, int& rc, 
 }
 
 int backup2tool::recvFileThrow(Backup2Link& client, QString, QString path, QString& err) {
-    const QString local = rootDir.absoluteFilePath(path);
-    QFile file(local);
+    QString local = devicePath(path, false);
+    if (local.isEmpty())
+        local = rootDir.absoluteFilePath(path);
+    // The data go to a new file beside the old one, which they replace only when complete: a
+    // failed write leaves the old file as it was.
+    const QFileInfo target(local);
+    const QString prefix = QLatin1Char('.') + target.fileName() + QLatin1Char('.');
+    QTemporaryFile file(target.absolutePath() + QLatin1Char('/') + prefix +
+                        QLatin1String("XXXXXX"));
     int rc = hook->recvFileOpenWrite(rootDir, path, file, err);
     const quint64 total = recvBlocksThrow(client, &file, rc, err);
     hook->recvFileEnd(rootDir, path, total);
-    // Small writes sit in the file's buffer; a failure to write them out (a full disk) must not
-    // pass as a received file.
-    if (rc == 0 && file.isOpen() && !file.flush()) {
-        rc = file.error();
-        err = file.errorString();
+    const QFileInfo written(file.fileName());
+    const bool ours = file.isOpen() && written.absolutePath() == target.absolutePath() &&
+                      written.fileName().startsWith(prefix);
+    // Small writes sit in the file's buffer, and some file systems take the space only when
+    // the data reach the disk: a failure there (a full disk) must not pass as a received file.
+    if (rc == 0 && file.isOpen()) {
+        if (!file.flush()) {
+            rc = file.error();
+            err = file.errorString();
+        } else if (::fsync(file.handle()) != 0) {
+            rc = QFile::WriteError;
+            err = QString::fromLocal8Bit(std::strerror(errno));
+        }
+    }
+    if (rc == 0 && ours) {
+        file.close();
+        if (::rename(QFile::encodeName(written.absoluteFilePath()).constData(),
+                     QFile::encodeName(local).constData()) != 0) {
+            rc = QFile::RenameError;
+            err = QString::fromLocal8Bit(std::strerror(errno));
+        } else {
+            file.setAutoRemove(false);
+        }
     }
     if (rc != 0)
         fail(QStringLiteral("backup2tool::recvFileThrow: Write %1 failed. %2").arg(local, err));
@@ -387,7 +421,7 @@ void backup2tool::sendDirContentsThrow(Backup2Link& client, PlistCFType msg) {
     if (path.isEmpty())
         fail(QStringLiteral("ERROR: Malformed DLContentsOfDirectory message"));
     int r = 0;
-    if (!pathInsideRoot(rootDir, path)) {
+    if (devicePath(path, true).isEmpty()) {
         r = sendStatus(client, deviceStatusCode(kRefusedPath), refusedText(path),
                        PlistCFType::createCFDictionary());
     } else {
@@ -417,9 +451,10 @@ void backup2tool::moveFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString dst = item.second.CFStringQString();
         if (src.isEmpty() || dst.isEmpty())
             continue;
-        if (!pathBelowRoot(rootDir, src) || !pathBelowRoot(rootDir, dst)) {
+        const bool srcOk = !devicePath(src, false).isEmpty();
+        if (!srcOk || devicePath(dst, false).isEmpty()) {
             r = kRefusedPath;
-            err = refusedBelowText(rootDir, pathBelowRoot(rootDir, src) ? dst : src);
+            err = refusedBelowText(*this, srcOk ? dst : src);
             break;
         }
         r = hook->moveFile(rootDir, src, dst, err);
@@ -442,9 +477,9 @@ void backup2tool::removeFilesThrow(Backup2Link& client, PlistCFType msg) {
         const QString path = paths.at(i).CFStringQString();
         if (path.isEmpty())
             continue;
-        if (!pathBelowRoot(rootDir, path)) {
+        if (devicePath(path, false).isEmpty()) {
             code = deviceStatusCode(kRefusedPath);
-            err = refusedBelowText(rootDir, path);
+            err = refusedBelowText(*this, path);
             continue;
         }
         hook->removeFile(rootDir, path, err);
@@ -463,9 +498,10 @@ void backup2tool::copyItemThrow(Backup2Link& client, PlistCFType msg) {
         fail(QStringLiteral("backup2tool::copyItemThrow: invalid message."));
     QString err;
     int r = 0;
-    if (!pathBelowRoot(rootDir, src) || !pathBelowRoot(rootDir, dst)) {
+    const bool srcOk = !devicePath(src, false).isEmpty();
+    if (!srcOk || devicePath(dst, false).isEmpty()) {
         r = kRefusedPath;
-        err = refusedBelowText(rootDir, pathBelowRoot(rootDir, src) ? dst : src);
+        err = refusedBelowText(*this, srcOk ? dst : src);
     } else {
         r = hook->copyFile(rootDir, src, dst, err);
     }

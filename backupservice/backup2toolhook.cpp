@@ -2,6 +2,11 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+
 namespace {
 
 constexpr QDir::Filters kListFilter = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
@@ -11,6 +16,39 @@ bool isBelow(const QString& path, const QString& folder) {
     const QString f = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const QString p = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     return p.startsWith(f.endsWith('/') ? f : f + '/');
+}
+
+// realpath of the deepest ancestor that exists, with the missing rest appended.
+QString resolveExisting(const QString& cleanAbsolute) {
+    QString head = cleanAbsolute;
+    QStringList rest;
+    for (;;) {
+        char buffer[PATH_MAX];
+        if (::realpath(QFile::encodeName(head).constData(), buffer)) {
+            QString resolved = QFile::decodeName(buffer);
+            for (const QString& part : rest)
+                resolved += QLatin1Char('/') + part;
+            return QDir::cleanPath(resolved);
+        }
+        // Only a name that is not there at all may be made later; a link that points nowhere
+        // would be followed to wherever it points once that exists.
+        struct stat st;
+        if (::lstat(QFile::encodeName(head).constData(), &st) == 0 || errno != ENOENT)
+            return QString();
+        const int slash = head.lastIndexOf('/');
+        if (slash < 0 || head == QLatin1String("/"))
+            return QString();
+        rest.prepend(head.mid(slash + 1));
+        head = slash == 0 ? QStringLiteral("/") : head.left(slash);
+    }
+}
+
+bool insideOrSelf(const QString& path, const QString& base) {
+    return path == base || path.startsWith(base.endsWith('/') ? base : base + '/');
+}
+
+QString refusedText(const QString& path) {
+    return QStringLiteral("Refused path outside the backup folder: %1").arg(path);
 }
 
 void makeParent(const QString& path) {
@@ -31,7 +69,10 @@ bool Backup2ToolHook::onHandleMsgContinue(QDir, QString, PlistCFType, int&, QStr
 
 QList<Backup2ToolHook::DirItem> Backup2ToolHook::dirContents(QDir root, QString path) {
     QList<DirItem> items;
-    const QDir dir(root.absoluteFilePath(path));
+    const QString resolved = g_confinedPath(root.absolutePath(), path, true);
+    if (resolved.isEmpty())
+        return items;
+    const QDir dir(resolved);
     if (!dir.exists())
         return items;
     for (const QFileInfo& fi : dir.entryInfoList(kListFilter, QDir::NoSort)) {
@@ -48,7 +89,12 @@ QList<Backup2ToolHook::DirItem> Backup2ToolHook::dirContents(QDir root, QString 
 void Backup2ToolHook::recvFileBegin(QDir, QString, QString, QString) {}
 
 int Backup2ToolHook::recvFileOpenWrite(QDir root, QString path, QFile& file, QString& err) {
-    makeParent(root.absoluteFilePath(path));
+    const QString resolved = g_confinedPath(root.absolutePath(), path, false);
+    if (resolved.isEmpty()) {
+        err = refusedText(path);
+        return QFile::PermissionsError;
+    }
+    makeParent(resolved);
     if (!file.open(QIODevice::WriteOnly)) {
         err = file.errorString();
         return file.error();
@@ -59,9 +105,13 @@ int Backup2ToolHook::recvFileOpenWrite(QDir root, QString path, QFile& file, QSt
 void Backup2ToolHook::recvFileEnd(QDir, QString, quint64) {}
 
 int Backup2ToolHook::moveFile(QDir root, QString src, QString dst, QString& err) {
-    const QString from = root.absoluteFilePath(src);
-    const QString to = root.absoluteFilePath(dst);
-    if (!QFile::exists(from))
+    const QString from = g_confinedPath(root.absolutePath(), src, false);
+    const QString to = g_confinedPath(root.absolutePath(), dst, false);
+    if (from.isEmpty() || to.isEmpty()) {
+        err = refusedText(from.isEmpty() ? src : dst);
+        return QFile::PermissionsError;
+    }
+    if (!QFileInfo(from).exists() && !QFileInfo(from).isSymLink())
         return 0;
     // Clearing the destination first would delete the source itself.
     if (QDir::cleanPath(from) == QDir::cleanPath(to))
@@ -87,7 +137,9 @@ int Backup2ToolHook::moveFile(QDir root, QString src, QString dst, QString& err)
 }
 
 int Backup2ToolHook::removeFile(QDir root, QString path, QString&) {
-    const QString target = root.absoluteFilePath(path);
+    const QString target = g_confinedPath(root.absolutePath(), path, false);
+    if (target.isEmpty())
+        return 0;
     const QFileInfo info(target);
     if (!info.exists() && !info.isSymLink())
         return 0;
@@ -99,17 +151,64 @@ int Backup2ToolHook::removeFile(QDir root, QString path, QString&) {
 }
 
 int Backup2ToolHook::copyFile(QDir root, QString src, QString dst, QString& err) {
-    return copy_recursive(root.absoluteFilePath(src), root.absoluteFilePath(dst), err);
+    const QString from = g_confinedPath(root.absolutePath(), src, false);
+    const QString to = g_confinedPath(root.absolutePath(), dst, false);
+    if (from.isEmpty() || to.isEmpty()) {
+        err = refusedText(from.isEmpty() ? src : dst);
+        return QFile::PermissionsError;
+    }
+    return copy_recursive(from, to, err);
 }
 
 int Backup2ToolHook::mkdir(QDir root, QString path, QString&) {
-    const QString target = root.absoluteFilePath(path);
-    if (!QFile::exists(target))
+    const QString target = g_confinedPath(root.absolutePath(), path, true);
+    if (target.isEmpty())
+        return 0;
+    if (!QFile::exists(target) && !QFileInfo(target).isSymLink())
         QDir().mkpath(target);
     return 0;
 }
 
+QString g_confinedPath(const QString& folder, const QString& path, bool allowSelf) {
+    if (path.isEmpty())
+        return QString();
+    for (const QString& part : path.split('/')) {
+        if (part == QLatin1String(".."))
+            return QString();
+    }
+    const QString lexicalBase = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString base = resolveExisting(lexicalBase);
+    if (base.isEmpty())
+        return QString();
+    const QString candidate = QDir::cleanPath(QDir(lexicalBase).absoluteFilePath(path));
+    if (candidate == lexicalBase)
+        return allowSelf ? base : QString();
+    const int slash = candidate.lastIndexOf('/');
+    const QString parent =
+        resolveExisting(slash <= 0 ? QStringLiteral("/") : candidate.left(slash));
+    if (parent.isEmpty() || !insideOrSelf(parent, base))
+        return QString();
+    const QString full =
+        (parent.endsWith('/') ? parent : parent + QLatin1Char('/')) + candidate.mid(slash + 1);
+    if (full == base)
+        return allowSelf ? full : QString();
+    const QFileInfo info(full);
+    if (info.isSymLink()) {
+        // A link is used only where it points inside; one that points nowhere may point out
+        // once its target is made.
+        const QString target = info.canonicalFilePath();
+        if (target.isEmpty() || !insideOrSelf(target, base) || (target == base && !allowSelf))
+            return QString();
+    }
+    return full;
+}
+
 void rmdir_recursive(QString path) {
+    // A link stands for the tree only by name: it goes, what it points to stays.
+    if (QFileInfo(path).isSymLink()) {
+        QFile::remove(path);
+        return;
+    }
     QDir dir(path);
     if (!dir.exists())
         return;
@@ -159,8 +258,9 @@ int copy_recursive(QString src, QString dst, QString& err) {
             QDir().mkpath(to.absoluteFilePath());
         const QDir target(dst);
         for (const QFileInfo& fi : QDir(src).entryInfoList(kListFilter, QDir::NoSort)) {
-            // A link to a folder could lead back into the tree being copied.
-            if (fi.isDir() && fi.isSymLink())
+            // A link could lead back into the tree being copied, or bring in a file from
+            // anywhere on the disk.
+            if (fi.isSymLink())
                 continue;
             const int r =
                 copy_recursive(fi.absoluteFilePath(), target.absoluteFilePath(fi.fileName()), err);

@@ -3,8 +3,8 @@
 // root; a subclass overrides what it needs.
 //
 // Paths arrive as the device sent them, relative to the root as a rule. The session refuses
-// paths that would leave the root before it calls the hook, so the defaults resolve them with
-// QDir::absoluteFilePath without cleaning them again.
+// paths that would leave its device's folder before it calls the hook; the defaults resolve
+// every path again with g_confinedPath and refuse one that leaves the root.
 #pragma once
 
 #include <QDateTime>
@@ -45,10 +45,17 @@ public:
     virtual int mkdir(QDir root, QString path, QString& err);
 };
 
-// Removes a folder tree as far as it can. Symbolic links are removed as links, never followed,
-// so nothing outside the tree is touched.
+// The disk path of `path` (relative to `folder`, or absolute) when it lies inside `folder`:
+// the folders on the way are resolved with realpath, so a symbolic link cannot lead out, and a
+// last component that is itself a link must point inside too. Empty when the path leaves the
+// folder, holds a ".." component, or names the folder itself without `allowSelf`.
+QString g_confinedPath(const QString& folder, const QString& path, bool allowSelf);
+
+// Removes a folder tree as far as it can. A link given as the tree is removed as a link. Symbolic
+// links are removed as links, never followed, so nothing outside the tree is touched.
 void rmdir_recursive(QString path);
 // Copies a file or a folder tree (merging into an existing folder). Copying onto itself does
 // nothing; a folder is never copied into its own subtree. 0, or a QFile::FileError
-// value with `err` set. Links to folders met inside the tree are not descended into.
+// value with `err` set. Symbolic links met inside a folder tree are left out, so nothing from
+// outside the tree is copied into it.
 int copy_recursive(QString src, QString dst, QString& err);

@@ -5,6 +5,9 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const char* const kStagingRoot = "quorvanteli_itunes/";
@@ -64,16 +67,30 @@ bool CopyUWPItunesThread::copyFiles(const QFileInfo& source, QDir target, QStrin
 void CopyUWPItunesThread::run() {
     m_form->invokeUpdateProgress(tr("Initiating iTunes..."), 99, QString());
     const QDir root = stagingRoot();
+    // A linked staging root is removed as a link: what it points to is not ours to empty.
     if (m_cleanFirst)
         rmdir_recursive(root.absolutePath());
     QString error;
     const QFileInfo source(m_source);
+    // Nothing to copy is no finished copy.
+    if (!source.exists()) {
+        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1")
+                                        .arg(QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                                             QLatin1String(": ") + m_source));
+        return;
+    }
     if (!copyFiles(source, root, error)) {
         m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1").arg(error));
         return;
     }
-    QFile marker(root.absoluteFilePath(source.fileName()) + "/" + QString::fromLatin1(kMarker));
-    if (marker.open(QIODevice::WriteOnly))
-        marker.close();
+    // The marker says the copy is complete, so its own failure is one.
+    const QString staged = root.absoluteFilePath(source.fileName());
+    QDir().mkpath(staged);
+    QFile marker(staged + "/" + QString::fromLatin1(kMarker));
+    if (!marker.open(QIODevice::WriteOnly)) {
+        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1").arg(marker.errorString()));
+        return;
+    }
+    marker.close();
     m_form->invokeSucceed(QString());
 }

@@ -131,8 +131,15 @@ void FakeBackup2ToolHook::beginThrow(QDir root, QString udid) {
     if (dnameDb.isOpen() && (dbPath != path || !QFile::exists(deviceFolder + "/Manifest.db")))
         dnameDb.closeDb();
     dbPath = path;
-    if (!QFile::exists(deviceFolder + "/Manifest.db"))
-        QFile::remove(path);
+    if (!QFile::exists(deviceFolder + "/Manifest.db") && QFileInfo::exists(path)) {
+        // Records of an earlier backup must not be taken for this one's.
+        QFile old(path);
+        if (!old.remove())
+            throw std::runtime_error(QStringLiteral("open dname.sqlite failed. %1")
+                                         .arg(old.errorString())
+                                         .toUtf8()
+                                         .toStdString());
+    }
     if (QFile::exists(path))
         openDbThrow(path);
     readAppuids(udid);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -41,6 +42,17 @@ bool FakeDNameDb::open(QString path, QString* err) {
     try {
         if (QFile::exists(path)) {
             openThrow(path, 2);
+            // An empty or damaged file opens like a new database; its records would be lost
+            // without a word.
+            try {
+                Sqlite3Cursor check = queryThrow("pragma quick_check");
+                if (!check.moveNext() || check.getText("quick_check") != QLatin1String("ok"))
+                    throw std::runtime_error("database disk image is malformed");
+                queryThrow("select f, p, d, size, lastm, incl from dname limit 1");
+            } catch (...) {
+                close();
+                throw;
+            }
         } else {
             openThrow(path, 6);
             executeThrow(

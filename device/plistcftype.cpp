@@ -25,36 +25,70 @@ QByteArray utf8Key(const QString& key) {
     return k;
 }
 
-// The instant of a date node in milliseconds since 2001-01-01 UTC, rounded to the nearest
-// millisecond. libplist keeps a double and hands out truncated seconds and the magnitude of
-// the fraction in microseconds, so the sign and rounding are put right here.
-qint64 dateMillisSince2001(plist_t node) {
-    int32_t sec = 0, usec = 0;
-    plist_get_date_val(node, &sec, &usec);
-    if (sec > 0)
-        return qint64(sec) * 1000 + qint64(std::llround(usec / 1000.0));
-    if (sec < 0)
-        return qint64(sec) * 1000 - qint64(std::llround(usec / 1000.0));
-    if (usec == 0)
-        return 0;
-    // Within one second of the epoch the sign is lost; read the stored double from the
-    // binary form (a lone date object: marker 0x33 then 8 bytes big-endian).
+// libplist 2.2 keeps a date as a double of seconds since 2001-01-01 UTC, but its accessors
+// take and give 32-bit seconds: anything before 1932-12-13 or after 2069-01-19 (every birthday
+// without a year, which phones keep in 1604) would be clamped or wrapped. Dates therefore go
+// through the binary form of a lone date object, which carries the double as it is: marker
+// 0x33, then 8 bytes big-endian.
+const int kBinHeader = 8;  // "bplist00"
+const int kBinTrailer = 32;
+
+// The stored seconds of a date node; false when the library gives no binary form.
+bool dateSeconds(plist_t node, double* out) {
     char* bin = nullptr;
     uint32_t len = 0;
     plist_to_bin(node, &bin, &len);
-    qint64 result = qint64(std::llround(usec / 1000.0));
-    if (bin && len >= 17 && static_cast<unsigned char>(bin[8]) == 0x33) {
+    bool ok = false;
+    if (bin && len >= kBinHeader + 9 && static_cast<unsigned char>(bin[kBinHeader]) == 0x33) {
         quint64 bits = 0;
         for (int i = 0; i < 8; ++i)
-            bits = (bits << 8) | static_cast<unsigned char>(bin[9 + i]);
+            bits = (bits << 8) | static_cast<unsigned char>(bin[kBinHeader + 1 + i]);
         double v;
         std::memcpy(&v, &bits, sizeof v);
-        if (std::isfinite(v))
-            result = qint64(std::llround(v * 1000.0));
+        if (std::isfinite(v)) {
+            *out = v;
+            ok = true;
+        }
     }
     if (bin)
         free(bin);
-    return result;
+    return ok;
+}
+
+// A date node holding exactly these seconds since 2001-01-01 UTC.
+plist_t newDateNode(double seconds) {
+    QByteArray bin("bplist00", kBinHeader);
+    quint64 bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    bin.append(char(0x33));
+    for (int i = 7; i >= 0; --i)
+        bin.append(char((bits >> (8 * i)) & 0xff));
+    const char offsetTable = char(kBinHeader);  // the one object starts right after the header
+    bin.append(offsetTable);
+    QByteArray trailer(kBinTrailer, '\0');
+    trailer[6] = 1;   // offset size
+    trailer[7] = 1;   // object reference size
+    trailer[15] = 1;  // object count
+    // top object 0; offset table at header + 9 bytes of the object
+    trailer[31] = char(kBinHeader + 9);
+    bin.append(trailer);
+    plist_t node = nullptr;
+    plist_from_bin(bin.constData(), uint32_t(bin.size()), &node);
+    if (node && plist_get_node_type(node) == PLIST_DATE)
+        return node;
+    if (node)
+        plist_free(node);
+    return plist_new_date(0, 0);
+}
+
+// The instant of a date node in milliseconds since 2001-01-01 UTC, to the nearest millisecond.
+qint64 dateMillisSince2001(plist_t node) {
+    double v = 0;
+    if (dateSeconds(node, &v))
+        return qint64(std::llround(v * 1000.0));
+    int32_t sec = 0, usec = 0;
+    plist_get_date_val(node, &sec, &usec);
+    return qint64(sec) * 1000 + (sec < 0 ? -1 : 1) * qint64(std::llround(usec / 1000.0));
 }
 
 }  // namespace
@@ -417,21 +451,10 @@ PlistCFType PlistCFType::createCFData(QByteArray bytes) {
 PlistCFType PlistCFType::createCFDate(QDateTime dt) {
     // The wall-clock fields are taken as UTC whatever the argument's time spec.
     const QDateTime utc(dt.date(), dt.time(), Qt::UTC);
-    qint64 sec = 0, usec = 0;
-    if (utc.isValid()) {
-        const qint64 ms = utc.toMSecsSinceEpoch();
-        const qint64 q = ms / 1000;  // toward zero
-        sec = q - kMacEpoch;
-        usec = (ms - q * 1000) * 1000;
-        if (sec > std::numeric_limits<int32_t>::max()) {
-            sec = std::numeric_limits<int32_t>::max();
-            usec = 0;
-        } else if (sec < std::numeric_limits<int32_t>::min()) {
-            sec = std::numeric_limits<int32_t>::min();
-            usec = 0;
-        }
-    }
-    return PlistCFType(plist_new_date(int32_t(sec), int32_t(usec)), true);
+    if (!utc.isValid())
+        return PlistCFType(plist_new_date(0, 0), true);
+    const qint64 ms = utc.toMSecsSinceEpoch() - kMacEpoch * 1000;
+    return PlistCFType(newDateNode(double(ms) / 1000.0), true);
 }
 
 PlistCFType PlistCFType::createCFKeyedArchiverUID(long uid) {

@@ -132,8 +132,9 @@ public:
     static PlistCFType createCFNumberDouble(double v);
     static PlistCFType createCFString(QString s);
     static PlistCFType createCFData(QByteArray bytes);
-    // Stores the argument's wall-clock fields as UTC (a local 10:00 becomes 10:00 UTC). Dates
-    // outside what a date node holds (signed 32-bit seconds from 2001) are clamped.
+    // Stores the argument's wall-clock fields as UTC (a local 10:00 becomes 10:00 UTC), to the
+    // millisecond, in any year (also before 1933 and after 2068, where libplist's own 32-bit
+    // date accessors cannot go).
     static PlistCFType createCFDate(QDateTime dt);
     static PlistCFType createCFKeyedArchiverUID(long uid);
     static PlistCFType createCFDictionary();

@@ -256,12 +256,12 @@ void ContactDisplayer::savePhoto() {
     // that was there untouched instead of truncated.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        Tips::warning(file.errorString().toHtmlEscaped());
+        Tips::warning(file.errorString());
         return;
     }
     const QByteArray bytes = firstPhotoBytes(m_shownContact);
     if (file.write(bytes) != bytes.size() || !file.commit())
-        Tips::warning(file.errorString().toHtmlEscaped());
+        Tips::warning(file.errorString());
 }
 
 void ContactDisplayer::g_forEachSection(

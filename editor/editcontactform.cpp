@@ -110,7 +110,7 @@ void EditContactForm::onBtnSavePressed() {
             return;
         }
         if (existing != 0) {
-            Tips::warning(tr("IDS_CONTACT_NAME_%1_EXIST").arg(fullName.toHtmlEscaped()));
+            Tips::warning(tr("IDS_CONTACT_NAME_%1_EXIST").arg(fullName));
             return;
         }
     }

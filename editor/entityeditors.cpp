@@ -9,6 +9,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include "editor/wheelguard.h"
 #include "resources/ui/uiresources.h"
 
 namespace {
@@ -38,6 +39,7 @@ QComboBox* makeCombo(QWidget* editor, int width, const QMap<int, QString>& map, 
     cb->setInsertPolicy(QComboBox::NoInsert);
     cb->setFixedSize(width, cb->sizeHint().height());
     cb->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    g_takeWheelOnlyWithFocus(cb);
     for (auto it = map.constBegin(); it != map.constEnd(); ++it)
         cb->addItem(it.value(), it.key());
     const int index = cb->findData(label.isEmpty() ? code : 0);
@@ -170,6 +172,7 @@ void DateEntitiesEditor::addItem(unsigned long long id, QString srcId, int type,
     _Item item(id, std::move(srcId));
     item.cbType = makeCombo(this, 100, typeMap, type, label);
     item.dteValue = new QDateTimeEdit(this);
+    g_takeWheelOnlyWithFocus(item.dteValue);
     item.dteValue->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     // The edit's default floor (1752) would silently move older dates, such as the year 1604
     // that phones store for a birthday without a year.

@@ -1,5 +1,8 @@
 #include "contactsprinter.h"
 
+#include "exportfile.h"
+
+#include "app/ui/runreporter.h"
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
@@ -9,34 +12,28 @@
 #include <QImage>
 #include <QLocale>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 
 #include <algorithm>
+#include <functional>
+#include <stdexcept>
 
 namespace {
 
-// Card metrics follow the card width; kept between cards so that they are computed only when
-// the width changes (a preview switched to landscape lays out wider cards).
+// Card metrics follow the card width (a preview switched to landscape lays out wider cards).
 struct CardMetrics {
-    int width = -1;
-    int fontSize = 0;
-    int lineSep = 0;
-    int pattern = 0;
-    int borderW = 0;
+    explicit CardMetrics(int w)
+        : fontSize(12 * w / 339), lineSep(w / 113), pattern(10 * w / 399), borderW(2 * w / 399) {}
+    int fontSize;
+    int lineSep;
+    int pattern;
+    int borderW;
 };
 
-const CardMetrics& metricsFor(int w) {
-    static CardMetrics m;
-    if (m.width != w) {
-        m.width = w;
-        m.fontSize = 12 * w / 339;
-        m.lineSep = w / 113;
-        m.pattern = 10 * w / 399;
-        m.borderW = 2 * w / 399;
-    }
-    return m;
-}
+// PDF output is laid out as on a screen-resolution printer.
+constexpr int kPdfResolution = 96;
 
 QString text(const pim::Entity& e, const char* key) {
     return e.text(QLatin1String(key));
@@ -77,44 +74,62 @@ int drawEntityVal(QPainter& painter, QFont& font, int x, int y, int width, QStri
     return valueBox.height();
 }
 
-QImage contactImage(const pim::_Contact& contact) {
-    QImage image;
-    const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
-    if (!photos.isEmpty()) {
-        const QByteArray bytes =
-            photos.first().fields.value(QStringLiteral("data15")).toByteArray();
-        // Pictures too large to decode safely get the placeholder, like unreadable ones.
-        image = g_decodePhoto(bytes);
-    }
-    if (image.isNull()) {
+// The placeholder picture, decoded once for the process.
+const QImage& placeholderImage() {
+    static const QImage image = [] {
         tw_initUiResources();
-        image.load(QStringLiteral(":res/empty_contact.png"));
-    }
+        return QImage(QStringLiteral(":res/empty_contact.png"));
+    }();
     return image;
 }
 
-}  // namespace
+// Pictures scaled to the photo box of one layout. The placeholder is scaled once and then
+// shared by every card that shows it, so a PDF holds it once and a preview page keeps no copy
+// of its own.
+class CardImages {
+public:
+    QImage forContact(const pim::_Contact& contact, int box) {
+        if (box != m_box) {
+            m_box = box;
+            m_placeholder = QImage();
+        }
+        const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
+        if (!photos.isEmpty()) {
+            // Pictures too large to decode safely get the placeholder, like unreadable ones.
+            const QImage image =
+                g_decodePhoto(photos.first().fields.value(QStringLiteral("data15")).toByteArray());
+            if (!image.isNull())
+                return image.scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
+        }
+        if (m_placeholder.isNull() && !placeholderImage().isNull())
+            m_placeholder =
+                placeholderImage().scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
+        return m_placeholder;
+    }
 
-ContactsPrinter::ContactsPrinter(QObject* parent) : QObject(parent), m_count(0) {}
+private:
+    int m_box = -1;
+    QImage m_placeholder;
+};
 
-ContactsPrinter::~ContactsPrinter() {}
-
-QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) {
-    const CardMetrics& m = metricsFor(w);
-    QPixmap pixmap(std::max(1, w), std::max(1, h));
-    QPainter painter(&pixmap);
+// Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
+void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, CardImages& images) {
+    const CardMetrics m(w);
+    painter.save();
+    painter.setClipRect(QRect(0, 0, w, h));
     painter.fillRect(0, 0, w, h, QColor(255, 255, 255));
 
     QPen border(QBrush(QColor(185, 185, 187)), m.borderW, Qt::SolidLine, Qt::SquareCap,
                 Qt::BevelJoin);
     painter.setPen(border);
+    painter.setBrush(Qt::NoBrush);
     painter.drawRect(
         QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW)));
 
-    const QImage image = contactImage(contact);
-    if (!image.isNull() && w >= 3) {
-        painter.drawImage(m.pattern, m.pattern,
-                          image.scaled(w / 3, w / 3, Qt::KeepAspectRatio, Qt::FastTransformation));
+    if (w >= 3) {
+        const QImage image = images.forContact(contact, w / 3);
+        if (!image.isNull())
+            painter.drawImage(m.pattern, m.pattern, image);
     }
 
     const int x = w / 3 + m.pattern + m.lineSep;
@@ -171,23 +186,113 @@ QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) 
         drawEntityVal(painter, font, x, y, width, QStringLiteral("Address:"),
                       addrs.first().formattedAddr(), false);
     }
+    painter.restore();
+}
+
+// Lays the cards out on the device's pages. `step` is called after each card with the number
+// drawn so far; false stops (returns -1).
+int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const QMarginsF& margins,
+               const QList<pim::_Contact>& contacts, const std::function<bool(int)>& step) {
+    const QVector<ContactsPrinter::CardPlace> places =
+        ContactsPrinter::layoutCards(contacts.size(), page, margins);
+    CardImages images;
+    int currentPage = 0;
+    for (int i = 0; i < places.size(); ++i) {
+        const ContactsPrinter::CardPlace& place = places.at(i);
+        if (place.page != currentPage) {
+            device.newPage();
+            currentPage = place.page;
+        }
+        painter.save();
+        painter.translate(place.rect.topLeft());
+        paintCard(painter, place.rect.width(), place.rect.height(), contacts.at(i), images);
+        painter.restore();
+        if (step && !step(i + 1))
+            return -1;
+    }
+    return places.size();
+}
+
+// A PDF written by Qt ends with "startxref", the offset of its cross-reference table and
+// "%%EOF"; a file cut short by a failed write does not.
+bool pdfComplete(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (size < 32 || !file.seek(std::max<qint64>(0, size - 64)))
+        return false;
+    const QByteArray tail = file.readAll();
+    const int at = tail.lastIndexOf("startxref");
+    if (at < 0 || !tail.trimmed().endsWith("%%EOF"))
+        return false;
+    const QList<QByteArray> parts = tail.mid(at + 9).simplified().split(' ');
+    bool ok = false;
+    const qint64 xref = parts.value(0).toLongLong(&ok);
+    if (!ok || xref <= 0 || xref >= size || !file.seek(xref))
+        return false;
+    return file.read(4) == "xref";
+}
+
+}  // namespace
+
+ContactsPrinter::ContactsPrinter(QObject* parent) : QObject(parent), m_count(0) {}
+
+ContactsPrinter::~ContactsPrinter() {}
+
+QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) {
+    QPixmap pixmap(std::max(1, w), std::max(1, h));
+    QPainter painter(&pixmap);
+    CardImages images;
+    paintCard(painter, w, h, contact, images);
     painter.end();
     return pixmap;
 }
 
-ContactsPrinter::PageLayout ContactsPrinter::pageLayout(double pageWidth, double left, double top,
-                                                        double right) {
-    // The margins are subtracted as they stand, in points, from a width in device pixels.
-    const int W = static_cast<int>(pageWidth - left - right);
+ContactsPrinter::PageLayout ContactsPrinter::pageLayout(QSizeF page, const QMarginsF& margins) {
+    // The card width keeps its old proportion: the page rectangle's width less the margins,
+    // in points, as they stand.
+    const int W = std::max(2, static_cast<int>(page.width() - margins.left() - margins.right()));
+    const int pageH = static_cast<int>(page.height());
     PageLayout lay;
     const int gap = W / 41;
-    lay.cardW = (W - gap) / 2;
-    lay.cardH = 10 * lay.cardW / 16;
-    lay.leftX = static_cast<int>(left);
+    lay.cardW = std::max(1, (W - gap) / 2);
+    lay.cardH = std::max(1, 10 * lay.cardW / 16);
+    lay.leftX = std::max(0, static_cast<int>(margins.left()));
     lay.rightX = lay.leftX + gap + lay.cardW;
-    lay.top = static_cast<int>(top);
+    lay.top = std::max(0, static_cast<int>(margins.top()));
     lay.rowStep = 45 * W / 570 + lay.cardH;
+    if (lay.top + lay.cardH > pageH) {
+        // Not even one row fits below the top margin (a short, wide paper): the card shrinks
+        // to the height there is, keeping its proportion.
+        lay.top = std::min(lay.top, std::max(0, pageH / 10));
+        lay.cardH = std::max(1, pageH - lay.top);
+        lay.cardW = std::min(lay.cardW, std::max(1, 16 * lay.cardH / 10));
+        lay.cardH = std::min(lay.cardH, std::max(1, 10 * lay.cardW / 16));
+        lay.rightX = lay.leftX + gap + lay.cardW;
+        lay.rowStep = 45 * W / 570 + lay.cardH;
+    }
+    lay.rows = 1;
+    while (lay.top + lay.rows * lay.rowStep + lay.cardH <= pageH)
+        ++lay.rows;
     return lay;
+}
+
+QVector<ContactsPrinter::CardPlace> ContactsPrinter::layoutCards(int count, QSizeF page,
+                                                                 const QMarginsF& margins) {
+    QVector<CardPlace> places;
+    if (count <= 0)
+        return places;
+    places.reserve(count);
+    const PageLayout lay = pageLayout(page, margins);
+    const int perPage = 2 * lay.rows;
+    for (int i = 0; i < count; ++i) {
+        const int onPage = i % perPage;
+        const int x = onPage % 2 == 0 ? lay.leftX : lay.rightX;
+        const int y = lay.top + (onPage / 2) * lay.rowStep;
+        places.append({i / perPage, QRect(x, y, lay.cardW, lay.cardH)});
+    }
+    return places;
 }
 
 void ContactsPrinter::onPaintRequested(QPrinter* printer) {
@@ -201,27 +306,7 @@ void ContactsPrinter::onPaintRequested(QPrinter* printer) {
         return;
     }
     painter.setFont(QApplication::font());
-    if (m_contacts.isEmpty())
-        return;
-
-    const PageLayout lay =
-        pageLayout(pageRect.width(), margins.left(), margins.top(), margins.right());
-    int y = lay.top;
-
-    for (const pim::_Contact& contact : m_contacts) {
-        if (m_count > 0 && m_count % 8 == 0) {
-            printer->newPage();
-            y = lay.top;
-        }
-        const QPixmap card = renderCard(lay.cardW, lay.cardH, contact);
-        if (m_count % 2 == 0) {
-            painter.drawPixmap(lay.leftX, y, card);
-        } else {
-            painter.drawPixmap(lay.rightX, y, card);
-            y += lay.rowStep;
-        }
-        ++m_count;
-    }
+    m_count = paintCards(*printer, painter, pageRect.size(), margins, m_contacts, {});
 }
 
 void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
@@ -243,32 +328,65 @@ void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
     dialog.exec();
 }
 
+int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
+                                   RunReporter* reporter) {
+    ExportFile file(path);
+    file.openThrow();
+    const QMarginsF margins(20, 20, 20, 20);
+    int count = 0;
+    {
+        QPdfWriter writer(file.device());
+        writer.setResolution(kPdfResolution);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins,
+                                         QPageLayout::Point));
+        QPainter painter;
+        if (!painter.begin(&writer)) {
+            file.checkThrow();
+            g_throwText(g_systemErrorText(EIO));
+        }
+        painter.setFont(QApplication::font());
+        const QSizeF page = writer.pageLayout().paintRectPixels(kPdfResolution).size();
+        const int n = contacts.size();
+        const QString status =
+            QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
+        int lastPercent = -1;
+        count = paintCards(writer, painter, page, margins, contacts, [&](int done) {
+            if (!reporter)
+                return true;
+            if (reporter->cancelled())
+                return false;
+            const int percent = static_cast<int>(static_cast<double>(done) / n * 100);
+            if (percent != lastPercent || done == n) {
+                lastPercent = percent;
+                reporter->progress(
+                    status, percent,
+                    QCoreApplication::translate("ExportToFileThread", "Contacts:%1/%2")
+                        .arg(done)
+                        .arg(n));
+            }
+            return true;
+        });
+        if (count < 0)
+            return -1;  // the writer is discarded with `file`
+        // The PDF engine says nothing of a failed write: the device and the file's end tell.
+        painter.end();
+    }
+    file.flushThrow();
+    if (!pdfComplete(file.writingPath()))
+        g_throwText(g_systemErrorText(EIO));
+    file.commitThrow();
+    return count;
+}
+
 int ContactsPrinter::printToPDF(const QList<pim::_Contact>& contacts, QString path) {
     m_contacts = contacts;
     m_count = 0;
     m_error.clear();
-    const bool existed = QFile::exists(path);
-    {
-        // The PDF engine gives no reason when it cannot write; find it out first, so that a
-        // failure is never reported as an export.
-        QFile probe(path);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            m_error = probe.errorString();
-            return -1;
-        }
-    }
-    {
-        QPrinter printer(QPrinter::ScreenResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(path);
-        setupPrinter(printer);
-        onPaintRequested(&printer);
-    }
-    if (m_count < 0) {
-        if (!existed)
-            QFile::remove(path);
-        m_error = tr("IDS_EXPORT_PDF_FAILED");
-        return -1;
+    try {
+        m_count = writePdfThrow(contacts, path);
+    } catch (const std::exception& e) {
+        m_error = QString::fromUtf8(e.what());
+        m_count = -1;
     }
     return m_count;
 }

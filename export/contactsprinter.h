@@ -1,17 +1,25 @@
-// Contact cards, eight to an A4 page in two columns: print preview, or straight into a PDF.
+// Contact cards in two columns, as many rows as the page takes: print preview, or a PDF file.
 #ifndef TW_EXPORT_CONTACTSPRINTER_H
 #define TW_EXPORT_CONTACTSPRINTER_H
 
 #include "store/pim.h"
 
 #include <QList>
+#include <QMarginsF>
 #include <QObject>
 #include <QPixmap>
+#include <QRect>
+#include <QSizeF>
 #include <QString>
+#include <QVector>
 
+class QPagedPaintDevice;
+class QPainter;
 class QPrinter;
+class RunReporter;
 
-// Lives on its caller's stack for one command; GUI thread only.
+// Lives on its caller's stack for one command. The preview runs on the GUI thread; the PDF
+// writer may run on a worker thread.
 class ContactsPrinter : public QObject {
     Q_OBJECT
 public:
@@ -22,21 +30,37 @@ public:
     // or not the user printed.
     void printContacts(const QList<pim::_Contact>& contacts);
     // Writes the cards into a PDF file at path without a dialog. Returns the number of cards
-    // drawn, or -1 when the file cannot be written (errorString() then says why).
+    // drawn, or -1 when the file cannot be written (errorString() then says why; the file that
+    // stood at the path is left as it was).
     int printToPDF(const QList<pim::_Contact>& contacts, QString path);
     QString errorString() const { return m_error; }
+
+    // The PDF file, reporting progress and polling for a cancel between cards when a reporter
+    // is given. Returns the number of cards, or -1 after a cancel (nothing written); throws
+    // std::runtime_error with the system's text when the file cannot be written completely.
+    static int writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
+                             RunReporter* reporter = nullptr);
 
     // Cards drawn by the last paint request (-1 when the printer could not be painted on).
     int cardCount() const { return m_count; }
 
-    // Where the cards of a page go, for a page rectangle `pageWidth` device pixels wide and
-    // margins in points (taken as they stand).
+    // Card size and columns for a page rectangle `pageWidth` device pixels wide and margins in
+    // points (taken as they stand), and how many rows fit its height.
     struct PageLayout {
         int cardW, cardH;
         int leftX, rightX;
         int top, rowStep;
+        int rows;
     };
-    static PageLayout pageLayout(double pageWidth, double left, double top, double right);
+    static PageLayout pageLayout(QSizeF page, const QMarginsF& margins);
+
+    // Where each of `count` cards goes: its page (from 0) and its rectangle in the page
+    // rectangle's coordinates. Every card lies wholly inside its page.
+    struct CardPlace {
+        int page;
+        QRect rect;
+    };
+    static QVector<CardPlace> layoutCards(int count, QSizeF page, const QMarginsF& margins);
 
     // One card of w x h pixels, as it stands on the page.
     static QPixmap renderCard(int w, int h, const pim::_Contact& contact);

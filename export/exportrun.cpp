@@ -1,6 +1,7 @@
 #include "exportrun.h"
 
 #include "csvexport.h"
+#include "exportfile.h"
 #include "htmlexport.h"
 #include "txtexport.h"
 #include "vcardexport.h"
@@ -8,7 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QScopedPointer>
 #include <QSharedPointer>
 
 #include <stdexcept>
@@ -17,34 +18,6 @@ namespace {
 
 QString trWorker(const char* key) {
     return QCoreApplication::translate("ExportToFileThread", key);
-}
-
-[[noreturn]] void throwFileError(const QFileDevice& file) {
-    QString text = file.errorString();
-    if (text.isEmpty())
-        text = QFileInfo(file.fileName()).absoluteFilePath();
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
-
-// The save file only knows that its temporary could not be made; the target file itself tells
-// why it cannot be written ("No such file or directory", "Permission denied", ...).
-[[noreturn]] void throwOpenError(const QSaveFile& file) {
-    const QString path = file.fileName();
-    const bool existed = QFileInfo::exists(path);
-    QFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw std::runtime_error(probe.errorString().toUtf8().toStdString());
-    probe.close();
-    if (!existed)
-        QFile::remove(path);
-    throwFileError(file);
-}
-
-void writeAll(QSaveFile& file, const QByteArray& bytes) {
-    if (bytes.isEmpty())
-        return;
-    if (file.write(bytes) != bytes.size())
-        throwFileError(file);
 }
 
 }  // namespace
@@ -63,9 +36,18 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
     }
     const int n = contacts.size();
     QSharedPointer<AbsExport> exporter;
-    QSaveFile file;
-    // Rename into place at the end only: a half-written export never stands at the path.
-    file.setDirectWriteFallback(false);
+    HtmlExport* html = nullptr;
+    QScopedPointer<ExportFile> file;
+    // Everything an HTML export made goes again when it fails; the folder only if it made it.
+    QString createdFolder;
+    auto fail = [&](const QString& text) {
+        file.reset();  // the earlier file stays as it was
+        if (html)
+            html->removeWritten();
+        if (!createdFolder.isEmpty())
+            QDir(createdFolder).rmdir(createdFolder);
+        reporter.error(text);
+    };
     try {
         switch (type) {
             case EXPORT_VCARD:
@@ -84,50 +66,40 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
                 if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
                     // No name for the folder and its page ("", "/", "."): create nothing, least
                     // of all a "photos" folder in the working or root folder. Qt's own text.
-                    throw std::runtime_error(
-                        QCoreApplication::translate("QFSFileEngine", "No file name specified")
-                            .toUtf8()
-                            .toStdString());
+                    g_throwText(
+                        QCoreApplication::translate("QFSFileEngine", "No file name specified"));
                 }
-                exporter.reset(new HtmlExport(QDir(folder)));
-                QDir().mkpath(folder);
+                if (!QFileInfo(folder).exists())
+                    createdFolder = QFileInfo(folder).absoluteFilePath();
+                html = new HtmlExport(QDir(folder));
+                exporter.reset(html);
                 path = QDir(folder).absoluteFilePath(QFileInfo(folder).fileName());
                 break;
             }
         }
-        file.setFileName(path);
-        QIODevice::OpenMode mode = QIODevice::WriteOnly;
-        if (type == EXPORT_TXT)
-            mode |= QIODevice::Text;
-        if (!file.open(mode))
-            throwOpenError(file);
+        file.reset(new ExportFile(path));
+        file->openThrow();
 
-        writeAll(file, exporter->initialize(contacts));
+        file->writeThrow(exporter->initialize(contacts));
         const QString status = trWorker("IDS_EXPORTING_CONTACTS_TO_FILE");
         for (int i = 1; i <= n; ++i) {
             if (reporter.cancelled()) {
                 // The dialog has ended already; it gets no further word.
-                file.cancelWriting();
+                file.reset();
                 return;
             }
             reporter.progress(status, g_exportPercent(i, n),
                               trWorker("Contacts:%1/%2").arg(i).arg(n));
-            const QByteArray bytes = exporter->ct2Bytes(contacts.at(i - 1));
-            writeAll(file, bytes);
+            file->writeThrow(exporter->ct2Bytes(contacts.at(i - 1)));
         }
-        writeAll(file, exporter->uninitialize());
+        file->writeThrow(exporter->uninitialize());
         // Success is reported only once the complete file stands at the path.
-        if (!file.commit())
-            throwFileError(file);
+        file->commitThrow();
     } catch (const std::exception& e) {
-        if (file.isOpen())
-            file.cancelWriting();
-        reporter.error(QString::fromUtf8(e.what()));
+        fail(QString::fromUtf8(e.what()));
         return;
     } catch (...) {
-        if (file.isOpen())
-            file.cancelWriting();
-        reporter.error(trWorker("IDS_EXPORT_UNKNOWN_ERROR"));
+        fail(trWorker("IDS_EXPORT_UNKNOWN_ERROR"));
         return;
     }
     reporter.succeed(trWorker("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(n));

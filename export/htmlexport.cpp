@@ -5,6 +5,9 @@
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
+#include "exportfile.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 
@@ -43,7 +46,25 @@ QString entitiesHtml(QString title, const QList<pim::Entity>& entities,
 HtmlExport::HtmlExport(QDir outDir)
     : photosDir(QDir(outDir.absoluteFilePath(QStringLiteral("photos"))).absolutePath()) {
     tw_initUiResources();
-    QDir().mkpath(photosDir.absolutePath());
+    if (!photosDir.exists())
+        madePhotosDir = QDir().mkpath(photosDir.absolutePath());
+}
+
+void HtmlExport::writePicture(const QString& name, const QByteArray& bytes) {
+    ExportFile file(photosDir.absoluteFilePath(name));
+    file.openThrow();
+    file.writeThrow(bytes);
+    file.commitThrow();
+    if (!written.contains(name))
+        written << name;
+}
+
+void HtmlExport::removeWritten() {
+    for (const QString& name : written)
+        photosDir.remove(name);
+    written.clear();
+    if (madePhotosDir)
+        photosDir.rmdir(photosDir.absolutePath());
 }
 
 HtmlExport::~HtmlExport() {}
@@ -72,11 +93,10 @@ QByteArray HtmlExport::initialize(const QList<pim::_Contact>&) {
         out += kCrLf;
     }
 
-    const QString placeholder = photosDir.absoluteFilePath(kDefaultPhoto);
-    if (!QFile::exists(placeholder) &&
-        QFile::copy(QStringLiteral(":res/empty_contact.png"), placeholder)) {
-        // A copy out of the resources is read-only; the user owns the export.
-        QFile::setPermissions(placeholder, QFile::permissions(placeholder) | QFile::WriteOwner);
+    if (!QFile::exists(photosDir.absoluteFilePath(kDefaultPhoto))) {
+        QFile placeholder(QStringLiteral(":res/empty_contact.png"));
+        if (placeholder.open(QIODevice::ReadOnly))
+            writePicture(kDefaultPhoto, placeholder.readAll());
     }
     return out.toUtf8();
 }
@@ -101,7 +121,12 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
     if (n > 1)
         name += QLatin1Char('-') + QString::number(n);
     name += QLatin1String(".jpg");
-    image.save(photosDir.absoluteFilePath(name), "JPEG", -1);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPEG", -1))
+        return kDefaultPhoto;
+    writePicture(name, jpeg);
     return name;
 }
 

@@ -7,11 +7,12 @@
 #include <QDir>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 class HtmlExport : public AbsExport {
 public:
     // Creates the "photos" folder inside outDir (and outDir itself); a failure is left to
-    // show when the page is opened.
+    // show when the page is opened. Picture files are written completely or throw.
     explicit HtmlExport(QDir outDir);
     ~HtmlExport() override;
 
@@ -20,13 +21,20 @@ public:
     QByteArray uninitialize() override;
 
     QDir photosDirectory() const { return photosDir; }
+    // Removes the pictures this export wrote, and the "photos" folder when it made it.
+    void removeWritten();
 
 private:
     // File name (inside photosDir) for the contact's photo, or "contact.png" when it has none
     // that decodes; writes the picture file.
     QString savePhoto(const pim::_Contact& contact);
 
+    // Writes one picture file completely or throws with the system's text.
+    void writePicture(const QString& name, const QByteArray& bytes);
+
     QDir photosDir;
+    bool madePhotosDir = false;
+    QStringList written;
     // Picture files written by this export under each row id, so that the next contact with
     // that id gets a fresh name without a search through the names already taken.
     QHash<unsigned long long, int> photosPerId;

@@ -2,6 +2,7 @@
 
 #include "qvcardparser.h"
 
+#include <QDateTime>
 #include <QTextCodec>
 
 namespace {
@@ -19,13 +20,39 @@ int code(const pim::Entity& e, const char* key) {
     return e.fields.value(QLatin1String(key)).toInt();
 }
 
-// A structured component: ";" separates components and "\" escapes, so both are escaped
-// (an unescaped backslash would eat the next character when the card is read back).
-QString esc(const pim::Entity& e, const char* key) {
-    QString t = e.text(QLatin1String(key));
+// Backslashes and line feeds escaped, for values that are not text lists (numbers, addresses,
+// links) but are still read with the escapes of 3.0. A CR stays: the value then goes
+// quoted-printable, which keeps it exactly.
+QString escRaw(QString t) {
     t.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    t.replace(QLatin1Char(';'), QLatin1String("\\;"));
+    t.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     return t;
+}
+
+// Text as vCard 3.0 writes it: backslash, comma and line feeds escaped, so that every reader
+// gets the stored text back. A ";" is escaped only where it would cut a structured value; some
+// readers keep the backslash of "\;" in plain text.
+QString escText(QString t) {
+    return escRaw(t).replace(QLatin1Char(','), QLatin1String("\\,"));
+}
+
+// One component of a structured value (N, ORG, ADR).
+QString esc(const pim::Entity& e, const char* key) {
+    return escText(e.text(QLatin1String(key))).replace(QLatin1Char(';'), QLatin1String("\\;"));
+}
+
+// The text of a key, escaped.
+QString escKey(const pim::Entity& e, const char* key) {
+    return escText(e.text(QLatin1String(key)));
+}
+
+// A date as stored; a date in the year 1604 (the phone's "no year") is written without one.
+QString dateText(const pim::Entity& e) {
+    const QVariant v = e.fields.value(QStringLiteral("data1"));
+    const QDateTime dt = v.toDateTime();
+    if (dt.isValid() && dt.date().year() == 1604)
+        return dt.date().toString(QStringLiteral("--MMdd"));
+    return e.text(QStringLiteral("data1"));
 }
 
 bool hasLineBreak(const QByteArray& bytes) {
@@ -96,6 +123,19 @@ const char* phoneWord(int c) {
     }
 }
 
+const char* emailWord(int c) {
+    switch (c) {
+        case 1:
+            return "internet,home";
+        case 2:
+            return "internet,work";
+        case 4:
+            return "internet,cell";
+        default:
+            return "internet,other";
+    }
+}
+
 const char* imWord(int c) {
     static const char* const words[] = {"aim",        "msn",        "yahoo",   "skype",
                                         "qq",         "googletalk", "icq",     "jabber",
@@ -118,8 +158,9 @@ const char* urlWord(int c) {
 void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
     switch (type) {
         case pim::ENTITY_NAME:
+            // The standard order: family; given; middle; prefix; suffix.
             appendUtf8(props, QStringLiteral("N"), Params(),
-                       esc(e, "data2") + ';' + esc(e, "data3") + ';' + esc(e, "data4") + ';' +
+                       esc(e, "data3") + ';' + esc(e, "data2") + ';' + esc(e, "data4") + ';' +
                            esc(e, "data5") + ';' + esc(e, "data6"));
             break;
         case pim::ENTITY_PHOTO: {
@@ -134,53 +175,49 @@ void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
         }
         case pim::ENTITY_PHONE:
             appendLocal(props, QStringLiteral("TEL"), typeParam(phoneWord(code(e, "data2"))),
-                        e.text(QStringLiteral("data1")));
+                        escRaw(e.text(QStringLiteral("data1"))));
             break;
         case pim::ENTITY_EMAIL:
-            appendLocal(props, QStringLiteral("EMAIL"), typeParam("internet"),
-                        e.text(QStringLiteral("data1")));
+            appendLocal(props, QStringLiteral("EMAIL"), typeParam(emailWord(code(e, "data2"))),
+                        escRaw(e.text(QStringLiteral("data1"))));
             break;
         case pim::ENTITY_NICKNAME:
-            appendUtf8(props, QStringLiteral("NICKNAME"), Params(),
-                       e.text(QStringLiteral("data1")));
+            appendUtf8(props, QStringLiteral("NICKNAME"), Params(), escKey(e, "data1"));
             break;
         case pim::ENTITY_EVENT: {
             const int c = code(e, "data2");
             if (c == 3) {
-                appendLocal(props, QStringLiteral("BDAY"), Params(),
-                            e.text(QStringLiteral("data1")));
+                appendLocal(props, QStringLiteral("BDAY"), Params(), dateText(e));
             } else {
                 appendLocal(props, QStringLiteral("X-EVENT"),
-                            typeParam(c == 1 ? "anniversary" : "other"),
-                            e.text(QStringLiteral("data1")));
+                            typeParam(c == 1 ? "anniversary" : "other"), dateText(e));
             }
             break;
         }
         case pim::ENTITY_GROUP:
-            appendUtf8(props, QStringLiteral("CATEGORIES"), Params(),
-                       e.text(QStringLiteral("data2")));
+            appendUtf8(props, QStringLiteral("CATEGORIES"), Params(), escKey(e, "data2"));
             break;
         case pim::ENTITY_IM:
             appendUtf8(props, QStringLiteral("X-IM"), typeParam(imWord(code(e, "data5"))),
-                       e.text(QStringLiteral("data1")));
+                       escKey(e, "data1"));
             break;
         case pim::ENTITY_NOTES: {
             Prop p;
             p.name = QStringLiteral("NOTE");
             p.params.insert(kCharset, kUtf8);
             p.params.insert(kEncoding, kQP);
-            p.value = QVCardParser::encodeQuoted(e.text(QStringLiteral("data1")).toUtf8(), 0);
+            p.value = QVCardParser::encodeQuoted(escKey(e, "data1").toUtf8(), 0);
             props.append(p);
             break;
         }
         case pim::ENTITY_ORG:
-            appendUtf8(props, QStringLiteral("TITLE"), Params(), e.text(QStringLiteral("data4")));
+            appendUtf8(props, QStringLiteral("TITLE"), Params(), escKey(e, "data4"));
             appendUtf8(props, QStringLiteral("ORG"), Params(),
                        esc(e, "data1") + ';' + esc(e, "data5") + QLatin1String(";;"));
             break;
         case pim::ENTITY_REL:
             appendUtf8(props, QStringLiteral("X-REL"), typeParam(relWord(code(e, "data2"))),
-                       e.text(QStringLiteral("data1")));
+                       escKey(e, "data1"));
             break;
         case pim::ENTITY_ADDR: {
             const int c = code(e, "data2");
@@ -199,7 +236,7 @@ void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
         }
         case pim::ENTITY_URL:
             appendLocal(props, QStringLiteral("URL"), typeParam(urlWord(code(e, "data2"))),
-                        e.text(QStringLiteral("data1")));
+                        escRaw(e.text(QStringLiteral("data1"))));
             break;
         default:
             break;
@@ -222,7 +259,7 @@ QByteArray VCardExport::ct2Bytes(const pim::_Contact& contact) {
     version.name = QStringLiteral("VERSION");
     version.value = "3.0";
     props.append(version);
-    appendUtf8(props, QStringLiteral("FN"), Params(), contact.fullName);
+    appendUtf8(props, QStringLiteral("FN"), Params(), escText(contact.fullName));
     for (auto it = contact.entities.constBegin(); it != contact.entities.constEnd(); ++it) {
         if (it.key() < pim::ENTITY_NAME || it.key() > pim::ENTITY_URL)
             continue;

@@ -18,6 +18,8 @@ public:
     virtual pim::_Contact nextContact() = 0;
     // Called once at the end, also after a cancel.
     virtual void uninitialize() = 0;
+    // Lines of the file that could not be read and were left out.
+    virtual int skippedLines() const { return 0; }
 };
 
 #endif

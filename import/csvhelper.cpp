@@ -103,7 +103,9 @@ bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest) {
                     break;
                 const char ch = p[i++];
                 if (ch == '"') {
-                    if (state == Unquoted) {
+                    // Quoting opens only at the start of a cell (as spreadsheets and Python's
+                    // csv read it): 37°36'37.8"N is a cell of its own.
+                    if (state == Unquoted && cell.bytes.empty() && !cell.hasZero) {
                         state = Quoted;
                     } else {
                         cell.bytes.push_back(ch);

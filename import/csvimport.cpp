@@ -2,7 +2,12 @@
 
 #include "csvhelper.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
 #include <QMap>
 #include <QRegExp>
 
@@ -96,7 +101,10 @@ ColTable buildTable() {
         t.insert(pre + " State", C(12, p.code, d2, d8));
         t.insert(pre + " Postal Code", C(12, p.code, d2, d9));
         t.insert(pre + " Country", C(12, p.code, d2, d10));
+        // The spelling of current Outlook versions.
+        t.insert(pre + " Country/Region", C(12, p.code, d2, d10));
     }
+    t.insert("Personal Web Page", C(13, 4, d2, d1));
     t.insert("Spouse", C(11, 14, d2, d1));
     t.insert("Children", C(11, 3, d2, d1));
     t.insert("Manager's Name", C(11, 7, d2, d1));
@@ -134,6 +142,45 @@ bool isOnePerValue(int type) {
     }
 }
 
+// A date cell: Outlook's M/d/yyyy (its "0/0/00" means no date) or ISO 8601, with or without
+// a time. Returns an invalid value for no date, and the text itself for anything else.
+QVariant dateCell(const QString& cell) {
+    const QString t = cell.trimmed();
+    if (t.isEmpty() || t == QLatin1String("0/0/00"))
+        return QVariant();
+    if (t.contains(QLatin1Char('/'))) {
+        for (const char* f : {"M/d/yyyy", "M/d/yy"}) {
+            QDate d = QDate::fromString(t.section(QLatin1Char(' '), 0, 0), QLatin1String(f));
+            if (d.isValid()) {
+                if (d.year() < 1930 && QLatin1String(f) == QLatin1String("M/d/yy"))
+                    d = d.addYears(100);
+                return QDateTime(d, QTime(0, 0));
+            }
+        }
+        return t.startsWith(QLatin1String("0/")) ? QVariant() : QVariant(cell);
+    }
+    const QDate d = QDate::fromString(t.left(10), Qt::ISODate);
+    if (d.isValid())
+        return QDateTime(d, QTime(0, 0));
+    return cell;
+}
+
+// The file's text as UTF-8: UTF-16 with a byte-order mark is decoded, and bytes that are not
+// valid UTF-8 are taken as Windows-1252 (what spreadsheet programs on Windows write).
+QByteArray utf8Bytes(const QByteArray& raw) {
+    if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
+        if (QTextCodec* utf16 = QTextCodec::codecForName("UTF-16"))
+            return utf16->toUnicode(raw).toUtf8();  // the mark stays, for the row reader
+    }
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(raw.constData(), raw.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return raw;
+    if (QTextCodec* cp1252 = QTextCodec::codecForName("Windows-1252"))
+        return cp1252->toUnicode(raw).toUtf8();
+    return raw;
+}
+
 }  // namespace
 
 CSVImport::_ColInfo CSVImport::colInfo(QString name) {
@@ -155,10 +202,16 @@ void CSVImport::initialize(QString path) {
     if (!file.open(QIODevice::ReadOnly)) {
         throw std::runtime_error(file.errorString().toUtf8().toStdString());
     }
-    if (csvhelper::utf8CSVRow(header, &file, true)) {
+    QByteArray text = utf8Bytes(file.readAll());
+    if (file.error() != QFileDevice::NoError)
+        throw std::runtime_error(file.errorString().toUtf8().toStdString());
+    file.close();
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    if (csvhelper::utf8CSVRow(header, &buffer, true)) {
         QStringList scratch;
         for (;;) {
-            bool more = csvhelper::utf8CSVRow(scratch, &file, false);
+            bool more = csvhelper::utf8CSVRow(scratch, &buffer, false);
             // A last line without a line feed is still a row; a read that starts at the very
             // end yields one empty cell, which is not.
             if (more || !(scratch.size() == 1 && scratch.first().isEmpty()))
@@ -168,12 +221,24 @@ void CSVImport::initialize(QString path) {
                 break;
         }
     }
-    file.close();
     columns.clear();
     columns.reserve(header.size());
-    for (const QString& h : header)
+    bool known = false;
+    for (const QString& h : header) {
         columns.append(colInfo(h));
+        known = known || columns.last().type != 0;
+    }
     readPos = rows.constBegin();
+    if (!known && !text.trimmed().isEmpty()) {
+        // Not an address book (or not CSV at all): say so rather than import nothing.
+        throw std::runtime_error(
+            QCoreApplication::translate("ImportContactsToLocalThread",
+                                        "%1 is not a contacts CSV file: none of its column "
+                                        "names is known.")
+                .arg(QFileInfo(path).fileName())
+                .toUtf8()
+                .toStdString());
+    }
 }
 
 int CSVImport::total() {
@@ -215,12 +280,18 @@ pim::_Contact CSVImport::nextContact() {
             if (duplicate)
                 continue;
         }
+        QVariant value = cell;
+        if (info.type == pim::ENTITY_EVENT) {
+            value = dateCell(cell);
+            if (!value.isValid())
+                continue;
+        }
         pim::Entity& entity = work[key];
         if (!info.subtypeKey.isEmpty() && info.subtype != 0) {
             entity.fields[info.subtypeKey] = info.subtype;
         }
         const QString old = entity.text(info.dataKey);
-        entity.fields[info.dataKey] = old.isEmpty() ? cell : old + " " + cell;
+        entity.fields[info.dataKey] = old.isEmpty() ? value : QVariant(old + " " + cell);
     }
     QRegExp keyPattern("(\\d+)\\-\\d+");
     for (QMap<QString, pim::Entity>::iterator it = work.begin(); it != work.end(); ++it) {
@@ -237,6 +308,28 @@ pim::_Contact CSVImport::nextContact() {
             entity.fields["data1"] = contact.fullName;
         }
         contact.entities[type].append(entity);
+    }
+    if (contact.fullName.isEmpty()) {
+        // A row without a name but with a company, an e-mail address or a number is still
+        // someone: name it after the first of these.
+        static const struct {
+            int type;
+            const char* key;
+        } sources[] = {
+            {pim::ENTITY_ORG, "data1"}, {pim::ENTITY_EMAIL, "data1"}, {pim::ENTITY_PHONE, "data1"}};
+        for (const auto& src : sources) {
+            for (const pim::Entity& e : contact.entities.value(src.type)) {
+                const QString t = e.text(QLatin1String(src.key)).trimmed();
+                if (!t.isEmpty() && contact.fullName.isEmpty())
+                    contact.fullName = t;
+            }
+        }
+        if (!contact.fullName.isEmpty()) {
+            pim::Entity name;
+            name.fields["data2"] = contact.fullName;
+            name.fields["data1"] = contact.fullName;
+            contact.entities[pim::ENTITY_NAME].append(name);
+        }
     }
     return contact;
 }

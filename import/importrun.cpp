@@ -136,6 +136,7 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         const int total = importer.total();
         int added = 0;
         int merged = 0;
+        int skippedEntries = 0;  // cards or rows with nothing to store
         int i = 1;
         ContactFeed feed(importer);
         for (;;) {
@@ -161,7 +162,9 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
                 std::rethrow_exception(item.error);
             pim::_Contact stored;
             const pim::_Contact& incoming = item.contact;
-            if (!incoming.fullName.isEmpty()) {
+            if (incoming.fullName.isEmpty()) {
+                ++skippedEntries;
+            } else {
                 bool wasMerged = false;
                 db.combineContact(incoming, stored, wasMerged);
                 if (wasMerged) {
@@ -180,9 +183,17 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
             return;
         }
         db.endEdit(true);
-        const QString text =
+        QString text =
             merged == 0 ? tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(added)
                         : tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(added).arg(merged);
+        // What was left out is said, so that a short count does not go unexplained.
+        const int skippedLines = importer.skippedLines();
+        if (skippedLines > 0)
+            text += "\n" + tr("%1 lines that could not be read were skipped.").arg(skippedLines);
+        if (skippedEntries > 0) {
+            text += "\n" + tr("%1 entries without a name, e-mail, phone or company were skipped.")
+                               .arg(skippedEntries);
+        }
         reporter.succeed(text);
     } catch (const std::exception& e) {
         rollback(db);

@@ -12,6 +12,8 @@ namespace {
 
 struct _ParseContext {
     QList<QVCardParser::Card>* cards = nullptr;
+    CARD_Parser* tokenizer = nullptr;
+    bool versionLine = false;  // the open property is the card's VERSION
     // Positions rather than references: QList may move its elements as it grows.
     int openCard = -1;          // index into cards, -1 when outside a card
     bool openProperty = false;  // the last property of the open card receives the value
@@ -21,8 +23,12 @@ struct _ParseContext {
 void propHandler(void* userData, const char* name, const char** params) {
     _ParseContext* ctx = static_cast<_ParseContext*>(userData);
     ctx->inValue = false;
+    ctx->versionLine = false;
     // Property names are case-insensitive in every vCard version.
     if (strcasecmp(name, "BEGIN") == 0) {
+        // Folding follows the card's version; until its VERSION line says 2.1, the rule of
+        // 3.0 and 4.0 holds.
+        CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
         ctx->cards->append(QVCardParser::Card());
         ctx->openCard = ctx->cards->size() - 1;
         ctx->openProperty = false;
@@ -39,9 +45,18 @@ void propHandler(void* userData, const char* name, const char** params) {
     }
     QVCardParser::_Property prop;
     prop.name = QString::fromLatin1(name);
+    ctx->versionLine = strcasecmp(name, "VERSION") == 0;
     for (const char** slot = params; slot[0]; slot += 2) {
-        prop.params.insert(QString::fromLatin1(slot[0]),
-                           slot[1] ? QString::fromLatin1(slot[1]) : QString(""));
+        // Parameter names are case-insensitive; a repeated one (TYPE=work;TYPE=voice) is one
+        // list of values.
+        const QString key = QString::fromLatin1(slot[0]).toUpper();
+        const QString value = slot[1] ? QString::fromLatin1(slot[1]) : QString("");
+        QMap<QString, QString>::iterator it = prop.params.find(key);
+        if (it == prop.params.end()) {
+            prop.params.insert(key, value);
+        } else if (!value.isEmpty()) {
+            *it = it->isEmpty() ? value : *it + QLatin1Char(',') + value;
+        }
     }
     (*ctx->cards)[ctx->openCard].append(prop);
     ctx->openProperty = true;
@@ -56,7 +71,21 @@ void dataHandler(void* userData, const char* data, int len) {
     }
     if (!ctx->openProperty || ctx->openCard < 0)
         return;
+    if (ctx->versionLine)
+        CARD_SetFoldKeepsBlank(ctx->tokenizer, QByteArray(data, len).trimmed() == "2.1");
     (*ctx->cards)[ctx->openCard].last().value = QByteArray(data, len);
+}
+
+// The file as bytes the tokenizer can read: a UTF-8 byte-order mark is dropped and UTF-16
+// (known by its mark) becomes UTF-8.
+QByteArray toUtf8Bytes(QByteArray data) {
+    if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")) {
+        if (QTextCodec* codec = QTextCodec::codecForName("UTF-16"))
+            data = codec->toUnicode(data).toUtf8();  // keeps the mark, now as UTF-8
+    }
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    return data;
 }
 
 }  // namespace
@@ -73,6 +102,8 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
     CARD_Parser* p = owner.get();
     if (!p)
         return cards;
+    ctx.tokenizer = p;
+    data = toUtf8Bytes(data);
     CARD_SetUserData(p, &ctx);
     CARD_SetPropHandler(p, propHandler);
     CARD_SetDataHandler(p, dataHandler);
@@ -95,6 +126,8 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
         left -= used;
         CARD_SkipLine(p);
     }
+    if (skippedLines)
+        *skippedLines += CARD_GetDroppedLines(p);
     return cards;
 }
 
@@ -105,6 +138,13 @@ QString QVCardParser::_Property::toString() const {
             return codec->toUnicode(value);
         }
     }
+    // Without a charset, UTF-8 (the only charset of 4.0 and what every current writer uses)
+    // when the bytes are valid UTF-8; else the local 8-bit encoding.
+    QTextCodec::ConverterState state;
+    static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
+    const QString text = utf8->toUnicode(value.constData(), value.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return text;
     return QString::fromLocal8Bit(value);
 }
 

@@ -1,32 +1,75 @@
 #include "vcardimport.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegExp>
+#include <QSet>
 
 #include <stdexcept>
 
 namespace {
+
+// The lower-case type words of a property, from every form writers use: TYPE values (repeated
+// parameters or comma lists, any case), bare vCard 2.1 words (TEL;WORK;FAX) and PREF (as a
+// parameter of its own, PREF=1 or a TYPE word).
+QSet<QString> typeWords(const QVCardParser::_Property& prop) {
+    QSet<QString> words;
+    for (auto it = prop.params.constBegin(); it != prop.params.constEnd(); ++it) {
+        const QString& key = it.key();
+        if (key == QLatin1String("TYPE")) {
+            for (const QString& w : it.value().split(QLatin1Char(','), Qt::SkipEmptyParts))
+                words.insert(w.trimmed().toLower());
+        } else if (key == QLatin1String("PREF")) {
+            words.insert(QStringLiteral("pref"));
+        } else if (it.value().isEmpty()) {
+            words.insert(key.toLower());
+        }
+    }
+    return words;
+}
 
 struct TypeWord {
     const char* word;
     int code;
 };
 
-// Code of the first word equal to `type` (exact, case-sensitive), else `fallback`.
+// Code of the first word of the table that the property names, else `fallback`.
 template <size_t N>
-int codeOf(const TypeWord (&words)[N], const QString& type, int fallback) {
-    if (type.isNull())
-        return fallback;
-    for (const TypeWord& w : words) {
-        if (type == QLatin1String(w.word))
+int codeOf(const TypeWord (&table)[N], const QSet<QString>& words, int fallback) {
+    for (const TypeWord& w : table) {
+        if (words.contains(QLatin1String(w.word)))
             return w.code;
     }
     return fallback;
 }
 
-const TypeWord kPhoneTypes[] = {{"home,voice", 1}, {"cell", 2},     {"work,voice", 3},
-                                {"work,fax", 4},   {"home,fax", 5}, {"pager", 6},
-                                {"car", 9},        {"isdn", 11},    {"fax", 13}};
+// Phone kinds, most specific first; a number with no word the program knows stays Mobile.
+int phoneCode(const QSet<QString>& w) {
+    const bool home = w.contains(QStringLiteral("home"));
+    const bool work = w.contains(QStringLiteral("work"));
+    if (w.contains(QStringLiteral("fax")))
+        return home ? 5 : work ? 4 : 13;
+    if (w.contains(QStringLiteral("pager")))
+        return 6;
+    if (w.contains(QStringLiteral("cell")) || w.contains(QStringLiteral("mobile")) ||
+        w.contains(QStringLiteral("iphone")))
+        return 2;
+    if (w.contains(QStringLiteral("car")))
+        return 9;
+    if (w.contains(QStringLiteral("isdn")))
+        return 11;
+    if (home)
+        return 1;
+    if (work)
+        return 3;
+    if (w.contains(QStringLiteral("main")))
+        return 12;
+    return 2;
+}
+
+const TypeWord kEmailTypes[] = {{"home", 1}, {"work", 2}, {"cell", 4}, {"other", 0}};
 const TypeWord kImTypes[] = {{"aim", 1},        {"msn", 2},        {"yahoo", 3},    {"skype", 4},
                              {"qq", 5},         {"googletalk", 6}, {"icq", 7},      {"jabber", 8},
                              {"netmetting", 9}, {"gadugadu", 10},  {"facebook", 11}};
@@ -56,7 +99,8 @@ enum Prop {
     P_XREL,
     P_ADR,
     P_URL,
-    P_FN
+    P_FN,
+    P_VERSION
 };
 
 // Property names are case-insensitive, and a group prefix ("item1.") only ties lines together.
@@ -81,7 +125,8 @@ Prop propOf(const QString& fullName) {
                  {QLatin1String("X-REL"), P_XREL},
                  {QLatin1String("ADR"), P_ADR},
                  {QLatin1String("URL"), P_URL},
-                 {QLatin1String("FN"), P_FN}};
+                 {QLatin1String("FN"), P_FN},
+                 {QLatin1String("VERSION"), P_VERSION}};
     for (const auto& n : names) {
         if (name.size() == n.name.size() && name.compare(n.name, Qt::CaseInsensitive) == 0) {
             return n.prop;
@@ -90,17 +135,87 @@ Prop propOf(const QString& fullName) {
     return P_NONE;
 }
 
-QDateTime readDate(const QString& text) {
-    QDateTime dt = QDateTime::fromString(text, Qt::ISODate);
-    if (!dt.isValid()) {
-        // The basic ISO form (19800131) that vCard 4.0 writers use.
-        const QDate d = QDate::fromString(text.left(8), QStringLiteral("yyyyMMdd"));
-        if (d.isValid() && (text.size() == 8 || text.at(8) == QLatin1Char('T'))) {
-            dt = QDateTime(d, QTime(0, 0));
-        }
+// A date of BDAY or X-EVENT: ISO 8601 in its basic or extended form, with or without a time;
+// a date without a year (--MMDD, --MM-DD) takes the year 1604, which the phone itself uses
+// for "no year". Anything else gives an invalid date-time.
+QDateTime readDate(const QString& raw) {
+    const QString text = raw.trimmed();
+    if (text.startsWith(QLatin1String("--"))) {
+        QString md = text.mid(2).left(5);
+        md.remove(QLatin1Char('-'));
+        const QDate d = QDate::fromString(QStringLiteral("1604") + md.left(4), "yyyyMMdd");
+        return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
     }
-    return dt;
+    const int t = text.indexOf(QLatin1Char('T'));
+    QString datePart = t < 0 ? text : text.left(t);
+    datePart.remove(QLatin1Char('-'));
+    const QDate d = QDate::fromString(datePart, QStringLiteral("yyyyMMdd"));
+    if (!d.isValid())
+        return QDateTime();
+    QTime time(0, 0);
+    if (t >= 0) {
+        QString tp = text.mid(t + 1);
+        const int zone = tp.indexOf(QRegExp(QStringLiteral("[Z+-]")));
+        if (zone >= 0)
+            tp = tp.left(zone);
+        tp.remove(QLatin1Char(':'));
+        const QTime parsed = QTime::fromString(tp.left(6), tp.size() >= 6 ? "HHmmss" : "HHmm");
+        if (parsed.isValid())
+            time = parsed;
+    }
+    return QDateTime(d, time);
 }
+
+// vCard 3.0 and 4.0 text escapes: \n or \N is a line break, a backslash before any other
+// character stands for that character.
+QString unescape(const QString& text) {
+    if (!text.contains(QLatin1Char('\\')))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        QChar ch = text.at(i);
+        if (ch == QLatin1Char('\\') && i + 1 < text.size()) {
+            ch = text.at(++i);
+            if (ch == QLatin1Char('n') || ch == QLatin1Char('N'))
+                ch = QLatin1Char('\n');
+        }
+        out.append(ch);
+    }
+    return out;
+}
+
+// What a card's version changes in reading its values.
+struct Reading {
+    bool escapes = true;  // 3.0 and 4.0 (and cards that name no version)
+
+    QString text(const QVCardParser::_Property& prop) const {
+        return escapes ? unescape(prop.toString()) : prop.toString();
+    }
+    // Components at unescaped ";", each unescaped as text.
+    QStringList parts(const QVCardParser::_Property& prop) const {
+        if (!escapes)
+            return prop.values();
+        const QString raw = prop.toString();
+        QStringList out;
+        QString cur;
+        for (int i = 0; i < raw.size(); ++i) {
+            const QChar ch = raw.at(i);
+            if (ch == QLatin1Char('\\') && i + 1 < raw.size()) {
+                cur.append(ch);
+                cur.append(raw.at(++i));
+            } else if (ch == QLatin1Char(';')) {
+                out.append(unescape(cur));
+                cur.clear();
+            } else {
+                cur.append(ch);
+            }
+        }
+        if (!cur.isEmpty())
+            out.append(unescape(cur));
+        return out;
+    }
+};
 
 // The photo bytes of a PHOTO line: Base64 already decoded by the codec, or the payload of a
 // "data:" URI (vCard 4.0). A link to elsewhere carries no picture.
@@ -149,9 +264,18 @@ void VCardImport::initialize(QString path) {
     if (!file.open(QIODevice::ReadOnly)) {
         throw std::runtime_error(file.errorString().toUtf8().toStdString());
     }
-    cards = QVCardParser::parse(file.readAll(), &skipped);
+    const QByteArray bytes = file.readAll();
     file.close();
+    cards = QVCardParser::parse(bytes, &skipped);
     cardIt = cards.constBegin();
+    if (cards.isEmpty() && !bytes.trimmed().isEmpty()) {
+        // Something else picked by mistake must not end in "imported 0 contacts".
+        throw std::runtime_error(
+            QCoreApplication::translate("ImportContactsToLocalThread", "%1 is not a vCard file.")
+                .arg(QFileInfo(path).fileName())
+                .toUtf8()
+                .toStdString());
+    }
 }
 
 int VCardImport::total() {
@@ -170,31 +294,75 @@ pim::_Contact VCardImport::nextContact() {
 
 void VCardImport::uninitialize() {}
 
+namespace {
+
+// Sets the name entity from the components of N; `standard` is the order of the vCard
+// standard (family; given; middle; prefix; suffix), else the given-first order of files this
+// program wrote before.
+void applyName(pim::Entity& name, const QStringList& parts, bool standard) {
+    setPart(name, parts, 0, standard ? "data3" : "data2");
+    setPart(name, parts, 1, standard ? "data2" : "data3");
+    setPart(name, parts, 2, "data4");
+    setPart(name, parts, 3, "data5");
+    setPart(name, parts, 4, "data6");
+}
+
+// The name of a card that has no N: its formatted name, its company, its e-mail address or its
+// number, in that order.
+QString fallbackName(const QString& formattedName, const pim::_Contact& contact) {
+    if (!formattedName.isEmpty())
+        return formattedName;
+    static const struct {
+        int type;
+        const char* key;
+    } sources[] = {
+        {pim::ENTITY_ORG, "data1"}, {pim::ENTITY_EMAIL, "data1"}, {pim::ENTITY_PHONE, "data1"}};
+    for (const auto& src : sources) {
+        for (const pim::Entity& e : contact.entities.value(src.type)) {
+            const QString t = e.text(QLatin1String(src.key)).trimmed();
+            if (!t.isEmpty())
+                return t;
+        }
+    }
+    return QString();
+}
+
+// Whether a card has the shape of this program's earlier vCard writer, which put the given
+// name first in N: VERSION 3.0, then FN and N, both declaring UTF-8 and nothing else. (A family
+// name first in FN alone, as Japanese cards have it, does not make a card one of ours.)
+bool writtenHereBefore(const QList<QVCardParser::_Property>& card) {
+    if (card.size() < 3)
+        return false;
+    const QMap<QString, QString> utf8{{QStringLiteral("CHARSET"), QStringLiteral("UTF-8")}};
+    return propOf(card[0].name) == P_VERSION && card[0].value == "3.0" &&
+           propOf(card[1].name) == P_FN && card[1].params == utf8 && propOf(card[2].name) == P_N &&
+           card[2].params == utf8;
+}
+
+}  // namespace
+
 pim::_Contact VCardImport::cardToContact(const QList<QVCardParser::_Property>& card) {
     pim::_Contact contact;
+    Reading reading;
+    for (const QVCardParser::_Property& prop : card) {
+        if (propOf(prop.name) == P_VERSION) {
+            reading.escapes = prop.value.trimmed() != "2.1";
+            break;
+        }
+    }
     QString formattedName;
+    QList<QStringList> nameParts;
     for (const QVCardParser::_Property& prop : card) {
         const Prop kind = propOf(prop.name);
-        if (kind == P_NONE)
+        if (kind == P_NONE || kind == P_VERSION)
             continue;
-        static const QString kType = QStringLiteral("TYPE");
-        const QString typeWord = prop.params.value(kType);  // null when absent
         pim::Entity e;
         switch (kind) {
-            case P_N: {
-                pim::Entity& name = singleEntity(contact, pim::ENTITY_NAME);
-                const QStringList parts = prop.values();
-                setPart(name, parts, 0, "data2");
-                setPart(name, parts, 1, "data3");
-                setPart(name, parts, 2, "data4");
-                setPart(name, parts, 3, "data5");
-                setPart(name, parts, 4, "data6");
-                contact.fullName = name.fullName();
-                name.fields["data1"] = contact.fullName;
+            case P_N:
+                nameParts.append(reading.parts(prop));
                 continue;
-            }
             case P_FN:
-                formattedName = prop.toString().trimmed();
+                formattedName = reading.text(prop).trimmed();
                 continue;
             case P_PHOTO: {
                 QByteArray bytes;
@@ -203,18 +371,22 @@ pim::_Contact VCardImport::cardToContact(const QList<QVCardParser::_Property>& c
                 }
                 continue;
             }
-            case P_TEL:
-                e.fields["data1"] = prop.toString();
-                e.fields["data2"] = codeOf(kPhoneTypes, typeWord, 2);
+            case P_TEL: {
+                QString number = reading.text(prop).trimmed();
+                if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive))
+                    number = number.mid(4);  // a 4.0 URI value
+                e.fields["data1"] = number;
+                e.fields["data2"] = phoneCode(typeWords(prop));
                 contact.entities[pim::ENTITY_PHONE].append(e);
                 continue;
+            }
             case P_EMAIL:
-                e.fields["data1"] = prop.toString();
-                e.fields["data2"] = 1;
+                e.fields["data1"] = reading.text(prop).trimmed();
+                e.fields["data2"] = codeOf(kEmailTypes, typeWords(prop), 1);
                 contact.entities[pim::ENTITY_EMAIL].append(e);
                 continue;
             case P_NICKNAME:
-                singleEntity(contact, pim::ENTITY_NICKNAME).fields["data1"] = prop.toString();
+                singleEntity(contact, pim::ENTITY_NICKNAME).fields["data1"] = reading.text(prop);
                 continue;
             case P_BDAY:
                 e.fields["data1"] = readDate(prop.toString());
@@ -223,69 +395,92 @@ pim::_Contact VCardImport::cardToContact(const QList<QVCardParser::_Property>& c
                 continue;
             case P_XEVENT:
                 e.fields["data1"] = readDate(prop.toString());
-                e.fields["data2"] = codeOf(kEventTypes, typeWord, 0);
+                e.fields["data2"] = codeOf(kEventTypes, typeWords(prop), 0);
                 contact.entities[pim::ENTITY_EVENT].append(e);
                 continue;
             case P_CATEGORIES:
-                singleEntity(contact, pim::ENTITY_GROUP).fields["data2"] = prop.toString();
+                singleEntity(contact, pim::ENTITY_GROUP).fields["data2"] = reading.text(prop);
                 continue;
             case P_XIM: {
                 e.fields["data2"] = 1;
-                e.fields["data1"] = prop.toString();
-                const int code = codeOf(kImTypes, typeWord, -1);
+                e.fields["data1"] = reading.text(prop);
+                const int code = codeOf(kImTypes, typeWords(prop), -1);
                 if (code >= 0)
                     e.fields["data5"] = code;
                 contact.entities[pim::ENTITY_IM].append(e);
                 continue;
             }
-            case P_NOTE:
-                singleEntity(contact, pim::ENTITY_NOTES).fields["data1"] = prop.toString();
+            case P_NOTE: {
+                // A second note adds to the first rather than replacing it.
+                pim::Entity& note = singleEntity(contact, pim::ENTITY_NOTES);
+                const QString old = note.text(QStringLiteral("data1"));
+                const QString text = reading.text(prop);
+                note.fields["data1"] = old.isEmpty() ? text : old + QLatin1Char('\n') + text;
                 continue;
+            }
             case P_ORG: {
                 pim::Entity& org = singleEntity(contact, pim::ENTITY_ORG);
-                const QStringList parts = prop.values();
+                const QStringList parts = reading.parts(prop);
                 setPart(org, parts, 0, "data1");
                 setPart(org, parts, 1, "data5");
                 continue;
             }
             case P_TITLE:
-                singleEntity(contact, pim::ENTITY_ORG).fields["data4"] = prop.toString();
+                singleEntity(contact, pim::ENTITY_ORG).fields["data4"] = reading.text(prop);
                 continue;
             case P_XREL:
-                e.fields["data1"] = prop.toString();
-                e.fields["data2"] = codeOf(kRelTypes, typeWord, 0);
+                e.fields["data1"] = reading.text(prop);
+                e.fields["data2"] = codeOf(kRelTypes, typeWords(prop), 0);
                 contact.entities[pim::ENTITY_REL].append(e);
                 continue;
             case P_ADR: {
-                const QStringList parts = prop.values();
-                setPart(e, parts, 2, "data4");
+                const QStringList parts = reading.parts(prop);
+                // The store has no column for the post-office box and the extended address
+                // (where some writers put the whole address): they go ahead of the street.
+                QStringList street;
+                for (int i = 0; i < 3 && i < parts.size(); ++i) {
+                    if (!parts[i].trimmed().isEmpty())
+                        street.append(parts[i]);
+                }
+                if (parts.size() > 2 || !street.isEmpty())
+                    e.fields["data4"] = street.join(QLatin1Char('\n'));
                 setPart(e, parts, 3, "data7");
                 setPart(e, parts, 4, "data8");
                 setPart(e, parts, 5, "data9");
                 setPart(e, parts, 6, "data10");
-                e.fields["data2"] = codeOf(kAddrTypes, typeWord, 0);
+                e.fields["data2"] = codeOf(kAddrTypes, typeWords(prop), 0);
                 e.fields["data1"] = e.formattedAddr();
                 contact.entities[pim::ENTITY_ADDR].append(e);
                 continue;
             }
             case P_URL:
-                e.fields["data1"] = prop.toString();
-                e.fields["data2"] = codeOf(kUrlTypes, typeWord, 0);
+                e.fields["data1"] = reading.text(prop).trimmed();
+                e.fields["data2"] = codeOf(kUrlTypes, typeWords(prop), 0);
                 contact.entities[pim::ENTITY_URL].append(e);
                 continue;
             case P_NONE:
+            case P_VERSION:
                 continue;
         }
     }
-    if (contact.fullName.isEmpty()) {
-        // A card without a usable "N" is still someone: fall back to its formatted name, else
-        // its company, so the contact is not dropped as nameless.
-        QString fallback = formattedName;
-        if (fallback.isEmpty()) {
-            QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
-            if (!orgs.isEmpty())
-                fallback = orgs.first().text("data1").trimmed();
+    if (!nameParts.isEmpty()) {
+        // Files this program wrote before put the given name first; their FN tells them apart
+        // (it is the name joined in that order, and not in the standard one).
+        pim::Entity standard, old;
+        for (const QStringList& parts : nameParts) {
+            applyName(standard, parts, true);
+            applyName(old, parts, false);
         }
+        const bool oldOrder = writtenHereBefore(card) && formattedName == old.fullName() &&
+                              formattedName != standard.fullName();
+        pim::Entity& name = singleEntity(contact, pim::ENTITY_NAME);
+        name = oldOrder ? old : standard;
+        contact.fullName = name.fullName();
+        name.fields["data1"] = contact.fullName;
+    }
+    if (contact.fullName.isEmpty()) {
+        // A card without a usable "N" is still someone: name it so it is not dropped.
+        const QString fallback = fallbackName(formattedName, contact);
         if (!fallback.isEmpty()) {
             pim::Entity& name = singleEntity(contact, pim::ENTITY_NAME);
             name.fields["data2"] = fallback;

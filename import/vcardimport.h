@@ -18,8 +18,7 @@ public:
 
     // One card turned into a contact (no row ids).
     static pim::_Contact cardToContact(const QList<QVCardParser::_Property>& card);
-    // Malformed lines that the parser skipped.
-    int skippedLines() const { return skipped; }
+    int skippedLines() const override { return skipped; }
 
 private:
     QList<QList<QVCardParser::_Property> >::const_iterator cardIt;

@@ -48,6 +48,7 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->qp_escape = 0;
     p->param_count = 0;
     p->escape = 0;
+    p->param_quoted = 0;
     memset(p->code_buf, 0, sizeof p->code_buf);
     p->code_count = 0;
 }
@@ -302,9 +303,20 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
     if (p->state == ST_VALUE)
         return vcard_value_char(p, c);
     if (c == '\n') {
-        if (p->state == ST_NAME)
-            vcard_clear_line(p);  // a line without ":" is dropped
+        // A line that ends before its ":" is dropped on its own; reading its header on into
+        // the next line would swallow that line's property.
+        if (p->state != ST_NAME || p->line_length > 0)
+            ++p->dropped_lines;
+        vcard_clear_line(p);
         return -1;
+    }
+    if (p->param_quoted) {
+        // Inside quotes everything but the closing quote is part of the value.
+        if (c == '"') {
+            p->param_quoted = 0;
+            return -1;
+        }
+        return vcard_add_char_to_line(p, static_cast<char>(c));
     }
     if (isBlank(c))
         return -1;
@@ -348,6 +360,10 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
                 return 0;
             }
             p->state = ST_PARAM_VALUE;
+            if (c == '"') {
+                p->param_quoted = -1;
+                return -1;
+            }
             return vcard_add_char_to_line(p, static_cast<char>(c));
         case ST_PARAM_VALUE:
             if (c == ':')
@@ -360,6 +376,10 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
                 if (!vcard_add_char_to_line(p, '\0'))
                     return 0;
                 p->state = ST_PARAM_START;
+                return -1;
+            }
+            if (c == '"' && !p->escape) {
+                p->param_quoted = -1;  // a quoted stretch inside the value: LABEL=a"b:c"
                 return -1;
             }
             if (c == '\\') {
@@ -388,6 +408,7 @@ CARD_Parser* CARD_ParserCreate() {
     p->at_line_start = -1;
     p->value_start = -1;
     p->error_offset = -1;
+    p->fold_keeps_blank = -1;
     return p;
 }
 
@@ -410,6 +431,12 @@ void CARD_SetPropHandler(CARD_Parser* p, CARD_PropHandler h) {
 }
 void CARD_SetDataHandler(CARD_Parser* p, CARD_DataHandler h) {
     p->data_handler = h;
+}
+void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank) {
+    p->fold_keeps_blank = keepsBlank ? -1 : 0;
+}
+int CARD_GetDroppedLines(CARD_Parser* p) {
+    return p->dropped_lines;
 }
 int CARD_GetErrorOffset(CARD_Parser* p) {
     return p->error_offset;
@@ -484,12 +511,21 @@ int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
             }
             continue;
         }
-        if (c == '\n')
+        if (c == '\n') {
+            // An empty line, or one of blanks only: nothing to join, and it ends a
+            // quoted-printable value that a soft break had left open.
+            p->fold_pending = 0;
+            if (softBreakPending(p)) {
+                p->qp_escape = 0;
+                vcard_process_char(p, '\n');
+            }
             continue;
-        if (c == '\r' && !p->fold_pending)
+        }
+        if (c == '\r')
             continue;
         if (c < 0x80 && isBlank(c) && !p->fold_pending) {
             p->fold_pending = -1;
+            p->fold_byte = c;
             continue;
         }
         p->at_line_start = 0;
@@ -497,11 +533,16 @@ int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
             if (p->skip_line)
                 continue;  // a continuation of the dropped line
             if (softBreakPending(p)) {
+                // The soft break already stands for the line break; in a 2.1 value the
+                // continuation's first blank is text ("come=" + " to" is "come to").
                 p->qp_escape = 0;
+                if (p->fold_keeps_blank)
+                    vcard_process_char(p, static_cast<unsigned char>(p->fold_byte));
             } else {
                 if (p->encoding == ENC_QP)
                     p->qp_escape = 0;
-                vcard_process_char(p, ' ');
+                if (p->fold_keeps_blank)
+                    vcard_process_char(p, ' ');
             }
         } else if (p->skip_line) {
             p->skip_line = 0;

@@ -38,6 +38,12 @@ struct CARD_Parser {
     int param_capacity;  // pairs allocated in `params`
     int skip_line;       // dropping the rest of a malformed logical line
     int error_offset;    // index, within the last CARD_Parse call, of the byte that failed
+    // How a continuation line joins: -1 (vCard 2.1) its line break and first blank become one
+    // space; 0 (vCard 3.0 and 4.0) both are removed, so the bytes join as they were cut.
+    int fold_keeps_blank;
+    int fold_byte;      // the blank that began the current continuation line
+    int param_quoted;   // inside a double-quoted parameter value
+    int dropped_lines;  // lines dropped because they ended before their ":"
 };
 
 const char* CARD_ParserVersion();
@@ -56,6 +62,11 @@ int CARD_GetErrorOffset(CARD_Parser* p);
 // continuation lines included) so that feeding can resume after the failing byte. The property
 // being read on that line gets no data events.
 void CARD_SkipLine(CARD_Parser* p);
+
+// Sets the folding rule (see `fold_keeps_blank`); takes effect from the next line.
+void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank);
+// Lines dropped so far because they ended before their ":".
+int CARD_GetDroppedLines(CARD_Parser* p);
 
 // Internal steps, exposed for tests.
 int vcard_process_char(CARD_Parser* p, unsigned char c);

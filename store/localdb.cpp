@@ -4,8 +4,15 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <stdexcept>
 
 // The template database lives in a static library; register it before first use.
@@ -108,6 +115,31 @@ void readFields(Sqlite3Cursor& cur, const TypeInfo& ti, const QVector<int>& idx,
     throw std::runtime_error(text.toUtf8().toStdString());
 }
 
+QString systemText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// The text of a failed file operation; Qt leaves "Unknown error" where errno still tells.
+QString fileErrorText(const QFileDevice& file) {
+    const int e = errno;
+    const QString text = file.errorString();
+    if (text.isEmpty() || text == QLatin1String("Unknown error"))
+        return systemText(e ? e : EIO);
+    return text;
+}
+
+// Why no new file can be made in `folder`: the errno of a real attempt (0 when it can).
+int createErrno(const QString& folder) {
+    const QByteArray probe =
+        QFile::encodeName(folder + QStringLiteral("/.tellwick-probe-%1").arg(::getpid()));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return 0;
+}
+
 bool _contactSortCompare(const pim::_Contact& a, const pim::_Contact& b) {
     return a.fullName < b.fullName;  // ordinal UTF-16 comparison
 }
@@ -150,24 +182,45 @@ QStringList LocalDb::columnsOfType(int type) {
 void LocalDb::create() {
     // A handle on the old file would keep writing into a deleted inode.
     close();
+    const QFileInfo target(m_path);
+    const QString folder = target.absolutePath();
+
+    QFile tmpl(templatePath());
+    if (!tmpl.open(QIODevice::ReadOnly))
+        throwText(tmpl.errorString());
+    const QByteArray bytes = tmpl.readAll();
+
+    // The new file is made complete beside the old one, which it replaces in one rename: the
+    // old database stays as it was on any failure.
+    QTemporaryFile temp(folder + QLatin1String("/.") + target.fileName() +
+                        QLatin1String(".XXXXXX"));
+    if (!temp.open()) {
+        const int e = createErrno(folder);
+        if (e == EACCES || e == EPERM || e == EROFS)
+            throwText(QStringLiteral("The data folder %1 is read-only: %2")
+                          .arg(QDir::toNativeSeparators(folder), systemText(e)));
+        throwText(systemText(e ? e : EIO));
+    }
+    if (temp.write(bytes) != bytes.size() || !temp.flush())
+        throwText(fileErrorText(temp));
+    if (::fsync(temp.handle()) != 0 || ::fchmod(temp.handle(), 0600) != 0)
+        throwText(systemText(errno));
+    temp.close();
+
     // A stale journal beside the new file would be replayed into it.
     static const char* const sidecars[] = {"-journal", "-wal", "-shm"};
     for (const char* s : sidecars) {
         const QString p = m_path + QLatin1String(s);
-        if (QFileInfo(p).isFile() || QFileInfo(p).isSymLink())
-            QFile::remove(p);
+        if (QFileInfo(p).exists() || QFileInfo(p).isSymLink()) {
+            QFile sidecar(p);
+            if (!sidecar.remove())
+                throwText(fileErrorText(sidecar));
+        }
     }
-    if (QFileInfo(m_path).exists() || QFileInfo(m_path).isSymLink())
-        QFile::remove(m_path);
-    QFile tmpl(templatePath());
-    if (!tmpl.copy(m_path)) {
-        QString err = tmpl.errorString();
-        if (err.isEmpty())
-            err = QStringLiteral("cannot copy the template database to ") + m_path;
-        throwText(err);
-    }
-    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ReadUser | QFileDevice::WriteUser);
+    if (::rename(QFile::encodeName(temp.fileName()).constData(),
+                 QFile::encodeName(m_path).constData()) != 0)
+        throwText(systemText(errno));
+    temp.setAutoRemove(false);
 }
 
 void LocalDb::open_check() {

@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 #include <QRegExp>
+#include <QUrl>
 
 #include "app/ui/appinfo.h"
 #include "app/ui/stylesheet.h"
@@ -104,6 +105,32 @@ QString g_escapeKeepingBreaks(const QString& text) {
     return escaped.join(QStringLiteral("<br/>"));
 }
 
+QString g_messageBoxText(const QString& text) {
+    static const QRegExp link(
+        QStringLiteral("<a\\s+href\\s*=\\s*\"([^\"<>]*)\"\\s*>([^<>]*)</a\\s*>"),
+        Qt::CaseInsensitive);
+    const QString ownHost = QUrl(g_homePageUrl()).host();
+    QRegExp re(link);
+    QString out;
+    int from = 0;
+    for (int at = re.indexIn(text, from); at >= 0; at = re.indexIn(text, from)) {
+        const QUrl url(re.cap(1), QUrl::StrictMode);
+        const bool own =
+            url.isValid() && url.host() == ownHost &&
+            (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+        if (own) {
+            out += g_escapeKeepingBreaks(text.mid(from, at - from));
+            out += QStringLiteral("<a href=\"%1\">%2</a>")
+                       .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                            re.cap(2).toHtmlEscaped());
+        } else {
+            out += g_escapeKeepingBreaks(text.mid(from, at - from + re.matchedLength()));
+        }
+        from = at + re.matchedLength();
+    }
+    return out + g_escapeKeepingBreaks(text.mid(from));
+}
+
 QByteArray g_errorReportBody(const QString& err) {
     QString reported = err;
     reported.replace(lineBreakTag(), QStringLiteral("\r\n"));
@@ -119,24 +146,28 @@ QByteArray g_errorReportBody(const QString& err) {
 }
 
 void Tips::info(QString text) {
-    g_showMessageBox(QMessageBox::Information, text, QMessageBox::Ok, false);
+    g_showMessageBox(QMessageBox::Information, g_messageBoxText(text), QMessageBox::Ok, false);
+}
+
+void Tips::infoHtml(QString html) {
+    g_showMessageBox(QMessageBox::Information, html, QMessageBox::Ok, false);
 }
 
 void Tips::warning(QString text) {
-    g_showMessageBox(QMessageBox::Warning, text, QMessageBox::Ok, false);
+    g_showMessageBox(QMessageBox::Warning, g_messageBoxText(text), QMessageBox::Ok, false);
 }
 
 bool Tips::question(QString text) {
-    return g_showMessageBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
-                            false) == QMessageBox::Yes;
+    return g_showMessageBox(QMessageBox::Question, g_messageBoxText(text),
+                            QMessageBox::Yes | QMessageBox::No, false) == QMessageBox::Yes;
 }
 
 void Tips::error(QString err) {
     // The error text comes from data (exceptions, file and device names): it must not be able
-    // to inject markup into the box, but its line breaks are meant as such.
+    // to inject markup into the box; its line breaks and the program's own links stay.
     const QString text =
         QStringLiteral("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ")
-            .arg(g_escapeKeepingBreaks(err)) +
+            .arg(g_messageBoxText(err)) +
         g_supportEmail().toHtmlEscaped() + QStringLiteral(" for help.");
     g_showMessageBox(QMessageBox::Critical, text, QMessageBox::Ok, true);
     postErrorReport(g_errorReportBody(err));

@@ -29,16 +29,25 @@ QString base64_var(QString text);
 // line breaks.
 QString g_escapeKeepingBreaks(const QString& text);
 
+// The one rule for the text of every message box: the text is plain text (it may hold names,
+// paths and other data) and is escaped, except for line breaks (line ends and "<br/>" tags)
+// and links to the program's own web pages ('<a href="http://www.tellwick.example/...">label
+// </a>'), which the program puts into its own texts and error texts.
+QString g_messageBoxText(const QString& text);
+
 // The body of the error report POST (form encoded, three base64_var fields).
 QByteArray g_errorReportBody(const QString& err);
 
+// Every box takes its text by the rule of g_messageBoxText; infoHtml alone takes markup.
 class Tips {
 public:
     static void info(QString text);
+    // For the program's own fixed markup only (pictures, bold text): shown as it is.
+    static void infoHtml(QString html);
     static void warning(QString text);
     // True only when Yes closed the box.
     static bool question(QString text);
     // Critical box with the product header, then posts the error report (fire and forget).
-    // err is plain text (an exception text): it is escaped; line-break tags stay line breaks.
+    // err is plain text (an exception text), by the rule of g_messageBoxText.
     static void error(QString err);
 };

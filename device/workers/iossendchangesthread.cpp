@@ -7,6 +7,7 @@
 #include "app/ui/progressform.h"
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
+#include "device/workers/contactrecords.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "store/localdb.h"
 
@@ -54,22 +55,27 @@ void IOSSendChangesThread::send() {
     mobiledevice_sync_start_throw(m_udid, _mobiledevice_sync_ctx::contacts(), client);
     mobiledevice_sync_start_send_to_device_throw(client);
 
-    // Contact message: any change of a contact-level detail resends the whole contact record.
+    // Contact message: a change of anything the contact record carries (or carried until this
+    // edit, such as a birthday turned into another date) resends the whole contact record.
     bool sentContact = false;
-    PlistCFType contactRecords = PlistCFType::createCFDictionary();
+    bool contactRecordNeeded = false;
     for (const EditContactForm::_ChangeData& c : m_changes) {
         // A contact the phone has no id for goes out whole before its details.
         const bool unknownContact =
             m_contact->srcId.isEmpty() && c.action != EditContactForm::ACTION_DELETED;
-        if (unknownContact || IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
-            IOSSyncToDeviceThread::addPlistDataFromContact(contactRecords, *m_contact);
+        if (unknownContact || contactrecords::needsContactRecord(c.type, c.entity)) {
+            contactRecordNeeded = true;
             break;
         }
     }
-    if (contactRecords.dict_size() > 0) {
-        const QString sentId = IOSSyncToDeviceThread::contactRecordId(*m_contact);
+    if (contactRecordNeeded) {
+        PlistCFType contactRecords = PlistCFType::createCFDictionary();
+        contactrecords::addContact(contactRecords, *m_contact,
+                                   contactrecords::unshownKeysOf(*m_db, m_contact->srcId));
+        const QString sentId = contactrecords::contactRecordId(*m_contact);
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, contactRecords, false, PlistCFType());
+        IOSSyncToDeviceThread::checkNewIdsGiven(contactRecords, remap);
         sentContact = true;
         if (remap.dict_size() > 0) {
             // The message held this one contact; prefer its own key, else the first one.
@@ -89,25 +95,28 @@ void IOSSendChangesThread::send() {
     // Child and deletion message.
     PlistCFType records = PlistCFType::createCFDictionary();
     QSet<unsigned long long> offered;
-    const QString owner =
-        m_contact ? IOSSyncToDeviceThread::contactRecordId(*m_contact) : QString();
+    // Details that now live in the contact record but had a record of their own.
+    QList<unsigned long long> movedIntoContact;
+    const QString owner = m_contact ? contactrecords::contactRecordId(*m_contact) : QString();
     for (const EditContactForm::_ChangeData& c : m_changes) {
-        if (IOSSyncToDeviceThread::isContactLevel(c.type, c.entity)) {
-            continue;
-        }
         switch (c.action) {
             case EditContactForm::ACTION_ADDED:
             case EditContactForm::ACTION_UPDATED:
-                IOSSyncToDeviceThread::addPlistDataFromEntity(
-                    records, owner, c.type, -static_cast<long long>(c.entity._id), c.entity);
-                offered.insert(c.entity._id);
+                contactrecords::addEntityChange(
+                    records, owner, c.type, -static_cast<long long>(c.entity._id), c.entity,
+                    contactrecords::unshownKeysOf(*m_db, c.entity.srcId));
+                if (contactrecords::isContactLevel(c.type, c.entity)) {
+                    if (contactrecords::childIdCode(c.entity.srcId) != 0) {
+                        movedIntoContact.append(c.entity._id);
+                    }
+                } else {
+                    offered.insert(c.entity._id);
+                }
                 break;
             case EditContactForm::ACTION_DELETED:
-                // A detail the device never gave an id to is not on the device.
-                if (!c.entity.srcId.isEmpty()) {
-                    records.put(c.entity.srcId,
-                                PlistCFType::createCFString(QString::fromLatin1(kDeleteMarker)));
-                }
+                // A detail the phone never gave an id to is not on the phone; one kept in the
+                // contact record went with the contact record above.
+                contactrecords::addEntityDeletion(records, c.entity);
                 break;
         }
     }
@@ -120,6 +129,7 @@ void IOSSendChangesThread::send() {
     if (records.dict_size() > 0) {
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, records, false, PlistCFType());
+        IOSSyncToDeviceThread::checkNewIdsGiven(records, remap);
         for (const PlistCFType& key : remap.dict_keys()) {
             const unsigned long long rowId =
                 IOSSyncToDeviceThread::childRowIdOf(key.CFStringQString());
@@ -130,6 +140,10 @@ void IOSSendChangesThread::send() {
                 continue;
             }
             m_db->updateEntitySrcId(rowId, newId);
+        }
+        // The phone keeps these inside the contact record now, as the reader will give them.
+        for (unsigned long long rowId : movedIntoContact) {
+            m_db->updateEntitySrcId(rowId, m_contact->srcId);
         }
         mobiledevice_sync_send_finish_throw(client);
     } else if (sentContact) {

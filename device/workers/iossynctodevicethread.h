@@ -3,18 +3,21 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <memory>
 
 #include "store/pim.h"
 
+struct mobiledevice_sync_client;
 class LocalDb;
 class PlistCFType;
 class ProgressForm;
 
 // Writes a list of contacts to a connected iPhone. Every contact is first merged into the
 // device's mirror database with the mirror's rule; only what the merge added or changed goes to
-// the device, in batches of 10 contacts (one mirror transaction and at most one sync session
-// each). The record ids the device assigns to new records are written back into the mirror.
-// A cancel (the form's `rejected` flag) or a failure rolls back the open batch only.
+// the device, in batches of 10 contacts (one mirror transaction each), all in one sync session.
+// The record ids the device assigns to new records are written back into the mirror. A cancel
+// (the form's `rejected` flag) takes effect between batches; a failure rolls back the open
+// batch only.
 class IOSSyncToDeviceThread : public QThread {
     Q_OBJECT
 public:
@@ -39,6 +42,10 @@ public:
     // The mirror row id carried by a provisional child id in a device's remap answer, or 0.
     static unsigned long long childRowIdOf(const QString& recordId);
 
+    // Throws when the phone's answer gives no id to a new record of the message: the mirror
+    // could not keep such a record in step with the phone.
+    static void checkNewIdsGiven(const PlistCFType& records, const PlistCFType& remap);
+
     int doneCount() const { return m_done; }
     int mergedCount() const { return m_merged; }
 
@@ -47,6 +54,11 @@ protected:
 
 private:
     void handleBatch(int start, int count);
+    // The one sync session of the whole run, opened for the first batch that sends anything.
+    mobiledevice_sync_client& session();
+    PlistCFType send(const PlistCFType& records);
+    void finishSession();
+    void restoreSynchronous();
     void checkCancel() const;
     void rollbackOpenBatch();
 
@@ -58,4 +70,5 @@ private:
     int m_done = 0;
     int m_merged = 0;
     bool m_editOpen = false;
+    std::unique_ptr<mobiledevice_sync_client> m_session;
 };

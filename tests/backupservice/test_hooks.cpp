@@ -192,24 +192,27 @@ TEST(DNameDb, CommitsEveryTenThousandInserts) {
     }
     EXPECT_EQ(countRows(path), 10001);  // destruction commits
 
-    // An existing file without the table: nothing is created, operations stay silent.
+    // An existing file that is empty, lacks the table or is no database at all is an error
+    // with SQLite's own text, never an empty record of files; the file stays as it was.
     const QString other = dir.filePath("other.sqlite");
     {
         Sqlite3DB raw;
         raw.openThrow(other, 6);
         raw.executeThrow("create table t(x)");
     }
-    FakeDNameDb db;
-    QString err;
-    ASSERT_TRUE(db.open(other, &err));
-    db.insert("f", "d", true, QDateTime::currentDateTime());
-    EXPECT_TRUE(db.items("").isEmpty());
-    EXPECT_EQ(db.insertCount(), 0u);
-
+    writeFile(dir.filePath("empty.sqlite"), "");
     writeFile(dir.filePath("garbage.sqlite"), "this is not a database at all, not even close");
-    FakeDNameDb bad;
-    EXPECT_FALSE(bad.open(dir.filePath("garbage.sqlite"), &err));
-    EXPECT_FALSE(err.isEmpty());
+    // A real database cut short: its pages past the first are gone.
+    writeFile(dir.filePath("cut.sqlite"), readFile(path).left(4096));
+    for (const char* name : {"other.sqlite", "empty.sqlite", "garbage.sqlite", "cut.sqlite"}) {
+        const QByteArray before = readFile(dir.filePath(name));
+        FakeDNameDb bad;
+        QString err;
+        EXPECT_FALSE(bad.open(dir.filePath(name), &err)) << name;
+        EXPECT_FALSE(bad.isOpen()) << name;
+        EXPECT_FALSE(err.isEmpty()) << name;
+        EXPECT_EQ(readFile(dir.filePath(name)), before) << name;
+    }
 }
 
 TEST(SelectiveHook, InclusionRule) {

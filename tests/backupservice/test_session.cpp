@@ -72,12 +72,12 @@ TEST(MessageLoop, HostileDirectoryMessagesAreRefused) {
     EXPECT_FALSE(QFile::exists(root.filePath(kUdid + "/stolen")));
     EXPECT_FALSE(QFile::exists(root.filePath(kUdid + "/copy")));
 
-    // The root folder itself may be listed but never removed, moved, copied onto or written.
+    // The device folder itself may be listed but never removed, moved, copied onto or written.
     ScriptedLink self;
-    self.message(dlMessage("DLMessageRemoveFiles", {strArray({".", kUdid + "/.."})}));
-    self.message(dlMessage("DLMessageMoveFiles", {dict({{kUdid + "/inside", str(".")}})}));
-    self.message(dlMessage("DLMessageCopyItem", {str(kUdid), str(kUdid + "/..")}));
-    self.message(dlMessage("DLContentsOfDirectory", {str(".")}));
+    self.message(dlMessage("DLMessageRemoveFiles", {strArray({kUdid, kUdid + "/."})}));
+    self.message(dlMessage("DLMessageMoveFiles", {dict({{kUdid + "/inside", str(kUdid)}})}));
+    self.message(dlMessage("DLMessageCopyItem", {str(kUdid + "/inside"), str(kUdid + "/")}));
+    self.message(dlMessage("DLContentsOfDirectory", {str(kUdid)}));
     self.message(dlMessage("DLMessageDisconnect"));
     EXPECT_EQ(tool.messageLoopThrow(self, err), 0);
     ASSERT_EQ(self.statuses.size(), 4);
@@ -86,10 +86,10 @@ TEST(MessageLoop, HostileDirectoryMessagesAreRefused) {
         EXPECT_TRUE(self.statuses[i].description.startsWith("Refused the backup folder itself"));
     }
     EXPECT_EQ(self.statuses[3].code, 0);
-    EXPECT_TRUE(self.statuses[3].value.get(kUdid).ref());
+    EXPECT_TRUE(self.statuses[3].value.get("inside").ref());
     EXPECT_EQ(readFile(root.filePath(kUdid + "/inside")), "mine");
 
-    EXPECT_TRUE(backup2tool::pathInsideRoot(root, kUdid + "/a/../b"));
+    EXPECT_FALSE(backup2tool::pathInsideRoot(root, kUdid + "/a/../b"));
     EXPECT_TRUE(backup2tool::pathInsideRoot(root, root.absoluteFilePath("x")));
     EXPECT_FALSE(backup2tool::pathInsideRoot(root, root.absolutePath() + "x/y"));
 }
@@ -112,16 +112,17 @@ TEST(MessageLoop, MoveStatusCodesAndMalformedMessages) {
     for (int code : {2, 17, 10}) {
         hook->results = {0, code, 0};
         hook->moved.clear();
-        PlistCFType moves = dict({{"a", str("b")},
-                                  {"skip", PlistCFType::createCFNumberInt32(1)},
-                                  {"c", str("d")},
-                                  {"e", str("f")}});
+        const QString d = kUdid + "/";
+        PlistCFType moves = dict({{d + "a", str(d + "b")},
+                                  {d + "skip", PlistCFType::createCFNumberInt32(1)},
+                                  {d + "c", str(d + "d")},
+                                  {d + "e", str(d + "f")}});
         ScriptedLink link;
         tool.moveFilesThrow(link, dlMessage("DLMessageMoveFiles", {moves}));
-        EXPECT_EQ(hook->moved, QStringList({"a", "c"}));
+        EXPECT_EQ(hook->moved, QStringList({d + "a", d + "c"}));
         ASSERT_EQ(link.statuses.size(), 1);
         EXPECT_EQ(link.statuses[0].code, backup2tool::deviceStatusCode(code));
-        EXPECT_EQ(link.statuses[0].description, "failed c");
+        EXPECT_EQ(link.statuses[0].description, "failed " + d + "c");
     }
     EXPECT_EQ(backup2tool::deviceStatusCode(2), -6);
     EXPECT_EQ(backup2tool::deviceStatusCode(17), -7);

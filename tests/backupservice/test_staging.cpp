@@ -65,11 +65,40 @@ TEST(Staging, CopiesMarksAndCleans) {
     EXPECT_TRUE(QFile::exists(root.filePath("Kept/.dot")));
     EXPECT_EQ(readFile(staged.filePath("a.txt")), "a");
 
-    // A missing source succeeds, copies nothing and leaves no marker.
+    // A missing source is an error with the system's text, and leaves no marker.
     const QString missing = src.filePath("Nowhere");
-    EXPECT_EQ(runCopy(missing, false), 1);
+    QStringList boxes;
+    EXPECT_EQ(runCopy(missing, false, &boxes), 0);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(
+        boxes[0].contains("Can not copy iTunes files. No such file or directory: " + missing))
+        << boxes[0].toStdString();
     EXPECT_FALSE(
         CopyUWPItunesThread::isUWPItunesCopied(CopyUWPItunesThread::uwpItunesSaveDir(missing)));
+
+    // An empty source is a complete copy of nothing: marked.
+    const QString empty = src.filePath("Empty");
+    QDir().mkpath(empty);
+    EXPECT_EQ(runCopy(empty, false), 1);
+    EXPECT_TRUE(
+        CopyUWPItunesThread::isUWPItunesCopied(CopyUWPItunesThread::uwpItunesSaveDir(empty)));
+}
+
+TEST(Staging, CleaningNeverFollowsALinkedStagingFolder) {
+    QTemporaryDir other;
+    writeFile(other.filePath("Documents/letter.txt"), "mine");
+    const QString root = QDir(QDir::homePath()).absoluteFilePath("quorvanteli_itunes");
+    QDir(root).removeRecursively();
+    QFile::remove(root);
+    ASSERT_TRUE(QFile::link(other.filePath("Documents"), root));
+
+    QTemporaryDir src;
+    writeFile(src.filePath("iTunes/a.txt"), "a");
+    EXPECT_EQ(runCopy(src.filePath("iTunes"), true), 1);
+    EXPECT_EQ(readFile(other.filePath("Documents/letter.txt")), "mine");
+    EXPECT_FALSE(QFileInfo(root).isSymLink());
+    EXPECT_EQ(readFile(root + "/iTunes/a.txt"), "a");
+    QDir(root).removeRecursively();
 }
 
 TEST(Staging, FailureStopsWithoutMarker) {

@@ -73,16 +73,17 @@ TEST(Download, AllPresentAndManifestRedirect) {
     QDir root(dir.path());
     writeFile(root.filePath(kUdid + "/Manifest.db"), "real");
     writeFile(root.filePath(kUdid + "/filtered.db"), "filtered");
-    writeFile(root.filePath("Manifest.db"), "top");
 
     backup2tool tool(kUdid, root);
     tool.setManifestDbName("filtered.db");
     ScriptedLink link;
-    tool.sendFilesThrow(link, dlMessage("DLMessageDownloadFiles",
-                                        {strArray({kUdid + "/MANIFEST.DB", "Manifest.db"})}));
+    tool.sendFilesThrow(link,
+                        dlMessage("DLMessageDownloadFiles",
+                                  {strArray({kUdid + "/MANIFEST.DB", kUdid + "/a/Manifest.db"})}));
     QByteArray expected = nameFrame((kUdid + "/MANIFEST.DB").toUtf8()) + be32(9) + "\x0c" +
-                          "filtered" + be32(1) + QByteArray(1, 0) + nameFrame("Manifest.db") +
-                          be32(4) + "\x0c" + "top" + be32(1) + QByteArray(1, 0) + be32(0);
+                          "filtered" + be32(1) + QByteArray(1, 0) +
+                          nameFrame((kUdid + "/a/Manifest.db").toUtf8()) + be32(9) + "\x0c" +
+                          "filtered" + be32(1) + QByteArray(1, 0) + be32(0);
     EXPECT_EQ(link.out, expected);
     ASSERT_EQ(link.statuses.size(), 1);
     EXPECT_EQ(link.statuses[0].code, 0);
@@ -110,11 +111,12 @@ TEST(Download, PathsOutsideTheRootAreRefused) {
     EXPECT_EQ(link.statuses[0].value.get("../secret").get("DLFileErrorCode").CFNumberInt64(0), -1);
 
     // A folder inside the root is answered like a missing file instead of ending the session.
+    root.mkpath(kUdid);
     ScriptedLink folder;
-    tool.sendFilesThrow(folder, dlMessage("DLMessageDownloadFiles", {strArray({"."})}));
-    EXPECT_EQ(folder.out, nameFrame(".") + be32(1) + "\x06" + be32(0));
+    tool.sendFilesThrow(folder, dlMessage("DLMessageDownloadFiles", {strArray({kUdid})}));
+    EXPECT_EQ(folder.out, nameFrame(kUdid.toUtf8()) + be32(1) + "\x06" + be32(0));
     ASSERT_EQ(folder.statuses.size(), 1);
-    EXPECT_EQ(folder.statuses[0].value.get(".").get("DLFileErrorCode").CFNumberInt64(0), -6);
+    EXPECT_EQ(folder.statuses[0].value.get(kUdid).get("DLFileErrorCode").CFNumberInt64(0), -6);
 }
 
 TEST(Download, SendFailureThrowsAndCancelStopsBeforeNextFile) {
@@ -186,11 +188,11 @@ TEST(Upload, NameLengthsAndBlockCodes) {
     {
         ScriptedLink link;  // 4096 is the longest name accepted
         link.name(QByteArray(4096, 'd'));
-        link.name("f");
+        link.name(kUdid.toUtf8() + "/f");
         link.block(0x00);
         link.word(0);
         EXPECT_EQ(run(link), "");
-        EXPECT_TRUE(QFile::exists(root.filePath("f")));
+        EXPECT_TRUE(QFile::exists(root.filePath(kUdid + "/f")));
     }
     {
         ScriptedLink link;
@@ -271,21 +273,21 @@ TEST(Upload, NameWithAZeroByteCannotLeaveTheRoot) {
 TEST(Upload, HookOpenFailureIsReportedAfterTheWholeFile) {
     QTemporaryDir dir;
     QDir root(dir.path());
-    writeFile(root.filePath("blocker"), "file, not a folder");
+    writeFile(root.filePath(kUdid + "/blocker"), "file, not a folder");
     backup2tool tool(kUdid, root);
     ScriptedLink link;
     link.name("d");
-    link.name("blocker/child");
+    link.name(kUdid.toUtf8() + "/blocker/child");
     link.block(0x0C, "data");
     link.block(0x00);
     link.word(0);
     const QString what =
         whatOf([&] { tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles")); });
     EXPECT_TRUE(what.startsWith("backup2tool::recvFileThrow: Write " +
-                                root.absoluteFilePath("blocker/child") + " failed."))
+                                root.absoluteFilePath(kUdid + "/blocker/child") + " failed."))
         << what.toStdString();
     // Everything up to the end block was read; the batch terminator stays for nobody.
-    EXPECT_EQ(readFile(root.filePath("blocker")), "file, not a folder");
+    EXPECT_EQ(readFile(root.filePath(kUdid + "/blocker")), "file, not a folder");
 }
 
 namespace {

@@ -348,9 +348,36 @@ TEST(PlistDates, WriterTakesWallClockFieldsAsUtc) {
               qMakePair(0, 250000));
     EXPECT_EQ(rawDate(P::createCFDate(QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59)))).first,
               -31622401);
-    // Far outside what a date node holds: clamped, not wrapped around.
-    EXPECT_EQ(rawDate(P::createCFDate(QDateTime(QDate(2200, 1, 1), QTime(0, 0)))).first,
-              std::numeric_limits<int32_t>::max());
+}
+
+// The library's own date accessors stop at 32-bit seconds; a phone's birthdays do not (a
+// birthday without a year is kept in 1604). Exact both ways, and through both stored forms.
+TEST(PlistDates, FullRangeBothWaysAndThroughBothForms) {
+    const QList<QDateTime> samples = {
+        QDateTime(QDate(1604, 3, 15), QTime(0, 0)),
+        QDateTime(QDate(1604, 12, 31), QTime(0, 0)),
+        QDateTime(QDate(1890, 7, 4), QTime(0, 0)),
+        QDateTime(QDate(1925, 2, 28), QTime(0, 0)),
+        QDateTime(QDate(1932, 12, 13), QTime(20, 45, 51)),
+        QDateTime(QDate(2075, 11, 2), QTime(0, 0)),
+        QDateTime(QDate(2200, 1, 1), QTime(9, 30, 0, 5)),
+    };
+    for (const QDateTime& dt : samples) {
+        const P node = P::createCFDate(dt);
+        EXPECT_EQ(node.CFDateToDateTime(0), dt) << dt.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(P::createCFPropertyList(node.CFPropertyListToBytes(200)).CFDateToDateTime(0), dt);
+        const QDateTime whole(dt.date(),
+                              QTime(dt.time().hour(), dt.time().minute(), dt.time().second()));
+        const QByteArray xml = P::createCFDate(whole).CFPropertyListToBytes(100);
+        EXPECT_TRUE(xml.contains(whole.toString("yyyy-MM-ddTHH:mm:ss").toLatin1())) << xml.data();
+        EXPECT_EQ(P::createCFPropertyList(xml).CFDateToDateTime(0), whole);
+    }
+    // A node another writer made out of the accessors' range (a phone's 1604 birthday).
+    const QByteArray xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">"
+        "<date>1604-06-09T00:00:00Z</date></plist>";
+    EXPECT_EQ(P::createCFPropertyList(xml).CFDateToDateTime(0),
+              QDateTime(QDate(1604, 6, 9), QTime(0, 0)));
 }
 
 TEST(PlistDates, ReadAndWriteAreInversesInThisZone) {

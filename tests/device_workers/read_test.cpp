@@ -140,7 +140,9 @@ TEST(MirrorReader, RecordRowsCodesAndOddValues) {
     EXPECT_EQ(bySrc("1", pim::ENTITY_PHONE, "3/1/9").text("data2"), "6");
     EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/0").text("data5"), "4");
     EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/0").text("data2"), "2");
-    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/1").text("data5"), "");
+    // A service without a code of its own is kept by name, to go back as it came.
+    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/1").text("data5"), "0");
+    EXPECT_EQ(bySrc("1", pim::ENTITY_IM, "13/1/1").text("data6"), "Skype");
     EXPECT_EQ(bySrc("1", pim::ENTITY_PHONE, "3/1/7").text("data1"), "777");
     EXPECT_EQ(bySrc("2", pim::ENTITY_PHONE, "3/1/7").text("data1"), "777");
     EXPECT_EQ(entitiesOf(*db, "2", pim::ENTITY_PHONE).size(), 1);

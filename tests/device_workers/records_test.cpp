@@ -108,9 +108,9 @@ TEST(DeviceRecords, ChildRecordsLabelsTypesAndIds) {
     EXPECT_EQ(s(child(pim::ENTITY_URL, ent({{"data1", "u"}, {"data2", 2}})).second, "type"),
               "other");
 
-    // IM service words.
+    // IM service words; a service without a word goes by its name, to come back as itself.
     auto im = child(pim::ENTITY_IM, ent({{"data1", "me"}, {"data5", 9}}));
-    EXPECT_TRUE(im.second.get("service").isNull());
+    EXPECT_EQ(s(im.second, "service"), "Net Meeting");
     EXPECT_EQ(s(im.second, "user"), "me");
     EXPECT_EQ(s(child(pim::ENTITY_IM, ent({{"data1", "me"}, {"data5", 6}})).second, "service"),
               "googletalk");
@@ -123,13 +123,17 @@ TEST(DeviceRecords, ChildRecordsLabelsTypesAndIds) {
     EXPECT_EQ(keys(addr.second), (QStringList{"com.apple.syncservices.RecordEntityName", "street",
                                               "type", "contact"}));
 
-    // Dates: an unlabelled birthday belongs to the contact record; a labelled one does not.
+    // Dates: the birthday belongs to the contact record, labelled or not (the phone keeps it
+    // there); any other date goes under an id of its own kind, never under its contact's id.
     EXPECT_TRUE(
         child(pim::ENTITY_EVENT, ent({{"data1", "2000-01-01"}, {"data2", 3}})).first.isEmpty());
-    auto bday = child(pim::ENTITY_EVENT,
-                      ent({{"data1", "2000-01-01"}, {"data2", 3}, {"data3", "Name day"}}));
-    EXPECT_EQ(bday.first, "12/456/-42");
-    EXPECT_EQ(s(bday.second, "label"), "Name day");
+    EXPECT_TRUE(child(pim::ENTITY_EVENT,
+                      ent({{"data1", "2000-01-01"}, {"data2", 3}, {"data3", "Name day"}}))
+                    .first.isEmpty());
+    auto turned = child(pim::ENTITY_EVENT, ent({{"data1", "2000-01-01"}, {"data2", 1}}, 42, "456"));
+    EXPECT_EQ(turned.first, "12/456/-42");
+    EXPECT_EQ(s(turned.second, "type"), "anniversary");
+    EXPECT_EQ(child(pim::ENTITY_PHONE, ent({{"data1", "5"}}, 42, "4/456/3")).first, "3/456/-42");
     EXPECT_TRUE(child(pim::ENTITY_EVENT, ent({{"data1", "soon"}, {"data2", 1}})).first.isEmpty());
     EXPECT_EQ(
         s(child(pim::ENTITY_EVENT, ent({{"data1", "2000-01-01"}, {"data2", 0}})).second, "type"),

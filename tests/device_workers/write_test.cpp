@@ -97,18 +97,16 @@ TEST_F(WorkersTest, TransferMergesDuplicatesInBatchesAndWritesIdsBack) {
     ASSERT_EQ(boxes.infos.size(), 1);
     EXPECT_TRUE(boxes.errors.isEmpty());
 
-    // Batches of 10, 10 and 5, one session each, each finished.
-    ASSERT_TRUE(phone->waitForSyncEnd(5s, 4));
+    // Batches of 10, 10 and 5 (a transaction each) in one session, finished once.
+    ASSERT_TRUE(phone->waitForSyncEnd(5s, 2));
     const auto all = phone->syncSessions();
-    ASSERT_EQ(all.size(), 4u);
-    for (size_t i = 1; i < all.size(); ++i) {
-        EXPECT_TRUE(all[i].finished);
-        EXPECT_TRUE(all[i].pingReceived);
-        EXPECT_EQ(all[i].computerAnchor.size(), 19u);
-    }
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(all[1].finished);
+    EXPECT_TRUE(all[1].pingReceived);
+    EXPECT_EQ(all[1].computerAnchor.size(), 19u);
     // The last batch: the twin repeat merged, the repeat of a phone contact sends only its
     // new phone number under the contact's existing id.
-    const fakedevice::Plist& lastChildren = all[3].changesReceived.back();
+    const fakedevice::Plist& lastChildren = all[1].changesReceived.back();
     const QString lastXml = QString::fromStdString(lastChildren.toXml());
     EXPECT_TRUE(lastXml.contains("999-000"));
     EXPECT_TRUE(lastXml.contains(QString("<string>%1</string>").arg(existing.srcId)));
@@ -147,13 +145,16 @@ TEST_F(WorkersTest, TransferOfNothingNewOpensNoSession) {
     EXPECT_TRUE(boxes.infos[1].contains("0")) << boxes.infos[1].toStdString();
 }
 
-TEST_F(WorkersTest, TransferCancelledInThirdBatchRollsBackThatBatchOnly) {
+// A cancel takes effect between batches: the batches the phone took stay in the mirror, the
+// session is finished so that the phone keeps them, and nothing of a later batch is sent.
+TEST_F(WorkersTest, TransferCancelledTakesEffectBetweenBatches) {
     mirror = readPhone();
     phone->clearJournal();
-    // The contact message of every session waits a little, so that the cancel lands inside.
+    // Every message waits a little, so that the cancel lands inside the second batch.
     phone->updateScenario([](fakedevice::Scenario& s) {
-        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 1,
-                            fakedevice::FaultKind::Delay, 300, 0});
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 0,
+                            fakedevice::FaultKind::Delay, 150, 0});
+        s.commitOnFinish = true;
     });
     QList<pim::_Contact> list;
     for (int i = 0; i < 25; ++i) {
@@ -163,7 +164,7 @@ TEST_F(WorkersTest, TransferCancelledInThirdBatchRollsBackThatBatchOnly) {
         [&](ProgressForm* f) { return new IOSSyncToDeviceThread(udid, mirror.data(), list, f); },
         [&](ProgressForm& form) {
             const auto s = phone->syncSessions();
-            if (s.size() == 3 && s[2].pingReceived && form.isVisible()) {
+            if (s.size() == 1 && s[0].changesReceived.size() == 3 && form.isVisible()) {
                 form.done(0);  // the user's confirmed cancel
             }
         });
@@ -171,14 +172,14 @@ TEST_F(WorkersTest, TransferCancelledInThirdBatchRollsBackThatBatchOnly) {
     EXPECT_TRUE(lastRejected);
     EXPECT_TRUE(boxes.infos.isEmpty());
     EXPECT_TRUE(boxes.errors.isEmpty());
-    ASSERT_TRUE(phone->waitForSyncEnd(5s, 3));
+    ASSERT_TRUE(phone->waitForSyncEnd(5s, 1));
     const auto s = phone->syncSessions();
-    EXPECT_FALSE(s[2].finished);
-    EXPECT_EQ(s[2].changesReceived.size(), 1u);  // contact records only; children never sent
-    // Two batches kept in the mirror, the third undone; the phone holds what it got.
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_TRUE(s[0].finished);
+    EXPECT_EQ(s[0].changesReceived.size(), 4u);  // contacts and children of two batches
     EXPECT_EQ(mirror->contacts().size(), 20);
     expectMirrorMatchesPhone(*mirror, *phone);
-    EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), 25u);
+    EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), 20u);
 }
 
 TEST_F(WorkersTest, TransferDeviceFailuresRollBackTheOpenBatchAndShowTheText) {
@@ -187,28 +188,34 @@ TEST_F(WorkersTest, TransferDeviceFailuresRollBackTheOpenBatchAndShowTheText) {
     for (int i = 0; i < 15; ++i) {
         list << person(QString("R%1").arg(i, 2, 10, QChar('0')), "Y", QString("7%1").arg(i));
     }
-    // The second batch's session is refused at its start.
+    // The connection drops at the second batch's contact message.
     phone->updateScenario([](fakedevice::Scenario& s) {
-        s.faults.push_back({fakedevice::kServiceSync, "SDMessageFinishSessionOnDevice", 1,
-                            fakedevice::FaultKind::Delay, 300, 0});
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 3,
+                            fakedevice::FaultKind::Drop, 0, 0});
     });
     int rc = runUnderForm(
-        [&](ProgressForm* f) { return new IOSSyncToDeviceThread(udid, mirror.data(), list, f); },
-        [&](ProgressForm&) {
-            const auto s = phone->syncSessions();
-            if (s.size() == 2 && s[1].changesReceived.size() == 2) {
-                phone->updateScenario([](fakedevice::Scenario& sc) {
-                    sc.refuseSync = true;
-                    sc.refuseDescription = "Phone says no";
-                });
-            }
-        });
+        [&](ProgressForm* f) { return new IOSSyncToDeviceThread(udid, mirror.data(), list, f); });
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(boxes.errors.size(), 1);
+    EXPECT_TRUE(boxes.errors[0].contains("failed. return")) << boxes.errors[0].toStdString();
+    EXPECT_EQ(mirror->contacts().size(), 10);
+    expectMirrorMatchesPhone(*mirror, *phone);
+
+    // The phone refuses the session.
+    boxes.clear();
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s = fakedevice::Scenario();
+        s.refuseSync = true;
+        s.refuseDescription = "Phone says no";
+    });
+    rc = runUnderForm([&](ProgressForm* f) {
+        return new IOSSyncToDeviceThread(udid, mirror.data(), list.mid(10), f);
+    });
     EXPECT_EQ(rc, 0);
     ASSERT_EQ(boxes.errors.size(), 1);
     EXPECT_TRUE(boxes.errors[0].contains("start failed. return -7. Phone says no"))
         << boxes.errors[0].toStdString();
     EXPECT_EQ(mirror->contacts().size(), 10);
-    expectMirrorMatchesPhone(*mirror, *phone);
 
     // A connection dropped instead of the remap answer of the child message.
     boxes.clear();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -75,14 +76,77 @@ TEST(ContactsPrinter, PdfPagesAndCounts) {
 
 TEST(ContactsPrinter, PageLayout) {
     // A 555-pixel page rectangle with 20-point margins: four rows of two 251 x 156 cards.
-    const ContactsPrinter::PageLayout lay = ContactsPrinter::pageLayout(555, 20, 20, 20);
+    const ContactsPrinter::PageLayout lay =
+        ContactsPrinter::pageLayout(QSizeF(555, 800), QMarginsF(20, 20, 20, 20));
     EXPECT_EQ(lay.cardW, 251);
     EXPECT_EQ(lay.cardH, 156);
     EXPECT_EQ(lay.leftX, 20);
     EXPECT_EQ(lay.rightX, 20 + 12 + 251);
     EXPECT_EQ(lay.top, 20);
     EXPECT_EQ(lay.rowStep, 196);
+    EXPECT_EQ(lay.rows, 4);
     EXPECT_EQ(lay.top + 3 * lay.rowStep, 608);
+}
+
+// Every card on exactly one page, wholly inside that page's rectangle, for the papers and
+// orientations a user picks in the preview; the PDF has as many pages as the layout.
+TEST(ContactsPrinter, EveryCardOnOnePageForEachPaper) {
+    struct Paper {
+        QPageSize::PageSizeId size;
+        QPageLayout::Orientation orientation;
+        int perPage;  // cards on a full page
+    };
+    const Paper papers[] = {{QPageSize::A4, QPageLayout::Portrait, 8},
+                            {QPageSize::A4, QPageLayout::Landscape, 4},
+                            {QPageSize::Letter, QPageLayout::Portrait, 6},
+                            {QPageSize::Letter, QPageLayout::Landscape, 4},
+                            {QPageSize::A6, QPageLayout::Landscape, 4}};
+    for (const Paper& paper : papers) {
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(paper.size));
+        printer.setPageOrientation(paper.orientation);
+        printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
+        const QSizeF page = printer.pageRect(QPrinter::DevicePixel).size();
+        const QMarginsF margins = printer.pageLayout().margins(QPageLayout::Point);
+        const QString what = QStringLiteral("%1 %2").arg(paper.size).arg(paper.orientation);
+        for (int n : {1, 7, 18, 25}) {
+            const QVector<ContactsPrinter::CardPlace> places =
+                ContactsPrinter::layoutCards(n, page, margins);
+            ASSERT_EQ(places.size(), n) << what.toStdString();
+            QMap<int, QList<QRect>> byPage;
+            for (const ContactsPrinter::CardPlace& p : places) {
+                EXPECT_TRUE(QRectF(QPointF(0, 0), page).contains(p.rect)) << what.toStdString();
+                for (const QRect& other : byPage.value(p.page))
+                    EXPECT_FALSE(other.intersects(p.rect)) << what.toStdString();
+                byPage[p.page] << p.rect;
+            }
+            EXPECT_EQ(byPage.size(), (n + paper.perPage - 1) / paper.perPage)
+                << what.toStdString() << " " << n;
+        }
+    }
+
+    // Through the real printer: the cards of every size land on the pages laid out.
+    QList<pim::_Contact> mixed = cards(9);
+    mixed << contact("Only Name", {}) << everyType("Everything <&>");
+    for (QPageLayout::Orientation o : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+        QTemporaryDir dir;
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath("p.pdf"));
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        printer.setPageOrientation(o);
+        printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
+        const QList<pim::_Contact> list = mixed;
+        // The preview's request against the printer the user set up, after a PDF export has
+        // handed the printer its contacts.
+        ContactsPrinter preview;
+        ASSERT_EQ(preview.printToPDF(list, dir.filePath("keep.pdf")), list.size());
+        preview.onPaintRequested(&printer);
+        EXPECT_EQ(preview.cardCount(), list.size());
+        const int perPage = o == QPageLayout::Portrait ? 6 : 4;
+        EXPECT_EQ(pdfPages(readFile(dir.filePath("p.pdf"))), (list.size() + perPage - 1) / perPage);
+    }
 }
 
 TEST(ContactsPrinter, CardContent) {

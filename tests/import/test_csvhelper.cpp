@@ -61,7 +61,8 @@ TEST(CsvRow, CellMachine) {
         {"\"a,b\",c\n", {"a,b", "c"}, true},
         {"\"a\"\"b\"\n", {"a\"b"}, true},
         {"\"\",x\n", {"", "x"}, true},
-        {"ab\"c,d\"e,f\n", {"abc,de", "f"}, true},
+        // A quote inside an unquoted cell is text (csv-spectrum, spreadsheets).
+        {"ab\"c,d\"e,f\n", {"ab\"c", "d\"e", "f"}, true},
         {"\"a\"b\"c\n", {"ab\"c"}, true},
         {"\"a\"b\"c\"\n", {"ab\"c\""}, true},
         {"\"a\nb\"\n", {"a\nb"}, true},

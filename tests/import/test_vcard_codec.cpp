@@ -70,11 +70,12 @@ TEST(VCardParser, PropertyFields) {
     EXPECT_TRUE(c[0].value.isEmpty());
     EXPECT_TRUE(c[0].toString().isEmpty());
     EXPECT_TRUE(c[0].values().isEmpty());
-    EXPECT_EQ(c[1].params, (QMap<QString, QString>{{"TYPE", "work"}}));
+    // Repeated parameters make one list; parameter names are case-insensitive.
+    EXPECT_EQ(c[1].params, (QMap<QString, QString>{{"TYPE", "home,work"}}));
     EXPECT_EQ(c[1].value, QByteArray("1"));
     EXPECT_EQ(c[2].params, (QMap<QString, QString>{{"PREF", ""}, {"TYPE", "cell"}}));
     EXPECT_EQ(c[3].name, "item1.EMAIL");
-    EXPECT_EQ(c[3].params.value("type"), "INTERNET");
+    EXPECT_EQ(c[3].params.value("TYPE"), "INTERNET");
 }
 
 TEST(VCardParser, ValuesTable) {

@@ -83,11 +83,19 @@ const std::vector<Case>& cases() {
          -1},
         {"continuation with two blanks keeps one", "NOTE:a\n  b\n", {"P:NOTE", "D:a  b", "E"}, -1},
         {"continuation space skipped at value start", "NOTE:\n x\n", {"P:NOTE", "D:x", "E"}, -1},
-        {"blank-only line leaves the fold pending", "NOTE:a\n \nb\n", {"P:NOTE", "D:a b", "E"}, -1},
+        // A blank-only line joins nothing, and a line without ":" is dropped on its own.
+        {"blank-only line joins nothing",
+         "NOTE:a\n \nb\nX:1\n",
+         {"P:NOTE", "D:a", "E", "P:X", "D:1", "E"},
+         -1},
         {"line without colon is dropped", "garbage\nA:1\n", {"P:A", "D:1", "E"}, -1},
-        {"header goes on across lines",
+        {"header without colon does not eat the next line",
          "TEL;TYPE=CELL\nX:1\n",
-         {"P:TEL|TYPE=CELLX", "D:1", "E"},
+         {"P:X", "D:1", "E"},
+         -1},
+        {"quoted parameter value keeps colons, semicolons and blanks",
+         "ADR;LABEL=\"1 Main St: A;B\";TYPE=home:;;x\n",
+         {"P:ADR|LABEL=1 Main St: A;B|TYPE=home", "D:;;x", "E"},
          -1},
         {"blanks dropped in the header",
          "TEL ; TYPE = CE LL :1\n",
@@ -132,10 +140,15 @@ const std::vector<Case>& cases() {
          {"P:N", "D:ab  ", "E"},
          -1},
         {"no line end at the end", "A:1", {"P:A", "D:1", "E"}, -1},
-        // Soft line breaks carry no character, with or without a fold blank.
-        {"quoted-printable soft break with fold",
-         "N;QUOTED-PRINTABLE:ab=\r\n cd\r\n",
-         {"P:N|QUOTED-PRINTABLE", "D:abcd", "E"},
+        // A soft line break carries no character; the blank that begins the next line is text
+        // (the tokenizer's own rule is 2.1's), and an empty line ends the value.
+        {"quoted-printable soft break keeps the next line's blank",
+         "N;QUOTED-PRINTABLE:come=\r\n to\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:come to", "E"},
+         -1},
+        {"quoted-printable soft break then an empty line (Android)",
+         "N;QUOTED-PRINTABLE:ab=\r\n\r\nX:1\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:ab", "E", "P:X", "D:1", "E"},
          -1},
         {"quoted-printable soft break without fold (2.1)",
          "N;QUOTED-PRINTABLE:ab=\r\ncd=\r\nef\r\nX:1\r\n",
@@ -146,7 +159,7 @@ const std::vector<Case>& cases() {
          {"P:N|QUOTED-PRINTABLE", "D:ab", "E", "P:X", "D:1", "E"},
          -1},
         {"quoted-printable UTF-8 split across a soft break",
-         "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n =A9\r\n",
+         "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n=A9\r\n",
          {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\xC3\xA9", "E"},
          -1},
         {"8bit byte at line start is not a blank",
@@ -170,6 +183,22 @@ TEST(VCardTokenizer, CasesWholeAndByteByByte) {
             EXPECT_EQ(pieces.result, whole.result);
         }
     }
+}
+
+// vCard 3.0 and 4.0 unfold by removing the line break and one blank, so bytes cut anywhere (in
+// a word, in a UTF-8 sequence) join as they were.
+TEST(VCardTokenizer, UnfoldingOf30) {
+    Recorder rec;
+    CARD_Parser* p = CARD_ParserCreate();
+    CARD_SetUserData(p, &rec);
+    CARD_SetPropHandler(p, Recorder::onProp);
+    CARD_SetDataHandler(p, Recorder::onData);
+    CARD_SetFoldKeepsBlank(p, 0);
+    const std::string in = "EMAIL:john.\r\n doe@ibm.com\r\nN:J\xC3\r\n\t\xA9\r\nX:a\r\n  b\r\n";
+    EXPECT_EQ(CARD_Parse(p, in.data(), int(in.size()), 1), -1);
+    CARD_ParserFree(p);
+    EXPECT_EQ(rec.events, (Events{"P:EMAIL", "D:john.doe@ibm.com", "E", "P:N", "D:J\xC3\xA9", "E",
+                                  "P:X", "D:a b", "E"}));
 }
 
 TEST(VCardTokenizer, WithoutFinalFlagTheLastLineStaysOpen) {

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include "../export/small_disk.h"
+
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -120,6 +123,61 @@ TEST(LocalDbTemplate, CreateReplacesOpenFileAndStaleJournal) {
     EXPECT_FALSE(QFile::exists(t.path + "-journal"));
     EXPECT_TRUE(t.db->contacts().isEmpty());
     EXPECT_EQ(t.db->contact(c._id)._id, 0u);
+}
+
+// A database whose folder takes no new file, or whose disk is full, is not replaced: the old
+// file stays byte for byte and the message says why.
+TEST(LocalDbTemplate, CreateKeepsTheOldFileOnAReadOnlyOrFullFolder) {
+    const qint64 templateSize = QFile(LocalDb::templatePath()).size();
+    ASSERT_GT(templateSize, 0);
+    // Room for the old database and not for a second copy beside it.
+    SmallDisk disk(int(templateSize / 1024) + 12);
+    const QString path = disk.filePath("old.db");
+    LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    pim::_Contact c = makeContact("Kept");
+    db.insertContactBase(c);
+    db.close();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+
+    // Full disk; without a tmpfs, a file-size limit below the template's size.
+    SmallDisk limit(int(templateSize / 2048), false);
+    SmallDisk& full = disk.mounted() ? disk : limit;
+    full.arm();
+    try {
+        db.create();
+        ADD_FAILURE() << "create on a full disk succeeded";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()), full.errorText());
+    }
+    full.disarm();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    f.close();
+    EXPECT_EQ(QDir(disk.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"old.db"}));
+
+    // Read-only folder (a read-only mount; a root process ignores folder permissions).
+    if (!disk.mounted())
+        GTEST_SKIP() << "no tmpfs: the read-only folder needs one";
+    ASSERT_EQ(::mount(nullptr, QFile::encodeName(disk.path()).constData(), nullptr,
+                      MS_REMOUNT | MS_RDONLY, nullptr),
+              0);
+    try {
+        db.create();
+        ADD_FAILURE() << "create in a read-only folder succeeded";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+                  QStringLiteral("The data folder %1 is read-only: %2")
+                      .arg(disk.path(), QString::fromLocal8Bit(std::strerror(EROFS))));
+    }
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    EXPECT_EQ(db.contact(c._id).fullName, "Kept");
+    db.close();
 }
 
 TEST(LocalDbFile, LazyOpenAndRemove) {

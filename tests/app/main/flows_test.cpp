@@ -341,7 +341,7 @@ TEST_F(FlowsTest, ExportsEveryKindFromNodeAndSelection) {
         EXPECT_TRUE(html.contains("Cid Moe"));
     }
 
-    // PDF: no progress dialog, the success box counts the cards.
+    // PDF: written under the progress dialog; the success box counts the cards.
     Boxes::instance().reset();
     answerSave(base, kPdf);
     QMetaObject::invokeMethod(win.get(), "miTreeExport");
@@ -393,6 +393,35 @@ TEST_F(FlowsTest, ExportFailuresAndCancelsAreReported) {
         EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
             << f << Boxes::instance().dump().toStdString();
         EXPECT_EQ(Boxes::instance().count(QMessageBox::Information), 0) << f;
+    }
+
+    // A name that stands for an existing file, also once its suffix is added or inside the
+    // folder of an HTML page, is replaced only when the user says so.
+    const QString kept = QDir(home()).absoluteFilePath("kept");
+    QDir().mkpath(kept + ".html");
+    for (const auto& target :
+         {std::make_pair(kVcf, kept + ".vcf"), std::make_pair(kPdf, kept + ".pdf"),
+          std::make_pair(kHtml, kept + ".html/kept.html")}) {
+        QFile old(target.second);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("earlier");
+        old.close();
+        Boxes::instance().reset();
+        Boxes::instance().answerNext(false);
+        answerSave(kept, target.first);
+        QMetaObject::invokeMethod(win.get(), "miTreeExport");
+        EXPECT_EQ(readAll(target.second), QByteArray("earlier")) << target.first;
+        ASSERT_EQ(Boxes::instance().shown.size(), 1u) << Boxes::instance().dump().toStdString();
+        EXPECT_EQ(Boxes::instance().shown[0].icon, QMessageBox::Question);
+        EXPECT_TRUE(Boxes::instance().shown[0].text.contains(QFileInfo(target.second).fileName()));
+
+        Boxes::instance().reset();
+        Boxes::instance().answerNext(true);
+        QMetaObject::invokeMethod(win.get(), "miTreeExport");
+        EXPECT_NE(readAll(target.second), QByteArray("earlier")) << target.first;
+        EXPECT_TRUE(Boxes::instance().contains(QMessageBox::Information,
+                                               "IDS_SUC_EXPORT_3_CONTACTS_TO_FILE"))
+            << Boxes::instance().dump().toStdString();
     }
 }
 

@@ -686,8 +686,8 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
     ASSERT_EQ(tree().localDbRoot()->children.size(), 1) << Boxes::instance().dump().toStdString();
     EXPECT_EQ(tree().localDbRoot()->children[0]->name, "friends.vcf.db");
     EXPECT_EQ(Tree::nodeOf(ui()->treeMain->currentIndex()), tree().localDbRoot()->children[0]);
-    // The program reads "N" as given;family (its own writer's order).
-    EXPECT_EQ(listedNames(), (QStringList{"Kent Clark", "Lane Lois"}));
+    // "N" is family;given, as every program writes it.
+    EXPECT_EQ(listedNames(), (QStringList{"Clark Kent", "Lois Lane"}));
 
     // A filter that is none of the two ends the flow without a word.
     Boxes::instance().reset();

@@ -6,6 +6,12 @@
 #include <QCryptographicHash>
 #include <QDateTimeEdit>
 #include <QMenu>
+#include <QTextDocument>
+#include <QComboBox>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
+#include <QApplication>
 #include <QPushButton>
 #include <memory>
 
@@ -262,4 +268,119 @@ TEST_F(WindowTest, ApplyWritesOnlyWhatTheUserChanged) {
     EXPECT_EQ(events[1].text("data1"), "--0131");
     EXPECT_TRUE(events[2].text("data1").startsWith("1986-04-01"))
         << events[2].text("data1").toStdString();
+}
+
+TEST_F(WindowTest, TheWheelOverTheEditFormScrollsAndChangesNothing) {
+    const QString path = LocalDb::dbDir().absoluteFilePath("odd.db");
+    {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.create();
+        const unsigned long long id = storeOddContact(db);
+        for (int type : {pim::ENTITY_EMAIL, pim::ENTITY_REL, pim::ENTITY_URL}) {
+            pim::Entity e = entity({{"data1", "x@y.org"}, {"data2", "1"}});
+            db.insertEntity(id, type, e);
+        }
+        db.close();
+    }
+    open();
+    select(localDb("odd.db"));
+    const QByteArray hash = fileHash(path);
+
+    int combos = 0;
+    int dates = 0;
+    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+        form.resize(500, 300);  // the form scrolls
+        form.show();
+        ContactEditor* ed = form.editor();
+        QScrollBar* bar = ed->verticalScrollBar();
+        const auto wheel = [&](QWidget* w, int steps) {
+            QWheelEvent ev(QPointF(5, 5), w->mapToGlobal(QPoint(5, 5)), QPoint(),
+                           QPoint(0, -120 * steps), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                           false);
+            // As the window system delivers it: an unhandled wheel then goes to the parents.
+            QSpontaneKeyEvent::setSpontaneous(&ev);
+            QApplication::sendEvent(w, &ev);
+        };
+        for (QComboBox* cb : ed->findChildren<QComboBox*>()) {
+            ++combos;
+            EXPECT_EQ(cb->focusPolicy(), Qt::StrongFocus);
+            const QString text = cb->currentText();
+            const int index = cb->currentIndex();
+            ed->ensureWidgetVisible(cb);
+            const int scrolled = bar->value();
+            wheel(cb, 1);
+            EXPECT_EQ(cb->currentText(), text);
+            EXPECT_EQ(cb->currentIndex(), index);
+            if (bar->maximum() > scrolled) {
+                EXPECT_GT(bar->value(), scrolled);  // the form scrolled instead
+            }
+        }
+        for (QDateTimeEdit* dte : ed->findChildren<QDateTimeEdit*>()) {
+            ++dates;
+            EXPECT_EQ(dte->focusPolicy(), Qt::StrongFocus);
+            const QDateTime value = dte->dateTime();
+            wheel(dte, 10);
+            EXPECT_EQ(dte->dateTime(), value);
+        }
+        form.form().btnSave->click();
+        return form.result();
+    };
+    QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                              Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    // Type combos of phone, e-mail, three dates, IM (type and service), related person,
+    // address and web address; three date fields.
+    EXPECT_EQ(combos, 10);
+    EXPECT_EQ(dates, 3);
+    localDb("odd.db")->db->close();
+    EXPECT_EQ(fileHash(path), hash);
+}
+
+namespace {
+
+QString shownText(const QString& rich) {
+    QTextDocument doc;
+    doc.setHtml(rich);
+    return doc.toPlainText();
+}
+
+}  // namespace
+
+TEST_F(WindowTest, BoxesShowNamesAndPathsAsWritten) {
+    makeDb(LocalDb::dbDir().absoluteFilePath("family.db"), {makeContact("Al <b>", "& Co>")});
+    open();
+    select(localDb("family.db"));
+    Boxes::instance().reset();
+
+    // A name that exists already.
+    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Al <b>");
+        form.editor()->nameEdit.lastName->setText("& Co>");
+        form.form().btnSave->click();
+        return 0;
+    };
+    QMetaObject::invokeMethod(win.get(), "miNewContact");
+    // An export over a file that exists: the question names the file.
+    const QString path = QDir::temp().absoluteFilePath("a<b>&amp;c.vcf");
+    QFile existing(path);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    MainWindow::choosers().saveFile = [&](QWidget*, const QString&, const QString&,
+                                          QString* selected) {
+        *selected = "VCard Files(*.vcf)";
+        return path;
+    };
+    Boxes::instance().answerNext(false);
+    QMetaObject::invokeMethod(win.get(), "miTreeExport");
+    QFile::remove(path);
+    // A phone whose identifier is not accepted.
+    win->iosDeviceConnected("id<i>&x");
+
+    QStringList texts;
+    for (const Box& b : Boxes::instance().shown) {
+        texts << shownText(b.text);
+    }
+    const QString all = texts.join("\n");
+    EXPECT_TRUE(all.contains("IDS_CONTACT_NAME_Al <b> & Co>_EXIST")) << all.toStdString();
+    EXPECT_TRUE(all.contains("a<b>&amp;c.vcf already exists.")) << all.toStdString();
+    EXPECT_TRUE(all.contains("\"id<i>&x\"")) << all.toStdString();
 }

@@ -1,4 +1,6 @@
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include "app/ui/appinfo.h"
@@ -113,4 +115,68 @@ TEST(Tips, ErrorReportToAnUnreachableServerIsSilent) {
     Tips::error("x");
     QTest::qWait(100);
     EXPECT_EQ(rec.boxes.size(), 1);
+}
+
+namespace {
+
+// What a rich-text box shows of the text, and the links it holds.
+QString shown(const QString& rich) {
+    QTextDocument doc;
+    doc.setHtml(rich);
+    return doc.toPlainText();
+}
+
+QStringList links(const QString& rich) {
+    QTextDocument doc;
+    doc.setHtml(rich);
+    QStringList out;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (f.isAnchor()) {
+                out << f.anchorHref() + "|" + it.fragment().text();
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Tips, EveryBoxShowsDataAsWrittenAndOnlyTheProgramsOwnLinks) {
+    // The program's own texts with "<", ">" and "&", names and paths: shown as written.
+    const QString invalid = "can't contain any of \\ / : * ? \" < > | and can't begin with a dot.";
+    const QString name = "Ann <b>Lee</b> & Co";
+    const QString path = "/tmp/a<img src=x>&amp;.vcf";
+    const QString ownLink =
+        "Cannot find /b<1>/Manifest.plist<br/>please click "
+        "<a href=\"http://www.tellwick.example/backup-access.html\">HERE</a>.";
+    const QString foreignLink =
+        "see <a href=\"http://evil.example/\">this</a> or "
+        "<a href=\"javascript:alert(1)\">that</a>";
+    BoxRecorder rec({"OK", "OK", "Yes", "OK", "OK", "OK"});
+    Tips::warning(invalid);
+    Tips::info(name);
+    Tips::question(QString("Replace %1?").arg(path));
+    Tips::warning(ownLink);
+    Tips::error(ownLink);
+    Tips::error(foreignLink);
+    ASSERT_EQ(rec.boxes.size(), 6);
+    EXPECT_EQ(shown(rec.boxes[0].text), invalid);
+    EXPECT_EQ(shown(rec.boxes[1].text), name);
+    EXPECT_EQ(shown(rec.boxes[2].text), "Replace " + path + "?");
+    for (int i : {3, 4}) {
+        EXPECT_TRUE(shown(rec.boxes[i].text)
+                        .contains("Cannot find /b<1>/Manifest.plist\nplease click HERE."))
+            << rec.boxes[i].text.toStdString();
+        EXPECT_EQ(links(rec.boxes[i].text),
+                  QStringList{"http://www.tellwick.example/backup-access.html|HERE"});
+    }
+    EXPECT_TRUE(links(rec.boxes[5].text).isEmpty());
+    EXPECT_TRUE(shown(rec.boxes[5].text).contains(foreignLink));
+
+    // The program's own markup goes only through infoHtml.
+    Tips::infoHtml("<b>Connected</b><br/>unlock it");
+    ASSERT_EQ(rec.boxes.size(), 7);
+    EXPECT_EQ(shown(rec.boxes[6].text), "Connected\nunlock it");
 }

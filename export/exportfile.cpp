@@ -1,0 +1,252 @@
+#include "exportfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+// The mode a new file gets from open(2): 0666 less the process's umask, read without changing
+// it (umask(2) would race with other threads creating files).
+mode_t newFileMode() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:"))
+                return 0666 & ~mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
+        }
+    }
+    return 0644;
+}
+
+// Why no new file can be made in the folder of `target`: the errno of a real attempt.
+int createErrno(const QString& target) {
+    const QByteArray probe = native(target + QStringLiteral(".probe-%1").arg(::getpid()));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return 0;
+}
+
+[[noreturn]] void throwDevice(const QFileDevice& file, int fallbackErrno) {
+    QString text = file.errorString();
+    if (file.error() == QFileDevice::NoError || text.isEmpty() ||
+        text == QLatin1String("Unknown error"))
+        text = g_systemErrorText(fallbackErrno ? fallbackErrno : EIO);
+    g_throwText(text);
+}
+
+}  // namespace
+
+// Hands writes on to the file and keeps the first failure: a writer that ignores the result of
+// its writes (the PDF engine) cannot make it pass unnoticed, and later writes cannot clear it.
+class ExportFile::CheckedDevice : public QIODevice {
+public:
+    explicit CheckedDevice(QFileDevice* file) : m_file(file) { open(QIODevice::WriteOnly); }
+    bool failed() const { return !m_error.isEmpty(); }
+    QString failure() const { return m_error; }
+    bool seek(qint64 pos) override {
+        if (failed() || !m_file->seek(pos)) {
+            remember();
+            return false;
+        }
+        return QIODevice::seek(pos);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override {
+        if (failed())
+            return -1;
+        if (m_file->write(data, len) != len) {
+            remember();
+            return -1;
+        }
+        return len;
+    }
+
+private:
+    void remember() {
+        const int e = errno;  // of the failed write(2), before anything else can change it
+        if (failed())
+            return;
+        m_error = m_file->errorString();
+        if (m_error.isEmpty() || m_error == QLatin1String("Unknown error") ||
+            m_file->error() == QFileDevice::NoError)
+            m_error = g_systemErrorText(e ? e : EIO);
+    }
+    QFileDevice* m_file;
+    QString m_error;
+};
+
+QString g_systemErrorText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+void g_throwText(const QString& text) {
+    throw std::runtime_error(text.toUtf8().toStdString());
+}
+
+ExportFile::ExportFile(const QString& target) : m_target(QFileInfo(target).absoluteFilePath()) {}
+
+ExportFile::~ExportFile() {
+    if (!m_committed)
+        discard();
+}
+
+QString ExportFile::writingPath() const {
+    if (m_temp)
+        return m_temp->fileName();
+    return m_target;
+}
+
+void ExportFile::openThrow() {
+    const QFileInfo info(m_target);
+    if (info.isDir())
+        g_throwText(g_systemErrorText(EISDIR));
+    struct stat old;
+    const bool existed = ::stat(native(m_target).constData(), &old) == 0;
+
+    m_temp.reset(new QTemporaryFile(info.absolutePath() + QLatin1String("/.") + info.fileName() +
+                                    QLatin1String(".XXXXXX")));
+    if (m_temp->open()) {
+        // The new file gets the old one's permissions, or those of any new file.
+        const mode_t mode = existed ? (old.st_mode & 07777) : newFileMode();
+        if (::fchmod(m_temp->handle(), mode) != 0) {
+            const int e = errno;
+            m_temp.reset();
+            g_throwText(g_systemErrorText(e));
+        }
+        return;
+    }
+    m_temp.reset();
+    const int e = createErrno(m_target);
+    if ((e == EACCES || e == EPERM || e == EROFS) && existed &&
+        ::access(native(m_target).constData(), W_OK) == 0) {
+        openInPlaceThrow();
+        return;
+    }
+    g_throwText(g_systemErrorText(e ? e : EIO));
+}
+
+void ExportFile::openInPlaceThrow() {
+    QFile old(m_target);
+    if (!old.open(QIODevice::ReadOnly))
+        throwDevice(old, errno);
+    m_keptOld.reset(
+        new QTemporaryFile(QDir::temp().absoluteFilePath(QStringLiteral("tellwick-kept-XXXXXX"))));
+    if (!m_keptOld->open())
+        throwDevice(*m_keptOld, errno);
+    QByteArray chunk;
+    while (!(chunk = old.read(1 << 16)).isEmpty()) {
+        if (m_keptOld->write(chunk) != chunk.size())
+            throwDevice(*m_keptOld, errno);
+    }
+    if (old.error() != QFileDevice::NoError)
+        throwDevice(old, errno);
+    if (!m_keptOld->flush())
+        throwDevice(*m_keptOld, errno);
+    m_inPlace.reset(new QFile(m_target));
+    if (!m_inPlace->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        QFile* failed = m_inPlace.take();
+        const QString text = failed->errorString();
+        delete failed;
+        m_keptOld.reset();
+        g_throwText(text);
+    }
+}
+
+QIODevice* ExportFile::device() {
+    if (!m_device) {
+        QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+        if (!file)
+            return nullptr;
+        m_device.reset(new CheckedDevice(file));
+    }
+    return m_device.data();
+}
+
+void ExportFile::writeThrow(const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return;
+    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    if (!file)
+        g_throwText(g_systemErrorText(EBADF));
+    if (file->write(bytes) != bytes.size())
+        throwDevice(*file, errno);
+}
+
+void ExportFile::checkThrow() {
+    if (m_device && m_device->failed())
+        g_throwText(m_device->failure());
+    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    if (!file)
+        g_throwText(g_systemErrorText(EBADF));
+    if (file->error() != QFileDevice::NoError)
+        throwDevice(*file, errno);
+}
+
+void ExportFile::flushThrow() {
+    checkThrow();
+    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    if (!file)
+        g_throwText(g_systemErrorText(EBADF));
+    // QSaveFile::commit() would not report a failed last flush, and would clear its text.
+    if (file->error() != QFileDevice::NoError || !file->flush())
+        throwDevice(*file, errno);
+    // Space is taken only when the data reach the disk on some file systems.
+    if (::fsync(file->handle()) != 0)
+        g_throwText(g_systemErrorText(errno));
+}
+
+void ExportFile::commitThrow() {
+    flushThrow();
+    m_device.reset();
+    if (m_temp) {
+        const QString from = m_temp->fileName();
+        m_temp->close();
+        if (::rename(native(from).constData(), native(m_target).constData()) != 0)
+            g_throwText(g_systemErrorText(errno));
+        m_temp->setAutoRemove(false);
+        m_temp.reset();
+    } else {
+        m_inPlace->close();
+        m_inPlace.reset();
+        m_keptOld.reset();
+    }
+    m_committed = true;
+}
+
+void ExportFile::discard() {
+    m_device.reset();
+    m_temp.reset();  // closes and removes the file beside the target
+    if (!m_inPlace)
+        return;
+    // Put the old content back; it fitted before, so it fits again.
+    m_inPlace->close();
+    m_inPlace.reset();
+    QFile target(m_target);
+    if (m_keptOld && m_keptOld->seek(0) &&
+        target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        QByteArray chunk;
+        while (!(chunk = m_keptOld->read(1 << 16)).isEmpty())
+            target.write(chunk);
+        target.flush();
+        ::fsync(target.handle());
+    }
+    m_keptOld.reset();
+}

@@ -1,0 +1,60 @@
+// A file written beside its target and put in place only when all of it is on disk.
+#ifndef TW_EXPORT_EXPORTFILE_H
+#define TW_EXPORT_EXPORTFILE_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QScopedPointer>
+#include <QString>
+
+class QIODevice;
+class QTemporaryFile;
+
+// Every failure throws std::runtime_error with the system's own text (strerror of the failing
+// call). Until commitThrow() has returned, the file that stood at the target stays as it was;
+// a writer destroyed without a commit leaves nothing behind.
+//
+// A folder that takes no new files but holds a writable target (a shared folder with one file
+// the user may write) is written in place: the old content is kept aside first and put back
+// when the new one cannot be written completely.
+class ExportFile {
+public:
+    explicit ExportFile(const QString& target);
+    ~ExportFile();
+    ExportFile(const ExportFile&) = delete;
+    ExportFile& operator=(const ExportFile&) = delete;
+
+    void openThrow();
+    // For writers that take a device (the PDF writer). Check it with checkThrow() afterwards.
+    QIODevice* device();
+    void writeThrow(const QByteArray& bytes);
+    // Throws when a write through device() failed.
+    void checkThrow();
+    // Flushes and syncs: what was written is on disk (or this throws).
+    void flushThrow();
+    // Flushes, syncs and moves the file into place.
+    void commitThrow();
+    // Drops what was written; the target is as it was before openThrow().
+    void discard();
+
+    QString target() const { return m_target; }
+    // The file being written (the target itself when written in place).
+    QString writingPath() const;
+
+private:
+    class CheckedDevice;
+    void openInPlaceThrow();
+
+    QString m_target;
+    QScopedPointer<QTemporaryFile> m_temp;     // beside the target
+    QScopedPointer<QFile> m_inPlace;           // the target itself
+    QScopedPointer<QTemporaryFile> m_keptOld;  // old content of an in-place target
+    QScopedPointer<CheckedDevice> m_device;    // what device() hands out
+    bool m_committed = false;
+};
+
+// strerror of `err` as a QString.
+QString g_systemErrorText(int err);
+[[noreturn]] void g_throwText(const QString& text);
+
+#endif

@@ -1,0 +1,37 @@
+#include "pdfexportthread.h"
+
+#include "contactsprinter.h"
+
+#include "app/ui/progressform.h"
+#include "app/ui/runreporter.h"
+
+#include <QCoreApplication>
+
+#include <exception>
+
+PdfExportThread::PdfExportThread(const QList<pim::_Contact>& contacts, QString path,
+                                 ProgressForm* form, QObject* parent)
+    : QThread(parent), m_contacts(contacts), m_path(path), m_form(form) {}
+
+PdfExportThread::~PdfExportThread() {}
+
+void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& path,
+                          RunReporter& reporter) {
+    int cards = 0;
+    try {
+        cards = ContactsPrinter::writePdfThrow(contacts, path, &reporter);
+    } catch (const std::exception& e) {
+        reporter.error(QString::fromUtf8(e.what()));
+        return;
+    }
+    if (cards < 0)
+        return;  // cancelled: the dialog has ended already
+    reporter.succeed(
+        QCoreApplication::translate("ExportToFileThread", "IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE")
+            .arg(cards));
+}
+
+void PdfExportThread::run() {
+    ProgressFormReporter reporter(m_form);
+    run(m_contacts, m_path, reporter);
+}

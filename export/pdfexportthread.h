@@ -1,0 +1,36 @@
+// Worker thread that writes the contact cards into a PDF file under a ProgressForm.
+#ifndef TW_EXPORT_PDFEXPORTTHREAD_H
+#define TW_EXPORT_PDFEXPORTTHREAD_H
+
+#include "store/pim.h"
+
+#include <QList>
+#include <QString>
+#include <QThread>
+
+class ProgressForm;
+class RunReporter;
+
+// Used like ExportToFileThread: everything the user sees comes through the form. A cancel
+// leaves the file that stood at the path as it was.
+class PdfExportThread : public QThread {
+    Q_OBJECT
+public:
+    PdfExportThread(const QList<pim::_Contact>& contacts, QString path, ProgressForm* form,
+                    QObject* parent = nullptr);
+    ~PdfExportThread() override;
+
+    // The export itself, reporting exactly once (succeed or error; nothing after a cancel).
+    static void run(const QList<pim::_Contact>& contacts, const QString& path,
+                    RunReporter& reporter);
+
+protected:
+    void run() override;
+
+private:
+    QList<pim::_Contact> m_contacts;
+    QString m_path;
+    ProgressForm* m_form;
+};
+
+#endif

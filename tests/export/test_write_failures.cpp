@@ -1,0 +1,126 @@
+// Writes that fail on a full disk: every export format and the PDF report the system's error,
+// and the file that stood at the path before stays byte for byte, with nothing left beside it.
+#include "contactsprinter.h"
+#include "export_test_util.h"
+#include "exportrun.h"
+#include "small_disk.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <gtest/gtest.h>
+
+using namespace exporttest;
+
+namespace {
+
+struct Recorder : ExportReporter {
+    QStringList succeeded;
+    QStringList errors;
+    bool cancelled() override { return false; }
+    void progress(QString, int, QString) override {}
+    void succeed(QString m) override { succeeded << m; }
+    void error(QString m) override { errors << m; }
+};
+
+// Enough text to overflow the small disk many times over.
+QList<pim::_Contact> manyContacts(int n) {
+    QList<pim::_Contact> list;
+    for (int i = 0; i < n; ++i) {
+        pim::_Contact c = contact(
+            QStringLiteral("Person %1").arg(i),
+            {{pim::ENTITY_PHONE, ent({{"data1", QString::number(5550000 + i)}, {"data2", "2"}})},
+             {pim::ENTITY_NOTES, ent({{"data1", QString(200, QChar('a' + i % 26))}})}});
+        c._id = i + 1;
+        list << c;
+    }
+    list[1].entities[pim::ENTITY_PHOTO] << ent({{"data15", imageBytes("PNG", 30, 30)}});
+    return list;
+}
+
+// Every file below a folder with its content.
+QMap<QString, QByteArray> snapshot(const QString& root) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Dirs,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(root).relativeFilePath(path),
+                     QFileInfo(path).isDir() ? QByteArray("<dir>") : readFile(path));
+    }
+    return files;
+}
+
+}  // namespace
+
+TEST(WriteFailures, EveryFormatKeepsTheEarlierFile) {
+    const QList<pim::_Contact> contacts = manyContacts(400);
+    for (bool tmpfs : {true, false}) {
+        struct Target {
+            int type;
+            const char* name;
+        };
+        for (const Target& t : {Target{EXPORT_VCARD, "c.vcf"}, Target{EXPORT_CSV, "c.csv"},
+                                Target{EXPORT_TXT, "c.txt"}, Target{EXPORT_HTML, "c.html"},
+                                Target{EXPORT_HTML, "c.doc"}}) {
+            SmallDisk disk(32, tmpfs);
+            if (tmpfs && !disk.mounted())
+                continue;
+            const std::string what = std::string(t.name) + (tmpfs ? " tmpfs" : " limit");
+            // The earlier export: a file, or for HTML its folder with the page and pictures.
+            QString path = disk.filePath(t.name);
+            if (t.type == EXPORT_HTML) {
+                ASSERT_TRUE(QDir().mkpath(disk.filePath(QString(t.name) + "/photos")));
+                writeFile(disk.filePath(QString(t.name) + "/" + t.name), "earlier page");
+                writeFile(disk.filePath(QString(t.name) + "/photos/contact.png"), "old picture");
+            } else {
+                writeFile(path, "earlier export");
+            }
+            const QMap<QString, QByteArray> before = snapshot(disk.path());
+
+            Recorder r;
+            disk.arm();
+            g_runExport(contacts, t.type, path, r);
+            disk.disarm();
+            EXPECT_TRUE(r.succeeded.isEmpty()) << what;
+            EXPECT_EQ(r.errors, QStringList({disk.errorText()})) << what;
+            EXPECT_EQ(snapshot(disk.path()), before) << what;
+        }
+    }
+}
+
+TEST(WriteFailures, HtmlRemovesWhatItWrote) {
+    // A new folder: the failed export leaves neither the folder nor its pictures.
+    const QList<pim::_Contact> contacts = manyContacts(400);
+    for (bool tmpfs : {true, false}) {
+        SmallDisk disk(32, tmpfs);
+        if (tmpfs && !disk.mounted())
+            continue;
+        QString path = disk.filePath("new.html");
+        Recorder r;
+        disk.arm();
+        g_runExport(contacts, EXPORT_HTML, path, r);
+        disk.disarm();
+        EXPECT_EQ(r.errors.size(), 1);
+        EXPECT_TRUE(snapshot(disk.path()).isEmpty())
+            << snapshot(disk.path()).keys().join(' ').toStdString();
+    }
+}
+
+TEST(WriteFailures, PdfKeepsTheEarlierFile) {
+    const QList<pim::_Contact> contacts = manyContacts(400);
+    for (bool tmpfs : {true, false}) {
+        SmallDisk disk(32, tmpfs);
+        if (tmpfs && !disk.mounted())
+            continue;
+        const QString path = disk.filePath("cards.pdf");
+        writeFile(path, "%PDF earlier");
+        const QMap<QString, QByteArray> before = snapshot(disk.path());
+        ContactsPrinter printer;
+        disk.arm();
+        const int cards = printer.printToPDF(contacts, path);
+        disk.disarm();
+        EXPECT_EQ(cards, -1);
+        EXPECT_EQ(printer.errorString(), disk.errorText());
+        EXPECT_EQ(snapshot(disk.path()), before);
+    }
+}
