@@ -78,7 +78,9 @@ size_t batchFrame(RawBplist& b) {
 
 }  // namespace
 
-std::string hostileFrameBytes(HostileFrame kind) {
+namespace {
+
+std::string buildHostileFrame(HostileFrame kind) {
     RawBplist b;
     switch (kind) {
         case HostileFrame::None:
@@ -121,6 +123,19 @@ std::string hostileFrameBytes(HostileFrame kind) {
         }
     }
     return std::string();
+}
+
+}  // namespace
+
+std::string hostileFrameBytes(HostileFrame kind) {
+    // Made once per process: the nested one takes a moment to build.
+    static std::mutex mu;
+    static std::map<HostileFrame, std::string> made;
+    std::lock_guard<std::mutex> lock(mu);
+    auto it = made.find(kind);
+    if (it == made.end())
+        it = made.emplace(kind, buildHostileFrame(kind)).first;
+    return it->second;
 }
 
 }  // namespace fakedevice

@@ -354,9 +354,10 @@ void emulateIosLocked(Phone::State& st, int major) {
         {17, "17.5.1", "21F90", "iPhone15,2", "D73AP"},
         {18, "18.1", "22B83", "iPhone16,1", "D83AP"},
     };
-    const Model* m = &models[5];
+    // The newest listed version not above the one asked for (the oldest listed one below it).
+    const Model* m = &models[0];
     for (const Model& each : models)
-        if (each.major == major)
+        if (each.major <= major)
             m = &each;
     st.iosMajor = m->major;
     st.values.set("ProductVersion", Plist::string(m->version));
