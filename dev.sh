@@ -31,6 +31,12 @@ build() { # dir, extra cmake args...
     cmake --build "$dir" -j "$jobs"
 }
 
+build_fuzz() { # every library instrumented, clang's libFuzzer
+    CC=clang CXX=clang++ cmake -S "$here" -B build-fuzz -G Ninja -DTW_BUILD_FUZZ=ON \
+        -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build-fuzz -j "$jobs" --target tw_fuzz_all
+}
+
 run_tests() { # dir, extra ctest args...
     local dir=$1; shift
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
@@ -52,13 +58,16 @@ test)
     build build-asan -DTW_SANITIZE=ON -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_tests build-asan
-    # The fuzz targets, built with clang and run briefly.
-    CC=clang CXX=clang++ cmake -S "$here" -B build-fuzz -G Ninja -DTW_BUILD_FUZZ=ON \
-        -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build-fuzz -j "$jobs" --target tw_fuzz_all
-    if [ -n "$(ctest --test-dir build-fuzz -N -L fuzz | grep -E '^ *Test *#')" ]; then
-        run_tests build-fuzz -L fuzz
-    fi
+    # The fuzz targets, built with clang and run briefly, all at once.
+    build_fuzz
+    bash tests/fuzz/run.sh build-fuzz "${TW_FUZZ_SECONDS:-20}" "$jobs"
+    ;;
+fuzz)
+    # Every fuzz target for MINUTES each (default 10), a few at a time; what they find stays in
+    # build-fuzz/fuzz/corpus, crashes in build-fuzz/fuzz/artifacts.
+    install_missing
+    build_fuzz
+    bash tests/fuzz/run.sh build-fuzz $((${2:-10} * 60)) "${TW_FUZZ_JOBS:-$(((jobs + 1) / 2))}"
     ;;
 bench)
     install_missing "${bench_packages[@]}"
@@ -71,7 +80,7 @@ bench)
     done
     ;;
 *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|fuzz [MINUTES]" >&2
     exit 2
     ;;
 esac

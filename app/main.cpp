@@ -1,9 +1,11 @@
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include "app/mainwindow.h"
 #include "app/ui/tips.h"
 #include "app/ui/translator.h"
+#include "backup/privatetempdir.h"
 #include "sqlite3db.h"
 #include "store/data_path_util.h"
 #ifdef TW_HAVE_POWER
@@ -13,6 +15,7 @@
 int main(int argc, char* argv[]) {
     int exitCode = 0;
     QApplication app(argc, argv);
+    g_removeStaleBackupTempDirs();
 #ifdef TW_HAVE_POWER
     PowerAssertionID assertion = 0;
     if (g_powerAssertionCreateWithName("NoDisplaySleepAssertion", 255, "Describe Activity Type",
@@ -26,8 +29,17 @@ int main(int argc, char* argv[]) {
         translator.load(":/en.qm");
         app.installTranslator(&translator);
 
+        // A second program on the same data folder would replace the mirrors and delete the
+        // databases the first one has open.
+        const QString dataFolder = g_dataSaveDir().absolutePath();
+        const DataFolderLock lock(dataFolder);
         if (sqlite_qt_version() != 8) {
             Tips::error("invalid libsqlite_qt.");
+            exitCode = 1;
+        } else if (lock.heldElsewhere()) {
+            Tips::warning(QObject::tr("Quorvanteli Tellwick is already running with the data "
+                                      "folder %1.")
+                              .arg(QDir::toNativeSeparators(dataFolder)));
             exitCode = 1;
         } else {
             MainWindow w;

@@ -2,6 +2,8 @@
 #include "app/mainwindow.h"
 
 #include <QDir>
+#include <QThread>
+#include <memory>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
@@ -64,12 +66,21 @@ void MainWindow::iosDeviceConnected(QString devid) {
     BusyScope busy(this);
     Tips::infoHtml(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
+    // On a thread of its own: a slow phone must not freeze the window.
     QString name;
-    try {
-        const PlistCFType values = mobiledevice_info(devid, QString(), QString());
-        name = values.get(QString("DeviceName")).CFStringQString();
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
+    QString failure;
+    std::unique_ptr<QThread> nameReader(QThread::create([&] {
+        try {
+            const PlistCFType values = mobiledevice_info(devid, QString(), QString());
+            name = values.get(QString("DeviceName")).CFStringQString();
+        } catch (const std::exception& e) {
+            failure = utf8(e);
+        }
+    }));
+    nameReader->start();
+    waitAnswering(*nameReader);
+    if (!failure.isEmpty()) {
+        Tips::error(failure);
         return;
     }
 
@@ -120,6 +131,12 @@ void MainWindow::deviceRefreshAfterFailedWrite(_DBItemNode* node) {
     const QString devid = node->id;
     if (node->db) {
         node->db->close();
+    }
+    // A phone unplugged during the write has nothing to re-read: the write's own error was the
+    // one message; its node goes as on any unplug.
+    if (iDevice(devid).newDevice() != 0) {
+        iosDeviceDisconnected(devid);
+        return;
     }
     iosDeviceConnected(devid);
 }

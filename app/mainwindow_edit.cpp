@@ -120,6 +120,7 @@ void MainWindow::editContact(pim::_Contact& contact) {
         if (isNew) {
             contact = stored;
             m_contactsModel.insertContact(stored);
+            ui->lbTotal->setText(tr("Total:%1").arg(m_contactsModel.size()));
             ui->treeContacts->setCurrentIndex(
                 m_contactsModel.indexOfPos(m_contactsModel.rowCount() - 1));
         } else {

@@ -17,6 +17,21 @@
 
 using namespace mainwindow_steps;
 
+namespace {
+
+// A database made for an import that failed or was cancelled goes again, file and node; one
+// that existed before stays as the rolled-back import left it.
+void dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node) {
+    QSharedPointer<LocalDb> db = node->db;
+    const int row = tree.localDbRoot()->children.indexOf(node);
+    db->removeDB();
+    if (row >= 0) {
+        tree.removeChild(tree.localDbRoot(), row);
+    }
+}
+
+}  // namespace
+
 void MainWindow::miImport() {
     BusyScope busy(this);
     try {
@@ -38,15 +53,22 @@ void MainWindow::miImport() {
         }
         const auto type =
             pos == 0 ? ImportContactsToLocalThread::VCARD : ImportContactsToLocalThread::CSV;
-        _DBItemNode* node = selOrCreateLocalDb(QFileInfo(path).fileName());
+        bool created = false;
+        _DBItemNode* node = selOrCreateLocalDb(QFileInfo(path).fileName(), &created);
         if (!node) {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
-        ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
-        ImportContactsToLocalThread worker(path, type, db.data(), &form, this);
-        if (runUnderForm(form, worker)) {
+        bool ok = false;
+        {
+            ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
+            ImportContactsToLocalThread worker(path, type, db.data(), &form, this);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
             selectDbNode(node);
+        } else if (created) {
+            dropCreatedDb(m_treeModel, node);
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
@@ -94,13 +116,7 @@ void MainWindow::miFromiTunes() {
             return;
         }
         if (created) {
-            // A database made for this import goes again; one that existed stays as it was.
-            const QList<_ItemNode*>& rows = m_treeModel.localDbRoot()->children;
-            const int row = rows.indexOf(node);
-            db->removeDB();
-            if (row >= 0) {
-                m_treeModel.removeChild(m_treeModel.localDbRoot(), row);
-            }
+            dropCreatedDb(m_treeModel, node);
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

@@ -1,6 +1,7 @@
 // Steps the main window's flow files share.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QThread>
 #include <QTimer>
@@ -22,11 +23,20 @@ inline QString utf8(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
+// Waits for a thread while the window keeps painting and its timers run: after a cancel the
+// worker stops only at its next step (a phone's next batch, or its bounded wait for a stalled
+// phone). The user's input waits too, so no other flow starts meanwhile.
+inline void waitAnswering(QThread& worker) {
+    while (!worker.wait(20)) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    }
+}
+
 // Runs a worker under its progress dialog: start, modal loop, wait. True on success only.
 inline bool runUnderForm(ProgressForm& form, QThread& worker) {
     worker.start(QThread::InheritPriority);
     const int result = form.exec();
-    worker.wait();
+    waitAnswering(worker);
     return result == 1 && !form.rejected;
 }
 

@@ -1,6 +1,7 @@
 #include "backupmanifest.h"
 
 #include "plistcftype.h"
+#include "privatetempdir.h"
 #include "qopensslevpaes.h"
 
 #include <data_path_util.h>
@@ -46,7 +47,7 @@ BackupManifest::_FileNode::~_FileNode() {
 BackupManifest::BackupManifest(QString path, QObject* parent)
     : QObject(parent), dir(path), root(nullptr, MBDBParser::_MBDBItem(), QString()) {}
 
-BackupManifest::~BackupManifest() = default;
+BackupManifest::~BackupManifest() = default;  // the private folder goes with privateDir
 
 QList<QDir> BackupManifest::iTunesBackupDirs() {
     return QList<QDir>() << QDir(
@@ -66,7 +67,8 @@ void BackupManifest::readManifestInfo() {
         throwText(file.errorString());
     if (file.size() > kMaxManifestPlistBytes)
         throwText(QStringLiteral("%1 is too large (%2 bytes).").arg(path).arg(file.size()));
-    const QByteArray bytes = file.read(kMaxManifestPlistBytes);
+    // Read what the file holds: read(limit) would reserve the whole limit for every folder.
+    const QByteArray bytes = file.read(file.size());
     file.close();
     const PlistCFType plist = PlistCFType::createCFPropertyList(bytes);
     const PlistCFType lockdown = plist.get(QStringLiteral("Lockdown"));
@@ -104,6 +106,8 @@ QString BackupManifest::dirPathMd5() const {
 
 bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
     keybag = parseKeybag(info.backupKeyBag);
+    // A keybag no password can open is damaged, not a wrong password: say which.
+    g_checkKeybagThrow(keybag);
     if (!unlockWithPasscode(pwd.toUtf8(), keybag))
         return false;
     // A keybag that protects nothing with the password would accept any password and leave
@@ -116,49 +120,105 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
             throwText(
                 tr("The keybag of this backup holds no password-protected key; it is damaged."));
     }
-    password = pwd;
     const QMap<QString, QByteArray>& a = keybag.attrs;
     if (a.contains(QStringLiteral("DPIC")) && a.contains(QStringLiteral("DPSL"))) {
-        decryptedDbPath = dir.absoluteFilePath(QStringLiteral("Manifest-decrypted.db"));
         const QByteArray wrapped = info.manifestKey.mid(4);
+        QByteArray key;
         for (auto it = keybag.classKeys.constBegin(); it != keybag.classKeys.constEnd(); ++it) {
-            const QByteArray k = unwrapKeyForClass(keybag, it.key(), wrapped);
-            if (!k.isEmpty()) {
-                manifestDbKey = k;
-                decryptFileThrow(k, dir.absoluteFilePath(QStringLiteral("Manifest.db")),
-                                 decryptedDbPath, nullptr, nullptr);
-                return true;
-            }
+            key = unwrapKeyForClass(keybag, it.key(), wrapped);
+            if (!key.isEmpty())
+                break;
+        }
+        if (key.isEmpty() && !info.manifestKey.isEmpty())
+            throwText(
+                tr("Manifest.plist is damaged: its ManifestKey does not open with the "
+                   "keys of the backup."));
+        if (!key.isEmpty()) {
+            // The decrypted index is the backup's file list in the clear: it lives in a folder
+            // of this user's own and goes with this object, never beside the backup.
+            if (!privateDir)
+                privateDir.reset(new BackupTempDir);
+            const QString copy = privateDir->filePath(QStringLiteral("Manifest-decrypted.db"));
+            decryptFileThrow(key, dir.absoluteFilePath(QStringLiteral("Manifest.db")), copy,
+                             nullptr, nullptr);
+            decryptedDbPath = copy;
+            manifestDbKey = key;
         }
     }
+    password = pwd;
     return true;
 }
 
-void BackupManifest::openEndsThrow(QFile& in, QFile& out, bool makeDestDir) {
+void BackupManifest::openSourceThrow(QFile& in) {
     if (!in.open(QIODevice::ReadOnly))
         throwText(tr("can not open %1. %2").arg(in.fileName(), in.errorString()));
+}
+
+void BackupManifest::openDestThrow(QFile& out, bool makeDestDir) {
     if (makeDestDir) {
         const QFileInfo destInfo(out.fileName());
         if (!destInfo.absoluteDir().exists())
             QDir().mkpath(destInfo.absolutePath());
     }
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throwText(tr("can not create %1. %2").arg(out.fileName(), out.errorString()));
+    // Whatever is written here may be decrypted data: readable by this user only.
+    const QString reason = g_openPrivateFile(out);
+    if (!reason.isEmpty())
+        throwText(tr("can not create %1. %2").arg(out.fileName(), reason));
+}
+
+void BackupManifest::removePartial(QFile& out) {
+    out.close();
+    // Only a regular file that this copy wrote; never a device or a folder.
+    if (QFileInfo(out.fileName()).isFile())
+        QFile::remove(out.fileName());
+}
+
+void BackupManifest::failWriteThrow(QFile& out) {
+    const QString reason = out.errorString();
+    removePartial(out);
+    throwText(tr("can not write %1. %2").arg(out.fileName(), reason));
+}
+
+void BackupManifest::finishDestThrow(QFile& out) {
+    // The close would flush too, but it reports nothing: flush first and look.
+    if (!out.flush())
+        failWriteThrow(out);
+    out.close();
+    if (out.error() != QFileDevice::NoError)
+        failWriteThrow(out);
+}
+
+void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src, const QString& dest,
+                                     bool encrypt, bool makeDestDir) {
+    const QString failed =
+        encrypt ? QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
+                : QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1");
+    // Refuse a bad key before anything is opened, so that an existing destination stays.
+    if (key.size() != 32)
+        throwText(failed.arg(QStringLiteral("invalid key size.")));
+    QFile in(src);
+    openSourceThrow(in);
+    QFile out(dest);
+    openDestThrow(out, makeDestDir);
+    QOpenSSLEVPAES aes;
+    const bool ok = aes.init(QOpenSSLEVPAES::cbcForKey(32), key, QByteArray(16, '\0'), encrypt) &&
+                    aes.updateAll(&in, &out, 8192) >= 0 && aes.finalAll(&out, 8192) >= 0;
+    if (!ok) {
+        if (out.error() != QFileDevice::NoError)
+            failWriteThrow(out);
+        removePartial(out);
+        if (in.error() != QFileDevice::NoError)
+            throwText(tr("can not read %1. %2").arg(src, in.errorString()));
+        // The cipher refused the data: a damaged file or a key that does not belong to it.
+        throwText(failed.arg(
+            tr("%1 is damaged or the key does not fit it (%2)").arg(src, aes.errorString)));
+    }
+    finishDestThrow(out);
 }
 
 void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& src,
                                       const QString& dest, void*, BackupCopyProgress) const {
-    QFile in(src);
-    QFile out(dest);
-    openEndsThrow(in, out, true);
-    if (key.size() != 32)
-        throwText(QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1")
-                      .arg(QStringLiteral("invalid key size.")));
-    QOpenSSLEVPAES aes;
-    aes.init(QOpenSSLEVPAES::cbcForKey(32), key, QByteArray(16, '\0'), false);
-    if (aes.updateAll(&in, &out, 8192) < 0 || aes.finalAll(&out, 8192) < 0)
-        throwText(
-            QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1").arg(aes.errorString));
+    cipherFileThrow(key, src, dest, false, true);
 }
 
 void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
@@ -169,17 +229,7 @@ void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
             throwText(tr("can not write %1. %2").arg(dest, in.errorString()));
         return;
     }
-    QFile in(src);
-    QFile out(dest);
-    openEndsThrow(in, out, false);
-    if (key.size() != 32)
-        throwText(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
-                      .arg(QStringLiteral("invalid key size.")));
-    QOpenSSLEVPAES aes;
-    aes.init(QOpenSSLEVPAES::cbcForKey(32), key, QByteArray(16, '\0'), true);
-    if (aes.updateAll(&in, &out, 8192) < 0 || aes.finalAll(&out, 8192) < 0)
-        throwText(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
-                      .arg(aes.errorString));
+    cipherFileThrow(key, src, dest, true, false);
 }
 
 void BackupManifest::parseInfo() {
@@ -375,24 +425,32 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
         decryptFileThrow(key, src, destPath, userData, progress);
     } else {
         QFile in(src);
+        openSourceThrow(in);
         QFile out(destPath);
-        openEndsThrow(in, out, true);
+        openDestThrow(out, true);
         const qint64 total = in.size();
         qint64 done = 0;
         QByteArray buf(8192, '\0');
         while (!in.atEnd()) {
             const qint64 n = in.read(buf.data(), buf.size());
             // A read that fails (or yields nothing before the end) would loop for ever.
-            if (n <= 0)
-                throwText(tr("can not read %1. %2").arg(src, in.errorString()));
-            if (out.write(buf.constData(), n) != n)
-                throwText(tr("can not write %1. %2").arg(destPath, out.errorString()));
+            if (n <= 0) {
+                const QString reason = in.errorString();
+                removePartial(out);
+                throwText(tr("can not read %1. %2").arg(src, reason));
+            }
+            // A short write sets no error; writing the rest then fails with the reason.
+            for (qint64 at = 0; at < n;) {
+                const qint64 w = out.write(buf.constData() + at, n - at);
+                if (w <= 0)
+                    failWriteThrow(out);
+                at += w;
+            }
             done += n;
             if (progress)
                 progress(total, done, userData);
         }
-        out.flush();
-        out.close();
+        finishDestThrow(out);
     }
     const long long t = static_cast<long long>(static_cast<int>(item.lastModified));
     struct timeval times[2];

@@ -4,6 +4,7 @@
 
 #include "keybag.h"
 #include "mbdbparser.h"
+#include "privatetempdir.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -13,6 +14,8 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+
+#include <memory>
 
 class QFile;
 
@@ -58,11 +61,12 @@ public:
     // MD5 of the folder's absolute path: tells two listed folders apart.
     QString dirPathMd5() const;
 
-    // Password check without UI; false for a wrong password. Throws when the decrypted
-    // manifest database cannot be written.
+    // Password check without UI; false for a wrong password (a class key did not unwrap).
+    // Throws when the keybag is damaged or the decrypted manifest database cannot be written.
     bool setPasscodeNoUIThrow(QString password);
     // The same check on a worker thread behind a modal progress dialog (GUI thread only).
-    bool setPasscode(QString password);
+    // `failed` (when given) tells an error, already shown, from a wrong password.
+    bool setPasscode(QString password, bool* failed = nullptr);
 
     // Reads the file index and builds the file tree, once.
     void parseInfo();
@@ -112,11 +116,23 @@ public:
     QHash<QString, MBDBParser::_MBDBItem> items;
     int maxInode = 0;
 
+    // The folder of this user's own that holds the decrypted manifest database; made by the
+    // first unlock that needs it, removed with this object.
+    std::unique_ptr<BackupTempDir> privateDir;
+
 private:
     void fillLookups(const _FileNode* node);
-    // Opens a copy's source for reading and its destination for writing (truncated), creating
-    // the destination's folder first when asked; throws the reason on failure.
-    static void openEndsThrow(QFile& in, QFile& out, bool makeDestDir);
+    // Each throws the file's name and the system's reason. A destination is created mode 0600
+    // (its folder first when asked); on any failure after it was opened the partial file goes.
+    static void openSourceThrow(QFile& in);
+    static void openDestThrow(QFile& out, bool makeDestDir);
+    static void removePartial(QFile& out);
+    [[noreturn]] static void failWriteThrow(QFile& out);
+    // Flushes and closes, checking both.
+    static void finishDestThrow(QFile& out);
+    // AES-256-CBC with a zero IV over a whole file.
+    static void cipherFileThrow(const QByteArray& key, const QString& src, const QString& dest,
+                                bool encrypt, bool makeDestDir);
 };
 
 // A Manifest.plist larger than this is refused rather than read into memory.

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace {
@@ -65,18 +66,34 @@ void setLabel(pim::Entity& e, const LabelCode* table, const QString& subType) {
     }
 }
 
-// The key/value entries of one multi-value (an address's parts, an IM account's fields).
-Sqlite3Cursor queryEntries(Sqlite3DB& addressBook, unsigned long long uid) {
-    Sqlite3Sql sql("select v.value,l.value as key from abmultivalueentry as v");
-    sql.appendSql(
-        QStringLiteral(" inner join abmultivalueentrykey as l on v.parent_id=%1 and v.key=l.rowid")
-            .arg(uid));
-    return addressBook.queryThrow(sql);
+// Columns of the multi-value query (readPersons), read by position: this runs per value.
+enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
+
+// Label codes that values without a label get: what the contact editor offers first for a new
+// value of the kind. A date without a label is an "other" date (birthdays are kept apart).
+int defaultLabel(int property) {
+    switch (property) {
+        case 3:
+            return 2;  // phone: mobile
+        case 12:
+            return 0;  // date: other
+        default:
+            return 1;  // e-mail, address, IM: home; web: home page; related: assistant
+    }
 }
 
-QString copyPath(const char* pattern) {
-    return QDir(QDir::tempPath())
-        .absoluteFilePath(QString::fromLatin1(pattern).arg(QDateTime::currentMSecsSinceEpoch()));
+// Seconds from 2001-01-01 of a stored date. Phones write them as text, whole or with a
+// fraction ("-1234567890", "330393600.000000"), older ones as numbers; NULL and text that is
+// no number are no date.
+bool readDate(const Sqlite3Cursor& c, int column, long long& seconds) {
+    if (c.isNull(column))
+        return false;
+    bool ok = false;
+    const double v = c.getText(column).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v > 1e14 || v < -1e14)
+        return false;
+    seconds = static_cast<long long>(std::floor(v));
+    return true;
 }
 
 }  // namespace
@@ -98,19 +115,22 @@ QString ImportContactsFromiTunesThread::dateText(long long seconds) {
 }
 
 void ImportContactsFromiTunesThread::closeAndRemoveCopies() {
+    fullImages = RowsByPerson();
+    thumbnails = RowsByPerson();
+    labels.clear();
+    entries.clear();
     addressBook.close();
     images.close();
-    if (!addressBookCopy.isEmpty())
-        QFile::remove(addressBookCopy);
-    if (!imagesCopy.isEmpty())
-        QFile::remove(imagesCopy);
+    // The copies, their journals and the folder go together.
+    workDir.reset();
+    addressBookCopy.clear();
+    imagesCopy.clear();
 }
 
 void ImportContactsFromiTunesThread::readAddr(unsigned long long uid, pim::Entity& e) {
-    Sqlite3Cursor c = queryEntries(addressBook, uid);
-    while (c.moveNext()) {
-        const QString key = c.getText(QStringLiteral("key"));
-        const QString value = c.getText(QStringLiteral("value"));
+    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+        const QString& key = part.first;
+        const QString& value = part.second;
         if (key == QLatin1String("Street"))
             e.fields[QStringLiteral("data4")] = value;
         else if (key == QLatin1String("City"))
@@ -126,10 +146,9 @@ void ImportContactsFromiTunesThread::readAddr(unsigned long long uid, pim::Entit
 }
 
 void ImportContactsFromiTunesThread::readIM(unsigned long long uid, pim::Entity& e) {
-    Sqlite3Cursor c = queryEntries(addressBook, uid);
-    while (c.moveNext()) {
-        const QString key = c.getText(QStringLiteral("key"));
-        const QString value = c.getText(QStringLiteral("value"));
+    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+        const QString& key = part.first;
+        const QString& value = part.second;
         if (key == QLatin1String("service")) {
             int code = 0;
             if (lookUp(kServices, value, code))
@@ -140,64 +159,166 @@ void ImportContactsFromiTunesThread::readIM(unsigned long long uid, pim::Entity&
     }
 }
 
-void ImportContactsFromiTunesThread::readMultiValues(unsigned long long personId,
-                                                     pim::_Contact& contact) {
-    Sqlite3Sql sql("select v.UID,v.property,v.value,l.value as subType");
-    sql.appendSql(QStringLiteral(" from abmultivalue as v inner join abmultivaluelabel as l on "
-                                 "v.record_id=%1 and v.label=l.rowid")
-                      .arg(personId));
-    Sqlite3Cursor c = addressBook.queryThrow(sql);
+void ImportContactsFromiTunesThread::loadLookupTables() {
+    labels.clear();
+    entries.clear();
+    {
+        Sqlite3Cursor c = addressBook.queryThrow("select rowid, value from ABMultiValueLabel");
+        while (c.moveNext())
+            labels.insert(c.getInt64(0), c.getText(1));
+    }
+    QHash<long long, QString> keys;
+    {
+        Sqlite3Cursor c = addressBook.queryThrow("select rowid, value from ABMultiValueEntryKey");
+        while (c.moveNext())
+            keys.insert(c.getInt64(0), c.getText(1));
+    }
+    Sqlite3Cursor c = addressBook.queryThrow(
+        "select parent_id, key, value from ABMultiValueEntry order by parent_id, rowid");
     while (c.moveNext()) {
-        const int property = c.getInt(QStringLiteral("property"));
-        const QString subType = c.getText(QStringLiteral("subType"));
-        pim::Entity e;
-        int type = 0;
-        switch (property) {
-            case 3:
-                type = pim::ENTITY_PHONE;
-                e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
-                setLabel(e, kPhoneLabels, subType);
-                break;
-            case 4:
-                type = pim::ENTITY_EMAIL;
-                e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
-                setLabel(e, kHomeWorkLabels, subType);
-                break;
-            case 5:
-                type = pim::ENTITY_ADDR;
-                setLabel(e, kHomeWorkLabels, subType);
-                readAddr(static_cast<unsigned long long>(c.getInt64(QStringLiteral("UID"))), e);
-                break;
-            case 12:
-                type = pim::ENTITY_EVENT;
-                e.fields[QStringLiteral("data1")] = dateText(c.getInt64(QStringLiteral("value")));
-                setLabel(e, kDateLabels, subType);
-                break;
-            case 13:
-                type = pim::ENTITY_IM;
-                setLabel(e, kHomeWorkLabels, subType);
-                readIM(static_cast<unsigned long long>(c.getInt64(QStringLiteral("UID"))), e);
-                break;
-            case 22:
-                type = pim::ENTITY_URL;
-                e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
-                setLabel(e, kWebLabels, subType);
-                break;
-            case 23:
-                type = pim::ENTITY_REL;
-                e.fields[QStringLiteral("data1")] = c.getText(QStringLiteral("value"));
-                setLabel(e, kRelatedLabels, subType);
-                break;
-            default:
-                continue;
-        }
-        contact.entities[type].append(e);
+        // A part whose name has no row cannot be placed: it is left out.
+        const auto key = keys.constFind(c.getInt64(1));
+        if (key != keys.constEnd())
+            entries[c.getInt64(0)].append(qMakePair(key.value(), c.getText(2)));
     }
 }
 
+void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
+                                                    pim::_Contact& contact) {
+    const int property = c.getInt(kProperty);
+    pim::Entity e;
+    int type = 0;
+    const LabelCode* table = nullptr;
+    switch (property) {
+        case 3:
+            type = pim::ENTITY_PHONE;
+            table = kPhoneLabels;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 4:
+            type = pim::ENTITY_EMAIL;
+            table = kHomeWorkLabels;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 5:
+            type = pim::ENTITY_ADDR;
+            table = kHomeWorkLabels;
+            readAddr(static_cast<unsigned long long>(c.getInt64(kUid)), e);
+            break;
+        case 12: {
+            type = pim::ENTITY_EVENT;
+            table = kDateLabels;
+            long long seconds = 0;
+            if (!readDate(c, kValue, seconds))
+                return;
+            e.fields[QStringLiteral("data1")] = dateText(seconds);
+            break;
+        }
+        case 13:
+            type = pim::ENTITY_IM;
+            table = kHomeWorkLabels;
+            readIM(static_cast<unsigned long long>(c.getInt64(kUid)), e);
+            break;
+        case 22:
+            type = pim::ENTITY_URL;
+            table = kWebLabels;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 23:
+            type = pim::ENTITY_REL;
+            table = kRelatedLabels;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        default:
+            return;
+    }
+    // A value without a label (none set, or a label row that is gone) keeps the default
+    // label of its kind rather than being lost.
+    const auto label = c.isNull(kLabel) ? labels.constEnd() : labels.constFind(c.getInt64(kLabel));
+    if (label != labels.constEnd())
+        setLabel(e, table, label.value());
+    else
+        e.fields[QStringLiteral("data2")] = defaultLabel(property);
+    contact.entities[type].append(e);
+}
+
+void ImportContactsFromiTunesThread::openImages() {
+    photoError.clear();
+    if (!backup.addressBookImagesDb) {
+        photoError = tr("the backup holds no address-book images database");
+        return;
+    }
+    // Photos are a part of the import, not a condition of it: a damaged or unreadable images
+    // database costs the photos only.
+    try {
+        imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
+        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
+        images.openThrow(imagesCopy, 2);
+        fullImages = RowsByPerson(
+            images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
+                              "order by record_id, rowid"));
+        // Thumbnails serve a person without a full-size image: the largest of them. Older
+        // databases have none.
+        Sqlite3Cursor t = images.queryThrow(
+            "select 1 from sqlite_master where type='table' and name like 'ABThumbnailImage'");
+        if (t.moveNext())
+            thumbnails = RowsByPerson(images.queryThrow(
+                "select record_id, data from ABThumbnailImage where length(data) > 0 "
+                "order by record_id, length(data) desc"));
+    } catch (const std::exception& e) {
+        photoError = QString::fromUtf8(e.what());
+        fullImages = RowsByPerson();
+        thumbnails = RowsByPerson();
+        images.close();
+    }
+}
+
+void ImportContactsFromiTunesThread::readPhoto(long long personId, pim::_Contact& contact) {
+    if (!images.isOpen())
+        return;
+    try {
+        QByteArray bytes;
+        if (fullImages.at(personId))
+            bytes = fullImages.row().getBlob(1);
+        else if (thumbnails.at(personId))
+            bytes = thumbnails.row().getBlob(1);
+        if (bytes.isEmpty())
+            return;
+        pim::Entity photo;
+        photo.fields[QStringLiteral("data15")] = bytes;
+        photo.fields[QStringLiteral("data4")] = pim::Entity::photoHash(bytes);
+        contact.entities[pim::ENTITY_PHOTO].append(photo);
+    } catch (const std::exception& e) {
+        // Damage found part way: the photos read so far stay, the rest are left out.
+        photoError = QString::fromUtf8(e.what());
+        fullImages = RowsByPerson();
+        thumbnails = RowsByPerson();
+        images.close();
+    }
+}
+
+void ImportContactsFromiTunesThread::nameFromDetails(pim::_Contact& contact) {
+    if (!contact.fullName.isEmpty())
+        return;
+    // As the file import does: a contact without a name is known by its company, else by its
+    // first e-mail address or number, and so is never merged with other nameless ones.
+    QString fallback = contact.entities.value(pim::ENTITY_ORG).value(0).text("data1").trimmed();
+    if (fallback.isEmpty())
+        fallback = contact.entities.value(pim::ENTITY_EMAIL).value(0).text("data1").trimmed();
+    if (fallback.isEmpty())
+        fallback = contact.entities.value(pim::ENTITY_PHONE).value(0).text("data1").trimmed();
+    if (fallback.isEmpty())
+        return;
+    QList<pim::Entity>& names = contact.entities[pim::ENTITY_NAME];
+    if (names.isEmpty())
+        names.append(pim::Entity());
+    pim::Entity& name = names.first();
+    name.fields[QStringLiteral("data2")] = fallback;
+    contact.fullName = name.fullName();
+    name.fields[QStringLiteral("data1")] = contact.fullName;
+}
+
 bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts) {
-    addressBookCopy = copyPath("AddressBook-%1.sqlitedb");
-    imagesCopy = copyPath("AddressBookImages-%1.sqlitedb");
     // Without the address book there is nothing to import; say so plainly rather than report
     // a failed open of a temporary file the user never heard of.
     if (!backup.addressBookDb)
@@ -205,59 +326,59 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
             tr("This backup holds no address book (Library/AddressBook/AddressBook.sqlitedb).")
                 .toUtf8()
                 .constData());
-    if (QFile::exists(addressBookCopy))
-        QFile::remove(addressBookCopy);
+    // The copies are decrypted data: they live in a folder of this user's own that goes on
+    // every road (closeAndRemoveCopies, or with the worker).
+    workDir.reset(new BackupTempDir);
+    addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
     backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
     addressBook.openThrow(addressBookCopy, 2);
-    if (backup.addressBookImagesDb) {
-        if (QFile::exists(imagesCopy))
-            QFile::remove(imagesCopy);
-        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
-        images.openThrow(imagesCopy, 2);
-    }
+    openImages();
+    loadLookupTables();
 
+    // Each table is read once, in person order, and walked in step with the persons: no
+    // query per person, so the time stays linear with or without indexes on the ids.
+    int n = 0;
+    {
+        Sqlite3Cursor count = addressBook.queryThrow("select count(*) from ABPerson");
+        if (count.moveNext())
+            n = count.getInt(0);
+    }
+    RowsByPerson values(
+        addressBook.queryThrow("select record_id, UID, property, value, label from ABMultiValue "
+                               "order by record_id, UID"));
     Sqlite3Cursor c = addressBook.queryThrow(
         "select rowid, "
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
         "nickname from Abperson order by rowid asc");
-    const int n = c.count();
     int i = 0;
+    int shownPercent = -1;
     while (c.moveNext()) {
         if (progress->rejected)
             return false;
         ++i;
-        progress->invokeUpdateProgress(tr("IDS_READING_CONTACTS_FROM_ITUNES"),
-                                       int(double(i) / n * 50.0),
-                                       QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
-        const unsigned long long personId =
-            static_cast<unsigned long long>(c.getInt64(QStringLiteral("rowid")));
+        // One report per step of the bar, not per person: each crosses into the GUI thread.
+        const int percent = n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50;
+        if (percent != shownPercent || i == n) {
+            shownPercent = percent;
+            progress->invokeUpdateProgress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), percent,
+                                           QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
+        }
+        const long long personId = c.getInt64(0);
         pim::_Contact contact;
         pim::Entity name;
-        name.fields[QStringLiteral("data2")] = c.getText(QStringLiteral("first"));
-        name.fields[QStringLiteral("data3")] = c.getText(QStringLiteral("last"));
-        name.fields[QStringLiteral("data4")] = c.getText(QStringLiteral("middle"));
-        name.fields[QStringLiteral("data5")] = c.getText(QStringLiteral("prefix"));
-        name.fields[QStringLiteral("data6")] = c.getText(QStringLiteral("suffix"));
+        name.fields[QStringLiteral("data2")] = c.getText(1);
+        name.fields[QStringLiteral("data3")] = c.getText(2);
+        name.fields[QStringLiteral("data4")] = c.getText(3);
+        name.fields[QStringLiteral("data5")] = c.getText(4);
+        name.fields[QStringLiteral("data6")] = c.getText(5);
         contact.fullName = name.fullName();
         name.fields[QStringLiteral("data1")] = contact.fullName;
         contact.entities[pim::ENTITY_NAME].append(name);
 
-        if (images.isOpen()) {
-            Sqlite3Cursor p = images.queryThrow(
-                QStringLiteral("select data from ABFullSizeImage where record_id=%1 limit 1")
-                    .arg(personId));
-            if (p.moveNext()) {
-                const QByteArray bytes = p.getBlob(QStringLiteral("data"));
-                if (!bytes.isEmpty()) {
-                    pim::Entity photo;
-                    photo.fields[QStringLiteral("data15")] = bytes;
-                    contact.entities[pim::ENTITY_PHOTO].append(photo);
-                }
-            }
-        }
-        const QString org = c.getText(QStringLiteral("organization"));
-        const QString dept = c.getText(QStringLiteral("department"));
-        const QString job = c.getText(QStringLiteral("jobtitle"));
+        readPhoto(personId, contact);
+        const QString org = c.getText(6);
+        const QString dept = c.getText(7);
+        const QString job = c.getText(8);
         if (!org.isEmpty() || !dept.isEmpty() || !job.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = org;
@@ -265,29 +386,69 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
             e.fields[QStringLiteral("data4")] = job;
             contact.entities[pim::ENTITY_ORG].append(e);
         }
-        const QString note = c.getText(QStringLiteral("note"));
+        const QString note = c.getText(9);
         if (!note.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = note;
             contact.entities[pim::ENTITY_NOTES].append(e);
         }
-        const long long birthday = c.getInt64(QStringLiteral("birthday"));
-        if (birthday > 0) {
+        // Every stored birthday, also those before 2001 (negative) and those without a year,
+        // which phones keep as a date in 1604.
+        long long birthday = 0;
+        if (readDate(c, 10, birthday)) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = dateText(birthday);
             e.fields[QStringLiteral("data2")] = 3;
             contact.entities[pim::ENTITY_EVENT].append(e);
         }
-        const QString nick = c.getText(QStringLiteral("nickname"));
+        const QString nick = c.getText(11);
         if (!nick.isEmpty()) {
             pim::Entity e;
             e.fields[QStringLiteral("data1")] = nick;
             contact.entities[pim::ENTITY_NICKNAME].append(e);
         }
-        readMultiValues(personId, contact);
+        for (; values.at(personId); values.step())
+            readMultiValue(values.row(), contact);
+        nameFromDetails(contact);
         contacts.append(contact);
     }
     return true;
+}
+
+void ImportContactsFromiTunesThread::fillComparedFields(pim::_Contact& contact) {
+    // The merge compares stored values with incoming ones; a field the import leaves out reads
+    // back as empty text and would never compare equal, so a second import would add the same
+    // value again. Give every compared field its empty value.
+    const QSharedPointer<AbsContactCombineRule> rule = db->combineRule();
+    if (!rule)
+        return;
+    for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
+        auto known = comparedKeys.find(t.key());
+        if (known == comparedKeys.end()) {
+            bool single = false;
+            QStringList keys = rule->validFields(t.key(), single);
+            keys += rule->checkEqualFieldsMin(t.key());
+            keys += rule->checkEqualFieldsFull(t.key());
+            keys.removeDuplicates();
+            known = comparedKeys.insert(t.key(), keys);
+        }
+        const QStringList& keys = known.value();
+        for (pim::Entity& e : t.value()) {
+            for (const QString& key : qAsConst(keys)) {
+                if (!e.fields.contains(key))
+                    e.fields.insert(key, QString(QLatin1String("")));
+            }
+        }
+    }
+}
+
+void ImportContactsFromiTunesThread::storeUnnamed(pim::_Contact contact) {
+    // Nothing to know it by: stored as it is, never merged into another nameless contact.
+    db->insertContactBase(contact);
+    for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
+        for (pim::Entity& e : t.value())
+            db->insertEntity(contact._id, t.key(), e);
+    }
 }
 
 void ImportContactsFromiTunesThread::run() {
@@ -309,31 +470,47 @@ void ImportContactsFromiTunesThread::run() {
         const int m = contacts.size();
         int merged = 0;
         int count = 0;
-        db->beginEdit();
+        // The store's batch path: one transaction, indexes rebuilt once for a large import.
+        db->beginBulkEdit(m);
         editOpen = true;
+        int shownPercent = -1;
         for (int k = 1; k <= m; ++k) {
             if (progress->rejected) {
                 db->endEdit(false);
                 return;
             }
-            progress->invokeUpdateProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"),
-                                           int(double(k) / m * 50.0 + 50.0),
-                                           QStringLiteral("Contacts:%1/%2").arg(k).arg(m));
+            const int percent = int(double(k) / m * 50.0 + 50.0);
+            if (percent != shownPercent || k == m) {
+                shownPercent = percent;
+                progress->invokeUpdateProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"),
+                                               percent,
+                                               QStringLiteral("Contacts:%1/%2").arg(k).arg(m));
+            }
+            pim::_Contact& incoming = contacts[k - 1];
+            fillComparedFields(incoming);
+            ++count;
+            if (incoming.fullName.isEmpty()) {
+                storeUnnamed(incoming);
+                continue;
+            }
             pim::_Contact stored;
             bool wasMerged = false;
-            db->combineContact(contacts.at(k - 1), stored, wasMerged);
+            db->combineContact(incoming, stored, wasMerged);
             if (wasMerged)
                 ++merged;
-            ++count;
         }
         db->endEdit(true);
         editOpen = false;
-        if (merged == 0)
-            progress->invokeSucceed(tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES").arg(count));
-        else
-            progress->invokeSucceed(tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED")
-                                        .arg(count - merged)
-                                        .arg(merged));
+        QString text = merged == 0 ? tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES").arg(count)
+                                   : tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED")
+                                         .arg(count - merged)
+                                         .arg(merged);
+        if (!photoError.isEmpty())
+            text += QLatin1Char('\n') +
+                    tr("The photos could not be read (%1); the contacts were imported without "
+                       "them.")
+                        .arg(photoError);
+        progress->invokeSucceed(text);
     } catch (const std::exception& e) {
         if (editOpen) {
             try {

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <climits>
+#include <stdexcept>
 
 unsigned int g_keybagInt(const QByteArray& value) {
     if (value.size() < 4)
@@ -60,11 +61,11 @@ _KeybagInfo parseKeybag(const QByteArray& data) {
 namespace {
 
 QByteArray pbkdf2(const QByteArray& password, const QByteArray& salt, unsigned int iterations,
-                  const EVP_MD* md) {
+                  unsigned int limit, const EVP_MD* md) {
     QByteArray out(32, '\0');
-    // A damaged count could keep the (uncancellable) check busy for hours: counts beyond what
-    // devices use are refused, and the zero key then fails every unwrap like a wrong password.
-    if (iterations == 0 || iterations > kMaxKeybagIterations)
+    // g_checkKeybagThrow turns such counts into an error first; this only keeps a direct caller
+    // from running for hours (the zero key then fails every unwrap).
+    if (iterations == 0 || iterations > limit)
         return out;
     PKCS5_PBKDF2_HMAC(password.constData(), password.size(),
                       reinterpret_cast<const unsigned char*>(salt.constData()), salt.size(),
@@ -80,9 +81,35 @@ QByteArray g_keybagPasswordKey(const QByteArray& password, const _KeybagInfo& ke
     QByteArray pass = password;
     if (a.contains(QStringLiteral("DPIC")) && a.contains(QStringLiteral("DPSL")))
         pass = pbkdf2(password, a.value(QStringLiteral("DPSL")),
-                      g_keybagInt(a.value(QStringLiteral("DPIC"))), EVP_sha256());
+                      g_keybagInt(a.value(QStringLiteral("DPIC"))), kMaxKeybagDpIterations,
+                      EVP_sha256());
     return pbkdf2(pass, a.value(QStringLiteral("SALT")),
-                  g_keybagInt(a.value(QStringLiteral("ITER"))), EVP_sha1());
+                  g_keybagInt(a.value(QStringLiteral("ITER"))), kMaxKeybagIterations, EVP_sha1());
+}
+
+void g_checkKeybagThrow(const _KeybagInfo& keybag) {
+    const QMap<QString, QByteArray>& a = keybag.attrs;
+    auto damaged = [](const QString& what) {
+        throw std::runtime_error(
+            QStringLiteral("Manifest.plist is damaged: %1").arg(what).toUtf8().constData());
+    };
+    auto checkCount = [&](const char* tag, unsigned int limit) {
+        const QByteArray v = a.value(QLatin1String(tag));
+        const unsigned int n = g_keybagInt(v);
+        if (v.size() < 4 || n == 0)
+            damaged(QStringLiteral("the keybag has no iteration count \"%1\"").arg(tag));
+        if (n > limit)
+            damaged(QStringLiteral("the keybag asks for %1 rounds of \"%2\" (phones use at "
+                                   "most %3)")
+                        .arg(n)
+                        .arg(QLatin1String(tag))
+                        .arg(limit / 2));
+    };
+    if (a.value(QStringLiteral("SALT")).isEmpty())
+        damaged(QStringLiteral("the keybag has no salt"));
+    checkCount("ITER", kMaxKeybagIterations);
+    if (a.contains(QStringLiteral("DPIC")) && a.contains(QStringLiteral("DPSL")))
+        checkCount("DPIC", kMaxKeybagDpIterations);
 }
 
 bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag) {

@@ -19,8 +19,11 @@ struct _KeybagInfo {
     QMap<int, _KeybagPros> classKeys;
 };
 
-// Highest PBKDF2 iteration count accepted from a keybag (devices use up to ten million).
-constexpr unsigned int kMaxKeybagIterations = 50000000;
+// Highest PBKDF2 iteration counts accepted from a keybag: twice what phones use. The SHA-256
+// derivation ("DPIC") runs ten million rounds on phones, the SHA-1 one ("ITER") ten thousand;
+// a damaged count must not hold the uncancellable check for minutes.
+constexpr unsigned int kMaxKeybagDpIterations = 20000000;
+constexpr unsigned int kMaxKeybagIterations = 20000;
 
 // Big-endian unsigned value of the first four bytes; 0 for fewer bytes.
 unsigned int g_keybagInt(const QByteArray& value);
@@ -32,5 +35,8 @@ bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag);
 // Unwraps a 40-byte wrapped file key with the key of a protection class; empty on failure.
 QByteArray unwrapKeyForClass(const _KeybagInfo& keybag, int protectionClass,
                              const QByteArray& wrapped);
+// Throws std::runtime_error naming what is wrong when the keybag cannot be unlocked by any
+// password: no salt, or an iteration count of 0 or beyond the limits above.
+void g_checkKeybagThrow(const _KeybagInfo& keybag);
 // The 32-byte password key (PBKDF2 as the keybag's attributes ask).
 QByteArray g_keybagPasswordKey(const QByteArray& password, const _KeybagInfo& keybag);

@@ -10,6 +10,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+
+#include <sqlite3.h>
 
 #include <stdexcept>
 
@@ -19,12 +22,18 @@ namespace {
     throw std::runtime_error(text.toUtf8().constData());
 }
 
+// The file ended inside a record (an interrupted copy); the reader names the record.
+struct CutShort {};
+
 QByteArray readExactly(QFile& f, int n) {
     const QByteArray b = f.read(n);
-    if (b.size() != n)
-        throwText(f.errorString().isEmpty()
-                      ? QStringLiteral("%1: unexpected end of file.").arg(f.fileName())
-                      : f.errorString());
+    if (b.size() != n) {
+        // A read error has the system's reason; a plain end of file has none ("Unknown error").
+        if (f.error() != QFileDevice::NoError)
+            throwText(
+                QStringLiteral("%1: %2").arg(QFileInfo(f.fileName()).fileName(), f.errorString()));
+        throw CutShort();
+    }
     return b;
 }
 
@@ -128,33 +137,40 @@ MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
     MBDBParser::MBDBItemMap map;
     QFile f(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
     if (!f.open(QIODevice::ReadOnly))
-        throwText(f.errorString());
+        throwText(QStringLiteral("Manifest.mbdb: %1").arg(f.errorString()));
     f.read(6);
+    long long record = 0;
     while (!f.atEnd()) {
+        ++record;
         MBDBParser::_MBDBItem item;
-        item.domain = g_readBinary(f);
-        item.path = g_readBinary(f);
-        item.target = g_readBinary(f);
-        item.digest = g_readBinary(f);
-        item.encryptionKey = g_readBinary(f);
-        item.mode = g_readInt16(f);
-        item.inodeHigh = g_readInt32(f);
-        item.inode = static_cast<long long>(g_readInt32(f));
-        item.userId = g_readInt32(f);
-        item.groupId = g_readInt32(f);
-        item.lastModified = g_readInt32(f);
-        item.lastStatusChange = g_readInt32(f);
-        item.birth = g_readInt32(f);
-        item.size = static_cast<long long>(bigEndian(readExactly(f, 8)));
-        item.protectionClass = static_cast<unsigned char>(g_readByte(f));
-        // The count is unsigned: taking 0x80..0xFF as "none" would read the pairs as the next
-        // record and garble the rest of the index.
-        const int count = static_cast<unsigned char>(g_readByte(f));
-        for (int i = 0; i < count; ++i) {
-            MBDBParser::_MBDBProperty p;
-            p.name = g_readBinary(f);
-            p.value = g_readBinary(f);
-            item.properties.append(p);
+        try {
+            item.domain = g_readBinary(f);
+            item.path = g_readBinary(f);
+            item.target = g_readBinary(f);
+            item.digest = g_readBinary(f);
+            item.encryptionKey = g_readBinary(f);
+            item.mode = g_readInt16(f);
+            item.inodeHigh = g_readInt32(f);
+            item.inode = static_cast<long long>(g_readInt32(f));
+            item.userId = g_readInt32(f);
+            item.groupId = g_readInt32(f);
+            item.lastModified = g_readInt32(f);
+            item.lastStatusChange = g_readInt32(f);
+            item.birth = g_readInt32(f);
+            item.size = static_cast<long long>(bigEndian(readExactly(f, 8)));
+            item.protectionClass = static_cast<unsigned char>(g_readByte(f));
+            // The count is unsigned: taking 0x80..0xFF as "none" would read the pairs as the next
+            // record and garble the rest of the index.
+            const int count = static_cast<unsigned char>(g_readByte(f));
+            for (int i = 0; i < count; ++i) {
+                MBDBParser::_MBDBProperty p;
+                p.name = g_readBinary(f);
+                p.value = g_readBinary(f);
+                item.properties.append(p);
+            }
+        } catch (const CutShort&) {
+            throwText(
+                QStringLiteral("Manifest.mbdb is damaged: record %1 is cut short").arg(record));
         }
         if (!item.domain.isValid())
             continue;
@@ -197,7 +213,14 @@ MBDBParser::MBDBItemMap parseDb(const BackupManifest& backup) {
                              ? backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"))
                              : backup.decryptedDbPath;
     Sqlite3DB db;
-    db.openThrow(path, 2);
+    if (backup.manifestDbKey.isEmpty()) {
+        // The backup's own index: read as the unchanging file it is, so that SQLite neither
+        // locks it nor makes a journal or WAL file beside it (a read-only backup reads too).
+        const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?immutable=1";
+        db.openThrow(QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    } else {
+        db.openThrow(path, 2);
+    }
     const QByteArray key = descriptorKey(db, backup.password);
     Sqlite3Cursor c = db.queryThrow("select * from Files");
     while (c.moveNext()) {

@@ -18,24 +18,28 @@ IOSiTunesBKSetPasswordThread::IOSiTunesBKSetPasswordThread(BackupManifest& m, QS
 
 void IOSiTunesBKSetPasswordThread::run() {
     result = false;
+    failed = false;
     try {
         progress.invokeUpdateProgress(tr("Verifying. Please wait..."), 99, QString());
         result = manifest.setPasscodeNoUIThrow(password);
         progress.invokeSucceed(QString());
     } catch (const std::exception& e) {
         result = false;
+        failed = true;
         progress.invokeErrorOccurred(
             QStringLiteral("IOSiTunesBKSetPasswordThread: %1").arg(QString::fromUtf8(e.what())));
     }
 }
 
-bool BackupManifest::setPasscode(QString pwd) {
+bool BackupManifest::setPasscode(QString pwd, bool* failed) {
     ProgressForm form(QString(), nullptr);
     form.setCancelable(false);
     IOSiTunesBKSetPasswordThread worker(*this, pwd, form);
     worker.start(QThread::InheritPriority);
     form.exec();
     form.waitForThread(worker, true);
+    if (failed)
+        *failed = worker.failed;
     return worker.result;
 }
 
@@ -99,10 +103,14 @@ void PasscodeDlg::btnOKPressed() {
         Tips::warning(tr("IDS_PWD_IS_NULL"));
         return;
     }
-    if (manifest && manifest->setPasscode(text)) {
+    bool failed = false;
+    if (manifest && manifest->setPasscode(text, &failed)) {
         accept();
         return;
     }
+    // The error has been shown already; only a key that did not unwrap is a wrong password.
+    if (failed)
+        return;
     Tips::warning(tr("IDS_INVALID_PASSWORD"));
     ui->txtPasscode->clear();
 }

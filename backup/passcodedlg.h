@@ -27,6 +27,8 @@ public:
     QString password;
     ProgressForm& progress;
     bool result;
+    // Set when the check ended in an error (shown by the progress dialog), not a wrong password.
+    bool failed = false;
 
 protected:
     void run() override;

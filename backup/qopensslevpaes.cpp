@@ -1,11 +1,29 @@
 #include "qopensslevpaes.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QVector>
 
 #include <climits>
 
 #include <openssl/evp.h>
+
+namespace {
+
+// A short write (the disk filled part way) sets no error of its own; writing the rest then
+// fails with the system's reason.
+bool writeAll(QIODevice* output, const char* data, qint64 size) {
+    while (size > 0) {
+        const qint64 n = output->write(data, size);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+}  // namespace
 
 QOpenSSLEVPAES::QOpenSSLEVPAES() : ctx(EVP_CIPHER_CTX_new()) {}
 
@@ -66,7 +84,7 @@ int QOpenSSLEVPAES::updateAll(QIODevice* input, QIODevice* output, int blockSize
             return -1;
         }
         if (n > 0) {
-            if (output->write(reinterpret_cast<const char*>(out.data()), n) != n) {
+            if (!writeAll(output, reinterpret_cast<const char*>(out.data()), n)) {
                 errorString = QStringLiteral("QOpenSSLEVPAES::updateAll, write file error, %1")
                                   .arg(output->errorString());
                 return -1;
@@ -83,9 +101,16 @@ int QOpenSSLEVPAES::finalAll(QIODevice* output, int blockSize) {
         errorString = QStringLiteral("QOpenSSLEVPAES::finalAll, EVP_CipherFinal return false.");
         return -1;
     }
-    if (n > 0 && output->write(reinterpret_cast<const char*>(buf.data()), n) != n) {
+    if (n > 0 && !writeAll(output, reinterpret_cast<const char*>(buf.data()), n)) {
         errorString = QStringLiteral("QOpenSSLEVPAES::finalAll, write file error, %1")
                           .arg(output->errorString());
+        return -1;
+    }
+    // A file buffers what was written: a full disk shows only when the buffer goes out.
+    auto* file = qobject_cast<QFileDevice*>(output);
+    if (file && !file->flush()) {
+        errorString = QStringLiteral("QOpenSSLEVPAES::finalAll, write file error, %1")
+                          .arg(file->errorString());
         return -1;
     }
     return n;

@@ -348,8 +348,11 @@ quint64 backup2tool::recvBlocksThrow(Backup2Link& client, QFile* file, int& rc, 
                 total += n;
                 if (file && file->isOpen() && rc == 0) {
                     if (file->write(buffer.data(), n) < qint64(n)) {
+                        const int e = errno;
                         rc = file->error();
                         err = file->errorString();
+                        if (err.isEmpty() || err == QLatin1String("Unknown error"))
+                            err = QString::fromLocal8Bit(std::strerror(e));
                     }
                 }
             }

@@ -1,10 +1,14 @@
 #include "backup2toolhook.h"
 
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -49,6 +53,59 @@ bool insideOrSelf(const QString& path, const QString& base) {
 
 QString refusedText(const QString& path) {
     return QStringLiteral("Refused path outside the backup folder: %1").arg(path);
+}
+
+QString systemText(int e) {
+    return QString::fromLocal8Bit(std::strerror(e));
+}
+
+// Copies a file beside `dst` and renames the copy over it: an old file at `dst` stays whole
+// when the copy fails (a full disk).
+int copyFileOver(const QString& src, const QString& dst, QString& err) {
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly)) {
+        err = in.errorString();
+        return QFile::OpenError;
+    }
+    const QFileInfo target(dst);
+    QTemporaryFile out(target.absolutePath() + QLatin1String("/.") + target.fileName() +
+                       QLatin1String(".XXXXXX"));
+    if (!out.open()) {
+        err = out.errorString();
+        return QFile::CopyError;
+    }
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 16)).isEmpty()) {
+        if (out.write(chunk) != chunk.size()) {
+            const int e = errno;
+            err = out.errorString();
+            if (err.isEmpty() || err == QLatin1String("Unknown error"))
+                err = systemText(e);
+            return QFile::CopyError;
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        err = in.errorString();
+        return QFile::ReadError;
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0) {
+        const int e = errno;
+        err = out.errorString();
+        if (err.isEmpty() || err == QLatin1String("Unknown error"))
+            err = systemText(e);
+        return QFile::CopyError;
+    }
+    struct stat st;
+    if (::fstat(in.handle(), &st) == 0)
+        ::fchmod(out.handle(), st.st_mode & 0777);
+    out.close();
+    if (::rename(QFile::encodeName(out.fileName()).constData(),
+                 QFile::encodeName(dst).constData()) != 0) {
+        err = systemText(errno);
+        return QFile::CopyError;
+    }
+    out.setAutoRemove(false);
+    return 0;
 }
 
 void makeParent(const QString& path) {
@@ -123,15 +180,22 @@ int Backup2ToolHook::moveFile(QDir root, QString src, QString dst, QString& err)
         return QFile::RenameError;
     }
     const QFileInfo toInfo(to);
-    if (toInfo.isDir() && !toInfo.isSymLink())
+    const bool fromDir = QFileInfo(from).isDir() && !QFileInfo(from).isSymLink();
+    if (toInfo.isDir() && !toInfo.isSymLink()) {
         rmdir_recursive(to);
-    else
-        QFile::remove(to);
+    } else if (fromDir && (toInfo.exists() || toInfo.isSymLink())) {
+        // rename(2) puts a folder only where nothing stands.
+        QFile old(to);
+        if (!old.remove()) {
+            err = old.errorString();
+            return QFile::RenameError;
+        }
+    }
     makeParent(to);
-    QFile file(from);
-    if (!file.rename(to)) {
-        err = file.errorString();
-        return file.error();
+    // One rename replaces a file: the old one stays whole until the new one is in place.
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+        err = systemText(errno);
+        return QFile::RenameError;
     }
     return 0;
 }
@@ -239,15 +303,8 @@ int copy_recursive(QString src, QString dst, QString& err) {
             err = QStringLiteral("Destination is a folder.");
             return QFile::CopyError;
         }
-        if (to.isFile())
-            QFile::remove(to.absoluteFilePath());
         makeParent(dst);
-        QFile file(src);
-        if (!file.copy(dst)) {
-            err = file.errorString();
-            return file.error();
-        }
-        return 0;
+        return copyFileOver(src, to.absoluteFilePath(), err);
     }
     if (from.isDir()) {
         if (to.isFile()) {

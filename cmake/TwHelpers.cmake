@@ -28,29 +28,55 @@ function(tw_add_bench name)
     target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
 endfunction()
 
-# tw_add_fuzz(NAME SOURCES a.cpp ... LIBS lib ... [CORPUS dir])
-# A libFuzzer target (clang only), run briefly by CTest in the fuzz build.
+# Public test files of other programs, read where they lie (fuzz seeds, foreign-file tests).
+set(TW_TESTDATA_DIR ${CMAKE_SOURCE_DIR}/../shared/testdata CACHE PATH
+    "Public test files of other programs")
+
+# Sanitizer settings of a fuzz run (tests/fuzz/run.sh sets the same): leaks are errors, except
+# those that tests/lsan.supp names inside system libraries.
+set(TW_FUZZ_SANITIZER_ENV
+    "ASAN_OPTIONS=detect_leaks=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# tw_add_fuzz(NAME SOURCES a.cpp ... LIBS lib ... [CORPUS dir ...])
+# A libFuzzer target (clang only). Its seed inputs are tests/fuzz/corpus/NAME (when present) and
+# each CORPUS folder, read only; what the fuzzer finds goes to fuzz/corpus/NAME in the build tree.
+# tests/fuzz/run.sh runs every target (CI briefly, `dev.sh fuzz` longer) with leak detection and
+# prints each one's coverage; CTest runs them too (label "fuzz").
 function(tw_add_fuzz name)
     if(NOT TW_BUILD_FUZZ)
         return()
     endif()
-    cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS;CORPUS" ${ARGN})
     add_executable(${name} ${F_SOURCES})
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name} PRIVATE ${F_LIBS})
+    set(work ${CMAKE_BINARY_DIR}/fuzz/corpus/${name})
+    file(MAKE_DIRECTORY ${work})
+    set(seeds)
+    if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+        list(APPEND seeds ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    endif()
+    foreach(dir ${F_CORPUS})
+        if(IS_DIRECTORY ${dir})
+            list(APPEND seeds ${dir})
+        endif()
+    endforeach()
+    # One line per target for the run script: the program, then its corpus folders.
+    string(REPLACE ";" " " seedText "${seeds}")
+    file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz/targets/${name}
+        CONTENT "$<TARGET_FILE:${name}> ${work} ${seedText}\n")
+    add_dependencies(tw_fuzz_all ${name})
     set(seconds $ENV{TW_FUZZ_SECONDS})
     if(NOT seconds)
         set(seconds 20)
     endif()
-    set(args -max_total_time=${seconds} -rss_limit_mb=2048 -timeout=10)
-    if(F_CORPUS)
-        list(APPEND args ${F_CORPUS})
-    endif()
-    add_dependencies(tw_fuzz_all ${name})
-    add_test(NAME ${name} COMMAND ${name} ${args})
+    add_test(NAME ${name} COMMAND ${name} -max_total_time=${seconds} -rss_limit_mb=2048
+        -timeout=10 -print_final_stats=1 ${work} ${seeds})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${TW_FUZZ_SANITIZER_ENV}")
 endfunction()
 
 # tw_add_child_folders(): adds every direct subfolder that has a CMakeLists.txt, in name order.

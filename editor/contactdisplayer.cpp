@@ -247,8 +247,10 @@ bool ContactDisplayer::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ContactDisplayer::savePhoto() {
-    const QString proposed =
-        QDir(QDir::homePath()).absoluteFilePath(m_shownContact.fullName + QStringLiteral(".jpg"));
+    // The name is a file name in the home folder, never a path into a folder below it.
+    QString name = m_shownContact.fullName;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString proposed = QDir(QDir::homePath()).absoluteFilePath(name + QStringLiteral(".jpg"));
     const QString path = g_editorSaveFileName(proposed);
     if (path.isEmpty())
         return;

@@ -15,6 +15,7 @@
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QThread>
 
 #include <algorithm>
 #include <functional>
@@ -88,10 +89,24 @@ const QImage& placeholderImage() {
 // of its own.
 class CardImages {
 public:
+    // Pixmaps (GUI thread only) are kept by reference in a recorded page, where every drawn
+    // image would be kept as a copy of its own: the preview draws them.
+    explicit CardImages(bool usePixmaps = false) : m_usePixmaps(usePixmaps) {}
+    bool pixmaps() const { return m_usePixmaps; }
+    QPixmap pixmap(const QImage& image) {
+        if (image.cacheKey() == m_placeholder.cacheKey()) {
+            if (m_placeholderPixmap.isNull())
+                m_placeholderPixmap = QPixmap::fromImage(image);
+            return m_placeholderPixmap;
+        }
+        return QPixmap::fromImage(image);
+    }
+
     QImage forContact(const pim::_Contact& contact, int box) {
         if (box != m_box) {
             m_box = box;
             m_placeholder = QImage();
+            m_placeholderPixmap = QPixmap();
         }
         const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
         if (!photos.isEmpty()) {
@@ -108,8 +123,10 @@ public:
     }
 
 private:
+    bool m_usePixmaps;
     int m_box = -1;
     QImage m_placeholder;
+    QPixmap m_placeholderPixmap;
 };
 
 // Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
@@ -128,8 +145,12 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, Ca
 
     if (w >= 3) {
         const QImage image = images.forContact(contact, w / 3);
-        if (!image.isNull())
-            painter.drawImage(m.pattern, m.pattern, image);
+        if (!image.isNull()) {
+            if (images.pixmaps())
+                painter.drawPixmap(m.pattern, m.pattern, images.pixmap(image));
+            else
+                painter.drawImage(m.pattern, m.pattern, image);
+        }
     }
 
     const int x = w / 3 + m.pattern + m.lineSep;
@@ -195,7 +216,7 @@ int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const 
                const QList<pim::_Contact>& contacts, const std::function<bool(int)>& step) {
     const QVector<ContactsPrinter::CardPlace> places =
         ContactsPrinter::layoutCards(contacts.size(), page, margins);
-    CardImages images;
+    CardImages images(QThread::currentThread() == QCoreApplication::instance()->thread());
     int currentPage = 0;
     for (int i = 0; i < places.size(); ++i) {
         const ContactsPrinter::CardPlace& place = places.at(i);

@@ -41,6 +41,9 @@ public:
     static int writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
                              RunReporter* reporter = nullptr);
 
+    // The contacts that paint requests lay out (printContacts and printToPDF set them too).
+    void setContacts(const QList<pim::_Contact>& contacts) { m_contacts = contacts; }
+
     // Cards drawn by the last paint request (-1 when the printer could not be painted on).
     int cardCount() const { return m_count; }
 

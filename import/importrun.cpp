@@ -177,8 +177,9 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         }
         feed.stop();
         importer.uninitialize();
-        // A cancel confirmed while the last contact was merged still means "keep nothing".
-        if (reporter.cancelled()) {
+        // A cancel confirmed while the last contact was merged, or still being asked about,
+        // means "keep nothing".
+        if (reporter.cancelConfirmed()) {
             db.endEdit(false);
             return;
         }

@@ -181,8 +181,9 @@ QStringList IOSContactCombineRule::checkEqualFieldsFull(int type) {
     switch (type) {
         case pim::ENTITY_GROUP:
             return QStringList();
+        // A phone keeps a service it has no word for by its name (data6): a mirror keeps it too.
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data2", "data3"});
+            return keys({"data1", "data5", "data6", "data2", "data3"});
         default:
             return LocalDbCombineRule().checkEqualFieldsFull(type);
     }
@@ -194,7 +195,7 @@ QStringList IOSContactCombineRule::validFields(int type, bool& single) {
         case pim::ENTITY_GROUP:
             return QStringList();
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data2", "data3"});
+            return keys({"data1", "data5", "data6", "data2", "data3"});
         case pim::ENTITY_NOTES:
             single = true;
             return keys({"data1"});

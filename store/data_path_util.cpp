@@ -7,6 +7,12 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 const char* const TW_PRODUCT_ID = "4C17E09A2D6B83F5E1A0C94B7D2E6F38";
 
 namespace {
@@ -29,14 +35,23 @@ QString g_dataSaveDirLinkFile() {
 }
 
 QString g_dataSaveDirLink() {
-    QFile f(g_dataSaveDirLinkFile());
-    if (!f.exists() || !f.open(QIODevice::ReadOnly))
+    // Only a regular file is read: opening a named pipe or a device would block the start.
+    const QFileInfo link(g_dataSaveDirLinkFile());
+    if (!link.isFile())
+        return QString();
+    QFile f(link.absoluteFilePath());
+    if (!f.open(QIODevice::ReadOnly))
         return QString();
     QByteArray bytes = f.read(64 * 1024);  // a path, never more
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);
-    const QString path = QString::fromUtf8(bytes);
+    if (bytes.isEmpty())
+        return QString();
+    // A relative path is taken from the folder of the link file, not from wherever the program
+    // was started.
+    const QString path =
+        QDir::cleanPath(QDir(link.absolutePath()).absoluteFilePath(QString::fromUtf8(bytes)));
     // Only an existing folder can hold the data root.
     if (path.isEmpty() || !QFileInfo(path).isDir())
         return QString();
@@ -116,4 +131,27 @@ bool g_openFileOrFolder(QString path) {
 
 bool g_openLink(QString link) {
     return tw_openUrlWithSystem(link);
+}
+
+DataFolderLock::DataFolderLock(const QString& folder) {
+    const QByteArray path =
+        QFile::encodeName(QDir(folder).absoluteFilePath(QStringLiteral("instance.lock")));
+    // Close-on-exec: a program started from here (the file opener) must not keep the lock.
+    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0)
+        return;
+    int rc;
+    do {
+        rc = ::flock(m_fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        m_heldElsewhere = errno == EWOULDBLOCK;
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+DataFolderLock::~DataFolderLock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
 }

@@ -29,3 +29,22 @@ QString g_getValidFilePath(QString path);
 bool g_openFileOrFolder(QString path);
 // Opens one well-formed http or https link with the system opener; anything else is refused.
 bool g_openLink(QString link);
+
+// One running program per data folder: holds an exclusive lock on the file "instance.lock" in
+// the folder for as long as it lives. The system drops the lock when the process ends in any
+// way, a crash or a kill included, so a stale lock never stops the next start.
+class DataFolderLock {
+public:
+    explicit DataFolderLock(const QString& folder);
+    ~DataFolderLock();
+    DataFolderLock(const DataFolderLock&) = delete;
+    DataFolderLock& operator=(const DataFolderLock&) = delete;
+
+    // Another process holds the folder. False when this one holds it, and also when the lock
+    // file cannot be made at all (a read-only folder), which says nothing about other processes.
+    bool heldElsewhere() const { return m_heldElsewhere; }
+
+private:
+    int m_fd = -1;
+    bool m_heldElsewhere = false;
+};

@@ -762,6 +762,22 @@ EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
     return r;
 }
 
+// A contact row is kept only with a detail a list shows: anything but group memberships, with
+// some value. Otherwise it is never listed, cannot be deleted and catches later merges by name.
+bool hasListedDetail(const QMap<int, QList<pim::Entity> >& entities) {
+    for (auto t = entities.constBegin(); t != entities.constEnd(); ++t) {
+        if (t.key() == pim::ENTITY_GROUP)
+            continue;
+        for (const pim::Entity& e : t.value()) {
+            for (auto f = e.fields.constBegin(); f != e.fields.constEnd(); ++f) {
+                if (!pim::isFieldEmpty(f.value()))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
@@ -777,6 +793,11 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
         throwText(QStringLiteral("combineContact: the database has no merge rule"));
     open_check();
     const unsigned long long id = isContactBaseExist(incoming.fullName);
+    if (id == 0 && !hasListedDetail(incoming.entities)) {
+        existed = false;
+        out = pim::_Contact();
+        return QMap<int, QList<pim::Entity> >();
+    }
     m_db.beginTran();
     try {
         QMap<int, QList<pim::Entity> > result = out.entities;
@@ -836,6 +857,12 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                     existing[merged.index] = m;
                 result[type].append(m);
             }
+        }
+        if (id == 0 && !hasListedDetail(out.entities)) {
+            // Nothing but empty details and group memberships was stored.
+            removeContact(out._id);
+            out = pim::_Contact();
+            result.clear();
         }
         m_db.commitTran();
         return result;

@@ -49,9 +49,13 @@ ProgressForm::ProgressForm(QString title, QWidget* parent)
     : QDialog(parent),
       rejected(false),
       tipsWaiting(false),
+      askingCancel(false),
       movable(this),
       form(new Ui_ProgressForm),
-      ended(false) {
+      ended(false),
+      finishing(false),
+      lastProgressAt(-1) {
+    progressClock.start();
     form->setupUi(this);
     applyDialogLook(this);
     connect(this, SIGNAL(finished(int)), this, SLOT(onFinish(int)));
@@ -82,6 +86,17 @@ bool ProgressForm::waitForThread(QThread& thread, bool force) {
 }
 
 void ProgressForm::invokeUpdateProgress(QString status, int value, QString text) {
+    {
+        // A new status line and the final 100 % always get through.
+        std::lock_guard<std::mutex> lock(progressMutex);
+        const qint64 now = progressClock.elapsed();
+        if (lastProgressAt >= 0 && now - lastProgressAt < 33 && value < 100 &&
+            status == lastStatus) {
+            return;
+        }
+        lastProgressAt = now;
+        lastStatus = status;
+    }
     QMetaObject::invokeMethod(this, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
                               Q_ARG(int, value), Q_ARG(QString, text));
 }
@@ -150,11 +165,29 @@ void ProgressForm::tipsWait(QString info) {
 }
 
 void ProgressForm::cancel() {
+    askingCancel = true;
+    if (finishing) {
+        // The worker is already making its work final: there is nothing left to cancel.
+        askingCancel = false;
+        return;
+    }
     if (!Tips::question(tr("Are You Sure You Want To Cancel?"))) {
+        askingCancel = false;
         return;
     }
     emit userCacel();
     done(0);
+    askingCancel = false;
+}
+
+bool ProgressForm::cancelConfirmed() {
+    // Set before the question is looked at, and looked at by cancel() after it sets its own
+    // flag: one of the two always sees the other.
+    finishing = true;
+    while (askingCancel) {
+        QThread::msleep(10);
+    }
+    return rejected;
 }
 
 void ProgressForm::setCancelBtnText(QString text) {
@@ -163,6 +196,10 @@ void ProgressForm::setCancelBtnText(QString text) {
 
 bool ProgressFormReporter::cancelled() {
     return m_form->rejected;
+}
+
+bool ProgressFormReporter::cancelConfirmed() {
+    return m_form->cancelConfirmed();
 }
 
 void ProgressFormReporter::progress(QString status, int percent, QString text) {

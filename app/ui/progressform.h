@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <atomic>
+#include <mutex>
 
 #include "app/ui/runreporter.h"
 #include "app/ui/winmovable.h"
@@ -34,6 +36,8 @@ public:
     std::atomic<bool> rejected;
     // True from invokeTipsWait until its information box has been closed.
     std::atomic<bool> tipsWaiting;
+    // True while the user is being asked whether to cancel; `rejected` is set before it clears.
+    std::atomic<bool> askingCancel;
 
     explicit ProgressForm(QString title, QWidget* parent = nullptr);
     ~ProgressForm() override;
@@ -49,6 +53,12 @@ public:
     void invokeSucceed(QString text);
     void invokeTipsWait(QString info);
     void invokeSetCancelBtnText(const QString& text);
+
+    // Waits while the cancel question is open; then whether the dialog was cancelled. A worker
+    // asks this before it makes its work final, so that a Cancel confirmed meanwhile still
+    // undoes it.
+    // From then on the Cancel button asks nothing.
+    bool cancelConfirmed();
 
     // Escape and close requests must not end the dialog: only done() from the slots does.
     void accept() override;
@@ -73,4 +83,11 @@ private:
     // later belongs to an operation that is already over: it must neither show a box nor
     // change the outcome.
     bool ended;
+    std::atomic<bool> finishing;  // a worker is making its work final
+    // Progress requests come at most about 30 times a second: one per item would keep the GUI
+    // thread busy repainting, and slow the worker that queues them.
+    std::mutex progressMutex;
+    QElapsedTimer progressClock;
+    qint64 lastProgressAt;
+    QString lastStatus;
 };

@@ -11,6 +11,9 @@ public:
     virtual ~RunReporter() {}
     // Polled between items.
     virtual bool cancelled() = 0;
+    // Asked once before the work is made final: waits while the user is still being asked
+    // whether to cancel, then says whether the run was cancelled.
+    virtual bool cancelConfirmed() { return cancelled(); }
     virtual void progress(QString status, int percent, QString text) = 0;
     virtual void succeed(QString message) = 0;
     virtual void error(QString message) = 0;
@@ -21,6 +24,7 @@ class ProgressFormReporter : public RunReporter {
 public:
     explicit ProgressFormReporter(ProgressForm* form) : m_form(form) {}
     bool cancelled() override;
+    bool cancelConfirmed() override;
     void progress(QString status, int percent, QString text) override;
     void succeed(QString message) override;
     void error(QString message) override;

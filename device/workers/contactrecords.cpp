@@ -589,23 +589,6 @@ pim::_Contact phoneForm(const pim::_Contact& contact) {
     if (out.entities.value(pim::ENTITY_PHOTO).isEmpty()) {
         out.entities.remove(pim::ENTITY_PHOTO);
     }
-    // As the store gives its rows back: every column of the type, as text (the photo's bytes
-    // as bytes).
-    for (auto t = out.entities.begin(); t != out.entities.end(); ++t) {
-        const QStringList columns = LocalDb::columnsOfType(t.key());
-        for (pim::Entity& e : t.value()) {
-            for (const QString& c : columns) {
-                if (!e.fields.contains(c)) {
-                    e.fields.insert(c, QString(""));
-                }
-            }
-            for (auto f = e.fields.begin(); f != e.fields.end(); ++f) {
-                if (f.key() != QLatin1String("data15")) {
-                    f.value() = pim::fieldText(f.value());
-                }
-            }
-        }
-    }
     for (auto it = contact.entities.constBegin(); it != contact.entities.constEnd(); ++it) {
         const int type = it.key();
         if (type == pim::ENTITY_GROUP) {
@@ -625,6 +608,23 @@ pim::_Contact phoneForm(const pim::_Contact& contact) {
                 pim::Entity back = childEntity(type, QString(), items.first().second);
                 back._id = e._id;
                 out.entities[type].append(back);
+            }
+        }
+    }
+    // As the store gives its rows back: every column of the type, as text (the photo's bytes
+    // as bytes).
+    for (auto t = out.entities.begin(); t != out.entities.end(); ++t) {
+        const QStringList columns = LocalDb::columnsOfType(t.key());
+        for (pim::Entity& e : t.value()) {
+            for (const QString& c : columns) {
+                if (!e.fields.contains(c)) {
+                    e.fields.insert(c, QString(""));
+                }
+            }
+            for (auto f = e.fields.begin(); f != e.fields.end(); ++f) {
+                if (f.key() != QLatin1String("data15")) {
+                    f.value() = pim::fieldText(f.value());
+                }
             }
         }
     }

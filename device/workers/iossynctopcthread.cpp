@@ -132,6 +132,12 @@ void IOSSyncToPCThread::run() {
         while (more) {
             PlistCFType batch;
             more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
+            // A cancel takes effect between batches: nothing of the read is kept.
+            if (m_form->rejected) {
+                m_db->endEdit(false);
+                editing = false;
+                return;  // the client says goodbye to the phone as it goes
+            }
             writer.addBatch(batch);
         }
         m_db->endEdit(true);

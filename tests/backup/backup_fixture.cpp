@@ -67,7 +67,77 @@ QByteArray mbdbRecord(const MBDBParser::_MBDBItem& r) {
     return out;
 }
 
+// The "file" cell of a Manifest.db row as phones write it: an NSKeyedArchiver archive of an
+// "MBFile" object whose path is a UID reference and whose key is an NSMutableData object.
+QByteArray mbFileArchive(const MBDBParser::_MBDBItem& r) {
+    auto uid = [](long v) { return PlistCFType::createCFKeyedArchiverUID(v); };
+    auto classInfo = [](const char* name, QStringList chain) {
+        PlistCFType d = PlistCFType::createCFDictionary();
+        d.put(QStringLiteral("$classname"), PlistCFType::createCFString(QLatin1String(name)));
+        PlistCFType classes = PlistCFType::createCFArray();
+        for (const QString& n : chain)
+            classes.append(PlistCFType::createCFString(n));
+        d.put(QStringLiteral("$classes"), classes);
+        return d;
+    };
+    PlistCFType objects = PlistCFType::createCFArray();
+    objects.append(PlistCFType::createCFString(QStringLiteral("$null")));
+    PlistCFType file = PlistCFType::createCFDictionary();
+    file.put(QStringLiteral("$class"), uid(3));
+    file.put(QStringLiteral("RelativePath"), uid(2));
+    file.put(QStringLiteral("LastModified"), PlistCFType::createCFNumberInt64(r.lastModified));
+    file.put(QStringLiteral("LastStatusChange"),
+             PlistCFType::createCFNumberInt64(r.lastStatusChange));
+    file.put(QStringLiteral("Birth"), PlistCFType::createCFNumberInt64(r.birth));
+    file.put(QStringLiteral("Size"), PlistCFType::createCFNumberInt64(r.size));
+    file.put(QStringLiteral("InodeNumber"), PlistCFType::createCFNumberInt64(r.inode));
+    file.put(QStringLiteral("Mode"), PlistCFType::createCFNumberInt64(r.mode));
+    file.put(QStringLiteral("UserID"), PlistCFType::createCFNumberInt64(r.userId));
+    file.put(QStringLiteral("GroupID"), PlistCFType::createCFNumberInt64(r.groupId));
+    file.put(QStringLiteral("Flags"), PlistCFType::createCFNumberInt64(0));
+    file.put(QStringLiteral("ProtectionClass"),
+             PlistCFType::createCFNumberInt64(r.protectionClass));
+    if (r.encryptionKey.isValid())
+        file.put(QStringLiteral("EncryptionKey"), uid(4));
+    objects.append(file);
+    objects.append(PlistCFType::createCFString(r.path.toString()));
+    objects.append(classInfo("MBFile", {"MBFile", "NSObject"}));
+    if (r.encryptionKey.isValid()) {
+        PlistCFType data = PlistCFType::createCFDictionary();
+        data.put(QStringLiteral("NS.data"), PlistCFType::createCFData(r.encryptionKey.val));
+        data.put(QStringLiteral("$class"), uid(5));
+        objects.append(data);
+        objects.append(classInfo("NSMutableData", {"NSMutableData", "NSData", "NSObject"}));
+    }
+    PlistCFType top = PlistCFType::createCFDictionary();
+    top.put(QStringLiteral("root"), uid(1));
+    PlistCFType archive = PlistCFType::createCFDictionary();
+    archive.put(QStringLiteral("$version"), PlistCFType::createCFNumberInt64(100000));
+    archive.put(QStringLiteral("$archiver"),
+                PlistCFType::createCFString(QStringLiteral("NSKeyedArchiver")));
+    archive.put(QStringLiteral("$top"), top);
+    archive.put(QStringLiteral("$objects"), objects);
+    return archive.CFPropertyListToBytes(200);
+}
+
 }  // namespace
+
+QByteArray aes256CbcEncrypt(const QByteArray& plain, const QByteArray& key) {
+    // Straight OpenSSL: AES-256-CBC, a zero IV and PKCS#7 padding, as backups store files.
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    const unsigned char iv[16] = {0};
+    QByteArray out(plain.size() + 32, '\0');
+    int n = 0;
+    int f = 0;
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr,
+                       reinterpret_cast<const unsigned char*>(key.constData()), iv);
+    EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char*>(out.data()), &n,
+                      reinterpret_cast<const unsigned char*>(plain.constData()), plain.size());
+    EVP_EncryptFinal_ex(ctx, reinterpret_cast<unsigned char*>(out.data()) + n, &f);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(n + f);
+    return out;
+}
 
 QByteArray be32(unsigned int v) {
     return be(v, 4);
@@ -284,12 +354,7 @@ void BackupBuilder::build() {
             if (encrypted) {
                 QByteArray fileKey;
                 r.encryptionKey.setVal(wrappedFileKey(f.protectionClass, fileKey));
-                const QString plain = d.absoluteFilePath(QStringLiteral("plain.tmp"));
-                writeFile(plain, f.bytes);
-                QDir().mkpath(QFileInfo(dataPath).absolutePath());
-                QFile::remove(dataPath);
-                BackupManifest::encryptFileThrow(plain, dataPath, fileKey);
-                QFile::remove(plain);
+                writeFile(dataPath, aes256CbcEncrypt(f.bytes, fileKey));
             } else {
                 writeFile(dataPath, f.bytes);
             }
@@ -326,7 +391,7 @@ void BackupBuilder::build() {
             s.addTextParam(r.domain.toString());
             s.addTextParam(r.path.toString());
             s.addIntParam(r.isFolder() ? 2 : 1);
-            const QByteArray plist = MBDBParser::mbFilePlist(r);
+            const QByteArray plist = mbFileArchive(r);
             if (descKey.isEmpty())
                 s.addBlobParam(plist);
             else
@@ -334,13 +399,14 @@ void BackupBuilder::build() {
                     MBDBParser::encryptFileDescThrow(plist, descKey).toBase64()));
             db.executeThrow(s);
         }
+        // A database in WAL mode: opened for writing, SQLite would make files beside it.
+        db.executeThrow("PRAGMA journal_mode=WAL");
         db.close();
         if (dp) {
             QByteArray mdbKey;
             manifestKey = wrappedFileKey(3, mdbKey);
-            const QString target = d.absoluteFilePath(QStringLiteral("Manifest.db"));
-            QFile::remove(target);
-            BackupManifest::encryptFileThrow(plainDb, target, mdbKey);
+            writeFile(d.absoluteFilePath(QStringLiteral("Manifest.db")),
+                      aes256CbcEncrypt(readFile(plainDb), mdbKey));
             QFile::remove(plainDb);
         }
     }

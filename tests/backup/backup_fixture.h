@@ -79,6 +79,8 @@ private:
 // Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.
 QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray>& classKeys);
 QByteArray tlv(const char* tag, const QByteArray& value);
+// AES-256-CBC, zero IV, PKCS#7 (OpenSSL directly).
+QByteArray aes256CbcEncrypt(const QByteArray& plain, const QByteArray& key);
 QByteArray be32(unsigned int v);
 
 }  // namespace fixture

@@ -66,14 +66,20 @@ TEST(Crypto, FileCipherRoundTripsAndFailsClearly) {
     // Wrong key: bad padding in the last block.
     QByteArray other = key;
     other[3] = 0;
+    // The text names the file; the partial plain file goes.
     EXPECT_EQ(throwText([&] { bm.decryptFileThrow(other, enc, back, nullptr, nullptr); }),
-              "BackupManifest::decryptFile: decrypt failed. QOpenSSLEVPAES::finalAll, "
-              "EVP_CipherFinal return false.");
-    // A key of another length is refused, never read past.
+              ("BackupManifest::decryptFile: decrypt failed. " + enc +
+               " is damaged or the key does not fit it (QOpenSSLEVPAES::finalAll, "
+               "EVP_CipherFinal return false.)")
+                  .toStdString());
+    EXPECT_FALSE(QFile::exists(back));
+    // A key of another length is refused before the destination is touched.
+    writeFile(back, "keep me");
     EXPECT_NE(throwText([&] {
                   bm.decryptFileThrow(QByteArray(5, 'k'), enc, back, nullptr, nullptr);
               }).find("decrypt failed"),
               std::string::npos);
+    EXPECT_EQ(readFile(back), QByteArray("keep me"));
     EXPECT_EQ(throwText([&] {
                   bm.decryptFileThrow(key, tmp.filePath("none"), back, nullptr, nullptr);
               }).rfind("can not open ", 0),

@@ -196,7 +196,14 @@ TEST(FileCopy, PlainEncryptedAndDamaged) {
                 EXPECT_EQ(bm.password, QString("secret"));
                 if (layout == BackupBuilder::DB) {
                     EXPECT_EQ(bm.manifestDbKey.size(), 32);
-                    EXPECT_TRUE(QFile::exists(tmp.filePath("Manifest-decrypted.db")));
+                    // Decrypted into a folder of this user's own (0700, file 0600).
+                    EXPECT_FALSE(QFile::exists(tmp.filePath("Manifest-decrypted.db")));
+                    struct stat file, folder;
+                    ASSERT_EQ(stat(QFile::encodeName(bm.decryptedDbPath), &file), 0);
+                    ASSERT_EQ(
+                        stat(QFile::encodeName(QFileInfo(bm.decryptedDbPath).path()), &folder), 0);
+                    EXPECT_EQ(file.st_mode & 0777, 0600u);
+                    EXPECT_EQ(folder.st_mode & 0777, 0700u);
                 }
             }
             bm.parseInfo();
@@ -254,13 +261,30 @@ TEST(Unlock, DamagedKeybagsAndManifestKeys) {
     b.setEncrypted("pw", true);
     b.addFile({"HomeDomain", "Library/x", "x", 3, false});
     b.build();
-    // A manifest key that no class opens: the unlock succeeds, reading the index then fails.
+    // A manifest key that no class opens is a damaged manifest, not a wrong password.
     BackupManifest bm(tmp.path());
     bm.readManifestInfo();
     bm.info.manifestKey = QByteArray(44, '\x01');
-    ASSERT_TRUE(bm.setPasscodeNoUIThrow("pw"));
+    EXPECT_EQ(throwText([&] { bm.setPasscodeNoUIThrow("pw"); }),
+              "Manifest.plist is damaged: its ManifestKey does not open with the keys of the "
+              "backup.");
     EXPECT_TRUE(bm.manifestDbKey.isEmpty());
-    EXPECT_NE(throwText([&] { bm.parseInfo(); }), "<no exception>");
+    EXPECT_TRUE(bm.password.isEmpty());
+
+    // Iteration counts beyond what phones use (with a margin) are refused at once.
+    for (const auto& counts :
+         {qMakePair(20001u, 0u), qMakePair(10u, 20000001u), qMakePair(0u, 0u)}) {
+        BackupManifest slow(tmp.path());
+        slow.readManifestInfo();
+        QByteArray bag = tlv("SALT", "salt") + tlv("ITER", be32(counts.first));
+        if (counts.second)
+            bag += tlv("DPIC", be32(counts.second)) + tlv("DPSL", "dpsl");
+        slow.info.backupKeyBag = bag;
+        EXPECT_EQ(throwText([&] {
+                      slow.setPasscodeNoUIThrow("pw");
+                  }).rfind("Manifest.plist is damaged: the keybag ", 0),
+                  0u);
+    }
 
     // A keybag that protects nothing with the password is reported, not accepted.
     BackupManifest empty(tmp.path());

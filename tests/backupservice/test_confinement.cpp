@@ -172,5 +172,19 @@ TEST(Confinement, FailedReceiveKeepsTheOldFile) {
         disk.disarm();
         EXPECT_TRUE(what.endsWith(" failed. " + disk.errorText())) << what.toStdString();
         EXPECT_EQ(snapshot(disk.path()), before);
+
+        // A copy onto an existing file: the same.
+        disk.disarm();
+        // Room for the source, not for its copy; or past the file-size limit.
+        writeFile(root.filePath(kUdid + "/big"), pattern(tmpfs ? 40000 : 70000));
+        const QMap<QString, QByteArray> beforeCopy = snapshot(disk.path());
+        Backup2ToolHook hook;
+        QString err;
+        disk.arm();
+        const int copied = hook.copyFile(root, kUdid + "/big", kUdid + "/Manifest.db", err);
+        disk.disarm();
+        EXPECT_NE(copied, 0);
+        EXPECT_EQ(err, disk.errorText());
+        EXPECT_EQ(snapshot(disk.path()), beforeCopy);
     }
 }

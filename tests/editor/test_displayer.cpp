@@ -161,6 +161,16 @@ TEST(ContactDisplayer, PhotoShowsAndSavesItsBytes) {
     chooser.answer.clear();
     QTest::mousePress(photo, Qt::LeftButton);
     EXPECT_EQ(chooser.asked.size(), 2);
+
+    // A name with "/" proposes a file in the home folder itself.
+    pim::_Contact slashed = c;
+    slashed.fullName = QStringLiteral("AC/DC ../x");
+    pane.showContact(&slashed);
+    QTest::mousePress(photoLabel(pane), Qt::LeftButton);
+    ASSERT_EQ(chooser.asked.size(), 3);
+    EXPECT_EQ(chooser.asked.last(), QDir(QDir::homePath()).absoluteFilePath("AC_DC .._x.jpg"));
+    pane.showContact(&c);
+    photo = photoLabel(pane);
     EXPECT_TRUE(boxes.texts.isEmpty());
 
     // A file that cannot be written gives one warning.

@@ -302,8 +302,8 @@ TEST(EditContactForm, PhotoReplacementAndRuleDifferences) {
     EXPECT_EQ(describe(onLocal), "2/2 8/2");
     EXPECT_EQ(onLocal[0].entity._id, 51u);
     EXPECT_EQ(onLocal[0].entity.text("data4"), pim::Entity::photoHash(imageBytes(9, 9, "JPEG")));
-    // The device keeps no custom service name, so changing it alone is no change there.
-    EXPECT_EQ(describe(form.getChanges(&device, stored)), "2/2");
+    // The phone keeps a custom service by its name, so changing it is a change there too.
+    EXPECT_EQ(describe(form.getChanges(&device, stored)), "2/2 8/2");
 
     // Only the first of two stored names is compared, and neither is deleted; a null rule
     // falls back to the local one.

@@ -7,6 +7,10 @@
 
 #include <QDir>
 #include <QDirIterator>
+
+#include <cstring>
+#include <sys/fsuid.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace exporttest;
@@ -123,4 +127,74 @@ TEST(WriteFailures, PdfKeepsTheEarlierFile) {
         EXPECT_EQ(printer.errorString(), disk.errorText());
         EXPECT_EQ(snapshot(disk.path()), before);
     }
+}
+
+namespace {
+
+// Permission checks of this thread as an ordinary user: a root process would write anywhere.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser() {
+        if (::geteuid() == 0) {
+            ::setfsuid(65534);
+            m_switched = ::setfsuid(-1) == 65534;
+        }
+    }
+    ~AsOrdinaryUser() {
+        if (m_switched)
+            ::setfsuid(0);
+    }
+    bool ok() const { return m_switched || ::geteuid() != 0; }
+
+private:
+    bool m_switched = false;
+};
+
+}  // namespace
+
+// A shared folder that takes no new file but holds a file the user may write: the export goes
+// into that file, and a failed one puts the old content back.
+TEST(WriteFailures, WritableFileInAReadOnlyFolder) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shared.vcf");
+    writeFile(path, "earlier export");
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadOther | QFileDevice::WriteOther |
+                                                QFileDevice::ReadGroup | QFileDevice::WriteGroup));
+    const QFileDevice::Permissions folder = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                            QFileDevice::ReadOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), folder));
+    {
+        AsOrdinaryUser user;
+        if (!user.ok())
+            GTEST_SKIP() << "cannot drop the file-system identity";
+        QString p = path;
+        Recorder r;
+        g_runExport(manyContacts(3), EXPORT_VCARD, p, r);
+        EXPECT_EQ(r.succeeded.size(), 1) << r.errors.join(' ').toStdString();
+        EXPECT_EQ(readFile(path).count("BEGIN:VCARD"), 3);
+
+        writeFile(path, "earlier export");
+        SmallDisk limit(32, false);
+        Recorder rf;
+        limit.arm();
+        g_runExport(manyContacts(400), EXPORT_VCARD, p, rf);
+        limit.disarm();
+        EXPECT_EQ(rf.errors, QStringList({limit.errorText()}));
+        EXPECT_EQ(readFile(path), QByteArray("earlier export"));
+    }
+    // A file the user may not write stays an error with the system's text.
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    {
+        AsOrdinaryUser user;
+        QString p = path;
+        Recorder rp;
+        g_runExport(manyContacts(3), EXPORT_VCARD, p, rp);
+        EXPECT_EQ(rp.errors, QStringList({QString::fromLocal8Bit(std::strerror(EACCES))}));
+    }
+    EXPECT_EQ(readFile(path), QByteArray("earlier export"));
+    QFile::setPermissions(dir.path(), folder | QFileDevice::WriteOwner);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"shared.vcf"}));
 }

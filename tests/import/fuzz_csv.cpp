@@ -24,7 +24,8 @@ bool referenceRow(const QByteArray& data, int& pos, QStringList& row) {
         switch (state) {
             case Unquoted:
             case AfterQuotes:
-                if (ch == '"' && state == Unquoted) {
+                // Quoting opens only at the start of a cell; elsewhere a quote is a byte.
+                if (ch == '"' && state == Unquoted && cell.isEmpty()) {
                     state = Quoted;
                 } else if (ch == ',') {
                     end();

@@ -8,6 +8,7 @@
 #include "store/localdb.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -67,6 +68,55 @@ TEST(ImportThread, SucceedsAndFails) {
     EXPECT_EQ(missing.result, 0);
     ASSERT_EQ(missing.boxes.size(), 1);
     EXPECT_EQ(db.contacts().size(), 2);
+}
+
+// Cancel asked while the worker runs on to its end: the worker waits for the answer, and a
+// confirmed Cancel rolls everything back; "No" lets the import stand.
+TEST(ImportThread, CancelAnsweredAfterTheWorkerFinished) {
+    QTemporaryDir dir;
+    const QString vcf = dir.filePath("a.vcf");
+    QFile f(vcf);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 50; ++i)
+        f.write(QByteArray("BEGIN:VCARD\r\nN:Doe;John") + QByteArray::number(i) +
+                "\r\nEND:VCARD\r\n");
+    f.close();
+    for (bool confirm : {true, false}) {
+        LocalDb db(dir.filePath(confirm ? "yes.db" : "no.db"),
+                   QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.create();
+        ProgressForm form{QString()};
+        ImportContactsToLocalThread worker(vcf, ImportContactsToLocalThread::VCARD, &db, &form);
+        QStringList boxes;
+        g_setMessageBoxHook([&](QMessageBox& box) {
+            boxes << box.text();
+            if (boxes.size() == 1) {
+                // The question is open: the worker reads and merges every card meanwhile.
+                worker.start(QThread::InheritPriority);
+                QElapsedTimer t;
+                t.start();
+                while (t.elapsed() < 700)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+                return int(confirm ? QMessageBox::Yes : QMessageBox::No);
+            }
+            return int(QMessageBox::Ok);
+        });
+        QMetaObject::invokeMethod(&form, "cancel", Qt::QueuedConnection);
+        const int result = form.exec();
+        worker.wait();
+        g_setMessageBoxHook(MessageBoxHook());
+        if (confirm) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(form.rejected);
+            EXPECT_EQ(boxes.size(), 1) << boxes.join("|").toStdString();
+            EXPECT_EQ(db.contacts().size(), 0);
+        } else {
+            EXPECT_EQ(result, 1);
+            ASSERT_EQ(boxes.size(), 2);
+            EXPECT_TRUE(boxes[1].contains("IDS_SUC_IMPORT_50_CONTACTS_TO_DB"));
+            EXPECT_EQ(db.contacts().size(), 50);
+        }
+    }
 }
 
 // The closing texts as the user reads them, from the program's own translation file.

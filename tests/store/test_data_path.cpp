@@ -21,8 +21,10 @@ namespace {
 
 QString g_self;
 
-QString probe(const QString& home) {
+QString probe(const QString& home, const QString& workDir = QString()) {
     QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     p.setProcessEnvironment(env);
@@ -70,6 +72,60 @@ TEST(DataFolder, LinkFileInSeparateProcesses) {
         writeFile(linkFile(home.path()), c.link);
         EXPECT_EQ(probe(home.path()).section('|', 0, 0), c.expected);
     }
+}
+
+TEST(DataFolder, LinkFileIsReadOnlyWhenRegularAndResolvedBesideIt) {
+    QTemporaryDir home;
+    const QString folder = home.path() + "/Library/Application Support/QuorVanteli";
+    const QString def = folder + "/4C17E09A2D6B83F5E1A0C94B7D2E6F38";
+    QDir().mkpath(folder + "/moved");
+    QDir().mkpath(home.path() + "/elsewhere/moved");
+
+    // A relative path names a folder beside the link file, from any working folder.
+    writeFile(linkFile(home.path()), "moved");
+    const QString moved = folder + "/moved/4C17E09A2D6B83F5E1A0C94B7D2E6F38";
+    EXPECT_EQ(probe(home.path(), home.path() + "/elsewhere").section('|', 0, 0), moved);
+    EXPECT_EQ(probe(home.path(), "/").section('|', 0, 0), moved);
+
+    // A named pipe in its place is not read (it would block the start).
+    QFile::remove(linkFile(home.path()));
+    ASSERT_EQ(QProcess::execute("mkfifo", {linkFile(home.path())}), 0);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(probe(home.path()).section('|', 0, 0), def);
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST(DataFolder, OneProgramPerDataFolderUntilItEndsAnyWay) {
+    QTemporaryDir home;
+    const QString folder =
+        home.path() + "/Library/Application Support/QuorVanteli/4C17E09A2D6B83F5E1A0C94B7D2E6F38";
+    QDir().mkpath(folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    const auto start = [&](QProcess& p) {
+        p.setProcessEnvironment(env);
+        p.start(g_self, {"--lock"});
+        EXPECT_TRUE(p.waitForReadyRead(20000));
+        return QString::fromUtf8(p.readLine()).trimmed();
+    };
+    {
+        const DataFolderLock mine(folder);
+        EXPECT_FALSE(mine.heldElsewhere());
+        QProcess second;
+        EXPECT_EQ(start(second), "held");
+        EXPECT_TRUE(second.waitForFinished(20000));
+    }
+    // Released with its holder: the next program gets it, and holds it until it is killed.
+    QProcess other;
+    EXPECT_EQ(start(other), "locked");
+    EXPECT_TRUE(DataFolderLock(folder).heldElsewhere());
+    other.kill();
+    EXPECT_TRUE(other.waitForFinished(20000));
+    EXPECT_FALSE(DataFolderLock(folder).heldElsewhere());
+    // Another data folder is another program's.
+    QTemporaryDir elsewhere;
+    EXPECT_FALSE(DataFolderLock(elsewhere.path()).heldElsewhere());
 }
 
 TEST(DataFolder, FixedForTheProcessAndRecreated) {
@@ -186,6 +242,14 @@ TEST_F(Opener, OnlyOneWebLink) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--lock") == 0) {
+        const DataFolderLock lock(g_dataSaveDir().absolutePath());
+        std::printf("%s\n", lock.heldElsewhere() ? "held" : "locked");
+        std::fflush(stdout);
+        if (!lock.heldElsewhere())
+            QThread::sleep(60);  // until killed
+        return 0;
+    }
     if (argc > 1 && std::strcmp(argv[1], "--probe") == 0) {
         const QString root = g_dataSaveDir().absolutePath();
         const QString db = LocalDb::dbDir().absolutePath();

@@ -186,13 +186,17 @@ TEST_F(Merge, DatesCompareInOneForm) {
 
 TEST_F(Merge, GroupsInLocalDatabase) {
     const auto work = t.db->getGroupIdOrAdd("Work");
-    Map m = merge(makeContact("G", {{7, makeEntity({{"data1", "9999"}, {"data2", "work"}})}}));
+    // Each contact has a phone as well: a contact of group memberships alone is not stored.
+    Map m = merge(makeContact(
+        "G", {{3, phone("1", 2)}, {7, makeEntity({{"data1", "9999"}, {"data2", "work"}})}}));
     ASSERT_EQ(m.value(7).size(), 1);
     EXPECT_EQ(m.value(7).first().fields.value("data1"), QVariant(qulonglong(work)));
-    merge(makeContact("H", {{7, makeEntity({{"data2", "New_Group"}})}}));
-    merge(makeContact("I", {{7, makeEntity({{"data2", "NewXGroup"}})}}));
+    merge(makeContact("H", {{3, phone("2", 2)}, {7, makeEntity({{"data2", "New_Group"}})}}));
+    merge(makeContact("I", {{3, phone("3", 2)}, {7, makeEntity({{"data2", "NewXGroup"}})}}));
     EXPECT_EQ(t.db->groups().size(), 3);  // '_' is no wildcard
-    merge(makeContact("J", {{7, makeEntity({{"data2", ""}})}, {7, makeEntity({{"data1", "5"}})}}));
+    merge(makeContact(
+        "J",
+        {{3, phone("4", 2)}, {7, makeEntity({{"data2", ""}})}, {7, makeEntity({{"data1", "5"}})}}));
     EXPECT_EQ(t.db->groups().size(), 3);  // no name: no group
     EXPECT_EQ(stored("J").entities.value(7).size(), 0);
     EXPECT_EQ(t.db->contacts(work, "").size(), 1);
@@ -244,7 +248,8 @@ TEST_F(MirrorMerge, DeviceRuleDifferences) {
     EXPECT_EQ(stored("M").entities.value(9).first()._id, noteId);
     EXPECT_EQ(stored("M").entities.value(9).first().fields.value("data1").toString(), "new note");
     EXPECT_EQ(rows(6), 2);
-    EXPECT_EQ(stored("M").entities.value(8).first().fields.value("data6").toString(), "");
+    // A custom IM service goes to the phone by name, so the mirror keeps it.
+    EXPECT_EQ(stored("M").entities.value(8).first().fields.value("data6").toString(), "custom");
 }
 
 TEST_F(Merge, CombineEntityIsNotLeakedIntoIdentity) {
@@ -257,3 +262,32 @@ TEST_F(Merge, CombineEntityIsNotLeakedIntoIdentity) {
 }
 
 }  // namespace
+
+TEST_F(Merge, NoContactRowWithoutADetailAListShows) {
+    // Only group memberships (one with an empty group name), or no details at all: nothing is
+    // stored, no group is made, and a later contact of the same name gets a row of its own.
+    pim::Entity member = makeEntity({{"data2", "Friends"}});
+    pim::Entity unnamed = makeEntity({{"data2", ""}});
+    for (const pim::_Contact& in :
+         {makeContact("", {{pim::ENTITY_GROUP, member}}),
+          makeContact("Zed", {{pim::ENTITY_GROUP, unnamed}}),
+          makeContact("Zed", {{pim::ENTITY_NAME, makeEntity({})}}), makeContact("Zed", {})}) {
+        bool existed = true;
+        pim::_Contact out;
+        EXPECT_TRUE(merge(in, &existed, &out).isEmpty());
+        EXPECT_FALSE(existed);
+        EXPECT_EQ(out._id, 0u);
+    }
+    EXPECT_EQ(contactRows(), 0);
+    EXPECT_EQ(t.count("select count(*) from data"), 0);
+    EXPECT_TRUE(t.db->groups().isEmpty());
+
+    bool existed = true;
+    merge(makeContact("Zed", {{pim::ENTITY_PHONE, phone("777", 2)}, {pim::ENTITY_GROUP, member}}),
+          &existed);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(contactRows(), 1);
+    EXPECT_EQ(rows(pim::ENTITY_PHONE), 1);
+    EXPECT_EQ(rows(pim::ENTITY_GROUP), 1);
+    EXPECT_EQ(t.db->contacts().size(), 1);
+}

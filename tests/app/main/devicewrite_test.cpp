@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <memory>
 
@@ -149,6 +150,31 @@ TEST_F(DeviceWriteTest, FailedSendsReReadThePhone) {
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->db->contacts().size(), 2);
     EXPECT_EQ(listedNames(), before);
+}
+
+TEST_F(DeviceWriteTest, UnplugDuringASendShowsOneMessage) {
+    auto phone = attach(35, "Leaver", 2);
+    open();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
+    // The phone holds its answer to the changes back and is pulled out meanwhile.
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        fakedevice::Fault hold;
+        hold.service = fakedevice::kServiceSync;
+        hold.request = "SDMessageProcessChanges";
+        hold.kind = fakedevice::FaultKind::Delay;
+        hold.delayMs = 3000;
+        hold.times = 1;
+        s.faults.push_back(hold);
+    });
+    Boxes::instance().reset();
+    editFormSets("Gone", "Away");
+    QTimer::singleShot(500, [&] { g_server->detach(phone->udid()); });
+    QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                              Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    waitFor([] { return false; }, 300);  // the unplug event arrives
+    EXPECT_EQ(Boxes::instance().shown.size(), 1u) << Boxes::instance().dump().toStdString();
+    EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 1);
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
 }
 
 TEST_F(DeviceWriteTest, TransferToConnectedPhonesOnly) {

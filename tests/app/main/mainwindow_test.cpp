@@ -698,6 +698,24 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
     QMetaObject::invokeMethod(win.get(), "miImport");
     EXPECT_TRUE(Boxes::instance().shown.empty());
     EXPECT_EQ(tree().localDbRoot()->children.size(), 1);
+
+    // A file that is no vCard: an error naming it, and the database made for it goes again.
+    Boxes::instance().reset();
+    const QString notes =
+        QDir(QString::fromLocal8Bit(qgetenv("HOME"))).absoluteFilePath("notes.vcf");
+    QFile n(notes);
+    ASSERT_TRUE(n.open(QIODevice::WriteOnly));
+    n.write("Shopping: milk, bread\n");
+    n.close();
+    MainWindow::choosers().openFile = [&](QWidget*, const QString& filters, QString* selected) {
+        *selected = filters.split(";;").value(0);
+        return notes;
+    };
+    QMetaObject::invokeMethod(win.get(), "miImport");
+    EXPECT_TRUE(Boxes::instance().contains(QMessageBox::Critical, "notes.vcf"))
+        << Boxes::instance().dump().toStdString();
+    EXPECT_EQ(tree().localDbRoot()->children.size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(LocalDb::dbDir().absoluteFilePath("notes.vcf.db")));
 }
 
 // The window as the user sees it, in English, with a phone and a local database: every

@@ -384,3 +384,18 @@ TEST_F(WindowTest, BoxesShowNamesAndPathsAsWritten) {
     EXPECT_TRUE(all.contains("a<b>&amp;c.vcf already exists.")) << all.toStdString();
     EXPECT_TRUE(all.contains("\"id<i>&x\"")) << all.toStdString();
 }
+
+TEST_F(WindowTest, AddContactCountsInTheTotal) {
+    makeDb(LocalDb::dbDir().absoluteFilePath("family.db"), {makeContact("Ann", "Lee")});
+    open();
+    select(localDb("family.db"));
+    ASSERT_EQ(ui()->lbTotal->text(), "Total:1");
+    MainWindow::choosers().editForm = [](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Bea");
+        form.form().btnSave->click();
+        return form.result();
+    };
+    QMetaObject::invokeMethod(win.get(), "miNewContact");
+    EXPECT_EQ(listedNames(), (QStringList{"Ann Lee", "Bea"}));
+    EXPECT_EQ(ui()->lbTotal->text(), "Total:2");
+}

@@ -1,0 +1,184 @@
+// Card output for 2,000 and 10,000 contacts: PDF export time, file size and peak memory, and
+// the print preview's peak memory (portrait, then switched to landscape as a user would).
+// Each case runs in a fresh child process of this program, so that its peak resident memory is
+// its own.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <map>
+#include <sys/resource.h>
+
+#include "export/contactsprinter.h"
+
+namespace {
+
+double peakMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+QByteArray photo(int i) {
+    QImage image(160, 160, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv((i * 37) % 360, 160, 200));
+    QPainter p(&image);
+    p.drawEllipse(40, 30, 80, 100);
+    p.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 80);
+    return bytes;
+}
+
+pim::Entity entity(std::initializer_list<std::pair<const char*, QVariant>> fields) {
+    pim::Entity e;
+    for (const auto& f : fields)
+        e.fields.insert(QString::fromLatin1(f.first), f.second);
+    return e;
+}
+
+// An address book as phones hold them: every contact with a name and phones, most with an
+// e-mail, many with an address or a company, one in twenty with a photo of its own.
+QList<pim::_Contact> addressBook(int n) {
+    QList<pim::_Contact> list;
+    for (int i = 0; i < n; ++i) {
+        pim::_Contact c;
+        c._id = quint64(i + 1);
+        c.fullName = QStringLiteral("Given%1 Family%2").arg(i).arg(i % 977);
+        for (int k = 0; k < 1 + i % 3; ++k)
+            c.entities[pim::ENTITY_PHONE] << entity(
+                {{"data1", QStringLiteral("+1 555 %1 %2").arg(i).arg(k)}, {"data2", k + 1}});
+        if (i % 4 != 0)
+            c.entities[pim::ENTITY_EMAIL]
+                << entity({{"data1", QStringLiteral("user%1@example.com").arg(i)}});
+        if (i % 3 == 0)
+            c.entities[pim::ENTITY_ADDR]
+                << entity({{"data4", QStringLiteral("%1 Long Street").arg(i)},
+                           {"data7", "Springfield"},
+                           {"data9", "12345"},
+                           {"data2", 1}});
+        if (i % 5 == 0)
+            c.entities[pim::ENTITY_ORG]
+                << entity({{"data1", "Example Corp"}, {"data4", "Engineer"}});
+        if (i % 7 == 0)
+            c.entities[pim::ENTITY_EVENT] << entity({{"data1", "1980-01-31"}, {"data2", 3}});
+        if (i % 20 == 0)
+            c.entities[pim::ENTITY_PHOTO] << entity({{"data15", photo(i)}});
+        list << c;
+    }
+    return list;
+}
+
+// The child: one case, its figures on stdout as "key value" lines.
+int runCase(const QString& which, int n) {
+    const QList<pim::_Contact> contacts = addressBook(n);
+    std::printf("start_mb %.1f\n", peakMb());
+    QElapsedTimer t;
+    if (which == QLatin1String("pdf")) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cards.pdf");
+        t.start();
+        const int cards = ContactsPrinter::writePdfThrow(contacts, path);
+        std::printf("seconds %.3f\nbytes %lld\ncards %d\n", t.nsecsElapsed() / 1e9,
+                    QFileInfo(path).size(), cards);
+    } else {
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
+        ContactsPrinter cards;
+        cards.setContacts(contacts);
+        // The preview widget as the preview dialog holds it, asked for its pages twice.
+        QPrintPreviewWidget preview(&printer);
+        QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, &cards,
+                         &ContactsPrinter::onPaintRequested);
+        t.start();
+        preview.updatePreview();
+        preview.setLandscapeOrientation();
+        preview.updatePreview();
+        std::printf("seconds %.3f\npages %d\ncards %d\n", t.nsecsElapsed() / 1e9,
+                    preview.pageCount(), cards.cardCount());
+    }
+    std::printf("peak_mb %.1f\n", peakMb());
+    return 0;
+}
+
+std::map<QString, std::map<QString, double>> g_figures;
+
+void childCase(benchmark::State& state, const char* which, int n) {
+    for (auto _ : state) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--case", which, QString::number(n)});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0) {
+            state.SkipWithError("the case failed");
+            return;
+        }
+        std::map<QString, double>& f = g_figures[QStringLiteral("%1/%2").arg(which).arg(n)];
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> kv = line.split(' ');
+            if (kv.size() == 2)
+                f[QString::fromLatin1(kv[0])] = kv[1].toDouble();
+        }
+        state.SetIterationTime(f["seconds"]);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 4 && QByteArray(argv[1]) == "--case") {
+        QApplication app(argc, argv);
+        // Some PDF work (font loading) is done once per process; both cases pay it alike.
+        return runCase(QString::fromLatin1(argv[2]), QByteArray(argv[3]).toInt());
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    for (const char* which : {"pdf", "preview"}) {
+        for (int n : {2000, 10000}) {
+            benchmark::RegisterBenchmark(
+                QStringLiteral("%1/%2").arg(which).arg(n).toUtf8().constData(),
+                [which, n](benchmark::State& s) { childCase(s, which, n); })
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    auto fig = [](const char* c, const char* k) {
+        return g_figures[QString::fromLatin1(c)][QString::fromLatin1(k)];
+    };
+    std::printf("\n%-14s %9s %10s %9s %9s\n", "case", "time s", "size MB", "peak MB", "start MB");
+    for (const char* c : {"pdf/2000", "pdf/10000", "preview/2000", "preview/10000"}) {
+        std::printf("%-14s %9.2f %10.2f %9.1f %9.1f\n", c, fig(c, "seconds"), fig(c, "bytes") / 1e6,
+                    fig(c, "peak_mb"), fig(c, "start_mb"));
+    }
+    std::printf("\nratios 10,000 / 2,000 (linear is 5):\n");
+    std::printf("  pdf time %.2f, pdf size %.2f, pdf memory above start %.2f\n",
+                fig("pdf/10000", "seconds") / fig("pdf/2000", "seconds"),
+                fig("pdf/10000", "bytes") / fig("pdf/2000", "bytes"),
+                (fig("pdf/10000", "peak_mb") - fig("pdf/10000", "start_mb")) /
+                    (fig("pdf/2000", "peak_mb") - fig("pdf/2000", "start_mb")));
+    std::printf("  preview time %.2f, preview memory above start %.2f\n",
+                fig("preview/10000", "seconds") / fig("preview/2000", "seconds"),
+                (fig("preview/10000", "peak_mb") - fig("preview/10000", "start_mb")) /
+                    (fig("preview/2000", "peak_mb") - fig("preview/2000", "start_mb")));
+    const bool pdfOk = fig("pdf/10000", "seconds") < 2.0 && fig("pdf/10000", "bytes") < 30e6;
+    const bool previewOk = fig("preview/10000", "peak_mb") < 300.0;
+    std::printf("\n10,000 contacts: PDF %s (limits 2 s, 30 MB), preview %s (limit 300 MB)\n",
+                pdfOk ? "OK" : "TOO SLOW OR LARGE", previewOk ? "OK" : "TOO LARGE");
+    return 0;
+}

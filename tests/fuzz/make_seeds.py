@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets into corpus/<target>/ (run from anywhere).
+
+The seeds follow the formats as phones and the desktop sync application write them: binary and
+XML manifests, keyed-archive file records, an address book with the tables and label texts of a
+phone, and record batches of a contacts sync session. Inputs that once crashed a target are kept
+beside them under names starting with "crash-"; this script leaves those alone."""
+import datetime
+import os
+import plistlib
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+UDID = "0123456789abcdef0123456789abcdef01234567"
+
+
+def seed(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def b1(data):
+    data = data.encode() if isinstance(data, str) else data
+    return bytes([len(data)]) + data
+
+
+def b2(data):
+    return struct.pack(">H", len(data)) + data
+
+
+# ---- Manifest.plist -------------------------------------------------------------------------
+def manifest(encrypted):
+    m = {
+        "BackupKeyBag": bytes.fromhex("0000000456455253000000040000000354595045"),
+        "Date": datetime.datetime(2024, 3, 1, 12, 30, 0),
+        "IsEncrypted": encrypted,
+        "Lockdown": {
+            "BuildVersion": "21E236",
+            "DeviceName": "Anna's iPhone",
+            "ProductType": "iPhone14,2",
+            "ProductVersion": "17.4.1",
+            "SerialNumber": "F2LXK0ABCD12",
+            "UniqueDeviceID": "00008030-001A2B3C4D5E6F70",
+            "com.apple.MobileDeviceCrashCopy": {},
+        },
+        "SystemDomainsVersion": "24.0",
+        "Version": "10.0",
+        "WasPasscodeSet": True,
+        "Applications": {"com.example.app": {"CFBundleIdentifier": "com.example.app"}},
+    }
+    if encrypted:
+        m["ManifestKey"] = bytes(44)
+    return m
+
+
+seed("tw_fuzz_manifest_plist", "plain-binary",
+     b"\x01" + plistlib.dumps(manifest(False), fmt=plistlib.FMT_BINARY))
+seed("tw_fuzz_manifest_plist", "encrypted-xml",
+     b"\x00" + plistlib.dumps(manifest(True), fmt=plistlib.FMT_XML))
+
+
+# ---- Manifest.db file records ---------------------------------------------------------------
+def xml_uids(value):
+    """XML property lists write a reference as a dictionary with the one key "CF$UID"."""
+    if isinstance(value, plistlib.UID):
+        return {"CF$UID": value.data}
+    if isinstance(value, dict):
+        return {k: xml_uids(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [xml_uids(v) for v in value]
+    return value
+
+
+def mbfile(path, size, mode, digest=None, key=None, target=None, xml=False):
+    objs = ["$null"]
+    top = {"$class": plistlib.UID(0), "Birth": 1600000000, "Flags": 0, "GroupID": 501,
+           "InodeNumber": 123456 + size, "LastModified": 1700000000,
+           "LastStatusChange": 1700000001, "Mode": mode, "ProtectionClass": 3,
+           "Size": size, "UserID": 501}
+    objs.append(top)
+    objs.append(path)
+    top["RelativePath"] = plistlib.UID(2)
+    if digest is not None:
+        objs.append(digest)
+        top["Digest"] = plistlib.UID(len(objs) - 1)
+    if key is not None:
+        objs.append({"NS.data": key, "$class": plistlib.UID(0)})
+        top["EncryptionKey"] = plistlib.UID(len(objs) - 1)
+    if target is not None:
+        objs.append(target)
+        top["Target"] = plistlib.UID(len(objs) - 1)
+    objs.append({"$classname": "NSMutableData", "$classes": ["NSMutableData", "NSData", "NSObject"]})
+    data_class = len(objs) - 1
+    objs.append({"$classname": "MBFile", "$classes": ["MBFile", "NSObject"]})
+    top["$class"] = plistlib.UID(len(objs) - 1)
+    for o in objs:
+        if isinstance(o, dict) and "NS.data" in o:
+            o["$class"] = plistlib.UID(data_class)
+    archive = {"$version": 100000, "$archiver": "NSKeyedArchiver",
+               "$top": {"root": plistlib.UID(1)}, "$objects": objs}
+    if xml:
+        archive = xml_uids(archive)
+    return plistlib.dumps(archive, fmt=plistlib.FMT_XML if xml else plistlib.FMT_BINARY)
+
+
+records = b""
+records += b1("HomeDomain") + b1("Library") + b2(mbfile("Library", 0, 0o40755))
+records += b1("HomeDomain") + b1("Library/AddressBook") + b2(
+    mbfile("Library/AddressBook", 0, 0o40755))
+records += b1("HomeDomain") + b1("Library/AddressBook/AddressBook.sqlitedb") + b2(
+    mbfile("Library/AddressBook/AddressBook.sqlitedb", 524288, 0o100644, digest=bytes(range(20))))
+records += b1("CameraRollDomain") + b1("Media/DCIM/100APPLE/IMG_0001.JPG") + b2(
+    mbfile("Media/DCIM/100APPLE/IMG_0001.JPG", 2000000, 0o100644,
+           key=b"\x03\x00\x00\x00" + bytes(40)))
+records += b1("AppDomain-com.example.app") + b1("Documents/link") + b2(
+    mbfile("Documents/link", 0, 0o120755, target="../Library/file", xml=True))
+seed("tw_fuzz_manifest_db", "phone-index", records)
+
+
+# ---- AddressBook.sqlitedb rows --------------------------------------------------------------
+def null():
+    return b"\x00" + b1(b"")
+
+
+def integer(v):
+    return b"\x01" + b1(struct.pack("<q", v))
+
+
+def real(v):
+    return b"\x02" + b1(struct.pack("<d", v))
+
+
+def text(s):
+    return b"\x03" + b1(s.encode())
+
+
+def blob(b):
+    return b"\x04" + b1(b)
+
+
+def row(table, *values):
+    return bytes([table]) + b"".join(values)
+
+
+PERSON, MULTI, LABEL, ENTRY, KEY, FULL, THUMB = range(7)
+book = b""
+for i, label in enumerate(["_$!<Mobile>!$_", "_$!<Home>!$_", "_$!<Work>!$_", "_$!<Other>!$_",
+                           "_$!<Anniversary>!$_", "iPhone", "_$!<HomePage>!$_",
+                           "_$!<Mother>!$_", "_$!<HomeFAX>!$_"], start=1):
+    book += row(LABEL, integer(i), text(label))
+for i, key in enumerate(["Street", "City", "State", "ZIP", "Country", "CountryCode", "service",
+                         "username"], start=1):
+    book += row(KEY, integer(i), text(key))
+book += row(PERSON, integer(1), text("Anna"), text("Berg"), text("Maria"), text("Dr."),
+            text("PhD"), text("Acme"), text("R&D"), text("Engineer"), text("Met at the fair"),
+            real(-978307200.0), text("Annie"), integer(0), real(700000000.5), real(700000100.0))
+book += row(PERSON, integer(2), null(), null(), null(), null(), null(), text("Pizza Pronto"),
+            null(), null(), null(), null(), null(), integer(1), null(), null())
+book += row(PERSON, integer(3), text("Jörg"), text("Ünal"), null(), null(), null(), null(),
+            null(), null(), null(), text("-1"), null(), integer(0), null(), null())
+book += row(MULTI, integer(10), integer(1), integer(3), integer(0), integer(1), text("+49 170 1234567"))
+book += row(MULTI, integer(11), integer(1), integer(4), integer(1), integer(3), text("anna@acme.example"))
+book += row(MULTI, integer(12), integer(1), integer(5), integer(2), integer(2), null())
+book += row(ENTRY, integer(12), integer(1), text("Hauptstr. 1\nHinterhaus"))
+book += row(ENTRY, integer(12), integer(2), text("Berlin"))
+book += row(ENTRY, integer(12), integer(4), text("10115"))
+book += row(ENTRY, integer(12), integer(6), text("de"))
+book += row(MULTI, integer(13), integer(1), integer(12), integer(3), integer(5), real(-31536000.0))
+book += row(MULTI, integer(14), integer(1), integer(13), integer(4), integer(2), null())
+book += row(ENTRY, integer(14), integer(7), text("Skype"))
+book += row(ENTRY, integer(14), integer(8), text("anna.berg"))
+book += row(MULTI, integer(15), integer(1), integer(22), integer(5), integer(7), text("https://anna.example"))
+book += row(MULTI, integer(16), integer(1), integer(23), integer(6), integer(8), text("Eva"))
+book += row(MULTI, integer(17), integer(2), integer(3), integer(0), integer(99), text("030 555 0100"))
+book += row(MULTI, integer(18), integer(3), integer(3), integer(0), null(), text("0171 000"))
+jpeg = bytes.fromhex("ffd8ffe000104a46494600010100000100010000ffd9")
+png = bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+                    "1f15c4890000000d49444154789c63f8cfc0f01f0005000201e2b0c1a4"
+                    "0000000049454e44ae426082")
+book += row(FULL, integer(1), integer(1), integer(0), integer(0), integer(1), integer(1), blob(jpeg))
+book += row(THUMB, integer(1), integer(3), integer(0), integer(0), blob(png))
+seed("tw_fuzz_addressbook", "phone-book", book)
+
+
+# ---- Record batches of a contacts sync session -----------------------------------------------
+KIND = "com.apple.syncservices.RecordEntityName"
+E = "___EmptyParameterString___"
+batch = {
+    "1": {KIND: "com.apple.contacts.Contact", "first name": "Anna", "last name": "Berg",
+          "middle name": "Maria", "title": "Dr.", "suffix": "PhD", "nickname": "Annie",
+          "company name": "Acme", "department": "R&D", "job title": "Engineer",
+          "birthday": datetime.datetime(1969, 7, 20, 12, 0, 0), "notes": "Met at the fair",
+          "image": png, "display as company": "person", "first name yomi": "アンナ"},
+    "2": {KIND: "com.apple.contacts.Contact", "company name": "Pizza Pronto",
+          "display as company": "company"},
+    "1/3/0": {KIND: "com.apple.contacts.Phone Number", "contact": ["1"], "type": "mobile",
+              "value": "+49 170 1234567"},
+    "1/3/1": {KIND: "com.apple.contacts.Phone Number", "contact": ["1"], "type": "other",
+              "label": "Boat", "value": "555"},
+    "1/4/0": {KIND: "com.apple.contacts.Email Address", "contact": ["1"], "type": "work",
+              "value": "anna@acme.example"},
+    "1/5/0": {KIND: "com.apple.contacts.Street Address", "contact": ["1"], "type": "home",
+              "street": "Hauptstr. 1\nHinterhaus", "city": "Berlin", "postal code": "10115",
+              "country": "Germany", "country code": "de"},
+    "1/12/0": {KIND: "com.apple.contacts.Date", "contact": ["1"], "type": "anniversary",
+               "value": datetime.datetime(1999, 5, 1, 0, 0, 0)},
+    "1/13/0": {KIND: "com.apple.contacts.IM", "contact": ["1"], "type": "home",
+               "service": "Skype", "user": "anna.berg"},
+    "1/22/0": {KIND: "com.apple.contacts.URL", "contact": ["1"], "type": "home page",
+               "value": "https://anna.example"},
+    "1/23/0": {KIND: "com.apple.contacts.Related Name", "contact": ["1"], "type": "mother",
+               "value": "Eva"},
+    "9/3/0": {KIND: "com.apple.contacts.Phone Number", "contact": ["9"], "type": "work",
+              "value": "orphan"},
+    "3": {KIND: "com.apple.contacts.Group", "name": "Family"},
+}
+# Frames of a read as the phone sends them: each batch an SDMessageProcessChanges, the children
+# before their contact in the first, the last batch saying that no more follow.
+def changes(records, more):
+    actions = {"SyncDeviceLinkEntityNamesKey": ["com.apple.contacts.Contact",
+                                                "com.apple.contacts.Group"],
+               "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": not more}
+    return plistlib.dumps(["SDMessageProcessChanges", "com.apple.Contacts", records, more,
+                           actions], fmt=plistlib.FMT_BINARY)
+
+
+children = {k: v for k, v in batch.items() if "/" in k}
+contacts = {k: v for k, v in batch.items() if "/" not in k}
+seed("tw_fuzz_phone_records", "read-batches",
+     b2(changes(children, True)) + b2(changes(contacts, False)))
+seed("tw_fuzz_phone_records", "read-xml", b2(plistlib.dumps(
+    ["SDMessageProcessChanges", "com.apple.Contacts", batch, False, E], fmt=plistlib.FMT_XML)))
+seed("tw_fuzz_phone_records", "read-cancelled",
+     b2(changes(children, True)) + b2(plistlib.dumps(
+         ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"],
+         fmt=plistlib.FMT_BINARY)))
