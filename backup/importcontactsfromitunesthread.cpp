@@ -331,6 +331,20 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
     backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
+    // The database's own messages name our private copy: say which file of the backup it is.
+    try {
+        return readAddressBook(contacts);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(
+            tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
+               "cannot be read: %1")
+                .arg(QString::fromUtf8(e.what()))
+                .toUtf8()
+                .constData());
+    }
+}
+
+bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& contacts) {
     addressBook.openThrow(addressBookCopy, 2);
     openImages();
     loadLookupTables();
