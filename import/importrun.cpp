@@ -37,9 +37,12 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cond.wait(lock, [this] { return !m_items.empty(); });
         Item item = std::move(m_items.front());
-        if (item.kind == CONTACT)
+        if (item.kind == CONTACT) {
             m_items.pop_front();  // the last item (end or failure) stays for any later take
-        m_cond.notify_all();
+            // The feed refills in batches: one wake-up per half queue, not one per contact.
+            if (m_items.size() == AHEAD / 2)
+                m_cond.notify_all();
+        }
         return item;
     }
 
@@ -62,7 +65,8 @@ private:
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_cond.wait(lock, [this] { return m_stopping || m_items.size() < AHEAD; });
+                if (m_items.size() >= AHEAD)
+                    m_cond.wait(lock, [this] { return m_stopping || m_items.size() <= AHEAD / 2; });
                 if (m_stopping)
                     return;
             }
@@ -84,11 +88,14 @@ private:
                 }
             }
             const bool last = item.kind != CONTACT;
+            bool wasEmpty = false;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
+                wasEmpty = m_items.empty();
                 m_items.push_back(std::move(item));
             }
-            m_cond.notify_all();
+            if (wasEmpty || last)
+                m_cond.notify_all();
             if (last)
                 return;
         }
