@@ -2,6 +2,9 @@
 //  - Reading a phone of 5,000 contacts into its mirror (IOSSyncToPCThread under its progress
 //    dialog) against receiving the same records through the same session without storing them.
 //  - Selecting a local database of 10,000 contacts until its list is filled.
+//  - Listing and a search that matches everyone, at 10,000 and 20,000 contacts: the store's
+//    read and the window's search until the list is shown, each against the same query
+//    stepped on raw SQLite.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -24,6 +27,8 @@
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -76,34 +81,36 @@ void readIntoMirror(benchmark::State& state) {
     }
 }
 
+void fillDatabase(const QString& path, int contacts) {
+    LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    db.beginEdit();
+    for (int i = 0; i < contacts; ++i) {
+        pim::Entity name;
+        name.fields["data2"] = QString("Given%1").arg(i);
+        name.fields["data3"] = QString("Family%1").arg(i % 977);
+        name.fields["data1"] = name.fullName();
+        pim::_Contact c(0, QString(), name.fullName());
+        db.insertContactBase(c);
+        db.insertEntity(c._id, pim::ENTITY_NAME, name);
+        for (int k = 0; k < 3; ++k) {
+            pim::Entity e;
+            e.fields["data1"] = QString("+1 555 %1 %2").arg(i).arg(k);
+            e.fields["data2"] = k + 1;
+            db.insertEntity(c._id, pim::ENTITY_PHONE, e);
+        }
+        pim::Entity mail;
+        mail.fields["data1"] = QString("user%1@example.com").arg(i);
+        db.insertEntity(c._id, pim::ENTITY_EMAIL, mail);
+    }
+    db.endEdit(true);
+}
+
 void selectLargeDatabase(benchmark::State& state) {
     // No phone around: the window would read it while the selection is timed.
     g_server->detach(kUdid);
     const QString path = LocalDb::dbDir().absoluteFilePath("large.db");
-    {
-        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-        db.create();
-        db.beginEdit();
-        for (int i = 0; i < 10000; ++i) {
-            pim::Entity name;
-            name.fields["data2"] = QString("Given%1").arg(i);
-            name.fields["data3"] = QString("Family%1").arg(i % 977);
-            name.fields["data1"] = name.fullName();
-            pim::_Contact c(0, QString(), name.fullName());
-            db.insertContactBase(c);
-            db.insertEntity(c._id, pim::ENTITY_NAME, name);
-            for (int k = 0; k < 3; ++k) {
-                pim::Entity e;
-                e.fields["data1"] = QString("+1 555 %1 %2").arg(i).arg(k);
-                e.fields["data2"] = k + 1;
-                db.insertEntity(c._id, pim::ENTITY_PHONE, e);
-            }
-            pim::Entity mail;
-            mail.fields["data1"] = QString("user%1@example.com").arg(i);
-            db.insertEntity(c._id, pim::ENTITY_EMAIL, mail);
-        }
-        db.endEdit(true);
-    }
+    fillDatabase(path, 10000);
     MainWindow w;
     w.resize(1000, 600);
     w.show();
@@ -122,6 +129,122 @@ void selectLargeDatabase(benchmark::State& state) {
             state.SkipWithError("the list was not filled");
         }
     }
+}
+
+// The query the store runs for a listing (empty keyword) or a search, stepped on raw SQLite with
+// every column of every row read as text. The connection stays open, warm as the store's is.
+double rawQuerySeconds(sqlite3* db, const QString& keyword) {
+    QByteArray sql =
+        "select d.*,c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
+        "d.contact_id=c._id";
+    if (!keyword.isEmpty()) {
+        sql +=
+            " where 1=1 and contact_id in (select contact_id from data where type not in "
+            "(?,?) and data1 like ?)";
+    }
+    sql += " order by contact_id asc";
+    QElapsedTimer t;
+    t.start();
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
+    const QByteArray pattern = ("%" + keyword + "%").toUtf8();
+    if (!keyword.isEmpty()) {
+        sqlite3_bind_int(st, 1, pim::ENTITY_GROUP);
+        sqlite3_bind_int(st, 2, pim::ENTITY_PHOTO);
+        sqlite3_bind_text(st, 3, pattern.constData(), pattern.size(), SQLITE_STATIC);
+    }
+    size_t bytes = 0;
+    const int columns = sqlite3_column_count(st);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        for (int c = 0; c < columns; ++c) {
+            sqlite3_column_text(st, c);
+            bytes += static_cast<size_t>(sqlite3_column_bytes(st, c));
+        }
+    }
+    sqlite3_finalize(st);
+    const double s = t.nsecsElapsed() / 1e9;
+    benchmark::DoNotOptimize(bytes);
+    return s;
+}
+
+struct ListingFigures {
+    double raw[2] = {1e9, 1e9};     // listing, search
+    double store[2] = {1e9, 1e9};   // LocalDb::contacts
+    double window[2] = {1e9, 1e9};  // node selection, search button, until the list is shown
+};
+ListingFigures g_listing[2];  // 10,000 and 20,000 contacts
+const int kListingSizes[2] = {10000, 20000};
+const char* const kEveryone = "Given";
+
+void listingAndSearch(benchmark::State& state) {
+    g_server->detach(kUdid);
+    const int which = static_cast<int>(state.range(0));
+    const int n = kListingSizes[which];
+    ListingFigures& f = g_listing[which];
+    const QString name = QString("list-%1.db").arg(n);
+    const QString path = LocalDb::dbDir().absoluteFilePath(name);
+    if (!QFile::exists(path)) {
+        fillDatabase(path, n);
+    }
+    MainWindow w;
+    w.resize(1000, 600);
+    w.show();
+    QApplication::processEvents();
+    ItemModelMainTree& tree = w.treeModel();
+    ItemModelMainTree::_DBItemNode* node = nullptr;
+    for (auto* child : tree.localDbRoot()->children) {
+        if (child->name == name) {
+            node = static_cast<ItemModelMainTree::_DBItemNode*>(child);
+        }
+    }
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    for (auto _ : state) {
+        for (int k = 0; k < 2; ++k) {
+            const QString keyword = k == 0 ? QString() : QString(kEveryone);
+            f.raw[k] = std::min(f.raw[k], rawQuerySeconds(raw, keyword));
+            QElapsedTimer t;
+            t.start();
+            const int listed = node->db->contacts(0, keyword).size();
+            f.store[k] = std::min(f.store[k], t.nsecsElapsed() / 1e9);
+            if (listed != n) {
+                state.SkipWithError("the store did not list everyone");
+            }
+        }
+        w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(tree.deviceRoot()));
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(node));
+        QApplication::processEvents();
+        f.window[0] = std::min(f.window[0], t.nsecsElapsed() / 1e9);
+        w.form()->txtKeyword->setText(kEveryone);
+        t.restart();
+        QMetaObject::invokeMethod(&w, "onBtnSearchPressed");
+        QApplication::processEvents();
+        f.window[1] = std::min(f.window[1], t.nsecsElapsed() / 1e9);
+        if (w.contactsModel().size() != n) {
+            state.SkipWithError("the list was not filled");
+        }
+    }
+    sqlite3_close(raw);
+}
+
+void printListing() {
+    const char* const what[2] = {"listing", "search (all match)"};
+    std::printf("\n%-20s %8s %10s %10s %10s %8s %8s\n", "", "contacts", "raw ms", "store ms",
+                "window ms", "store/x", "window/x");
+    for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < 2; ++i) {
+            const ListingFigures& f = g_listing[i];
+            std::printf("%-20s %8d %10.1f %10.1f %10.1f %7.2fx %7.2fx\n", what[k], kListingSizes[i],
+                        f.raw[k] * 1e3, f.store[k] * 1e3, f.window[k] * 1e3, f.store[k] / f.raw[k],
+                        f.window[k] / f.raw[k]);
+        }
+        const double growth = g_listing[1].window[k] / g_listing[0].window[k];
+        std::printf("%-20s 20,000 / 10,000 in the window: %.2fx (linear: 2x)\n", what[k], growth);
+    }
+    std::printf("limit: the window within 1.5x of raw SQLite\n");
 }
 
 }  // namespace
@@ -173,6 +296,13 @@ int main(int argc, char** argv) {
         ->Repetitions(3)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ListingAndSearch", listingAndSearch)
+        ->Arg(0)
+        ->Arg(1)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
@@ -183,6 +313,7 @@ int main(int argc, char** argv) {
                 g_storeBest / g_recvBest <= 3.0 ? "OK" : "TOO SLOW");
     std::printf("select 10,000:     %8.1f ms (limit 500 ms) %s\n", g_selectBest * 1e3,
                 g_selectBest <= 0.5 ? "OK" : "TOO SLOW");
+    printListing();
     g_setMessageBoxHook(MessageBoxHook());
     return 0;
 }
