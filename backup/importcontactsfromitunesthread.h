@@ -62,6 +62,7 @@ private:
 
     // Reads every person of the address book; false when cancelled.
     bool readPersons(QList<pim::_Contact>& contacts);
+    bool readAddressBook(QList<pim::_Contact>& contacts);
     void loadLookupTables();
     void readMultiValue(const Sqlite3Cursor& row, pim::_Contact& contact);
     void openImages();

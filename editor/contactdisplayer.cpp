@@ -64,7 +64,7 @@ QString ContactDisplayer::g_eventDisplay(const pim::Entity& e) {
     // The calendar date as written: no zone conversion, and the time is never shown.
     const QDateTime dt = DateEntitiesEditor::parseStoredDate(field(e, "data1"));
     const QString date = dt.date().isValid()
-                             ? QLocale::system().toString(dt.date(), QLocale::ShortFormat)
+                             ? DateEntitiesEditor::displayDate(dt.date(), QLocale::ShortFormat)
                              : QString();
     return labelled(e, pim::eventTypeMap(), date);
 }
@@ -114,6 +114,10 @@ QString ContactDisplayer::g_notesDisplay(const pim::Entity& e) {
 ContactDisplayer::ContactDisplayer(QWidget* parent) : QScrollArea(parent) {
     tw_initUiResources();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The scroll area sizes the content: the viewport's width, and the height its wrapped
+    // lines need at that width (a long name wraps, and the department and company below it
+    // must stay visible); the scroll range follows every resize.
+    setWidgetResizable(true);
     clear();
 }
 
@@ -201,7 +205,6 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
                             Formatter formatter) { showEntities(title, entities, formatter); });
 
     setWidget(m_contentWidget);
-    m_contentWidget->resize(width(), m_contentWidget->height());
 }
 
 void ContactDisplayer::showEntities(QString title, const QList<pim::Entity>& entities,
@@ -229,11 +232,6 @@ void ContactDisplayer::showEntities(QString title, const QList<pim::Entity>& ent
         layout->addWidget(line, 0, Qt::AlignTop);
     }
     m_contentLayout->addWidget(section, 0, Qt::AlignTop);
-}
-
-void ContactDisplayer::resizeEvent(QResizeEvent*) {
-    if (m_contentWidget)
-        m_contentWidget->resize(width(), m_contentWidget->height());
 }
 
 bool ContactDisplayer::eventFilter(QObject* watched, QEvent* event) {

@@ -37,9 +37,12 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cond.wait(lock, [this] { return !m_items.empty(); });
         Item item = std::move(m_items.front());
-        if (item.kind == CONTACT)
+        if (item.kind == CONTACT) {
             m_items.pop_front();  // the last item (end or failure) stays for any later take
-        m_cond.notify_all();
+            // The feed refills in batches: one wake-up per half queue, not one per contact.
+            if (m_items.size() == AHEAD / 2)
+                m_cond.notify_all();
+        }
         return item;
     }
 
@@ -62,7 +65,8 @@ private:
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_cond.wait(lock, [this] { return m_stopping || m_items.size() < AHEAD; });
+                if (m_items.size() >= AHEAD)
+                    m_cond.wait(lock, [this] { return m_stopping || m_items.size() <= AHEAD / 2; });
                 if (m_stopping)
                     return;
             }
@@ -84,11 +88,14 @@ private:
                 }
             }
             const bool last = item.kind != CONTACT;
+            bool wasEmpty = false;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
+                wasEmpty = m_items.empty();
                 m_items.push_back(std::move(item));
             }
-            m_cond.notify_all();
+            if (wasEmpty || last)
+                m_cond.notify_all();
             if (last)
                 return;
         }
@@ -138,6 +145,9 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         int merged = 0;
         int skippedEntries = 0;  // cards or rows with nothing to store
         int i = 1;
+        // Translated once: the loop reports every contact.
+        const QString status = tr("IDS_IMPORTING_CONTACTS_TO_DB");
+        const QString counter = tr("Contacts:%1/%2");
         ContactFeed feed(importer);
         for (;;) {
             ContactFeed::Item item = feed.take();
@@ -156,8 +166,7 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
                 double p = double(i) / double(total) * 100.0;
                 percent = p >= 100.0 ? 100 : int(p);
             }
-            reporter.progress(tr("IDS_IMPORTING_CONTACTS_TO_DB"), percent,
-                              tr("Contacts:%1/%2").arg(i).arg(total));
+            reporter.progress(status, percent, counter.arg(i).arg(total));
             if (item.kind == ContactFeed::NEXT_FAILED)
                 std::rethrow_exception(item.error);
             pim::_Contact stored;

@@ -139,29 +139,51 @@ Prop propOf(const QString& fullName) {
 // a date without a year (--MMDD, --MM-DD) takes the year 1604, which the phone itself uses
 // for "no year". Anything else gives an invalid date-time.
 QDateTime readDate(const QString& raw) {
+    // Parsed by hand: Qt's format parser costs more than the rest of a card.
     const QString text = raw.trimmed();
-    if (text.startsWith(QLatin1String("--"))) {
-        QString md = text.mid(2).left(5);
-        md.remove(QLatin1Char('-'));
-        const QDate d = QDate::fromString(QStringLiteral("1604") + md.left(4), "yyyyMMdd");
-        return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
+    int digits[14];
+    int n = 0;
+    int i = 0;
+    const bool noYear = text.startsWith(QLatin1String("--"));
+    if (noYear) {
+        digits[0] = 1;
+        digits[1] = 6;
+        digits[2] = 0;
+        digits[3] = 4;
+        n = 4;
+        i = 2;
     }
-    const int t = text.indexOf(QLatin1Char('T'));
-    QString datePart = t < 0 ? text : text.left(t);
-    datePart.remove(QLatin1Char('-'));
-    const QDate d = QDate::fromString(datePart, QStringLiteral("yyyyMMdd"));
-    if (!d.isValid())
+    bool inTime = false;
+    for (; i < text.size() && n < 14; ++i) {
+        const QChar ch = text.at(i);
+        if (ch.isDigit()) {
+            digits[n++] = ch.digitValue();
+        } else if (ch == QLatin1Char('T') && n == 8 && !inTime) {
+            inTime = true;
+        } else if (ch == QLatin1Char('-') && !inTime && n < 8) {
+            continue;
+        } else if (ch == QLatin1Char(':') && inTime) {
+            continue;
+        } else {
+            break;  // a zone (Z, +hh:mm) or fractions: the local date and time stand
+        }
+    }
+    if (n < 8 || (n > 8 && !inTime))
+        return QDateTime();
+    auto num = [&digits](int at, int len) {
+        int v = 0;
+        for (int k = at; k < at + len; ++k)
+            v = v * 10 + digits[k];
+        return v;
+    };
+    const QDate d(num(0, 4), num(4, 2), num(6, 2));
+    if (!d.isValid() || (noYear && text.size() > 7))
         return QDateTime();
     QTime time(0, 0);
-    if (t >= 0) {
-        QString tp = text.mid(t + 1);
-        const int zone = tp.indexOf(QRegExp(QStringLiteral("[Z+-]")));
-        if (zone >= 0)
-            tp = tp.left(zone);
-        tp.remove(QLatin1Char(':'));
-        const QTime parsed = QTime::fromString(tp.left(6), tp.size() >= 6 ? "HHmmss" : "HHmm");
-        if (parsed.isValid())
-            time = parsed;
+    if (n >= 12) {
+        const QTime t(num(8, 2), num(10, 2), n >= 14 ? num(12, 2) : 0);
+        if (t.isValid())
+            time = t;
     }
     return QDateTime(d, time);
 }

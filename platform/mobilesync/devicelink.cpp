@@ -191,11 +191,11 @@ int Connection::receiveBytes(char* data, uint32_t size, int64_t deadlineMs, bool
             *started = true;
             continue;
         }
-        // The library reports a closed connection as "not enough data", and on some paths as
-        // a time-out that did not wait.
+        // The library reports a closed connection as "not enough data", over TLS as an SSL
+        // error, and on some paths as a time-out that did not wait: all mean the link is gone.
         if (rc == SERVICE_E_TIMEOUT && nowMs() - before + 50 >= left)
             return MOBILESYNC_E_RECEIVE_TIMEOUT;
-        return rc == SERVICE_E_SSL_ERROR ? MOBILESYNC_E_SSL_ERROR : MOBILESYNC_E_UNKNOWN_ERROR;
+        return MOBILESYNC_E_UNKNOWN_ERROR;
     }
     return MOBILESYNC_E_SUCCESS;
 }

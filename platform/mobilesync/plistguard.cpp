@@ -1,7 +1,7 @@
 #include "plistguard.h"
 
 #include <cstring>
-#include <vector>
+#include <unordered_map>
 
 namespace plistguard {
 
@@ -27,7 +27,7 @@ struct Object {
     int height = 0;        // nesting below this object, once known
     Kind kind = Leaf;
     bool isString = false;
-    uint8_t state = 0;  // 0 not seen, 1 being walked, 2 done
+    uint8_t state = 0;  // 0 not read, 3 read, 1 being walked, 2 done
 };
 
 class BinaryCheck {
@@ -53,13 +53,10 @@ public:
         if (table < 8 || table > size_ - 32 || count > (size_ - 32 - table) / offSize_)
             return "the offset table lies outside the list";
         end_ = table;
-        objects_.resize(count);
-        for (uint64_t i = 0; i < count; ++i) {
-            const uint64_t off = readBe(d_ + table + i * offSize_, offSize_);
-            std::string why = scan(off, objects_[i]);
-            if (!why.empty())
-                return why;
-        }
+        table_ = table;
+        count_ = count;
+        // Only what the root reaches is read, as libplist reads it: a deep chain is refused
+        // after a few dozen objects, not after all of them.
         return walk(root, 0);
     }
 
@@ -149,7 +146,15 @@ private:
     // Depth-first over references: a cycle, too deep a nesting or too large an expanded tree
     // (shared references are parsed once per reference) refuses the list.
     std::string walk(uint64_t index, int depth) {
+        // A map of what was read (its nodes stay put as it grows): a table of a million
+        // entries would cost more to clear than the walk itself.
         Object& o = objects_[index];
+        if (o.state == 0) {
+            std::string why = scan(readBe(d_ + table_ + index * offSize_, offSize_), o);
+            if (!why.empty())
+                return why;
+            o.state = 3;  // read, not yet walked
+        }
         if (o.state == 1)
             return "an object contains itself";
         if (o.state == 2)
@@ -168,14 +173,14 @@ private:
         const uint64_t entries = o.kind == Dict ? 2 * o.count : o.count;
         for (uint64_t i = 0; i < entries; ++i) {
             const uint64_t child = ref(o, i);
-            if (child >= objects_.size())
+            if (child >= count_)
                 return "a reference points nowhere";
-            if (o.kind == Dict && i < o.count && !objects_[child].isString)
-                return "a dictionary key is not a string";
             std::string why = walk(child, depth + 1);
             if (!why.empty())
                 return why;
-            // objects_ does not move, so o stays valid.
+            if (o.kind == Dict && i < o.count && !objects_[child].isString)
+                return "a dictionary key is not a string";
+            // Map nodes do not move, so o stays valid.
             const Object& c = objects_[child];
             nodes += c.nodes;
             bytes += c.bytes;
@@ -197,8 +202,8 @@ private:
     size_t size_;
     const Limits& lim_;
     unsigned offSize_ = 0, refSize_ = 0;
-    uint64_t end_ = 0;
-    std::vector<Object> objects_;
+    uint64_t end_ = 0, table_ = 0, count_ = 0;
+    std::unordered_map<uint64_t, Object> objects_;
 };
 
 // ---- XML lists -------------------------------------------------------------------------------

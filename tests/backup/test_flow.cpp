@@ -285,7 +285,12 @@ TEST(ImportFlow, FailuresAndCancelLeaveTheDatabaseAlone) {
         badBm.parseInfo();
         out = runImport(badBm, db);
         EXPECT_EQ(out.result, 0);
-        EXPECT_EQ(out.boxes.size(), 1);
+        ASSERT_EQ(out.boxes.size(), 1);
+        // The error names the backup's file, not the private copy the database read.
+        EXPECT_TRUE(
+            out.boxes[0].contains("Library/AddressBook/AddressBook.sqlitedb) cannot be "
+                                  "read: "))
+            << out.boxes[0].toStdString();
     }
     EXPECT_EQ(tempCopies(), before);
     EXPECT_TRUE(db.contacts().isEmpty());

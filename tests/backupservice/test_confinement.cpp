@@ -18,13 +18,6 @@ namespace {
 const QString kUdid = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
 const QString kOther = QStringLiteral("fedcba9876543210fedcba9876543210fedcba98");
 
-PlistCFType dict(std::initializer_list<std::pair<QString, PlistCFType>> items) {
-    PlistCFType d = PlistCFType::createCFDictionary();
-    for (const auto& it : items)
-        d.put(it.first, it.second);
-    return d;
-}
-
 QMap<QString, QByteArray> snapshot(const QString& root) {
     QMap<QString, QByteArray> files;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,

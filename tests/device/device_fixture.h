@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "fakedevice.h"
@@ -20,6 +21,9 @@ protected:
         server = std::make_unique<fakedevice::Server>(dir.socketPath());
         mux = std::make_unique<fakedevice::ScopedMuxAddress>(server->socketAddress());
         phone = std::make_shared<fakedevice::Phone>(fakedevice::makeUdid(1), "Test Phone");
+        // The suite runs once against the default, current phone and once against an old one.
+        if (const char* ios = std::getenv("FAKE_IPHONE_IOS"))
+            phone->emulateIos(std::atoi(ios));
         server->attach(phone);
         udid = QString::fromStdString(phone->udid());
     }

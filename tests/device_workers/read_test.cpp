@@ -188,6 +188,11 @@ TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
          "mobilesync_receive_changes failed. return -256."},
         {[](fakedevice::Scenario& s) { s.cancelAtBatch = 2; },
          "mobilesync_receive_changes failed. return -8."},
+        // A phone that hangs up or sends a malformed batch mid-read ends it with an error.
+        {[](fakedevice::Scenario& s) { s.disconnectAtBatch = 2; },
+         "mobilesync_receive_changes failed. return -8. The phone ended the session"},
+        {[](fakedevice::Scenario& s) { s.malformedAtBatch = 2; },
+         "mobilesync_receive_changes failed. return -2. The phone sent an invalid message"},
         {[](fakedevice::Scenario& s) {
              s.faults = {{fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", 2,
                           fakedevice::FaultKind::Drop}};

@@ -85,14 +85,15 @@ TEST(ContactDisplayer, BuildsHeaderAndSectionsInOrder) {
             EXPECT_EQ(l->textFormat(), Qt::PlainText);
         }
     }
-    EXPECT_EQ(pane.contentWidget()->width(), pane.width());
+    EXPECT_EQ(pane.contentWidget()->width(), pane.viewport()->width());
     EXPECT_EQ(pane.verticalScrollBar()->value(), 0);
     EXPECT_EQ(pane.shownContact(), c);
 
-    // Resizing follows the pane's width and keeps the content's height.
+    // Resizing follows the pane's width (its viewport's, so that no line hides under the
+    // scroll bar) and keeps the content's height.
     const int h = pane.contentWidget()->height();
     pane.resize(520, 300);
-    EXPECT_EQ(pane.contentWidget()->width(), 520);
+    EXPECT_EQ(pane.contentWidget()->width(), pane.viewport()->width());
     EXPECT_EQ(pane.contentWidget()->height(), h);
 
     pane.clear();

@@ -32,10 +32,7 @@ bool sendPlistFrame(int fd, const std::string& body) {
 }
 
 Plist parseBody(const std::string& body) {
-    plist_t p = nullptr;
-    if (!body.empty())
-        plist_from_memory(body.data(), static_cast<uint32_t>(body.size()), &p);
-    return Plist(p);
+    return parseFrame(body);
 }
 
 std::string arrayName(const Plist& msg) {

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -36,10 +37,13 @@ void usage() {
             "  --journal FILE     append every message received as a JSON line\n"
             "  --control PATH     unix socket taking one command per line (see below)\n"
             "  --network          attach as a network device instead of USB\n"
+            "  --ios N            behave as a phone on iOS N (default 17: device-link 400 and\n"
+            "                     TLS; 12: device-link 300, no TLS on the sync service)\n"
             "control commands: attach | netattach | detach | count | save FILE | load FILE |\n"
             "  name NAME | contacts N [SEED] | untrusted on|off | refuse-sync [TEXT|off] |\n"
-            "  cancel-at-batch K|off | drop-at-batch K|off | delay MS | commit-on-finish on|off |\n"
-            "  reset | quit\n");
+            "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
+            "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
+            "  delay MS | commit-on-finish on|off | reset | quit\n");
 }
 
 bool parseSize(const char* s, size_t* out) {
@@ -119,7 +123,8 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
             s.refuseSync = arg != "off";
             s.refuseDescription = arg == "off" ? std::string() : arg;
         });
-    } else if (cmd == "cancel-at-batch" || cmd == "drop-at-batch") {
+    } else if (cmd == "cancel-at-batch" || cmd == "drop-at-batch" || cmd == "disconnect-at-batch" ||
+               cmd == "malformed-at-batch") {
         int k = -1;
         if (arg != "off") {
             if (!parseSize(arg.c_str(), &n) || n > 1000000)
@@ -127,7 +132,27 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
             k = static_cast<int>(n);
         }
         phone.updateScenario([&](fakedevice::Scenario& s) {
-            (cmd == "cancel-at-batch" ? s.cancelAtBatch : s.dropAtBatch) = k;
+            (cmd == "cancel-at-batch"       ? s.cancelAtBatch
+             : cmd == "drop-at-batch"       ? s.dropAtBatch
+             : cmd == "disconnect-at-batch" ? s.disconnectAtBatch
+                                            : s.malformedAtBatch) = k;
+        });
+    } else if (cmd == "hostile") {
+        std::istringstream a(arg);
+        std::string kind, at;
+        a >> kind >> at;
+        static const std::map<std::string, fakedevice::HostileFrame> kinds = {
+            {"nested", fakedevice::HostileFrame::Nested},
+            {"shared", fakedevice::HostileFrame::SharedReferences},
+            {"nul", fakedevice::HostileFrame::NulString},
+            {"oversized", fakedevice::HostileFrame::Oversized},
+            {"off", fakedevice::HostileFrame::None}};
+        auto it = kinds.find(kind);
+        if (it == kinds.end() || (!at.empty() && !parseSize(at.c_str(), &n)))
+            return "error hostile needs nested, shared, nul, oversized or off (and a batch)";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            s.hostileFrame = it->second;
+            s.hostileAtBatch = at.empty() ? 0 : static_cast<int>(n);
         });
     } else if (cmd == "delay") {
         if (!parseSize(arg.c_str(), &n) || n > 600000)
@@ -145,9 +170,10 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
             }
         });
     } else if (cmd == "reset") {
-        phone.updateScenario([](fakedevice::Scenario& s) {
+        const int ios = phone.iosMajor();
+        phone.updateScenario([&](fakedevice::Scenario& s) {
             const size_t batch = s.batchSize;
-            s = fakedevice::Scenario();
+            s = fakedevice::scenarioFor(ios);
             s.batchSize = batch;
         });
     } else if (cmd == "quit") {
@@ -180,7 +206,7 @@ int listenUnix(const std::string& path) {
 int main(int argc, char** argv) {
     std::string socketPath, udid = fakedevice::makeUdid(1), name = "Fake iPhone", fixture, journal,
                             control;
-    size_t contacts = 0, batch = 50, seed = 1;
+    size_t contacts = 0, batch = 50, seed = 1, ios = 17;
     bool network = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -220,6 +246,11 @@ int main(int argc, char** argv) {
             control = value("--control");
         } else if (a == "--network") {
             network = true;
+        } else if (a == "--ios") {
+            if (!parseSize(value("--ios"), &ios) || ios < 7 || ios > 30) {
+                fprintf(stderr, "fake-iphone: --ios needs an iOS major version\n");
+                return 2;
+            }
         } else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -248,6 +279,9 @@ int main(int argc, char** argv) {
     int sigFd = signalfd(-1, &mask, SFD_CLOEXEC);
 
     auto phone = std::make_shared<fakedevice::Phone>(udid, name);
+    phone->emulateIos(static_cast<int>(ios));
+    // A backup request ends the way a phone with nothing to send ends it.
+    phone->setBackupScript(fakedevice::BackupScript().finish(0));
     phone->updateScenario([&](fakedevice::Scenario& s) { s.batchSize = batch; });
     if (!fixture.empty()) {
         std::string err;

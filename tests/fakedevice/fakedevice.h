@@ -36,6 +36,7 @@ inline constexpr const char* kServiceMux = "usbmuxd";
 inline constexpr const char* kServiceLockdown = "lockdownd";
 inline constexpr const char* kServiceSync = "com.apple.mobilesync";
 inline constexpr const char* kServiceAfc = "com.apple.afc";
+inline constexpr const char* kServiceNotification = "com.apple.mobile.notification_proxy";
 
 inline constexpr const char* kEmptyParameter = "___EmptyParameterString___";
 inline constexpr const char* kEntityNameKey = "com.apple.syncservices.RecordEntityName";
@@ -89,6 +90,15 @@ enum class FaultKind {
     MissingKeys,    // answer with the reply stripped of its keys / elements beyond the name
 };
 
+// Frames a hostile phone sends in place of a batch of records.
+enum class HostileFrame {
+    None,
+    Nested,            // a record nested 200,000 arrays deep (about 1.8 MB)
+    SharedReferences,  // a few hundred bytes whose shared references expand beyond any memory
+    NulString,         // a record whose name holds a NUL
+    Oversized,         // a frame that announces 64 MiB and one byte
+};
+
 // A fault fires on a message received from the client on one service connection.
 // service: kServiceMux, kServiceLockdown, kServiceSync, kServiceAfc, or empty for any.
 // request: lockdown "Request" (e.g. "StartService"), usbmuxd "MessageType" (e.g. "Connect"),
@@ -120,12 +130,18 @@ struct Scenario {
     std::map<std::string, std::string> lockdownErrors;
     bool queryTypeWithoutType = false;
     bool startServiceWithoutPort = false;
-    bool sessionSsl = false;  // EnableSessionSSL true (there is no TLS: the client fails)
+    // StartSession answers EnableSessionSSL true and the session goes on over TLS, as on
+    // every real phone; false only for tests of the plain protocol.
+    bool sessionSsl = true;
+    // StartService of the sync service answers EnableServiceSSL true and the service runs
+    // over TLS (iOS 13 and later).
+    bool serviceSsl = true;
 
-    // mobilesync
-    uint64_t syncVersionMajor = 300;  // announced device-link version; 400 is "too new"
-    uint64_t syncVersionMinor = 100;
-    std::string syncType = "SDSyncTypeSlow";  // answer to the start request
+    // mobilesync (the defaults are those of a current phone, iOS 14 and later)
+    uint64_t syncVersionMajor = 400;  // announced device-link version (300 before iOS 14)
+    uint64_t syncVersionMinor = 0;
+    std::string syncType = "SDSyncTypeReset";  // answer to the start request
+    bool sevenElementStart = true;  // the start answer ends with an empty parameter (iOS 14)
     uint64_t dataClassVersion = 106;
     bool refuseSync = false;         // answer start with SDMessageRefuseToSyncDataClassWithComputer
     std::string refuseDescription;   // its description ("" = "___EmptyParameterString___")
@@ -138,10 +154,17 @@ struct Scenario {
     bool remapAsEmptyParameter = false;  // every remap answer is "___EmptyParameterString___"
     int cancelAtProcessChanges = -1;  // answer the client's kth ProcessChanges (0-based) by cancel
     bool commitOnFinish = false;      // client changes take effect only at FinishSession
+    int disconnectAtBatch = -1;       // send DLMessageDisconnect instead of batch k, then close
+    int malformedAtBatch = -1;        // batch k's records are an array, not a record dictionary
+    HostileFrame hostileFrame = HostileFrame::None;  // sent instead of batch hostileAtBatch
+    int hostileAtBatch = 0;
 
     // generic faults
     std::vector<Fault> faults;
 };
+
+// The default scenario of a phone on that iOS major version (see Phone::emulateIos).
+Scenario scenarioFor(int iosMajor);
 
 struct JournalEntry {
     std::chrono::system_clock::time_point when;
@@ -196,6 +219,10 @@ struct GenerateOptions {
     bool wrongValueTypes = false;         // one image as string, one Date value as string
     bool wrongCaseTypes = false;          // one phone with type "Mobile"
 };
+
+// The bytes of a hostile frame body (a binary list) as the phone sends it; for Oversized only
+// the 4-byte length word.
+std::string hostileFrameBytes(HostileFrame kind);
 
 // ---- Backup service (com.apple.mobilebackup2) and installation proxy ------------------------
 
@@ -289,6 +316,13 @@ public:
     Plist lockdownValue(const std::string& domain, const std::string& key) const;  // null if none
     Plist lockdownValues(const std::string& domain = std::string()) const;  // whole dictionary
     std::vector<SetValueCall> setValueCalls() const;
+
+    // Makes the phone behave as one on the given iOS major version: 17 (the default: device-link
+    // 400, the session and the sync service over TLS, the seven-element start answer) or an
+    // older one such as 12 (device-link 300, no service TLS, the six-element answer). Sets
+    // the version values and the scenario's protocol fields; other switches stay.
+    void emulateIos(int major);
+    int iosMajor() const;
 
     // Scenario. setScenario re-arms every fault (their `times` count from zero again);
     // updateScenario does so only when the change altered the fault list.

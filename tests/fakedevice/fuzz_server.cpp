@@ -24,6 +24,8 @@ struct Sim {
     Sim() {
         phone->generateContacts(3);
         phone->afcPut("/a/b.txt", "hello");
+        // Plain text throughout: fuzz bytes are no TLS client.
+        phone->updateScenario([](fakedevice::Scenario& s) { s.sessionSsl = false; });
         {
             auto& st = phone->state();
             std::lock_guard<std::mutex> lock(st.mu);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fakedevice.h"
+#include "tls.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -70,6 +71,12 @@ struct Phone::State {
 
     Scenario scenario;
     std::vector<int> faultFired;  // parallel to scenario.faults
+    int iosMajor = 17;
+
+    // The pair record the computer saved after a Pair (served instead of the built-in one),
+    // and whether the computer deleted it after an Unpair.
+    std::string savedPairRecord;
+    bool pairRecordDeleted = false;
 
     Plist records;  // dictionary id -> record
     uint64_t nextContactId = 1001;
@@ -88,6 +95,7 @@ struct Phone::State {
     Plist installedApps;  // array served by the installation proxy
 
     std::map<uint16_t, std::string> servicePorts;  // port -> service name
+    std::set<uint16_t> tlsPorts;                   // services started with EnableServiceSSL
     uint16_t nextPort = 49152;
 
     // All of these expect mu to be held.
@@ -96,6 +104,10 @@ struct Phone::State {
     std::optional<Fault> fireFaultLocked(const std::string& service, const std::string& name,
                                          int nthOnConnection);
 };
+
+void applyIosProtocol(Scenario& sc, int major);
+// Sets the version values and the protocol fields of the scenario; expects the lock held.
+void emulateIosLocked(Phone::State& st, int major);
 
 // Creates a directory and its missing parents; expects the phone's lock to be held.
 void afcMkdirsLocked(Phone::State& st, const std::string& path);
@@ -121,14 +133,28 @@ struct ConnContext {
     int id = 0;
     std::shared_ptr<Phone> phone;
     std::map<std::string, int> seen;  // request name -> count on this connection
+    std::unique_ptr<TlsServer> tls;   // set while the connection runs over TLS
     int nth(const std::string& name) { return ++seen[name]; }
 };
+
+// Byte I/O on a service connection, through TLS while it is on.
+bool connRecv(ConnContext& c, void* buf, size_t n);
+bool connSend(ConnContext& c, const void* buf, size_t n);
+// The server handshake; false (with a journal note) when it fails.
+bool connStartTls(ConnContext& c, const char* service);
+// One length-prefixed plist frame. A client that ends TLS (close_notify) between frames goes
+// on in plain text, as libimobiledevice does after StopSession.
+bool recvFrame(ConnContext& c, std::string* body);
+bool sendFrame(ConnContext& c, const std::string& body);
+// The guarded parse of a client's frame; null when refused or not a plist.
+Plist parseFrame(const std::string& body);
 
 void serveLockdown(ConnContext& c);
 void serveSync(ConnContext& c);
 void serveAfc(ConnContext& c);
 void serveBackup(ConnContext& c);     // backup_services.cpp
 void serveInstProxy(ConnContext& c);  // backup_services.cpp
+void serveNotificationProxy(ConnContext& c);
 
 // Sleeps unless the server is stopping; false when interrupted.
 bool serverSleep(Server::Impl* s, int ms);

@@ -1,5 +1,7 @@
 #include "internal.h"
 
+#include "plistguard.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -229,17 +231,14 @@ Phone::Phone(std::string udid, std::string deviceName)
     : udid_(std::move(udid)), state_(std::make_unique<State>()) {
     State& st = *state_;
     st.values = Plist::dict();
-    st.values.set("BasebandVersion", Plist::string("5.00.00"));
-    st.values.set("BuildVersion", Plist::string("18H17"));
+    st.values.set("BasebandVersion", Plist::string("2.50.01"));
     st.values.set("DeviceClass", Plist::string("iPhone"));
     st.values.set("DeviceColor", Plist::string("1"));
     st.values.set("DeviceName", Plist::string(deviceName));
-    st.values.set("HardwareModel", Plist::string("N71AP"));
-    st.values.set("ModelNumber", Plist::string("MKQJ2"));
+    st.values.set("DevicePublicKey", plistData(tlsIdentity().devicePublicKey));
+    st.values.set("ModelNumber", Plist::string("MQ0T3"));
     st.values.set("PhoneNumber", Plist::string("+1 555 0100"));
     st.values.set("ProductName", Plist::string("iPhone OS"));
-    st.values.set("ProductType", Plist::string("iPhone8,1"));
-    st.values.set("ProductVersion", Plist::string("14.8"));
     st.values.set("SerialNumber",
                   Plist::string("F" + udid_.substr(0, std::min<size_t>(11, udid_.size()))));
     st.values.set("TimeZone", Plist::string("UTC"));
@@ -260,6 +259,7 @@ Phone::Phone(std::string udid, std::string deviceName)
     st.domains["com.apple.mobile.iTunes"] = itunes;
 
     st.records = Plist::dict();
+    emulateIosLocked(st, 17);
     AfcNode root;
     root.dir = true;
     root.mtimeNs = root.birthNs = nowNs();
@@ -322,6 +322,59 @@ Plist Phone::lockdownValues(const std::string& domain) const {
 std::vector<SetValueCall> Phone::setValueCalls() const {
     std::lock_guard<std::mutex> lock(state_->mu);
     return state_->setCalls;
+}
+
+void applyIosProtocol(Scenario& sc, int major) {
+    sc.sessionSsl = true;         // every version
+    sc.serviceSsl = major >= 13;  // the sync service since iOS 13
+    sc.syncVersionMajor = major >= 14 ? 400 : 300;
+    sc.syncVersionMinor = major >= 14 ? 0 : 100;
+    sc.sevenElementStart = major >= 14;
+    sc.syncType = major >= 14 ? "SDSyncTypeReset" : "SDSyncTypeSlow";
+}
+
+Scenario scenarioFor(int iosMajor) {
+    Scenario sc;
+    applyIosProtocol(sc, iosMajor);
+    return sc;
+}
+
+void emulateIosLocked(Phone::State& st, int major) {
+    struct Model {
+        int major;
+        const char *version, *build, *type, *hardware;
+    };
+    // Version values as the phones report them.
+    static const Model models[] = {
+        {12, "12.5.7", "16H81", "iPhone7,2", "N61AP"},
+        {13, "13.7", "17H35", "iPhone9,1", "D10AP"},
+        {14, "14.8", "18H17", "iPhone10,4", "D201AP"},
+        {15, "15.8", "19H370", "iPhone12,1", "N104AP"},
+        {16, "16.7.8", "20H343", "iPhone13,2", "D53gAP"},
+        {17, "17.5.1", "21F90", "iPhone15,2", "D73AP"},
+        {18, "18.1", "22B83", "iPhone16,1", "D83AP"},
+    };
+    // The newest listed version not above the one asked for (the oldest listed one below it).
+    const Model* m = &models[0];
+    for (const Model& each : models)
+        if (each.major <= major)
+            m = &each;
+    st.iosMajor = m->major;
+    st.values.set("ProductVersion", Plist::string(m->version));
+    st.values.set("BuildVersion", Plist::string(m->build));
+    st.values.set("ProductType", Plist::string(m->type));
+    st.values.set("HardwareModel", Plist::string(m->hardware));
+    applyIosProtocol(st.scenario, m->major);
+}
+
+void Phone::emulateIos(int major) {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    emulateIosLocked(*state_, major);
+}
+
+int Phone::iosMajor() const {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    return state_->iosMajor;
 }
 
 Scenario Phone::scenario() const {
@@ -413,10 +466,7 @@ bool Phone::loadFixture(const std::string& path, std::string* error) {
     std::stringstream ss;
     ss << in.rdbuf();
     std::string bytes = ss.str();
-    plist_t p = nullptr;
-    if (!bytes.empty() && bytes.size() < 0xffffffffu)
-        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &p);
-    Plist records(p);
+    Plist records(plistguard::parse(bytes.data(), bytes.size()));
     if (records.type() != PLIST_DICT) {
         if (error)
             *error = path + ": not a property-list dictionary of records";

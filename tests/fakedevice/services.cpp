@@ -1,6 +1,8 @@
 // The device's services behind a usbmuxd Connect: lockdownd, the contacts sync service and AFC.
 #include "internal.h"
 
+#include "plistguard.h"
+
 #include <poll.h>
 
 #include <algorithm>
@@ -29,32 +31,65 @@ void journalSent(ConnContext& c, const char* service, const std::string& name) {
     journalAdd(*c.phone, entry(c, service, name, false));
 }
 
-// One length-prefixed plist frame; null on EOF or a frame that is too large.
-bool recvFrame(int fd, std::string* body) {
+}  // namespace
+
+bool connRecv(ConnContext& c, void* buf, size_t n) {
+    if (c.tls)
+        return c.tls->read(buf, n) == TlsServer::Read::Ok;
+    return recvFull(c.fd, buf, n);
+}
+
+bool connSend(ConnContext& c, const void* buf, size_t n) {
+    if (c.tls)
+        return c.tls->write(buf, n);
+    return sendFull(c.fd, buf, n);
+}
+
+bool connStartTls(ConnContext& c, const char* service) {
+    std::string error;
+    c.tls = TlsServer::accept(c.fd, &error);
+    if (c.tls)
+        return true;
+    JournalEntry e = entry(c, service, "note", false);
+    e.text = "TLS handshake failed: " + error;
+    journalAdd(*c.phone, e);
+    return false;
+}
+
+bool recvFrame(ConnContext& c, std::string* body) {
     unsigned char len[4];
-    if (!recvFull(fd, len, 4))
+    if (c.tls) {
+        const TlsServer::Read r = c.tls->read(len, 4);
+        if (r == TlsServer::Read::Closed) {
+            c.tls.reset();
+            if (!recvFull(c.fd, len, 4))
+                return false;
+        } else if (r != TlsServer::Read::Ok) {
+            return false;
+        }
+    } else if (!recvFull(c.fd, len, 4)) {
         return false;
+    }
     uint32_t n = getBe32(len);
     if (n == 0 || n > kMaxPlistFrame)
         return false;
     body->assign(n, '\0');
-    return recvFull(fd, &(*body)[0], n);
+    return connRecv(c, &(*body)[0], n);
 }
 
-Plist parseAny(const std::string& body) {
-    plist_t p = nullptr;
-    if (!body.empty())
-        plist_from_memory(body.data(), static_cast<uint32_t>(body.size()), &p);
-    return Plist(p);
+Plist parseFrame(const std::string& body) {
+    return Plist(plistguard::parse(body.data(), body.size()));
 }
 
-bool sendFrame(int fd, const std::string& body) {
+bool sendFrame(ConnContext& c, const std::string& body) {
     std::string out;
     out.reserve(body.size() + 4);
     putBe32(out, static_cast<uint32_t>(body.size()));
     out += body;
-    return sendFull(fd, out.data(), out.size());
+    return connSend(c, out.data(), out.size());
 }
+
+namespace {
 
 enum class After { Normal, Skip, Close };
 
@@ -71,17 +106,17 @@ After plistFault(ConnContext& c, const std::optional<Fault>& f, const Plist& mis
             std::string out;
             putBe32(out, 0x7ffffff0u);
             out += "bplist00";
-            sendFull(c.fd, out.data(), out.size());
+            connSend(c, out.data(), out.size());
             return After::Close;
         }
         case FaultKind::Garbage:
-            sendFrame(c.fd, std::string("\x00\x01garbage\xff\xfe\x03 not a plist", 24));
+            sendFrame(c, std::string("\x00\x01garbage\xff\xfe\x03 not a plist", 24));
             return After::Close;
         case FaultKind::WrongNodeType:
-            sendFrame(c.fd, Plist::string("wrong node type").toBinary());
+            sendFrame(c, Plist::string("wrong node type").toBinary());
             return After::Skip;
         case FaultKind::MissingKeys:
-            sendFrame(c.fd, missing.toBinary());
+            sendFrame(c, missing.toBinary());
             return After::Skip;
     }
     return After::Normal;
@@ -103,9 +138,9 @@ void serveLockdown(ConnContext& c) {
     std::string sessionId;
     for (;;) {
         std::string body;
-        if (!recvFrame(c.fd, &body))
+        if (!recvFrame(c, &body))
             return;
-        Plist req = parseAny(body);
+        Plist req = parseFrame(body);
         if (req.type() != PLIST_DICT) {
             JournalEntry e = entry(c, kServiceLockdown, "(invalid)", true);
             e.text = std::to_string(body.size()) + " bytes that are not a dictionary";
@@ -127,6 +162,7 @@ void serveLockdown(ConnContext& c) {
         Scenario sc = phone.scenario();
         Plist reply = lockdownReply(request);
         bool closeAfter = false;
+        bool startTls = false;
         auto err = sc.lockdownErrors.find(request);
         if (err != sc.lockdownErrors.end()) {
             reply.set("Error", Plist::string(err->second));
@@ -149,6 +185,12 @@ void serveLockdown(ConnContext& c) {
                 if (dict)
                     value = hasKey ? dict->item(key) : *dict;
             }
+            // The phone's clock, as a real (what idevicedate reads).
+            if (domain.empty() && hasKey && key == "TimeIntervalSince1970" && !value)
+                value =
+                    Plist(plist_new_real(std::chrono::duration<double>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count()));
             if (!domain.empty())
                 reply.set("Domain", Plist::string(domain));
             if (hasKey)
@@ -189,15 +231,19 @@ void serveLockdown(ConnContext& c) {
             } else {
                 reply.set("EnableSessionSSL", plistBool(sc.sessionSsl));
                 reply.set("SessionID", Plist::string(sessionId));
+                startTls = sc.sessionSsl;
             }
         } else if (request == "StopSession") {
             sessionId.clear();
         } else if (request == "StartService") {
             const std::string service = req.stringAt("Service");
             if (service != kServiceSync && service != kServiceAfc && service != kServiceBackup &&
-                service != kServiceInstProxy) {
+                service != kServiceInstProxy && service != kServiceNotification) {
                 reply.set("Error", Plist::string("InvalidService"));
+            } else if (sessionId.empty()) {
+                reply.set("Error", Plist::string("SessionInactive"));
             } else {
+                const bool tls = service == kServiceSync && sc.serviceSsl;
                 uint16_t port;
                 {
                     std::lock_guard<std::mutex> lock(st.mu);
@@ -205,24 +251,76 @@ void serveLockdown(ConnContext& c) {
                     if (st.nextPort < 49152)
                         st.nextPort = 49152;
                     st.servicePorts[port] = service;
+                    if (tls)
+                        st.tlsPorts.insert(port);
+                    else
+                        st.tlsPorts.erase(port);
                 }
-                reply.set("EnableServiceSSL", plistBool(false));
+                reply.set("EnableServiceSSL", plistBool(tls));
                 if (!sc.startServiceWithoutPort)
                     reply.set("Port", plistUintNode(port));
                 reply.set("Service", Plist::string(service));
             }
-        } else if (request == "ValidatePair") {
-            // accepted as is
+        } else if (request == "Pair" || request == "ValidatePair" || request == "Unpair") {
+            Plist record = req.item("PairRecord");
+            const std::string hostId = record ? record.stringAt("HostID") : std::string();
+            std::lock_guard<std::mutex> lock(st.mu);
+            if (request == "Pair") {
+                // An untrusted phone waits for the user to tap "Trust".
+                if (sc.noPairRecord || hostId.empty()) {
+                    reply.set("Error",
+                              Plist::string(hostId.empty() ? "InvalidPairRecord"
+                                                           : "PairingDialogResponsePending"));
+                } else {
+                    st.hostId = hostId;
+                    st.pairRecordDeleted = false;
+                    if (!sc.pairRecordWithoutEscrowBag)
+                        reply.set("EscrowBag", plistData(std::string(32, '\x5a')));
+                }
+            } else if (hostId != st.hostId || st.pairRecordDeleted) {
+                reply.set("Error", Plist::string("InvalidHostID"));
+            } else if (request == "Unpair") {
+                st.hostId = "unpaired-" + phone.udid();
+            }
         } else if (request == "Goodbye") {
             reply.set("Result", Plist::string("Success"));
             closeAfter = true;
         } else {
             reply.set("Error", Plist::string("InvalidRequest"));
         }
-        if (!sendFrame(c.fd, reply.toXml()))
+        if (!sendFrame(c, reply.toXml()))
             return;
         journalSent(c, kServiceLockdown, request);
         if (closeAfter)
+            return;
+        // The rest of the session runs over TLS, until the client ends it after StopSession.
+        if (startTls && !c.tls && !connStartTls(c, kServiceLockdown))
+            return;
+    }
+}
+
+// ---- notification proxy --------------------------------------------------------------------
+
+// Takes observations and posts and sends nothing until the client shuts the proxy down;
+// idevicebackup2 needs it before it starts a backup.
+void serveNotificationProxy(ConnContext& c) {
+    for (;;) {
+        std::string body;
+        if (!recvFrame(c, &body))
+            return;
+        Plist req = parseFrame(body);
+        const std::string command = req.stringAt("Command");
+        JournalEntry e =
+            entry(c, kServiceNotification, command.empty() ? "(invalid)" : command, true);
+        e.xml = req.toXml();
+        journalAdd(*c.phone, e);
+        if (command == "Shutdown") {
+            Plist death = Plist::dict();
+            death.set("Command", Plist::string("ProxyDeath"));
+            sendFrame(c, death.toXml());
+            return;
+        }
+        if (command != "ObserveNotification" && command != "PostNotification")
             return;
     }
 }
@@ -249,7 +347,7 @@ struct SyncRun {
         std::string name;
         if (plist_t first = plist_array_get_item(message.get(), 0))
             name = plistString(first);
-        if (!sendFrame(c.fd, message.toBinary()))
+        if (!sendFrame(c, message.toBinary()))
             return false;
         journalSent(c, kServiceSync, name);
         return true;
@@ -306,7 +404,7 @@ void serveSync(ConnContext& c) {
     // Records served to the computer, and the working store for commit-on-finish sessions.
     std::vector<std::pair<std::string, Plist>> outgoing;
     size_t nextBatch = 0, batchCount = 0;
-    bool readySent = false, readyPending = false;
+    bool readySent = false;
     int processCount = 0;
     Plist working;                                  // only with commitOnFinish
     std::map<std::string, std::string> sessionMap;  // provisional id -> device id
@@ -321,31 +419,52 @@ void serveSync(ConnContext& c) {
             return run.send(dlArray({Plist::string("SDMessageCancelSession"),
                                      Plist::string(dataClass), Plist::string(now.cancelReason)}));
         }
+        if (static_cast<int>(k) == now.disconnectAtBatch) {
+            // The phone hangs up in the middle of the read (a locked or unplugged phone).
+            run.send(dlArray(
+                {Plist::string("DLMessageDisconnect"), Plist::string("The device is locked")}));
+            return false;
+        }
+        if (now.hostileFrame != HostileFrame::None && static_cast<int>(k) == now.hostileAtBatch) {
+            const std::string bytes = hostileFrameBytes(now.hostileFrame);
+            if (now.hostileFrame == HostileFrame::Oversized)
+                connSend(c, bytes.data(), bytes.size());
+            else
+                sendFrame(c, bytes);
+            journalSent(c, kServiceSync, "(hostile frame)");
+            return false;
+        }
         const size_t bs = now.batchSize ? now.batchSize : std::max<size_t>(outgoing.size(), 1);
         Plist batch = Plist::dict();
-        for (size_t i = k * bs; i < std::min(outgoing.size(), (k + 1) * bs); ++i)
+        std::set<std::string> kinds;
+        for (size_t i = k * bs; i < std::min(outgoing.size(), (k + 1) * bs); ++i) {
             batch.set(outgoing[i].first, outgoing[i].second);
+            kinds.insert(
+                plistString(plist_dict_get_item(outgoing[i].second.get(), kEntityNameKey)));
+        }
+        if (static_cast<int>(k) == now.malformedAtBatch) {
+            batch = Plist::array();
+            batch.append(Plist::string("not a record dictionary"));
+        }
         const bool more = nextBatch < batchCount;
+        // What the phone says about the batch: the record kinds in it, and whether every
+        // record of those kinds has now been sent.
+        Plist actions = Plist::dict();
+        Plist names = Plist::array();
+        for (const std::string& kind : kinds)
+            names.append(Plist::string(kind));
+        actions.set("SyncDeviceLinkEntityNamesKey", names);
+        actions.set("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey", plistBool(!more));
         run.update([](SyncSession& s) { ++s.batchesSent; });
         return run.send(dlArray({Plist::string("SDMessageProcessChanges"), Plist::string(dataClass),
-                                 batch, plistBool(more), Plist::string(kEmptyParameter)}));
+                                 batch, plistBool(more), actions}));
     };
 
     for (;;) {
-        if (readyPending) {
-            // After the last batch a device says it is ready to receive. A client that only
-            // reads hangs up at once instead; answering it then would leave unread data in its
-            // socket, and its close would reset the connection and lose its Disconnect.
-            pollfd pfd{c.fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 100) == 0 &&
-                !run.send(dlArray({Plist::string("SDMessageDeviceReadyToReceiveChanges")})))
-                return;
-            readyPending = false;
-        }
         std::string body;
-        if (!recvFrame(c.fd, &body))
+        if (!recvFrame(c, &body))
             return;
-        Plist msg = parseAny(body);
+        Plist msg = parseFrame(body);
         std::string name;
         if (msg.type() == PLIST_ARRAY && plist_array_get_size(msg.get()) > 0)
             name = plistString(plist_array_get_item(msg.get(), 0));
@@ -414,17 +533,21 @@ void serveSync(ConnContext& c) {
             }
             char anchor[32];
             snprintf(anchor, sizeof anchor, "%ld", static_cast<long>(time(nullptr)));
-            if (!run.send(
-                    dlArray({Plist::string("SDMessageSyncDataClassWithComputer"),
-                             Plist::string(dataClass), Plist::string(anchor),
-                             Plist::string(compAnchor.empty() ? kEmptyParameter : compAnchor),
-                             Plist::string(sc.syncType), plistUintNode(sc.dataClassVersion)})))
+            Plist answer =
+                dlArray({Plist::string("SDMessageSyncDataClassWithComputer"),
+                         Plist::string(dataClass), Plist::string(anchor),
+                         Plist::string(compAnchor.empty() ? kEmptyParameter : compAnchor),
+                         Plist::string(sc.syncType), plistUintNode(sc.dataClassVersion)});
+            if (sc.sevenElementStart)
+                answer.append(Plist::string(kEmptyParameter));
+            if (!run.send(answer))
                 return;
             run.update([](SyncSession& s) { s.started = true; });
             if (sc.readyToReceiveInWriteSession) {
+                // A client that only reads may have said goodbye and hung up already; its
+                // goodbye is still to be read, so a failed send does not end the session here.
                 readySent = true;
-                if (!run.send(dlArray({Plist::string("SDMessageDeviceReadyToReceiveChanges")})))
-                    return;
+                run.send(dlArray({Plist::string("SDMessageDeviceReadyToReceiveChanges")}));
             }
         } else if (name == "SDMessageGetAllRecordsFromDevice" ||
                    name == "SDMessageGetChangesFromDevice") {
@@ -447,8 +570,12 @@ void serveSync(ConnContext& c) {
                 if (!sendBatch())
                     return;
             } else if (batchCount > 0 && !readySent) {
+                // After the last batch the phone is ready for the computer's changes and says
+                // so at once.
+                // A client that only reads may have said goodbye and hung up already; its
+                // goodbye is still to be read, so a failed send does not end the session here.
                 readySent = true;
-                readyPending = true;
+                run.send(dlArray({Plist::string("SDMessageDeviceReadyToReceiveChanges")}));
             }
         } else if (name == "SDMessageProcessChanges") {
             const int k = processCount++;

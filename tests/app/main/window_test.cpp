@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 #include <QDateTimeEdit>
 #include <QMenu>
+#include <QLabel>
+#include <QFontMetrics>
 #include <QTextDocument>
 #include <QComboBox>
 #include <QScrollBar>
@@ -398,4 +400,57 @@ TEST_F(WindowTest, AddContactCountsInTheTotal) {
     QMetaObject::invokeMethod(win.get(), "miNewContact");
     EXPECT_EQ(listedNames(), (QStringList{"Ann Lee", "Bea"}));
     EXPECT_EQ(ui()->lbTotal->text(), "Total:2");
+}
+
+TEST_F(WindowTest, ThePaneShowsAWrappedNameWholeAndScrollsToItsEnd) {
+    pim::_Contact c = makeContact("Maximiliana Theodora Wilhelmina Konstantina",
+                                  "von Hohenzollern Sigmaringen Auersperg Breunner");
+    pim::Entity org;
+    org.fields["data1"] = "Company Lasting Until The End";
+    org.fields["data4"] = "Chief Officer";
+    org.fields["data5"] = "Department Of Very Long Names";
+    c.entities[pim::ENTITY_ORG] << org;
+    for (int i = 0; i < 12; ++i) {
+        pim::Entity p;
+        p.fields["data1"] = QString("555-01%1").arg(i, 2, 10, QChar('0'));
+        p.fields["data2"] = 2;
+        c.entities[pim::ENTITY_PHONE] << p;
+    }
+    makeDb(LocalDb::dbDir().absoluteFilePath("family.db"), {c});
+    open();
+    win->resize(1000, 700);
+    win->show();
+    select(localDb("family.db"));
+    ui()->treeContacts->selectionModel()->select(
+        win->contactsModel().indexOfPos(0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ContactDisplayer* pane = ui()->wdContactInfo;
+
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        QCoreApplication::processEvents();
+        QWidget* content = pane->widget();
+        ASSERT_TRUE(content);
+        auto* name = content->findChild<QLabel*>("lbName");
+        ASSERT_TRUE(name);
+        EXPECT_EQ(content->width(), pane->viewport()->width());
+        // The name block has the height its wrapped lines need: the company on its last line
+        // is inside the label, the label inside the content.
+        EXPECT_GE(name->height(), name->heightForWidth(name->width()));
+        EXPECT_GT(name->heightForWidth(name->width()), QFontMetrics(name->font()).height() * 4);
+        EXPECT_LE(name->mapTo(content, QPoint(0, name->height())).y(), content->height());
+        // Every line fits into the content, and the scroll range reaches its end.
+        for (QLabel* l : content->findChildren<QLabel*>()) {
+            EXPECT_LE(l->mapTo(content, QPoint(0, l->height())).y(), content->height());
+        }
+        EXPECT_EQ(pane->verticalScrollBar()->maximum(),
+                  qMax(0, content->height() - pane->viewport()->height()));
+    };
+    check("shown");
+    win->resize(1000, 420);  // the height alone changes
+    check("lower");
+    win->resize(960, 420);  // narrower: the name wraps on more lines
+    check("narrower");
+    win->resize(960, 900);
+    check("higher");
 }

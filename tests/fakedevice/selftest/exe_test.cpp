@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 extern char** environ;
 
@@ -102,7 +103,8 @@ TEST_F(FakeIphoneExe, IdeviceinfoReadsTheSimulatedPhone) {
     pid_t pid = spawn({FAKE_IPHONE_EXE, "--socket", mux, "--udid", udid, "--name", "Pocket Test",
                        "--contacts", "25", "--journal", dir.path() + "/j.jsonl", "--control", ctl});
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux) && isSocket(ctl); }, 5s));
+    // The phone makes its TLS keys first, which takes a while on a busy machine.
+    ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux) && isSocket(ctl); }, 30s));
 
     std::string info = run(env + "ideviceinfo 2>&1");
     EXPECT_NE(info.find("DeviceName: Pocket Test\n"), std::string::npos) << info;
@@ -139,16 +141,68 @@ TEST_F(FakeIphoneExe, IdeviceinfoReadsTheSimulatedPhone) {
     // The saved records serve again through --fixture; SIGTERM ends the process cleanly.
     pid = spawn({FAKE_IPHONE_EXE, "--socket", mux, "--fixture", dir.path() + "/saved.plist"});
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux); }, 5s));
+    ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux); }, 30s));
     EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("Fake iPhone"), std::string::npos);
     kill(pid, SIGTERM);
     EXPECT_EQ(waitExit(pid, 5s), 0);
+}
+
+// Debian's own tools read the default, current phone (lockdown over TLS with the phone's pair
+// record) and an iOS 12 one; pairing, the clock and a backup start work as on a real phone.
+TEST_F(FakeIphoneExe, DebiansToolsReadTheSimulatedPhone) {
+    for (const char* tool : {"ideviceinfo", "idevicepair", "idevicedate", "idevicebackup2"})
+        if (access((std::string("/usr/bin/") + tool).c_str(), X_OK) != 0)
+            GTEST_SKIP() << tool << " (libimobiledevice-utils) is not installed";
+    // Exit code of the command, 128 + n when a signal ended it.
+    auto status = [&](const std::string& cmd, std::string* out) {
+        out->clear();
+        FILE* f = popen((env + "timeout 60 " + cmd + " 2>&1").c_str(), "r");
+        if (!f)
+            return -1;
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            out->append(buf, n);
+        const int st = pclose(f);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    };
+    for (const char* ios : {"17", "12"}) {
+        SCOPED_TRACE(std::string("iOS ") + ios);
+        pid_t pid = spawn({FAKE_IPHONE_EXE, "--socket", mux, "--ios", ios, "--contacts", "3"});
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux); }, 30s));
+        std::string out;
+        EXPECT_EQ(status("ideviceinfo -k ProductVersion", &out), 0);
+        EXPECT_EQ(out.substr(0, 3), std::string(ios) == "17" ? "17." : "12.") << out;
+        EXPECT_EQ(status("ideviceinfo", &out), 0);
+        EXPECT_NE(out.find("DeviceName: Fake iPhone"), std::string::npos) << out;
+        EXPECT_EQ(status("idevicepair validate", &out), 0);
+        EXPECT_NE(out.find("SUCCESS: Validated pairing"), std::string::npos) << out;
+        EXPECT_EQ(status("idevicedate", &out), 0);
+        const time_t now = time(nullptr);
+        char year[8];
+        strftime(year, sizeof year, "%Y", gmtime(&now));
+        EXPECT_NE(out.find(year), std::string::npos) << out;
+        // Pairing anew makes a pair record of the tool's own keys, which TLS then uses.
+        EXPECT_EQ(status("idevicepair pair", &out), 0);
+        EXPECT_NE(out.find("SUCCESS: Paired"), std::string::npos) << out;
+        EXPECT_EQ(status("idevicepair validate", &out), 0);
+        EXPECT_EQ(status("ideviceinfo -k DeviceName", &out), 0);
+        EXPECT_EQ(out, "Fake iPhone\n");
+        // A backup needs the notification proxy; the tool must end on its own, not by a signal.
+        const std::string backupDir = dir.path() + "/backup" + ios;
+        mkdir(backupDir.c_str(), 0700);
+        EXPECT_LT(status("idevicebackup2 backup " + backupDir, &out), 124) << out;
+        kill(pid, SIGTERM);
+        EXPECT_EQ(waitExit(pid, 10s), 0);
+    }
 }
 
 TEST_F(FakeIphoneExe, BadArgumentsAreRefused) {
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE}), 5s), 2);
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", mux, "--contacts", "many"}), 5s), 2);
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", mux, "--bogus"}), 5s), 2);
+    EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", mux, "--ios", "new"}), 5s), 2);
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", mux, "--fixture", "/nonexistent"}), 5s),
               1);
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", "/nonexistent-dir/mux"}), 5s), 1);

@@ -35,7 +35,7 @@ TEST_F(SimTest, HostileLockdownRepliesFailCleanly) {
         const FaultKind kind = hostile.first;
         const char* what = hostile.second;
         SCOPED_TRACE(what);
-        fakedevice::Scenario s;
+        fakedevice::Scenario s = fakedevice::scenarioFor(12);
         s.faults.push_back(fault(fakedevice::kServiceLockdown, "GetValue", kind));
         phone->setScenario(s);
         auto took = timed([&] {
@@ -53,7 +53,7 @@ TEST_F(SimTest, HostileLockdownRepliesFailCleanly) {
 }
 
 TEST_F(SimTest, SlowRepliesAndOneShotFaults) {
-    fakedevice::Scenario s;
+    fakedevice::Scenario s = fakedevice::scenarioFor(12);
     s.faults.push_back(fault(fakedevice::kServiceLockdown, "GetValue", FaultKind::Delay, 300));
     phone->setScenario(s);
     auto took = timed([&] {
@@ -141,7 +141,7 @@ TEST_F(SimTest, HostileSyncRepliesFailCleanly) {
         const FaultKind kind = hostile.first;
         const char* what = hostile.second;
         SCOPED_TRACE(what);
-        fakedevice::Scenario s;
+        fakedevice::Scenario s = fakedevice::scenarioFor(12);
         s.batchSize = 1;
         s.faults.push_back(
             fault(fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", kind));
@@ -196,7 +196,7 @@ TEST_F(SimTest, HostileAfcRepliesFailCleanly) {
         const FaultKind kind = hostile.first;
         const char* what = hostile.second;
         SCOPED_TRACE(what);
-        fakedevice::Scenario s;
+        fakedevice::Scenario s = fakedevice::scenarioFor(12);
         s.faults.push_back(fault(fakedevice::kServiceAfc, "READ_DIR", kind));
         phone->setScenario(s);
         idevice_t dev = openDevice(phone->udid());
@@ -234,7 +234,7 @@ TEST_F(SimTest, HostileUsbmuxRepliesFailCleanly) {
     }
     // Device-bound requests: a refused Connect and a broken pair-record read.
     server->setMuxFaults({});
-    fakedevice::Scenario s;
+    fakedevice::Scenario s = fakedevice::scenarioFor(12);
     s.refuseConnect = true;
     phone->setScenario(s);
     {

@@ -113,7 +113,7 @@ TEST_F(SimTest, LockdownValuesReadAndWrite) {
     ASSERT_EQ(whole.type(), PLIST_DICT);
     EXPECT_EQ(whole.stringAt("DeviceName"), "Test Phone");
     EXPECT_EQ(whole.stringAt("UniqueDeviceID"), phone->udid());
-    EXPECT_EQ(whole.stringAt("ProductVersion"), "14.8");
+    EXPECT_EQ(whole.stringAt("ProductVersion"), "17.5.1");
 
     plist_t missing = nullptr;
     EXPECT_EQ(lockdownd_get_value(ld.client, nullptr, "NoSuchKey", &missing),
@@ -164,9 +164,10 @@ TEST_F(SimTest, LockdownRefusalsReachTheClient) {
          LOCKDOWN_E_INVALID_HOST_ID},
         {"pair record without HostID", [](auto& s) { s.pairRecordWithoutHostId = true; },
          LOCKDOWN_E_INVALID_CONF},
-        {"no pair record", [](auto& s) { s.noPairRecord = true; }, LOCKDOWN_E_MISSING_VALUE},
-        // The client then starts TLS on a plain socket; the simulator hangs up on the hello.
-        {"session wants TLS", [](auto& s) { s.sessionSsl = true; }, LOCKDOWN_E_SSL_ERROR},
+        // The client then asks to pair; the phone waits for the user to trust the computer.
+        {"no pair record", [](auto& s) { s.noPairRecord = true; },
+         LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING},
+        {"session without TLS", [](auto& s) { s.sessionSsl = false; }, LOCKDOWN_E_SUCCESS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -109,9 +109,19 @@ std::string remapOf(const Plist& answer, const std::string& id) {
     return fakedevice::plistString(plist_dict_get_item(map, id.c_str()));
 }
 
+// The installed library's own sync client speaks device-link 300 only, so these self-tests of
+// the sync service run against an iOS 12 phone.
+class OldPhoneTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        phone->emulateIos(12);
+    }
+};
+
 }  // namespace
 
-TEST_F(SimTest, ReadSessionServesEveryRecordInBatches) {
+TEST_F(OldPhoneTest, ReadSessionServesEveryRecordInBatches) {
     phone->generateContacts(40);
     const auto expected = phone->recordIds();
     phone->updateScenario([](auto& s) { s.batchSize = 7; });
@@ -146,7 +156,7 @@ TEST_F(SimTest, ReadSessionServesEveryRecordInBatches) {
     EXPECT_TRUE(ids.empty());
 }
 
-TEST_F(SimTest, WriteSessionRemapsNewRecordsAndDeletes) {
+TEST_F(OldPhoneTest, WriteSessionRemapsNewRecordsAndDeletes) {
     fakedevice::GenerateOptions shared;
     shared.childNamingTwoContacts = true;  // "3/1/97" names contacts 1 and 2
     phone->generateContacts(3, shared);
@@ -207,7 +217,7 @@ TEST_F(SimTest, WriteSessionRemapsNewRecordsAndDeletes) {
     EXPECT_NE(std::find(s.deleted.begin(), s.deleted.end(), "1"), s.deleted.end());
 }
 
-TEST_F(SimTest, PublicReadyToSendAfterReading) {
+TEST_F(OldPhoneTest, PublicReadyToSendAfterReading) {
     phone->generateContacts(2);
     Sync s(phone->udid());
     std::vector<std::string> ids;
@@ -225,7 +235,7 @@ TEST_F(SimTest, PublicReadyToSendAfterReading) {
     EXPECT_EQ(mobilesync_finish(s.client), MOBILESYNC_E_SUCCESS);
 }
 
-TEST_F(SimTest, SyncRefusalsAndCancels) {
+TEST_F(OldPhoneTest, SyncRefusalsAndCancels) {
     phone->generateContacts(10);
     {
         phone->updateScenario([](auto& s) { s.syncVersionMajor = 400; });
@@ -233,7 +243,7 @@ TEST_F(SimTest, SyncRefusalsAndCancels) {
         EXPECT_EQ(s.serviceErr, MOBILESYNC_E_BAD_VERSION);
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) {
             s.refuseSync = true;
             s.refuseDescription = "Sync is disabled on this device";
@@ -243,13 +253,13 @@ TEST_F(SimTest, SyncRefusalsAndCancels) {
         EXPECT_EQ(s.errorDescription, "Sync is disabled on this device");
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) { s.cancelSyncAtStart = true; });
         Sync s(phone->udid());
         EXPECT_EQ(s.startErr, MOBILESYNC_E_CANCELLED);
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) {
             s.batchSize = 3;
             s.cancelAtBatch = 2;
@@ -261,7 +271,7 @@ TEST_F(SimTest, SyncRefusalsAndCancels) {
         EXPECT_EQ(batches, 2);
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) {
             s.batchSize = 3;
             s.dropAtBatch = 1;
@@ -274,7 +284,7 @@ TEST_F(SimTest, SyncRefusalsAndCancels) {
         EXPECT_LT(took, 5s);
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) { s.cancelAtProcessChanges = 0; });
         Sync s(phone->udid());
         s.ping();
@@ -285,14 +295,14 @@ TEST_F(SimTest, SyncRefusalsAndCancels) {
                   "SDMessageCancelSession");
     }
     {
-        phone->setScenario({});
+        phone->setScenario(fakedevice::scenarioFor(12));
         phone->updateScenario([](auto& s) { s.lockdownErrors["StartService"] = "InvalidService"; });
         Sync s(phone->udid());
         EXPECT_NE(s.serviceErr, MOBILESYNC_E_SUCCESS);
     }
 }
 
-TEST_F(SimTest, WriteSessionSwitches) {
+TEST_F(OldPhoneTest, WriteSessionSwitches) {
     // Commit only on finish: an unfinished session leaves the store as it was.
     phone->updateScenario([](auto& s) { s.commitOnFinish = true; });
     {
@@ -315,7 +325,7 @@ TEST_F(SimTest, WriteSessionSwitches) {
     EXPECT_EQ(phone->recordCount(), 1u);
 
     // A volunteered ReadyToReceive arrives where the no-wait writer expects its remap.
-    phone->setScenario({});
+    phone->setScenario(fakedevice::scenarioFor(12));
     phone->updateScenario([](auto& s) {
         s.readyToReceiveInWriteSession = true;
         s.remapAsEmptyParameter = true;
@@ -333,7 +343,7 @@ TEST_F(SimTest, WriteSessionSwitches) {
     EXPECT_EQ(fakedevice::plistString(plist_array_get_item(next, 2)), fakedevice::kEmptyParameter);
 }
 
-TEST_F(SimTest, DetachDuringSyncBreaksTheSession) {
+TEST_F(OldPhoneTest, DetachDuringSyncBreaksTheSession) {
     phone->generateContacts(20);
     phone->updateScenario([](auto& s) { s.batchSize = 2; });
     Sync s(phone->udid());

@@ -1,0 +1,147 @@
+// What a phone of today does to a sync session: device-link 400 over TLS (which the installed
+// library's own client refuses), reads cut short by the phone, hostile frames and a phone that
+// goes quiet. Runs against the default simulated phone and, as a second test, against iOS 12.
+#include <gtest/gtest.h>
+#include <libimobiledevice/mobilesync.h>
+#include <sys/resource.h>
+
+#include <QElapsedTimer>
+#include <functional>
+#include <stdexcept>
+
+#include "device_fixture.h"
+#include "mobiledevice_sync.h"
+
+namespace {
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// Reads every batch; returns the records read before the session ended.
+int readAll(const QString& udid, int timeoutMs = devicelink::kDefaultTimeoutMs) {
+    mobiledevice_sync_client client;
+    client.receiveTimeoutMs = timeoutMs;
+    mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+    mobiledevice_sync_start_recv_all_records_throw(client);
+    int total = 0;
+    for (bool more = true; more;) {
+        PlistCFType records;
+        more = mobiledevice_sync_record_next_throw(client, records, nullptr);
+        total += records.dict_size();
+    }
+    return total;
+}
+
+long peakRssMb() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss / 1024;
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, TheLibrarysOwnClientFailsOnACurrentPhoneOurSessionReadsIt) {
+    phone->generateContacts(30);
+    idevice_t dev = nullptr;
+    ASSERT_EQ(idevice_new_with_options(&dev, phone->udid().c_str(), IDEVICE_LOOKUP_USBMUX), 0);
+    mobilesync_client_t library = nullptr;
+    const mobilesync_error_t rc = mobilesync_client_start_service(dev, &library, "QUORVANTELI");
+    if (library)
+        mobilesync_client_free(library);
+    idevice_free(dev);
+    if (phone->iosMajor() >= 14)
+        EXPECT_EQ(rc, MOBILESYNC_E_BAD_VERSION);
+    else
+        EXPECT_EQ(rc, MOBILESYNC_E_SUCCESS);
+
+    EXPECT_EQ(readAll(udid), int(phone->recordCount()));
+    // The session ran over TLS on a current phone: the service start asked for it.
+    const auto starts = phone->requests(fakedevice::kServiceLockdown, "StartService");
+    ASSERT_FALSE(starts.empty());
+    const auto sessions = phone->syncSessions();
+    ASSERT_FALSE(sessions.empty());
+    EXPECT_TRUE(sessions.back().recordsRequested);
+    EXPECT_EQ(phone->scenario().serviceSsl, phone->iosMajor() >= 13);
+}
+
+TEST_F(DeviceTest, AReadEndsOnlyOnThePhonesLastBatch) {
+    phone->generateContacts(20);
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.batchSize = 10;
+        s.disconnectAtBatch = 1;
+    });
+    EXPECT_EQ(errorOf([&] { readAll(udid); }),
+              "mobilesync_receive_changes failed. return -8. The phone ended the session: The "
+              "device is locked");
+
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.disconnectAtBatch = -1;
+        s.malformedAtBatch = 1;
+    });
+    EXPECT_EQ(errorOf([&] { readAll(udid); }),
+              "mobilesync_receive_changes failed. return -2. The phone sent an invalid message (a "
+              "batch that is not a record dictionary).");
+
+    // A batch whose records are not dictionaries is malformed too.
+    phone->updateScenario([](fakedevice::Scenario& s) { s.malformedAtBatch = -1; });
+    phone->addRecord("999", fakedevice::Plist::string("not a record"));
+    EXPECT_NE(errorOf([&] { readAll(udid); }).find("return -2. The phone sent an invalid"),
+              std::string::npos);
+}
+
+TEST_F(DeviceTest, HostileFramesEndTheSessionWithinASecond) {
+    phone->generateContacts(4);
+    const fakedevice::HostileFrame kinds[] = {
+        fakedevice::HostileFrame::Nested, fakedevice::HostileFrame::SharedReferences,
+        fakedevice::HostileFrame::NulString, fakedevice::HostileFrame::Oversized};
+    for (fakedevice::HostileFrame kind : kinds) {
+        fakedevice::hostileFrameBytes(kind);  // the phone has it ready, as a hostile one would
+        phone->updateScenario([&](fakedevice::Scenario& s) {
+            s.hostileFrame = kind;
+            s.hostileAtBatch = 0;
+        });
+        // Timed from the request for the records to the end of the session.
+        mobiledevice_sync_client client;
+        mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+        QElapsedTimer t;
+        t.start();
+        const std::string err = errorOf([&] {
+            mobiledevice_sync_start_recv_all_records_throw(client);
+            PlistCFType records;
+            mobiledevice_sync_record_next_throw(client, records, nullptr);
+        });
+        EXPECT_LT(t.elapsed(), 1000) << int(kind);
+        EXPECT_EQ(err.rfind("mobilesync_receive_changes failed. return -2. The phone sent an "
+                            "invalid message (",
+                            0),
+                  0u)
+            << int(kind) << ": " << err;
+    }
+    EXPECT_LT(peakRssMb(), 300);
+
+    // The phone is readable again once it behaves.
+    phone->updateScenario([](fakedevice::Scenario& s) { s.hostileFrame = {}; });
+    EXPECT_EQ(readAll(udid), int(phone->recordCount()));
+}
+
+TEST_F(DeviceTest, APhoneThatGoesQuietIsGivenUpOn) {
+    phone->generateContacts(10);
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.batchSize = 5;
+        s.faults = {fakedevice::Fault{fakedevice::kServiceSync,
+                                      "SDMessageAcknowledgeChangesFromDevice", 1,
+                                      fakedevice::FaultKind::Delay, 3000, 1}};
+    });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(errorOf([&] { readAll(udid, 500); }),
+              "mobilesync_receive_changes failed. return -5. The phone stopped answering for 0.5 "
+              "seconds.");
+    EXPECT_LT(t.elapsed(), 2500);
+}
