@@ -393,6 +393,9 @@ int backup2tool::recvFileThrow(Backup2Link& client, QString, QString path, QStri
     const QFileInfo written(file.fileName());
     const bool ours = file.isOpen() && written.absolutePath() == target.absolutePath() &&
                       written.fileName().startsWith(prefix);
+    // A hook may have opened a file of its own under this object: never remove that one.
+    if (!ours)
+        file.setAutoRemove(false);
     // Small writes sit in the file's buffer, and some file systems take the space only when
     // the data reach the disk: a failure there (a full disk) must not pass as a received file.
     if (rc == 0 && file.isOpen()) {
