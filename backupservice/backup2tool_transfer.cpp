@@ -70,11 +70,12 @@ bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
 }
 
 QString backup2tool::devicePath(const QString& path, bool allowSelf) const {
+    // A device folder that is a link leads wherever it points: nothing in it is this session's.
+    if (QFileInfo(deviceDir.absolutePath()).isSymLink())
+        return QString();
     // The device names its files from the root ("<udid>/..."); another device's folder is
     // outside this session.
-    const QString resolved =
-        g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
-    return resolved;
+    return g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
 }
 
 int backup2tool::deviceStatusCode(int hookResult) {
