@@ -313,3 +313,44 @@ if "--journal" in sys.argv:
         seed("fakedevice_fuzz", "journal-lockdown", b"\x01" + lockdown)
     if mux:
         seed("fakedevice_fuzz", "journal-usbmuxd", b"\x00" + mux)
+
+
+# ---- Hostile property lists: each once aborted or exhausted the program -----------------------
+def shared_references(depth):
+    """Each level refers to the level below twice: a few hundred bytes that expand 2**depth."""
+    node = ["leaf"]
+    for _ in range(depth):
+        node = [node, node]
+    return node
+
+
+def nested(depth):
+    node = "deep"
+    for _ in range(depth):
+        node = [node]
+    return node
+
+
+nul_key = {"a\x00b": {KIND: "com.apple.contacts.Contact", "first name": "x"}}
+nul_string = {"1": {KIND: "com.apple.contacts.Contact", "first name": "Anna\x00Berg"}}
+hostile = {"nul-key": nul_key, "nul-string": nul_string, "shared": {"1": shared_references(40)},
+           "nested": {"1": nested(300)}}
+for name, records in hostile.items():
+    body = plistlib.dumps(["SDMessageProcessChanges", "com.apple.Contacts", records, False, E],
+                          fmt=plistlib.FMT_BINARY)
+    seed("tw_fuzz_phone_records", "hostile-" + name, b2(body))
+    seed("tw_fuzz_device_frames", "hostile-" + name, bytes([READ]) + b2(body))
+seed("fakedevice_fuzz", "hostile-nul-key", b"\x03" + frames([
+    ["DLMessageVersionExchange", "DLVersionsOk", 400],
+    ["SDMessageSyncDataClassWithDevice", "com.apple.Contacts", "---", "anchor", 106, E],
+    ["SDMessageProcessChanges", "com.apple.Contacts", nul_key, False, E]]))
+archive = plistlib.loads(mbfile("Library/a", 1, 0o100644))
+archive["$objects"][1]["Size\x00x"] = 5
+seed("tw_fuzz_manifest_db", "hostile-nul-key",
+     b1("HomeDomain") + b1("Library/a") + b2(plistlib.dumps(archive, fmt=plistlib.FMT_BINARY)))
+manifest_nul = manifest(False)
+manifest_nul["Lockdown"]["Device\x00Name"] = "x"
+seed("tw_fuzz_manifest_plist", "hostile-nul-key",
+     b"\x00" + plistlib.dumps(manifest_nul, fmt=plistlib.FMT_BINARY))
+seed("tw_fuzz_manifest_plist", "hostile-shared",
+     b"\x00" + plistlib.dumps({"Lockdown": shared_references(40)}, fmt=plistlib.FMT_BINARY))
