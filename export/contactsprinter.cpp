@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <malloc.h>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -234,6 +236,17 @@ int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const 
     return places.size();
 }
 
+// Qt's PDF engine takes two 10 MB buffers for every page it compresses. Served by mmap they
+// cost a fresh mapping, its page faults and its unmapping per page: most of a long export's
+// time. From the heap they are reused. Set once for the process; memory use stays the same.
+void keepPageBuffersInTheHeap() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+    });
+}
+
 // A PDF written by Qt ends with "startxref", the offset of its cross-reference table and
 // "%%EOF"; a file cut short by a failed write does not.
 bool pdfComplete(const QString& path) {
@@ -351,6 +364,7 @@ void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
 
 int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
                                    RunReporter* reporter) {
+    keepPageBuffersInTheHeap();
     ExportFile file(path);
     file.openThrow();
     const QMarginsF margins(20, 20, 20, 20);
