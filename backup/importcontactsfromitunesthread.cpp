@@ -173,8 +173,7 @@ void ImportContactsFromiTunesThread::loadLookupTables() {
         while (c.moveNext())
             keys.insert(c.getInt64(0), c.getText(1));
     }
-    Sqlite3Cursor c = addressBook.queryThrow(
-        "select parent_id, key, value from ABMultiValueEntry order by parent_id, rowid");
+    Sqlite3Cursor c = addressBook.queryThrow("select parent_id, key, value from ABMultiValueEntry");
     while (c.moveNext()) {
         // A part whose name has no row cannot be placed: it is left out.
         const auto key = keys.constFind(c.getInt64(1));
@@ -349,17 +348,26 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
     openImages();
     loadLookupTables();
 
-    // Each table is read once, in person order, and walked in step with the persons: no
-    // query per person, so the time stays linear with or without indexes on the ids.
+    // Each table is read once, not once per person, so the time stays linear with or without
+    // indexes on the ids.
     int n = 0;
     {
         Sqlite3Cursor count = addressBook.queryThrow("select count(*) from ABPerson");
         if (count.moveNext())
             n = count.getInt(0);
     }
-    RowsByPerson values(
-        addressBook.queryThrow("select record_id, UID, property, value, label from ABMultiValue "
-                               "order by record_id, UID"));
+    // The details, by person, in one scan of the table in its own order (UID), so no sort
+    // and no index is needed; values of persons that are gone are never taken.
+    QHash<long long, pim::_Contact> details;
+    {
+        Sqlite3Cursor v = addressBook.queryThrow(
+            "select record_id, UID, property, value, label from ABMultiValue");
+        for (int row = 1; v.moveNext(); ++row) {
+            if (row % 4096 == 0 && progress->rejected)
+                return false;
+            readMultiValue(v, details[v.getInt64(kRecordId)]);
+        }
+    }
     Sqlite3Cursor c = addressBook.queryThrow(
         "select rowid, "
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
@@ -421,8 +429,12 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
             e.fields[QStringLiteral("data1")] = nick;
             contact.entities[pim::ENTITY_NICKNAME].append(e);
         }
-        for (; values.at(personId); values.step())
-            readMultiValue(values.row(), contact);
+        const auto held = details.find(personId);
+        if (held != details.end()) {
+            for (auto t = held->entities.constBegin(); t != held->entities.constEnd(); ++t)
+                contact.entities[t.key()] += t.value();
+            details.erase(held);
+        }
         nameFromDetails(contact);
         contacts.append(contact);
     }

@@ -64,7 +64,7 @@ QString ContactDisplayer::g_eventDisplay(const pim::Entity& e) {
     // The calendar date as written: no zone conversion, and the time is never shown.
     const QDateTime dt = DateEntitiesEditor::parseStoredDate(field(e, "data1"));
     const QString date = dt.date().isValid()
-                             ? QLocale::system().toString(dt.date(), QLocale::ShortFormat)
+                             ? DateEntitiesEditor::displayDate(dt.date(), QLocale::ShortFormat)
                              : QString();
     return labelled(e, pim::eventTypeMap(), date);
 }

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QRegExp>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -173,7 +174,9 @@ void DateEntitiesEditor::addItem(unsigned long long id, QString srcId, int type,
     item.cbType = makeCombo(this, 100, typeMap, type, label);
     item.dteValue = new QDateTimeEdit(this);
     g_takeWheelOnlyWithFocus(item.dteValue);
-    item.dteValue->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    // A date without a year is shown and edited as month and day; its year stays.
+    item.dteValue->setDisplayFormat(
+        dateTime.date().year() == kNoYear ? QStringLiteral("MM-dd") : QStringLiteral("yyyy-MM-dd"));
     // The edit's default floor (1752) would silently move older dates, such as the year 1604
     // that phones store for a birthday without a year.
     item.dteValue->setMinimumDate(QDate(100, 1, 1));
@@ -233,6 +236,18 @@ QDateTime DateEntitiesEditor::parseStoredDate(const QString& text) {
     if (utc.isValid())
         return utc;
     return QDateTime::fromString(t, Qt::ISODate);
+}
+
+QString DateEntitiesEditor::displayDate(const QDate& date, QLocale::FormatType format) {
+    const QLocale locale = QLocale::system();
+    if (date.year() != kNoYear)
+        return locale.toString(date, format);
+    // The locale's own form with the year and the separator beside it taken out.
+    QString f = locale.dateFormat(format);
+    f.remove(QRegExp(QStringLiteral("^y+[^dM]*")));
+    f.remove(QRegExp(QStringLiteral("[^dM]*y+$")));
+    f.replace(QRegExp(QStringLiteral("([^dMy]*)y+[^dMy]*")), QStringLiteral("\\1"));
+    return locale.toString(date, f.trimmed());
 }
 
 void DateEntitiesEditor::add() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -90,6 +91,10 @@ public:
     // such text). Unlike a plain parse in local time, a day whose local midnight does not exist
     // keeps its 00:00.
     static QDateTime parseStoredDate(const QString& text);
+    // Phones keep a date without a year (a birthday whose year is not known) in this year.
+    static const int kNoYear = 1604;
+    // The date as the user reads it: a date without a year shows day and month only.
+    static QString displayDate(const QDate& date, QLocale::FormatType format);
 
     const QList<_Item>& rows() const { return items; }
     QToolButton* addButton() const { return btnAdd; }

@@ -145,6 +145,9 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         int merged = 0;
         int skippedEntries = 0;  // cards or rows with nothing to store
         int i = 1;
+        // Translated once: the loop reports every contact.
+        const QString status = tr("IDS_IMPORTING_CONTACTS_TO_DB");
+        const QString counter = tr("Contacts:%1/%2");
         ContactFeed feed(importer);
         for (;;) {
             ContactFeed::Item item = feed.take();
@@ -163,8 +166,7 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
                 double p = double(i) / double(total) * 100.0;
                 percent = p >= 100.0 ? 100 : int(p);
             }
-            reporter.progress(tr("IDS_IMPORTING_CONTACTS_TO_DB"), percent,
-                              tr("Contacts:%1/%2").arg(i).arg(total));
+            reporter.progress(status, percent, counter.arg(i).arg(total));
             if (item.kind == ContactFeed::NEXT_FAILED)
                 std::rethrow_exception(item.error);
             pim::_Contact stored;

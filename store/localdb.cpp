@@ -195,10 +195,22 @@ void LocalDb::create() {
     QTemporaryFile temp(folder + QLatin1String("/.") + target.fileName() +
                         QLatin1String(".XXXXXX"));
     if (!temp.open()) {
-        const int e = createErrno(folder);
+        // A missing folder that cannot be made is read-only where its nearest ancestor is.
+        QString readOnly = folder;
+        int e = createErrno(folder);
+        while (e == ENOENT && !QFileInfo::exists(readOnly) &&
+               QFileInfo(readOnly).path() != readOnly) {
+            readOnly = QFileInfo(readOnly).path();
+            if (QFileInfo::exists(readOnly)) {
+                const int up = createErrno(readOnly);
+                if (up == EACCES || up == EPERM || up == EROFS)
+                    e = up;
+                break;
+            }
+        }
         if (e == EACCES || e == EPERM || e == EROFS)
             throwText(QStringLiteral("The data folder %1 is read-only: %2")
-                          .arg(QDir::toNativeSeparators(folder), systemText(e)));
+                          .arg(QDir::toNativeSeparators(readOnly), systemText(e)));
         throwText(systemText(e ? e : EIO));
     }
     if (temp.write(bytes) != bytes.size() || !temp.flush())

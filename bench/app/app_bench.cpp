@@ -2,6 +2,8 @@
 //  - Reading a phone of 5,000 contacts into its mirror (IOSSyncToPCThread under its progress
 //    dialog) against receiving the same records through the same session without storing them.
 //  - Selecting a local database of 10,000 contacts until its list is filled.
+//  - Restoring 10,000 and 20,000 contacts to an empty phone (IOSSyncToDeviceThread) against
+//    sending the same records in one session without merging or storing them.
 //  - Listing and a search that matches everyone, at 10,000 and 20,000 contacts: the store's
 //    read and the window's search until the list is shown, each against the same query
 //    stepped on raw SQLite.
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -22,6 +25,8 @@
 #include "app/ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice_sync.h"
+#include "device/workers/contactrecords.h"
+#include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
 #include "fakedevice.h"
 #include "store/combinerule.h"
@@ -38,6 +43,113 @@ double g_storeBest = std::numeric_limits<double>::max();
 double g_selectBest = std::numeric_limits<double>::max();
 size_t g_records = 0;
 fakedevice::Server* g_server = nullptr;
+std::shared_ptr<fakedevice::Phone> g_phone;
+std::map<int, double> g_restoreBest;
+std::map<int, double> g_sendBest;
+
+QList<pim::_Contact> restoreContacts(int n) {
+    QList<pim::_Contact> out;
+    for (int i = 0; i < n; ++i) {
+        pim::Entity name;
+        name.fields["data2"] = QString("Given%1").arg(i);
+        name.fields["data3"] = QString("Family %1").arg(i);
+        name.fields["data1"] = name.fullName();
+        pim::_Contact c(0, QString(), name.fullName());
+        c.entities[pim::ENTITY_NAME] = {name};
+        for (int k = 0; k < 2; ++k) {
+            pim::Entity p;
+            p.fields["data1"] = QString("+1 555 %1 %2").arg(i).arg(k);
+            p.fields["data2"] = k + 1;
+            c.entities[pim::ENTITY_PHONE] << p;
+        }
+        pim::Entity mail;
+        mail.fields["data1"] = QString("user%1@example.com").arg(i);
+        mail.fields["data2"] = 1;
+        c.entities[pim::ENTITY_EMAIL] = {mail};
+        if (i % 2 == 0) {
+            pim::Entity day;
+            day.fields["data1"] = QString("%1-03-04T00:00:00").arg(1604 + i % 400);
+            day.fields["data2"] = 3;
+            c.entities[pim::ENTITY_EVENT] = {day};
+        }
+        out << c;
+    }
+    return out;
+}
+
+void emptyPhone() {
+    g_phone->clearRecords();
+    fakedevice::Scenario s = g_phone->scenario();
+    s.batchSize = 500;
+    g_phone->setScenario(s);
+}
+
+// The same records as a restore sends (for every 10 contacts a message of contact records,
+// then one of their details), in one session, without merging or storing anything.
+void sendOnly(benchmark::State& state) {
+    const int n = int(state.range(0));
+    const QList<pim::_Contact> contacts = restoreContacts(n);
+    for (auto _ : state) {
+        emptyPhone();
+        QElapsedTimer t;
+        t.start();
+        mobiledevice_sync_client client;
+        mobiledevice_sync_start_throw(QString::fromStdString(kUdid),
+                                      _mobiledevice_sync_ctx::contacts(), client);
+        mobiledevice_sync_start_send_to_device_throw(client);
+        for (int first = 0; first < n; first += 10) {
+            PlistCFType records = PlistCFType::createCFDictionary();
+            QStringList ids;
+            for (int i = first; i < std::min(n, first + 10); ++i) {
+                pim::_Contact c = contacts.at(i);
+                c._id = quint64(i + 1);
+                contactrecords::addContact(records, c);
+            }
+            const PlistCFType remap =
+                mobiledevice_sync_send_throw(client, records, false, PlistCFType());
+            PlistCFType children = PlistCFType::createCFDictionary();
+            long long row = 0;
+            for (int i = first; i < std::min(n, first + 10); ++i) {
+                const QString owner = remap.get(QString("-%1").arg(i + 1)).CFStringQString();
+                for (auto it = contacts.at(i).entities.constBegin();
+                     it != contacts.at(i).entities.constEnd(); ++it) {
+                    for (const pim::Entity& e : it.value()) {
+                        contactrecords::addEntity(children, owner, it.key(), -(++row), e);
+                    }
+                }
+            }
+            benchmark::DoNotOptimize(
+                mobiledevice_sync_send_throw(client, children, false, PlistCFType()));
+        }
+        mobiledevice_sync_send_finish_throw(client);
+        client.free();
+        double& best = g_sendBest[n];
+        best = best == 0 ? t.nsecsElapsed() / 1e9 : std::min(best, t.nsecsElapsed() / 1e9);
+    }
+}
+
+void restoreToPhone(benchmark::State& state) {
+    const int n = int(state.range(0));
+    const QList<pim::_Contact> contacts = restoreContacts(n);
+    const QString path = QDir(g_dataSaveDir()).absoluteFilePath("bench-restore-mirror");
+    for (auto _ : state) {
+        emptyPhone();
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
+        db.create();
+        QElapsedTimer t;
+        t.start();
+        ProgressForm form(QString(), nullptr);
+        IOSSyncToDeviceThread worker(QString::fromStdString(kUdid), &db, contacts, &form);
+        worker.start();
+        const int result = form.exec();
+        worker.wait();
+        double& best = g_restoreBest[n];
+        best = best == 0 ? t.nsecsElapsed() / 1e9 : std::min(best, t.nsecsElapsed() / 1e9);
+        if (result != 1 || db.contacts().size() != n) {
+            state.SkipWithError("the restore failed");
+        }
+    }
+}
 
 void receiveOnly(benchmark::State& state) {
     for (auto _ : state) {
@@ -275,6 +387,7 @@ int main(int argc, char** argv) {
     fakedevice::Server server(dir.socketPath());
     fakedevice::ScopedMuxAddress mux(server.socketAddress());
     auto phone = std::make_shared<fakedevice::Phone>(kUdid, "Bench Phone");
+    g_phone = phone;
     phone->generateContacts(5000);
     fakedevice::Scenario s = phone->scenario();
     s.batchSize = 500;
@@ -293,6 +406,20 @@ int main(int argc, char** argv) {
         ->Repetitions(3)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+    for (int n : {10000, 20000}) {
+        benchmark::RegisterBenchmark("SendOneSession", sendOnly)
+            ->Arg(n)
+            ->Iterations(1)
+            ->Repetitions(2)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("RestoreToPhone", restoreToPhone)
+            ->Arg(n)
+            ->Iterations(1)
+            ->Repetitions(2)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RegisterBenchmark("SelectNode/10000", selectLargeDatabase)
         ->Iterations(1)
         ->Repetitions(3)
@@ -313,6 +440,19 @@ int main(int argc, char** argv) {
     std::printf("read into mirror:  %8.1f ms (best)\n", g_storeBest * 1e3);
     std::printf("ratio:             %8.2fx (limit 3x) %s\n", g_storeBest / g_recvBest,
                 g_storeBest / g_recvBest <= 3.0 ? "OK" : "TOO SLOW");
+    for (const auto& kv : g_restoreBest) {
+        const double send = g_sendBest[kv.first];
+        std::printf(
+            "restore %5d:     %8.1f ms, one-session send %8.1f ms, ratio %5.2fx (limit 2x) "
+            "%s\n",
+            kv.first, kv.second * 1e3, send * 1e3, kv.second / send,
+            kv.second / send <= 2.0 ? "OK" : "TOO SLOW");
+    }
+    if (g_restoreBest.count(10000) && g_restoreBest.count(20000)) {
+        const double growth = g_restoreBest[20000] / g_restoreBest[10000];
+        std::printf("restore 20,000 / 10,000: %5.2fx (linear: about 2x) %s\n", growth,
+                    growth <= 2.4 ? "OK" : "GROWS FASTER THAN THE WORK");
+    }
     std::printf("select 10,000:     %8.1f ms (limit 500 ms) %s\n", g_selectBest * 1e3,
                 g_selectBest <= 0.5 ? "OK" : "TOO SLOW");
     printListing();

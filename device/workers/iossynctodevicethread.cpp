@@ -45,15 +45,29 @@ bool IOSSyncToDeviceThread::isContactLevel(int type, const pim::Entity& entity) 
 }
 
 unsigned long long IOSSyncToDeviceThread::childRowIdOf(const QString& recordId) {
-    // "<code>/<contact>/-<row id>". The contact part is a device id (digits), or still a
-    // provisional contact id when the device did not remap the contact.
-    static const QRegExp pattern(QStringLiteral("\\d+/-?\\d*/\\-(\\d+)"));
-    QRegExp re(pattern);
-    if (re.indexIn(recordId) < 0) {
+    // "<code>/<contact>/-<row id>", anywhere in the text. The contact part is a device id
+    // (digits), or still a provisional contact id when the device did not remap the contact.
+    // Read by hand: a restore asks this of every record it sends and every id it gets back.
+    const int last = recordId.lastIndexOf(QLatin1Char('/'));
+    if (last < 0 || last + 2 >= recordId.size() || recordId.at(last + 1) != QLatin1Char('-')) {
         return 0;
     }
+    int end = last + 2;
+    while (end < recordId.size() && recordId.at(end).isDigit()) {
+        ++end;
+    }
+    const int mid = recordId.lastIndexOf(QLatin1Char('/'), last - 1);
+    if (mid < 1 || !recordId.at(mid - 1).isDigit()) {
+        return 0;
+    }
+    for (int i = mid + 1; i < last; ++i) {
+        const QChar ch = recordId.at(i);
+        if (!ch.isDigit() && !(i == mid + 1 && ch == QLatin1Char('-'))) {
+            return 0;
+        }
+    }
     bool ok = false;
-    const unsigned long long id = re.cap(1).toULongLong(&ok);
+    const unsigned long long id = recordId.midRef(last + 2, end - last - 2).toULongLong(&ok);
     return ok ? id : 0;
 }
 
@@ -113,9 +127,10 @@ void IOSSyncToDeviceThread::run() {
     m_editOpen = false;
     try {
         // The mirror is a cache that every connection of the phone rebuilds: its batches are
-        // committed without waiting for the disk.
+        // committed without waiting for the disk, and rolled back from a journal in memory.
         m_db->open_check();
         m_db->db().executeThrow(Sqlite3Sql("pragma synchronous=off"));
+        m_db->db().executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
         while (m_done < m_total) {
             // A cancel takes effect between batches: what the phone took stays in the mirror.
             checkCancel();
@@ -158,6 +173,7 @@ void IOSSyncToDeviceThread::run() {
 
 void IOSSyncToDeviceThread::restoreSynchronous() {
     try {
+        m_db->db().executeThrow(Sqlite3Sql("pragma journal_mode=delete"));
         m_db->db().executeThrow(Sqlite3Sql("pragma synchronous=full"));
     } catch (const std::exception&) {
     }
@@ -200,10 +216,14 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
 
     for (int i = start; i < start + count && i < m_contacts.size(); ++i) {
         ++m_done;
-        m_form->invokeUpdateProgress(
-            tr("IDS_MERGING_CONTACTS"),
-            static_cast<int>(static_cast<double>(m_done) / m_total * 100.0),
-            QStringLiteral("Contacts:%1/%2").arg(m_done).arg(m_total));
+        // Often enough for the eye; a report per contact would keep the window busy.
+        if (!m_reported.isValid() || m_reported.elapsed() >= 50 || m_done == m_total) {
+            m_reported.start();
+            m_form->invokeUpdateProgress(
+                tr("IDS_MERGING_CONTACTS"),
+                static_cast<int>(static_cast<double>(m_done) / m_total * 100.0),
+                QStringLiteral("Contacts:%1/%2").arg(m_done).arg(m_total));
+        }
 
         // Merged in the form the phone gives back: a detail read from the phone is then the
         // same detail the next restore of the same contact brings.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -71,4 +72,5 @@ private:
     int m_merged = 0;
     bool m_editOpen = false;
     std::unique_ptr<mobiledevice_sync_client> m_session;
+    QElapsedTimer m_reported;
 };

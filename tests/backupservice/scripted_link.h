@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <string>
 
 class ScriptedLink : public Backup2Link {
@@ -124,6 +125,13 @@ inline PlistCFType strArray(const QStringList& items) {
     for (const QString& s : items)
         a.append(PlistCFType::createCFString(s));
     return a;
+}
+
+inline PlistCFType dict(std::initializer_list<std::pair<QString, PlistCFType>> items) {
+    PlistCFType d = PlistCFType::createCFDictionary();
+    for (const auto& it : items)
+        d.put(it.first, it.second);
+    return d;
 }
 
 inline PlistCFType str(const QString& s) {

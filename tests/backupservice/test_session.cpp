@@ -14,13 +14,6 @@ namespace {
 
 const QString kUdid = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
 
-PlistCFType dict(std::initializer_list<std::pair<QString, PlistCFType>> items) {
-    PlistCFType d = PlistCFType::createCFDictionary();
-    for (const auto& it : items)
-        d.put(it.first, it.second);
-    return d;
-}
-
 // Stops the loop at a chosen message, with a code and optionally a text.
 struct GateHook : Backup2ToolHook {
     QString stopAt;

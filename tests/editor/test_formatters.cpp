@@ -47,6 +47,12 @@ TEST(Formatters, DatesInShortFormWithoutTime) {
     EXPECT_EQ(CD::g_eventDisplay(ent({{"data1", "1990-05-17T00:30:00"}, {"data2", 3}})),
               "Birthday:" + shortDate);
     EXPECT_EQ(CD::g_eventDisplay(ent({{"data1", "17.05.1990"}, {"data2", 3}})), "Birthday:");
+    // A birthday without a year (a phone keeps it in 1604) shows day and month only.
+    const QString noYear =
+        CD::g_eventDisplay(ent({{"data1", "1604-05-17T00:00:00"}, {"data2", 3}}));
+    EXPECT_FALSE(noYear.contains("1604")) << noYear.toStdString();
+    EXPECT_FALSE(noYear.contains("04")) << noYear.toStdString();
+    EXPECT_TRUE(noYear.startsWith("Birthday:") && noYear.contains("17")) << noYear.toStdString();
     EXPECT_EQ(CD::g_eventDisplay(ent({{"data1", ""}, {"data3", "Met"}})), "Met:");
 }
 

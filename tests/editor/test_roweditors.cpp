@@ -150,6 +150,24 @@ TEST(DateEntitiesEditor, OldAndUnreadableDatesSurvive) {
     EXPECT_FALSE(DateEntitiesEditor::parseStoredDate("").isValid());
 }
 
+// A date without a year is edited as month and day and stays without a year.
+TEST(DateEntitiesEditor, DateWithoutYearStaysWithoutYear) {
+    DateEntitiesEditor ed("Date (year-month-day):", pim::eventTypeMap(), 3);
+    ed.addItem(1, "1", 3, "", DateEntitiesEditor::parseStoredDate("1604-05-17T00:00:00"),
+               "1604-05-17T00:00:00");
+    ed.addItem(2, "", 1, "", DateEntitiesEditor::parseStoredDate("1990-05-17"), "1990-05-17");
+    QDateTimeEdit* noYear = ed.rows()[0].dteValue;
+    EXPECT_FALSE(noYear->displayFormat().contains('y'));
+    EXPECT_FALSE(noYear->text().contains("1604")) << noYear->text().toStdString();
+    EXPECT_TRUE(ed.rows()[1].dteValue->displayFormat().contains("yyyy"));
+    // The user steps the month up and the day down, as the arrow keys do.
+    noYear->setCurrentSection(QDateTimeEdit::MonthSection);
+    noYear->stepBy(1);
+    noYear->setCurrentSection(QDateTimeEdit::DaySection);
+    noYear->stepBy(-2);
+    EXPECT_EQ(ed.toEntityList(T, L, V)[0].fields[V].toString(), "1604-06-15T00:00:00");
+}
+
 TEST(IMEntitiesEditor, ServiceAndTypeRules) {
     IMEntitiesEditor ed("IM:", 1, 0);
     ed.addItem(ent({{"data1", " bob "}, {"data2", 1}, {"data5", 4}}, 5, "x5"));

@@ -178,6 +178,17 @@ TEST(LocalDbTemplate, CreateKeepsTheOldFileOnAReadOnlyOrFullFolder) {
     EXPECT_EQ(f.readAll(), old);
     EXPECT_EQ(db.contact(c._id).fullName, "Kept");
     db.close();
+    // A database folder that does not exist yet and cannot be made there.
+    LocalDb fresh(disk.filePath("ios_cache/phone"),
+                  QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    try {
+        fresh.create();
+        ADD_FAILURE() << "create below a read-only folder succeeded";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+                  QStringLiteral("The data folder %1 is read-only: %2")
+                      .arg(disk.path(), QString::fromLocal8Bit(std::strerror(EROFS))));
+    }
 }
 
 TEST(LocalDbFile, LazyOpenAndRemove) {

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -85,6 +86,33 @@ TEST(ProgressForm, WorkerReportsThenSucceedsWithABox) {
     ASSERT_EQ(rec.boxes.size(), 1);
     EXPECT_EQ(rec.boxes[0].icon, QMessageBox::Information);
     EXPECT_EQ(rec.boxes[0].text, "Done 10");
+}
+
+// A worker reporting every item of a large run: the GUI thread gets at most about 30
+// requests a second, and the last one (100 %) always.
+TEST(ProgressForm, ProgressRequestsAreThrottled) {
+    struct Counter : QObject {
+        int calls = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            calls += e->type() == QEvent::MetaCall ? 1 : 0;
+            return false;
+        }
+    } counter;
+    ProgressForm form("");
+    form.installEventFilter(&counter);
+    QElapsedTimer t;
+    t.start();
+    qint64 took = 0;
+    const int result = runWorker(form, [&]() {
+        for (int i = 1; i <= 20000; ++i)
+            form.invokeUpdateProgress("Working", i / 200, QString("Contacts:%1/20000").arg(i));
+        took = t.elapsed();
+        form.invokeSucceed("");
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(bar(form), 100);
+    EXPECT_EQ(progressText(form), "Contacts:20000/20000");
+    EXPECT_LE(counter.calls, took / 33 + 4) << took << " ms";
 }
 
 TEST(ProgressForm, SucceedWithoutTextShowsNoBoxEvenWhenQueuedBeforeExec) {
