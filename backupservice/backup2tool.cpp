@@ -127,6 +127,12 @@ int backup2tool::innerRunThrow(_backup2tool_req req, QString& err) {
     // A file missed by an earlier session must not be blamed for this session's failure.
     extraErrorText.clear();
 
+    // The device folder is one name below the root: an identifier that is a path would put it,
+    // and all that the device writes, elsewhere.
+    if (udid.isEmpty() || udid.contains('/') || udid == QLatin1String(".") ||
+        udid == QLatin1String(".."))
+        throw std::runtime_error("backup2tool: invalid device identifier.");
+
     hook->beginThrow(rootDir, udid);
     mobiledevice_ignore_sigpipe();
 

@@ -70,11 +70,12 @@ bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
 }
 
 QString backup2tool::devicePath(const QString& path, bool allowSelf) const {
+    // A device folder that is a link leads wherever it points: nothing in it is this session's.
+    if (QFileInfo(deviceDir.absolutePath()).isSymLink())
+        return QString();
     // The device names its files from the root ("<udid>/..."); another device's folder is
     // outside this session.
-    const QString resolved =
-        g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
-    return resolved;
+    return g_confinedPath(deviceDir.absolutePath(), rootDir.absoluteFilePath(path), allowSelf);
 }
 
 int backup2tool::deviceStatusCode(int hookResult) {
@@ -392,6 +393,9 @@ int backup2tool::recvFileThrow(Backup2Link& client, QString, QString path, QStri
     const QFileInfo written(file.fileName());
     const bool ours = file.isOpen() && written.absolutePath() == target.absolutePath() &&
                       written.fileName().startsWith(prefix);
+    // A hook may have opened a file of its own under this object: never remove that one.
+    if (!ours)
+        file.setAutoRemove(false);
     // Small writes sit in the file's buffer, and some file systems take the space only when
     // the data reach the disk: a failure there (a full disk) must not pass as a received file.
     if (rc == 0 && file.isOpen()) {

@@ -33,10 +33,10 @@ set(TW_TESTDATA_DIR ${CMAKE_SOURCE_DIR}/../shared/testdata CACHE PATH
     "Public test files of other programs")
 
 # Sanitizer settings of a fuzz run (tests/fuzz/run.sh sets the same): leaks are errors, except
-# those that tests/lsan.supp names inside system libraries.
+# those that tests/fuzz/lsan.supp names inside system libraries.
 set(TW_FUZZ_SANITIZER_ENV
     "ASAN_OPTIONS=detect_leaks=1"
-    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/fuzz/lsan.supp"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 
 # tw_add_fuzz(NAME SOURCES a.cpp ... LIBS lib ... [CORPUS dir ...])
@@ -75,8 +75,10 @@ function(tw_add_fuzz name)
     endif()
     add_test(NAME ${name} COMMAND ${name} -max_total_time=${seconds} -rss_limit_mb=2048
         -timeout=10 -print_final_stats=1 ${work} ${seeds})
+    set(home ${CMAKE_BINARY_DIR}/testhome/${name})
+    file(MAKE_DIRECTORY ${home})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${TW_FUZZ_SANITIZER_ENV}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};${TW_FUZZ_SANITIZER_ENV}")
 endfunction()
 
 # tw_add_child_folders(): adds every direct subfolder that has a CMakeLists.txt, in name order.

@@ -171,5 +171,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The reports queued for the dialog go with it.
     }
     (void)db.contacts();
+    fuzz::deleteLaterNow();
     return 0;
 }

@@ -130,6 +130,29 @@ TEST(Confinement, AnotherDevicesFolderIsOutside) {
         EXPECT_FALSE(link.out.contains("the root's")) << bad.toStdString();
         EXPECT_EQ(snapshot(dir.path()), before) << bad.toStdString();
     }
+    // A device folder that is itself a link out of the root is not followed.
+    QTemporaryDir elsewhere;
+    writeFile(elsewhere.filePath("secret"), "elsewhere");
+    const QString linkedUdid = QStringLiteral("00000000000000000000000000000000000000aa");
+    ASSERT_TRUE(QFile::link(elsewhere.path(), root.filePath(linkedUdid)));
+    backup2tool linked(linkedUdid, root);
+    ScriptedLink viaLink;
+    sendEverything(viaLink, linkedUdid + "/secret", linkedUdid + "/secret");
+    viaLink.message(dlMessage("DLMessageDisconnect"));
+    QString linkErr;
+    EXPECT_EQ(linked.messageLoopThrow(viaLink, linkErr), 0);
+    EXPECT_EQ(refusedStatuses(viaLink), 8);
+    EXPECT_FALSE(viaLink.out.contains("elsewhere"));
+    EXPECT_EQ(readFile(elsewhere.filePath("secret")), "elsewhere");
+    QFile::remove(root.filePath(linkedUdid));
+
+    // An identifier that is a path is no device folder.
+    for (const char* bad : {"../x", "a/b", "..", ""}) {
+        backup2tool tool(QString::fromLatin1(bad), root);
+        QString e;
+        EXPECT_THROW(tool.innerRunThrow(_backup2tool_req(OP_BACKUP), e), std::runtime_error);
+    }
+
     // The default hook keeps to the root even when called directly.
     Backup2ToolHook hook;
     QString err;

@@ -3,6 +3,7 @@
 #include "scripted_link.h"
 #include "test_util.h"
 
+#include <sys/stat.h>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -319,4 +320,7 @@ TEST(Upload, WriteFailureHiddenInTheFileBufferIsReported) {
         whatOf([&] { tool.recvFilesThrow(link, dlMessage("DLMessageUploadFiles")); });
     EXPECT_TRUE(what.startsWith("backup2tool::recvFileThrow: Write ")) << what.toStdString();
     EXPECT_TRUE(link.statuses.isEmpty());
+    // The failed file was the hook's, not a temporary one: it must not be removed.
+    struct stat st {};
+    EXPECT_TRUE(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
 }

@@ -38,7 +38,7 @@ int readAll(const QString& udid, int timeoutMs = devicelink::kDefaultTimeoutMs) 
     return total;
 }
 
-long peakRssMb() {
+[[maybe_unused]] long peakRssMb() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     return ru.ru_maxrss / 1024;
@@ -123,7 +123,10 @@ TEST_F(DeviceTest, HostileFramesEndTheSessionWithinASecond) {
                   0u)
             << int(kind) << ": " << err;
     }
+#if !defined(__SANITIZE_ADDRESS__)
+    // (AddressSanitizer's shadow memory and quarantine make the figure meaningless there.)
     EXPECT_LT(peakRssMb(), 300);
+#endif
 
     // The phone is readable again once it behaves.
     phone->updateScenario([](fakedevice::Scenario& s) { s.hostileFrame = {}; });

@@ -26,5 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)html.initialize({contact});
     (void)html.ct2Bytes(contact);
     (void)ContactsPrinter::renderCard(300, 180, contact);
+    fuzz::deleteLaterNow();
     return 0;
 }

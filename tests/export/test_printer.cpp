@@ -1,8 +1,12 @@
 // Card printing: page layout through real PDF files, cards, and the preview dialog.
 #include "contactsprinter.h"
 #include "export_test_util.h"
+#include "pdfexportthread.h"
+
+#include "app/ui/runreporter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -206,4 +210,38 @@ TEST(ContactsPrinter, PreviewLaysOutAllCards) {
     printer.printContacts(cards(3));
     EXPECT_EQ(title, "IDS_PRINT_CONTACTS");
     EXPECT_EQ(printer.cardCount(), 3);
+}
+
+// The PDF worker's run: progress by percent, one success text, and a cancel that leaves the
+// earlier file as it was.
+TEST(PdfExportThread, ProgressSuccessAndCancel) {
+    struct Recorder : RunReporter {
+        int cancelAt = -1;
+        int asked = 0;
+        QList<int> percents;
+        QStringList succeeded, errors;
+        bool cancelled() override { return ++asked == cancelAt; }
+        void progress(QString, int percent, QString) override { percents << percent; }
+        void succeed(QString m) override { succeeded << m; }
+        void error(QString m) override { errors << m; }
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cards.pdf");
+    Recorder r;
+    PdfExportThread::run(cards(300), path, r);
+    EXPECT_EQ(r.succeeded, QStringList({"IDS_SUC_EXPORT_300_CONTACTS_TO_FILE"}));
+    EXPECT_TRUE(r.errors.isEmpty());
+    EXPECT_EQ(r.percents.size(), 101);
+    EXPECT_EQ(r.percents.last(), 100);
+    EXPECT_EQ(pdfPages(readFile(path)), 38);
+
+    writeFile(path, "%PDF earlier");
+    Recorder rc;
+    rc.cancelAt = 150;
+    PdfExportThread::run(cards(300), path, rc);
+    EXPECT_TRUE(rc.succeeded.isEmpty());
+    EXPECT_TRUE(rc.errors.isEmpty());
+    EXPECT_EQ(readFile(path), QByteArray("%PDF earlier"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"cards.pdf"}));
 }

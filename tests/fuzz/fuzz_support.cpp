@@ -22,6 +22,10 @@ void ensureApp() {
     new QApplication(argc, argv);  // lives as long as the process
 }
 
+void deleteLaterNow() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 void answerMessageBoxes(bool accept) {
     g_setMessageBoxHook([accept](QMessageBox& box) {
         for (QAbstractButton* button : box.buttons()) {

@@ -16,6 +16,8 @@ namespace fuzz {
 
 // The one QApplication of the process (offscreen platform), for targets that reach widgets.
 void ensureApp();
+// Deletes what was handed to deleteLater: the program's event loop would, a fuzz loop has none.
+void deleteLaterNow();
 // Message boxes are answered at once instead of waiting for a user: with the button of the
 // accepting role when accept is true, else closed without a choice.
 void answerMessageBoxes(bool accept);

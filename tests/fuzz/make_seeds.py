@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the fuzz targets into corpus/<target>/ (run from anywhere).
 
+With --journal FILE (a journal of fake-iphone --journal), the messages a client sent to the
+simulated phone also become seeds of the simulator's own target.
+
 The seeds follow the formats as phones and the desktop sync application write them: binary and
 XML manifests, keyed-archive file records, an address book with the tables and label texts of a
 phone, and record batches of a contacts sync session. Inputs that once crashed a target are kept
 beside them under names starting with "crash-"; this script leaves those alone."""
 import datetime
+import json
 import os
 import plistlib
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 UDID = "0123456789abcdef0123456789abcdef01234567"
@@ -236,3 +241,75 @@ seed("tw_fuzz_phone_records", "read-cancelled",
      b2(changes(children, True)) + b2(plistlib.dumps(
          ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"],
          fmt=plistlib.FMT_BINARY)))
+
+
+# ---- Frames of each step of a sync session ---------------------------------------------------
+def step(kind, message, fmt=plistlib.FMT_BINARY):
+    return bytes([kind]) + b2(plistlib.dumps(message, fmt=fmt))
+
+
+START, READ, REMAP = range(3)
+seed("tw_fuzz_device_frames", "ios17-session",
+     step(START, ["SDMessageSyncDataClassWithComputer", "com.apple.Contacts", "---",
+                  "2024-03-01 12:30:00 +0000", 106, "SDSyncTypeReset", E]) +
+     step(READ, ["SDMessageProcessChanges", "com.apple.Contacts", contacts, False,
+                 {"SyncDeviceLinkEntityNamesKey": ["com.apple.contacts.Contact"],
+                  "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": True}]) +
+     step(REMAP, ["SDMessageDeviceReadyToReceiveChanges"]) +
+     step(REMAP, ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts",
+                  {"-12": "120", "-12/3/-52": "120/3/0", "4711/3/-53": "4711/3/7"}]))
+seed("tw_fuzz_device_frames", "ios12-refusals",
+     step(START, ["SDMessageSyncDataClassWithComputer", "com.apple.Contacts", "---",
+                  "anchor", 106, "SDSyncTypeSlow"], plistlib.FMT_XML) +
+     step(START, ["SDMessageRefuseToSyncDataClassWithComputer", "com.apple.Contacts",
+                  "The data class is locked"]) +
+     step(READ, ["SDMessageCancelSession", "com.apple.Contacts", "Sync cancelled"]) +
+     step(READ, ["DLMessageDisconnect", "bye"]) +
+     step(REMAP, ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts", E]))
+
+
+# ---- What clients send to the simulated phone --------------------------------------------------
+# The simulator's target takes a first byte (the port: 0 usbmuxd, 1 lockdown, 3 sync) and the raw
+# bytes a client sends there.
+def frames(messages, fmt=plistlib.FMT_BINARY):
+    out = b""
+    for m in messages:
+        body = plistlib.dumps(m, fmt=fmt)
+        out += struct.pack(">I", len(body)) + body
+    return out
+
+
+seed("fakedevice_fuzz", "sync-read", b"\x03" + frames([
+    ["DLMessageVersionExchange", "DLVersionsOk", 400],
+    ["SDMessageSyncDataClassWithDevice", "com.apple.Contacts", "---", "2024-03-01 12:30:00",
+     106, E],
+    ["SDMessageGetAllRecordsFromDevice", "com.apple.Contacts"],
+    ["SDMessageAcknowledgeChangesFromDevice", "com.apple.Contacts"],
+    ["SDMessageAcknowledgeChangesFromDevice", "com.apple.Contacts"],
+    ["SDMessageFinishSessionOnDevice", "com.apple.Contacts"],
+    ["DLMessageDisconnect", "All done, thanks for the memories"]]))
+seed("fakedevice_fuzz", "sync-write", b"\x03" + frames([
+    ["DLMessageVersionExchange", "DLVersionsOk", 300],
+    ["SDMessageSyncDataClassWithDevice", "com.apple.Contacts", "---", "anchor", 106, E],
+    ["DLMessagePing", "Preparing to get changes for device"],
+    ["SDMessageProcessChanges", "com.apple.Contacts", {"-12": contacts["1"]}, False,
+     {"SyncDeviceLinkEntityNamesKey": ["com.apple.contacts.Contact"]}],
+    ["SDMessageFinishSessionOnDevice", "com.apple.Contacts"]]))
+
+if "--journal" in sys.argv:
+    journal = sys.argv[sys.argv.index("--journal") + 1]
+    lockdown = b""
+    mux = b""
+    for line in open(journal):
+        entry = json.loads(line)
+        if entry.get("dir") != "in" or not entry.get("xml"):
+            continue
+        xml = entry["xml"].encode()
+        if entry["service"] == "lockdownd":
+            lockdown += struct.pack(">I", len(xml)) + xml
+        elif entry["service"] == "usbmuxd":
+            mux += struct.pack("<IIII", 16 + len(xml), 1, 8, 1) + xml
+    if lockdown:
+        seed("fakedevice_fuzz", "journal-lockdown", b"\x01" + lockdown)
+    if mux:
+        seed("fakedevice_fuzz", "journal-usbmuxd", b"\x00" + mux)

@@ -14,7 +14,7 @@ mkdir -p "$logs" "$artifacts"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1
-export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp
+export LSAN_OPTIONS=suppressions=$here/tests/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 targets=()

@@ -71,5 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     if (check.start())
         loop.exec();
+    fuzz::deleteLaterNow();
     return 0;
 }
