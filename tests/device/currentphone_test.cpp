@@ -148,3 +148,24 @@ TEST_F(DeviceTest, APhoneThatGoesQuietIsGivenUpOn) {
               "seconds.");
     EXPECT_LT(t.elapsed(), 2500);
 }
+
+TEST_F(DeviceTest, AReadGivenUpBetweenBatchesIsCancelledBeforeTheGoodbye) {
+    phone->generateContacts(20);
+    phone->updateScenario([](fakedevice::Scenario& s) { s.batchSize = 10; });
+    {
+        mobiledevice_sync_client client;
+        mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+        mobiledevice_sync_start_recv_all_records_throw(client);
+        PlistCFType records;
+        EXPECT_TRUE(mobiledevice_sync_record_next_throw(client, records, nullptr));
+    }  // the worker stops here, as on a cancel between batches
+    ASSERT_TRUE(phone->waitForSyncEnd(5s));
+    EXPECT_TRUE(phone->syncSessions().back().cancelledByClient);
+    EXPECT_TRUE(phone->syncSessions().back().disconnected);
+
+    // A read that ran to its last batch ends with the goodbye alone.
+    EXPECT_EQ(readAll(udid), int(phone->recordCount()));
+    ASSERT_TRUE(phone->waitForSyncEnd(5s, 2));
+    EXPECT_FALSE(phone->syncSessions().back().cancelledByClient);
+    EXPECT_TRUE(phone->syncSessions().back().disconnected);
+}
