@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QRegExp>
 #include <QResizeEvent>
+#include <algorithm>
 #include <exception>
 
 #include "app/mainwindow_form.h"
@@ -292,7 +293,25 @@ void MainWindow::onBtnSearchPressed() {
     const QString keyword = ui->txtKeyword->text().trimmed();
     const quint64 group = groupIdOf(cur);
     try {
-        showContacts(cur.dbNode->db->contacts(group, keyword));
+        QList<pim::_Contact> found;
+        if (!keyword.isEmpty() && isListed(cur) && ui->lbDisplayKeyword->isHidden()) {
+            // The whole node is listed already: the search only picks among the listed
+            // contacts instead of reading every detail of the database again.
+            const QSet<unsigned long long> ids = cur.dbNode->db->contactIds(group, keyword);
+            for (const pim::_Contact& c : m_contactsModel.contacts()) {
+                if (ids.contains(c._id)) {
+                    found.append(c);
+                }
+            }
+            // In the store's order: a contact added since the listing stands at the end.
+            std::stable_sort(found.begin(), found.end(),
+                             [](const pim::_Contact& a, const pim::_Contact& b) {
+                                 return a.fullName < b.fullName;
+                             });
+        } else {
+            found = cur.dbNode->db->contacts(group, keyword);
+        }
+        showContacts(found);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
         return;

@@ -82,12 +82,15 @@ plist_t newDateNode(double seconds) {
 }
 
 // The instant of a date node in milliseconds since 2001-01-01 UTC, to the nearest millisecond.
+// The accessor is exact within its range and cheap; outside it the library gives the lowest
+// 32-bit value, and within a second of the epoch it loses the sign: then the binary form tells.
 qint64 dateMillisSince2001(plist_t node) {
-    double v = 0;
-    if (dateSeconds(node, &v))
-        return qint64(std::llround(v * 1000.0));
     int32_t sec = 0, usec = 0;
     plist_get_date_val(node, &sec, &usec);
+    double v = 0;
+    if ((sec == std::numeric_limits<int32_t>::min() || (sec == 0 && usec != 0)) &&
+        dateSeconds(node, &v))
+        return qint64(std::llround(v * 1000.0));
     return qint64(sec) * 1000 + (sec < 0 ? -1 : 1) * qint64(std::llround(usec / 1000.0));
 }
 
@@ -454,6 +457,10 @@ PlistCFType PlistCFType::createCFDate(QDateTime dt) {
     if (!utc.isValid())
         return PlistCFType(plist_new_date(0, 0), true);
     const qint64 ms = utc.toMSecsSinceEpoch() - kMacEpoch * 1000;
+    // Within the accessor's range its own node is exact; beyond it only the binary form is.
+    const qint64 q = ms / 1000;  // toward zero
+    if (q > std::numeric_limits<int32_t>::min() && q < std::numeric_limits<int32_t>::max())
+        return PlistCFType(plist_new_date(int32_t(q), int32_t((ms - q * 1000) * 1000)), true);
     return PlistCFType(newDateNode(double(ms) / 1000.0), true);
 }
 

@@ -4,6 +4,6 @@
 
 class QWidget;
 
-// Gives the widget Qt::StrongFocus (a wheel never focuses it) and passes wheel events that
-// reach it unfocused on to the widgets around it, which scroll.
+// Gives the widget Qt::StrongFocus (a wheel never focuses it) and hands a wheel event that
+// reaches it unfocused to the nearest scroll area around it, which scrolls.
 void g_takeWheelOnlyWithFocus(QWidget* widget);

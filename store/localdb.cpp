@@ -535,6 +535,32 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     return result;
 }
 
+QSet<unsigned long long> LocalDb::contactIds(unsigned long long groupId, QString keyword) {
+    open_check();
+    // The same filters as contacts(); a contact without any detail row is not listed there.
+    Sqlite3Sql sql("select distinct contact_id from data where 1=1");
+    if (groupId != 0) {
+        sql.appendSql(QStringLiteral(
+            " and contact_id in (select contact_id from data where type=? and data1=?)"));
+        sql.addIntParam(pim::ENTITY_GROUP);
+        sql.addTextParam(QString::number(groupId));
+    }
+    if (keyword.length() != 0) {
+        sql.appendSql(QStringLiteral(
+            " and contact_id in (select contact_id from data where type not in (?,?) and "
+            "data1 like ?)"));
+        sql.addIntParam(pim::ENTITY_GROUP);
+        sql.addIntParam(pim::ENTITY_PHOTO);
+        sql.addTextParam(QLatin1Char('%') + keyword + QLatin1Char('%'));
+    }
+    sql.appendSql(QStringLiteral(" and contact_id in (select _id from contact)"));
+    QSet<unsigned long long> ids;
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    while (cur.moveNext())
+        ids.insert(static_cast<unsigned long long>(cur.getInt64(0)));
+    return ids;
+}
+
 QList<pim::_Group> LocalDb::groups() {
     open_check();
     QList<pim::_Group> result;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 
@@ -56,6 +57,9 @@ public:
     pim::_Contact contact(unsigned long long contactId);
     // groupId 0: no group filter; empty keyword: no keyword filter. Sorted by full name.
     QList<pim::_Contact> contacts(unsigned long long groupId = 0, QString keyword = QString());
+    // The row ids of the contacts that contacts() lists for the same group and keyword,
+    // without reading their details.
+    QSet<unsigned long long> contactIds(unsigned long long groupId, QString keyword);
     QList<pim::_Group> groups();
     // Group of exactly that name (ASCII case-insensitive), created when missing.
     unsigned long long getGroupIdOrAdd(QString name);

@@ -543,6 +543,18 @@ pim::Entity childEntity(int type, const QString& id, const PlistCFType& rec) {
 
 PlistCFType unshownKeys(int type, const PlistCFType& record) {
     static const QSet<QString> contactKeys = shownKeys(0);
+    // "display as company" as the writer would put it anyway needs no keeping: a read of
+    // thousands of ordinary cards then stores nothing extra.
+    QString usualDisplay;
+    if (type == 0) {
+        bool personName = false;
+        for (const char* key : {"title", "first name", "middle name", "last name", "suffix"}) {
+            personName = personName || !textOf(record, key).trimmed().isEmpty();
+        }
+        const bool company = !textOf(record, "company name").isEmpty();
+        usualDisplay =
+            !personName && company ? QStringLiteral("company") : QStringLiteral("person");
+    }
     PlistCFType out;
     for (const auto& item : record.dict_items()) {
         bool shown = false;
@@ -558,7 +570,8 @@ PlistCFType unshownKeys(int type, const PlistCFType& record) {
             }();
             shown = byType.value(type).contains(item.first);
         }
-        if (shown) {
+        if (shown || (type == 0 && item.first == QLatin1String("display as company") &&
+                      item.second.CFStringQString() == usualDisplay)) {
             continue;
         }
         if (out.isNull()) {

@@ -113,7 +113,9 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
 int MobileSyncSession::getAllRecords() {
     Owned msg{array({plist_new_string("SDMessageGetAllRecordsFromDevice"),
                      plist_new_string(dataClass_.c_str())})};
-    return link_.send(msg.p);
+    const int rc = link_.send(msg.p);
+    reading_ = rc == MOBILESYNC_E_SUCCESS;
+    return rc;
 }
 
 int MobileSyncSession::readChanges(plist_t message, MobileSyncBatch* batch,
@@ -164,8 +166,12 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     rc = readChanges(msg.p, batch, &description_);
-    if (rc != MOBILESYNC_E_SUCCESS)
+    if (rc != MOBILESYNC_E_SUCCESS) {
+        reading_ = false;
         link_.close();  // whatever follows cannot be trusted
+    } else if (batch->isLast) {
+        reading_ = false;
+    }
     return rc;
 }
 
@@ -254,5 +260,10 @@ int MobileSyncSession::cancel(const char* reason) {
 }
 
 void MobileSyncSession::end() {
+    // A read given up before the phone's last batch (a cancel between batches) is cancelled
+    // in words before the goodbye, so the phone drops what it had in hand.
+    if (reading_ && link_.isOpen())
+        cancel("The computer cancelled the read");
+    reading_ = false;
     link_.disconnect();
 }

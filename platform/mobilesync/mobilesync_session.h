@@ -66,7 +66,7 @@ public:
     int finish();
     // SDMessageCancelSession with the reason; best effort.
     int cancel(const char* reason);
-    // Says goodbye and closes.
+    // Says goodbye and closes; a read not yet at its last batch is cancelled first.
     void end();
 
     void setReceiveTimeout(int ms) { timeoutMs_ = ms; }
@@ -85,5 +85,6 @@ private:
     devicelink::Connection link_;
     std::string dataClass_;
     std::string description_;
+    bool reading_ = false;  // records asked for, the last batch not yet received
     int timeoutMs_ = devicelink::kDefaultTimeoutMs;
 };

@@ -244,6 +244,20 @@ TEST_F(DeviceSession, HostileDevice) {
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_LE(readFile(local("huge")).size(), 3);
 
+    // Hostile messages end the session with an error, neither a crash nor an abort.
+    for (fakedevice::HostileFrame kind :
+         {fakedevice::HostileFrame::Nested, fakedevice::HostileFrame::SharedReferences,
+          fakedevice::HostileFrame::NulString}) {
+        const std::string bytes = fakedevice::hostileFrameBytes(kind);
+        phone->setBackupScript(
+            BackupScript().raw(BackupScript::be32(uint32_t(bytes.size())) + bytes));
+        timer.restart();
+        EXPECT_EQ(runError(tool, _backup2tool_req(OP_BACKUP)).left(48),
+                  "ERROR: Could not receive from mobilebackup2 (-2)")
+            << int(kind);
+        EXPECT_LT(timer.elapsed(), 5000);
+    }
+
     // A connection dropped between messages.
     phone->setBackupScript(BackupScript().ask(dl("DLMessageGetFreeDiskSpace")).drop());
     timer.restart();

@@ -1,5 +1,7 @@
 #include "internal.h"
 
+#include "plistguard.h"
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -32,17 +34,15 @@ Plist Plist::copyOf(plist_t node) {
 }
 
 Plist Plist::fromXml(const std::string& xml) {
-    plist_t p = nullptr;
-    if (!xml.empty())
-        plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &p);
-    return Plist(p);
+    if (xml.compare(0, 6, "bplist") == 0)
+        return Plist();
+    return Plist(plistguard::parse(xml.data(), xml.size()));
 }
 
 Plist Plist::fromBinary(const std::string& bin) {
-    plist_t p = nullptr;
-    if (bin.size() >= 8)
-        plist_from_bin(bin.data(), static_cast<uint32_t>(bin.size()), &p);
-    return Plist(p);
+    if (bin.compare(0, 6, "bplist") != 0)
+        return Plist();
+    return Plist(plistguard::parse(bin.data(), bin.size()));
 }
 
 Plist Plist::string(const std::string& s) {

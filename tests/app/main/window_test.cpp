@@ -454,3 +454,42 @@ TEST_F(WindowTest, ThePaneShowsAWrappedNameWholeAndScrollsToItsEnd) {
     win->resize(960, 900);
     check("higher");
 }
+
+TEST_F(WindowTest, SearchListsWhatTheStoreFindsInItsOrder) {
+    QList<pim::_Contact> people;
+    for (const char* n : {"Zoe Park", "ann lee", "Ann Moe", "Bo_b Ray", "Cy 100%", "Di Wu"}) {
+        const QString s = QString::fromUtf8(n);
+        people << makeContact(s.section(' ', 0, 0), s.section(' ', 1), "555",
+                              s.startsWith("Di") ? "ANN@x.org" : QString());
+    }
+    makeDb(LocalDb::dbDir().absoluteFilePath("family.db"), people);
+    open();
+    Tree::_DBItemNode* node = localDb("family.db");
+    select(node);
+    MainWindow::choosers().editForm = [](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Anna");
+        form.editor()->nameEdit.lastName->setText("Aab");
+        form.form().btnSave->click();
+        return form.result();
+    };
+    QMetaObject::invokeMethod(win.get(), "miNewContact");  // listed last, stored in order
+    const auto search = [&](const QString& keyword) {
+        ui()->txtKeyword->setText(keyword);
+        QMetaObject::invokeMethod(win.get(), "onBtnSearchPressed");
+        return listedNames();
+    };
+    const auto stored = [&](const QString& keyword) {
+        QStringList out;
+        for (const pim::_Contact& c : node->db->contacts(0, keyword)) {
+            out << c.fullName;
+        }
+        return out;
+    };
+    // From the whole list, and again from a narrowed one, which the next search widens.
+    for (const char* keyword : {"ann", "b_b", "0%", "55", "ANN", "zzz", "a", "  ", "ann"}) {
+        SCOPED_TRACE(keyword);
+        EXPECT_EQ(search(keyword), stored(QString(keyword).trimmed()));
+        EXPECT_EQ(ui()->lbTotal->text(), QString("Total:%1").arg(listedNames().size()));
+    }
+    EXPECT_EQ(search("ann"), (QStringList{"Ann Moe", "Anna Aab", "Di Wu", "ann lee"}));
+}

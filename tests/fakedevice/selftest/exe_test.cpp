@@ -129,6 +129,10 @@ TEST_F(FakeIphoneExe, IdeviceinfoReadsTheSimulatedPhone) {
     EXPECT_EQ(control(ctl, "contacts lots").substr(0, 6), "error ");
     EXPECT_EQ(control(ctl, "untrusted maybe").substr(0, 6), "error ");
     EXPECT_EQ(control(ctl, "cancel-at-batch 2"), "ok\n");
+    EXPECT_EQ(control(ctl, "disconnect-at-batch 1"), "ok\n");
+    EXPECT_EQ(control(ctl, "malformed-at-batch off"), "ok\n");
+    EXPECT_EQ(control(ctl, "hostile shared 3"), "ok\n");
+    EXPECT_EQ(control(ctl, "hostile huge").substr(0, 6), "error ");
     EXPECT_EQ(control(ctl, "delay 50"), "ok\n");
     EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("Renamed Phone"), std::string::npos);
     EXPECT_EQ(control(ctl, "quit"), "ok\n");
