@@ -354,3 +354,25 @@ seed("tw_fuzz_manifest_plist", "hostile-nul-key",
      b"\x00" + plistlib.dumps(manifest_nul, fmt=plistlib.FMT_BINARY))
 seed("tw_fuzz_manifest_plist", "hostile-shared",
      b"\x00" + plistlib.dumps({"Lockdown": shared_references(40)}, fmt=plistlib.FMT_BINARY))
+
+
+# ---- Raw frames (length word, then the body) for the frame guard's own target ------------------
+def raw_frame(message, fmt=plistlib.FMT_BINARY):
+    body = plistlib.dumps(message, fmt=fmt)
+    return struct.pack(">I", len(body)) + body
+
+
+seed("tw_fuzz_frame_guard", "start-ios17", raw_frame(
+    ["SDMessageSyncDataClassWithComputer", "com.apple.Contacts", "---", "anchor", 106,
+     "SDSyncTypeReset", E]))
+seed("tw_fuzz_frame_guard", "batch", raw_frame(
+    ["SDMessageProcessChanges", "com.apple.Contacts", batch, True, E]))
+seed("tw_fuzz_frame_guard", "remap-xml", raw_frame(
+    ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts", {"-12": "120"}], plistlib.FMT_XML))
+# Not the shared references: what the guard lets through of their mutations takes the target's
+# XML writer minutes under the sanitizers.
+for name, records in hostile.items():
+    if name == "shared":
+        continue
+    seed("tw_fuzz_frame_guard", "hostile-" + name, raw_frame(
+        ["SDMessageProcessChanges", "com.apple.Contacts", records, False, E]))
