@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <functional>
 #include <stdexcept>
 
@@ -162,6 +163,13 @@ TEST_F(DeviceTest, AReadGivenUpBetweenBatchesIsCancelledBeforeTheGoodbye) {
         mobiledevice_sync_start_recv_all_records_throw(client);
         PlistCFType records;
         EXPECT_TRUE(mobiledevice_sync_record_next_throw(client, records, nullptr));
+        // Let the next batch arrive: a connection closed with unread data is reset, and the
+        // reset can take the cancel with it before the phone reads it.
+        QElapsedTimer acked;
+        acked.start();
+        while (phone->syncSessions().back().acknowledgements < 1 && acked.elapsed() < 5000)
+            QThread::msleep(10);
+        QThread::msleep(300);
     }  // the worker stops here, as on a cancel between batches
     ASSERT_TRUE(phone->waitForSyncEnd(5s));
     EXPECT_TRUE(phone->syncSessions().back().cancelledByClient);
