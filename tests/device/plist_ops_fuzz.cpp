@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pool.erase(pool.begin() + long(i));
         return v;
     };
+    // Copies can double a tree each step; a few of them reach every path without the input
+    // growing trees exponentially and timing out on its own work.
+    int copies = 0;
+    auto mayCopy = [&] { return ++copies <= 12; };
     int steps = 0;
     while (!in.empty() && ++steps < 400) {
         const uint8_t op = in.byte() % 16;
@@ -78,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 7: {  // place a borrowed node (copied by the container)
-                if (pool.size() < 2)
+                if (pool.size() < 2 || !mayCopy())
                     break;
                 PlistCFType& src = pick();
                 PlistCFType& dst = pick();
@@ -87,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 8:
-                if (!pool.empty())
+                if (!pool.empty() && mayCopy())
                     pool.push_back(PlistCFType::clone(pick()));
                 break;
             case 9: {
@@ -101,12 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 10:
-                if (!pool.empty())
+                if (!pool.empty() && mayCopy())
                     pool.push_back(
                         PlistCFType::createCFPropertyList(pick().CFPropertyListToBytes(200)));
                 break;
             case 11:
-                if (!pool.empty())
+                if (!pool.empty() && mayCopy())
                     pool.push_back(
                         PlistCFType::createCFPropertyList(pick().CFPropertyListToBytes(100)));
                 break;
@@ -133,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 15:
-                if (!pool.empty())
+                if (!pool.empty() && mayCopy())
                     pool.push_back(PlistCFType::createCFDictionaryCreateMutableCopy(pick()));
                 break;
         }
