@@ -301,11 +301,7 @@ void ImportContactsFromiTunesThread::nameFromDetails(pim::_Contact& contact) {
         return;
     // As the file import does: a contact without a name is known by its company, else by its
     // first e-mail address or number, and so is never merged with other nameless ones.
-    QString fallback = contact.entities.value(pim::ENTITY_ORG).value(0).text("data1").trimmed();
-    if (fallback.isEmpty())
-        fallback = contact.entities.value(pim::ENTITY_EMAIL).value(0).text("data1").trimmed();
-    if (fallback.isEmpty())
-        fallback = contact.entities.value(pim::ENTITY_PHONE).value(0).text("data1").trimmed();
+    const QString fallback = pim::nameFromDetails(contact);
     if (fallback.isEmpty())
         return;
     QList<pim::Entity>& names = contact.entities[pim::ENTITY_NAME];

@@ -312,18 +312,7 @@ pim::_Contact CSVImport::nextContact() {
     if (contact.fullName.isEmpty()) {
         // A row without a name but with a company, an e-mail address or a number is still
         // someone: name it after the first of these.
-        static const struct {
-            int type;
-            const char* key;
-        } sources[] = {
-            {pim::ENTITY_ORG, "data1"}, {pim::ENTITY_EMAIL, "data1"}, {pim::ENTITY_PHONE, "data1"}};
-        for (const auto& src : sources) {
-            for (const pim::Entity& e : contact.entities.value(src.type)) {
-                const QString t = e.text(QLatin1String(src.key)).trimmed();
-                if (!t.isEmpty() && contact.fullName.isEmpty())
-                    contact.fullName = t;
-            }
-        }
+        contact.fullName = pim::nameFromDetails(contact);
         if (!contact.fullName.isEmpty()) {
             pim::Entity name;
             name.fields["data2"] = contact.fullName;

@@ -334,19 +334,7 @@ void applyName(pim::Entity& name, const QStringList& parts, bool standard) {
 QString fallbackName(const QString& formattedName, const pim::_Contact& contact) {
     if (!formattedName.isEmpty())
         return formattedName;
-    static const struct {
-        int type;
-        const char* key;
-    } sources[] = {
-        {pim::ENTITY_ORG, "data1"}, {pim::ENTITY_EMAIL, "data1"}, {pim::ENTITY_PHONE, "data1"}};
-    for (const auto& src : sources) {
-        for (const pim::Entity& e : contact.entities.value(src.type)) {
-            const QString t = e.text(QLatin1String(src.key)).trimmed();
-            if (!t.isEmpty())
-                return t;
-        }
-    }
-    return QString();
+    return pim::nameFromDetails(contact);
 }
 
 // Whether a card has the shape of this program's earlier vCard writer, which put the given

@@ -205,6 +205,17 @@ int phonePriority(const Entity& phone) {
 
 }  // namespace
 
+QString nameFromDetails(const _Contact& contact) {
+    for (int type : {ENTITY_ORG, ENTITY_EMAIL, ENTITY_PHONE}) {
+        for (const Entity& e : contact.entities.value(type)) {
+            const QString t = e.text(QStringLiteral("data1")).trimmed();
+            if (!t.isEmpty())
+                return t;
+        }
+    }
+    return QString();
+}
+
 bool comparePhoneLess(const Entity& a, const Entity& b) {
     return phonePriority(a) < phonePriority(b);
 }

@@ -102,6 +102,10 @@ QMap<int, QString> relTypeMap();
 QMap<int, QString> addrTypeMap();
 QMap<int, QString> urlTypeMap();
 
+// What a contact without a name is known by: its company, else its first e-mail address, else
+// its first number (trimmed); empty when it has none of these.
+QString nameFromDetails(const _Contact& contact);
+
 // Phone sort predicate: mobile, main, home, work, then everything else.
 bool comparePhoneLess(const Entity& a, const Entity& b);
 
