@@ -402,10 +402,6 @@ seed("tw_fuzz_frame_guard", "batch", raw_frame(
     ["SDMessageProcessChanges", "com.apple.Contacts", batch, True, E]))
 seed("tw_fuzz_frame_guard", "remap-xml", raw_frame(
     ["SDMessageRemapRecordIdentifiers", "com.apple.Contacts", {"-12": "120"}], plistlib.FMT_XML))
-# Not the shared references: what the guard lets through of their mutations takes the target's
-# XML writer minutes under the sanitizers.
 for name, records in hostile.items():
-    if name == "shared":
-        continue
     seed("tw_fuzz_frame_guard", "hostile-" + name, raw_frame(
         ["SDMessageProcessChanges", "com.apple.Contacts", records, False, E]))
