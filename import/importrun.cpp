@@ -61,7 +61,7 @@ public:
     }
 
 private:
-    enum { CHUNK = 32, CHUNKS_AHEAD = 4 };
+    enum { CHUNK = 64, CHUNKS_AHEAD = 8 };
     using Chunk = std::vector<Item>;
 
     void nextChunk() {
