@@ -8,7 +8,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
-#include "device/workers/iossynctodevicethread.h"
+#include "device/workers/remapreply.h"
 #include "store/localdb.h"
 
 namespace {
@@ -75,20 +75,11 @@ void IOSSendChangesThread::send() {
         const QString sentId = contactrecords::contactRecordId(*m_contact);
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, contactRecords, false, PlistCFType());
-        IOSSyncToDeviceThread::checkNewIdsGiven(contactRecords, remap);
+        remapreply::checkNewIdsGiven(contactRecords, remap);
         sentContact = true;
-        if (remap.dict_size() > 0) {
-            // The message held this one contact; prefer its own key, else the first one.
-            PlistCFType value = remap.get(sentId);
-            if (value.isNull()) {
-                const QList<PlistCFType> keys = remap.dict_keys();
-                value = remap.get(keys.first());
-            }
-            const QString newId = value.isCFString() ? value.CFStringQString() : QString();
-            if (!newId.isEmpty()) {
-                m_db->updateContactBaseSrcId(m_contact->_id, newId);
-                m_contact->srcId = newId;
-            }
+        const QString newId = remapreply::applyOwnContactId(remap, sentId, m_contact->_id, *m_db);
+        if (!newId.isEmpty()) {
+            m_contact->srcId = newId;
         }
     }
 
@@ -129,18 +120,8 @@ void IOSSendChangesThread::send() {
     if (records.dict_size() > 0) {
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, records, false, PlistCFType());
-        IOSSyncToDeviceThread::checkNewIdsGiven(records, remap);
-        for (const PlistCFType& key : remap.dict_keys()) {
-            const unsigned long long rowId =
-                IOSSyncToDeviceThread::childRowIdOf(key.CFStringQString());
-            const PlistCFType value = remap.get(key);
-            const QString newId = value.isCFString() ? value.CFStringQString() : QString();
-            // Only rows this message offered; a reply naming any other row is ignored.
-            if (rowId == 0 || newId.isEmpty() || !offered.contains(rowId)) {
-                continue;
-            }
-            m_db->updateEntitySrcId(rowId, newId);
-        }
+        remapreply::checkNewIdsGiven(records, remap);
+        remapreply::applyEntityIds(remap, offered, *m_db);
         // The phone keeps these inside the contact record now, as the reader will give them.
         for (unsigned long long rowId : movedIntoContact) {
             m_db->updateEntitySrcId(rowId, m_contact->srcId);

@@ -3,7 +3,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QMap>
-#include <QRegExp>
 #include <QSet>
 #include <algorithm>
 #include <exception>
@@ -14,6 +13,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
+#include "device/workers/remapreply.h"
 #include "store/localdb.h"
 
 namespace {
@@ -21,12 +21,6 @@ namespace {
 // Contacts per message to the device.
 const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
-
-// Remap answers: only string values that name an id count; anything else is ignored.
-QString remapValue(const PlistCFType& remap, const QString& key) {
-    const PlistCFType v = remap.get(key);
-    return v.isCFString() ? v.CFStringQString() : QString();
-}
 
 }  // namespace
 
@@ -45,30 +39,7 @@ bool IOSSyncToDeviceThread::isContactLevel(int type, const pim::Entity& entity) 
 }
 
 unsigned long long IOSSyncToDeviceThread::childRowIdOf(const QString& recordId) {
-    // "<code>/<contact>/-<row id>", anywhere in the text. The contact part is a device id
-    // (digits), or still a provisional contact id when the device did not remap the contact.
-    // Read by hand: a restore asks this of every record it sends and every id it gets back.
-    const int last = recordId.lastIndexOf(QLatin1Char('/'));
-    if (last < 0 || last + 2 >= recordId.size() || recordId.at(last + 1) != QLatin1Char('-')) {
-        return 0;
-    }
-    int end = last + 2;
-    while (end < recordId.size() && recordId.at(end).isDigit()) {
-        ++end;
-    }
-    const int mid = recordId.lastIndexOf(QLatin1Char('/'), last - 1);
-    if (mid < 1 || !recordId.at(mid - 1).isDigit()) {
-        return 0;
-    }
-    for (int i = mid + 1; i < last; ++i) {
-        const QChar ch = recordId.at(i);
-        if (!ch.isDigit() && !(i == mid + 1 && ch == QLatin1Char('-'))) {
-            return 0;
-        }
-    }
-    bool ok = false;
-    const unsigned long long id = recordId.midRef(last + 2, end - last - 2).toULongLong(&ok);
-    return ok ? id : 0;
+    return remapreply::childRowIdOf(recordId);
 }
 
 void IOSSyncToDeviceThread::addPlistDataFromContact(PlistCFType& records,
@@ -83,21 +54,7 @@ void IOSSyncToDeviceThread::addPlistDataFromEntity(PlistCFType& records, QString
 }
 
 void IOSSyncToDeviceThread::checkNewIdsGiven(const PlistCFType& records, const PlistCFType& remap) {
-    int missing = 0;
-    for (const auto& item : records.dict_items()) {
-        const QString& id = item.first;
-        const bool provisional = id.startsWith(QLatin1Char('-')) || childRowIdOf(id) != 0;
-        if (provisional && item.second.isCFDictionary() && remapValue(remap, id).isEmpty()) {
-            ++missing;
-        }
-    }
-    if (missing > 0) {
-        throw std::runtime_error(
-            tr("The phone gave no record id to %n new record(s) sent to it, so they cannot be "
-               "kept in step with the phone. Nothing more was sent.",
-               nullptr, missing)
-                .toStdString());
-    }
+    remapreply::checkNewIdsGiven(records, remap);
 }
 
 void IOSSyncToDeviceThread::checkCancel() const {
@@ -277,7 +234,10 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
         }
     }
 
-    static const QRegExp contactPattern(QStringLiteral("^-(\\d+)$"));
+    QSet<unsigned long long> offeredContacts;
+    for (auto it = idMap.constBegin(); it != idMap.constEnd(); ++it) {
+        offeredContacts.insert(it.key());
+    }
     for (int first = 0; first < contactRecords.size(); first += kContactsPerMessage) {
         PlistCFType records = PlistCFType::createCFDictionary();
         const int last = std::min(first + kContactsPerMessage, contactRecords.size());
@@ -286,23 +246,10 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
             contactrecords::addContact(records, c, contactrecords::unshownKeysOf(*m_db, c.srcId));
         }
         const PlistCFType remap = send(records);
-        for (const PlistCFType& key : remap.dict_keys()) {
-            QRegExp re(contactPattern);
-            const QString keyText = key.CFStringQString();
-            if (re.indexIn(keyText) != 0) {
-                continue;
-            }
-            bool ok = false;
-            const unsigned long long rowId = re.cap(1).toULongLong(&ok);
-            const QString newId = remapValue(remap, keyText);
-            // Only contacts of this message; a reply naming any other row is ignored.
-            if (!ok || newId.isEmpty() || !idMap.contains(rowId)) {
-                continue;
-            }
-            qDebug("IOS Sync, cid:%d => %s", static_cast<int>(rowId),
-                   newId.toLocal8Bit().constData());
-            m_db->updateContactBaseSrcId(rowId, newId);
-            idMap[rowId] = newId;
+        const QMap<unsigned long long, QString> given =
+            remapreply::applyContactIds(remap, offeredContacts, *m_db);
+        for (auto it = given.constBegin(); it != given.constEnd(); ++it) {
+            idMap[it.key()] = it.value();
         }
     }
 
@@ -330,18 +277,7 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
         if (records.dict_size() == 0) {
             continue;
         }
-        const PlistCFType remap = send(records);
-        for (const PlistCFType& key : remap.dict_keys()) {
-            const QString keyText = key.CFStringQString();
-            const unsigned long long rowId = childRowIdOf(keyText);
-            const QString newId = remapValue(remap, keyText);
-            if (rowId == 0 || newId.isEmpty() || !offered.contains(rowId)) {
-                continue;
-            }
-            qDebug("IOS Sync, ent:%s => %s", keyText.toLocal8Bit().constData(),
-                   newId.toLocal8Bit().constData());
-            m_db->updateEntitySrcId(rowId, newId);
-        }
+        remapreply::applyEntityIds(send(records), offered, *m_db);
     }
 
     m_db->endEdit(true);

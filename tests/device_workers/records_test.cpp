@@ -8,6 +8,7 @@
 #include "device/plistcftype.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
+#include "device/workers/remapreply.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"
 
@@ -152,6 +153,70 @@ TEST(DeviceRecords, ProvisionalChildIds) {
     EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/456/77"), 0u);
     EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("-77"), 0u);
     EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/4/-99999999999999999999999"), 0u);
+}
+
+// A phone's remap answer written into a real mirror: only the rows the message offered take an
+// id, and only from a text value; a malformed or foreign entry changes nothing.
+TEST(DeviceRecords, RemapReplyWritesOnlyOfferedRows) {
+    QTemporaryDir tmp;
+    LocalDb db(tmp.filePath("m"), QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
+    db.create();
+    pim::_Contact a(0, "", "Ann"), b(0, "", "Bo"), c(0, "", "Cy");
+    for (pim::_Contact* x : {&a, &b, &c}) {
+        db.insertContactBase(*x);
+    }
+    pim::Entity pa = ent({{"data1", "1"}, {"data2", 2}}), pb = ent({{"data1", "2"}, {"data2", 2}}),
+                pc = ent({{"data1", "3"}, {"data2", 2}});
+    db.insertEntity(a._id, pim::ENTITY_PHONE, pa);
+    db.insertEntity(b._id, pim::ENTITY_PHONE, pb);
+    db.insertEntity(c._id, pim::ENTITY_PHONE, pc);
+    auto key = [](const pim::_Contact& x) { return QStringLiteral("-%1").arg(x._id); };
+    auto childKey = [](const QString& owner, const pim::Entity& e) {
+        return QStringLiteral("3/%1/-%2").arg(owner).arg(e._id);
+    };
+
+    PlistCFType remap = PlistCFType::createCFDictionary();
+    remap.put(key(a), PlistCFType::createCFString("501"));
+    remap.put(key(b), PlistCFType::createCFNumberInt32(502));  // not a text: ignored
+    remap.put(key(c), PlistCFType::createCFString("503"));     // not offered: ignored
+    remap.put("-x1", PlistCFType::createCFString("504"));
+    remap.put(childKey("501", pa), PlistCFType::createCFString("3/501/9"));
+    remap.put(childKey(key(b), pb), PlistCFType::createCFString(""));        // empty: ignored
+    remap.put(childKey("503", pc), PlistCFType::createCFString("3/503/9"));  // not offered
+
+    const QMap<unsigned long long, QString> given =
+        remapreply::applyContactIds(remap, {a._id, b._id}, db);
+    EXPECT_EQ(given, (QMap<unsigned long long, QString>{{a._id, "501"}}));
+    remapreply::applyEntityIds(remap, {pa._id, pb._id}, db);
+
+    EXPECT_EQ(db.contact(a._id).srcId, "501");
+    EXPECT_EQ(db.contact(b._id).srcId, "");
+    EXPECT_EQ(db.contact(c._id).srcId, "");
+    EXPECT_EQ(db.contact(a._id).entities.value(pim::ENTITY_PHONE).value(0).srcId, "3/501/9");
+    EXPECT_EQ(db.contact(b._id).entities.value(pim::ENTITY_PHONE).value(0).srcId, "");
+    EXPECT_EQ(db.contact(c._id).entities.value(pim::ENTITY_PHONE).value(0).srcId, "");
+
+    // The same answer lacks ids for b and its phone: a message with them is refused whole.
+    PlistCFType sent = PlistCFType::createCFDictionary();
+    IOSSyncToDeviceThread::addPlistDataFromContact(sent, a);
+    IOSSyncToDeviceThread::addPlistDataFromContact(sent, b);
+    IOSSyncToDeviceThread::addPlistDataFromEntity(sent, key(b), pim::ENTITY_PHONE,
+                                                  -static_cast<long long>(pb._id), pb);
+    try {
+        remapreply::checkNewIdsGiven(sent, remap);
+        ADD_FAILURE() << "missing ids accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains("2 new record")) << e.what();
+    }
+
+    // A one-contact message: its own key first, else the first key the phone gave.
+    PlistCFType own = PlistCFType::createCFDictionary();
+    own.put("-77", PlistCFType::createCFString("600"));
+    EXPECT_EQ(remapreply::applyOwnContactId(own, key(c), c._id, db), "600");
+    EXPECT_EQ(db.contact(c._id).srcId, "600");
+    EXPECT_EQ(remapreply::applyOwnContactId(PlistCFType::createCFDictionary(), "600", c._id, db),
+              "");
+    EXPECT_EQ(db.contact(c._id).srcId, "600");
 }
 
 // What the writers send comes back the same through the mirror reader.
