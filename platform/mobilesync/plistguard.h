@@ -22,10 +22,10 @@ struct Limits {
     // byte, so a real list stays under one node per byte; only nesting shared containers
     // multiplies, and that is how a few hundred bytes become a million nodes.
     uint64_t nodesPerByte = 8;
-    uint64_t minNodes = 1u << 16;
+    uint64_t minNodes = 1u << 12;
     // Equal strings and data are shared (a default photo on every record): more room here.
     uint64_t payloadPerByte = 1024;
-    uint64_t minPayload = 16u << 20;
+    uint64_t minPayload = 1u << 20;
     int maxDepth = 64;  // containers inside containers
 };
 

@@ -122,8 +122,9 @@ std::string recordsFrame(int records, const std::string& photo) {
 }  // namespace
 
 TEST(PlistGuardExpansion, SharedReferenceBombIsRefusedQuickly) {
-    // 19 levels: a million nodes from about 130 bytes, just under the absolute cap, so only
-    // the cap relative to the frame's size stops it. A deeper chain meets the absolute cap.
+    // 19 levels: a million nodes from under 200 bytes, just under the absolute cap, so only
+    // the cap relative to the frame's size stops it; 17 levels stay under the old cap; a
+    // deeper chain meets the absolute cap.
     for (int levels : {17, 19, 40}) {
         SCOPED_TRACE(levels);
         const std::string frame = sharedChainMessage(levels);
