@@ -10,6 +10,13 @@ QStringList keys(std::initializer_list<const char*> names) {
     return l;
 }
 
+// Each list is built once and then shared: a merge asks for them for every contact it takes.
+#define KEYS(...)                                            \
+    [] {                                                     \
+        static const QStringList list = keys({__VA_ARGS__}); \
+        return list;                                         \
+    }()
+
 bool isDateValue(const QVariant& v) {
     return v.userType() == QMetaType::QDateTime || v.userType() == QMetaType::QDate;
 }
@@ -29,7 +36,8 @@ bool AbsContactCombineRule::isValueEqual(const QVariant& first, const QVariant& 
 
 bool AbsContactCombineRule::isEntityEqual(const pim::Entity& a, const pim::Entity& b,
                                           QStringList list) {
-    for (const QString& k : list) {
+    // Read only: the lists are shared, and a loop over a mutable one would copy it.
+    for (const QString& k : qAsConst(list)) {
         if (!isValueEqual(a.fields.value(k), b.fields.value(k)))
             return false;
     }
@@ -37,7 +45,7 @@ bool AbsContactCombineRule::isEntityEqual(const pim::Entity& a, const pim::Entit
 }
 
 bool AbsContactCombineRule::isEntityEmpty(const pim::Entity& e, QStringList list) {
-    for (const QString& k : list) {
+    for (const QString& k : qAsConst(list)) {
         if (!pim::isFieldEmpty(e.fields.value(k)))
             return false;
     }
@@ -52,7 +60,7 @@ LocalDbCombineRule::~LocalDbCombineRule() = default;
 QStringList LocalDbCombineRule::checkEmptyFields(int type) {
     switch (type) {
         case pim::ENTITY_PHOTO:
-            return keys({"data4"});
+            return KEYS("data4");
         case pim::ENTITY_PHONE:
         case pim::ENTITY_EMAIL:
         case pim::ENTITY_NICKNAME:
@@ -63,9 +71,9 @@ QStringList LocalDbCombineRule::checkEmptyFields(int type) {
         case pim::ENTITY_REL:
         case pim::ENTITY_ADDR:
         case pim::ENTITY_URL:
-            return keys({"data1"});
+            return KEYS("data1");
         case pim::ENTITY_ORG:
-            return keys({"data1", "data5", "data4"});
+            return KEYS("data1", "data5", "data4");
         default:
             return QStringList();
     }
@@ -74,7 +82,7 @@ QStringList LocalDbCombineRule::checkEmptyFields(int type) {
 QStringList LocalDbCombineRule::checkEqualFieldsMin(int type) {
     switch (type) {
         case pim::ENTITY_PHOTO:
-            return keys({"data4"});
+            return KEYS("data4");
         case pim::ENTITY_PHONE:
         case pim::ENTITY_EMAIL:
         case pim::ENTITY_NICKNAME:
@@ -84,11 +92,11 @@ QStringList LocalDbCombineRule::checkEqualFieldsMin(int type) {
         case pim::ENTITY_REL:
         case pim::ENTITY_ADDR:
         case pim::ENTITY_URL:
-            return keys({"data1"});
+            return KEYS("data1");
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data6"});
+            return KEYS("data1", "data5", "data6");
         case pim::ENTITY_ORG:
-            return keys({"data1", "data5", "data4"});
+            return KEYS("data1", "data5", "data4");
         default:
             return QStringList();
     }
@@ -97,23 +105,23 @@ QStringList LocalDbCombineRule::checkEqualFieldsMin(int type) {
 QStringList LocalDbCombineRule::checkEqualFieldsFull(int type) {
     switch (type) {
         case pim::ENTITY_PHOTO:
-            return keys({"data4"});
+            return KEYS("data4");
         case pim::ENTITY_PHONE:
         case pim::ENTITY_EMAIL:
         case pim::ENTITY_EVENT:
         case pim::ENTITY_REL:
         case pim::ENTITY_URL:
-            return keys({"data1", "data2", "data3"});
+            return KEYS("data1", "data2", "data3");
         case pim::ENTITY_NICKNAME:
         case pim::ENTITY_GROUP:
         case pim::ENTITY_NOTES:
-            return keys({"data1"});
+            return KEYS("data1");
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data6", "data2", "data3"});
+            return KEYS("data1", "data5", "data6", "data2", "data3");
         case pim::ENTITY_ORG:
-            return keys({"data1", "data5", "data4"});
+            return KEYS("data1", "data5", "data4");
         case pim::ENTITY_ADDR:
-            return keys({"data10", "data11", "data8", "data7", "data4", "data9", "data2", "data3"});
+            return KEYS("data10", "data11", "data8", "data7", "data4", "data9", "data2", "data3");
         default:
             return QStringList();
     }
@@ -124,29 +132,29 @@ QStringList LocalDbCombineRule::validFields(int type, bool& single) {
     switch (type) {
         case pim::ENTITY_PHOTO:
             single = true;
-            return keys({"data4", "data15"});
+            return KEYS("data4", "data15");
         case pim::ENTITY_PHONE:
         case pim::ENTITY_EMAIL:
         case pim::ENTITY_EVENT:
         case pim::ENTITY_REL:
         case pim::ENTITY_URL:
-            return keys({"data1", "data2", "data3"});
+            return KEYS("data1", "data2", "data3");
         case pim::ENTITY_NICKNAME:
             single = true;
-            return keys({"data1"});
+            return KEYS("data1");
         case pim::ENTITY_GROUP:
             single = true;
-            return keys({"data1", "data2"});
+            return KEYS("data1", "data2");
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data6", "data2", "data3"});
+            return KEYS("data1", "data5", "data6", "data2", "data3");
         case pim::ENTITY_NOTES:
-            return keys({"data1"});
+            return KEYS("data1");
         case pim::ENTITY_ORG:
             single = true;
-            return keys({"data1", "data5", "data4"});
+            return KEYS("data1", "data5", "data4");
         case pim::ENTITY_ADDR:
-            return keys({"data1", "data10", "data11", "data8", "data7", "data4", "data9", "data2",
-                         "data3"});
+            return KEYS("data1", "data10", "data11", "data8", "data7", "data4", "data9", "data2",
+                        "data3");
         default:
             return QStringList();
     }
@@ -169,9 +177,9 @@ QStringList IOSContactCombineRule::checkEqualFieldsMin(int type) {
             return QStringList();
         case pim::ENTITY_EVENT:
         case pim::ENTITY_REL:
-            return keys({"data1", "data2"});
+            return KEYS("data1", "data2");
         case pim::ENTITY_IM:
-            return keys({"data1", "data5"});
+            return KEYS("data1", "data5");
         default:
             return LocalDbCombineRule().checkEqualFieldsMin(type);
     }
@@ -183,7 +191,7 @@ QStringList IOSContactCombineRule::checkEqualFieldsFull(int type) {
             return QStringList();
         // A phone keeps a service it has no word for by its name (data6): a mirror keeps it too.
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data6", "data2", "data3"});
+            return KEYS("data1", "data5", "data6", "data2", "data3");
         default:
             return LocalDbCombineRule().checkEqualFieldsFull(type);
     }
@@ -195,10 +203,10 @@ QStringList IOSContactCombineRule::validFields(int type, bool& single) {
         case pim::ENTITY_GROUP:
             return QStringList();
         case pim::ENTITY_IM:
-            return keys({"data1", "data5", "data6", "data2", "data3"});
+            return KEYS("data1", "data5", "data6", "data2", "data3");
         case pim::ENTITY_NOTES:
             single = true;
-            return keys({"data1"});
+            return KEYS("data1");
         default:
             return LocalDbCombineRule().validFields(type, single);
     }

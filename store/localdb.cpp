@@ -854,7 +854,11 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
     if (!m_combineRule)
         throwText(QStringLiteral("combineContact: the database has no merge rule"));
     open_check();
-    const unsigned long long id = isContactBaseExist(incoming.fullName);
+    // A contact without a name is known, as the phone lists it, by its company, else its first
+    // e-mail address or number; one known by nothing at all is never merged into another.
+    const QString knownAs =
+        incoming.fullName.isEmpty() ? pim::nameFromDetails(incoming) : incoming.fullName;
+    const unsigned long long id = knownAs.isEmpty() ? 0 : isContactBaseExist(knownAs);
     if (id == 0 && !hasListedDetail(incoming.entities)) {
         existed = false;
         out = pim::_Contact();
@@ -868,7 +872,7 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
             out = contact(id);
         } else {
             existed = false;
-            out = pim::_Contact(0, QString(), incoming.fullName);
+            out = pim::_Contact(0, QString(), knownAs);
             insertContactBase(out);
             const QList<pim::Entity> names = incoming.entities.value(pim::ENTITY_NAME);
             if (!names.isEmpty()) {

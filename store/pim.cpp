@@ -8,11 +8,46 @@ namespace pim {
 
 const char* const DATE_TIME_FORMAT = "yyyy-MM-dd'T'HH:mm:ss";
 
+namespace {
+
+// DATE_TIME_FORMAT written out by hand: Qt's format parser costs more than a merge of the
+// value, and an import writes a date with most contacts. Years of other widths go through Qt.
+QString dateTimeText(const QDate& d, const QTime& t) {
+    const int year = d.year();
+    if (year < 1000 || year > 9999)
+        return QDateTime(d, t).toString(QLatin1String(DATE_TIME_FORMAT));
+    char buf[20];
+    auto put = [&buf](int at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i) {
+            buf[at + i] = char('0' + value % 10);
+            value /= 10;
+        }
+    };
+    put(0, year, 4);
+    buf[4] = '-';
+    put(5, d.month(), 2);
+    buf[7] = '-';
+    put(8, d.day(), 2);
+    buf[10] = 'T';
+    put(11, t.hour(), 2);
+    buf[13] = ':';
+    put(14, t.minute(), 2);
+    buf[16] = ':';
+    put(17, t.second(), 2);
+    return QString::fromLatin1(buf, 19);
+}
+
+}  // namespace
+
 QString fieldText(const QVariant& v) {
     switch (v.userType()) {
-        case QMetaType::QDateTime:
+        case QMetaType::QDateTime: {
             // Qt 5's own conversion adds milliseconds; dates are kept in one form only.
-            return v.toDateTime().toString(QLatin1String(DATE_TIME_FORMAT));
+            const QDateTime dt = v.toDateTime();
+            if (dt.isValid())
+                return dateTimeText(dt.date(), dt.time());
+            return dt.toString(QLatin1String(DATE_TIME_FORMAT));
+        }
         case QMetaType::QDate: {
             const QDate d = v.toDate();
             return d.isValid() ? QDateTime(d, QTime(0, 0)).toString(QLatin1String(DATE_TIME_FORMAT))

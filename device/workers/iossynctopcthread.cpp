@@ -26,6 +26,8 @@ struct IOSSyncToPCThread::RecordWriter::Private {
     QMap<QString, qint64> contactIds;
     // Child entities that named a contact not seen yet, by that contact's record id.
     QHash<QString, QList<QPair<int, pim::Entity>>> pending;
+    // Contact rows stored without a name; their details come in later records.
+    QList<unsigned long long> nameless;
 
     void storeContact(const QString& id, const PlistCFType& rec) {
         pim::_Contact contact = contactrecords::contactFromRecord(id, rec);
@@ -34,6 +36,9 @@ struct IOSSyncToPCThread::RecordWriter::Private {
         db->insertContactBase(contact);
         const qint64 rowId = static_cast<qint64>(contact._id);
         contactIds.insert(id, rowId);
+        if (contact.fullName.isEmpty()) {
+            nameless.append(contact._id);
+        }
         // Name first, then the others in the order the store has always had them.
         for (int type : {pim::ENTITY_NAME, pim::ENTITY_NICKNAME, pim::ENTITY_ORG, pim::ENTITY_EVENT,
                          pim::ENTITY_PHOTO, pim::ENTITY_NOTES}) {
@@ -90,6 +95,17 @@ int IOSSyncToPCThread::RecordWriter::orphanCount() const {
     return n;
 }
 
+void IOSSyncToPCThread::RecordWriter::finish() {
+    for (unsigned long long rowId : d->nameless) {
+        pim::_Contact contact = d->db->contact(rowId);
+        contact.fullName = pim::nameFromDetails(contact);
+        if (!contact.fullName.isEmpty()) {
+            d->db->updateContactBase(contact);
+        }
+    }
+    d->nameless.clear();
+}
+
 void IOSSyncToPCThread::RecordWriter::addBatch(const PlistCFType& batch) {
     if (!batch.isCFDictionary()) {
         return;
@@ -140,6 +156,7 @@ void IOSSyncToPCThread::run() {
             }
             writer.addBatch(batch);
         }
+        writer.finish();
         m_db->endEdit(true);
         editing = false;
         client.free();

@@ -24,6 +24,9 @@ public:
         RecordWriter(const RecordWriter&) = delete;
         RecordWriter& operator=(const RecordWriter&) = delete;
         void addBatch(const PlistCFType& batch);
+        // After the last batch: a contact with neither a name nor a company is listed (and
+        // found by a merge) by its first e-mail address or number, as the phone lists it.
+        void finish();
         // Child records whose contact never arrived.
         int orphanCount() const;
 

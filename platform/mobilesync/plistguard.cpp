@@ -1,5 +1,6 @@
 #include "plistguard.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -55,6 +56,9 @@ public:
         end_ = table;
         table_ = table;
         count_ = count;
+        maxNodes_ = std::min(lim_.maxNodes, std::max(lim_.minNodes, size_ * lim_.nodesPerByte));
+        maxPayload_ =
+            std::min(lim_.maxPayload, std::max(lim_.minPayload, size_ * lim_.payloadPerByte));
         // Only what the root reaches is read, as libplist reads it: a deep chain is refused
         // after a few dozen objects, not after all of them.
         return walk(root, 0);
@@ -186,9 +190,9 @@ private:
             bytes += c.bytes;
             if (c.height + 1 > height)
                 height = c.height + 1;
-            if (nodes > lim_.maxNodes)
+            if (nodes > maxNodes_)
                 return "too many objects once shared references are expanded";
-            if (bytes > lim_.maxPayload)
+            if (bytes > maxPayload_)
                 return "too much data once shared references are expanded";
         }
         o.nodes = nodes;
@@ -203,6 +207,7 @@ private:
     const Limits& lim_;
     unsigned offSize_ = 0, refSize_ = 0;
     uint64_t end_ = 0, table_ = 0, count_ = 0;
+    uint64_t maxNodes_ = 0, maxPayload_ = 0;  // of the expanded tree, for this list's size
     std::unordered_map<uint64_t, Object> objects_;
 };
 

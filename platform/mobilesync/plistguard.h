@@ -17,7 +17,16 @@ struct Limits {
     size_t maxBytes = 64u << 20;         // the largest frame or file taken at all
     uint64_t maxNodes = 1u << 20;        // nodes of the parsed tree, references expanded
     uint64_t maxPayload = 128ull << 20;  // string and data bytes of the parsed tree
-    int maxDepth = 64;                   // containers inside containers
+    // Below those caps, the expanded tree may only be so much larger than the bytes it came
+    // from. Without shared containers every node but the root costs at least one reference
+    // byte, so a real list stays under one node per byte; only nesting shared containers
+    // multiplies, and that is how a few hundred bytes become a million nodes.
+    uint64_t nodesPerByte = 8;
+    uint64_t minNodes = 1u << 12;
+    // Equal strings and data are shared (a default photo on every record): more room here.
+    uint64_t payloadPerByte = 1024;
+    uint64_t minPayload = 1u << 20;
+    int maxDepth = 64;  // containers inside containers
 };
 
 // Why the bytes may not be parsed; empty when they may. Bytes starting "bplist00" are checked

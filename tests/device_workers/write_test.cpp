@@ -2,6 +2,7 @@
 // what ids come back into the mirror, and how cancels and device failures end.
 #include <QSet>
 
+#include "device/workers/backupcontactstolocalthread.h"
 #include "device/workers/iossendchangesthread.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "editor/editcontactform.h"
@@ -452,4 +453,68 @@ TEST_F(SendChangesTest, FailureOnSecondMessageKeepsTheContactId) {
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(boxes.errors.size(), 1);
+}
+
+// Contacts with neither a name nor a company, as phones hold many (a number or an address
+// saved alone): each stays its own contact through a read, a backup to a local database and a
+// restore of that database, which then changes nothing on the phone.
+TEST_F(WorkersTest, ContactsWithoutANameStayApartThroughABackupAndARestore) {
+    phone->generateContacts(2);
+    auto contactRecord = [] {
+        fakedevice::Plist r = fakedevice::Plist::dict();
+        r.set(fakedevice::kEntityNameKey, fakedevice::Plist::string("com.apple.contacts.Contact"));
+        return r;
+    };
+    auto child = [](const char* kind, const char* value, const char* type, const char* owner) {
+        fakedevice::Plist r = fakedevice::Plist::dict();
+        r.set(fakedevice::kEntityNameKey, fakedevice::Plist::string(kind));
+        r.set("value", fakedevice::Plist::string(value));
+        r.set("type", fakedevice::Plist::string(type));
+        fakedevice::Plist owners = fakedevice::Plist::array();
+        owners.append(fakedevice::Plist::string(owner));
+        r.set("contact", owners);
+        return r;
+    };
+    const char* const kNumber = "com.apple.contacts.Phone Number";
+    for (const char* id : {"501", "502", "503"}) {
+        phone->addRecord(id, contactRecord());
+    }
+    phone->addRecord("3/501/0", child(kNumber, "555 0101", "mobile", "501"));
+    phone->addRecord("3/502/0", child(kNumber, "555 0102", "home", "502"));
+    phone->addRecord("4/503/0",
+                     child("com.apple.contacts.Email Address", "solo@example.org", "home", "503"));
+    mirror = readPhone();
+    const QStringList listed = names(*mirror);
+    EXPECT_TRUE(listed.contains("555 0101") && listed.contains("555 0102") &&
+                listed.contains("solo@example.org"))
+        << listed.join(", ").toStdString();
+
+    QList<pim::_Contact> contacts;
+    for (const pim::_Contact& c : mirror->contacts()) {
+        contacts << mirror->contact(c._id);
+    }
+    QSharedPointer<LocalDb> local = newDb(tmp.filePath("local"), false);
+    ASSERT_EQ(runUnderForm([&](ProgressForm* f) {
+                  return new BackupContactsToLocalThread(contacts, local.data(), f, nullptr);
+              }),
+              1);
+    EXPECT_EQ(names(*local), listed);
+
+    QList<pim::_Contact> backedUp;
+    for (const pim::_Contact& c : local->contacts()) {
+        backedUp << local->contact(c._id);
+    }
+    const std::string before = phone->records().toXml();
+    phone->clearJournal();
+    ASSERT_EQ(runUnderForm([&](ProgressForm* f) {
+                  return new IOSSyncToDeviceThread(udid, mirror.data(), backedUp, f);
+              }),
+              1)
+        << boxes.errors.join("\n").toStdString();
+    EXPECT_EQ(phone->records().toXml(), before);
+    for (const fakedevice::SyncSession& s : phone->syncSessions()) {
+        for (const fakedevice::Plist& sent : s.changesReceived) {
+            ADD_FAILURE() << "sent: " << sent.toXml().substr(0, 2000);
+        }
+    }
 }

@@ -38,12 +38,17 @@ class ListImport : public AbsImport {
 public:
     QList<pim::_Contact> list;
     int throwAt = -1;
+    int hasNextThrowsAt = -1;
     bool throwStd = true;
     int pos = 0;
     bool uninitialized = false;
     void initialize(QString) override {}
     int total() override { return list.size(); }
-    bool hasNext() override { return pos < list.size(); }
+    bool hasNext() override {
+        if (pos == hasNextThrowsAt)
+            throw std::runtime_error("file gone");
+        return pos < list.size();
+    }
     pim::_Contact nextContact() override {
         if (pos == throwAt) {
             if (throwStd)
@@ -212,6 +217,68 @@ TEST_F(ImportRun, FailuresRollBackAndReportOnce) {
     g_runImport(odd, "", *db, r2);
     EXPECT_EQ(r2.errors, QStringList{"IDS_IMPORT_UNKNOWN_ERROR"});
     EXPECT_TRUE(names().isEmpty());
+}
+
+// Contacts reach the merges in batches from a second thread: long runs cross many batches, and
+// a failure or cancel anywhere inside one still keeps nothing and reports the one error.
+TEST_F(ImportRun, LongRunsAcrossBatches) {
+    QList<pim::_Contact> many;
+    for (int i = 0; i < 500; ++i) {
+        // Every tenth contact repeats the one before it, with a number of its own.
+        many << (i % 10 == 9 ? named(QString("P%1").arg(i - 1), QString::number(i))
+                             : named(QString("P%1").arg(i), QString::number(i)));
+    }
+
+    for (int at : {1, 31, 32, 33, 100, 257, 499}) {
+        SCOPED_TRACE(at);
+        Recorder r;
+        ListImport bad;
+        bad.list = many;
+        bad.throwAt = at;
+        g_runImport(bad, "", *db, r);
+        EXPECT_EQ(r.errors, QStringList{QString::fromUtf8("broken contact é")});
+        EXPECT_EQ(r.percents.size(), at + 1);  // the failing pass reports its progress first
+        EXPECT_TRUE(r.succeeded.isEmpty());
+
+        Recorder gone;
+        ListImport vanished;
+        vanished.list = many;
+        vanished.hasNextThrowsAt = at;
+        g_runImport(vanished, "", *db, gone);
+        EXPECT_EQ(gone.errors, QStringList{"file gone"});
+        EXPECT_EQ(gone.percents.size(), at);
+
+        Recorder stop;
+        stop.cancelAt = [at](int passes) { return passes == at; };
+        ListImport cancelled;
+        cancelled.list = many;
+        g_runImport(cancelled, "", *db, stop);
+        EXPECT_EQ(stop.percents.size(), at);
+        EXPECT_EQ(stop.reports(), 0);
+        EXPECT_TRUE(cancelled.uninitialized);
+        EXPECT_TRUE(names().isEmpty());
+    }
+
+    Recorder r;
+    ListImport all;
+    all.list = many;
+    g_runImport(all, "", *db, r);
+    EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_450_CONTACTS_TO_DB_50_MERGED"});
+    ASSERT_EQ(r.texts.size(), 500);
+    EXPECT_EQ(r.texts.last(), "Contacts:500/500");
+    const QList<pim::_Contact> stored = db->contacts();
+    ASSERT_EQ(stored.size(), 450);
+    for (const pim::_Contact& c : stored) {
+        const int n = c.fullName.mid(1).toInt();
+        QStringList phones;
+        for (const pim::Entity& e : c.entities.value(pim::ENTITY_PHONE))
+            phones << e.text("data1");
+        phones.sort();
+        const QStringList want = n % 10 == 8
+                                     ? QStringList{QString::number(n), QString::number(n + 1)}
+                                     : QStringList{QString::number(n)};
+        EXPECT_EQ(phones, want) << c.fullName.toStdString();
+    }
 }
 
 TEST_F(ImportRun, UnreadableFileLeavesTheDatabase) {

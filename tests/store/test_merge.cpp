@@ -98,14 +98,33 @@ TEST_F(Merge, NamesMatchLiterallyNotAsPatterns) {
     EXPECT_EQ(contactRows(), 7);
 }
 
-TEST_F(Merge, EmptyNameIsFoundAgain) {
+TEST_F(Merge, ContactsWithoutANameAreKnownByTheirDetailsOrNeverMerged) {
     bool existed = true;
+    // Known by nothing at all (only notes): two such contacts are two people.
     merge(makeContact(QString(), {{9, makeEntity({{"data1", "a"}})}}), &existed);
     EXPECT_FALSE(existed);
     merge(makeContact(QString(""), {{9, makeEntity({{"data1", "b"}})}}), &existed);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(contactRows(), 2);
+    EXPECT_EQ(rows(9), 2);
+
+    // Known by the first e-mail address, else the first number, as the phone lists them: the
+    // same one again merges, another stays apart.
+    merge(makeContact(QString(), {{3, phone("555 01")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact(QString(), {{3, phone("555 02")}}), &existed);
+    EXPECT_FALSE(existed);
+    merge(makeContact(QString(), {{3, phone("555 01")}, {3, phone("555 09")}}), &existed);
     EXPECT_TRUE(existed);
-    EXPECT_EQ(contactRows(), 1);
-    EXPECT_EQ(rows(9), 2);  // notes are not single in a local database
+    EXPECT_EQ(contactRows(), 4);
+    EXPECT_EQ(stored("555 01").entities.value(3).size(), 2);
+    EXPECT_EQ(stored("555 02").entities.value(3).size(), 1);
+    merge(makeContact(QString(),
+                      {{4, makeEntity({{"data1", "x@example.com"}})}, {3, phone("555 01")}}),
+          &existed);
+    EXPECT_FALSE(existed);
+    EXPECT_NE(t.db->isContactBaseExist("x@example.com"), 0u);
+
     // No name entity: the contact row alone, under the incoming full name.
     Map m = merge(makeContact("Nameless"));
     EXPECT_TRUE(m.isEmpty());

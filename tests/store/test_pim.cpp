@@ -111,6 +111,26 @@ TEST(PimFieldText, DatesHaveOneForm) {
     }
 }
 
+// The text of a date-time is written without Qt's format parser; it must still be Qt's text for
+// every date, in local time and in UTC, and nothing for an invalid one.
+TEST(PimFieldText, DateTimesAsQtWritesThem) {
+    const QDate dates[] = {QDate(1604, 3, 7),  QDate(1970, 1, 1),   QDate(2000, 2, 29),
+                           QDate(2024, 3, 31), QDate(9999, 12, 31), QDate(999, 5, 6),
+                           QDate(12, 1, 2),    QDate(-44, 3, 15),   QDate(10000, 1, 1)};
+    const QTime times[] = {QTime(0, 0), QTime(2, 30), QTime(9, 8, 7, 999), QTime(23, 59, 59)};
+    for (const QDate& d : dates) {
+        for (const QTime& t : times) {
+            for (Qt::TimeSpec spec : {Qt::LocalTime, Qt::UTC}) {
+                const QDateTime dt(d, t, spec);
+                EXPECT_EQ(pim::fieldText(dt), dt.toString(pim::DATE_TIME_FORMAT))
+                    << dt.toString(Qt::ISODateWithMs).toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(pim::fieldText(QDateTime()), "");
+    EXPECT_EQ(pim::fieldText(QDateTime(QDate(2001, 2, 30), QTime(1, 2))), "");
+}
+
 TEST(PimMaps, Contents) {
     const std::vector<QMap<int, QString> > maps = {
         pim::phoneTypeMap(), pim::emailTypeMap(),    pim::eventTypeMap(), pim::imProtocolMap(),
