@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -345,20 +346,21 @@ void PlistCFType::dict_foreach(
     if (!isCFDictionary())
         return;
     plist_t node = N(ref());
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(node, &it);
+    plist_dict_iter raw = nullptr;
+    plist_dict_new_iter(node, &raw);
+    // fn may throw: the iterator and the key are freed all the same.
+    const std::unique_ptr<void, void (*)(void*)> it(raw, free);
     if (!it)
         return;
     for (;;) {
-        char* key = nullptr;
+        char* rawKey = nullptr;
         plist_t val = nullptr;
-        plist_dict_next_item(node, it, &key, &val);
+        plist_dict_next_item(node, it.get(), &rawKey, &val);
+        const std::unique_ptr<char, void (*)(void*)> key(rawKey, free);
         if (!key)
             break;
-        fn(key, PlistCFType(val, false));
-        free(key);
+        fn(key.get(), PlistCFType(val, false));
     }
-    free(it);
 }
 
 QList<QPair<QString, PlistCFType>> PlistCFType::dict_items() const {

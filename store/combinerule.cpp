@@ -36,7 +36,8 @@ bool AbsContactCombineRule::isValueEqual(const QVariant& first, const QVariant& 
 
 bool AbsContactCombineRule::isEntityEqual(const pim::Entity& a, const pim::Entity& b,
                                           QStringList list) {
-    for (const QString& k : list) {
+    // Read only: the lists are shared, and a loop over a mutable one would copy it.
+    for (const QString& k : qAsConst(list)) {
         if (!isValueEqual(a.fields.value(k), b.fields.value(k)))
             return false;
     }
@@ -44,7 +45,7 @@ bool AbsContactCombineRule::isEntityEqual(const pim::Entity& a, const pim::Entit
 }
 
 bool AbsContactCombineRule::isEntityEmpty(const pim::Entity& e, QStringList list) {
-    for (const QString& k : list) {
+    for (const QString& k : qAsConst(list)) {
         if (!pim::isFieldEmpty(e.fields.value(k)))
             return false;
     }

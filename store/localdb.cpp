@@ -356,6 +356,30 @@ void LocalDb::endEdit(bool commit) {
     }
 }
 
+void LocalDb::beginPart() {
+    open_check();
+    if (!m_db.inTransaction())
+        throwText(QStringLiteral("beginPart: no edit is open"));
+    m_db.executeThrow(Sqlite3Sql("savepoint edit_part"));
+}
+
+void LocalDb::endPart(bool keep) {
+    if (keep) {
+        open_check();
+        m_db.executeThrow(Sqlite3Sql("release savepoint edit_part"));
+        return;
+    }
+    // Some failures (a full disk, an I/O error) end the whole transaction in SQLite already.
+    if (!m_db.isOpen() || !m_db.inTransaction())
+        return;
+    try {
+        m_db.executeThrow(Sqlite3Sql("rollback to savepoint edit_part"));
+        m_db.executeThrow(Sqlite3Sql("release savepoint edit_part"));
+    } catch (const std::exception&) {
+        endEdit(false);
+    }
+}
+
 void LocalDb::close() {
     m_db.close();  // an open batch is discarded, deferred indexes included
     m_deferredIndexes.clear();

@@ -39,6 +39,11 @@ public:
     // build instead of a random insert per row. A rollback brings them back with the rest.
     void beginBulkEdit(int expectedContacts);
     void endEdit(bool commit);
+    // A part of the open edit (a savepoint) that can be undone alone while the rest of the edit
+    // stays open for its own endEdit. Parts do not nest. endPart(false) never throws: when the
+    // part cannot be undone, the whole edit is rolled back instead.
+    void beginPart();
+    void endPart(bool keep);
     void close();
     // Closes the handle and deletes the file.
     void removeDB();

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <memory>
 #include <stdexcept>
 
@@ -21,6 +22,8 @@ namespace {
 // Contacts per message to the device.
 const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
+// Contacts whose phone form is made ahead, at a time.
+const int kFormsAhead = 100;
 
 }  // namespace
 
@@ -63,16 +66,22 @@ void IOSSyncToDeviceThread::checkCancel() const {
     }
 }
 
-void IOSSyncToDeviceThread::rollbackOpenBatch() {
+void IOSSyncToDeviceThread::keepTakenBatches() {
+    // Called from the handlers below: a failing rollback or commit must not escape the thread.
+    if (m_batchOpen) {
+        m_batchOpen = false;
+        m_db->endPart(false);
+    }
     if (!m_editOpen) {
         return;
     }
     m_editOpen = false;
-    // Called from the handlers below: a failing rollback must not escape the thread.
     try {
-        m_db->endEdit(false);
+        m_db->endEdit(true);
     } catch (const std::exception& e) {
-        qWarning("IOSSyncToDeviceThread: rollback failed: %s", e.what());
+        // The phone keeps what it took; the mirror, a cache the next read refills, goes without.
+        qWarning("IOSSyncToDeviceThread: keeping the batches the phone took failed: %s", e.what());
+        m_db->endEdit(false);
     }
 }
 
@@ -82,22 +91,38 @@ void IOSSyncToDeviceThread::run() {
     m_done = 0;
     m_merged = 0;
     m_editOpen = false;
+    m_batchOpen = false;
+    m_forms.clear();
+    m_formsFrom = 0;
+    m_formsAhead = std::future<QList<pim::_Contact>>();
     try {
-        // The mirror is a cache that every connection of the phone rebuilds: its batches are
-        // committed without waiting for the disk, and rolled back from a journal in memory.
+        // The mirror is a cache that every connection of the phone rebuilds: the whole restore
+        // is one transaction of it, written without waiting for the disk and rolled back from a
+        // journal in memory; a crash loses only cache. Each batch is a savepoint, kept once the
+        // phone took the batch, so a batch costs no commit of its own. As for a file import, a
+        // large restore leaves the indexes that merges never read to one build at the end.
         m_db->open_check();
         m_db->db().executeThrow(Sqlite3Sql("pragma synchronous=off"));
         m_db->db().executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
+        m_db->beginBulkEdit(m_total);
+        m_editOpen = true;
         while (m_done < m_total) {
             // A cancel takes effect between batches: what the phone took stays in the mirror.
             checkCancel();
+            m_db->beginPart();
+            m_batchOpen = true;
             handleBatch(m_done, std::min(m_total - m_done, kBatchSize));
+            // The phone took the batch.
+            m_db->endPart(true);
+            m_batchOpen = false;
         }
         finishSession();
+        m_db->endEdit(true);
+        m_editOpen = false;
     } catch (int) {
         // Cancelled: the form has closed already. The batches the phone took stay, and the
         // session is finished so that the phone keeps them.
-        rollbackOpenBatch();
+        keepTakenBatches();
         try {
             finishSession();
         } catch (const std::exception& e) {
@@ -106,13 +131,13 @@ void IOSSyncToDeviceThread::run() {
         restoreSynchronous();
         return;
     } catch (const std::exception& e) {
-        rollbackOpenBatch();
+        keepTakenBatches();
         m_session.reset();
         restoreSynchronous();
         m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
         return;
     } catch (...) {
-        rollbackOpenBatch();
+        keepTakenBatches();
         m_session.reset();
         restoreSynchronous();
         m_form->invokeErrorOccurred(QStringLiteral("IOSSyncToDeviceThread: unexpected failure."));
@@ -162,14 +187,38 @@ PlistCFType IOSSyncToDeviceThread::send(const PlistCFType& records) {
     return remap;
 }
 
+std::future<QList<pim::_Contact>> IOSSyncToDeviceThread::makeForms(int from) const {
+    const QList<pim::_Contact> contacts = m_contacts.mid(from, kFormsAhead);
+    return std::async(std::launch::async, [contacts] {
+        QList<pim::_Contact> forms;
+        forms.reserve(contacts.size());
+        for (const pim::_Contact& c : contacts) {
+            forms.append(contactrecords::phoneForm(c));
+        }
+        return forms;
+    });
+}
+
+const pim::_Contact& IOSSyncToDeviceThread::phoneFormOf(int i) {
+    while (i >= m_formsFrom + m_forms.size()) {
+        if (!m_formsAhead.valid()) {
+            m_formsAhead = makeForms(m_formsFrom + m_forms.size());
+        }
+        m_formsFrom += m_forms.size();
+        m_forms = m_formsAhead.get();
+        const int next = m_formsFrom + m_forms.size();
+        if (next < m_total) {
+            m_formsAhead = makeForms(next);
+        }
+    }
+    return m_forms.at(i - m_formsFrom);
+}
+
 void IOSSyncToDeviceThread::handleBatch(int start, int count) {
     using ChangeMap = QMap<int, QList<pim::Entity>>;
     QMap<unsigned long long, QString> idMap;
     QMap<unsigned long long, ChangeMap> changeMap;
     QList<pim::_Contact> contactRecords;
-
-    m_db->beginEdit();
-    m_editOpen = true;
 
     for (int i = start; i < start + count && i < m_contacts.size(); ++i) {
         ++m_done;
@@ -186,8 +235,7 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
         // same detail the next restore of the same contact brings.
         pim::_Contact merged;
         bool wasMerged = false;
-        const ChangeMap changes =
-            m_db->combineContact(contactrecords::phoneForm(m_contacts.at(i)), merged, wasMerged);
+        const ChangeMap changes = m_db->combineContact(phoneFormOf(i), merged, wasMerged);
         if (wasMerged) {
             ++m_merged;
         }
@@ -279,7 +327,4 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
         }
         remapreply::applyEntityIds(send(records), offered, *m_db);
     }
-
-    m_db->endEdit(true);
-    m_editOpen = false;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <future>
 #include <memory>
 
 #include "store/pim.h"
@@ -15,10 +16,11 @@ class ProgressForm;
 
 // Writes a list of contacts to a connected iPhone. Every contact is first merged into the
 // device's mirror database with the mirror's rule; only what the merge added or changed goes to
-// the device, in batches of 10 contacts (one mirror transaction each), all in one sync session.
-// The record ids the device assigns to new records are written back into the mirror. A cancel
-// (the form's `rejected` flag) takes effect between batches; a failure rolls back the open
-// batch only.
+// the device, in batches of 10 contacts, all in one sync session. The mirror is written in one
+// transaction, each batch a savepoint of it kept once the device has taken the batch. The record
+// ids the device assigns to new records are written back into the mirror. A cancel (the form's
+// `rejected` flag) takes effect between batches; a failure rolls back the open batch only, and the
+// batches the device took are committed.
 class IOSSyncToDeviceThread : public QThread {
     Q_OBJECT
 public:
@@ -55,13 +57,19 @@ protected:
 
 private:
     void handleBatch(int start, int count);
+    // The form in which the phone will give contact i back (see contactrecords::phoneForm),
+    // for i rising. The forms depend on the contacts alone, so those of the next contacts are
+    // made on another thread while this one merges and waits for the phone.
+    const pim::_Contact& phoneFormOf(int i);
+    std::future<QList<pim::_Contact>> makeForms(int from) const;
     // The one sync session of the whole run, opened for the first batch that sends anything.
     mobiledevice_sync_client& session();
     PlistCFType send(const PlistCFType& records);
     void finishSession();
     void restoreSynchronous();
     void checkCancel() const;
-    void rollbackOpenBatch();
+    // After a cancel or a failure: undoes the open batch and commits the batches the phone took.
+    void keepTakenBatches();
 
     QString m_udid;
     LocalDb* m_db;
@@ -71,6 +79,10 @@ private:
     int m_done = 0;
     int m_merged = 0;
     bool m_editOpen = false;
+    bool m_batchOpen = false;
     std::unique_ptr<mobiledevice_sync_client> m_session;
+    QList<pim::_Contact> m_forms;  // phone forms of the contacts from m_formsFrom on
+    int m_formsFrom = 0;
+    std::future<QList<pim::_Contact>> m_formsAhead;
     QElapsedTimer m_reported;
 };

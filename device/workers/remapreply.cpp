@@ -62,13 +62,13 @@ unsigned long long childRowIdOf(const QString& recordId) {
 
 void checkNewIdsGiven(const PlistCFType& records, const PlistCFType& remap) {
     int missing = 0;
-    for (const auto& item : records.dict_items()) {
-        const QString& id = item.first;
+    records.dict_foreach([&](const char* key, const PlistCFType& record) {
+        const QString id = QString::fromUtf8(key);
         const bool provisional = id.startsWith(QLatin1Char('-')) || childRowIdOf(id) != 0;
-        if (provisional && item.second.isCFDictionary() && idValue(remap.get(id)).isEmpty()) {
+        if (provisional && record.isCFDictionary() && idValue(remap.get(id)).isEmpty()) {
             ++missing;
         }
-    }
+    });
     if (missing > 0) {
         throw std::runtime_error(
             QCoreApplication::translate(
@@ -84,36 +84,33 @@ QMap<unsigned long long, QString> applyContactIds(const PlistCFType& remap,
                                                   const QSet<unsigned long long>& offered,
                                                   LocalDb& db) {
     QMap<unsigned long long, QString> given;
-    for (const PlistCFType& key : remap.dict_keys()) {
-        const QString keyText = key.CFStringQString();
-        const unsigned long long rowId = contactRowIdOf(keyText);
+    remap.dict_foreach([&](const char* key, const PlistCFType& value) {
+        const unsigned long long rowId = contactRowIdOf(QString::fromUtf8(key));
         if (rowId == 0 || !offered.contains(rowId)) {
-            continue;
+            return;
         }
-        const QString newId = idValue(remap.get(keyText));
+        const QString newId = idValue(value);
         if (newId.isEmpty()) {
-            continue;
+            return;
         }
         db.updateContactBaseSrcId(rowId, newId);
         given[rowId] = newId;
-    }
+    });
     return given;
 }
 
 void applyEntityIds(const PlistCFType& remap, const QSet<unsigned long long>& offered,
                     LocalDb& db) {
-    for (const PlistCFType& key : remap.dict_keys()) {
-        const QString keyText = key.CFStringQString();
-        const unsigned long long rowId = childRowIdOf(keyText);
+    remap.dict_foreach([&](const char* key, const PlistCFType& value) {
+        const unsigned long long rowId = childRowIdOf(QString::fromUtf8(key));
         if (rowId == 0 || !offered.contains(rowId)) {
-            continue;
+            return;
         }
-        const QString newId = idValue(remap.get(keyText));
-        if (newId.isEmpty()) {
-            continue;
+        const QString newId = idValue(value);
+        if (!newId.isEmpty()) {
+            db.updateEntitySrcId(rowId, newId);
         }
-        db.updateEntitySrcId(rowId, newId);
-    }
+    });
 }
 
 QString applyOwnContactId(const PlistCFType& remap, const QString& sentId, unsigned long long rowId,

@@ -257,3 +257,53 @@ TEST(BulkEdit, FailuresAtEitherEndLoseNeitherIndexesNorTheBatch) {
 }
 
 }  // namespace
+
+// The parts of an edit (a restore's batches): one undone alone leaves the others, and the
+// indexes a bulk edit set aside come back with the commit. A merge that fails inside a part
+// still rolls the whole edit back, and ending the part and the edit afterwards is harmless.
+TEST(BulkEdit, PartsUndoAloneAndTheIndexesComeBack) {
+    TempDb t;
+    t.db->open_check();
+    const QStringList before = schema(t);
+    const int indexes = indexCount(t);
+    pim::_Contact out;
+    bool existed = false;
+
+    t.db->beginBulkEdit(1000);
+    EXPECT_LT(indexCount(t), indexes);
+    for (int i = 0; i < 3; ++i) {
+        t.db->beginPart();
+        t.db->combineContact(incoming(i), out, existed);
+        t.db->endPart(i != 1);
+    }
+    t.db->endEdit(true);
+    EXPECT_EQ(schema(t), before);
+    EXPECT_EQ(t.count("select count(*) from pragma_integrity_check where integrity_check='ok'"), 1);
+    {
+        // What another connection sees: the commit is on disk.
+        LocalDb other(t.path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        QStringList names;
+        for (const pim::_Contact& c : other.contacts())
+            names << c.fullName;
+        names.sort();
+        EXPECT_EQ(names, (QStringList{"PERSON 0", "Person 2"}));
+    }
+
+    EXPECT_THROW(t.db->beginPart(), std::runtime_error);  // only inside an edit
+
+    t.db->beginBulkEdit(1000);
+    t.db->beginPart();
+    t.db->combineContact(incoming(5), out, existed);
+    t.db->endPart(true);
+    t.db->beginPart();
+    t.db->db().executeThrow(
+        "create trigger no_notes before insert on data when new.type=9 "
+        "begin select raise(abort, 'notes refused'); end");
+    pim::_Contact bad = incoming(6);
+    bad.entities[pim::ENTITY_NOTES] << makeEntity({{"data1", "x"}});
+    EXPECT_THROW(t.db->combineContact(bad, out, existed), std::runtime_error);
+    EXPECT_NO_THROW(t.db->endPart(false));
+    EXPECT_NO_THROW(t.db->endEdit(true));
+    EXPECT_EQ(schema(t), before);
+    EXPECT_EQ(t.count("select count(*) from contact"), 2);
+}

@@ -1,0 +1,174 @@
+// A restore large enough to be written as one transaction of savepoints, against the simulated
+// iPhone: whatever ends it (the phone failing at some batch, a cancel), the mirror file holds
+// exactly the batches the phone took, committed, with its whole schema.
+#include <QSet>
+
+#include "device/workers/iossynctodevicethread.h"
+#include "workers_fixture.h"
+
+namespace {
+
+const int kContacts = 600;  // 60 batches; large next to an empty mirror
+
+QList<pim::_Contact> people(int n) {
+    QList<pim::_Contact> out;
+    for (int i = 0; i < n; ++i) {
+        pim::Entity name;
+        name.fields["data2"] = QString("Given%1").arg(i);
+        name.fields["data3"] = QString("Family%1").arg(i);
+        name.fields["data1"] = name.fullName();
+        pim::_Contact c(0, QString(), name.fullName());
+        c.entities[pim::ENTITY_NAME] = {name};
+        pim::Entity p;
+        p.fields["data1"] = QString("+46 70 %1").arg(i);
+        p.fields["data2"] = 2;
+        c.entities[pim::ENTITY_PHONE] = {p};
+        if (i % 2) {
+            pim::Entity day;
+            day.fields["data1"] = QString("%1-05-06T00:00:00").arg(1604 + i);
+            day.fields["data2"] = 3;
+            c.entities[pim::ENTITY_EVENT] = {day};
+        }
+        out << c;
+    }
+    return out;
+}
+
+QSet<QString> phoneIds(fakedevice::Phone& p, const char* kind) {
+    QSet<QString> out;
+    for (const std::string& id : p.recordIds(kind)) {
+        out.insert(QString::fromStdString(id));
+    }
+    return out;
+}
+
+struct MirrorIds {
+    QSet<QString> contacts, phones;
+    int indexes = 0;
+};
+
+// Read through a connection of its own: only what was committed counts.
+MirrorIds committed(const QString& path) {
+    LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
+    MirrorIds m;
+    for (const pim::_Contact& listed : db.contacts()) {
+        const pim::_Contact c = db.contact(listed._id);
+        m.contacts.insert(c.srcId);
+        for (const pim::Entity& e : c.entities.value(pim::ENTITY_PHONE)) {
+            m.phones.insert(e.srcId);
+        }
+    }
+    Sqlite3Cursor cur = db.db().queryThrow(
+        "select count(*) from sqlite_master where type='index' and name like 'index_%'");
+    m.indexes = cur.moveNext() ? cur.getInt(0) : -1;
+    return m;
+}
+
+class RestoreTest : public WorkersTest {
+protected:
+    void SetUp() override {
+        WorkersTest::SetUp();
+        mirror = readPhone();
+        mirror->open_check();
+        Sqlite3Cursor cur = mirror->db().queryThrow(
+            "select count(*) from sqlite_master where type='index' and name like 'index_%'");
+        indexes = cur.moveNext() ? cur.getInt(0) : -1;
+    }
+    int restore(const std::function<void(ProgressForm&)>& onTick = nullptr) {
+        return runUnderForm(
+            [&](ProgressForm* f) {
+                return new IOSSyncToDeviceThread(udid, mirror.data(), people(kContacts), f);
+            },
+            onTick);
+    }
+    // The mirror's committed contacts and phone numbers are the phone's, all of them, and
+    // come in whole batches of 10.
+    void expectMirrorIsWhatThePhoneTook(int atLeast, int below) {
+        EXPECT_FALSE(mirror->db().inTransaction());
+        const MirrorIds m = committed(mirror->path());
+        EXPECT_EQ(m.contacts, phoneIds(*phone, "com.apple.contacts.Contact"));
+        EXPECT_EQ(m.phones, phoneIds(*phone, "com.apple.contacts.Phone Number"));
+        EXPECT_EQ(m.contacts.size() % 10, 0);
+        EXPECT_GE(m.contacts.size(), atLeast);
+        EXPECT_LT(m.contacts.size(), below);
+        EXPECT_EQ(m.indexes, indexes);
+    }
+    int indexes = 0;
+};
+
+}  // namespace
+
+TEST_F(RestoreTest, WholeRestoreIsCommittedWithItsIds) {
+    EXPECT_EQ(restore(), 1) << boxes.errors.join("\n").toStdString();
+    expectMirrorIsWhatThePhoneTook(kContacts, kContacts + 1);
+    // The mirror's phone form of a birthday without a year is the phone's own: a read of the
+    // phone adds nothing and a second restore sends nothing.
+    QSharedPointer<LocalDb> again = readPhone("again");
+    EXPECT_EQ(again->contacts().size(), kContacts);
+    phone->clearJournal();
+    EXPECT_EQ(restore(), 1);
+    EXPECT_TRUE(phone->syncSessions().empty());
+}
+
+// The phone fails at the contact message of batch 31, at the child message of batch 44 (its
+// contacts are on the phone then, yet the batch is not kept), or answers with a reply that is
+// no reply. The error is shown; the mirror keeps the batches before, committed.
+TEST_F(RestoreTest, PhoneFailureAtSomeBatchKeepsTheBatchesItTook) {
+    struct Case {
+        int nth;  // ProcessChanges message, 1-based: batch b sends 2b+1 and 2b+2
+        fakedevice::FaultKind kind;
+        int keptContacts;
+    };
+    const Case cases[] = {{63, fakedevice::FaultKind::Drop, 310},
+                          {90, fakedevice::FaultKind::Drop, 440},
+                          {101, fakedevice::FaultKind::MissingKeys, 500}};
+    int before = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nth);
+        boxes.clear();
+        phone->clearRecords();
+        mirror = readPhone(QString("mirror%1").arg(c.nth));
+        phone->updateScenario([&](fakedevice::Scenario& s) {
+            s = fakedevice::Scenario();
+            s.faults.push_back(
+                {fakedevice::kServiceSync, "SDMessageProcessChanges", c.nth, c.kind, 0, 0});
+        });
+        EXPECT_EQ(restore(), 0);
+        EXPECT_EQ(boxes.errors.size(), 1);
+        const MirrorIds m = committed(mirror->path());
+        EXPECT_EQ(m.contacts.size(), c.keptContacts);
+        EXPECT_EQ(m.indexes, indexes);
+        EXPECT_FALSE(mirror->db().inTransaction());
+        // Every committed id is on the phone; the phone may hold the contacts of the batch
+        // that failed at its child message, the mirror never.
+        EXPECT_TRUE(phoneIds(*phone, "com.apple.contacts.Contact").contains(m.contacts));
+        EXPECT_TRUE(phoneIds(*phone, "com.apple.contacts.Phone Number").contains(m.phones));
+        EXPECT_EQ(m.phones.size(), m.contacts.size());
+        before = m.contacts.size();
+    }
+    EXPECT_GT(before, 0);
+}
+
+// A cancel while a batch is on its way: that batch completes, the session is finished so that
+// the phone keeps what it took, and the mirror holds the same.
+TEST_F(RestoreTest, CancelKeepsWhatThePhoneTook) {
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 41,
+                            fakedevice::FaultKind::Delay, 300, 1});
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 42,
+                            fakedevice::FaultKind::Delay, 300, 1});
+    });
+    phone->clearJournal();
+    const int rc = restore([&](ProgressForm& form) {
+        const auto s = phone->syncSessions();
+        if (s.size() == 1 && s[0].changesReceived.size() >= 40 && form.isVisible()) {
+            form.done(0);  // the user's confirmed cancel
+        }
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(lastRejected);
+    EXPECT_TRUE(boxes.errors.isEmpty());
+    ASSERT_TRUE(phone->waitForSyncEnd(5s, 1));
+    EXPECT_TRUE(phone->syncSessions()[0].finished);
+    expectMirrorIsWhatThePhoneTook(200, 300);
+}
