@@ -174,8 +174,8 @@ bool readAnswer(const QByteArray& frame, PlistCFType& remap, bool& stray) {
     stray = rc == MOBILESYNC_E_NOT_READY;
     if (rc != MOBILESYNC_E_SUCCESS)
         return stray;
-    // No dictionary at all reads as an empty answer, as the send call returns it.
-    remap = mapping ? PlistCFType(mapping, true) : PlistCFType::createCFDictionary();
+    // No dictionary at all is a null value, as the send call returns it.
+    remap = PlistCFType(mapping, true);
     return true;
 }
 
