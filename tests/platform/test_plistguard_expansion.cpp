@@ -14,75 +14,46 @@
 
 namespace {
 
-// A binary list written by hand: objects in order, 2-byte offsets, 1-byte references.
-class BinaryWriter {
-public:
-    int string(const std::string& s) {  // ASCII, shorter than 15
-        return add(std::string(1, char(0x50 | s.size())) + s);
+// A binary list written by hand from raw objects: 2-byte offsets, 1-byte references.
+std::string binaryList(const std::vector<std::string>& objects, int root) {
+    std::string out = "bplist00";
+    std::string table;
+    for (const std::string& o : objects) {
+        table += char(out.size() >> 8);
+        table += char(out.size() & 0xff);
+        out += o;
     }
-    int array(const std::vector<int>& refs) {
-        std::string o(1, char(0xA0 | refs.size()));
-        for (int r : refs)
-            o += char(r);
-        return add(o);
-    }
-    // Reserves an object to fill in later (references may point forward).
-    int reserve() {
-        objects_.emplace_back();
-        return int(objects_.size()) - 1;
-    }
-    void set(int index, const std::vector<int>& refs) {
-        objects_[index] = std::string(1, char(0xA0 | refs.size()));
-        for (int r : refs)
-            objects_[index] += char(r);
-    }
-    std::string bytes(int root) const {
-        std::string out = "bplist00";
-        std::vector<size_t> offsets;
-        for (const std::string& o : objects_) {
-            offsets.push_back(out.size());
-            out += o;
-        }
-        const size_t table = out.size();
-        for (size_t off : offsets) {
-            out += char(off >> 8);
-            out += char(off & 0xff);
-        }
-        std::string trailer(32, '\0');
-        trailer[6] = 2;  // offset size
-        trailer[7] = 1;  // reference size
-        trailer[15] = char(objects_.size());
-        trailer[23] = char(root);
-        trailer[30] = char(table >> 8);
-        trailer[31] = char(table & 0xff);
-        return out + trailer;
-    }
+    std::string trailer(32, '\0');
+    trailer[6] = 2;  // offset size
+    trailer[7] = 1;  // reference size
+    trailer[15] = char(objects.size());
+    trailer[23] = char(root);
+    trailer[30] = char(out.size() >> 8);
+    trailer[31] = char(out.size() & 0xff);
+    return out + table + trailer;
+}
 
-private:
-    int add(const std::string& o) {
-        objects_.push_back(o);
-        return int(objects_.size()) - 1;
-    }
-    std::vector<std::string> objects_;
-};
+std::string arrayOf(const std::vector<int>& refs) {
+    std::string o(1, char(0xA0 | refs.size()));
+    for (int r : refs)
+        o += char(r);
+    return o;
+}
 
 // A device-link message whose third element is a chain of `levels` arrays, each holding the
-// next twice: 2^(levels+1) - 1 nodes once expanded, from about 3 bytes per level.
+// next twice: 2^(levels+1) - 1 nodes once expanded, from 3 bytes per level.
 std::string sharedChainMessage(int levels) {
-    BinaryWriter w;
-    const int message = w.reserve();
-    const int name = w.string("SDMessagePro");
-    const int klass = w.string("com.apple.Co");
-    std::vector<int> chain;
+    std::vector<std::string> objects = {arrayOf({1, 2, 3}),
+                                        "\x5c"
+                                        "SDMessagePro",
+                                        "\x5c"
+                                        "com.apple.Co"};
     for (int i = 0; i < levels; ++i)
-        chain.push_back(w.reserve());
-    const int leaf = w.string("leaf");
-    for (int i = 0; i < levels; ++i) {
-        const int next = i + 1 < levels ? chain[i + 1] : leaf;
-        w.set(chain[i], {next, next});
-    }
-    w.set(message, {name, klass, chain[0]});
-    return w.bytes(message);
+        objects.push_back(arrayOf({4 + i, 4 + i}));
+    objects.push_back(
+        "\x54"
+        "leaf");
+    return binaryList(objects, 0);
 }
 
 struct PlistFree {
@@ -169,27 +140,9 @@ TEST(PlistGuardExpansion, LargeRealFramesStillPass) {
 
 TEST(PlistGuardExpansion, SharedDataIsCappedBySize) {
     // One 8 KiB data object referenced by 8192 array entries: 64 MiB from 16 KiB.
-    std::string frame = "bplist00";
-    const size_t dataOffset = frame.size();
-    frame += std::string("\x4f\x11\x20\x00", 4);  // data, length 0x2000 as a 2-byte integer
-    frame += std::string(0x2000, 'p');
-    const size_t arrayOffset = frame.size();
-    const int entries = 8192;
-    frame += std::string("\xaf\x11\x20\x00", 4);
-    frame += std::string(entries, '\x00');  // every entry refers to object 0, the data
-    const size_t table = frame.size();
-    for (size_t off : {dataOffset, arrayOffset}) {
-        frame += char(off >> 8);
-        frame += char(off & 0xff);
-    }
-    std::string trailer(32, '\0');
-    trailer[6] = 2;
-    trailer[7] = 1;
-    trailer[15] = 2;
-    trailer[23] = 1;
-    trailer[30] = char(table >> 8);
-    trailer[31] = char(table & 0xff);
-    frame += trailer;
+    const std::string data = std::string("\x4f\x11\x20\x00", 4) + std::string(0x2000, 'p');
+    const std::string array = std::string("\xaf\x11\x20\x00", 4) + std::string(0x2000, '\0');
+    const std::string frame = binaryList({data, array}, 1);
     EXPECT_EQ(plistguard::check(frame.data(), frame.size()),
               "too much data once shared references are expanded");
 }
