@@ -22,8 +22,9 @@ namespace {
 // Contacts per message to the device.
 const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
-// Contacts whose phone form is made ahead, at a time.
-const int kFormsAhead = 100;
+// Contacts whose phone forms one helper thread makes, and helpers at work at a time.
+const int kFormsAhead = 50;
+const int kFormHelpers = 2;
 
 }  // namespace
 
@@ -94,16 +95,20 @@ void IOSSyncToDeviceThread::run() {
     m_batchOpen = false;
     m_forms.clear();
     m_formsFrom = 0;
-    m_formsAhead = std::future<QList<pim::_Contact>>();
+    m_formsAhead.clear();
+    m_formsNext = 0;
     try {
         // The mirror is a cache that every connection of the phone rebuilds: the whole restore
         // is one transaction of it, written without waiting for the disk and rolled back from a
-        // journal in memory; a crash loses only cache. Each batch is a savepoint, kept once the
-        // phone took the batch, so a batch costs no commit of its own. As for a file import, a
-        // large restore leaves the indexes that merges never read to one build at the end.
+        // journal in memory. Its pages stay in memory until the commit (no spill into the file
+        // mid-transaction, which a crash would leave half-written), so a crash loses only cache.
+        // Each batch is a savepoint, kept once the phone took the batch, so a batch costs no
+        // commit of its own. As for a file import, a large restore leaves the indexes that
+        // merges never read to one build at the end.
         m_db->open_check();
         m_db->db().executeThrow(Sqlite3Sql("pragma synchronous=off"));
         m_db->db().executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
+        m_db->db().executeThrow(Sqlite3Sql("pragma cache_spill=off"));
         m_db->beginBulkEdit(m_total);
         m_editOpen = true;
         while (m_done < m_total) {
@@ -154,10 +159,13 @@ void IOSSyncToDeviceThread::run() {
 }
 
 void IOSSyncToDeviceThread::restoreSynchronous() {
-    try {
-        m_db->db().executeThrow(Sqlite3Sql("pragma journal_mode=delete"));
-        m_db->db().executeThrow(Sqlite3Sql("pragma synchronous=full"));
-    } catch (const std::exception&) {
+    // Each on its own: one that fails leaves the others to be restored.
+    for (const char* sql :
+         {"pragma journal_mode=delete", "pragma synchronous=full", "pragma cache_spill=on"}) {
+        try {
+            m_db->db().executeThrow(Sqlite3Sql(sql));
+        } catch (const std::exception&) {
+        }
     }
 }
 
@@ -201,15 +209,16 @@ std::future<QList<pim::_Contact>> IOSSyncToDeviceThread::makeForms(int from) con
 
 const pim::_Contact& IOSSyncToDeviceThread::phoneFormOf(int i) {
     while (i >= m_formsFrom + m_forms.size()) {
-        if (!m_formsAhead.valid()) {
-            m_formsAhead = makeForms(m_formsFrom + m_forms.size());
+        while (m_formsNext < m_total && int(m_formsAhead.size()) < kFormHelpers) {
+            m_formsAhead.push_back(makeForms(m_formsNext));
+            m_formsNext = std::min(m_total, m_formsNext + kFormsAhead);
+        }
+        if (m_formsAhead.empty()) {
+            throw std::runtime_error("IOSSyncToDeviceThread: no contact at this position.");
         }
         m_formsFrom += m_forms.size();
-        m_forms = m_formsAhead.get();
-        const int next = m_formsFrom + m_forms.size();
-        if (next < m_total) {
-            m_formsAhead = makeForms(next);
-        }
+        m_forms = m_formsAhead.front().get();
+        m_formsAhead.pop_front();
     }
     return m_forms.at(i - m_formsFrom);
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <deque>
 #include <future>
 #include <memory>
 
@@ -83,6 +84,7 @@ private:
     std::unique_ptr<mobiledevice_sync_client> m_session;
     QList<pim::_Contact> m_forms;  // phone forms of the contacts from m_formsFrom on
     int m_formsFrom = 0;
-    std::future<QList<pim::_Contact>> m_formsAhead;
+    int m_formsNext = 0;  // the first contact no helper has taken yet
+    std::deque<std::future<QList<pim::_Contact>>> m_formsAhead;
     QElapsedTimer m_reported;
 };

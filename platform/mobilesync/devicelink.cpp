@@ -23,22 +23,14 @@ uint32_t be32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-struct PlistHolder {
-    plist_t p;
-    ~PlistHolder() {
-        if (p)
-            plist_free(p);
-    }
-};
+}  // namespace
 
-plist_t array(std::initializer_list<plist_t> items) {
+plist_t arrayOf(std::initializer_list<plist_t> items) {
     plist_t a = plist_new_array();
     for (plist_t i : items)
         plist_array_append_item(a, i);
     return a;
 }
-
-}  // namespace
 
 const char* messageName(plist_t message) {
     plist_t first = element(message, 0);
@@ -106,7 +98,7 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
 int Connection::versionExchange(std::string* why) {
     plist_t raw = nullptr;
     int rc = receive(&raw, kDefaultTimeoutMs, why);
-    PlistHolder msg{raw};
+    OwnedPlist msg{raw};
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     uint64_t major = 0;
@@ -125,14 +117,14 @@ int Connection::versionExchange(std::string* why) {
         return MOBILESYNC_E_BAD_VERSION;
     }
     version_ = major;
-    PlistHolder ok{array({plist_new_string("DLMessageVersionExchange"),
-                          plist_new_string("DLVersionsOk"), plist_new_uint(major)})};
+    OwnedPlist ok{arrayOf({plist_new_string("DLMessageVersionExchange"),
+                           plist_new_string("DLVersionsOk"), plist_new_uint(major)})};
     rc = send(ok.p);
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     raw = nullptr;
     rc = receive(&raw, kDefaultTimeoutMs, why);
-    PlistHolder ready{raw};
+    OwnedPlist ready{raw};
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     if (!isMessage(ready.p, "DLMessageDeviceReady")) {
@@ -256,14 +248,14 @@ int Connection::decodeFrame(const char* data, size_t size, plist_t* message, std
 }
 
 int Connection::ping(const char* text) {
-    PlistHolder msg{array({plist_new_string("DLMessagePing"), plist_new_string(text)})};
+    OwnedPlist msg{arrayOf({plist_new_string("DLMessagePing"), plist_new_string(text)})};
     return send(msg.p);
 }
 
 int Connection::processMessage(plist_t dictionary) {
     if (!dictionary || plist_get_node_type(dictionary) != PLIST_DICT)
         return MOBILESYNC_E_INVALID_ARG;
-    PlistHolder msg{array({plist_new_string("DLMessageProcessMessage"), plist_copy(dictionary)})};
+    OwnedPlist msg{arrayOf({plist_new_string("DLMessageProcessMessage"), plist_copy(dictionary)})};
     return send(msg.p);
 }
 
@@ -278,7 +270,8 @@ void Connection::disconnect(const char* reason) {
             plist_free(stray);
         }
         broken_ = false;
-        PlistHolder msg{array({plist_new_string("DLMessageDisconnect"), plist_new_string(reason)})};
+        OwnedPlist msg{
+            arrayOf({plist_new_string("DLMessageDisconnect"), plist_new_string(reason)})};
         send(msg.p);
     }
     close();

@@ -17,6 +17,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace devicelink {
@@ -26,6 +27,18 @@ constexpr uint64_t kMaxVersion = 400;
 // How long a receive waits for a phone that has gone quiet.
 constexpr int kDefaultTimeoutMs = 30000;
 constexpr const char* kEmptyParameter = "___EmptyParameterString___";
+
+// Frees the node it holds when it goes.
+struct OwnedPlist {
+    plist_t p = nullptr;
+    ~OwnedPlist() {
+        if (p)
+            plist_free(p);
+    }
+};
+
+// A new array holding the items (which it takes).
+plist_t arrayOf(std::initializer_list<plist_t> items);
 
 // The name at index 0 of a device-link message array, or null.
 const char* messageName(plist_t message);

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+using devicelink::arrayOf;
 using devicelink::element;
 using devicelink::isMessage;
 using devicelink::text;
+using Owned = devicelink::OwnedPlist;
 
 namespace {
 
@@ -12,21 +14,6 @@ namespace {
 const int kMaxStrayMessages = 4;
 // Internal: a message that is to be skipped.
 const int kStray = MOBILESYNC_E_NOT_READY;
-
-struct Owned {
-    plist_t p = nullptr;
-    ~Owned() {
-        if (p)
-            plist_free(p);
-    }
-};
-
-plist_t array(std::initializer_list<plist_t> items) {
-    plist_t a = plist_new_array();
-    for (plist_t i : items)
-        plist_array_append_item(a, i);
-    return a;
-}
 
 bool isType(plist_t node, plist_type type) {
     return node && plist_get_node_type(node) == type;
@@ -96,10 +83,10 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
         return MOBILESYNC_E_INVALID_ARG;
     dataClass_ = dataClass;
     Owned msg{
-        array({plist_new_string("SDMessageSyncDataClassWithDevice"), plist_new_string(dataClass),
-               plist_new_string(deviceAnchor ? deviceAnchor : "---"),
-               plist_new_string(computerAnchor ? computerAnchor : ""), plist_new_uint(version),
-               plist_new_string(devicelink::kEmptyParameter)})};
+        arrayOf({plist_new_string("SDMessageSyncDataClassWithDevice"), plist_new_string(dataClass),
+                 plist_new_string(deviceAnchor ? deviceAnchor : "---"),
+                 plist_new_string(computerAnchor ? computerAnchor : ""), plist_new_uint(version),
+                 plist_new_string(devicelink::kEmptyParameter)})};
     int rc = link_.send(msg.p);
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
@@ -111,8 +98,8 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
 }
 
 int MobileSyncSession::getAllRecords() {
-    Owned msg{array({plist_new_string("SDMessageGetAllRecordsFromDevice"),
-                     plist_new_string(dataClass_.c_str())})};
+    Owned msg{arrayOf({plist_new_string("SDMessageGetAllRecordsFromDevice"),
+                       plist_new_string(dataClass_.c_str())})};
     const int rc = link_.send(msg.p);
     reading_ = rc == MOBILESYNC_E_SUCCESS;
     return rc;
@@ -176,8 +163,8 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
 }
 
 int MobileSyncSession::acknowledgeChanges() {
-    Owned msg{array({plist_new_string("SDMessageAcknowledgeChangesFromDevice"),
-                     plist_new_string(dataClass_.c_str())})};
+    Owned msg{arrayOf({plist_new_string("SDMessageAcknowledgeChangesFromDevice"),
+                       plist_new_string(dataClass_.c_str())})};
     return link_.send(msg.p);
 }
 
@@ -189,9 +176,9 @@ int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t action
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))
         return MOBILESYNC_E_INVALID_ARG;
     Owned msg{
-        array({plist_new_string("SDMessageProcessChanges"), plist_new_string(dataClass_.c_str()),
-               plist_copy(entities), plist_new_bool(isLast ? 0 : 1),
-               actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)})};
+        arrayOf({plist_new_string("SDMessageProcessChanges"), plist_new_string(dataClass_.c_str()),
+                 plist_copy(entities), plist_new_bool(isLast ? 0 : 1),
+                 actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)})};
     return link_.send(msg.p);
 }
 
@@ -231,8 +218,8 @@ int MobileSyncSession::remapIdentifiers(plist_t* mapping) {
 
 int MobileSyncSession::finish() {
     description_.clear();
-    Owned msg{array({plist_new_string("SDMessageFinishSessionOnDevice"),
-                     plist_new_string(dataClass_.c_str())})};
+    Owned msg{arrayOf({plist_new_string("SDMessageFinishSessionOnDevice"),
+                       plist_new_string(dataClass_.c_str())})};
     int rc = link_.send(msg.p);
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
@@ -254,8 +241,8 @@ int MobileSyncSession::finish() {
 
 int MobileSyncSession::cancel(const char* reason) {
     Owned msg{
-        array({plist_new_string("SDMessageCancelSession"), plist_new_string(dataClass_.c_str()),
-               plist_new_string(reason ? reason : "Cancelled")})};
+        arrayOf({plist_new_string("SDMessageCancelSession"), plist_new_string(dataClass_.c_str()),
+                 plist_new_string(reason ? reason : "Cancelled")})};
     return link_.send(msg.p);
 }
 

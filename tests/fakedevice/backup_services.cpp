@@ -41,18 +41,6 @@ std::string arrayName(const Plist& msg) {
     return plistString(plist_array_get_item(msg.get(), 0));
 }
 
-JournalEntry makeEntry(ConnContext& c, const char* service, const std::string& name,
-                       bool fromClient) {
-    JournalEntry e;
-    e.when = std::chrono::system_clock::now();
-    e.udid = c.phone->udid();
-    e.service = service;
-    e.connection = c.id;
-    e.fromClient = fromClient;
-    e.name = name;
-    return e;
-}
-
 Plist dlProcessMessage(Plist dict) {
     return plistArrayOf({Plist::string("DLMessageProcessMessage"), std::move(dict)});
 }
@@ -208,7 +196,7 @@ void serveBackup(ConnContext& c) {
     auto send = [&](const Plist& msg) {
         if (!sendPlistFrame(c.fd, msg.toBinary()))
             return false;
-        journalAdd(phone, makeEntry(c, kServiceBackup, arrayName(msg), false));
+        journalAdd(phone, journalEntry(c, kServiceBackup, arrayName(msg), false));
         return true;
     };
     // Receives one device-link message from the host; false on EOF or a malformed frame.
@@ -218,7 +206,7 @@ void serveBackup(ConnContext& c) {
             return false;
         *msg = parseBody(body);
         *name = arrayName(*msg);
-        JournalEntry e = makeEntry(c, kServiceBackup, name->empty() ? "(invalid)" : *name, true);
+        JournalEntry e = journalEntry(c, kServiceBackup, name->empty() ? "(invalid)" : *name, true);
         e.xml = msg->toXml();
         journalAdd(phone, e);
         return !name->empty();
@@ -359,7 +347,7 @@ void serveInstProxy(ConnContext& c) {
         Plist req = parseBody(body);
         const std::string command = req.stringAt("Command");
         JournalEntry e =
-            makeEntry(c, kServiceInstProxy, command.empty() ? "(invalid)" : command, true);
+            journalEntry(c, kServiceInstProxy, command.empty() ? "(invalid)" : command, true);
         e.xml = req.toXml();
         journalAdd(phone, e);
         if (command != "Browse")
@@ -384,7 +372,7 @@ void serveInstProxy(ConnContext& c) {
         done.set("Status", Plist::string("Complete"));
         if (!sendPlistFrame(c.fd, done.toXml()))
             return;
-        journalAdd(phone, makeEntry(c, kServiceInstProxy, "Complete", false));
+        journalAdd(phone, journalEntry(c, kServiceInstProxy, "Complete", false));
     }
 }
 

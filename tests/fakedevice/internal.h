@@ -137,6 +137,9 @@ struct ConnContext {
     int nth(const std::string& name) { return ++seen[name]; }
 };
 
+// A journal entry of this connection, stamped now.
+JournalEntry journalEntry(ConnContext& c, const char* service, const std::string& name,
+                          bool fromClient);
 // Byte I/O on a service connection, through TLS while it is on.
 bool connRecv(ConnContext& c, void* buf, size_t n);
 bool connSend(ConnContext& c, const void* buf, size_t n);

@@ -1,0 +1,26 @@
+// Per entity type: the columns of its rows and the statements that write them, composed once.
+#pragma once
+
+#include "pim.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace entitycolumns {
+
+struct TypeInfo {
+    enum Kind { TEXT, BLOB, PHOTO_HASH };
+    QStringList cols;
+    QVector<Kind> kinds;     // how each of `cols` is written
+    QStringList heldKeys;    // the keys a written entity holds afterwards (all but a hash),
+                             // in field-map order
+    QStringList sortedCols;  // the same keys in field-map order, for appending inserts
+    QString insertSql;
+    QString updateSql;
+};
+
+// The columns of an entity type; null for a type the store does not know.
+const TypeInfo* typeInfo(int type);
+
+}  // namespace entitycolumns

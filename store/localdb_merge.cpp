@@ -1,0 +1,219 @@
+// The merge of incoming contacts into stored ones, under the database's merge rule.
+#include "localdb.h"
+
+#include "entitycolumns.h"
+
+#include <stdexcept>
+
+using entitycolumns::TypeInfo;
+using entitycolumns::typeInfo;
+
+unsigned long long LocalDb::isContactBaseExist(QString fullName) {
+    open_check();
+    // Exact name, ASCII letters in either case; '%' and '_' are literal.
+    Sqlite3Sql sql("select _id,src_id from contact where full_name collate nocase = ? limit 1");
+    sql.addTextParam(fullName);
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    if (!cur.moveNext())
+        return 0;
+    return static_cast<unsigned long long>(cur.getInt64(0));
+}
+
+namespace {
+
+// Result of merging one entity: whether to write it, and where it now stands in the list.
+struct EntityMerge {
+    bool changed = false;
+    int index = -1;  // position in `existing` that holds the merged entity, -1 when none
+};
+
+// What the rule says about one entity type.
+struct RuleLists {
+    bool ready = false;
+    bool single = false;
+    QStringList min;
+    QStringList valid;
+};
+
+RuleLists askRule(AbsContactCombineRule& rule, int type) {
+    RuleLists r;
+    r.min = rule.checkEqualFieldsMin(type);
+    r.valid = rule.validFields(type, r.single);
+    r.ready = true;
+    return r;
+}
+
+// `held`, when given: keys that a new entity (one without a target) gets as null values before
+// it joins the list, as writing it would add them anyway; the row insert then finds them all
+// and leaves the map shared with the list instead of copying it.
+EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
+                        const pim::Entity& incoming, pim::Entity& out,
+                        const QStringList* held = nullptr) {
+    EntityMerge r;
+    const QStringList& min = lists.min;
+    const QStringList& valid = lists.valid;
+    if (valid.isEmpty())
+        return r;
+
+    bool fromList = false;  // single type: target taken from the list
+    bool matched = false;   // other types: target matched in the list
+    if (lists.single) {
+        if (!existing.isEmpty()) {
+            out = existing.first();
+            fromList = true;
+        }
+    } else {
+        for (const pim::Entity& e : existing) {
+            if (AbsContactCombineRule::isEntityEqual(e, incoming, min)) {
+                out = e;
+                matched = true;
+                break;
+            }
+        }
+    }
+    if (AbsContactCombineRule::isEntityEqual(out, incoming, valid))
+        return r;
+
+    for (const QString& key : valid) {
+        const QVariant v = incoming.fields.value(key);
+        if (!pim::isFieldEmpty(v))
+            out.fields.insert(key, v);
+    }
+
+    if (fromList) {
+        existing[0] = out;
+        r.index = 0;
+    } else if (!matched) {
+        if (held && out._id == 0) {
+            // `held` is in map order: one walk along the map instead of a search per key.
+            auto at = out.fields.begin();
+            for (const QString& key : *held) {
+                while (at != out.fields.end() && at.key() < key)
+                    ++at;
+                if (at == out.fields.end() || key < at.key())
+                    at = out.fields.insert(at, key, QVariant());
+            }
+        }
+        existing.append(out);
+        r.index = existing.size() - 1;
+    }
+    r.changed = true;
+    return r;
+}
+
+// A contact row is kept only with a detail a list shows: anything but group memberships, with
+// some value. Otherwise it is never listed, cannot be deleted and catches later merges by name.
+bool hasListedDetail(const QMap<int, QList<pim::Entity> >& entities) {
+    for (auto t = entities.constBegin(); t != entities.constEnd(); ++t) {
+        if (t.key() == pim::ENTITY_GROUP)
+            continue;
+        for (const pim::Entity& e : t.value()) {
+            for (auto f = e.fields.constBegin(); f != e.fields.constEnd(); ++f) {
+                if (!pim::isFieldEmpty(f.value()))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
+                             pim::Entity& out) {
+    if (!m_combineRule)
+        return false;
+    return mergeEntity(askRule(*m_combineRule, type), existing, incoming, out).changed;
+}
+
+QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
+                                                       pim::_Contact& out, bool& existed) {
+    if (!m_combineRule)
+        throw std::runtime_error("combineContact: the database has no merge rule");
+    open_check();
+    // A contact without a name is known, as the phone lists it, by its company, else its first
+    // e-mail address or number; one known by nothing at all is never merged into another.
+    const QString knownAs =
+        incoming.fullName.isEmpty() ? pim::nameFromDetails(incoming) : incoming.fullName;
+    const unsigned long long id = knownAs.isEmpty() ? 0 : isContactBaseExist(knownAs);
+    if (id == 0 && !hasListedDetail(incoming.entities)) {
+        existed = false;
+        out = pim::_Contact();
+        return QMap<int, QList<pim::Entity> >();
+    }
+    m_db.beginTran();
+    try {
+        QMap<int, QList<pim::Entity> > result = out.entities;
+        if (id != 0) {
+            existed = true;
+            out = contact(id);
+        } else {
+            existed = false;
+            out = pim::_Contact(0, QString(), knownAs);
+            insertContactBase(out);
+            const QList<pim::Entity> names = incoming.entities.value(pim::ENTITY_NAME);
+            if (!names.isEmpty()) {
+                pim::Entity name = names.first();
+                name.srcId = QString();
+                insertEntity(out._id, pim::ENTITY_NAME, name);
+                out.entities[pim::ENTITY_NAME].append(name);
+                result[pim::ENTITY_NAME].append(name);
+            }
+        }
+
+        // The rule's lists per type, asked once per merge rather than once per entity.
+        RuleLists known[pim::ENTITY_URL + 1];
+        for (auto t = incoming.entities.constBegin(); t != incoming.entities.constEnd(); ++t) {
+            const int type = t.key();
+            RuleLists other;
+            RuleLists& lists =
+                type >= pim::ENTITY_NAME && type <= pim::ENTITY_URL ? known[type] : other;
+            for (const pim::Entity& in : t.value()) {
+                // A membership needs a group name; an empty one must not create a group.
+                if (type == pim::ENTITY_GROUP &&
+                    pim::fieldText(in.fields.value(QStringLiteral("data2"))).isEmpty()) {
+                    continue;
+                }
+                QList<pim::Entity>& existing = out.entities[type];
+                pim::Entity m;
+                if (!lists.ready)
+                    lists = askRule(*m_combineRule, type);
+                const TypeInfo* ti = typeInfo(type);
+                const EntityMerge merged =
+                    mergeEntity(lists, existing, in, m, ti ? &ti->heldKeys : nullptr);
+                if (!merged.changed)
+                    continue;
+                if (type == pim::ENTITY_GROUP) {
+                    const QString groupName =
+                        pim::fieldText(m.fields.value(QStringLiteral("data2")));
+                    m.fields.insert(QStringLiteral("data1"),
+                                    QVariant(static_cast<qulonglong>(getGroupIdOrAdd(groupName))));
+                }
+                if (m._id == 0) {
+                    insertEntity(out._id, type, m);
+                } else {
+                    updateEntity(type, m);
+                }
+                // Keep the contact in step with the rows: a later entity of this contact
+                // then updates this row instead of adding a second one.
+                if (merged.index >= 0 && merged.index < existing.size())
+                    existing[merged.index] = m;
+                result[type].append(m);
+            }
+        }
+        if (id == 0 && !hasListedDetail(out.entities)) {
+            // Nothing but empty details and group memberships was stored.
+            removeContact(out._id);
+            out = pim::_Contact();
+            result.clear();
+        }
+        m_db.commitTran();
+        return result;
+    } catch (const std::exception& e) {
+        try {
+            m_db.rollbackTran();
+        } catch (const std::exception&) {
+        }
+        throw std::runtime_error(e.what());
+    }
+}
