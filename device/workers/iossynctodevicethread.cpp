@@ -82,7 +82,11 @@ void IOSSyncToDeviceThread::keepTakenBatches() {
     } catch (const std::exception& e) {
         // The phone keeps what it took; the mirror, a cache the next read refills, goes without.
         qWarning("IOSSyncToDeviceThread: keeping the batches the phone took failed: %s", e.what());
-        m_db->endEdit(false);
+        try {
+            m_db->endEdit(false);
+        } catch (const std::exception& again) {
+            qWarning("IOSSyncToDeviceThread: rollback failed: %s", again.what());
+        }
     }
 }
 
