@@ -6,7 +6,6 @@
 #include <QSet>
 #include <algorithm>
 #include <exception>
-#include <future>
 #include <memory>
 #include <stdexcept>
 
@@ -14,6 +13,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
+#include "device/workers/phoneforms.h"
 #include "device/workers/remapreply.h"
 #include "store/localdb.h"
 
@@ -22,9 +22,6 @@ namespace {
 // Contacts per message to the device.
 const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
-// Contacts whose phone forms one helper thread makes, and helpers at work at a time.
-const int kFormsAhead = 50;
-const int kFormHelpers = 2;
 
 }  // namespace
 
@@ -97,10 +94,12 @@ void IOSSyncToDeviceThread::run() {
     m_merged = 0;
     m_editOpen = false;
     m_batchOpen = false;
-    m_forms.clear();
-    m_formsFrom = 0;
-    m_formsAhead.clear();
-    m_formsNext = 0;
+    // Ended with the run, on every path: its thread is stopped and joined.
+    struct FormsOfRun {
+        std::unique_ptr<PhoneForms>& forms;
+        ~FormsOfRun() { forms.reset(); }
+    } formsOfRun{m_phoneForms};
+    m_phoneForms.reset(new PhoneForms(m_contacts));
     try {
         // The mirror is a cache that every connection of the phone rebuilds: the whole restore
         // is one transaction of it, written without waiting for the disk and rolled back from a
@@ -199,34 +198,6 @@ PlistCFType IOSSyncToDeviceThread::send(const PlistCFType& records) {
     return remap;
 }
 
-std::future<QList<pim::_Contact>> IOSSyncToDeviceThread::makeForms(int from) const {
-    const QList<pim::_Contact> contacts = m_contacts.mid(from, kFormsAhead);
-    return std::async(std::launch::async, [contacts] {
-        QList<pim::_Contact> forms;
-        forms.reserve(contacts.size());
-        for (const pim::_Contact& c : contacts) {
-            forms.append(contactrecords::phoneForm(c));
-        }
-        return forms;
-    });
-}
-
-const pim::_Contact& IOSSyncToDeviceThread::phoneFormOf(int i) {
-    while (i >= m_formsFrom + m_forms.size()) {
-        while (m_formsNext < m_total && int(m_formsAhead.size()) < kFormHelpers) {
-            m_formsAhead.push_back(makeForms(m_formsNext));
-            m_formsNext = std::min(m_total, m_formsNext + kFormsAhead);
-        }
-        if (m_formsAhead.empty()) {
-            throw std::runtime_error("IOSSyncToDeviceThread: no contact at this position.");
-        }
-        m_formsFrom += m_forms.size();
-        m_forms = m_formsAhead.front().get();
-        m_formsAhead.pop_front();
-    }
-    return m_forms.at(i - m_formsFrom);
-}
-
 void IOSSyncToDeviceThread::handleBatch(int start, int count) {
     using ChangeMap = QMap<int, QList<pim::Entity>>;
     QMap<unsigned long long, QString> idMap;
@@ -248,7 +219,7 @@ void IOSSyncToDeviceThread::handleBatch(int start, int count) {
         // same detail the next restore of the same contact brings.
         pim::_Contact merged;
         bool wasMerged = false;
-        const ChangeMap changes = m_db->combineContact(phoneFormOf(i), merged, wasMerged);
+        const ChangeMap changes = m_db->combineContact(m_phoneForms->at(i), merged, wasMerged);
         if (wasMerged) {
             ++m_merged;
         }

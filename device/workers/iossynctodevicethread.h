@@ -4,14 +4,13 @@
 #include <QList>
 #include <QString>
 #include <QThread>
-#include <deque>
-#include <future>
 #include <memory>
 
 #include "store/pim.h"
 
 struct mobiledevice_sync_client;
 class LocalDb;
+class PhoneForms;
 class PlistCFType;
 class ProgressForm;
 
@@ -58,11 +57,6 @@ protected:
 
 private:
     void handleBatch(int start, int count);
-    // The form in which the phone will give contact i back (see contactrecords::phoneForm),
-    // for i rising. The forms depend on the contacts alone, so those of the next contacts are
-    // made on another thread while this one merges and waits for the phone.
-    const pim::_Contact& phoneFormOf(int i);
-    std::future<QList<pim::_Contact>> makeForms(int from) const;
     // The one sync session of the whole run, opened for the first batch that sends anything.
     mobiledevice_sync_client& session();
     PlistCFType send(const PlistCFType& records);
@@ -82,9 +76,7 @@ private:
     bool m_editOpen = false;
     bool m_batchOpen = false;
     std::unique_ptr<mobiledevice_sync_client> m_session;
-    QList<pim::_Contact> m_forms;  // phone forms of the contacts from m_formsFrom on
-    int m_formsFrom = 0;
-    int m_formsNext = 0;  // the first contact no helper has taken yet
-    std::deque<std::future<QList<pim::_Contact>>> m_formsAhead;
+    // The form in which the phone will give each contact back, made ahead during the run.
+    std::unique_ptr<PhoneForms> m_phoneForms;
     QElapsedTimer m_reported;
 };

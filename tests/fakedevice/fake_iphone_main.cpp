@@ -6,6 +6,7 @@
 // Start the program under test with USBMUXD_SOCKET_ADDRESS=UNIX:/tmp/fake/mux.
 #include "fakedevice.h"
 
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -43,7 +44,7 @@ void usage() {
             "  name NAME | contacts N [SEED] | untrusted on|off | refuse-sync [TEXT|off] |\n"
             "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
             "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
-            "  delay MS | commit-on-finish on|off | reset | quit\n");
+            "  delay MS | commit-on-finish on|off | clear-journal | reset | quit\n");
 }
 
 bool parseSize(const char* s, size_t* out) {
@@ -169,6 +170,9 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
                 s.faults.push_back(f);
             }
         });
+    } else if (cmd == "clear-journal") {
+        // What a long run of sessions leaves behind: the messages and sessions kept so far.
+        phone.clearJournal();
     } else if (cmd == "reset") {
         const int ios = phone.iosMajor();
         phone.updateScenario([&](fakedevice::Scenario& s) {
@@ -204,6 +208,10 @@ int listenUnix(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A command can free a whole store of records or a long journal at once. Without fast
+    // bins glibc sorts freed memory as it is freed, rather than in one long stall inside
+    // whichever connection the phone serves next.
+    mallopt(M_MXFAST, 0);
     std::string socketPath, udid = fakedevice::makeUdid(1), name = "Fake iPhone", fixture, journal,
                             control;
     size_t contacts = 0, batch = 50, seed = 1, ios = 17;
