@@ -22,6 +22,7 @@ PhoneForms::~PhoneForms() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
+        m_stopping = true;
         if (!m_current.isEmpty()) {
             m_spent.push_back(std::move(m_current));
         }
@@ -30,17 +31,30 @@ PhoneForms::~PhoneForms() {
     m_maker->wait();
 }
 
+QList<pim::_Contact> PhoneForms::makeChunk(int from, const std::atomic<bool>* stop) const {
+    QList<pim::_Contact> forms;
+    const int to = std::min(m_contacts.size(), from + kChunk);
+    forms.reserve(to - from);
+    for (int i = from; i < to; ++i) {
+        // An idle helper on a busy machine may take long over a whole hand-over.
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            return QList<pim::_Contact>();
+        }
+        forms.append(contactrecords::phoneForm(m_contacts.at(i)));
+    }
+    return forms;
+}
+
 void PhoneForms::make() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    int from = 0;
     for (;;) {
         m_changed.wait(lock, [&] {
             return m_stop || !m_spent.empty() ||
-                   (from < m_contacts.size() && m_ready.size() < kChunksAhead);
+                   (m_nextChunk < m_contacts.size() && m_ready.size() < kChunksAhead);
         });
-        std::vector<QList<pim::_Contact>> spent;
-        spent.swap(m_spent);
-        if (!spent.empty()) {
+        if (!m_spent.empty()) {
+            std::vector<QList<pim::_Contact>> spent;
+            spent.swap(m_spent);
             lock.unlock();
             spent.clear();
             lock.lock();
@@ -49,26 +63,25 @@ void PhoneForms::make() {
         if (m_stop) {
             return;
         }
+        const int from = m_nextChunk;
+        m_nextChunk += kChunk;
         lock.unlock();
         QList<pim::_Contact> forms;
         try {
-            const int to = std::min(m_contacts.size(), from + kChunk);
-            forms.reserve(to - from);
-            for (int i = from; i < to; ++i) {
-                forms.append(contactrecords::phoneForm(m_contacts.at(i)));
-            }
-            from = to;
+            forms = makeChunk(from, &m_stopping);
         } catch (...) {
+            // The taker makes this chunk itself and meets the failure there.
             lock.lock();
-            m_failure = std::current_exception();
-            m_changed.notify_all();
-            // Waits to be stopped, freeing nothing more: the taker gives up on the failure.
             m_changed.wait(lock, [&] { return m_stop; });
             return;
         }
         lock.lock();
-        m_ready.push_back(std::move(forms));
-        m_changed.notify_all();
+        if (from < m_taken) {
+            m_spent.push_back(std::move(forms));  // the taker made them meanwhile
+        } else {
+            m_ready.emplace(from, std::move(forms));
+            m_changed.notify_all();
+        }
     }
 }
 
@@ -78,19 +91,25 @@ const pim::_Contact& PhoneForms::at(int i) {
     }
     while (i >= m_currentFrom + m_current.size()) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_currentFrom += m_current.size();
         if (!m_current.isEmpty()) {
+            m_currentFrom += m_current.size();
             m_spent.push_back(std::move(m_current));
             m_current = QList<pim::_Contact>();
         }
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return !m_ready.empty() || m_failure; });
-        if (m_ready.empty()) {
-            std::rethrow_exception(m_failure);
+        m_taken = m_currentFrom + kChunk;
+        const auto ready = m_ready.find(m_currentFrom);
+        if (ready != m_ready.end()) {
+            m_current = std::move(ready->second);
+            m_ready.erase(ready);
+            m_changed.notify_all();
+            continue;
         }
-        m_current = std::move(m_ready.front());
-        m_ready.pop_front();
+        if (m_nextChunk == m_currentFrom) {
+            m_nextChunk += kChunk;
+        }
         m_changed.notify_all();
+        lock.unlock();
+        m_current = makeChunk(m_currentFrom);
     }
     return m_current.at(i - m_currentFrom);
 }
