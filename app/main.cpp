@@ -3,8 +3,8 @@
 #include <QFileInfo>
 
 #include "app/mainwindow.h"
-#include "app/ui/tips.h"
-#include "app/ui/translator.h"
+#include "ui/tips.h"
+#include "ui/translator.h"
 #include "backup/privatetempdir.h"
 #include "sqlite3db.h"
 #include "store/data_path_util.h"

@@ -13,8 +13,8 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice.h"
 #include "store/combinerule.h"

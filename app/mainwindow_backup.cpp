@@ -7,7 +7,7 @@
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
 #include "app/ui/localdbselform.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"

@@ -7,7 +7,7 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "device/mobiledevice.h"
 #include "device/plistcftype.h"
 #include "device/workers/iossynctopcthread.h"

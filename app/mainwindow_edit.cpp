@@ -7,7 +7,7 @@
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
 #include "app/ui/groupform.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "device/workers/iossendchangesthread.h"
 #include "editor/editcontactform.h"
 #include "store/edittransaction.h"

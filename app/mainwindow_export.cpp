@@ -9,7 +9,7 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "export/contactsprinter.h"
 #include "export/exporttofilethread.h"
 #include "export/pdfexportthread.h"

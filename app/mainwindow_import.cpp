@@ -7,7 +7,7 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "backup/backupmanifest.h"
 #include "backup/importcontactsfromitunesthread.h"
 #include "backup/loaditunesbackupdlg.h"

@@ -7,7 +7,7 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/stylesheet.h"
+#include "ui/stylesheet.h"
 
 using namespace mainwindow_steps;
 

@@ -4,7 +4,7 @@
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
 #include "app/ui/datasourceselform.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "store/localdb.h"
 

@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "app/mainwindow.h"
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 using _ItemNode = ItemModelMainTree::_ItemNode;
 using _DBItemNode = ItemModelMainTree::_DBItemNode;

@@ -1,6 +1,6 @@
 #include "importcontactsfromitunesthread.h"
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 #include <localdb.h>
 

@@ -1,7 +1,7 @@
 #include "loaditunesbackupdlg.h"
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 
 #include <QBrush>
 #include <QColor>

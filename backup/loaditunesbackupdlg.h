@@ -5,7 +5,7 @@
 #include "abstreeitemmodel.h"
 #include "backupmanifest.h"
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 #include <QDialog>
 #include <QSharedPointer>

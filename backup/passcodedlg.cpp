@@ -1,8 +1,8 @@
 #include "passcodedlg.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

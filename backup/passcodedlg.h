@@ -3,7 +3,7 @@
 
 #include "backupmanifest.h"
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 #include <QDialog>
 #include <QThread>

@@ -1,6 +1,6 @@
 #include "copyuwpitunesthread.h"
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "backupservice/backup2toolhook.h"
 
 #include <QFile>

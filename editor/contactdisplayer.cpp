@@ -13,7 +13,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "editor/entityeditors.h"
 #include "editor/filedialogs.h"
 #include "editor/photoimage.h"

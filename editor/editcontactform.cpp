@@ -12,8 +12,8 @@
 
 #include <exception>
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
 

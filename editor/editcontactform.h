@@ -6,7 +6,7 @@
 #include <QList>
 #include <QMap>
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 #include "editor/contacteditor.h"
 #include "store/combinerule.h"
 #include "store/pim.h"

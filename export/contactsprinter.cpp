@@ -2,7 +2,7 @@
 
 #include "exportfile.h"
 
-#include "app/ui/runreporter.h"
+#include "store/runreporter.h"
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 

@@ -2,7 +2,7 @@
 #ifndef TW_EXPORT_EXPORTRUN_H
 #define TW_EXPORT_EXPORTRUN_H
 
-#include "app/ui/runreporter.h"
+#include "store/runreporter.h"
 #include "store/pim.h"
 
 #include <QList>

@@ -2,7 +2,7 @@
 
 #include "exportrun.h"
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 ExportToFileThread::ExportToFileThread(const QList<pim::_Contact>& contacts, TYPE type,
                                        QString path, ProgressForm* form, QObject* parent)

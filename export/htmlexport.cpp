@@ -1,6 +1,6 @@
 #include "htmlexport.h"
 
-#include "app/ui/appinfo.h"
+#include "ui/appinfo.h"
 #include "editor/contactdisplayer.h"
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"

@@ -2,8 +2,8 @@
 
 #include "contactsprinter.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/runreporter.h"
+#include "ui/progressform.h"
+#include "store/runreporter.h"
 
 #include <QCoreApplication>
 

@@ -4,7 +4,7 @@
 #include "importrun.h"
 #include "vcardimport.h"
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 #include <QScopedPointer>
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "app/ui/runreporter.h"
+#include "store/runreporter.h"
 
 class AbsImport;
 class LocalDb;

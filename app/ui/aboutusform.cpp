@@ -8,8 +8,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "app/ui/appinfo.h"
-#include "app/ui/stylesheet.h"
+#include "ui/appinfo.h"
+#include "ui/stylesheet.h"
 #include "platform/webservice/webservice.h"
 
 void Ui_AboutUsForm::setupUi(QDialog* AboutUsForm) {

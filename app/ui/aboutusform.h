@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 class QGraphicsView;
 class QLabel;

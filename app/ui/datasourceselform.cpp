@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QSpacerItem>
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 
 void Ui_DataSourceSelForm::setupUi(QDialog* DataSourceSelForm) {
     if (DataSourceSelForm->objectName().isEmpty()) {

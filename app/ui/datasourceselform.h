@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 class QComboBox;
 class QHBoxLayout;

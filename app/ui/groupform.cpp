@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <exception>
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 #include "store/localdb.h"
 
 void Ui_GroupForm::setupUi(QDialog* GroupForm) {

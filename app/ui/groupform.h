@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 class LocalDb;
 class QComboBox;

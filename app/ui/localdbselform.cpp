@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QSpacerItem>
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 #include "store/localdb.h"
 
 void Ui_LocalDbSelForm::setupUi(QDialog* LocalDbSelForm) {

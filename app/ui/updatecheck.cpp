@@ -16,10 +16,10 @@
 #include <unistd.h>
 
 #include "app/ui/aboutusform.h"
-#include "app/ui/appinfo.h"
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
-#include "app/ui/winmovable.h"
+#include "ui/appinfo.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
+#include "ui/winmovable.h"
 #include "platform/webservice/webservice.h"
 #include "store/data_path_util.h"
 

@@ -25,8 +25,8 @@
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice_sync.h"
 #include "device/workers/contactrecords.h"

@@ -7,8 +7,8 @@
 #include "mbdbparser.h"
 #include "qopensslevpaes.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 
 #include <localdb.h>
 #include <sqlite3db.h>

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "store/localdb.h"
 
 BackupContactsToLocalThread::BackupContactsToLocalThread(const QList<pim::_Contact>& contacts,

@@ -4,7 +4,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"

@@ -6,7 +6,7 @@
 #include <QMap>
 #include <exception>
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"

@@ -8,7 +8,7 @@
 #include "fuzz_support.h"
 #include "importcontactsfromitunesthread.h"
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 #include <localdb.h>
 

@@ -7,9 +7,9 @@
 #include "loaditunesbackupdlg.h"
 #include "passcodedlg.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
-#include "app/ui/translator.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
+#include "ui/translator.h"
 #include "resources/ui/uiresources.h"
 
 #include <localdb.h>

@@ -8,8 +8,8 @@
 #include "privatetempdir.h"
 #include "qopensslevpaes.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 
 #include <localdb.h>
 #include <sqlite3db.h>

@@ -2,8 +2,8 @@
 #include "copyuwpitunesthread.h"
 #include "test_util.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -17,8 +17,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 #include "device/workers/iossynctopcthread.h"
 #include "fakedevice.h"
 #include "store/combinerule.h"

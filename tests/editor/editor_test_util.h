@@ -14,7 +14,7 @@
 
 #include <memory>
 
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "editor/filedialogs.h"
 #include "store/localdb.h"
 

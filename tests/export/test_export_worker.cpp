@@ -3,8 +3,8 @@
 #include "exportrun.h"
 #include "exporttofilethread.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
 #include "resources/ui/uiresources.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "export_test_util.h"
 #include "pdfexportthread.h"
 
-#include "app/ui/runreporter.h"
+#include "store/runreporter.h"
 
 #include <QApplication>
 #include <QDir>

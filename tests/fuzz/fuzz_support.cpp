@@ -1,6 +1,6 @@
 #include "fuzz_support.h"
 
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 
 #include <localdb.h>
 

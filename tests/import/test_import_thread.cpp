@@ -1,9 +1,9 @@
 // The worker under a real progress dialog: the dialog always ends with the worker's outcome.
 #include "importcontactstolocalthread.h"
 
-#include "app/ui/progressform.h"
-#include "app/ui/tips.h"
-#include "app/ui/translator.h"
+#include "ui/progressform.h"
+#include "ui/tips.h"
+#include "ui/translator.h"
 #include "resources/ui/uiresources.h"
 #include "store/localdb.h"
 

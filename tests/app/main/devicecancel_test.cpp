@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "fakedevice.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "app/mainwindow_form.h"
-#include "app/ui/translator.h"
+#include "ui/translator.h"
 #include "fakedevice.h"
 #include "testutil.h"
 #include "windowfixture.h"

@@ -9,7 +9,7 @@
 #include <QSignalSpy>
 
 #include "editor/contactdisplayer.h"
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "device/plistcftype.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "device/workers/iossynctopcthread.h"

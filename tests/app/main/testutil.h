@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/mainwindow.h"
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "editor/contactdisplayer.h"
 #include "store/combinerule.h"

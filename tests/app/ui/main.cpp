@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "app/ui/translator.h"
+#include "ui/translator.h"
 #include "resources/ui/uiresources.h"
 
 int main(int argc, char** argv) {

@@ -1,8 +1,8 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include "app/ui/translator.h"
-#include "app/ui/stylesheet.h"
+#include "ui/translator.h"
+#include "ui/stylesheet.h"
 #include "platform/power/powerassertion.h"
 #include "platform/webservice/webservice.h"
 

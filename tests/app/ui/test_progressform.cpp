@@ -9,7 +9,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 #include "testsupport.h"
 
 namespace {

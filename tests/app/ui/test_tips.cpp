@@ -3,8 +3,8 @@
 #include <QTextDocument>
 #include <gtest/gtest.h>
 
-#include "app/ui/appinfo.h"
-#include "app/ui/tips.h"
+#include "ui/appinfo.h"
+#include "ui/tips.h"
 #include "testsupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 
 BoxRecorder::BoxRecorder(QStringList a) : answers(std::move(a)) {
     g_setMessageBoxHook([this](QMessageBox& box) {

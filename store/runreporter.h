@@ -4,8 +4,6 @@
 
 #include <QString>
 
-class ProgressForm;
-
 class RunReporter {
 public:
     virtual ~RunReporter() {}
@@ -17,18 +15,4 @@ public:
     virtual void progress(QString status, int percent, QString text) = 0;
     virtual void succeed(QString message) = 0;
     virtual void error(QString message) = 0;
-};
-
-// Forwards every report to a progress dialog; cancelled once the dialog was rejected.
-class ProgressFormReporter : public RunReporter {
-public:
-    explicit ProgressFormReporter(ProgressForm* form) : m_form(form) {}
-    bool cancelled() override;
-    bool cancelConfirmed() override;
-    void progress(QString status, int percent, QString text) override;
-    void succeed(QString message) override;
-    void error(QString message) override;
-
-private:
-    ProgressForm* m_form;
 };

@@ -1,4 +1,4 @@
-#include "app/ui/appinfo.h"
+#include "ui/appinfo.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "app/ui/tips.h"
+#include "ui/tips.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -8,9 +8,9 @@
 #include <QRegExp>
 #include <QUrl>
 
-#include "app/ui/appinfo.h"
-#include "app/ui/stylesheet.h"
-#include "app/ui/winmovable.h"
+#include "ui/appinfo.h"
+#include "ui/stylesheet.h"
+#include "ui/winmovable.h"
 #include "platform/webservice/webservice.h"
 
 namespace {

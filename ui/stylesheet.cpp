@@ -1,4 +1,4 @@
-#include "app/ui/stylesheet.h"
+#include "ui/stylesheet.h"
 
 #include <QFile>
 #include <QMutex>

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "app/ui/runreporter.h"
-#include "app/ui/winmovable.h"
+#include "store/runreporter.h"
+#include "ui/winmovable.h"
 
 class QLabel;
 class QProgressBar;
@@ -90,4 +90,18 @@ private:
     QElapsedTimer progressClock;
     qint64 lastProgressAt;
     QString lastStatus;
+};
+
+// Forwards every report to a progress dialog; cancelled once the dialog was rejected.
+class ProgressFormReporter : public RunReporter {
+public:
+    explicit ProgressFormReporter(ProgressForm* form) : m_form(form) {}
+    bool cancelled() override;
+    bool cancelConfirmed() override;
+    void progress(QString status, int percent, QString text) override;
+    void succeed(QString message) override;
+    void error(QString message) override;
+
+private:
+    ProgressForm* m_form;
 };

@@ -1,4 +1,4 @@
-#include "app/ui/winmovable.h"
+#include "ui/winmovable.h"
 
 #include <QEvent>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "app/ui/progressform.h"
+#include "ui/progressform.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QThread>
 
-#include "app/ui/stylesheet.h"
-#include "app/ui/tips.h"
+#include "ui/stylesheet.h"
+#include "ui/tips.h"
 
 void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
     if (ProgressForm->objectName().isEmpty()) {

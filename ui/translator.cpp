@@ -1,4 +1,4 @@
-#include "app/ui/translator.h"
+#include "ui/translator.h"
 
 #include <cstring>
 
