@@ -1,8 +1,8 @@
 #include "importcontactsfromitunesthread.h"
 
-#include "ui/progressform.h"
-
 #include <localdb.h>
+#include <mergerun.h>
+#include <runreporter.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -99,7 +99,7 @@ bool readDate(const Sqlite3Cursor& c, int column, long long& seconds) {
 }  // namespace
 
 ImportContactsFromiTunesThread::ImportContactsFromiTunesThread(BackupManifest& b, LocalDb* d,
-                                                               ProgressForm* p, QObject* parent)
+                                                               RunReporter* p, QObject* parent)
     : QThread(parent), backup(b), db(d), progress(p) {}
 
 ImportContactsFromiTunesThread::~ImportContactsFromiTunesThread() = default;
@@ -359,7 +359,7 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
         Sqlite3Cursor v = addressBook.queryThrow(
             "select record_id, UID, property, value, label from ABMultiValue");
         for (int row = 1; v.moveNext(); ++row) {
-            if (row % 4096 == 0 && progress->rejected)
+            if (row % 4096 == 0 && progress->cancelled())
                 return false;
             readMultiValue(v, details[v.getInt64(kRecordId)]);
         }
@@ -371,15 +371,15 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
     int i = 0;
     int shownPercent = -1;
     while (c.moveNext()) {
-        if (progress->rejected)
+        if (progress->cancelled())
             return false;
         ++i;
         // One report per step of the bar, not per person: each crosses into the GUI thread.
         const int percent = n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50;
         if (percent != shownPercent || i == n) {
             shownPercent = percent;
-            progress->invokeUpdateProgress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), percent,
-                                           QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
+            progress->progress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), percent,
+                               QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
         }
         const long long personId = c.getInt64(0);
         pim::_Contact contact;
@@ -483,64 +483,34 @@ void ImportContactsFromiTunesThread::run() {
             return;
     } catch (const std::exception& e) {
         closeAndRemoveCopies();
-        progress->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        progress->error(QString::fromUtf8(e.what()));
         return;
     }
 
-    bool editOpen = false;
-    try {
-        const int m = contacts.size();
-        int merged = 0;
-        int count = 0;
-        // The store's batch path: one transaction, indexes rebuilt once for a large import.
-        db->beginBulkEdit(m);
-        editOpen = true;
-        int shownPercent = -1;
-        for (int k = 1; k <= m; ++k) {
-            if (progress->rejected) {
-                db->endEdit(false);
-                return;
-            }
-            const int percent = int(double(k) / m * 50.0 + 50.0);
-            if (percent != shownPercent || k == m) {
-                shownPercent = percent;
-                progress->invokeUpdateProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"),
-                                               percent,
-                                               QStringLiteral("Contacts:%1/%2").arg(k).arg(m));
-            }
-            pim::_Contact& incoming = contacts[k - 1];
-            fillComparedFields(incoming);
-            ++count;
-            if (incoming.fullName.isEmpty()) {
-                storeUnnamed(incoming);
-                continue;
-            }
-            pim::_Contact stored;
-            bool wasMerged = false;
-            db->combineContact(incoming, stored, wasMerged);
-            if (wasMerged)
-                ++merged;
+    // Reading filled the first half of the bar; writing fills the second.
+    MergeRun merge(*db, *progress);
+    merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 50, 100);
+    merge.setStep([this, &merge, &contacts](int index, const pim::_Contact&) {
+        pim::_Contact& incoming = contacts[index];
+        fillComparedFields(incoming);
+        if (incoming.fullName.isEmpty()) {
+            storeUnnamed(incoming);
+            return MergeRun::ADDED;
         }
-        db->endEdit(true);
-        editOpen = false;
-        QString text = merged == 0 ? tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES").arg(count)
-                                   : tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED")
-                                         .arg(count - merged)
-                                         .arg(merged);
-        if (!photoError.isEmpty())
-            text += QLatin1Char('\n') +
-                    tr("The photos could not be read (%1); the contacts were imported without "
-                       "them.")
-                        .arg(photoError);
-        progress->invokeSucceed(text);
-    } catch (const std::exception& e) {
-        if (editOpen) {
-            try {
-                db->endEdit(false);
-            } catch (const std::exception&) {
-                // The rollback failing leaves nothing more to undo; report the first error.
-            }
-        }
-        progress->invokeErrorOccurred(QString::fromUtf8(e.what()));
-    }
+        return merge.merge(incoming);
+    });
+    ListSource source(contacts);
+    if (merge.run(source) != MergeRun::FINISHED)
+        return;
+    const int count = merge.counts().done;
+    const int merged = merge.counts().merged;
+    QString text = merged == 0 ? tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES").arg(count)
+                               : tr("IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED")
+                                     .arg(count - merged)
+                                     .arg(merged);
+    if (!photoError.isEmpty())
+        text += QLatin1Char('\n') +
+                tr("The photos could not be read (%1); the contacts were imported without them.")
+                    .arg(photoError);
+    progress->succeed(text);
 }

@@ -15,12 +15,12 @@
 #include <memory>
 
 class LocalDb;
-class ProgressForm;
+class RunReporter;
 
 class ImportContactsFromiTunesThread : public QThread {
     Q_OBJECT
 public:
-    ImportContactsFromiTunesThread(BackupManifest& backup, LocalDb* db, ProgressForm* progress,
+    ImportContactsFromiTunesThread(BackupManifest& backup, LocalDb* db, RunReporter* progress,
                                    QObject* parent = nullptr);
     ~ImportContactsFromiTunesThread() override;
 
@@ -74,7 +74,7 @@ private:
 
     BackupManifest& backup;
     LocalDb* db;
-    ProgressForm* progress;
+    RunReporter* progress;
     Sqlite3DB addressBook;
     Sqlite3DB images;
     std::unique_ptr<BackupTempDir> workDir;

@@ -1,7 +1,7 @@
 #include "copyuwpitunesthread.h"
 
-#include "ui/progressform.h"
 #include "backupservice/backup2toolhook.h"
+#include "store/runreporter.h"
 
 #include <QFile>
 
@@ -19,9 +19,9 @@ QDir stagingRoot() {
 
 }  // namespace
 
-CopyUWPItunesThread::CopyUWPItunesThread(QString source, bool cleanFirst, ProgressForm& form,
+CopyUWPItunesThread::CopyUWPItunesThread(QString source, bool cleanFirst, RunReporter& reporter,
                                          QObject* parent)
-    : QThread(parent), m_source(source), m_cleanFirst(cleanFirst), m_form(&form) {}
+    : QThread(parent), m_source(source), m_cleanFirst(cleanFirst), m_reporter(&reporter) {}
 
 QDir CopyUWPItunesThread::uwpItunesSaveDir(QString source) {
     return QDir(QDir(QDir::homePath()).absoluteFilePath(QString::fromLatin1(kStagingRoot)) +
@@ -36,7 +36,7 @@ bool CopyUWPItunesThread::copyFiles(const QFileInfo& source, QDir target, QStrin
     if (!target.exists())
         QDir().mkpath(target.absolutePath());
     if (source.isFile()) {
-        m_form->invokeUpdateProgress(QString(), -1, source.fileName());
+        m_reporter->progress(QString(), -1, source.fileName());
         const QString destination = target.absoluteFilePath(source.fileName());
         if (QFile::exists(destination))
             return true;
@@ -65,7 +65,7 @@ bool CopyUWPItunesThread::copyFiles(const QFileInfo& source, QDir target, QStrin
 }
 
 void CopyUWPItunesThread::run() {
-    m_form->invokeUpdateProgress(tr("Initiating iTunes..."), 99, QString());
+    m_reporter->progress(tr("Initiating iTunes..."), 99, QString());
     const QDir root = stagingRoot();
     // A linked staging root is removed as a link: what it points to is not ours to empty.
     if (m_cleanFirst)
@@ -74,13 +74,13 @@ void CopyUWPItunesThread::run() {
     const QFileInfo source(m_source);
     // Nothing to copy is no finished copy.
     if (!source.exists()) {
-        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1")
-                                        .arg(QString::fromLocal8Bit(std::strerror(ENOENT)) +
-                                             QLatin1String(": ") + m_source));
+        m_reporter->error(tr("Can not copy iTunes files. %1")
+                              .arg(QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                                   QLatin1String(": ") + m_source));
         return;
     }
     if (!copyFiles(source, root, error)) {
-        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1").arg(error));
+        m_reporter->error(tr("Can not copy iTunes files. %1").arg(error));
         return;
     }
     // The marker says the copy is complete, so its own failure is one.
@@ -88,9 +88,9 @@ void CopyUWPItunesThread::run() {
     QDir().mkpath(staged);
     QFile marker(staged + "/" + QString::fromLatin1(kMarker));
     if (!marker.open(QIODevice::WriteOnly)) {
-        m_form->invokeErrorOccurred(tr("Can not copy iTunes files. %1").arg(marker.errorString()));
+        m_reporter->error(tr("Can not copy iTunes files. %1").arg(marker.errorString()));
         return;
     }
     marker.close();
-    m_form->invokeSucceed(QString());
+    m_reporter->succeed(QString());
 }

@@ -1,5 +1,5 @@
 // Copies a folder of the desktop sync application into the staging folder
-// "~/quorvanteli_itunes/<folder name>" under a ProgressForm, and marks a finished copy with an
+// "~/quorvanteli_itunes/<folder name>" under a progress dialog, and marks a finished copy with an
 // empty file "__CopyUWPItunesThread". Files already staged are kept as they are.
 #pragma once
 
@@ -8,12 +8,12 @@
 #include <QString>
 #include <QThread>
 
-class ProgressForm;
+class RunReporter;
 
 class CopyUWPItunesThread : public QThread {
     Q_OBJECT
 public:
-    CopyUWPItunesThread(QString source, bool cleanFirst, ProgressForm& form,
+    CopyUWPItunesThread(QString source, bool cleanFirst, RunReporter& reporter,
                         QObject* parent = nullptr);
 
     // The staging folder of a source (computed only, nothing is created).
@@ -30,5 +30,5 @@ protected:
 private:
     QString m_source;
     bool m_cleanFirst;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };

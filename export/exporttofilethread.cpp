@@ -2,15 +2,14 @@
 
 #include "exportrun.h"
 
-#include "ui/progressform.h"
+#include "store/runreporter.h"
 
 ExportToFileThread::ExportToFileThread(const QList<pim::_Contact>& contacts, TYPE type,
-                                       QString path, ProgressForm* form, QObject* parent)
-    : QThread(parent), m_contacts(contacts), m_type(type), m_path(path), m_form(form) {}
+                                       QString path, RunReporter* reporter, QObject* parent)
+    : QThread(parent), m_contacts(contacts), m_type(type), m_path(path), m_reporter(reporter) {}
 
 ExportToFileThread::~ExportToFileThread() {}
 
 void ExportToFileThread::run() {
-    ProgressFormReporter reporter(m_form);
-    g_runExport(m_contacts, m_type, m_path, reporter);
+    g_runExport(m_contacts, m_type, m_path, *m_reporter);
 }

@@ -1,5 +1,5 @@
 // Worker thread that writes contacts into a vCard, CSV, text, HTML or Word file under a
-// ProgressForm.
+// progress dialog.
 #ifndef TW_EXPORT_EXPORTTOFILETHREAD_H
 #define TW_EXPORT_EXPORTTOFILETHREAD_H
 
@@ -9,7 +9,7 @@
 #include <QString>
 #include <QThread>
 
-class ProgressForm;
+class RunReporter;
 
 // The caller creates the form (title "IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), then the worker,
 // starts it, runs the form's modal loop and waits for the worker. Everything the user sees
@@ -21,7 +21,7 @@ public:
     enum TYPE { VCARD = 1, CSV = 2, TXT = 3, HTML = 4 };
 
     ExportToFileThread(const QList<pim::_Contact>& contacts, TYPE type, QString path,
-                       ProgressForm* form, QObject* parent = nullptr);
+                       RunReporter* reporter, QObject* parent = nullptr);
     ~ExportToFileThread() override;
 
     // The file written: the path given, or for HTML the page inside the folder of that name.
@@ -35,7 +35,7 @@ private:
     QList<pim::_Contact> m_contacts;
     TYPE m_type;
     QString m_path;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };
 
 #endif

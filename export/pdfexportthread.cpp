@@ -2,7 +2,6 @@
 
 #include "contactsprinter.h"
 
-#include "ui/progressform.h"
 #include "store/runreporter.h"
 
 #include <QCoreApplication>
@@ -10,8 +9,8 @@
 #include <exception>
 
 PdfExportThread::PdfExportThread(const QList<pim::_Contact>& contacts, QString path,
-                                 ProgressForm* form, QObject* parent)
-    : QThread(parent), m_contacts(contacts), m_path(path), m_form(form) {}
+                                 RunReporter* reporter, QObject* parent)
+    : QThread(parent), m_contacts(contacts), m_path(path), m_reporter(reporter) {}
 
 PdfExportThread::~PdfExportThread() {}
 
@@ -32,6 +31,5 @@ void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& p
 }
 
 void PdfExportThread::run() {
-    ProgressFormReporter reporter(m_form);
-    run(m_contacts, m_path, reporter);
+    run(m_contacts, m_path, *m_reporter);
 }

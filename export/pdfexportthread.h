@@ -1,4 +1,4 @@
-// Worker thread that writes the contact cards into a PDF file under a ProgressForm.
+// Worker thread that writes the contact cards into a PDF file under a progress dialog.
 #ifndef TW_EXPORT_PDFEXPORTTHREAD_H
 #define TW_EXPORT_PDFEXPORTTHREAD_H
 
@@ -8,7 +8,6 @@
 #include <QString>
 #include <QThread>
 
-class ProgressForm;
 class RunReporter;
 
 // Used like ExportToFileThread: everything the user sees comes through the form. A cancel
@@ -16,7 +15,7 @@ class RunReporter;
 class PdfExportThread : public QThread {
     Q_OBJECT
 public:
-    PdfExportThread(const QList<pim::_Contact>& contacts, QString path, ProgressForm* form,
+    PdfExportThread(const QList<pim::_Contact>& contacts, QString path, RunReporter* reporter,
                     QObject* parent = nullptr);
     ~PdfExportThread() override;
 
@@ -30,7 +29,7 @@ protected:
 private:
     QList<pim::_Contact> m_contacts;
     QString m_path;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };
 
 #endif

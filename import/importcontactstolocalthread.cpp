@@ -4,19 +4,17 @@
 #include "importrun.h"
 #include "vcardimport.h"
 
-#include "ui/progressform.h"
+#include "store/runreporter.h"
 
 #include <QScopedPointer>
 
 ImportContactsToLocalThread::ImportContactsToLocalThread(QString path, TYPE type, LocalDb* db,
-                                                         ProgressForm* progressForm,
-                                                         QObject* parent)
-    : QThread(parent), path(path), type(type), db(db), progressForm(progressForm) {}
+                                                         RunReporter* reporter, QObject* parent)
+    : QThread(parent), path(path), type(type), db(db), reporter(reporter) {}
 
 ImportContactsToLocalThread::~ImportContactsToLocalThread() {}
 
 void ImportContactsToLocalThread::run() {
-    ProgressFormReporter reporter(progressForm);
     QScopedPointer<AbsImport> importer;
     try {
         if (type == VCARD) {
@@ -27,8 +25,8 @@ void ImportContactsToLocalThread::run() {
     } catch (...) {
     }
     if (!importer) {
-        reporter.error(QString());
+        reporter->error(QString());
         return;
     }
-    g_runImport(*importer, path, *db, reporter);
+    g_runImport(*importer, path, *db, *reporter);
 }

@@ -1,4 +1,4 @@
-// Worker thread that imports a vCard or CSV file into a local database under a ProgressForm.
+// Worker thread that imports a vCard or CSV file into a local database under a progress dialog.
 #ifndef TW_IMPORT_IMPORTCONTACTSTOLOCALTHREAD_H
 #define TW_IMPORT_IMPORTCONTACTSTOLOCALTHREAD_H
 
@@ -6,16 +6,17 @@
 #include <QThread>
 
 class LocalDb;
-class ProgressForm;
+class RunReporter;
 
-// The caller creates the form, then the worker, starts it, runs the form's modal loop and waits
-// for the worker. The import succeeded when the form ended with result 1 and was not cancelled.
+// The caller creates the progress dialog (the reporter), then the worker, starts it, runs the
+// dialog's modal loop and waits for the worker. The import succeeded when the dialog ended with
+// result 1 and was not cancelled.
 class ImportContactsToLocalThread : public QThread {
     Q_OBJECT
 public:
     enum TYPE { VCARD = 1, CSV = 2 };
 
-    ImportContactsToLocalThread(QString path, TYPE type, LocalDb* db, ProgressForm* progressForm,
+    ImportContactsToLocalThread(QString path, TYPE type, LocalDb* db, RunReporter* reporter,
                                 QObject* parent = nullptr);
     ~ImportContactsToLocalThread() override;
 
@@ -26,7 +27,7 @@ private:
     QString path;
     TYPE type;
     LocalDb* db;
-    ProgressForm* progressForm;
+    RunReporter* reporter;
 };
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "absimport.h"
 #include "store/localdb.h"
+#include "store/mergerun.h"
 
 #include <QCoreApplication>
 
@@ -130,6 +131,30 @@ private:
     std::thread m_thread;
 };
 
+// The feed as a source of a merge run: its failures come out where they happened.
+class FeedSource : public MergeSource {
+public:
+    FeedSource(ContactFeed& feed, int total) : m_feed(feed), m_total(total) {}
+    int total() const override { return m_total; }
+    const pim::_Contact* next() override {
+        ContactFeed::Item& item = m_feed.take();
+        switch (item.kind) {
+            case ContactFeed::CONTACT:
+                return &item.contact;
+            case ContactFeed::END:
+                return nullptr;
+            case ContactFeed::HASNEXT_FAILED:
+            case ContactFeed::NEXT_FAILED:
+                break;
+        }
+        std::rethrow_exception(item.error);
+    }
+
+private:
+    ContactFeed& m_feed;
+    int m_total;
+};
+
 QString tr(const char* key) {
     return QCoreApplication::translate("ImportContactsToLocalThread", key);
 }
@@ -138,20 +163,13 @@ QString unknownError() {
     return tr("IDS_IMPORT_UNKNOWN_ERROR");
 }
 
-// Rolls back, and keeps a failing rollback from hiding the error being reported.
-void rollback(LocalDb& db) {
-    try {
-        db.endEdit(false);
-    } catch (...) {
-    }
-}
-
 }  // namespace
 
 void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportReporter& reporter) {
+    int total = 0;
     try {
         importer.initialize(path);
-        db.beginBulkEdit(importer.total());
+        total = importer.total();
     } catch (const std::exception& e) {
         reporter.error(QString::fromUtf8(e.what()));
         return;
@@ -160,77 +178,40 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
         return;
     }
 
-    try {
-        const int total = importer.total();
-        int added = 0;
-        int merged = 0;
-        int skippedEntries = 0;  // cards or rows with nothing to store
-        int i = 1;
-        // Translated once: the loop reports every contact.
-        const QString status = tr("IDS_IMPORTING_CONTACTS_TO_DB");
-        const QString counter = tr("Contacts:%1/%2");
+    MergeRun run(db, reporter);
+    run.setProgress(tr("IDS_IMPORTING_CONTACTS_TO_DB"));
+    run.setUnexpectedFailureText(unknownError());
+    // Cards or rows with nothing to store are counted, not merged.
+    run.setStep([&run](int, const pim::_Contact& incoming) {
+        return incoming.fullName.isEmpty() ? MergeRun::SKIPPED : run.merge(incoming);
+    });
+    MergeRun::Outcome outcome = MergeRun::FAILED;
+    {
         ContactFeed feed(importer);
-        for (;;) {
-            ContactFeed::Item& item = feed.take();
-            if (item.kind == ContactFeed::END)
-                break;
-            if (item.kind == ContactFeed::HASNEXT_FAILED)
-                std::rethrow_exception(item.error);
-            if (reporter.cancelled()) {
-                feed.stop();
-                importer.uninitialize();
-                db.endEdit(false);
-                return;
-            }
-            int percent = 100;
-            if (total > 0) {
-                double p = double(i) / double(total) * 100.0;
-                percent = p >= 100.0 ? 100 : int(p);
-            }
-            reporter.progress(status, percent, counter.arg(i).arg(total));
-            if (item.kind == ContactFeed::NEXT_FAILED)
-                std::rethrow_exception(item.error);
-            pim::_Contact stored;
-            const pim::_Contact& incoming = item.contact;
-            if (incoming.fullName.isEmpty()) {
-                ++skippedEntries;
-            } else {
-                bool wasMerged = false;
-                db.combineContact(incoming, stored, wasMerged);
-                if (wasMerged) {
-                    ++merged;
-                } else {
-                    ++added;
-                }
-            }
-            ++i;
-        }
+        FeedSource source(feed, total);
+        outcome = run.run(source);
         feed.stop();
-        importer.uninitialize();
-        // A cancel confirmed while the last contact was merged, or still being asked about,
-        // means "keep nothing".
-        if (reporter.cancelConfirmed()) {
-            db.endEdit(false);
-            return;
-        }
-        db.endEdit(true);
-        QString text =
-            merged == 0 ? tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(added)
-                        : tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(added).arg(merged);
-        // What was left out is said, so that a short count does not go unexplained.
-        const int skippedLines = importer.skippedLines();
-        if (skippedLines > 0)
-            text += "\n" + tr("%1 lines that could not be read were skipped.").arg(skippedLines);
-        if (skippedEntries > 0) {
-            text += "\n" + tr("%1 entries without a name, e-mail, phone or company were skipped.")
-                               .arg(skippedEntries);
-        }
-        reporter.succeed(text);
-    } catch (const std::exception& e) {
-        rollback(db);
-        reporter.error(QString::fromUtf8(e.what()));
-    } catch (...) {
-        rollback(db);
-        reporter.error(unknownError());
     }
+    // The importer is the feed's alone until it stopped.
+    try {
+        importer.uninitialize();
+    } catch (...) {
+    }
+    if (outcome != MergeRun::FINISHED)
+        return;
+    const int added = run.counts().added;
+    const int merged = run.counts().merged;
+    QString text = merged == 0
+                       ? tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(added)
+                       : tr("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(added).arg(merged);
+    // What was left out is said, so that a short count does not go unexplained.
+    const int skippedLines = importer.skippedLines();
+    if (skippedLines > 0)
+        text += "\n" + tr("%1 lines that could not be read were skipped.").arg(skippedLines);
+    const int skippedEntries = run.counts().skipped;
+    if (skippedEntries > 0) {
+        text += "\n" + tr("%1 entries without a name, e-mail, phone or company were skipped.")
+                           .arg(skippedEntries);
+    }
+    reporter.succeed(text);
 }

@@ -9,7 +9,7 @@
 class AbsImport;
 class LocalDb;
 
-// Where an import reports to; the worker forwards to its ProgressForm.
+// Where an import reports to: the progress dialog, or a recorder in tests.
 using ImportReporter = RunReporter;
 
 // Reads the file with the importer and merges every named contact into the database in one

@@ -318,6 +318,26 @@ void LocalDb::endPart(bool keep) {
     }
 }
 
+LocalDb::CacheWrites::CacheWrites(LocalDb& db) : m_db(db) {
+    m_db.open_check();
+    m_db.m_db.executeThrow(Sqlite3Sql("pragma synchronous=off"));
+    m_db.m_db.executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
+    m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=off"));
+}
+
+LocalDb::CacheWrites::~CacheWrites() {
+    if (!m_db.isOpen())
+        return;
+    // Each on its own: one that fails leaves the others to be restored.
+    for (const char* sql :
+         {"pragma journal_mode=delete", "pragma synchronous=full", "pragma cache_spill=on"}) {
+        try {
+            m_db.m_db.executeThrow(Sqlite3Sql(sql));
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 void LocalDb::close() {
     m_db.close();  // an open batch is discarded, deferred indexes included
     m_deferredIndexes.clear();

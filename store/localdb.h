@@ -44,6 +44,21 @@ public:
     // part cannot be undone, the whole edit is rolled back instead.
     void beginPart();
     void endPart(bool keep);
+
+    // For the length of the scope, writes to a file that is only a cache (a phone's mirror,
+    // which every connection of the phone rebuilds) go without waiting for the disk, with the
+    // rollback journal in memory and no spill of pages into the file before the commit, so a
+    // crash loses only cache. The usual settings come back when the scope ends.
+    class CacheWrites {
+    public:
+        explicit CacheWrites(LocalDb& db);
+        ~CacheWrites();
+        CacheWrites(const CacheWrites&) = delete;
+        CacheWrites& operator=(const CacheWrites&) = delete;
+
+    private:
+        LocalDb& m_db;
+    };
     void close();
     // Closes the handle and deletes the file.
     void removeDB();

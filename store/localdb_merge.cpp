@@ -1,6 +1,7 @@
 // The merge of incoming contacts into stored ones, under the database's merge rule.
 #include "localdb.h"
 
+#include "edittransaction.h"
 #include "entitycolumns.h"
 
 #include <stdexcept>
@@ -141,8 +142,8 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
         out = pim::_Contact();
         return QMap<int, QList<pim::Entity> >();
     }
-    m_db.beginTran();
     try {
+        EditTransaction edit(*this);
         QMap<int, QList<pim::Entity> > result = out.entities;
         if (id != 0) {
             existed = true;
@@ -207,13 +208,10 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
             out = pim::_Contact();
             result.clear();
         }
-        m_db.commitTran();
+        edit.commit();
         return result;
     } catch (const std::exception& e) {
-        try {
-            m_db.rollbackTran();
-        } catch (const std::exception&) {
-        }
+        // Rolled back by the edit's scope.
         throw std::runtime_error(e.what());
     }
 }

@@ -1,5 +1,5 @@
 // Where a long operation reports to, apart from any dialog: the progress dialog in the program,
-// a recorder in tests.
+// a recorder in tests. Workers talk to this alone, from their own thread.
 #pragma once
 
 #include <QString>
@@ -15,4 +15,14 @@ public:
     virtual void progress(QString status, int percent, QString text) = 0;
     virtual void succeed(QString message) = 0;
     virtual void error(QString message) = 0;
+    // Tells the user something that needs their action (unlock the phone, say) and returns at
+    // once; waitingForUser() stays true until they have seen it. Nobody to tell: nothing to wait.
+    virtual void tellAndWait(QString message) { (void)message; }
+    virtual bool waitingForUser() { return false; }
+    // What the cancel button says, where there is one.
+    virtual void setCancelText(QString text) { (void)text; }
 };
+
+// Thrown by a step of a run when it sees the cancel; the run catches it and undoes what a cancel
+// undoes. Not a std::exception, so that no failure handler takes it for an error.
+struct RunCancelled {};

@@ -97,16 +97,16 @@ void ProgressForm::invokeUpdateProgress(QString status, int value, QString text)
         lastProgressAt = now;
         lastStatus = status;
     }
-    QMetaObject::invokeMethod(this, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
+    QMetaObject::invokeMethod(this, "showProgress", Qt::AutoConnection, Q_ARG(QString, status),
                               Q_ARG(int, value), Q_ARG(QString, text));
 }
 
 void ProgressForm::invokeErrorOccurred(QString err) {
-    QMetaObject::invokeMethod(this, "errorOccurred", Qt::AutoConnection, Q_ARG(QString, err));
+    QMetaObject::invokeMethod(this, "showError", Qt::AutoConnection, Q_ARG(QString, err));
 }
 
 void ProgressForm::invokeSucceed(QString text) {
-    QMetaObject::invokeMethod(this, "succeed", Qt::AutoConnection, Q_ARG(QString, text));
+    QMetaObject::invokeMethod(this, "showSuccess", Qt::AutoConnection, Q_ARG(QString, text));
 }
 
 void ProgressForm::invokeTipsWait(QString info) {
@@ -122,7 +122,7 @@ void ProgressForm::accept() {}
 
 void ProgressForm::reject() {}
 
-void ProgressForm::updateProgress(QString status, int curProgress, QString progressText) {
+void ProgressForm::showProgress(QString status, int curProgress, QString progressText) {
     if (!status.isEmpty()) {
         form->lbStatus->setText(status);
     }
@@ -136,7 +136,7 @@ void ProgressForm::updateProgress(QString status, int curProgress, QString progr
     form->lbProgress->setText(progressText);
 }
 
-void ProgressForm::errorOccurred(QString err) {
+void ProgressForm::showError(QString err) {
     if (ended) {
         return;
     }
@@ -144,7 +144,7 @@ void ProgressForm::errorOccurred(QString err) {
     done(0);
 }
 
-void ProgressForm::succeed(QString tipsStr) {
+void ProgressForm::showSuccess(QString tipsStr) {
     if (ended) {
         return;
     }
@@ -192,24 +192,4 @@ bool ProgressForm::cancelConfirmed() {
 
 void ProgressForm::setCancelBtnText(QString text) {
     form->btnCancel->setText(text);
-}
-
-bool ProgressFormReporter::cancelled() {
-    return m_form->rejected;
-}
-
-bool ProgressFormReporter::cancelConfirmed() {
-    return m_form->cancelConfirmed();
-}
-
-void ProgressFormReporter::progress(QString status, int percent, QString text) {
-    m_form->invokeUpdateProgress(status, percent, text);
-}
-
-void ProgressFormReporter::succeed(QString message) {
-    m_form->invokeSucceed(message);
-}
-
-void ProgressFormReporter::error(QString message) {
-    m_form->invokeErrorOccurred(message);
 }

@@ -26,10 +26,10 @@ public:
 };
 
 // The modal dialog every long operation runs under. The GUI thread creates it, starts the
-// worker with a pointer to it and runs exec(); the worker reports only through the invoke*
-// operations (callable from any thread) and polls `rejected` between items.
+// worker with a pointer to it and runs exec(); the worker reports only through the reporter
+// operations or the invoke* ones (callable from any thread) and polls between items.
 // exec() returns 1 after success, 0 after an error or a confirmed cancel.
-class ProgressForm : public QDialog {
+class ProgressForm : public QDialog, public RunReporter {
     Q_OBJECT
 public:
     // True once the dialog finished with result 0 (cancel or error); read by workers.
@@ -58,7 +58,18 @@ public:
     // asks this before it makes its work final, so that a Cancel confirmed meanwhile still
     // undoes it.
     // From then on the Cancel button asks nothing.
-    bool cancelConfirmed();
+    bool cancelConfirmed() override;
+
+    // The reporter operations, for the workers.
+    bool cancelled() override { return rejected; }
+    void progress(QString status, int percent, QString text) override {
+        invokeUpdateProgress(status, percent, text);
+    }
+    void succeed(QString message) override { invokeSucceed(message); }
+    void error(QString message) override { invokeErrorOccurred(message); }
+    void tellAndWait(QString message) override { invokeTipsWait(message); }
+    bool waitingForUser() override { return tipsWaiting; }
+    void setCancelText(QString text) override { invokeSetCancelBtnText(text); }
 
     // Escape and close requests must not end the dialog: only done() from the slots does.
     void accept() override;
@@ -68,9 +79,9 @@ signals:
     void userCacel();
 
 private slots:
-    void updateProgress(QString status, int curProgress, QString progressText);
-    void errorOccurred(QString err);
-    void succeed(QString tipsStr);
+    void showProgress(QString status, int curProgress, QString progressText);
+    void showError(QString err);
+    void showSuccess(QString tipsStr);
     void onFinish(int result);
     void tipsWait(QString info);
     void cancel();
@@ -90,18 +101,4 @@ private:
     QElapsedTimer progressClock;
     qint64 lastProgressAt;
     QString lastStatus;
-};
-
-// Forwards every report to a progress dialog; cancelled once the dialog was rejected.
-class ProgressFormReporter : public RunReporter {
-public:
-    explicit ProgressFormReporter(ProgressForm* form) : m_form(form) {}
-    bool cancelled() override;
-    bool cancelConfirmed() override;
-    void progress(QString status, int percent, QString text) override;
-    void succeed(QString message) override;
-    void error(QString message) override;
-
-private:
-    ProgressForm* m_form;
 };

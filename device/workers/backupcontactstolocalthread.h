@@ -6,16 +6,16 @@
 #include "store/pim.h"
 
 class LocalDb;
-class ProgressForm;
+class RunReporter;
 
 // Copies a list of contacts into a local database, merging each with a stored contact of the
-// same full name, in one transaction under a progress dialog. A cancel or a failure leaves the
-// database as it was.
+// same full name, in one transaction, reporting to a progress dialog. A cancel or a failure leaves
+// the database as it was.
 class BackupContactsToLocalThread : public QThread {
     Q_OBJECT
 public:
     BackupContactsToLocalThread(const QList<pim::_Contact>& contacts, LocalDb* db,
-                                ProgressForm* form, QObject* parent);
+                                RunReporter* reporter, QObject* parent);
     ~BackupContactsToLocalThread() override;
 
 protected:
@@ -24,5 +24,5 @@ protected:
 private:
     QList<pim::_Contact> m_contacts;
     LocalDb* m_db;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };

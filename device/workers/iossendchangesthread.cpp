@@ -4,12 +4,12 @@
 #include <exception>
 #include <stdexcept>
 
-#include "ui/progressform.h"
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
 #include "device/workers/remapreply.h"
 #include "store/localdb.h"
+#include "store/runreporter.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ const char* const kDeleteMarker = "___EmptyParameterString___";
 
 }  // namespace
 
-IOSSendChangesThread::IOSSendChangesThread(ProgressForm* form, QString udid, LocalDb* db,
+IOSSendChangesThread::IOSSendChangesThread(RunReporter* reporter, QString udid, LocalDb* db,
                                            pim::_Contact* contact,
                                            const QList<EditContactForm::_ChangeData>& changes,
                                            const QList<pim::_Contact>& contactsToDelete,
@@ -28,7 +28,7 @@ IOSSendChangesThread::IOSSendChangesThread(ProgressForm* form, QString udid, Loc
       m_contact(contact),
       m_changes(changes),
       m_toDelete(contactsToDelete),
-      m_form(form) {}
+      m_reporter(reporter) {}
 
 IOSSendChangesThread::~IOSSendChangesThread() = default;
 
@@ -36,17 +36,17 @@ void IOSSendChangesThread::run() {
     try {
         send();
     } catch (const std::exception& e) {
-        m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        m_reporter->error(QString::fromUtf8(e.what()));
         return;
     } catch (...) {
-        m_form->invokeErrorOccurred(QStringLiteral("IOSSendChangesThread: unexpected failure."));
+        m_reporter->error(QStringLiteral("IOSSendChangesThread: unexpected failure."));
         return;
     }
-    m_form->invokeSucceed(QString());
+    m_reporter->succeed(QString());
 }
 
 void IOSSendChangesThread::send() {
-    m_form->invokeUpdateProgress(tr("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
+    m_reporter->progress(tr("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
     if (!m_contact && !m_changes.isEmpty()) {
         throw std::runtime_error("IOSSendChangesThread: change records without a contact.");
     }

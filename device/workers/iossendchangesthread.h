@@ -8,7 +8,7 @@
 #include "store/pim.h"
 
 class LocalDb;
-class ProgressForm;
+class RunReporter;
 
 // Sends one edit made on a device's mirror (the change records of one contact) or one deletion
 // (whole contacts) to the device, in one sync session. The mirror has been written already;
@@ -18,7 +18,7 @@ class IOSSendChangesThread : public QThread {
     Q_OBJECT
 public:
     // contact may be null only when changes is empty.
-    IOSSendChangesThread(ProgressForm* form, QString udid, LocalDb* db, pim::_Contact* contact,
+    IOSSendChangesThread(RunReporter* reporter, QString udid, LocalDb* db, pim::_Contact* contact,
                          const QList<EditContactForm::_ChangeData>& changes,
                          const QList<pim::_Contact>& contactsToDelete, QObject* parent = nullptr);
     ~IOSSendChangesThread() override;
@@ -34,5 +34,5 @@ private:
     pim::_Contact* m_contact;
     QList<EditContactForm::_ChangeData> m_changes;
     QList<pim::_Contact> m_toDelete;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };

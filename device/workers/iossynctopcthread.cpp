@@ -6,11 +6,12 @@
 #include <QMap>
 #include <exception>
 
-#include "ui/progressform.h"
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
+#include "store/edittransaction.h"
 #include "store/localdb.h"
+#include "store/runreporter.h"
 #include "store/pim.h"
 
 namespace {
@@ -126,49 +127,41 @@ void IOSSyncToPCThread::RecordWriter::addBatch(const PlistCFType& batch) {
     }
 }
 
-IOSSyncToPCThread::IOSSyncToPCThread(QString devid, LocalDb* db, ProgressForm* form)
-    : QThread(nullptr), m_db(db), m_devid(devid), m_form(form) {}
+IOSSyncToPCThread::IOSSyncToPCThread(QString devid, LocalDb* db, RunReporter* reporter)
+    : QThread(nullptr), m_db(db), m_devid(devid), m_reporter(reporter) {}
 
 IOSSyncToPCThread::~IOSSyncToPCThread() = default;
 
 void IOSSyncToPCThread::run() {
-    m_form->invokeUpdateProgress(tr("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
-    bool editing = false;
+    m_reporter->progress(tr("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
         mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false);
-        mobiledevice_sync_client client;
+        mobiledevice_sync_client client;  // says goodbye to the phone when it goes
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
-        m_db->beginEdit();
-        editing = true;
+        EditTransaction edit(*m_db);
         RecordWriter writer(m_db);
         bool more = true;
         while (more) {
             PlistCFType batch;
             more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
             // A cancel takes effect between batches: nothing of the read is kept.
-            if (m_form->rejected) {
-                m_db->endEdit(false);
-                editing = false;
-                return;  // the client says goodbye to the phone as it goes
-            }
+            if (m_reporter->cancelled())
+                return;
             writer.addBatch(batch);
         }
         writer.finish();
-        m_db->endEdit(true);
-        editing = false;
+        // A cancel confirmed while the last batch came in, or still being asked about, keeps
+        // nothing either.
+        if (m_reporter->cancelConfirmed())
+            return;
+        edit.commit();
         client.free();
     } catch (const std::exception& e) {
-        if (editing) {
-            try {
-                m_db->endEdit(false);
-            } catch (const std::exception&) {
-            }
-        }
-        m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        m_reporter->error(QString::fromUtf8(e.what()));
         return;
     }
-    m_form->invokeSucceed(QString());
+    m_reporter->succeed(QString());
 }

@@ -5,14 +5,14 @@
 
 class LocalDb;
 class PlistCFType;
-class ProgressForm;
+class RunReporter;
 
 // Reads every contact record of a connected iPhone into its (fresh, empty) mirror database,
-// in one transaction, under a progress dialog.
+// in one transaction, reporting to a progress dialog.
 class IOSSyncToPCThread : public QThread {
     Q_OBJECT
 public:
-    IOSSyncToPCThread(QString devid, LocalDb* db, ProgressForm* form);
+    IOSSyncToPCThread(QString devid, LocalDb* db, RunReporter* reporter);
     ~IOSSyncToPCThread() override;
 
     // Turns the record batches of a sync session into rows of a store; exposed so that the
@@ -41,5 +41,5 @@ protected:
 private:
     LocalDb* m_db;
     QString m_devid;
-    ProgressForm* m_form;
+    RunReporter* m_reporter;
 };

@@ -3,7 +3,8 @@
 // start, a batch of a read, and the remap that answers a restore's records, which the restore
 // then checks against what it sent (every new record must get an id). Never a crash, a hang or
 // a leak. The input is a list of frames: a step byte, two length bytes (big-endian), the body.
-#include "device/workers/iossynctodevicethread.h"
+#include "device/workers/contactrecords.h"
+#include "device/workers/remapreply.h"
 #include "devicelink.h"
 #include "fuzz_support.h"
 #include "mobilesync_session.h"
@@ -19,13 +20,12 @@ PlistCFType sentRecords() {
     pim::_Contact fresh(12, QString(), QStringLiteral("Anna Berg"));
     pim::_Contact known(13, QStringLiteral("4711"), QStringLiteral("Bo Lind"));
     for (const pim::_Contact* c : {&fresh, &known}) {
-        IOSSyncToDeviceThread::addPlistDataFromContact(records, *c);
+        contactrecords::addContact(records, *c);
         pim::Entity phone(40 + c->_id, QString());
         phone.fields[QStringLiteral("data1")] = QStringLiteral("+46 70 123 45 67");
         phone.fields[QStringLiteral("data2")] = 2;
-        IOSSyncToDeviceThread::addPlistDataFromEntity(
-            records, IOSSyncToDeviceThread::contactRecordId(*c), pim::ENTITY_PHONE,
-            -static_cast<long long>(phone._id), phone);
+        contactrecords::addEntity(records, contactrecords::contactRecordId(*c), pim::ENTITY_PHONE,
+                                  -static_cast<long long>(phone._id), phone);
     }
     return records;
 }
@@ -54,11 +54,11 @@ void readStep(int step, plist_t message) {
             static const PlistCFType sent = sentRecords();
             const PlistCFType remap(mapping, true);
             try {
-                IOSSyncToDeviceThread::checkNewIdsGiven(sent, remap);
+                remapreply::checkNewIdsGiven(sent, remap);
             } catch (const std::runtime_error&) {
             }
             for (const PlistCFType& key : remap.dict_keys())
-                (void)IOSSyncToDeviceThread::childRowIdOf(key.CFStringQString());
+                (void)remapreply::childRowIdOf(key.CFStringQString());
             break;
         }
     }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "device/plistcftype.h"
+#include "device/workers/contactrecords.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
 #include "device/workers/remapreply.h"
@@ -39,7 +40,7 @@ QStringList keys(const PlistCFType& dict) {
 std::pair<QString, PlistCFType> child(int type, const pim::Entity& e, QString contactId = "456",
                                       long long newId = -42) {
     PlistCFType records = PlistCFType::createCFDictionary();
-    IOSSyncToDeviceThread::addPlistDataFromEntity(records, contactId, type, newId, e);
+    contactrecords::addEntity(records, contactId, type, newId, e);
     const QStringList k = keys(records);
     if (k.isEmpty()) {
         return {QString(), PlistCFType()};
@@ -52,7 +53,7 @@ std::pair<QString, PlistCFType> child(int type, const pim::Entity& e, QString co
 
 TEST(DeviceRecords, ContactRecordIdsAndKeys) {
     PlistCFType records = PlistCFType::createCFDictionary();
-    IOSSyncToDeviceThread::addPlistDataFromContact(records, pim::_Contact(5, "", "x"));
+    contactrecords::addContact(records, pim::_Contact(5, "", "x"));
     ASSERT_EQ(keys(records), QStringList{"-5"});
     EXPECT_EQ(keys(records.get("-5")),
               (QStringList{"com.apple.syncservices.RecordEntityName", "display as company"}));
@@ -70,7 +71,7 @@ TEST(DeviceRecords, ContactRecordIdsAndKeys) {
     c.entities[pim::ENTITY_NOTES] = {ent({{"data1", "note"}})};
     c.entities[pim::ENTITY_PHONE] = {ent({{"data1", "555"}})};
     records = PlistCFType::createCFDictionary();
-    IOSSyncToDeviceThread::addPlistDataFromContact(records, c);
+    contactrecords::addContact(records, c);
     ASSERT_EQ(keys(records), QStringList{"123"});
     const PlistCFType rec = records.get("123");
     EXPECT_EQ(keys(rec),
@@ -148,11 +149,11 @@ TEST(DeviceRecords, ChildRecordsLabelsTypesAndIds) {
 }
 
 TEST(DeviceRecords, ProvisionalChildIds) {
-    EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/456/-77"), 77u);
-    EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/-17/-77"), 77u);  // contact not remapped
-    EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/456/77"), 0u);
-    EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("-77"), 0u);
-    EXPECT_EQ(IOSSyncToDeviceThread::childRowIdOf("3/4/-99999999999999999999999"), 0u);
+    EXPECT_EQ(remapreply::childRowIdOf("3/456/-77"), 77u);
+    EXPECT_EQ(remapreply::childRowIdOf("3/-17/-77"), 77u);  // contact not remapped
+    EXPECT_EQ(remapreply::childRowIdOf("3/456/77"), 0u);
+    EXPECT_EQ(remapreply::childRowIdOf("-77"), 0u);
+    EXPECT_EQ(remapreply::childRowIdOf("3/4/-99999999999999999999999"), 0u);
 }
 
 // A phone's remap answer written into a real mirror: only the rows the message offered take an
@@ -198,10 +199,9 @@ TEST(DeviceRecords, RemapReplyWritesOnlyOfferedRows) {
 
     // The same answer lacks ids for b and its phone: a message with them is refused whole.
     PlistCFType sent = PlistCFType::createCFDictionary();
-    IOSSyncToDeviceThread::addPlistDataFromContact(sent, a);
-    IOSSyncToDeviceThread::addPlistDataFromContact(sent, b);
-    IOSSyncToDeviceThread::addPlistDataFromEntity(sent, key(b), pim::ENTITY_PHONE,
-                                                  -static_cast<long long>(pb._id), pb);
+    contactrecords::addContact(sent, a);
+    contactrecords::addContact(sent, b);
+    contactrecords::addEntity(sent, key(b), pim::ENTITY_PHONE, -static_cast<long long>(pb._id), pb);
     try {
         remapreply::checkNewIdsGiven(sent, remap);
         ADD_FAILURE() << "missing ids accepted";
@@ -249,12 +249,11 @@ TEST(DeviceRecords, RoundTripThroughMirrorReader) {
     c.entities[pim::ENTITY_EMAIL] = {ent({{"data1", "a@b.c"}, {"data2", 1}}, 38)};
 
     PlistCFType records = PlistCFType::createCFDictionary();
-    IOSSyncToDeviceThread::addPlistDataFromContact(records, c);
-    const QString cid = IOSSyncToDeviceThread::contactRecordId(c);
+    contactrecords::addContact(records, c);
+    const QString cid = contactrecords::contactRecordId(c);
     for (auto it = c.entities.constBegin(); it != c.entities.constEnd(); ++it) {
         for (const pim::Entity& e : it.value()) {
-            IOSSyncToDeviceThread::addPlistDataFromEntity(records, cid, it.key(),
-                                                          -static_cast<long long>(e._id), e);
+            contactrecords::addEntity(records, cid, it.key(), -static_cast<long long>(e._id), e);
         }
     }
     // Through the wire format and back.

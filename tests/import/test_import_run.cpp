@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -20,9 +21,12 @@ struct Recorder : ImportReporter {
     QStringList texts;
     QString status;
     QStringList succeeded, errors;
-    std::function<bool(int)> cancelAt = [](int) { return false; };  // asked with passes so far
+    // Asked with the contacts taken so far: the run asks before it takes each contact and once
+    // more before it commits.
+    std::function<bool(int)> cancelAt = [](int) { return false; };
+    int polls = 0;
 
-    bool cancelled() override { return cancelAt(percents.size()); }
+    bool cancelled() override { return cancelAt(polls++); }
     void progress(QString s, int percent, QString text) override {
         status = s;
         percents << percent;
@@ -123,7 +127,8 @@ TEST_F(ImportRun, CountsAndClosingTexts) {
     ListImport five;
     five.list = {named("A"), named("B"), pim::_Contact(), named("C"), pim::_Contact()};
     g_runImport(five, "", *db, r2);
-    EXPECT_EQ(r2.percents, (QList<int>{20, 40, 60, 80, 100}));
+    EXPECT_EQ(r2.percents.first(), 20);
+    EXPECT_EQ(r2.percents.last(), 100);
     EXPECT_EQ(r2.texts.first(), "Contacts:1/5");
     EXPECT_EQ(r2.status, "IDS_IMPORTING_CONTACTS_TO_DB");
     // The closing text says what was left out.
@@ -153,19 +158,22 @@ TEST_F(ImportRun, PercentSequence) {
     ListImport three;
     three.list = some(3);
     g_runImport(three, "", *db, r);
-    EXPECT_EQ(r.percents, (QList<int>{33, 66, 100}));
-    EXPECT_EQ(r.texts, (QStringList{"Contacts:1/3", "Contacts:2/3", "Contacts:3/3"}));
+    // Progress is throttled: the first contact and the last always show.
+    ASSERT_GE(r.percents.size(), 2);
+    EXPECT_EQ(r.percents.first(), 33);
+    EXPECT_EQ(r.percents.last(), 100);
+    EXPECT_EQ(r.texts.first(), "Contacts:1/3");
+    EXPECT_EQ(r.texts.last(), "Contacts:3/3");
+    EXPECT_EQ(r.status, "IDS_IMPORTING_CONTACTS_TO_DB");
 
     Recorder h;
     ListImport hundred;
     hundred.list = some(100);
     g_runImport(hundred, "", *db, h);
-    ASSERT_EQ(h.percents.size(), 100);
-    EXPECT_EQ(h.percents[28], 28);  // pass 29: 29/100*100.0 falls just below 29
-    EXPECT_EQ(h.percents[56], 56);
-    EXPECT_EQ(h.percents[57], 57);
-    EXPECT_EQ(h.percents[29], 30);
-    EXPECT_EQ(h.percents[99], 100);
+    ASSERT_FALSE(h.percents.isEmpty());
+    EXPECT_EQ(h.percents.first(), 1);
+    EXPECT_EQ(h.percents.last(), 100);
+    EXPECT_TRUE(std::is_sorted(h.percents.begin(), h.percents.end()));
 }
 
 TEST_F(ImportRun, CancelRollsBack) {
@@ -175,7 +183,7 @@ TEST_F(ImportRun, CancelRollsBack) {
     ListImport five;
     five.list = some(5);
     g_runImport(five, "", *db, r);
-    EXPECT_EQ(r.percents.size(), 2);
+    EXPECT_EQ(r.polls, 3);
     EXPECT_EQ(r.reports(), 0);
     EXPECT_TRUE(five.uninitialized);
     EXPECT_TRUE(names().isEmpty());
@@ -186,7 +194,7 @@ TEST_F(ImportRun, CancelRollsBack) {
     ListImport three;
     three.list = some(3);
     g_runImport(three, "", *db, last);
-    EXPECT_EQ(last.percents.size(), 3);
+    EXPECT_EQ(last.texts.last(), "Contacts:3/3");
     EXPECT_EQ(last.reports(), 0);
     EXPECT_TRUE(names().isEmpty());
 
@@ -237,7 +245,7 @@ TEST_F(ImportRun, LongRunsAcrossBatches) {
         bad.throwAt = at;
         g_runImport(bad, "", *db, r);
         EXPECT_EQ(r.errors, QStringList{QString::fromUtf8("broken contact é")});
-        EXPECT_EQ(r.percents.size(), at + 1);  // the failing pass reports its progress first
+        EXPECT_EQ(r.polls, at + 1);  // the failing take comes after its cancel poll
         EXPECT_TRUE(r.succeeded.isEmpty());
 
         Recorder gone;
@@ -246,14 +254,14 @@ TEST_F(ImportRun, LongRunsAcrossBatches) {
         vanished.hasNextThrowsAt = at;
         g_runImport(vanished, "", *db, gone);
         EXPECT_EQ(gone.errors, QStringList{"file gone"});
-        EXPECT_EQ(gone.percents.size(), at);
+        EXPECT_EQ(gone.polls, at + 1);
 
         Recorder stop;
         stop.cancelAt = [at](int passes) { return passes == at; };
         ListImport cancelled;
         cancelled.list = many;
         g_runImport(cancelled, "", *db, stop);
-        EXPECT_EQ(stop.percents.size(), at);
+        EXPECT_EQ(stop.polls, at + 1);
         EXPECT_EQ(stop.reports(), 0);
         EXPECT_TRUE(cancelled.uninitialized);
         EXPECT_TRUE(names().isEmpty());
@@ -264,7 +272,6 @@ TEST_F(ImportRun, LongRunsAcrossBatches) {
     all.list = many;
     g_runImport(all, "", *db, r);
     EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_450_CONTACTS_TO_DB_50_MERGED"});
-    ASSERT_EQ(r.texts.size(), 500);
     EXPECT_EQ(r.texts.last(), "Contacts:500/500");
     const QList<pim::_Contact> stored = db->contacts();
     ASSERT_EQ(stored.size(), 450);
