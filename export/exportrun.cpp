@@ -93,6 +93,11 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
             file->writeThrow(exporter->ct2Bytes(contacts.at(i - 1)));
         }
         file->writeThrow(exporter->uninitialize());
+        // A cancel confirmed meanwhile, or still being asked about, leaves no file.
+        if (reporter.cancelConfirmed()) {
+            file.reset();
+            return;
+        }
         // Success is reported only once the complete file stands at the path.
         file->commitThrow();
     } catch (const std::exception& e) {

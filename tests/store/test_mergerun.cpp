@@ -1,0 +1,235 @@
+// The merge run against a real database: what a failure, a cancel and a finished run leave,
+// how often progress goes out, and the bulk path's indexes.
+#include "store_test_util.h"
+
+#include <edittransaction.h>
+#include <mergerun.h>
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+QList<pim::_Contact> people(int n) {
+    QList<pim::_Contact> out;
+    for (int i = 0; i < n; ++i) {
+        const QString name = QString("Person %1").arg(i);
+        out << makeContact(name,
+                           {{pim::ENTITY_NAME, makeEntity({{"data1", name}})},
+                            {pim::ENTITY_PHONE, makeEntity({{"data1", QString::number(i)}})}});
+    }
+    return out;
+}
+
+struct Recorder : RunReporter {
+    QList<int> percents;
+    QStringList texts;
+    QList<qint64> at;  // milliseconds since the run began
+    QStringList succeeded, errors;
+    int cancelAfter = -1;  // polls before the cancel shows; -1: never
+    bool confirmAtEnd = false;
+    int polls = 0;
+    QElapsedTimer clock;
+
+    Recorder() { clock.start(); }
+    bool cancelled() override { return cancelAfter >= 0 && ++polls > cancelAfter; }
+    bool cancelConfirmed() override { return confirmAtEnd || cancelled(); }
+    void progress(QString, int percent, QString text) override {
+        percents << percent;
+        texts << text;
+        at << clock.elapsed();
+    }
+    void succeed(QString m) override { succeeded << m; }
+    void error(QString m) override { errors << m; }
+};
+
+int contacts(TempDb& t) {
+    t.db->open_check();
+    return t.count("select count(*) from contact");
+}
+
+int indexes(TempDb& t) {
+    t.db->open_check();
+    return t.count("select count(*) from sqlite_master where type='index'");
+}
+
+}  // namespace
+
+TEST(MergeRun, FinishedRunCommitsAndCounts) {
+    TempDb t;
+    Recorder r;
+    QList<pim::_Contact> list = people(5);
+    list << list.first() << makeContact(QString());
+    MergeRun run(*t.db, r);
+    run.setStep([&run](int, const pim::_Contact& c) {
+        return c.fullName.isEmpty() ? MergeRun::SKIPPED : run.merge(c);
+    });
+    ListSource source(list);
+    EXPECT_EQ(run.run(source), MergeRun::FINISHED);
+    EXPECT_EQ(run.counts().done, 7);
+    EXPECT_EQ(run.counts().added, 5);
+    EXPECT_EQ(run.counts().merged, 1);
+    EXPECT_EQ(run.counts().skipped, 1);
+    EXPECT_TRUE(r.errors.isEmpty());
+    EXPECT_TRUE(r.succeeded.isEmpty());  // the caller's to say
+    EXPECT_EQ(contacts(t), 5);
+    EXPECT_FALSE(t.db->db().inTransaction());
+}
+
+TEST(MergeRun, FailureMidRunRollsBackAndReportsOnce) {
+    TempDb t;
+    const int all = indexes(t);
+    t.db->db().executeScriptThrow(
+        "CREATE TRIGGER fail BEFORE INSERT ON contact WHEN (SELECT count(*) FROM contact) >= 700 "
+        "BEGIN SELECT RAISE(ABORT, 'disk on fire'); END;");
+    Recorder r;
+    MergeRun run(*t.db, r);
+    int during = -1;
+    run.setStep([&](int i, const pim::_Contact& c) {
+        if (i == 300)
+            during = indexes(t);
+        return run.merge(c);
+    });
+    const QList<pim::_Contact> list = people(1000);
+    ListSource source(list);
+    EXPECT_EQ(run.run(source), MergeRun::FAILED);
+    EXPECT_LT(during, all);  // large: the bulk path dropped indexes, the rollback brings them
+    ASSERT_EQ(r.errors.size(), 1);
+    EXPECT_TRUE(r.errors[0].contains("disk on fire")) << r.errors[0].toStdString();
+    EXPECT_EQ(contacts(t), 0);
+    EXPECT_FALSE(t.db->db().inTransaction());
+    EXPECT_EQ(indexes(t), all);
+
+    // A step that throws something else says so in plain words.
+    Recorder odd;
+    MergeRun other(*t.db, odd);
+    other.setUnexpectedFailureText("could not store");
+    other.setStep([&other](int i, const pim::_Contact& c) {
+        if (i == 3)
+            throw 42;
+        return other.merge(c);
+    });
+    const QList<pim::_Contact> few = people(5);
+    ListSource again(few);
+    EXPECT_EQ(other.run(again), MergeRun::FAILED);
+    EXPECT_EQ(odd.errors, QStringList{"could not store"});
+    EXPECT_EQ(contacts(t), 0);
+}
+
+TEST(MergeRun, CancelKeepsNothingUnlessBatchesWereTaken) {
+    TempDb t;
+    const QList<pim::_Contact> list = people(25);
+    {
+        Recorder midway;
+        midway.cancelAfter = 12;
+        MergeRun run(*t.db, midway);
+        ListSource source(list);
+        EXPECT_EQ(run.run(source), MergeRun::CANCELLED);
+        EXPECT_EQ(run.counts().done, 12);
+        EXPECT_TRUE(midway.errors.isEmpty());
+        EXPECT_EQ(contacts(t), 0);
+    }
+    {
+        Recorder atEnd;
+        atEnd.confirmAtEnd = true;
+        MergeRun run(*t.db, atEnd);
+        ListSource source(list);
+        EXPECT_EQ(run.run(source), MergeRun::CANCELLED);
+        EXPECT_EQ(run.counts().done, 25);
+        EXPECT_EQ(contacts(t), 0);
+    }
+    {
+        // Batches of 10 handed on: the cancel in the third keeps the first two.
+        Recorder midway;
+        midway.cancelAfter = 23;
+        MergeRun run(*t.db, midway);
+        int taken = 0;
+        run.setBatches(10, [&] { ++taken; });
+        ListSource source(list);
+        EXPECT_EQ(run.run(source), MergeRun::CANCELLED);
+        EXPECT_EQ(taken, 2);
+        EXPECT_EQ(contacts(t), 20);
+        EXPECT_FALSE(t.db->db().inTransaction());
+    }
+}
+
+TEST(MergeRun, BatchesKeepWhatWasTakenWhenLaterOnesFail) {
+    TempDb t;
+    const QList<pim::_Contact> list = people(25);
+    Recorder r;
+    MergeRun run(*t.db, r);
+    int taken = 0;
+    // The third hand-over fails: its batch goes, the two before stay.
+    run.setBatches(10, [&] {
+        if (++taken == 3)
+            throw std::runtime_error("phone gone");
+    });
+    bool finished = false;
+    run.setBeforeCommit([&] { finished = true; });
+    ListSource source(list);
+    EXPECT_EQ(run.run(source), MergeRun::FAILED);
+    EXPECT_EQ(r.errors, QStringList{"phone gone"});
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(contacts(t), 20);
+    EXPECT_FALSE(t.db->db().inTransaction());
+
+    // With every batch taken, a cancel confirmed at the end keeps them all.
+    TempDb u;
+    Recorder atEnd;
+    atEnd.confirmAtEnd = true;
+    MergeRun all(*u.db, atEnd);
+    all.setBatches(10, [] {});
+    ListSource again(list);
+    EXPECT_EQ(all.run(again), MergeRun::CANCELLED);
+    EXPECT_EQ(contacts(u), 25);
+}
+
+TEST(MergeRun, ProgressIsThrottled) {
+    TempDb t;
+    Recorder r;
+    MergeRun run(*t.db, r);
+    run.setProgress("Merging", 50, 100);
+    run.setStep([&run](int, const pim::_Contact& c) {
+        QThread::usleep(2000);
+        return run.merge(c);
+    });
+    const QList<pim::_Contact> list = people(150);  // 300 ms or more
+    ListSource source(list);
+    ASSERT_EQ(run.run(source), MergeRun::FINISHED);
+    const qint64 took = r.clock.elapsed();
+    ASSERT_GE(r.percents.size(), 3);
+    EXPECT_LE(r.percents.size(), took / MergeRun::PROGRESS_INTERVAL_MS + 2);
+    EXPECT_LT(r.percents.size(), 150 / 4);
+    EXPECT_EQ(r.texts.first(), "Contacts:1/150");
+    EXPECT_EQ(r.percents.first(), 50);
+    EXPECT_EQ(r.texts.last(), "Contacts:150/150");
+    EXPECT_EQ(r.percents.last(), 100);
+    for (int i = 1; i + 1 < r.at.size(); ++i)
+        EXPECT_GE(r.at[i] - r.at[i - 1], MergeRun::PROGRESS_INTERVAL_MS) << i;
+}
+
+TEST(MergeRun, BulkPathRebuildsTheIndexes) {
+    TempDb t;
+    const int all = indexes(t);
+    Recorder r;
+    MergeRun run(*t.db, r);
+    int during = -1;
+    run.setStep([&](int i, const pim::_Contact& c) {
+        if (i == 300)
+            during = indexes(t);
+        return run.merge(c);
+    });
+    const QList<pim::_Contact> list = people(600);
+    ListSource source(list);
+    ASSERT_EQ(run.run(source), MergeRun::FINISHED);
+    EXPECT_LT(during, all);  // deferred for the run
+    EXPECT_EQ(indexes(t), all);
+    EXPECT_EQ(t.count("select count(*) from data where data1='599'"), 1);
+    Sqlite3Cursor check = t.db->db().queryThrow("pragma integrity_check");
+    ASSERT_TRUE(check.moveNext());
+    EXPECT_EQ(check.getText(0), "ok");
+}
