@@ -9,6 +9,7 @@
 #include "ui/winmovable.h"
 #include "editor/contacteditor.h"
 #include "store/combinerule.h"
+#include "store/contactchange.h"
 #include "store/pim.h"
 
 class LocalDb;
@@ -36,17 +37,13 @@ public:
 class EditContactForm : public QDialog {
     Q_OBJECT
 public:
-    enum CHANGE_ACTION { ACTION_ADDED = 1, ACTION_UPDATED = 2, ACTION_DELETED = 3 };
-
-    // One entity that an edit adds, updates or deletes.
-    struct _ChangeData {
-        int type;
-        CHANGE_ACTION action;
-        pim::Entity entity;
-        _ChangeData() : type(0), action(ACTION_ADDED) {}
-        _ChangeData(int type_, CHANGE_ACTION action_, pim::Entity entity_)
-            : type(type_), action(action_), entity(std::move(entity_)) {}
-    };
+    // One entity that an edit adds, updates or deletes (kept in the store, so that the
+    // device road needs no dialog).
+    using _ChangeData = ContactChange;
+    using CHANGE_ACTION = ContactChange::Action;
+    static constexpr CHANGE_ACTION ACTION_ADDED = ContactChange::ACTION_ADDED;
+    static constexpr CHANGE_ACTION ACTION_UPDATED = ContactChange::ACTION_UPDATED;
+    static constexpr CHANGE_ACTION ACTION_DELETED = ContactChange::ACTION_DELETED;
 
     // contact: the contact to edit (null: an empty form). db: the database of a new contact,
     // used to refuse a name that exists already (null: no such test).
