@@ -1,11 +1,14 @@
 // Throughput of the vCard and CSV readers beside other parsers, and the cost of a whole import.
 // Prints MB/s and ratios; the figures are for reading, not pass/fail.
 #include "csvhelper.h"
+#include "csvimport.h"
 #include "importrun.h"
 #include "qvcardparser.h"
 #include "vcardimport.h"
 
 #include "store/localdb.h"
+
+#include "../barewrites.h"
 
 #include <sqlite3.h>
 
@@ -144,11 +147,14 @@ public:
     QString result;
 };
 
-double importSeconds(const QString& dir, const QString& vcfPath, const char* name) {
+double importSeconds(const QString& dir, const QString& vcfPath, const char* name,
+                     bool csv = false) {
     LocalDb db(dir + "/" + name, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
     db.create();
     NullReporter r;
-    VCardImport imp;
+    VCardImport vcard;
+    CSVImport csvImport;
+    AbsImport& imp = csv ? static_cast<AbsImport&>(csvImport) : vcard;
     QElapsedTimer t;
     t.start();
     g_runImport(imp, vcfPath, db, r);
@@ -173,92 +179,6 @@ double storeSeconds(const QString& dir, const QList<pim::_Contact>& contacts, co
     return t.nsecsElapsed() / 1e9;
 }
 
-// What storing costs SQLite alone: the same rows through bare prepared statements (one name
-// look-up, one contact insert, one insert per entity) into the same schema, with the same
-// settings and the same indexes kept up as the store's bulk edit keeps.
-double rawSeconds(const QString& dir, const QList<pim::_Contact>& contacts, const char* name) {
-    const QString path = dir + "/" + name;
-    LocalDb(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)).create();
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    // The store's own set-up: the same page cache and the NOCASE name index.
-    sqlite3_exec(db,
-                 "pragma cache_size=-65536; create index index_contacts_full_name_nocase on "
-                 "contact(full_name collate nocase)",
-                 nullptr, nullptr, nullptr);
-    QElapsedTimer t;
-    t.start();
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    // Like the store's bulk edit: the indexes that no look-up reads are dropped for the inserts
-    // and built again before the commit, so both end with the same indexes.
-    QList<QByteArray> deferred;
-    {
-        sqlite3_stmt* q = nullptr;
-        sqlite3_prepare_v2(db,
-                           "select name,sql from sqlite_master where type='index' and name in "
-                           "('index_data_data','index_data_src_id','index_contacts_full_name',"
-                           "'index_contacts_src_id') and sql is not null",
-                           -1, &q, nullptr);
-        QList<QByteArray> names;
-        while (sqlite3_step(q) == SQLITE_ROW) {
-            names << reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
-            deferred << reinterpret_cast<const char*>(sqlite3_column_text(q, 1));
-        }
-        sqlite3_finalize(q);
-        for (const QByteArray& n : names)
-            sqlite3_exec(db, "drop index " + n, nullptr, nullptr, nullptr);
-    }
-    sqlite3_stmt *look = nullptr, *ic = nullptr;
-    sqlite3_prepare_v2(db, "select _id from contact where full_name collate nocase = ? limit 1", -1,
-                       &look, nullptr);
-    sqlite3_prepare_v2(db, "insert into contact(src_id,full_name) values('',?)", -1, &ic, nullptr);
-    std::map<int, sqlite3_stmt*> stmts;
-    for (const pim::_Contact& c : contacts) {
-        const QByteArray fn = c.fullName.toUtf8();
-        sqlite3_bind_text(look, 1, fn.constData(), fn.size(), SQLITE_STATIC);
-        sqlite3_step(look);
-        sqlite3_reset(look);
-        sqlite3_bind_text(ic, 1, fn.constData(), fn.size(), SQLITE_STATIC);
-        sqlite3_step(ic);
-        sqlite3_reset(ic);
-        const sqlite3_int64 cid = sqlite3_last_insert_rowid(db);
-        for (auto e = c.entities.constBegin(); e != c.entities.constEnd(); ++e) {
-            const QStringList cols = LocalDb::columnsOfType(e.key());
-            if (cols.isEmpty())
-                continue;
-            sqlite3_stmt*& st = stmts[e.key()];
-            if (!st) {
-                const QByteArray sql =
-                    ("insert into data(contact_id,type,src_id," + cols.join(',') +
-                     ") values(?,?,''" + QString(",?").repeated(cols.size()) + ")")
-                        .toUtf8();
-                sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
-            }
-            for (const pim::Entity& ent : e.value()) {
-                sqlite3_bind_int64(st, 1, cid);
-                sqlite3_bind_int(st, 2, e.key());
-                int i = 3;
-                for (const QString& col : cols) {
-                    const QByteArray v = pim::fieldText(ent.fields.value(col)).toUtf8();
-                    sqlite3_bind_text(st, i++, v.constData(), v.size(), SQLITE_TRANSIENT);
-                }
-                sqlite3_step(st);
-                sqlite3_reset(st);
-            }
-        }
-    }
-    for (const QByteArray& sql : deferred)
-        sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    const double s = t.nsecsElapsed() / 1e9;
-    sqlite3_finalize(look);
-    sqlite3_finalize(ic);
-    for (auto& st : stmts)
-        sqlite3_finalize(st.second);
-    sqlite3_close(db);
-    return s;
-}
-
 void ratio(const char* what, double ours, double peer, double want, bool higherIsBetter) {
     if (peer <= 0) {
         std::printf("  %-58s n/a\n", what);
@@ -270,13 +190,42 @@ void ratio(const char* what, double ours, double peer, double want, bool higherI
                 higherIsBetter ? ">=" : "<=", want, ok ? "ok" : "MISSED");
 }
 
+// Like with like: each whole import of 10,000 contacts (read, parse, map, merge, store) against
+// bare SQLite writing the rows that import stores. Best of three.
+void importRatios(const QString& dir, const QString& vcfPath, const QList<pim::_Contact>& cards,
+                  const QString& csvPath) {
+    std::printf("\nWhole imports of 10,000 contacts against bare SQLite writes of the same rows\n");
+    QList<pim::_Contact> rows;
+    {
+        CSVImport reader;
+        reader.initialize(csvPath);
+        while (reader.hasNext())
+            rows << reader.nextContact();
+        reader.uninitialize();
+    }
+    double vcfImp = 1e9, vcfRaw = 1e9, csvImp = 1e9, csvRaw = 1e9;
+    for (int rep = 0; rep < 3; ++rep) {
+        const QByteArray n = QByteArray::number(rep);
+        vcfImp = std::min(vcfImp, importSeconds(dir, vcfPath, ("vcf10k-" + n + ".db").constData()));
+        vcfRaw = std::min(vcfRaw, bareWriteSeconds(dir + "/vcfraw-" + n + ".db", cards));
+        csvImp = std::min(csvImp,
+                          importSeconds(dir, csvPath, ("csv10k-" + n + ".db").constData(), true));
+        csvRaw = std::min(csvRaw, bareWriteSeconds(dir + "/csvraw-" + n + ".db", rows));
+    }
+    std::printf(
+        "  vCard import %.3f s, bare writes %.3f s; CSV import %.3f s, bare writes %.3f s\n",
+        vcfImp, vcfRaw, csvImp, csvRaw);
+    ratio("vCard import / bare SQLite writes of the same rows", vcfImp, vcfRaw, 1.5, false);
+    ratio("CSV import / bare SQLite writes of the same rows", csvImp, csvRaw, 1.5, false);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // For profiling: "import" runs only the database import of 10,000 cards; "store" only the
     // merge and store of them, mapped beforehand ("store store" without, "store raw" only the
-    // bare SQLite inserts).
+    // bare SQLite inserts); "ratios" only the whole imports against bare writes.
     const bool importOnly = argc > 1 && QByteArray(argv[1]) == "import";
     QTemporaryDir dir;
     auto save = [&](const QByteArray& data, const char* name) {
@@ -291,6 +240,13 @@ int main(int argc, char** argv) {
         std::printf("10,000 cards: %.3f s\n", importSeconds(dir.path(), vcfPath, "only.db"));
         return 0;
     }
+    if (argc > 1 && QByteArray(argv[1]) == "ratios") {
+        QList<pim::_Contact> cards;
+        for (const auto& c : QVCardParser::parse(vcf))
+            cards << VCardImport::cardToContact(c);
+        importRatios(dir.path(), vcfPath, cards, save(makeCsv(10000), "rows10k.csv"));
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "store") {
         QList<pim::_Contact> mapped;
         for (const auto& c : QVCardParser::parse(vcf))
@@ -301,7 +257,7 @@ int main(int argc, char** argv) {
                         storeSeconds(dir.path(), mapped, "store.db"));
         if (which != "store")
             std::printf("raw SQLite, same rows: %.3f s\n",
-                        rawSeconds(dir.path(), mapped, "raw.db"));
+                        bareWriteSeconds(dir.path() + "/raw.db", mapped));
         return 0;
     }
     const QByteArray vcfPhotos = makeVcf(10000, true);
@@ -405,13 +361,14 @@ int main(int argc, char** argv) {
         const QByteArray n = QByteArray::number(rep);
         store10 = std::min(store10,
                            storeSeconds(dir.path(), cards, ("store10k-" + n + ".db").constData()));
-        raw10 = std::min(raw10, rawSeconds(dir.path(), cards, ("raw10k-" + n + ".db").constData()));
+        raw10 = std::min(raw10, bareWriteSeconds(dir.path() + "/raw10k-" + n + ".db", cards));
     }
     std::printf(
         "  merge and store alone (cards mapped beforehand) %.3f s; the same rows through bare "
         "SQLite statements %.3f s\n",
         store10, raw10);
-    ratio("whole import 10k / bare SQLite writes of the same rows", imp10, raw10, 2.0, false);
-    ratio("merge and store alone / bare SQLite writes", store10, raw10, 2.0, false);
+    ratio("merge and store alone / bare SQLite writes", store10, raw10, 1.5, false);
+
+    importRatios(dir.path(), vcfPath, cards, save(makeCsv(10000), "rows10k.csv"));
     return 0;
 }
