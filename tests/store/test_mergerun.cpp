@@ -233,3 +233,26 @@ TEST(MergeRun, BulkPathRebuildsTheIndexes) {
     ASSERT_TRUE(check.moveNext());
     EXPECT_EQ(check.getText(0), "ok");
 }
+
+// The restore's fast writes to a phone's mirror last as long as their scope.
+TEST(CacheWrites, SettingsComeBackWithTheScope) {
+    TempDb t;
+    auto pragma = [&](const char* name) {
+        Sqlite3Cursor c = t.db->db().queryThrow(QString("pragma ") + name);
+        return c.moveNext() ? c.getText(0) : QString();
+    };
+    {
+        LocalDb::CacheWrites fast(*t.db);
+        EXPECT_EQ(pragma("journal_mode"), "memory");
+        EXPECT_EQ(pragma("synchronous"), "0");
+        EXPECT_EQ(pragma("cache_spill"), "0");
+        EditTransaction edit(*t.db);
+        pim::_Contact a = makeContact("A");
+        t.db->insertContactBase(a);
+        edit.commit();
+    }
+    EXPECT_EQ(pragma("journal_mode"), "delete");
+    EXPECT_EQ(pragma("synchronous"), "2");
+    EXPECT_NE(pragma("cache_spill"), "0");
+    EXPECT_EQ(contacts(t), 1);
+}
