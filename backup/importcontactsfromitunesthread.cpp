@@ -1,5 +1,7 @@
 #include "importcontactsfromitunesthread.h"
 
+#include "addressbooklabels.h"
+
 #include "ui/progressform.h"
 
 #include <localdb.h>
@@ -12,75 +14,8 @@
 
 namespace {
 
-struct LabelCode {
-    const char* label;
-    int code;
-};
-
-const LabelCode kPhoneLabels[] = {
-    {"_$!<Mobile>!$_", 2}, {"_$!<Main>!$_", 12}, {"_$!<HomeFAX>!$_", 5}, {"_$!<WorkFAX>!$_", 4},
-    {"_$!<Work>!$_", 3},   {"_$!<Home>!$_", 1},  {"_$!<Pager>!$_", 6},   {"_$!<OtherFAX>!$_", 13},
-    {"_$!<Other>!$_", 0},  {nullptr, 0}};
-const LabelCode kHomeWorkLabels[] = {
-    {"_$!<Home>!$_", 1}, {"_$!<Work>!$_", 2}, {"_$!<Other>!$_", 0}, {nullptr, 0}};
-const LabelCode kDateLabels[] = {{"_$!<Anniversary>!$_", 1}, {"_$!<Other>!$_", 0}, {nullptr, 0}};
-const LabelCode kWebLabels[] = {{"_$!<HomePage>!$_", 1},
-                                {"_$!<Home>!$_", 4},
-                                {"_$!<Work>!$_", 5},
-                                {"_$!<Other>!$_", 0},
-                                {nullptr, 0}};
-const LabelCode kRelatedLabels[] = {{"_$!<Assistant>!$_", 1},
-                                    {"_$!<Brother>!$_", 2},
-                                    {"_$!<Child>!$_", 3},
-                                    {"_$!<Father>!$_", 5},
-                                    {"_$!<Friend>!$_", 6},
-                                    {"_$!<Manager>!$_", 7},
-                                    {"_$!<Mother>!$_", 8},
-                                    {"_$!<Parent>!$_", 9},
-                                    {"_$!<Partner>!$_", 10},
-                                    {"_$!<Sister>!$_", 13},
-                                    {"_$!<Spouse>!$_", 14},
-                                    {"_$!<Other>!$_", 0},
-                                    {nullptr, 0}};
-const LabelCode kServices[] = {{"AIM", 1},       {"MSN", 2},        {"Yahoo", 3}, {"Skype", 4},
-                               {"QQ", 5},        {"GoogleTalk", 6}, {"ICQ", 7},   {"Jabber", 8},
-                               {"GaduGadu", 10}, {"Facebook", 11},  {nullptr, 0}};
-
-bool lookUp(const LabelCode* table, const QString& text, int& code) {
-    for (const LabelCode* l = table; l->label; ++l) {
-        if (text == QLatin1String(l->label)) {
-            code = l->code;
-            return true;
-        }
-    }
-    return false;
-}
-
-void setLabel(pim::Entity& e, const LabelCode* table, const QString& subType) {
-    int code = 0;
-    if (lookUp(table, subType, code)) {
-        e.fields[QStringLiteral("data2")] = code;
-    } else {
-        e.fields[QStringLiteral("data2")] = 0;
-        e.fields[QStringLiteral("data3")] = subType;
-    }
-}
-
 // Columns of the multi-value query (readPersons), read by position: this runs per value.
 enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
-
-// Label codes that values without a label get: what the contact editor offers first for a new
-// value of the kind. A date without a label is an "other" date (birthdays are kept apart).
-int defaultLabel(int property) {
-    switch (property) {
-        case 3:
-            return 2;  // phone: mobile
-        case 12:
-            return 0;  // date: other
-        default:
-            return 1;  // e-mail, address, IM: home; web: home page; related: assistant
-    }
-}
 
 // Seconds from 2001-01-01 of a stored date. Phones write them as text, whole or with a
 // fraction ("-1234567890", "330393600.000000"), older ones as numbers; NULL and text that is
@@ -151,7 +86,7 @@ void ImportContactsFromiTunesThread::readIM(unsigned long long uid, pim::Entity&
         const QString& value = part.second;
         if (key == QLatin1String("service")) {
             int code = 0;
-            if (lookUp(kServices, value, code))
+            if (addressbooklabels::serviceCode(value, code))
                 e.fields[QStringLiteral("data5")] = code;
         } else if (key == QLatin1String("username")) {
             e.fields[QStringLiteral("data1")] = value;
@@ -187,26 +122,21 @@ void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
     const int property = c.getInt(kProperty);
     pim::Entity e;
     int type = 0;
-    const LabelCode* table = nullptr;
     switch (property) {
         case 3:
             type = pim::ENTITY_PHONE;
-            table = kPhoneLabels;
             e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 4:
             type = pim::ENTITY_EMAIL;
-            table = kHomeWorkLabels;
             e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 5:
             type = pim::ENTITY_ADDR;
-            table = kHomeWorkLabels;
             readAddr(static_cast<unsigned long long>(c.getInt64(kUid)), e);
             break;
         case 12: {
             type = pim::ENTITY_EVENT;
-            table = kDateLabels;
             long long seconds = 0;
             if (!readDate(c, kValue, seconds))
                 return;
@@ -215,17 +145,14 @@ void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
         }
         case 13:
             type = pim::ENTITY_IM;
-            table = kHomeWorkLabels;
             readIM(static_cast<unsigned long long>(c.getInt64(kUid)), e);
             break;
         case 22:
             type = pim::ENTITY_URL;
-            table = kWebLabels;
             e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         case 23:
             type = pim::ENTITY_REL;
-            table = kRelatedLabels;
             e.fields[QStringLiteral("data1")] = c.getText(kValue);
             break;
         default:
@@ -235,9 +162,9 @@ void ImportContactsFromiTunesThread::readMultiValue(const Sqlite3Cursor& c,
     // label of its kind rather than being lost.
     const auto label = c.isNull(kLabel) ? labels.constEnd() : labels.constFind(c.getInt64(kLabel));
     if (label != labels.constEnd())
-        setLabel(e, table, label.value());
+        addressbooklabels::setLabel(e, property, label.value());
     else
-        e.fields[QStringLiteral("data2")] = defaultLabel(property);
+        e.fields[QStringLiteral("data2")] = addressbooklabels::defaultLabel(property);
     contact.entities[type].append(e);
 }
 
