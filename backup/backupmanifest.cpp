@@ -6,6 +6,7 @@
 
 #include <data_path_util.h>
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,20 @@ const char* const kRootMergeDomains =
     "=Domain=MediaDomain=RootDomain=HomeDomain=SystemPreferencesDomain=MobileDeviceDomain="
     "WirelessDomain=DatabaseDomain=CameraRollDomain=HealthDomain=KeychainDomain=KeyboardDomain="
     "ManagedPreferencesDomain=";
+
+// The keybag opened with the password but some of its keys did not: name the damage, what
+// to do, then which keys.
+QString keybagDamage(const QList<int>& unopened) {
+    QStringList classes;
+    for (int c : unopened)
+        classes << QString::number(c);
+    return QCoreApplication::translate(
+               "BackupManifest",
+               "This backup is damaged: the password is right, but the keybag in its "
+               "Manifest.plist holds keys that do not open with it. Make a new encrypted backup "
+               "of the phone and import that one. (Keys of protection class %1 do not unwrap.)")
+        .arg(classes.join(QStringLiteral(", ")));
+}
 
 QString baseName(const QString& fileName) {
     const int dot = fileName.indexOf(QLatin1Char('.'));
@@ -108,8 +123,15 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
     keybag = parseKeybag(info.backupKeyBag);
     // A keybag no password can open is damaged, not a wrong password: say which.
     g_checkKeybagThrow(keybag);
-    if (!unlockWithPasscode(pwd.toUtf8(), keybag))
+    QList<int> unopened;
+    int wrapped = 0;
+    if (!unlockWithPasscode(pwd.toUtf8(), keybag, &unopened, &wrapped)) {
+        // A wrong password opens none of the keys; this one opened the others, so it is right
+        // and the keybag is damaged: asking for the password again would never help.
+        if (unopened.size() < wrapped)
+            throwText(keybagDamage(unopened));
         return false;
+    }
     // A keybag that protects nothing with the password would accept any password and leave
     // every file unreadable: say so instead of pretending the backup is open.
     if (info.isEncrypted) {

@@ -295,6 +295,23 @@ QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray
     return bag;
 }
 
+QByteArray damageClassKey(QByteArray bag, int cls) {
+    // Walk the records: the first "WPKY" after the class's "CLAS".
+    bool inClass = false;
+    for (int pos = 0; pos + 8 <= bag.size();) {
+        const QByteArray tag = bag.mid(pos, 4);
+        const int length = int(g_keybagInt(bag.mid(pos + 4, 4)));
+        if (tag == "CLAS")
+            inClass = g_keybagInt(bag.mid(pos + 8, 4)) == unsigned(cls);
+        if (tag == "WPKY" && inClass) {
+            bag[pos + 8 + length / 2] = char(bag[pos + 8 + length / 2] ^ 0x5A);
+            return bag;
+        }
+        pos += 8 + length;
+    }
+    throw std::runtime_error("fixture: no such class key");
+}
+
 BackupBuilder::BackupBuilder(QString d, Layout l) : dir(std::move(d)), layout(l) {
     date = QDateTime(QDate(2020, 5, 1), QTime(12, 0, 0));
 }
@@ -333,6 +350,8 @@ void BackupBuilder::build() {
     const QDir d(dir);
     if (encrypted) {
         keybag = fixture::makeKeybag(password, dp, classKeys);
+        if (damagedClass)
+            keybag = fixture::damageClassKey(keybag, damagedClass);
     }
     QList<MBDBParser::_MBDBItem> records;
     long long inode = 1;

@@ -52,6 +52,8 @@ public:
     }
     void setDate(QDateTime d) { date = std::move(d); }
     void addFile(const File& f) { files.append(f); }
+    // One byte of the password-wrapped key of the class is changed (a damaged keybag).
+    void damageClassKey(int cls) { damagedClass = cls; }
     // The two address-book files in HomeDomain.
     void addAddressBook(bool withImages = true);
     void build();
@@ -74,11 +76,14 @@ private:
     QList<File> files;
     QByteArray keybag;
     QByteArray manifestKey;
+    int damagedClass = 0;
 };
 
 // Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.
 QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray>& classKeys);
 QByteArray tlv(const char* tag, const QByteArray& value);
+// The keybag with one byte of the class's wrapped key ("WPKY") changed.
+QByteArray damageClassKey(QByteArray keybag, int cls);
 // AES-256-CBC, zero IV, PKCS#7 (OpenSSL directly).
 QByteArray aes256CbcEncrypt(const QByteArray& plain, const QByteArray& key);
 QByteArray be32(unsigned int v);

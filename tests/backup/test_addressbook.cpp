@@ -3,10 +3,67 @@
 // wrong password.
 #include "addressbooklabels.h"
 #include "backup_fixture.h"
+#include "passcodedlg.h"
 
+#include "ui/tips.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace fixture;
+
+namespace {
+
+struct Boxes {
+    QStringList texts;
+    Boxes() {
+        g_setMessageBoxHook([this](QMessageBox& box) {
+            texts << box.text();
+            return int(QMessageBox::Ok);
+        });
+    }
+    ~Boxes() { g_setMessageBoxHook(MessageBoxHook()); }
+};
+
+}  // namespace
+
+TEST(DamagedKeybag, TheRightPasswordNamesTheDamageAWrongOneIsInvalid) {
+    for (bool dp : {false, true}) {
+        SCOPED_TRACE(dp);
+        QTemporaryDir tmp;
+        BackupBuilder b(tmp.path(), BackupBuilder::DB);
+        b.setEncrypted("right", dp);
+        b.damageClassKey(2);
+        b.addAddressBook(false);
+        b.build();
+        BackupManifest bm(tmp.path());
+        bm.readManifestInfo();
+        Boxes boxes;
+        PasscodeDlg dlg(&bm);
+        dlg.ui->txtPasscode->setText("wrong");
+        dlg.btnOKPressed();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(boxes.texts[0], QString("Invalid password."));
+
+        dlg.ui->txtPasscode->setText("right");
+        dlg.btnOKPressed();
+        ASSERT_EQ(boxes.texts.size(), 2);
+        const QString text = boxes.texts[1];
+        const std::string shown = text.toStdString();
+        EXPECT_TRUE(text.contains("This backup is damaged: the password is right")) << shown;
+        EXPECT_TRUE(text.contains("Manifest.plist")) << shown;
+        EXPECT_TRUE(text.contains("Make a new encrypted backup")) << shown;
+        EXPECT_TRUE(text.contains("protection class 2 do not")) << shown;
+        EXPECT_NE(dlg.result(), int(QDialog::Accepted));
+        EXPECT_TRUE(bm.password.isEmpty());
+
+        // Without the dialog: a wrong password is no error, the damage is.
+        EXPECT_FALSE(bm.setPasscodeNoUIThrow("wrong"));
+        EXPECT_THROW(bm.setPasscodeNoUIThrow("right"), std::runtime_error);
+    }
+}
 
 TEST(AddressBookLabels, EveryMarkerBecomesAWord) {
     using namespace addressbooklabels;
