@@ -1,6 +1,7 @@
 #include "importcontactsfromitunesthread.h"
 
 #include "addressbooklabels.h"
+#include "linkedcards.h"
 
 #include "ui/progressform.h"
 
@@ -178,7 +179,7 @@ void ImportContactsFromiTunesThread::openImages() {
     // database costs the photos only.
     try {
         imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
-        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
+        backup.copyDatabase(backup.addressBookImagesDb, backup.addressBookImagesWal, imagesCopy);
         images.openThrow(imagesCopy, 2);
         fullImages = RowsByPerson(
             images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
@@ -252,7 +253,8 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
-    backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
+    // With its write-ahead log: what the phone wrote last may be there only.
+    backup.copyDatabase(backup.addressBookDb, backup.addressBookWal, addressBookCopy);
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
         return readAddressBook(contacts);
@@ -295,6 +297,12 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
         "select rowid, "
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
         "nickname from Abperson order by rowid asc");
+    // Cards linked into one contact wait for the others of their link, at the place of the
+    // first; the rest go straight to the list.
+    LinkedCards links(db->combineRule());
+    links.load(addressBook);
+    QHash<long long, int> linkPlace;
+    QHash<long long, QList<QPair<long long, pim::_Contact> > > linkCards;
     int i = 0;
     int shownPercent = -1;
     while (c.moveNext()) {
@@ -358,8 +366,23 @@ bool ImportContactsFromiTunesThread::readAddressBook(QList<pim::_Contact>& conta
                 contact.entities[t.key()] += t.value();
             details.erase(held);
         }
+        const long long link = links.isEmpty() ? 0 : links.linkOf(personId);
+        if (link != 0) {
+            QList<QPair<long long, pim::_Contact> >& cards = linkCards[link];
+            if (cards.isEmpty()) {
+                linkPlace.insert(link, contacts.size());
+                contacts.append(pim::_Contact());
+            }
+            cards.append(qMakePair(personId, contact));
+            continue;
+        }
         nameFromDetails(contact);
         contacts.append(contact);
+    }
+    for (auto it = linkCards.constBegin(); it != linkCards.constEnd(); ++it) {
+        pim::_Contact joined = links.join(it.key(), it.value());
+        nameFromDetails(joined);
+        contacts[linkPlace.value(it.key())] = joined;
     }
     return true;
 }

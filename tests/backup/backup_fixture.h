@@ -25,6 +25,27 @@ QByteArray photoBytes();
 // Runs SQL statements on a new database file.
 void runSql(const QString& path, const QString& script);
 
+// The address book of a phone of recent years: persons in three accounts (iCloud, Exchange,
+// Google), some of them linked as one contact, built-in labels our codes lack (School,
+// iPhone, Daughter), full-size images and thumbnails. With `inUse` the backup was taken while
+// the address book was in use: the last changes (two cards, one of them linked to an older
+// one, and a thumbnail) are in the write-ahead logs only.
+//
+// 42 cards, which the phone shows as 38 contacts: 34 "Person NN Filler" with one number each;
+// "Maria Lopez" (2 cards), "Thomas Baker" (3 cards), "Wen Li" (2 cards, one in the log) and
+// "Late Addition" (in the log).
+enum class PhoneSchema { iOS16, iOS17 };
+struct PhoneAddressBook {
+    QByteArray book;
+    QByteArray bookWal;  // empty unless in use
+    QByteArray images;
+    QByteArray imagesWal;
+};
+PhoneAddressBook linkedAddressBook(PhoneSchema schema, bool inUse);
+constexpr int kLinkedCards = 42;
+constexpr int kLinkedContacts = 38;
+constexpr int kCardsInWal = 2;
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 
@@ -56,6 +77,8 @@ public:
     void damageClassKey(int cls) { damagedClass = cls; }
     // The two address-book files in HomeDomain.
     void addAddressBook(bool withImages = true);
+    // The address book of linkedAddressBook with its logs, when it has them, beside it.
+    void addLinkedAddressBook(PhoneSchema schema, bool inUse);
     void build();
 
     QByteArray keybagBytes() const { return keybag; }

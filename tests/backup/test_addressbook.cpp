@@ -3,10 +3,15 @@
 // wrong password.
 #include "addressbooklabels.h"
 #include "backup_fixture.h"
+#include "importcontactsfromitunesthread.h"
 #include "passcodedlg.h"
 
+#include "ui/progressform.h"
 #include "ui/tips.h"
 
+#include <localdb.h>
+
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -27,7 +32,146 @@ struct Boxes {
     ~Boxes() { g_setMessageBoxHook(MessageBoxHook()); }
 };
 
+QStringList import(BackupManifest& bm, LocalDb& db) {
+    Boxes boxes;
+    ProgressForm form{QString()};
+    ImportContactsFromiTunesThread worker(bm, &db, &form);
+    worker.start(QThread::InheritPriority);
+    form.exec();
+    worker.wait();
+    return boxes.texts;
+}
+
+QMap<QString, pim::_Contact> storedByName(LocalDb& db) {
+    QMap<QString, pim::_Contact> out;
+    for (const pim::_Contact& c : db.contacts())
+        out.insert(c.fullName, db.contact(c._id));
+    return out;
+}
+
+// "value label" of every entity of a type: the code, or the label's word after a slash.
+QStringList details(const pim::_Contact& c, int type) {
+    QStringList out;
+    for (const pim::Entity& e : c.entities.value(type)) {
+        const QString word = e.text("data3");
+        out << e.text("data1") + " " +
+                   (word.isEmpty() ? QString::number(e.fields.value("data2").toInt()) : "/" + word);
+    }
+    out.sort();
+    return out;
+}
+
+QByteArray photoOf(const pim::_Contact& c) {
+    return c.entities.value(pim::ENTITY_PHOTO).value(0).fields.value("data15").toByteArray();
+}
+
+QByteArray picture(char fill, int size) {
+    return QByteArray::fromHex("ffd8ffe0") + QByteArray(size, fill);
+}
+
+QStringList privateFolders() {
+    return QDir(QDir::tempPath())
+        .entryList({"tellwick-backup-*"}, QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
+void checkLinkedContacts(LocalDb& db) {
+    const QMap<QString, pim::_Contact> all = storedByName(db);
+    ASSERT_EQ(all.size(), kLinkedContacts) << all.keys().join(", ").toStdString();
+    for (int n = 1; n <= 34; ++n)
+        EXPECT_TRUE(all.contains(QString("Person %1 Filler").arg(n, 2, 10, QChar('0')))) << n;
+
+    // Two accounts, one contact: the preferred card's name, the same number once.
+    const pim::_Contact maria = all.value("Maria Lopez");
+    EXPECT_EQ(details(maria, pim::ENTITY_PHONE), QStringList{"+34 600 000 001 2"});
+    EXPECT_EQ(details(maria, pim::ENTITY_EMAIL),
+              (QStringList{"maria@contoso.example 2", "maria@school.example /School"}));
+    EXPECT_EQ(maria.entities.value(pim::ENTITY_ORG).value(0).text("data1"), QString("Contoso"));
+    EXPECT_EQ(maria.entities.value(pim::ENTITY_ADDR).size(), 1);
+    EXPECT_EQ(maria.entities.value(pim::ENTITY_EVENT).size(), 1);
+
+    // Three accounts: the name of the card the link prefers, the image of the one it prefers
+    // for that, every detail of all three.
+    const pim::_Contact thomas = all.value("Thomas Baker");
+    EXPECT_EQ(thomas.entities.value(pim::ENTITY_NAME).value(0).text("data2"), QString("Thomas"));
+    EXPECT_EQ(details(thomas, pim::ENTITY_PHONE),
+              (QStringList{"+44 20 7946 0001 3", "+44 7700 900001 /iPhone"}));
+    EXPECT_EQ(details(thomas, pim::ENTITY_EMAIL),
+              (QStringList{"tom@gym.example /Gym", "tom@mail.example 1"}));
+    EXPECT_EQ(details(thomas, pim::ENTITY_REL), QStringList{"Anna Baker /Daughter"});
+    EXPECT_EQ(details(thomas, pim::ENTITY_URL), QStringList{"https://tom.example 1"});
+    EXPECT_EQ(details(thomas, pim::ENTITY_IM), QStringList{"tom.baker 1"});
+    EXPECT_EQ(thomas.entities.value(pim::ENTITY_ORG).value(0).text("data1"), QString("Fabrikam"));
+    EXPECT_EQ(photoOf(thomas), picture('F', 200));
+
+    // Written last, so in the logs only: a card linked to an older one, a new contact and its
+    // thumbnail.
+    const pim::_Contact wen = all.value("Wen Li");
+    EXPECT_EQ(details(wen, pim::ENTITY_PHONE), QStringList{"+86 10 5555 0001 2"});
+    EXPECT_EQ(details(wen, pim::ENTITY_EMAIL), QStringList{"wen.li@mail.example 1"});
+    const pim::_Contact late = all.value("Late Addition");
+    EXPECT_EQ(details(late, pim::ENTITY_PHONE), QStringList{"+1 555 0299 /School"});
+    EXPECT_EQ(photoOf(late), picture('L', 40));
+
+    // No label arrives as its marker.
+    for (const pim::_Contact& c : all) {
+        for (const QList<pim::Entity>& list : c.entities) {
+            for (const pim::Entity& e : list)
+                EXPECT_FALSE(e.text("data3").contains("_$!<")) << e.text("data3").toStdString();
+        }
+    }
+}
+
 }  // namespace
+
+TEST(LinkedAddressBook, EveryContactThePhoneShowsComesInOnce) {
+    struct Kind {
+        PhoneSchema schema;
+        bool inUse;
+        bool encrypted;
+    };
+    for (const Kind& k :
+         {Kind{PhoneSchema::iOS16, true, false}, Kind{PhoneSchema::iOS17, true, true},
+          Kind{PhoneSchema::iOS17, false, false}}) {
+        SCOPED_TRACE(QString("iOS %1, in use %2, encrypted %3")
+                         .arg(k.schema == PhoneSchema::iOS16 ? 16 : 17)
+                         .arg(k.inUse)
+                         .arg(k.encrypted)
+                         .toStdString());
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath("backup");
+        BackupBuilder b(folder, BackupBuilder::DB);
+        if (k.encrypted)
+            b.setEncrypted("1234", true);
+        b.addLinkedAddressBook(k.schema, k.inUse);
+        b.build();
+        const QStringList foldersBefore = privateFolders();
+        LocalDb db(tmp.filePath("target.db"),
+                   QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.create();
+        {
+            BackupManifest bm(folder);
+            bm.readManifestInfo();
+            if (k.encrypted) {
+                ASSERT_TRUE(bm.setPasscodeNoUIThrow("1234"));
+            }
+            bm.parseInfo();
+            EXPECT_EQ(bm.addressBookWal != nullptr, k.inUse);
+            EXPECT_EQ(bm.addressBookImagesWal != nullptr, k.inUse);
+            EXPECT_EQ(import(bm, db),
+                      QStringList{QString("Successfully imported %1 contacts from iTunes Backup.")
+                                      .arg(kLinkedContacts)});
+            checkLinkedContacts(db);
+            // Again: every contact is known already.
+            EXPECT_EQ(import(bm, db),
+                      QStringList{QString("Successfully imported 0 contacts from iTunes "
+                                          "Backup,with %1 repeated contacts merged.")
+                                      .arg(kLinkedContacts)});
+            EXPECT_EQ(db.contacts().size(), kLinkedContacts);
+        }
+        // The decrypted copies and their logs went with the import.
+        EXPECT_EQ(privateFolders(), foldersBefore);
+    }
+}
 
 TEST(DamagedKeybag, TheRightPasswordNamesTheDamageAWrongOneIsInvalid) {
     for (bool dp : {false, true}) {
