@@ -176,7 +176,8 @@ void AddressBookReader::openImages() {
     // database costs the photos only.
     try {
         imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
-        backup.copyDatabase(backup.addressBookImagesDb, backup.addressBookImagesWal, imagesCopy);
+        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
+        backup.copyWriteAheadLog(backup.addressBookImagesWal, imagesCopy);
         images.openThrow(imagesCopy, 2);
         fullImages = RowsByPerson(
             images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
@@ -250,8 +251,20 @@ bool AddressBookReader::read(QList<pim::_Contact>& contacts) {
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
-    // With its write-ahead log: what the phone wrote last may be there only.
-    backup.copyDatabase(backup.addressBookDb, backup.addressBookWal, addressBookCopy);
+    backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
+    // With its write-ahead log: what the phone wrote last may be there only, and an import
+    // without it would quietly miss those contacts.
+    try {
+        backup.copyWriteAheadLog(backup.addressBookWal, addressBookCopy);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(
+            tr("The latest changes to the address book of this backup "
+               "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts "
+               "would be missing. Make a new backup of the phone and import that one. (%1)")
+                .arg(QString::fromUtf8(e.what()))
+                .toUtf8()
+                .constData());
+    }
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
         return readAddressBook(contacts);

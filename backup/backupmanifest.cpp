@@ -445,11 +445,8 @@ void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* use
     copyItemThrow(node->item, destPath, userData, progress);
 }
 
-void BackupManifest::copyDatabase(const _FileNode* db, const _FileNode* wal,
-                                  const QString& destPath) const {
-    copyFile(db, destPath, nullptr, nullptr);
-    if (db && wal)
-        copyFile(wal, destPath + QStringLiteral("-wal"), nullptr, nullptr);
+void BackupManifest::copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const {
+    copyFile(wal, databaseCopy + QStringLiteral("-wal"), nullptr, nullptr);
 }
 
 void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath,

@@ -73,9 +73,9 @@ public:
     // Copies a node's file out of the backup (nothing for a null node).
     void copyFile(const _FileNode* node, QString destPath, void* userData,
                   BackupCopyProgress progress) const;
-    // Copies a database with its write-ahead log, when the backup holds one, beside it (the
-    // destination followed by "-wal"), where SQLite applies the log when the copy is opened.
-    void copyDatabase(const _FileNode* db, const _FileNode* wal, const QString& destPath) const;
+    // Copies a database's write-ahead log (nothing for a null node) beside the copy of the
+    // database (its path followed by "-wal"), where SQLite applies it when the copy is opened.
+    void copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const;
     void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
                        BackupCopyProgress progress) const;
 

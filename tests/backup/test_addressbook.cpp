@@ -4,14 +4,18 @@
 #include "addressbooklabels.h"
 #include "backup_fixture.h"
 #include "importcontactsfromitunesthread.h"
+#include "linkedcards.h"
+#include "mbdbparser.h"
 #include "passcodedlg.h"
 
 #include "ui/progressform.h"
 #include "ui/tips.h"
 
 #include <localdb.h>
+#include <sqlite3db.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -243,4 +247,106 @@ TEST(AddressBookLabels, EveryMarkerBecomesAWord) {
             EXPECT_EQ(e.fields.value("data3").toString(), QString::fromUtf8(c.custom));
         }
     }
+}
+
+namespace {
+
+pim::_Contact card(const QString& first, const QString& last) {
+    pim::_Contact c;
+    pim::Entity name;
+    name.fields["data2"] = first;
+    name.fields["data3"] = last;
+    c.fullName = name.fullName();
+    name.fields["data1"] = c.fullName;
+    c.entities[pim::ENTITY_NAME].append(name);
+    return c;
+}
+
+void add(pim::_Contact& c, int type, const QString& value, int label = 1) {
+    pim::Entity e;
+    e.fields["data1"] = value;
+    e.fields["data2"] = label;
+    c.entities[type].append(e);
+}
+
+}  // namespace
+
+TEST(LinkedCards, TheNamedCardLeadsAndNothingComesTwice) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("ab.sqlitedb");
+    runSql(path,
+           "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY, First TEXT, PersonLink INTEGER "
+           "DEFAULT -1);"
+           "CREATE TABLE ABPersonLink (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+           "PreferredImagePersonID INTEGER DEFAULT -1, PreferredNamePersonID INTEGER DEFAULT -1);"
+           // 1 and 2 linked without preferences; 3 is what is left of a link (4 deleted).
+           "INSERT INTO ABPersonLink VALUES (1,-1,-1), (2,4,4);"
+           "INSERT INTO ABPerson VALUES (1,NULL,1), (2,'Ann',1), (3,'Bo',2), (5,'Cy',-1);");
+    Sqlite3DB db;
+    db.openThrow(path, 2);
+    LinkedCards links(QSharedPointer<AbsContactCombineRule>{});
+    links.load(db);
+    EXPECT_EQ(links.linkOf(1), 1);
+    EXPECT_EQ(links.linkOf(2), 1);
+    EXPECT_EQ(links.linkOf(3), 0);
+    EXPECT_EQ(links.linkOf(5), 0);
+
+    // A company card without a name and a named card: the name of the named one, the company
+    // and the photo of the other, the shared number once.
+    pim::_Contact company = card("", "");
+    add(company, pim::ENTITY_ORG, "Acme");
+    add(company, pim::ENTITY_PHONE, "+1 555 0100", 3);
+    add(company, pim::ENTITY_PHOTO, "photo");
+    pim::_Contact ann = card("Ann", "Lee");
+    add(ann, pim::ENTITY_PHONE, "+1 555 0100", 2);
+    add(ann, pim::ENTITY_EMAIL, "ann@example.org");
+    const pim::_Contact joined = links.join(1, {qMakePair(1LL, company), qMakePair(2LL, ann)});
+    EXPECT_EQ(joined.fullName, QString("Ann Lee"));
+    ASSERT_EQ(joined.entities.value(pim::ENTITY_PHONE).size(), 1);
+    EXPECT_EQ(joined.entities.value(pim::ENTITY_PHONE)[0].fields.value("data2").toInt(), 2);
+    EXPECT_EQ(joined.entities.value(pim::ENTITY_EMAIL).size(), 1);
+    EXPECT_EQ(joined.entities.value(pim::ENTITY_ORG).value(0).text("data1"), QString("Acme"));
+    EXPECT_EQ(joined.entities.value(pim::ENTITY_PHOTO).value(0).text("data1"), QString("photo"));
+
+    // Older address books have no links at all.
+    const QString old = tmp.filePath("old.sqlitedb");
+    runSql(old, "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY, First TEXT);");
+    Sqlite3DB oldDb;
+    oldDb.openThrow(old, 2);
+    links.load(oldDb);
+    EXPECT_TRUE(links.isEmpty());
+}
+
+TEST(LinkedAddressBook, ALogThatCannotBeCopiedStopsTheImport) {
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath("backup");
+    BackupBuilder b(folder, BackupBuilder::DB);
+    b.setEncrypted("1234", true);
+    b.addLinkedAddressBook(PhoneSchema::iOS17, true);
+    b.build();
+    LocalDb db(tmp.filePath("target.db"),
+               QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    const QStringList foldersBefore = privateFolders();
+    {
+        BackupManifest bm(folder);
+        bm.readManifestInfo();
+        ASSERT_TRUE(bm.setPasscodeNoUIThrow("1234"));
+        bm.parseInfo();
+        // Without the log the import would miss what the phone wrote last: it stops instead.
+        const QString wal = MBDBParser::getBKFilePath(
+            QDir(folder), bm.addressBookWal->item.backupFileName(), false);
+        ASSERT_TRUE(QFile::remove(wal));
+        const QStringList boxes = import(bm, db);
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(
+            boxes[0].contains("The latest changes to the address book of this backup "
+                              "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be "
+                              "read"))
+            << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].contains("Make a new backup")) << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].contains(wal)) << boxes[0].toStdString();
+        EXPECT_TRUE(db.contacts().isEmpty());
+    }
+    EXPECT_EQ(privateFolders(), foldersBefore);
 }
