@@ -6,6 +6,7 @@
 
 #include <data_path_util.h>
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,20 @@ const char* const kRootMergeDomains =
     "=Domain=MediaDomain=RootDomain=HomeDomain=SystemPreferencesDomain=MobileDeviceDomain="
     "WirelessDomain=DatabaseDomain=CameraRollDomain=HealthDomain=KeychainDomain=KeyboardDomain="
     "ManagedPreferencesDomain=";
+
+// The keybag opened with the password but some of its keys did not: name the damage, what
+// to do, then which keys.
+QString keybagDamage(const QList<int>& unopened) {
+    QStringList classes;
+    for (int c : unopened)
+        classes << QString::number(c);
+    return QCoreApplication::translate(
+               "BackupManifest",
+               "This backup is damaged: the password is right, but the keybag in its "
+               "Manifest.plist holds keys that do not open with it. Make a new encrypted backup "
+               "of the phone and import that one. (Keys of protection class %1 do not unwrap.)")
+        .arg(classes.join(QStringLiteral(", ")));
+}
 
 QString baseName(const QString& fileName) {
     const int dot = fileName.indexOf(QLatin1Char('.'));
@@ -108,8 +123,15 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
     keybag = parseKeybag(info.backupKeyBag);
     // A keybag no password can open is damaged, not a wrong password: say which.
     g_checkKeybagThrow(keybag);
-    if (!unlockWithPasscode(pwd.toUtf8(), keybag))
+    QList<int> unopened;
+    int wrapped = 0;
+    if (!unlockWithPasscode(pwd.toUtf8(), keybag, &unopened, &wrapped)) {
+        // A wrong password opens none of the keys; this one opened the others, so it is right
+        // and the keybag is damaged: asking for the password again would never help.
+        if (unopened.size() < wrapped)
+            throwText(keybagDamage(unopened));
         return false;
+    }
     // A keybag that protects nothing with the password would accept any password and leave
     // every file unreadable: say so instead of pretending the backup is open.
     if (info.isEncrypted) {
@@ -290,114 +312,129 @@ void BackupManifest::parseInfo() {
 }
 
 void BackupManifest::fillLookups(const _FileNode* node) {
-    const MBDBParser::_MBDBItem& rec = node->item;
-    const QString domain = rec.domain.toString();
-    const QString path = rec.path.toString();
-    const auto ci = QRegularExpression::CaseInsensitiveOption;
-
+    const QString domain = node->item.domain.toString();
+    const QString path = node->item.path.toString();
     if (domain.compare(QLatin1String("CameraRollDomain"), Qt::CaseInsensitive) == 0) {
-        static const QRegularExpression r1(
-            QStringLiteral("^Media/DCIM/\\d+APPLE/[^/\\.]+(\\.[^/\\.]+)"), ci);
-        static const QRegularExpression r2(
-            QStringLiteral("^Media/PhotoData/MetaData/DCIM/\\d+APPLE/([^/\\.]+)(\\.[^/\\.]+)"), ci);
-        static const QRegularExpression r3(
-            QStringLiteral("^Media/DCIM/\\.THMB/[^/]+/\\d+APPLE___([^/\\.]+)(\\.[^/\\.]+)"), ci);
-        QRegularExpressionMatch m = r1.match(path);
-        if (m.hasMatch()) {
-            const QString ext = m.captured(1).toLower();
-            if (ext == QLatin1String(".mov"))
-                cameraRollVideos.append(node);
-            else if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
-                cameraRollPhotos.append(node);
-            return;
-        }
-        m = r2.match(path);
-        if (m.hasMatch()) {
-            if (m.captured(2).toLower() == QLatin1String(".thm"))
-                cameraRollThumbnails.insert(m.captured(1), node);
-            return;
-        }
-        m = r3.match(path);
-        if (m.hasMatch()) {
-            const QString ext = m.captured(2).toLower();
-            if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
-                cameraRollThumbnails.insert(m.captured(1), node);
-        }
+        fillCameraRollLookups(node, path);
     } else if (domain.compare(QLatin1String("HomeDomain"), Qt::CaseInsensitive) == 0) {
-        struct Known {
-            const _FileNode** field;
-            const char* path;
-        };
-        const Known known[] = {
-            {&smsDb, "Library/SMS/sms.db"},
-            {&addressBookDb, "Library/AddressBook/AddressBook.sqlitedb"},
-            {&addressBookImagesDb, "Library/AddressBook/AddressBookImages.sqlitedb"},
-            {&notesDb, "Library/Notes/notes.sqlite"},
-            {&calendarDb, "Library/Calendar/Calendar.sqlitedb"},
-            {&calendarExtrasDb, "Library/Calendar/Extras.db"},
-            {&voicemailDb, "Library/Voicemail/voicemail.db"},
-            {&safariBookmarksDb, "Library/Safari/Bookmarks.db"},
-            {&callHistoryStore, "Library/CallHistoryDB/CallHistory.storedata"},
-        };
-        for (const Known& k : known) {
-            if (!*k.field && path.compare(QLatin1String(k.path), Qt::CaseInsensitive) == 0) {
-                *k.field = node;
-                return;
-            }
-        }
-        static const QRegularExpression vm(QStringLiteral("^Library/Voicemail/(\\d+)\\.amr$"), ci);
-        const QRegularExpressionMatch m = vm.match(path);
-        if (m.hasMatch()) {
-            bool ok = false;
-            const int n = m.captured(1).toInt(&ok);
-            voicemails.insert(ok ? n : 0, node);
-        }
+        fillHomeLookups(node, path);
     } else if (domain.compare(QLatin1String("MediaDomain"), Qt::CaseInsensitive) == 0) {
-        if (!recordingsDb && path.compare(QLatin1String("Media/Recordings/Recordings.db"),
-                                          Qt::CaseInsensitive) == 0) {
-            recordingsDb = node;
-            return;
-        }
-        if (path.startsWith(QLatin1String("Library/SMS/"), Qt::CaseInsensitive)) {
-            if (rec.isFolder())
-                return;
-            const QString device = QStringLiteral("/var/mobile/");
-            const int p = path.lastIndexOf(QLatin1String("-preview"));
-            if (p > 0) {
-                smsAttachmentsByDevicePath.insert(
-                    device + path.left(p) + QStringLiteral("-preview"), node);
-                const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-                if (fileName.contains(QLatin1String("-preview-left"), Qt::CaseInsensitive))
-                    smsAttachmentsByDevicePath.insert(
-                        device + path.left(p) + QStringLiteral("-preview-left"), node);
-            } else {
-                const int d = path.lastIndexOf(QLatin1Char('.'));
-                smsAttachmentsByDevicePath.insert(device + (d > 0 ? path.left(d) : path), node);
-            }
-            static const QRegularExpression parts(
-                QStringLiteral("^Library/SMS/Parts/[^/]+/[^/]+/([^/]+)$"), ci);
-            static const QRegularExpression att(
-                QStringLiteral("^Library/SMS/Attachments/([^/]+)/([^/]+)$"), ci);
-            QRegularExpressionMatch m = parts.match(path);
-            if (m.hasMatch()) {
-                smsParts.insert(baseName(m.captured(1)), node);
-            } else {
-                m = att.match(path);
-                if (m.hasMatch())
-                    smsAttachments.insert(
-                        m.captured(1) + QLatin1Char('/') + baseName(m.captured(2)), node);
-            }
-            return;
-        }
-        static const QRegularExpression rec4(QStringLiteral("^Media/Recordings/([^/.]+\\.m4a)$"),
-                                             ci);
-        const QRegularExpressionMatch m = rec4.match(path);
-        if (m.hasMatch() && !rec.isFolder())
-            recordings.insert(m.captured(1), node);
+        fillMediaLookups(node, path);
     } else if (domain.compare(QLatin1String("WirelessDomain"), Qt::CaseInsensitive) == 0) {
         if (!callHistoryDb && path.compare(QLatin1String("Library/CallHistory/call_history.db"),
                                            Qt::CaseInsensitive) == 0)
             callHistoryDb = node;
+    }
+}
+
+void BackupManifest::fillCameraRollLookups(const _FileNode* node, const QString& path) {
+    const auto ci = QRegularExpression::CaseInsensitiveOption;
+    static const QRegularExpression r1(
+        QStringLiteral("^Media/DCIM/\\d+APPLE/[^/\\.]+(\\.[^/\\.]+)"), ci);
+    static const QRegularExpression r2(
+        QStringLiteral("^Media/PhotoData/MetaData/DCIM/\\d+APPLE/([^/\\.]+)(\\.[^/\\.]+)"), ci);
+    static const QRegularExpression r3(
+        QStringLiteral("^Media/DCIM/\\.THMB/[^/]+/\\d+APPLE___([^/\\.]+)(\\.[^/\\.]+)"), ci);
+    QRegularExpressionMatch m = r1.match(path);
+    if (m.hasMatch()) {
+        const QString ext = m.captured(1).toLower();
+        if (ext == QLatin1String(".mov"))
+            cameraRollVideos.append(node);
+        else if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
+            cameraRollPhotos.append(node);
+        return;
+    }
+    m = r2.match(path);
+    if (m.hasMatch()) {
+        if (m.captured(2).toLower() == QLatin1String(".thm"))
+            cameraRollThumbnails.insert(m.captured(1), node);
+        return;
+    }
+    m = r3.match(path);
+    if (m.hasMatch()) {
+        const QString ext = m.captured(2).toLower();
+        if (ext == QLatin1String(".jpg") || ext == QLatin1String(".png"))
+            cameraRollThumbnails.insert(m.captured(1), node);
+    }
+}
+
+void BackupManifest::fillHomeLookups(const _FileNode* node, const QString& path) {
+    struct Known {
+        const _FileNode** field;
+        const char* path;
+    };
+    const Known known[] = {
+        {&smsDb, "Library/SMS/sms.db"},
+        {&addressBookDb, "Library/AddressBook/AddressBook.sqlitedb"},
+        {&addressBookImagesDb, "Library/AddressBook/AddressBookImages.sqlitedb"},
+        {&addressBookWal, "Library/AddressBook/AddressBook.sqlitedb-wal"},
+        {&addressBookImagesWal, "Library/AddressBook/AddressBookImages.sqlitedb-wal"},
+        {&notesDb, "Library/Notes/notes.sqlite"},
+        {&calendarDb, "Library/Calendar/Calendar.sqlitedb"},
+        {&calendarExtrasDb, "Library/Calendar/Extras.db"},
+        {&voicemailDb, "Library/Voicemail/voicemail.db"},
+        {&safariBookmarksDb, "Library/Safari/Bookmarks.db"},
+        {&callHistoryStore, "Library/CallHistoryDB/CallHistory.storedata"},
+    };
+    for (const Known& k : known) {
+        if (!*k.field && path.compare(QLatin1String(k.path), Qt::CaseInsensitive) == 0) {
+            *k.field = node;
+            return;
+        }
+    }
+    static const QRegularExpression vm(QStringLiteral("^Library/Voicemail/(\\d+)\\.amr$"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = vm.match(path);
+    if (m.hasMatch()) {
+        bool ok = false;
+        const int n = m.captured(1).toInt(&ok);
+        voicemails.insert(ok ? n : 0, node);
+    }
+}
+
+void BackupManifest::fillMediaLookups(const _FileNode* node, const QString& path) {
+    if (!recordingsDb &&
+        path.compare(QLatin1String("Media/Recordings/Recordings.db"), Qt::CaseInsensitive) == 0) {
+        recordingsDb = node;
+        return;
+    }
+    if (path.startsWith(QLatin1String("Library/SMS/"), Qt::CaseInsensitive)) {
+        if (!node->item.isFolder())
+            fillSmsLookups(node, path);
+        return;
+    }
+    static const QRegularExpression rec4(QStringLiteral("^Media/Recordings/([^/.]+\\.m4a)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = rec4.match(path);
+    if (m.hasMatch() && !node->item.isFolder())
+        recordings.insert(m.captured(1), node);
+}
+
+void BackupManifest::fillSmsLookups(const _FileNode* node, const QString& path) {
+    const auto ci = QRegularExpression::CaseInsensitiveOption;
+    const QString device = QStringLiteral("/var/mobile/");
+    const int p = path.lastIndexOf(QLatin1String("-preview"));
+    if (p > 0) {
+        smsAttachmentsByDevicePath.insert(device + path.left(p) + QStringLiteral("-preview"), node);
+        const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        if (fileName.contains(QLatin1String("-preview-left"), Qt::CaseInsensitive))
+            smsAttachmentsByDevicePath.insert(
+                device + path.left(p) + QStringLiteral("-preview-left"), node);
+    } else {
+        const int d = path.lastIndexOf(QLatin1Char('.'));
+        smsAttachmentsByDevicePath.insert(device + (d > 0 ? path.left(d) : path), node);
+    }
+    static const QRegularExpression parts(QStringLiteral("^Library/SMS/Parts/[^/]+/[^/]+/([^/]+)$"),
+                                          ci);
+    static const QRegularExpression att(QStringLiteral("^Library/SMS/Attachments/([^/]+)/([^/]+)$"),
+                                        ci);
+    QRegularExpressionMatch m = parts.match(path);
+    if (m.hasMatch()) {
+        smsParts.insert(baseName(m.captured(1)), node);
+    } else {
+        m = att.match(path);
+        if (m.hasMatch())
+            smsAttachments.insert(m.captured(1) + QLatin1Char('/') + baseName(m.captured(2)), node);
     }
 }
 
@@ -406,6 +443,10 @@ void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* use
     if (!node)
         return;
     copyItemThrow(node->item, destPath, userData, progress);
+}
+
+void BackupManifest::copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const {
+    copyFile(wal, databaseCopy + QStringLiteral("-wal"), nullptr, nullptr);
 }
 
 void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath,

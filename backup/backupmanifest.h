@@ -73,6 +73,9 @@ public:
     // Copies a node's file out of the backup (nothing for a null node).
     void copyFile(const _FileNode* node, QString destPath, void* userData,
                   BackupCopyProgress progress) const;
+    // Copies a database's write-ahead log (nothing for a null node) beside the copy of the
+    // database (its path followed by "-wal"), where SQLite applies it when the copy is opened.
+    void copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const;
     void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
                        BackupCopyProgress progress) const;
 
@@ -111,6 +114,10 @@ public:
     const _FileNode* safariBookmarksDb = nullptr;
     const _FileNode* callHistoryDb = nullptr;
     const _FileNode* callHistoryStore = nullptr;
+    // The write-ahead logs of the two address-book databases: a backup taken while the address
+    // book is in use holds the latest changes there only.
+    const _FileNode* addressBookWal = nullptr;
+    const _FileNode* addressBookImagesWal = nullptr;
     QMap<QString, const _FileNode*> recordings;
     QMap<int, const _FileNode*> voicemails;
     QHash<QString, MBDBParser::_MBDBItem> items;
@@ -122,6 +129,10 @@ public:
 
 private:
     void fillLookups(const _FileNode* node);
+    void fillCameraRollLookups(const _FileNode* node, const QString& path);
+    void fillHomeLookups(const _FileNode* node, const QString& path);
+    void fillMediaLookups(const _FileNode* node, const QString& path);
+    void fillSmsLookups(const _FileNode* node, const QString& path);
     // Each throws the file's name and the system's reason. A destination is created mode 0600
     // (its folder first when asked); on any failure after it was opened the partial file goes.
     static void openSourceThrow(QFile& in);

@@ -1,15 +1,13 @@
 // Imports the contacts of a backup's address-book database into a local contact database.
 #pragma once
 
+#include "addressbookreader.h"
 #include "backupmanifest.h"
-#include "privatetempdir.h"
 
 #include <pim.h>
-#include <sqlite3db.h>
 
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QThread>
 
 #include <memory>
@@ -24,7 +22,7 @@ public:
                                    QObject* parent = nullptr);
     ~ImportContactsFromiTunesThread() override;
 
-    // The parts of an address or IM account (read once per import, see loadLookupTables).
+    // The parts of an address or IM account, while the address book is being read.
     void readAddr(unsigned long long uid, pim::Entity& entity);
     void readIM(unsigned long long uid, pim::Entity& entity);
 
@@ -35,39 +33,8 @@ protected:
     void run() override;
 
 private:
-    // Rows of one table in ascending person id (column 0), walked in step with the persons.
-    class RowsByPerson {
-    public:
-        RowsByPerson() = default;
-        explicit RowsByPerson(Sqlite3Cursor cursor) : m_cursor(std::move(cursor)) { step(); }
-        // True while the current row belongs to the person; rows of lower ids (persons that
-        // do not exist) are passed over.
-        bool at(long long personId) {
-            while (m_has && m_id < personId)
-                step();
-            return m_has && m_id == personId;
-        }
-        const Sqlite3Cursor& row() const { return m_cursor; }
-        void step() {
-            m_has = m_cursor.moveNext();
-            if (m_has)
-                m_id = m_cursor.getInt64(0);
-        }
-
-    private:
-        Sqlite3Cursor m_cursor;
-        bool m_has = false;
-        long long m_id = 0;
-    };
-
     // Reads every person of the address book; false when cancelled.
     bool readPersons(QList<pim::_Contact>& contacts);
-    bool readAddressBook(QList<pim::_Contact>& contacts);
-    void loadLookupTables();
-    void readMultiValue(const Sqlite3Cursor& row, pim::_Contact& contact);
-    void openImages();
-    void readPhoto(long long personId, pim::_Contact& contact);
-    static void nameFromDetails(pim::_Contact& contact);
     void fillComparedFields(pim::_Contact& contact);
     void storeUnnamed(pim::_Contact contact);
     void closeAndRemoveCopies();
@@ -75,16 +42,8 @@ private:
     BackupManifest& backup;
     LocalDb* db;
     RunReporter* progress;
-    Sqlite3DB addressBook;
-    Sqlite3DB images;
-    std::unique_ptr<BackupTempDir> workDir;
-    QString addressBookCopy;
-    QString imagesCopy;
-    // Label texts and entry-key names by row id; the named parts of each multi-value by UID.
-    QHash<long long, QString> labels;
-    QHash<long long, QList<QPair<QString, QString> > > entries;
-    RowsByPerson fullImages;
-    RowsByPerson thumbnails;
+    // Reads the address book out of the backup; holds its private copies while it lives.
+    std::unique_ptr<AddressBookReader> reader;
     // The fields the target's merge rule compares, by entity type.
     QHash<int, QStringList> comparedKeys;
     // Why the photos could not be read; empty when they could.

@@ -112,20 +112,30 @@ void g_checkKeybagThrow(const _KeybagInfo& keybag) {
         checkCount("DPIC", kMaxKeybagDpIterations);
 }
 
-bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag) {
+bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag, QList<int>* unopened,
+                        int* wrapped) {
     const QByteArray key = g_keybagPasswordKey(password, keybag);
+    bool all = true;
+    int count = 0;
     for (auto it = keybag.classKeys.begin(); it != keybag.classKeys.end(); ++it) {
         _KeybagPros& rec = it.value();
         if (!rec.tags.contains(QStringLiteral("WPKY")) ||
             !(rec.getInt32(QStringLiteral("WRAP")) & 2))
             continue;
+        ++count;
         const QByteArray k =
             QOpenSSLEVPAES::aeswrap(key, rec.tags.value(QStringLiteral("WPKY")), false);
-        if (k.isEmpty())
-            return false;
+        if (k.isEmpty()) {
+            all = false;
+            if (unopened)
+                unopened->append(it.key());
+            continue;
+        }
         rec.tags.insert(QStringLiteral("KEY"), k);
     }
-    return true;
+    if (wrapped)
+        *wrapped = count;
+    return all;
 }
 
 QByteArray unwrapKeyForClass(const _KeybagInfo& keybag, int protectionClass,

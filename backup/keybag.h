@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
 
@@ -30,8 +31,11 @@ unsigned int g_keybagInt(const QByteArray& value);
 
 _KeybagInfo parseKeybag(const QByteArray& data);
 // Derives the password key and unwraps every password-wrapped class key into the keybag.
-// False at the first key that does not unwrap (wrong password).
-bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag);
+// False when a key does not unwrap. Every key is tried: `unopened` (when given) receives the
+// classes whose keys did not unwrap, and `wrapped` how many keys the password wraps. A wrong
+// password opens none of them; a damaged keybag fails only some.
+bool unlockWithPasscode(const QByteArray& password, _KeybagInfo& keybag,
+                        QList<int>* unopened = nullptr, int* wrapped = nullptr);
 // Unwraps a 40-byte wrapped file key with the key of a protection class; empty on failure.
 QByteArray unwrapKeyForClass(const _KeybagInfo& keybag, int protectionClass,
                              const QByteArray& wrapped);

@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <functional>
 #include <stdexcept>
 
 namespace fixture {
@@ -295,6 +297,23 @@ QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray
     return bag;
 }
 
+QByteArray damageClassKey(QByteArray bag, int cls) {
+    // Walk the records: the first "WPKY" after the class's "CLAS".
+    bool inClass = false;
+    for (int pos = 0; pos + 8 <= bag.size();) {
+        const QByteArray tag = bag.mid(pos, 4);
+        const int length = int(g_keybagInt(bag.mid(pos + 4, 4)));
+        if (tag == "CLAS")
+            inClass = g_keybagInt(bag.mid(pos + 8, 4)) == unsigned(cls);
+        if (tag == "WPKY" && inClass) {
+            bag[pos + 8 + length / 2] = char(bag[pos + 8 + length / 2] ^ 0x5A);
+            return bag;
+        }
+        pos += 8 + length;
+    }
+    throw std::runtime_error("fixture: no such class key");
+}
+
 BackupBuilder::BackupBuilder(QString d, Layout l) : dir(std::move(d)), layout(l) {
     date = QDateTime(QDate(2020, 5, 1), QTime(12, 0, 0));
 }
@@ -333,6 +352,8 @@ void BackupBuilder::build() {
     const QDir d(dir);
     if (encrypted) {
         keybag = fixture::makeKeybag(password, dp, classKeys);
+        if (damagedClass)
+            keybag = fixture::damageClassKey(keybag, damagedClass);
     }
     QList<MBDBParser::_MBDBItem> records;
     long long inode = 1;
@@ -431,6 +452,196 @@ void BackupBuilder::build() {
         plist.put(QStringLiteral("ManifestKey"), PlistCFType::createCFData(manifestKey));
     writeFile(d.absoluteFilePath(QStringLiteral("Manifest.plist")),
               plist.CFPropertyListToBytes(200));
+}
+
+}  // namespace fixture
+
+namespace fixture {
+
+namespace {
+
+QString personsTable(PhoneSchema schema) {
+    QString columns = QStringLiteral(
+        "ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last TEXT, Middle TEXT, "
+        "FirstPhonetic TEXT, MiddlePhonetic TEXT, LastPhonetic TEXT, Organization TEXT, "
+        "Department TEXT, Note TEXT, Kind INTEGER, Birthday TEXT, JobTitle TEXT, Nickname TEXT, "
+        "Prefix TEXT, Suffix TEXT, FirstSort TEXT, LastSort TEXT, CreationDate INTEGER, "
+        "ModificationDate INTEGER, CompositeNameFallback TEXT, ExternalIdentifier TEXT, "
+        "ExternalModificationTag TEXT, ExternalUUID TEXT, StoreID INTEGER, DisplayName TEXT, "
+        "ExternalRepresentation BLOB, FirstSortSection TEXT, LastSortSection TEXT, "
+        "FirstSortLanguageIndex INTEGER DEFAULT 2147483647, LastSortLanguageIndex INTEGER "
+        "DEFAULT 2147483647, PersonLink INTEGER DEFAULT -1, ImageURI TEXT, IsPreferredName "
+        "INTEGER DEFAULT 1, guid TEXT, PhonemeData TEXT, AlternateBirthday TEXT, MapsData TEXT, "
+        "FirstPronunciation TEXT, MiddlePronunciation TEXT, LastPronunciation TEXT, "
+        "OrganizationPhonetic TEXT, OrganizationPronunciation TEXT, PreviousFamilyName TEXT, "
+        "PreferredLikenessSource TEXT, PreferredPersonaIdentifier TEXT, DowntimeWhitelist "
+        "TEXT, ImageType TEXT, ImageHash BLOB, MemojiMetadata BLOB, ImageBackgroundColorsData "
+        "BLOB, CropRectID TEXT, CropRectHash BLOB, SensitiveContentConfiguration BLOB, "
+        "Wallpaper BLOB, WallpaperMetadata BLOB, DisplayFlags INTEGER DEFAULT 0");
+    if (schema == PhoneSchema::iOS17)
+        columns += QStringLiteral(
+            ", WallpaperURI TEXT, WatchWallpaperImageData BLOB, LinkedIdentifier TEXT, "
+            "IsUnified INTEGER DEFAULT 0, ContactPosterData BLOB");
+    return QStringLiteral("CREATE TABLE ABPerson (%1);").arg(columns);
+}
+
+const char* const kLinkedSchema =
+    "CREATE TABLE ABAccount (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, AccountIdentifier TEXT, "
+    "DefaultSourceID INTEGER);"
+    "CREATE TABLE ABStore (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, "
+    "ExternalIdentifier TEXT, Type INTEGER, ConstraintsPath TEXT, ExternalModificationTag "
+    "TEXT, ExternalSyncTag TEXT, AccountID INTEGER, Enabled INTEGER DEFAULT 1, SyncData BLOB, "
+    "MeIdentifier INTEGER DEFAULT -1, Capabilities INTEGER DEFAULT 0, "
+    "ContactIdentifierStrings BLOB);"
+    "CREATE TABLE ABPersonLink (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "PreferredImagePersonID INTEGER DEFAULT -1, PreferredNamePersonID INTEGER DEFAULT -1);"
+    "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property INTEGER, "
+    "identifier INTEGER, label INTEGER, value TEXT, guid TEXT);"
+    "CREATE TABLE ABMultiValueLabel (value TEXT, UNIQUE(value));"
+    "CREATE TABLE ABMultiValueEntry (parent_id INTEGER, key INTEGER, value TEXT, "
+    "UNIQUE(parent_id, key));"
+    "CREATE TABLE ABMultiValueEntryKey (value TEXT, UNIQUE(value));"
+    "INSERT INTO ABAccount VALUES (1,'icloud-account',1), (2,'exchange-account',2),"
+    " (3,'google-account',3);"
+    "INSERT INTO ABStore(ROWID, Name, Type, AccountID) VALUES (1,'iCloud',3,1),"
+    " (2,'Exchange',2,2), (3,'Google',3,3);"
+    "INSERT INTO ABMultiValueLabel(rowid, value) VALUES (1,'_$!<Mobile>!$_'), (2,'_$!<Home>!$_'),"
+    " (3,'_$!<Work>!$_'), (4,'_$!<School>!$_'), (5,'_$!<iPhone>!$_'), (6,'_$!<Other>!$_'),"
+    " (7,'_$!<HomePage>!$_'), (8,'Gym'), (9,'_$!<Daughter>!$_');"
+    "INSERT INTO ABMultiValueEntryKey(rowid, value) VALUES (1,'Street'), (2,'City'),"
+    " (3,'ZIP'), (4,'Country'), (5,'CountryCode'), (6,'service'), (7,'username');";
+
+// Persons 1..40 and their details; the logged changes add 41 and 42 and link 41 to 40.
+QString linkedPersons() {
+    QString sql;
+    for (int n = 1; n <= 34; ++n) {
+        sql += QStringLiteral(
+                   "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID) VALUES "
+                   "(%1,'Person %2','Filler',0,%3);"
+                   "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value)"
+                   " VALUES (%4,%1,3,0,1,'+1 555 02%2');")
+                   .arg(n)
+                   .arg(n, 2, 10, QLatin1Char('0'))
+                   .arg(1 + n % 3)
+                   .arg(100 + n);
+    }
+    sql += QStringLiteral(
+        // Maria: iCloud and Exchange, the same number in both; the iCloud name preferred.
+        "INSERT INTO ABPersonLink VALUES (1,-1,35), (2,39,38);"
+        "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID, PersonLink, Birthday) VALUES"
+        " (35,'Maria','Lopez',0,1,1,'-300000000.000000');"
+        "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID, PersonLink, Organization,"
+        " JobTitle, IsPreferredName) VALUES (36,'Maria','Lopez Garcia',0,2,1,'Contoso',"
+        " 'Teacher',0);"
+        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value) VALUES"
+        " (200,35,3,0,1,'+34 600 000 001'), (201,35,4,0,4,'maria@school.example'),"
+        " (202,36,3,0,3,'+34 600 000 001'), (203,36,4,0,3,'maria@contoso.example'),"
+        " (204,36,5,0,3,NULL);"
+        "INSERT INTO ABMultiValueEntry VALUES (204,1,'Gran Via 1'), (204,2,'Madrid'),"
+        " (204,3,'28013'), (204,4,'Spain');"
+        // Thomas: iCloud, Google (its name preferred) and Exchange (its image preferred).
+        "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID, PersonLink) VALUES"
+        " (37,'Tom','Baker',0,1,2), (38,'Thomas','Baker',0,3,2);"
+        "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID, PersonLink, Organization)"
+        " VALUES (39,'T.','Baker',0,2,2,'Fabrikam');"
+        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value) VALUES"
+        " (210,37,3,0,5,'+44 7700 900001'), (211,38,4,0,2,'tom@mail.example'),"
+        " (212,38,22,0,7,'https://tom.example'), (213,38,23,0,9,'Anna Baker'),"
+        " (214,39,3,0,3,'+44 20 7946 0001'), (215,39,4,0,8,'tom@gym.example'),"
+        " (216,37,13,0,2,NULL);"
+        "INSERT INTO ABMultiValueEntry VALUES (216,6,'Skype'), (216,7,'tom.baker');"
+        // Wen Li in iCloud; the Google card of the same person comes with the logged changes.
+        "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID) VALUES (40,'Wen','Li',0,1);"
+        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value) VALUES"
+        " (220,40,3,0,1,'+86 10 5555 0001');");
+    return sql;
+}
+
+const char* const kLoggedChanges =
+    "INSERT INTO ABPersonLink VALUES (3,-1,40);"
+    "UPDATE ABPerson SET PersonLink = 3 WHERE ROWID = 40;"
+    "INSERT INTO ABPerson(ROWID, First, Last, Kind, StoreID, PersonLink) VALUES"
+    " (41,'Li','Wen',0,3,3), (42,'Late','Addition',0,1,-1);"
+    "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value) VALUES"
+    " (230,41,4,0,2,'wen.li@mail.example'), (231,41,3,0,1,'+86 10 5555 0001'),"
+    " (232,42,3,0,4,'+1 555 0299');";
+
+// Writes the database with `base`, then `logged` into the write-ahead log only (when in
+// use); the bytes are read while the log is still open, as a backup of a phone in use holds
+// them.
+void writeWithLog(const QString& path, const std::function<void(Sqlite3DB&)>& base,
+                  const std::function<void(Sqlite3DB&)>& logged, bool inUse, QByteArray& db,
+                  QByteArray& wal) {
+    QFile::remove(path);
+    QFile::remove(path + "-wal");
+    Sqlite3DB d;
+    d.openThrow(path, 6);
+    d.executeScriptThrow(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"));
+    base(d);
+    if (!inUse)
+        logged(d);
+    d.executeScriptThrow(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);"));
+    if (inUse) {
+        logged(d);
+        wal = readFile(path + "-wal");
+    }
+    db = readFile(path);
+    d.close();
+    QFile::remove(path);
+}
+
+QByteArray picture(char fill, int size) {
+    return QByteArray::fromHex("ffd8ffe0") + QByteArray(size, fill);
+}
+
+}  // namespace
+
+PhoneAddressBook linkedAddressBook(PhoneSchema schema, bool inUse) {
+    QTemporaryDir tmp;
+    PhoneAddressBook out;
+    const QString book = personsTable(schema) + QLatin1String(kLinkedSchema) + linkedPersons();
+    writeWithLog(
+        tmp.filePath("AddressBook.sqlitedb"), [&book](Sqlite3DB& d) { d.executeScriptThrow(book); },
+        [](Sqlite3DB& d) { d.executeScriptThrow(QLatin1String(kLoggedChanges)); }, inUse, out.book,
+        out.bookWal);
+    auto put = [](Sqlite3DB& d, const char* sql, int record, const QByteArray& bytes) {
+        Sqlite3Sql s(sql);
+        s.addIntParam(record);
+        s.addBlobParam(bytes);
+        d.executeThrow(s);
+    };
+    const char* const thumbnail =
+        "insert into ABThumbnailImage(record_id, format, data) values(?,0,?)";
+    writeWithLog(
+        tmp.filePath("AddressBookImages.sqlitedb"),
+        [&](Sqlite3DB& d) {
+            d.executeScriptThrow(QStringLiteral(
+                "CREATE TABLE ABFullSizeImage (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+                "record_id INTEGER, crop_x INTEGER, crop_y INTEGER, crop_width INTEGER, "
+                "crop_height INTEGER, data BLOB, UNIQUE(record_id));"
+                "CREATE TABLE ABThumbnailImage (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+                "record_id INTEGER, format INTEGER, derived_from_format INTEGER, data BLOB, "
+                "UNIQUE(record_id, format));"));
+            put(d, thumbnail, 37, picture('t', 30));
+            put(d, "insert into ABFullSizeImage(record_id, data) values(?,?)", 39,
+                picture('F', 200));
+            put(d, thumbnail, 39, picture('f', 30));
+        },
+        // The late card's thumbnail is a logged change too.
+        [&](Sqlite3DB& d) { put(d, thumbnail, 42, picture('L', 40)); }, inUse, out.images,
+        out.imagesWal);
+    return out;
+}
+
+void BackupBuilder::addLinkedAddressBook(PhoneSchema schema, bool inUse) {
+    const PhoneAddressBook book = linkedAddressBook(schema, inUse);
+    const QString dir = QStringLiteral("Library/AddressBook/");
+    addFile({"HomeDomain", dir + "AddressBook.sqlitedb", book.book, 3, false});
+    addFile({"HomeDomain", dir + "AddressBookImages.sqlitedb", book.images, 3, false});
+    if (inUse) {
+        addFile({"HomeDomain", dir + "AddressBook.sqlitedb-wal", book.bookWal, 3, false});
+        addFile({"HomeDomain", dir + "AddressBookImages.sqlitedb-wal", book.imagesWal, 3, false});
+    }
 }
 
 }  // namespace fixture

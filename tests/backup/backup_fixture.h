@@ -25,6 +25,27 @@ QByteArray photoBytes();
 // Runs SQL statements on a new database file.
 void runSql(const QString& path, const QString& script);
 
+// The address book of a phone of recent years: persons in three accounts (iCloud, Exchange,
+// Google), some of them linked as one contact, built-in labels our codes lack (School,
+// iPhone, Daughter), full-size images and thumbnails. With `inUse` the backup was taken while
+// the address book was in use: the last changes (two cards, one of them linked to an older
+// one, and a thumbnail) are in the write-ahead logs only.
+//
+// 42 cards, which the phone shows as 38 contacts: 34 "Person NN Filler" with one number each;
+// "Maria Lopez" (2 cards), "Thomas Baker" (3 cards), "Wen Li" (2 cards, one in the log) and
+// "Late Addition" (in the log).
+enum class PhoneSchema { iOS16, iOS17 };
+struct PhoneAddressBook {
+    QByteArray book;
+    QByteArray bookWal;  // empty unless in use
+    QByteArray images;
+    QByteArray imagesWal;
+};
+PhoneAddressBook linkedAddressBook(PhoneSchema schema, bool inUse);
+constexpr int kLinkedCards = 42;
+constexpr int kLinkedContacts = 38;
+constexpr int kCardsInWal = 2;
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 
@@ -52,8 +73,12 @@ public:
     }
     void setDate(QDateTime d) { date = std::move(d); }
     void addFile(const File& f) { files.append(f); }
+    // One byte of the password-wrapped key of the class is changed (a damaged keybag).
+    void damageClassKey(int cls) { damagedClass = cls; }
     // The two address-book files in HomeDomain.
     void addAddressBook(bool withImages = true);
+    // The address book of linkedAddressBook with its logs, when it has them, beside it.
+    void addLinkedAddressBook(PhoneSchema schema, bool inUse);
     void build();
 
     QByteArray keybagBytes() const { return keybag; }
@@ -74,11 +99,14 @@ private:
     QList<File> files;
     QByteArray keybag;
     QByteArray manifestKey;
+    int damagedClass = 0;
 };
 
 // Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.
 QByteArray makeKeybag(const QString& password, bool withDp, QMap<int, QByteArray>& classKeys);
 QByteArray tlv(const char* tag, const QByteArray& value);
+// The keybag with one byte of the class's wrapped key ("WPKY") changed.
+QByteArray damageClassKey(QByteArray keybag, int cls);
 // AES-256-CBC, zero IV, PKCS#7 (OpenSSL directly).
 QByteArray aes256CbcEncrypt(const QByteArray& plain, const QByteArray& key);
 QByteArray be32(unsigned int v);

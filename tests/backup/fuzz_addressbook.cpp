@@ -30,22 +30,25 @@ struct Table {
 const Table kTables[] = {
     {"ABPerson",
      "ROWID,First,Last,Middle,Prefix,Suffix,Organization,Department,JobTitle,Note,Birthday,"
-     "Nickname,Kind,CreationDate,ModificationDate",
-     15},
+     "Nickname,Kind,CreationDate,ModificationDate,StoreID,PersonLink",
+     17},
     {"ABMultiValue", "UID,record_id,property,identifier,label,value", 6},
     {"ABMultiValueLabel", "ROWID,value", 2},
     {"ABMultiValueEntry", "parent_id,key,value", 3},
     {"ABMultiValueEntryKey", "ROWID,value", 2},
+    {"ABPersonLink", "ROWID,PreferredImagePersonID,PreferredNamePersonID", 3},
     {"ABFullSizeImage", "ROWID,record_id,crop_x,crop_y,crop_width,crop_height,data", 7},
     {"ABThumbnailImage", "ROWID,record_id,format,derived_from_format,data", 5},
 };
-constexpr int kImageTables = 5;  // tables from this index on live in the images database
+constexpr int kImageTables = 6;  // tables from this index on live in the images database
 
 const char* const kAddressBookSchema =
     "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text,"
     " Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle text,"
     " Note text, Birthday text, Nickname text, Kind integer, CreationDate integer,"
-    " ModificationDate integer);"
+    " ModificationDate integer, StoreID integer, PersonLink integer default -1);"
+    "create table ABPersonLink(ROWID integer primary key autoincrement,"
+    " PreferredImagePersonID integer default -1, PreferredNamePersonID integer default -1);"
     "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
     " identifier integer, label integer, value text);"
     "create table ABMultiValueLabel(value text);"

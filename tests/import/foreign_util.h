@@ -96,10 +96,11 @@ inline QStringList differences(const ContactView& a, const ContactView& b) {
 }
 
 struct CountingReporter : ImportReporter {
-    int passes = 0;
+    // Progress is throttled: the last report says how far the run went.
+    QString lastCounter;
     QStringList succeeded, errors;
     bool cancelled() override { return false; }
-    void progress(QString, int, QString) override { ++passes; }
+    void progress(QString, int, QString text) override { lastCounter = text; }
     void succeed(QString m) override { succeeded << m; }
     void error(QString m) override { errors << m; }
 };

@@ -1,0 +1,402 @@
+#include "addressbookreader.h"
+
+#include "addressbooklabels.h"
+#include "linkedcards.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+// Columns of the multi-value query (readPersons), read by position: this runs per value.
+enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
+
+// Seconds from 2001-01-01 of a stored date. Phones write them as text, whole or with a
+// fraction ("-1234567890", "330393600.000000"), older ones as numbers; NULL and text that is
+// no number are no date.
+bool readDate(const Sqlite3Cursor& c, int column, long long& seconds) {
+    if (c.isNull(column))
+        return false;
+    bool ok = false;
+    const double v = c.getText(column).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v > 1e14 || v < -1e14)
+        return false;
+    seconds = static_cast<long long>(std::floor(v));
+    return true;
+}
+
+}  // namespace
+
+AddressBookReader::AddressBookReader(const BackupManifest& b,
+                                     QSharedPointer<AbsContactCombineRule> r, Progress p)
+    : backup(b), rule(std::move(r)), progress(std::move(p)) {}
+
+AddressBookReader::~AddressBookReader() {
+    close();
+}
+
+QString AddressBookReader::dateText(long long seconds) {
+    static const qint64 reference =
+        QDateTime(QDate(2001, 1, 1), QTime(0, 0, 0, 0), Qt::UTC).toMSecsSinceEpoch();
+    // Beyond a few million years QDateTime has nothing to show, and the product would overflow.
+    const long long limit = 100000000000000LL;
+    if (seconds > limit || seconds < -limit)
+        return QString();
+    return QDateTime::fromMSecsSinceEpoch(reference + seconds * 1000).toString(Qt::ISODate);
+}
+
+void AddressBookReader::close() {
+    fullImages = RowsByPerson();
+    thumbnails = RowsByPerson();
+    labels.clear();
+    entries.clear();
+    addressBook.close();
+    images.close();
+    // The copies, their journals and the folder go together.
+    workDir.reset();
+    addressBookCopy.clear();
+    imagesCopy.clear();
+}
+
+void AddressBookReader::readAddr(unsigned long long uid, pim::Entity& e) const {
+    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+        const QString& key = part.first;
+        const QString& value = part.second;
+        if (key == QLatin1String("Street"))
+            e.fields[QStringLiteral("data4")] = value;
+        else if (key == QLatin1String("City"))
+            e.fields[QStringLiteral("data7")] = value;
+        else if (key == QLatin1String("State"))
+            e.fields[QStringLiteral("data8")] = value;
+        else if (key == QLatin1String("ZIP"))
+            e.fields[QStringLiteral("data9")] = value;
+        else if (key == QLatin1String("Country"))
+            e.fields[QStringLiteral("data10")] = value;
+        e.fields[QStringLiteral("data1")] = e.formattedAddr();
+    }
+}
+
+void AddressBookReader::readIM(unsigned long long uid, pim::Entity& e) const {
+    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+        const QString& key = part.first;
+        const QString& value = part.second;
+        if (key == QLatin1String("service")) {
+            int code = 0;
+            if (addressbooklabels::serviceCode(value, code))
+                e.fields[QStringLiteral("data5")] = code;
+        } else if (key == QLatin1String("username")) {
+            e.fields[QStringLiteral("data1")] = value;
+        }
+    }
+}
+
+void AddressBookReader::loadLookupTables() {
+    labels.clear();
+    entries.clear();
+    {
+        Sqlite3Cursor c = addressBook.queryThrow("select rowid, value from ABMultiValueLabel");
+        while (c.moveNext())
+            labels.insert(c.getInt64(0), c.getText(1));
+    }
+    QHash<long long, QString> keys;
+    {
+        Sqlite3Cursor c = addressBook.queryThrow("select rowid, value from ABMultiValueEntryKey");
+        while (c.moveNext())
+            keys.insert(c.getInt64(0), c.getText(1));
+    }
+    Sqlite3Cursor c = addressBook.queryThrow("select parent_id, key, value from ABMultiValueEntry");
+    while (c.moveNext()) {
+        // A part whose name has no row cannot be placed: it is left out.
+        const auto key = keys.constFind(c.getInt64(1));
+        if (key != keys.constEnd())
+            entries[c.getInt64(0)].append(qMakePair(key.value(), c.getText(2)));
+    }
+}
+
+void AddressBookReader::readMultiValue(const Sqlite3Cursor& c, pim::_Contact& contact) {
+    const int property = c.getInt(kProperty);
+    pim::Entity e;
+    int type = 0;
+    switch (property) {
+        case 3:
+            type = pim::ENTITY_PHONE;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 4:
+            type = pim::ENTITY_EMAIL;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 5:
+            type = pim::ENTITY_ADDR;
+            readAddr(static_cast<unsigned long long>(c.getInt64(kUid)), e);
+            break;
+        case 12: {
+            type = pim::ENTITY_EVENT;
+            long long seconds = 0;
+            if (!readDate(c, kValue, seconds))
+                return;
+            e.fields[QStringLiteral("data1")] = dateText(seconds);
+            break;
+        }
+        case 13:
+            type = pim::ENTITY_IM;
+            readIM(static_cast<unsigned long long>(c.getInt64(kUid)), e);
+            break;
+        case 22:
+            type = pim::ENTITY_URL;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        case 23:
+            type = pim::ENTITY_REL;
+            e.fields[QStringLiteral("data1")] = c.getText(kValue);
+            break;
+        default:
+            return;
+    }
+    // A value without a label (none set, or a label row that is gone) keeps the default
+    // label of its kind rather than being lost.
+    const auto label = c.isNull(kLabel) ? labels.constEnd() : labels.constFind(c.getInt64(kLabel));
+    if (label != labels.constEnd())
+        addressbooklabels::setLabel(e, property, label.value());
+    else
+        e.fields[QStringLiteral("data2")] = addressbooklabels::defaultLabel(property);
+    contact.entities[type].append(e);
+}
+
+void AddressBookReader::openImages() {
+    m_photoError.clear();
+    if (!backup.addressBookImagesDb) {
+        m_photoError = tr("the backup holds no address-book images database");
+        return;
+    }
+    // Photos are a part of the import, not a condition of it: a damaged or unreadable images
+    // database costs the photos only.
+    try {
+        imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
+        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
+        backup.copyWriteAheadLog(backup.addressBookImagesWal, imagesCopy);
+        images.openThrow(imagesCopy, 2);
+        fullImages = RowsByPerson(
+            images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
+                              "order by record_id, rowid"));
+        // Thumbnails serve a person without a full-size image: the largest of them. Older
+        // databases have none.
+        Sqlite3Cursor t = images.queryThrow(
+            "select 1 from sqlite_master where type='table' and name like 'ABThumbnailImage'");
+        if (t.moveNext())
+            thumbnails = RowsByPerson(images.queryThrow(
+                "select record_id, data from ABThumbnailImage where length(data) > 0 "
+                "order by record_id, length(data) desc"));
+    } catch (const std::exception& e) {
+        m_photoError = QString::fromUtf8(e.what());
+        fullImages = RowsByPerson();
+        thumbnails = RowsByPerson();
+        images.close();
+    }
+}
+
+void AddressBookReader::readPhoto(long long personId, pim::_Contact& contact) {
+    if (!images.isOpen())
+        return;
+    try {
+        QByteArray bytes;
+        if (fullImages.at(personId))
+            bytes = fullImages.row().getBlob(1);
+        else if (thumbnails.at(personId))
+            bytes = thumbnails.row().getBlob(1);
+        if (bytes.isEmpty())
+            return;
+        pim::Entity photo;
+        photo.fields[QStringLiteral("data15")] = bytes;
+        photo.fields[QStringLiteral("data4")] = pim::Entity::photoHash(bytes);
+        contact.entities[pim::ENTITY_PHOTO].append(photo);
+    } catch (const std::exception& e) {
+        // Damage found part way: the photos read so far stay, the rest are left out.
+        m_photoError = QString::fromUtf8(e.what());
+        fullImages = RowsByPerson();
+        thumbnails = RowsByPerson();
+        images.close();
+    }
+}
+
+void AddressBookReader::nameFromDetails(pim::_Contact& contact) {
+    if (!contact.fullName.isEmpty())
+        return;
+    // As the file import does: a contact without a name is known by its company, else by its
+    // first e-mail address or number, and so is never merged with other nameless ones.
+    const QString fallback = pim::nameFromDetails(contact);
+    if (fallback.isEmpty())
+        return;
+    QList<pim::Entity>& names = contact.entities[pim::ENTITY_NAME];
+    if (names.isEmpty())
+        names.append(pim::Entity());
+    pim::Entity& name = names.first();
+    name.fields[QStringLiteral("data2")] = fallback;
+    contact.fullName = name.fullName();
+    name.fields[QStringLiteral("data1")] = contact.fullName;
+}
+
+bool AddressBookReader::read(QList<pim::_Contact>& contacts) {
+    // Without the address book there is nothing to import; say so plainly rather than report
+    // a failed open of a temporary file the user never heard of.
+    if (!backup.addressBookDb)
+        throw std::runtime_error(
+            tr("This backup holds no address book (Library/AddressBook/AddressBook.sqlitedb).")
+                .toUtf8()
+                .constData());
+    // The copies are decrypted data: they live in a folder of this user's own that goes on
+    // every road (closeAndRemoveCopies, or with the worker).
+    workDir.reset(new BackupTempDir);
+    addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
+    backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
+    // With its write-ahead log: what the phone wrote last may be there only, and an import
+    // without it would quietly miss those contacts.
+    try {
+        backup.copyWriteAheadLog(backup.addressBookWal, addressBookCopy);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(
+            tr("The latest changes to the address book of this backup "
+               "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts "
+               "would be missing. Make a new backup of the phone and import that one. (%1)")
+                .arg(QString::fromUtf8(e.what()))
+                .toUtf8()
+                .constData());
+    }
+    // The database's own messages name our private copy: say which file of the backup it is.
+    try {
+        return readAddressBook(contacts);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(
+            tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
+               "cannot be read: %1")
+                .arg(QString::fromUtf8(e.what()))
+                .toUtf8()
+                .constData());
+    }
+}
+
+pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) {
+    pim::_Contact contact;
+    pim::Entity name;
+    name.fields[QStringLiteral("data2")] = c.getText(1);
+    name.fields[QStringLiteral("data3")] = c.getText(2);
+    name.fields[QStringLiteral("data4")] = c.getText(3);
+    name.fields[QStringLiteral("data5")] = c.getText(4);
+    name.fields[QStringLiteral("data6")] = c.getText(5);
+    contact.fullName = name.fullName();
+    name.fields[QStringLiteral("data1")] = contact.fullName;
+    contact.entities[pim::ENTITY_NAME].append(name);
+
+    const QString org = c.getText(6);
+    const QString dept = c.getText(7);
+    const QString job = c.getText(8);
+    if (!org.isEmpty() || !dept.isEmpty() || !job.isEmpty()) {
+        pim::Entity e;
+        e.fields[QStringLiteral("data1")] = org;
+        e.fields[QStringLiteral("data5")] = dept;
+        e.fields[QStringLiteral("data4")] = job;
+        contact.entities[pim::ENTITY_ORG].append(e);
+    }
+    const QString note = c.getText(9);
+    if (!note.isEmpty()) {
+        pim::Entity e;
+        e.fields[QStringLiteral("data1")] = note;
+        contact.entities[pim::ENTITY_NOTES].append(e);
+    }
+    // Every stored birthday, also those before 2001 (negative) and those without a year,
+    // which phones keep as a date in 1604.
+    long long birthday = 0;
+    if (readDate(c, 10, birthday)) {
+        pim::Entity e;
+        e.fields[QStringLiteral("data1")] = dateText(birthday);
+        e.fields[QStringLiteral("data2")] = 3;
+        contact.entities[pim::ENTITY_EVENT].append(e);
+    }
+    const QString nick = c.getText(11);
+    if (!nick.isEmpty()) {
+        pim::Entity e;
+        e.fields[QStringLiteral("data1")] = nick;
+        contact.entities[pim::ENTITY_NICKNAME].append(e);
+    }
+    return contact;
+}
+
+bool AddressBookReader::readAddressBook(QList<pim::_Contact>& contacts) {
+    addressBook.openThrow(addressBookCopy, 2);
+    openImages();
+    loadLookupTables();
+
+    // Each table is read once, not once per person, so the time stays linear with or without
+    // indexes on the ids.
+    int n = 0;
+    {
+        Sqlite3Cursor count = addressBook.queryThrow("select count(*) from ABPerson");
+        if (count.moveNext())
+            n = count.getInt(0);
+    }
+    // The details, by person, in one scan of the table in its own order (UID), so no sort
+    // and no index is needed; values of persons that are gone are never taken.
+    QHash<long long, pim::_Contact> details;
+    {
+        Sqlite3Cursor v = addressBook.queryThrow(
+            "select record_id, UID, property, value, label from ABMultiValue");
+        for (int row = 1; v.moveNext(); ++row) {
+            if (row % 4096 == 0 && progress.cancelled())
+                return false;
+            readMultiValue(v, details[v.getInt64(kRecordId)]);
+        }
+    }
+    Sqlite3Cursor c = addressBook.queryThrow(
+        "select rowid, "
+        "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
+        "nickname from Abperson order by rowid asc");
+    // Cards linked into one contact wait for the others of their link, at the place of the
+    // first; the rest go straight to the list.
+    LinkedCards links(rule);
+    links.load(addressBook);
+    QHash<long long, int> linkPlace;
+    QHash<long long, QList<QPair<long long, pim::_Contact> > > linkCards;
+    int i = 0;
+    int shownPercent = -1;
+    while (c.moveNext()) {
+        if (progress.cancelled())
+            return false;
+        ++i;
+        // One report per step of the bar, not per person: each crosses into the GUI thread.
+        const int percent = n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50;
+        if (percent != shownPercent || i == n) {
+            shownPercent = percent;
+            progress.step(percent, i, n);
+        }
+        const long long personId = c.getInt64(0);
+        pim::_Contact contact = personFromRow(c);
+        readPhoto(personId, contact);
+        const auto held = details.find(personId);
+        if (held != details.end()) {
+            for (auto t = held->entities.constBegin(); t != held->entities.constEnd(); ++t)
+                contact.entities[t.key()] += t.value();
+            details.erase(held);
+        }
+        const long long link = links.isEmpty() ? 0 : links.linkOf(personId);
+        if (link != 0) {
+            QList<QPair<long long, pim::_Contact> >& cards = linkCards[link];
+            if (cards.isEmpty()) {
+                linkPlace.insert(link, contacts.size());
+                contacts.append(pim::_Contact());
+            }
+            cards.append(qMakePair(personId, contact));
+            continue;
+        }
+        nameFromDetails(contact);
+        contacts.append(contact);
+    }
+    for (auto it = linkCards.constBegin(); it != linkCards.constEnd(); ++it) {
+        pim::_Contact joined = links.join(it.key(), it.value());
+        nameFromDetails(joined);
+        contacts[linkPlace.value(it.key())] = joined;
+    }
+    return true;
+}

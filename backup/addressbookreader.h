@@ -1,0 +1,103 @@
+// Reads the contacts of a backup's address book: copies the address book and its images, with
+// their write-ahead logs, into a private folder, reads every person with its details and
+// photo, and joins the cards the phone links into one contact.
+#pragma once
+
+#include "backupmanifest.h"
+#include "privatetempdir.h"
+
+#include <combinerule.h>
+#include <pim.h>
+#include <sqlite3db.h>
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSharedPointer>
+
+#include <functional>
+#include <memory>
+
+class AddressBookReader {
+    Q_DECLARE_TR_FUNCTIONS(ImportContactsFromiTunesThread)
+public:
+    struct Progress {
+        // Polled between persons.
+        std::function<bool()> cancelled;
+        // Told once per step of the percentage (0 to 50) with the persons read and their count.
+        std::function<void(int percent, int done, int total)> step;
+    };
+
+    // `rule` decides which details of linked cards are the same one.
+    AddressBookReader(const BackupManifest& backup, QSharedPointer<AbsContactCombineRule> rule,
+                      Progress progress);
+    // Closes the databases and removes the copies.
+    ~AddressBookReader();
+    AddressBookReader(const AddressBookReader&) = delete;
+    AddressBookReader& operator=(const AddressBookReader&) = delete;
+
+    // Reads every person of the address book; false when cancelled. Throws std::runtime_error
+    // naming the file of the backup that cannot be read.
+    bool read(QList<pim::_Contact>& contacts);
+    // Closes the databases and removes the copies now.
+    void close();
+    // Why the photos could not be read; empty when they could.
+    QString photoError() const { return m_photoError; }
+
+    // The parts of an address or IM account (read once per import, see loadLookupTables).
+    void readAddr(unsigned long long uid, pim::Entity& entity) const;
+    void readIM(unsigned long long uid, pim::Entity& entity) const;
+    // ISO 8601 local date-time of a count of seconds from 2001-01-01 00:00:00 UTC.
+    static QString dateText(long long seconds);
+
+private:
+    // Rows of one table in ascending person id (column 0), walked in step with the persons.
+    class RowsByPerson {
+    public:
+        RowsByPerson() = default;
+        explicit RowsByPerson(Sqlite3Cursor cursor) : m_cursor(std::move(cursor)) { step(); }
+        // True while the current row belongs to the person; rows of lower ids (persons that
+        // do not exist) are passed over.
+        bool at(long long personId) {
+            while (m_has && m_id < personId)
+                step();
+            return m_has && m_id == personId;
+        }
+        const Sqlite3Cursor& row() const { return m_cursor; }
+        void step() {
+            m_has = m_cursor.moveNext();
+            if (m_has)
+                m_id = m_cursor.getInt64(0);
+        }
+
+    private:
+        Sqlite3Cursor m_cursor;
+        bool m_has = false;
+        long long m_id = 0;
+    };
+
+    bool readAddressBook(QList<pim::_Contact>& contacts);
+    void loadLookupTables();
+    // The person's own columns: name, company, note, birthday, nickname.
+    static pim::_Contact personFromRow(const Sqlite3Cursor& row);
+    void readMultiValue(const Sqlite3Cursor& row, pim::_Contact& contact);
+    void openImages();
+    void readPhoto(long long personId, pim::_Contact& contact);
+    static void nameFromDetails(pim::_Contact& contact);
+
+    const BackupManifest& backup;
+    QSharedPointer<AbsContactCombineRule> rule;
+    Progress progress;
+    Sqlite3DB addressBook;
+    Sqlite3DB images;
+    std::unique_ptr<BackupTempDir> workDir;
+    QString addressBookCopy;
+    QString imagesCopy;
+    // Label texts and entry-key names by row id; the named parts of each multi-value by UID.
+    QHash<long long, QString> labels;
+    QHash<long long, QList<QPair<QString, QString> > > entries;
+    RowsByPerson fullImages;
+    RowsByPerson thumbnails;
+    QString m_photoError;
+};
