@@ -273,7 +273,7 @@ TEST(VCardImport, FilesOfOtherPrograms) {
         "item2.ADR;type=HOME:;;1 Main St;Town;;12345;USA\r\n"
         "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4A\r\n AQSkZJRg==\r\nEND:VCARD\r\n"
         // A malformed line does not cost the cards after it.
-        "BEGIN:VCARD\r\nN:Bad;Line\r\nTEL;:1\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nN:Bad;Line\r\nTEL;X=1\r\nEND:VCARD\r\n"
         // vCard 4.0.
         "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Zo\xC3\xAB\r\nN:Z;Zo\xC3\xAB;;;\r\nBDAY:19800131\r\n"
         "END:VCARD\r\n";
