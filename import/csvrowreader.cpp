@@ -1,5 +1,7 @@
 #include "csvrowreader.h"
 
+#include "typelabels.h"
+
 #include <QDate>
 
 namespace csvrow {
@@ -22,43 +24,6 @@ bool isOnePerValue(int type) {
         default:
             return false;
     }
-}
-
-QMap<int, QString> labelMap(int type) {
-    switch (type) {
-        case pim::ENTITY_PHONE:
-            return pim::phoneTypeMap();
-        case pim::ENTITY_EMAIL:
-            return pim::emailTypeMap();
-        case pim::ENTITY_EVENT:
-            return pim::eventTypeMap();
-        case pim::ENTITY_IM:
-            return pim::imTypeMap();
-        case pim::ENTITY_REL:
-            return pim::relTypeMap();
-        case pim::ENTITY_ADDR:
-            return pim::addrTypeMap();
-        case pim::ENTITY_URL:
-            return pim::urlTypeMap();
-        default:
-            return QMap<int, QString>();
-    }
-}
-
-int codeIn(const QMap<int, QString>& map, const QString& word) {
-    for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-        if (it.value().compare(word, Qt::CaseInsensitive) == 0)
-            return it.key();
-    }
-    return -1;
-}
-
-// A label without Google's "* " mark of the preferred value.
-QString plainLabel(const QString& label) {
-    QString t = label.trimmed();
-    if (t.startsWith(QLatin1String("* ")))
-        t = t.mid(2).trimmed();
-    return t;
 }
 
 QStringList pieces(const QString& cell) {
@@ -91,12 +56,6 @@ void setLabel(pim::Entity& e, const QString& subtypeKey, const QPair<int, QStrin
         e.fields[subtypeKey] = 0;
         e.fields["data3"] = code.second;
     }
-}
-
-// The messenger code of a written service name ("Skype", "Google Talk"); 0 for another.
-int labelCodeProtocol(const QString& service) {
-    const int code = codeIn(pim::imProtocolMap(), service.trimmed());
-    return code > 0 ? code : 0;
 }
 
 int number(const QString& t, bool* ok) {
@@ -154,20 +113,7 @@ DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out) {
 }
 
 QPair<int, QString> labelCode(int type, const QString& label) {
-    const QString t = plainLabel(label);
-    if (t.isEmpty())
-        return qMakePair(-1, QString());
-    int code = codeIn(labelMap(type), t);
-    if (code < 0 && type == pim::ENTITY_PHONE &&
-        (t.compare(QLatin1String("Cell"), Qt::CaseInsensitive) == 0 ||
-         t.compare(QLatin1String("iPhone"), Qt::CaseInsensitive) == 0))
-        code = 2;
-    if (code < 0 && type == pim::ENTITY_URL &&
-        t.compare(QLatin1String("Homepage"), Qt::CaseInsensitive) == 0)
-        code = 1;
-    if (code >= 0)
-        return qMakePair(code, QString());
-    return qMakePair(0, t);
+    return typelabels::labelCode(type, label);
 }
 
 RowReader::RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, bool dayFirst)
@@ -258,7 +204,7 @@ void RowReader::multiCell(const Col& info, const QString& cell) {
         setLabel(entity, info.subtypeKey, code);
         if (info.type == pim::ENTITY_IM) {
             const QString service = services.value(slot);
-            const int protocol = labelCodeProtocol(service);
+            const int protocol = typelabels::imProtocol(service);
             if (protocol > 0)
                 entity.fields["data5"] = protocol;
             else if (!service.isEmpty())

@@ -66,6 +66,14 @@ QByteArray icuGuess(const QByteArray& bytes) {
 
 namespace textencoding {
 
+QByteArray utf16Name(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xFE"))
+        return "UTF-16LE";
+    if (bytes.startsWith("\xFE\xFF"))
+        return "UTF-16BE";
+    return unmarkedUtf16(bytes);
+}
+
 QByteArray detect(const QByteArray& bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return "UTF-8";

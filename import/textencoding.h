@@ -11,6 +11,10 @@ namespace textencoding {
 // ICU's character-set detector; "windows-1252" when it has no answer.
 QByteArray detect(const QByteArray& bytes);
 
+// "UTF-16LE" or "UTF-16BE" when the bytes are UTF-16, with a byte-order mark or without; else
+// an empty text.
+QByteArray utf16Name(const QByteArray& bytes);
+
 // The bytes as UTF-8 without a byte-order mark, decoded from the character set detect() names.
 // `detected`, when given, receives that name.
 QByteArray toUtf8(const QByteArray& bytes, QByteArray* detected = nullptr);
