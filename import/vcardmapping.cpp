@@ -572,7 +572,8 @@ void CardMapper::impp(const Prop& prop, int protocol) {
         handle = handle.mid(colon + 1);
         if (handle.startsWith(QLatin1String("//")))
             handle = handle.mid(2);
-        if (service.isEmpty())
+        // "x-apple" is Apple's scheme for a service without one of its own: no service name.
+        if (service.isEmpty() && scheme.compare(QLatin1String("x-apple"), Qt::CaseInsensitive))
             service = scheme;
     }
     if (handle.isEmpty())
