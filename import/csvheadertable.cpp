@@ -3,6 +3,7 @@
 #include "outlookcolumns.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -172,11 +173,18 @@ C googleOrganization(const QString& part) {
     return C(0, 0, kNone, kNone, C::IGNORED);
 }
 
+// This program's own column names: a further value under one of them comes numbered.
 bool isOwnName(const QString& name) {
-    return name.startsWith(QLatin1String("Tel:")) || name.startsWith(QLatin1String("Email:")) ||
-           name.startsWith(QLatin1String("Date:")) || name.startsWith(QLatin1String("IM:")) ||
-           name.startsWith(QLatin1String("Rel:")) || name.startsWith(QLatin1String("Addr:")) ||
-           name.startsWith(QLatin1String("Url:"));
+    static const QSet<QString> fixed{"Prefix",  "First Name", "Middle Name", "Last Name",
+                                     "Suffix",  "Nickname",   "Category",    "Notes",
+                                     "Company", "Department", "Job Title"};
+    if (fixed.contains(name))
+        return true;
+    for (const char* prefix : {"Tel:", "Email:", "Date:", "IM:", "Rel:", "Addr:", "Url:"}) {
+        if (name.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace

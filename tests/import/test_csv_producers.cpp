@@ -294,9 +294,9 @@ TEST_F(CsvProducers, OwnNumberedColumns) {
     const QList<pim::_Contact> cs = import(
         "First Name,Last Name,Tel:Mobile,Tel:Mobile 2,Tel:Mobile 3,Email:Work,Email:Work 2,"
         "Addr:Home:Street,Addr:Home:City,Addr:Home:Street 2,Addr:Home:City 2,Date:Anniversary,"
-        "Date:Anniversary 2\n"
+        "Date:Anniversary 2,Category,Category 2,IM:Skype,IM:Skype 2\n"
         "Ann,Lee,+1 1,+1 2,+1 3,a@w.example,b@w.example,1 Main St,Springfield,2 Elm St,"
-        "Shelbyville,2001-05-06,circa 1800\n");
+        "Shelbyville,2001-05-06,circa 1800,Friends,Chess,ann.l,ann.lee\n");
     ASSERT_EQ(cs.size(), 1);
     const pim::_Contact& c = cs[0];
     EXPECT_EQ(typed(c, pim::ENTITY_PHONE), (QStringList{"+1 1/2", "+1 2/2", "+1 3/2"}));
@@ -307,6 +307,8 @@ TEST_F(CsvProducers, OwnNumberedColumns) {
     // A date that is no date is left out and counted, never stored empty.
     EXPECT_EQ(c.entities.value(pim::ENTITY_EVENT).size(), 1);
     EXPECT_EQ(importer.skippedDates(), 1);
+    EXPECT_EQ(c.entities.value(pim::ENTITY_GROUP).size(), 2);
+    EXPECT_EQ(typed(c, pim::ENTITY_IM, "data5"), (QStringList{"ann.l/4", "ann.lee/4"}));
 }
 
 TEST(CsvDates, ProducersOrders) {
