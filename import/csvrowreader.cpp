@@ -112,10 +112,6 @@ DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out) {
     return DATE;
 }
 
-QPair<int, QString> labelCode(int type, const QString& label) {
-    return typelabels::labelCode(type, label);
-}
-
 RowReader::RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, bool dayFirst)
     : width(width), columns(columns), dayFirst(dayFirst) {}
 
@@ -186,7 +182,7 @@ void RowReader::plainCell(const Col& info, const QString& cell) {
 // A Google value column: several values of one label are joined by " ::: ", each an entity.
 void RowReader::multiCell(const Col& info, const QString& cell) {
     const QPair<int, int> slot(info.type, info.slot);
-    QPair<int, QString> code = labelCode(info.type, labels.value(slot));
+    QPair<int, QString> code = typelabels::labelCode(info.type, labels.value(slot));
     if (code.first < 0)
         code = qMakePair(info.subtype, QString());
     const QStringList values = pieces(cell);
@@ -225,7 +221,7 @@ bool RowReader::holds(int type, const QString& dataKey, const QString& value) co
 
 void RowReader::formattedAddresses() {
     for (auto it = formatted.constBegin(); it != formatted.constEnd(); ++it) {
-        QPair<int, QString> code = labelCode(pim::ENTITY_ADDR, labels.value(it.key()));
+        QPair<int, QString> code = typelabels::labelCode(pim::ENTITY_ADDR, labels.value(it.key()));
         if (code.first < 0)
             code = qMakePair(0, QString());
         const QStringList values = pieces(it.value());

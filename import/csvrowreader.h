@@ -6,7 +6,6 @@
 
 #include <QDateTime>
 #include <QMap>
-#include <QPair>
 #include <QStringList>
 #include <QVector>
 
@@ -17,11 +16,6 @@ namespace csvrow {
 enum DateRead { NO_DATE, DATE, NOT_A_DATE };
 // `dayFirst`: a date with "/" whose first number could be a month is read d/M/y.
 DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out);
-
-// The type code and custom label a written label ("Mobile", "* Work", "Google Voice") gives to a
-// value of the entity type `type`: a label the program's own maps know gives its code and no
-// custom label, any other gives 0 ("Other") and itself as the custom label.
-QPair<int, QString> labelCode(int type, const QString& label);
 
 class RowReader {
 public:
