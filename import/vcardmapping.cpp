@@ -191,26 +191,41 @@ bool writtenHereBefore(const QList<QVCardParser::_Property>& card) {
            card[2].params == utf8;
 }
 
-// Messengers that have a property of their own (as Android, Evolution and KDE write them).
-int serviceProperty(const QString& fullName) {
+// X- properties that hold one kind of detail each, as Android, Evolution and KDE write them:
+// messengers, anniversaries and related people. The entity type and its code; type 0 for
+// another property.
+QPair<int, int> xProperty(const QString& fullName) {
     const int dot = fullName.lastIndexOf(QLatin1Char('.'));
     // Most lines are no X- property: looked at without building a text.
     if (fullName.size() < dot + 3 || fullName.at(dot + 2) != QLatin1Char('-') ||
         (fullName.at(dot + 1) != QLatin1Char('X') && fullName.at(dot + 1) != QLatin1Char('x')))
-        return -1;
+        return qMakePair(0, 0);
     const QString name = fullName.mid(dot + 1).toUpper();
-    static const QHash<QString, int> names{{"X-AIM", 1},
-                                           {"X-MSN", 2},
-                                           {"X-YAHOO", 3},
-                                           {"X-SKYPE", 4},
-                                           {"X-SKYPE-USERNAME", 4},
-                                           {"X-QQ", 5},
-                                           {"X-GOOGLE-TALK", 6},
-                                           {"X-GTALK", 6},
-                                           {"X-ICQ", 7},
-                                           {"X-JABBER", 8},
-                                           {"X-GADUGADU", 10}};
-    return names.value(name, -1);
+    static const QHash<QString, QPair<int, int> > names{
+        {"X-AIM", {pim::ENTITY_IM, 1}},
+        {"X-MSN", {pim::ENTITY_IM, 2}},
+        {"X-YAHOO", {pim::ENTITY_IM, 3}},
+        {"X-SKYPE", {pim::ENTITY_IM, 4}},
+        {"X-SKYPE-USERNAME", {pim::ENTITY_IM, 4}},
+        {"X-QQ", {pim::ENTITY_IM, 5}},
+        {"X-GOOGLE-TALK", {pim::ENTITY_IM, 6}},
+        {"X-GTALK", {pim::ENTITY_IM, 6}},
+        {"X-ICQ", {pim::ENTITY_IM, 7}},
+        {"X-JABBER", {pim::ENTITY_IM, 8}},
+        {"X-GADUGADU", {pim::ENTITY_IM, 10}},
+        {"X-ANNIVERSARY", {pim::ENTITY_EVENT, 1}},
+        {"X-EVOLUTION-ANNIVERSARY", {pim::ENTITY_EVENT, 1}},
+        {"X-KADDRESSBOOK-X-ANNIVERSARY", {pim::ENTITY_EVENT, 1}},
+        {"X-SPOUSE", {pim::ENTITY_REL, 14}},
+        {"X-EVOLUTION-SPOUSE", {pim::ENTITY_REL, 14}},
+        {"X-KADDRESSBOOK-X-SPOUSENAME", {pim::ENTITY_REL, 14}},
+        {"X-ASSISTANT", {pim::ENTITY_REL, 1}},
+        {"X-EVOLUTION-ASSISTANT", {pim::ENTITY_REL, 1}},
+        {"X-KADDRESSBOOK-X-ASSISTANTSNAME", {pim::ENTITY_REL, 1}},
+        {"X-MANAGER", {pim::ENTITY_REL, 7}},
+        {"X-EVOLUTION-MANAGER", {pim::ENTITY_REL, 7}},
+        {"X-KADDRESSBOOK-X-MANAGERSNAME", {pim::ENTITY_REL, 7}}};
+    return names.value(name, qMakePair(0, 0));
 }
 
 QString groupOf(const QString& fullName) {
@@ -280,9 +295,17 @@ void CardMapper::add(int type, const Prop& prop, pim::Entity& e, const QString& 
 }
 
 void CardMapper::property(const Prop& prop) {
-    const int protocol = serviceProperty(prop.name);
-    if (protocol >= 0) {
-        impp(prop, protocol);
+    const QPair<int, int> x = xProperty(prop.name);
+    if (x.first == pim::ENTITY_IM) {
+        impp(prop, x.second);
+        return;
+    }
+    if (x.first == pim::ENTITY_EVENT) {
+        date(prop, x.second);
+        return;
+    }
+    if (x.first == pim::ENTITY_REL) {
+        related(prop, x.second);
         return;
     }
     pim::Entity e;
@@ -341,7 +364,7 @@ void CardMapper::property(const Prop& prop) {
         case P_XREL:
         case P_XABRELATEDNAMES:
         case P_RELATED:
-            related(prop);
+            related(prop, -1);
             return;
         case P_ADR:
             address(prop);
@@ -450,13 +473,13 @@ void CardMapper::impp(const Prop& prop, int protocol) {
     add(pim::ENTITY_IM, prop, e);
 }
 
-void CardMapper::related(const Prop& prop) {
+void CardMapper::related(const Prop& prop, int code) {
     const QString name = text(prop).trimmed();
     if (name.isEmpty())
         return;
     pim::Entity e;
     e.fields["data1"] = name;
-    e.fields["data2"] = codeOf(kRelTypes, typeWords(prop), 0);
+    e.fields["data2"] = code >= 0 ? code : codeOf(kRelTypes, typeWords(prop), 0);
     add(pim::ENTITY_REL, prop, e);
 }
 

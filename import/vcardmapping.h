@@ -36,7 +36,7 @@ private:
     void date(const Prop& prop, int code);
     void ourIm(const Prop& prop);
     void impp(const Prop& prop, int protocol);
-    void related(const Prop& prop);
+    void related(const Prop& prop, int code);  // code -1: from the TYPE words
     void address(const Prop& prop);
     void url(const Prop& prop);
     void socialProfile(const Prop& prop);

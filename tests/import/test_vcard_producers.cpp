@@ -253,4 +253,16 @@ TEST(VCardProducers, QuotedTypeListsAndLowerCase) {
     EXPECT_EQ(typed(one(card), pim::ENTITY_PHONE), (QStringList{"+1 1/3"}));
 }
 
+// Evolution and KDE keep anniversaries, partners and messengers in X- properties of their own.
+TEST(VCardProducers, EvolutionAndKdeXProperties) {
+    const pim::_Contact c =
+        one("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Evo;Eve;;;\r\nX-EVOLUTION-ANNIVERSARY:2001-02-03\r\n"
+            "X-EVOLUTION-SPOUSE:Adam\r\nX-KADDRESSBOOK-X-ManagersName:Boss\r\n"
+            "X-JABBER;TYPE=HOME:eve@jabber.example\r\nX-AIM:eve.aim\r\nEND:VCARD\r\n");
+    EXPECT_EQ(dates(c), (QStringList{"2001-02-03/1"}));
+    EXPECT_EQ(typed(c, pim::ENTITY_REL), (QStringList{"Adam/14", "Boss/7"}));
+    EXPECT_EQ(typed(c, pim::ENTITY_IM, "data5"),
+              (QStringList{"eve.aim/1", "eve@jabber.example/8"}));
+}
+
 }  // namespace
