@@ -8,7 +8,7 @@ jobs=$(nproc)
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
     libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils
-    libsqlite3-dev sqlite3 libssl-dev googletest libgtest-dev libbenchmark-dev libkf5contacts-dev
+    libsqlite3-dev sqlite3 libssl-dev googletest libgtest-dev libbenchmark-dev libkf5contacts-dev libicu-dev
     xvfb xauth dbus-x11 dbus-daemon tzdata fonts-dejavu-core)
 bench_packages=(python3-vobject)
 

@@ -136,26 +136,104 @@ const char* emailWord(int c) {
     }
 }
 
-const char* imWord(int c) {
-    static const char* const words[] = {"aim",        "msn",        "yahoo",   "skype",
-                                        "qq",         "googletalk", "icq",     "jabber",
-                                        "netmetting", "gadugadu",   "facebook"};
-    return (c >= 1 && c <= 11) ? words[c - 1] : nullptr;
-}
-
-const char* relWord(int c) {
-    static const char* const words[] = {"assistant", "brother",  "child",  "dompartner", "father",
-                                        "friend",    "manager",  "mother", "parent",     "partner",
-                                        "ref",       "relative", "sister", "spouse"};
-    return (c >= 1 && c <= 14) ? words[c - 1] : nullptr;
-}
-
 const char* urlWord(int c) {
     static const char* const words[] = {"homepage", "blog", "profile", "home", "work", "ftp"};
     return (c >= 1 && c <= 6) ? words[c - 1] : "other";
 }
 
-void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
+// Apple's words for the kinds it knows; a kind it does not know goes as the program's own label,
+// which this program's reader maps back to its code.
+QString appleLabel(const QString& word) {
+    static const QStringList apple{"Mobile",  "Home",        "Work",   "Main",   "Other",
+                                   "Pager",   "Anniversary", "Father", "Mother", "Parent",
+                                   "Brother", "Sister",      "Child",  "Friend", "Spouse",
+                                   "Partner", "Assistant",   "Manager"};
+    if (apple.contains(word))
+        return "_$!<" + word + ">!$_";
+    if (word == QLatin1String("Home Fax"))
+        return QStringLiteral("_$!<HomeFAX>!$_");
+    if (word == QLatin1String("Work Fax"))
+        return QStringLiteral("_$!<WorkFAX>!$_");
+    return word;
+}
+
+// The label of an entity as Apple writes it: its custom label, else the label of its code.
+QString labelOf(const pim::Entity& e, const QMap<int, QString>& map, int code) {
+    const QString custom = e.text(QStringLiteral("data3"));
+    if (!custom.isEmpty())
+        return custom;
+    return appleLabel(map.value(code, QStringLiteral("Other")));
+}
+
+// Lines tied together by a group ("item1.TEL" and "item1.X-ABLabel"), as Apple Contacts, iCloud
+// and the programs that read their files expect a label.
+class Grouper {
+public:
+    explicit Grouper(QList<Prop>& props) : props(props) {}
+    // Gives the last property appended a group and the label.
+    void label(const QString& text) {
+        const QString group = QStringLiteral("item%1.").arg(++count);
+        props.last().name.prepend(group);
+        Prop l;
+        l.name = group + QStringLiteral("X-ABLabel");
+        l.params.insert(kCharset, kUtf8);
+        l.value = escText(text).toUtf8();
+        props.append(l);
+    }
+
+private:
+    QList<Prop>& props;
+    int count = 0;
+};
+
+bool hasCustomLabel(const pim::Entity& e) {
+    return !e.text(QStringLiteral("data3")).isEmpty();
+}
+
+// An anniversary or another date as Apple writes it (X-ABDATE with its label); a date of the
+// phone's "no year" 1604 says so as Apple does.
+void appleDate(QList<Prop>& props, Grouper& groups, const pim::Entity& e, int code) {
+    Params params;
+    QString value = e.text(QStringLiteral("data1"));
+    const QDateTime dt = e.fields.value(QStringLiteral("data1")).toDateTime();
+    if (dt.isValid() && dt.time() == QTime(0, 0)) {
+        value = dt.date().toString(Qt::ISODate);
+        if (dt.date().year() == 1604)
+            params.insert(QStringLiteral("X-APPLE-OMIT-YEAR"), QStringLiteral("1604"));
+    }
+    appendLocal(props, QStringLiteral("X-ABDATE"), params, value);
+    groups.label(labelOf(e, pim::eventTypeMap(), code));
+}
+
+// IMPP as Apple writes it: the service in X-SERVICE-TYPE, the handle behind a URI scheme.
+void impp(QList<Prop>& props, Grouper& groups, const pim::Entity& e) {
+    static const struct {
+        const char* service;
+        const char* scheme;
+    } services[] = {{"AIM", "aim"},          {"MSN", "msnim"},    {"Yahoo", "ymsgr"},
+                    {"Skype", "skype"},      {"QQ", "x-apple"},   {"GoogleTalk", "xmpp"},
+                    {"ICQ", "aim"},          {"Jabber", "xmpp"},  {"NetMeeting", "x-apple"},
+                    {"GaduGadu", "x-apple"}, {"Facebook", "xmpp"}};
+    const int protocol = code(e, "data5");
+    Params params;
+    QString scheme = QStringLiteral("x-apple");
+    if (protocol >= 1 && protocol <= 11) {
+        params.insert(QStringLiteral("X-SERVICE-TYPE"),
+                      QLatin1String(services[protocol - 1].service));
+        scheme = QLatin1String(services[protocol - 1].scheme);
+    } else if (!e.text(QStringLiteral("data6")).isEmpty()) {
+        params.insert(QStringLiteral("X-SERVICE-TYPE"), e.text(QStringLiteral("data6")));
+    }
+    const int kind = code(e, "data2");
+    if (kind == 1 || kind == 2)
+        params.insert(kType, kind == 1 ? QStringLiteral("HOME") : QStringLiteral("WORK"));
+    appendUtf8(props, QStringLiteral("IMPP"), params,
+               scheme + QLatin1Char(':') + escRaw(e.text(QStringLiteral("data1"))));
+    if (hasCustomLabel(e))
+        groups.label(e.text(QStringLiteral("data3")));
+}
+
+void entityProps(QList<Prop>& props, Grouper& groups, int type, const pim::Entity& e) {
     switch (type) {
         case pim::ENTITY_NAME:
             // The standard order: family; given; middle; prefix; suffix.
@@ -173,33 +251,38 @@ void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
             props.append(p);
             break;
         }
-        case pim::ENTITY_PHONE:
-            appendLocal(props, QStringLiteral("TEL"), typeParam(phoneWord(code(e, "data2"))),
+        case pim::ENTITY_PHONE: {
+            // A kind without a TYPE word of its own (Other, Main, Work Mobile, ...) travels as
+            // a label, so that it does not come back as Mobile.
+            const char* word = phoneWord(code(e, "data2"));
+            appendLocal(props, QStringLiteral("TEL"), typeParam(word),
                         escRaw(e.text(QStringLiteral("data1"))));
+            if (!word || hasCustomLabel(e))
+                groups.label(labelOf(e, pim::phoneTypeMap(), code(e, "data2")));
             break;
+        }
         case pim::ENTITY_EMAIL:
             appendLocal(props, QStringLiteral("EMAIL"), typeParam(emailWord(code(e, "data2"))),
                         escRaw(e.text(QStringLiteral("data1"))));
+            if (hasCustomLabel(e))
+                groups.label(e.text(QStringLiteral("data3")));
             break;
         case pim::ENTITY_NICKNAME:
             appendUtf8(props, QStringLiteral("NICKNAME"), Params(), escKey(e, "data1"));
             break;
         case pim::ENTITY_EVENT: {
             const int c = code(e, "data2");
-            if (c == 3) {
+            if (c == 3)
                 appendLocal(props, QStringLiteral("BDAY"), Params(), dateText(e));
-            } else {
-                appendLocal(props, QStringLiteral("X-EVENT"),
-                            typeParam(c == 1 ? "anniversary" : "other"), dateText(e));
-            }
+            else
+                appleDate(props, groups, e, c);
             break;
         }
         case pim::ENTITY_GROUP:
             appendUtf8(props, QStringLiteral("CATEGORIES"), Params(), escKey(e, "data2"));
             break;
         case pim::ENTITY_IM:
-            appendUtf8(props, QStringLiteral("X-IM"), typeParam(imWord(code(e, "data5"))),
-                       escKey(e, "data1"));
+            impp(props, groups, e);
             break;
         case pim::ENTITY_NOTES: {
             Prop p;
@@ -216,8 +299,8 @@ void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
                        esc(e, "data1") + ';' + esc(e, "data5") + QLatin1String(";;"));
             break;
         case pim::ENTITY_REL:
-            appendUtf8(props, QStringLiteral("X-REL"), typeParam(relWord(code(e, "data2"))),
-                       escKey(e, "data1"));
+            appendUtf8(props, QStringLiteral("X-ABRELATEDNAMES"), Params(), escKey(e, "data1"));
+            groups.label(labelOf(e, pim::relTypeMap(), code(e, "data2")));
             break;
         case pim::ENTITY_ADDR: {
             const int c = code(e, "data2");
@@ -232,11 +315,15 @@ void entityProps(QList<Prop>& props, int type, const pim::Entity& e) {
                                   ';' + esc(e, "data9") + ';' + esc(e, "data10");
             p.value = QVCardParser::encodeQuoted(";;" + parts.toUtf8(), 0);
             props.append(p);
+            if (hasCustomLabel(e))
+                groups.label(e.text(QStringLiteral("data3")));
             break;
         }
         case pim::ENTITY_URL:
             appendLocal(props, QStringLiteral("URL"), typeParam(urlWord(code(e, "data2"))),
                         escRaw(e.text(QStringLiteral("data1"))));
+            if (hasCustomLabel(e))
+                groups.label(e.text(QStringLiteral("data3")));
             break;
         default:
             break;
@@ -260,11 +347,12 @@ QByteArray VCardExport::ct2Bytes(const pim::_Contact& contact) {
     version.value = "3.0";
     props.append(version);
     appendUtf8(props, QStringLiteral("FN"), Params(), escText(contact.fullName));
+    Grouper groups(props);
     for (auto it = contact.entities.constBegin(); it != contact.entities.constEnd(); ++it) {
         if (it.key() < pim::ENTITY_NAME || it.key() > pim::ENTITY_URL)
             continue;
         for (const pim::Entity& e : it.value())
-            entityProps(props, it.key(), e);
+            entityProps(props, groups, it.key(), e);
     }
     return QVCardParser::vcard2Bytes(props);
 }

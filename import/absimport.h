@@ -5,6 +5,7 @@
 #include "store/pim.h"
 
 #include <QString>
+#include <QStringList>
 
 class AbsImport {
 public:
@@ -20,6 +21,10 @@ public:
     virtual void uninitialize() = 0;
     // Lines of the file that could not be read and were left out.
     virtual int skippedLines() const { return 0; }
+    // Names of the columns that held something this importer could not read (CSV).
+    virtual QStringList unreadColumns() const { return QStringList(); }
+    // Dates that were no dates ("circa 1800") and were left out; counted as contacts are read.
+    virtual int skippedDates() const { return 0; }
 };
 
 #endif

@@ -32,14 +32,19 @@ bool atDataEnd(QIODevice* device) {
 struct ByteClass {
     bool unquoted[256];
     bool quoted[256];
-    constexpr ByteClass() : unquoted(), quoted() {
-        unquoted[int('"')] = unquoted[int(',')] = unquoted[int('\n')] = unquoted[int('\r')] = true;
+    char separator;
+    constexpr explicit ByteClass(char sep) : unquoted(), quoted(), separator(sep) {
+        unquoted[int('"')] = unquoted[int(sep)] = unquoted[int('\n')] = unquoted[int('\r')] = true;
         unquoted[0] = true;
         quoted[int('"')] = true;
         quoted[0] = true;
     }
 };
-constexpr ByteClass kClass;
+constexpr ByteClass kComma(','), kSemicolon(';'), kTab('\t');
+
+const ByteClass& classOf(char separator) {
+    return separator == ';' ? kSemicolon : separator == '\t' ? kTab : kComma;
+}
 
 struct Cell {
     std::string bytes;
@@ -60,7 +65,9 @@ void endCell(QStringList& row, Cell& cell, CellState& state) {
 
 namespace csvhelper {
 
-bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest) {
+bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest, char separator) {
+    const ByteClass& kClass = classOf(separator);
+    const char sep = kClass.separator;
     static const char* const kError = "utf8CSVRow::error:%s";
     if (!device->isReadable())
         throwReadError(device, kError);
@@ -110,7 +117,7 @@ bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest) {
                     } else {
                         cell.bytes.push_back(ch);
                     }
-                } else if (ch == ',') {
+                } else if (ch == sep) {
                     endCell(row, cell, state);
                 } else if (ch == '\n') {
                     device->skip(i);
@@ -139,7 +146,7 @@ bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest) {
                 if (ch == '"') {
                     cell.bytes.push_back('"');
                     state = Quoted;
-                } else if (ch == ',') {
+                } else if (ch == sep) {
                     endCell(row, cell, state);
                 } else if (ch == '\n') {
                     device->skip(i);

@@ -13,8 +13,9 @@ namespace csvhelper {
 // Appends the cells of the next row to `row`. Returns true when the row ended with a line feed,
 // false at the end of the data (the cells of a last line without a line feed are still appended).
 // With `markTest` a UTF-8 byte-order mark at the current position is skipped, and an empty device
-// appends nothing. Throws std::runtime_error on a read error.
-bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest);
+// appends nothing. `separator` is ',' (the default), ';' or '\t'; any other is taken as ','.
+// Throws std::runtime_error on a read error.
+bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest, char separator = ',');
 // The cell as written into a CSV line, quoted when it holds a quote, comma, CR or LF.
 QString formatCell(QString cell);
 // Line feeds outside quotes from the current position to the end; consumes the device.

@@ -5,6 +5,7 @@
 #include "absimport.h"
 
 #include <QList>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
@@ -13,13 +14,38 @@ public:
     // What one column fills: entity type (0 = ignored), subtype code, the entity key that
     // receives the subtype (may be empty) and the key that receives the cell text.
     struct _ColInfo {
+        // How the cell is read. PLAIN: its text into `dataKey`. LABEL: the kind of the values of
+        // its slot ("Mobile", "* Work"). SERVICE: the messenger of its slot's IM addresses.
+        // MULTI: one value or several joined by " ::: ", each of its own entity. FULL_NAME: the
+        // whole name, used when no name part is given. FORMATTED_ADDR: the whole address, used
+        // when no address part is given. BIRTH_*: a part of the birthday. GROUPS: group names
+        // joined by " ::: ". IGNORED: known, holds nothing to keep.
+        enum Role {
+            PLAIN,
+            LABEL,
+            SERVICE,
+            MULTI,
+            FULL_NAME,
+            FORMATTED_ADDR,
+            BIRTH_YEAR,
+            BIRTH_MONTH,
+            BIRTH_DAY,
+            GROUPS,
+            IGNORED
+        };
         int type = 0;
         int subtype = 0;
         QString subtypeKey;
         QString dataKey;
+        Role role = PLAIN;
+        // Columns of one type and subtype with different slots fill different entities: the
+        // number of a Google slot ("Phone 2 - Value") or of a repeated own column ("Tel:Mobile 2").
+        int slot = 0;
 
         _ColInfo() {}
-        _ColInfo(int type, int subtype, QString subtypeKey, QString dataKey);
+        _ColInfo(int type, int subtype, QString subtypeKey, QString dataKey, Role role = PLAIN,
+                 int slot = 0);
+        bool known() const { return type != 0 || role != PLAIN; }
     };
 
     CSVImport();
@@ -30,6 +56,8 @@ public:
     bool hasNext() override;
     pim::_Contact nextContact() override;
     void uninitialize() override;
+    QStringList unreadColumns() const override;
+    int skippedDates() const override;
 
     // Descriptor of a header text (exact, case-sensitive); the ignored descriptor when unknown.
     static _ColInfo colInfo(QString name);
@@ -37,10 +65,16 @@ public:
     static int knownHeaderCount();
 
 private:
+    void readColumns();
+
     QStringList header;
     QList<QStringList> rows;
     QList<QStringList>::const_iterator readPos;
     QVector<_ColInfo> columns;  // descriptor of each header cell, looked up once per file
+    bool anyKnown = false;
+    bool dayFirst = false;  // dates as d/M/y (Outlook outside English)
+    QStringList unread;     // names of the columns not understood that hold something
+    int skippedDateCount = 0;
 };
 
 #endif

@@ -209,9 +209,23 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
     if (skippedLines > 0)
         text += "\n" + tr("%1 lines that could not be read were skipped.").arg(skippedLines);
     const int skippedEntries = run.counts().skipped;
-    if (skippedEntries > 0) {
+    const QStringList unread = importer.unreadColumns();
+    if (skippedEntries > 0 && unread.isEmpty()) {
         text += "\n" + tr("%1 entries without a name, e-mail, phone or company were skipped.")
                            .arg(skippedEntries);
+    } else if (skippedEntries > 0) {
+        // Such a row may well hold a name, in a column that was not understood.
+        text += "\n" + tr("%1 entries with nothing in the columns that were understood were "
+                          "skipped.")
+                           .arg(skippedEntries);
+    }
+    if (!unread.isEmpty()) {
+        text += "\n" +
+                tr("Columns not understood, left out: %1.").arg(unread.join(QStringLiteral(", ")));
+    }
+    if (importer.skippedDates() > 0) {
+        text += "\n" + tr("%1 dates that could not be read as dates were left out.")
+                           .arg(importer.skippedDates());
     }
     reporter.succeed(text);
 }

@@ -1,5 +1,6 @@
 #include "qvcardparser.h"
 
+#include "textencoding.h"
 #include "vcardtokenizer.h"
 
 #include <QTextCodec>
@@ -76,13 +77,12 @@ void dataHandler(void* userData, const char* data, int len) {
     (*ctx->cards)[ctx->openCard].last().value = QByteArray(data, len);
 }
 
-// The file as bytes the tokenizer can read: a UTF-8 byte-order mark is dropped and UTF-16
-// (known by its mark) becomes UTF-8.
+// The file as bytes the tokenizer can read: a UTF-8 byte-order mark is dropped and UTF-16 (with
+// a mark or without, as some phones write it) becomes UTF-8. Other bytes stay: a 2.1 card names
+// the character set of each value itself.
 QByteArray toUtf8Bytes(QByteArray data) {
-    if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")) {
-        if (QTextCodec* codec = QTextCodec::codecForName("UTF-16"))
-            data = codec->toUnicode(data).toUtf8();  // keeps the mark, now as UTF-8
-    }
+    if (!textencoding::utf16Name(data).isEmpty())
+        return textencoding::toUtf8(data);
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
     return data;

@@ -16,14 +16,17 @@ public:
     pim::_Contact nextContact() override;
     void uninitialize() override;
 
-    // One card turned into a contact (no row ids).
-    static pim::_Contact cardToContact(const QList<QVCardParser::_Property>& card);
+    // One card turned into a contact (no row ids); dates left out are added to `skippedDates`.
+    static pim::_Contact cardToContact(const QList<QVCardParser::_Property>& card,
+                                       int* skippedDates = nullptr);
     int skippedLines() const override { return skipped; }
+    int skippedDates() const override { return skippedDateCount; }
 
 private:
     QList<QList<QVCardParser::_Property> >::const_iterator cardIt;
     QList<QList<QVCardParser::_Property> > cards;
     int skipped = 0;
+    int skippedDateCount = 0;
 };
 
 #endif

@@ -332,10 +332,12 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
             }
             return vcard_add_char_to_line(p, static_cast<char>(c));
         case ST_PARAM_START:
-            if (c == ':') {
-                vcard_clear_line(p);
-                return 0;
-            }
+            // An empty parameter (";;", ";:" as Outlook writes "ADR;HOME;PREF;:") is no
+            // parameter.
+            if (c == ':')
+                return vcard_end_prop(p);
+            if (c == ';')
+                return -1;
             if (!card_add_param(p, p->line_length))
                 return 0;
             p->state = ST_PARAM_NAME;
@@ -352,8 +354,17 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
             return vcard_add_char_to_line(p, static_cast<char>(c));
         case ST_PARAM_VALUE_START:
             if (c == ':' || c == ';') {
-                vcard_clear_line(p);
-                return 0;
+                // An empty value ("EMAIL;TYPE=:"): the parameter stands with an empty text.
+                if (!card_set_paramvalue(p, p->line_length)) {
+                    vcard_clear_line(p);
+                    return 0;
+                }
+                if (c == ':')
+                    return vcard_end_prop(p);
+                if (!vcard_add_char_to_line(p, '\0'))
+                    return 0;
+                p->state = ST_PARAM_START;
+                return -1;
             }
             if (!card_set_paramvalue(p, p->line_length)) {
                 vcard_clear_line(p);
@@ -453,108 +464,128 @@ static bool softBreakPending(const CARD_Parser* p) {
     return p->state == ST_VALUE && p->encoding == ENC_QP && p->qp_escape && p->code_buf[0] == 0;
 }
 
+// Inside a value, a run of plain bytes up to the line end is taken at once, exactly as the
+// byte machine would take it. Returns the bytes taken (0 when the run is empty), -1 when memory
+// ran out.
+static int take_plain_run(CARD_Parser* p, const char* buf, int i, int len) {
+    int j = i;
+    while (j < len && buf[j] != '\n' && buf[j] != '\r')
+        ++j;
+    if (j > i && !vcard_add_bytes_to_line(p, buf + i, j - i))
+        return -1;
+    return j - i;
+}
+
+// Whole Base64 groups of four valid symbols taken at once; the rest goes byte by byte.
+static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
+    int j = i;
+    char out[768];
+    int o = 0;
+    while (j + 4 <= len && o + 3 <= int(sizeof out)) {
+        const unsigned a1 = Base64ToOrd(static_cast<unsigned char>(buf[j]));
+        const unsigned a2 = Base64ToOrd(static_cast<unsigned char>(buf[j + 1]));
+        const unsigned a3 = Base64ToOrd(static_cast<unsigned char>(buf[j + 2]));
+        const unsigned a4 = Base64ToOrd(static_cast<unsigned char>(buf[j + 3]));
+        if ((a1 | a2 | a3 | a4) > 63)
+            break;
+        out[o++] = static_cast<char>(((a1 << 2) | (a2 >> 4)) & 0xFF);
+        out[o++] = static_cast<char>(((a2 << 4) | (a3 >> 2)) & 0xFF);
+        out[o++] = static_cast<char>(((a3 << 6) | a4) & 0xFF);
+        j += 4;
+    }
+    if (j > i && !vcard_add_bytes_to_line(p, out, o))
+        return -1;
+    return j - i;
+}
+
+// A byte after the start of a line; `i` moves past the last byte of a run taken at once.
+static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
+    const unsigned char c = static_cast<unsigned char>(buf[i]);
+    if (c == '\n') {
+        p->at_line_start = -1;
+        p->fold_pending = 0;
+        return -1;
+    }
+    if (p->skip_line)
+        return -1;
+    if (p->state == ST_VALUE && !p->value_start && p->data_handler) {
+        int taken = 0;
+        if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
+            taken = take_plain_run(p, buf, i, len);
+        else if (p->encoding == ENC_BASE64 && p->code_count == 0)
+            taken = take_base64_run(p, buf, i, len);
+        if (taken < 0)
+            return 0;
+        if (taken > 0) {
+            i += taken - 1;
+            return -1;
+        }
+    }
+    return vcard_process_char(p, c);
+}
+
+// A continuation line begins: its line break and first blank stand for nothing (3.0, 4.0) or
+// for that blank (2.1).
+static void join_continuation(CARD_Parser* p) {
+    if (softBreakPending(p)) {
+        // The soft break already stands for the line break; in a 2.1 value the continuation's
+        // first blank is text ("come=" + " to" is "come to").
+        p->qp_escape = 0;
+        if (p->fold_keeps_blank)
+            vcard_process_char(p, static_cast<unsigned char>(p->fold_byte));
+    } else {
+        if (p->encoding == ENC_QP)
+            p->qp_escape = 0;
+        if (p->fold_keeps_blank)
+            vcard_process_char(p, ' ');
+    }
+}
+
+// A byte while a line feed has just been read: an empty line, the blank of a continuation, or
+// the first byte of a new line, which ends the line before.
+static int feed_line_start(CARD_Parser* p, unsigned char c) {
+    if (c == '\n') {
+        // An empty line, or one of blanks only: nothing to join, and it ends a
+        // quoted-printable value that a soft break had left open.
+        p->fold_pending = 0;
+        if (softBreakPending(p)) {
+            p->qp_escape = 0;
+            vcard_process_char(p, '\n');
+        }
+        return -1;
+    }
+    if (c == '\r')
+        return -1;
+    if (c < 0x80 && isBlank(c) && !p->fold_pending) {
+        p->fold_pending = -1;
+        p->fold_byte = c;
+        return -1;
+    }
+    p->at_line_start = 0;
+    if (p->fold_pending) {
+        if (p->skip_line)
+            return -1;  // a continuation of the dropped line
+        join_continuation(p);
+    } else if (p->skip_line) {
+        p->skip_line = 0;
+    } else if (softBreakPending(p)) {
+        // vCard 2.1 writers continue a quoted-printable value on the next line without a
+        // leading blank.
+        p->qp_escape = 0;
+    } else {
+        vcard_process_char(p, '\n');
+    }
+    return vcard_process_char(p, c);
+}
+
 int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
     p->error_offset = -1;
     for (int i = 0; i < len; ++i) {
-        unsigned char c = static_cast<unsigned char>(buf[i]);
-        if (!p->at_line_start) {
-            if (c == '\n') {
-                p->at_line_start = -1;
-                p->fold_pending = 0;
-                continue;
-            }
-            if (p->skip_line)
-                continue;
-            if (p->state == ST_VALUE && !p->value_start && p->data_handler) {
-                // Fast paths inside a value; they take exactly what the byte machine would.
-                if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT) {
-                    int j = i;
-                    while (j < len && buf[j] != '\n' && buf[j] != '\r')
-                        ++j;
-                    if (j > i) {
-                        if (!vcard_add_bytes_to_line(p, buf + i, j - i)) {
-                            p->error_offset = i;
-                            return 0;
-                        }
-                        i = j - 1;
-                        continue;
-                    }
-                } else if (p->encoding == ENC_BASE64 && p->code_count == 0) {
-                    int j = i;
-                    char out[768];
-                    int o = 0;
-                    while (j + 4 <= len && o + 3 <= int(sizeof out)) {
-                        const unsigned a1 = Base64ToOrd(static_cast<unsigned char>(buf[j]));
-                        const unsigned a2 = Base64ToOrd(static_cast<unsigned char>(buf[j + 1]));
-                        const unsigned a3 = Base64ToOrd(static_cast<unsigned char>(buf[j + 2]));
-                        const unsigned a4 = Base64ToOrd(static_cast<unsigned char>(buf[j + 3]));
-                        if ((a1 | a2 | a3 | a4) > 63)
-                            break;
-                        out[o++] = static_cast<char>(((a1 << 2) | (a2 >> 4)) & 0xFF);
-                        out[o++] = static_cast<char>(((a2 << 4) | (a3 >> 2)) & 0xFF);
-                        out[o++] = static_cast<char>(((a3 << 6) | a4) & 0xFF);
-                        j += 4;
-                    }
-                    if (j > i) {
-                        if (!vcard_add_bytes_to_line(p, out, o)) {
-                            p->error_offset = i;
-                            return 0;
-                        }
-                        i = j - 1;
-                        continue;
-                    }
-                }
-            }
-            if (!vcard_process_char(p, c)) {
-                p->error_offset = i;
-                return 0;
-            }
-            continue;
-        }
-        if (c == '\n') {
-            // An empty line, or one of blanks only: nothing to join, and it ends a
-            // quoted-printable value that a soft break had left open.
-            p->fold_pending = 0;
-            if (softBreakPending(p)) {
-                p->qp_escape = 0;
-                vcard_process_char(p, '\n');
-            }
-            continue;
-        }
-        if (c == '\r')
-            continue;
-        if (c < 0x80 && isBlank(c) && !p->fold_pending) {
-            p->fold_pending = -1;
-            p->fold_byte = c;
-            continue;
-        }
-        p->at_line_start = 0;
-        if (p->fold_pending) {
-            if (p->skip_line)
-                continue;  // a continuation of the dropped line
-            if (softBreakPending(p)) {
-                // The soft break already stands for the line break; in a 2.1 value the
-                // continuation's first blank is text ("come=" + " to" is "come to").
-                p->qp_escape = 0;
-                if (p->fold_keeps_blank)
-                    vcard_process_char(p, static_cast<unsigned char>(p->fold_byte));
-            } else {
-                if (p->encoding == ENC_QP)
-                    p->qp_escape = 0;
-                if (p->fold_keeps_blank)
-                    vcard_process_char(p, ' ');
-            }
-        } else if (p->skip_line) {
-            p->skip_line = 0;
-        } else if (softBreakPending(p)) {
-            // vCard 2.1 writers continue a quoted-printable value on the next line without a
-            // leading blank.
-            p->qp_escape = 0;
-        } else {
-            vcard_process_char(p, '\n');
-        }
-        if (!vcard_process_char(p, c)) {
-            p->error_offset = i;
+        const int at = i;
+        const int ok = p->at_line_start ? feed_line_start(p, static_cast<unsigned char>(buf[i]))
+                                        : feed_in_line(p, buf, i, len);
+        if (!ok) {
+            p->error_offset = at;
             return 0;
         }
     }

@@ -4,6 +4,7 @@
 #include "vcardexport.h"
 #include "vcardimport.h"
 
+#include <QDateTime>
 #include <gtest/gtest.h>
 
 using namespace exporttest;
@@ -73,23 +74,30 @@ TEST(VCardExport, CardBytes) {
         "\r\n"
         "PHOTO;ENCODING=B;TYPE=JPEG:\r\n"
         "TEL;TYPE=cell:111\r\n"
-        "TEL:222\r\n"
+        // Main has no TYPE word: it travels as Apple's label, and so do anniversaries, related
+        // names and other dates (X-ABDATE, X-ABRELATEDNAMES) and messengers (IMPP).
+        "item1.TEL:222\r\n"
+        "item1.X-ABLabel;CHARSET=UTF-8:_$!<Main>!$_\r\n"
         "TEL;TYPE=work,fax:333\r\n"
         "EMAIL;TYPE=internet,work:j@x.org\r\n"
         "NICKNAME;CHARSET=UTF-8:J\r\n"
         "BDAY:1990-02-03T00:00:00\r\n"
-        "X-EVENT;TYPE=anniversary:2000-01-01T00:00:00\r\n"
-        "X-EVENT;TYPE=other:2010-05-05T00:00:00\r\n"
+        "item2.X-ABDATE:2000-01-01\r\n"
+        "item2.X-ABLabel;CHARSET=UTF-8:_$!<Anniversary>!$_\r\n"
+        "item3.X-ABDATE:2010-05-05\r\n"
+        "item3.X-ABLabel;CHARSET=UTF-8:_$!<Other>!$_\r\n"
         "CATEGORIES;CHARSET=UTF-8:G1\r\n"
-        "X-IM;CHARSET=UTF-8;TYPE=netmetting:h1\r\n"
-        "X-IM;CHARSET=UTF-8:h2\r\n"
+        "IMPP;CHARSET=UTF-8;X-SERVICE-TYPE=NetMeeting:x-apple:h1\r\n"
+        "IMPP;CHARSET=UTF-8:x-apple:h2\r\n"
         "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=20b=0D\\nc=3D;\r\n"
         "TITLE;CHARSET=UTF-8:\r\n"
         "ORG;CHARSET=UTF-8:A\\;B;C;;\r\n"
         "TITLE;CHARSET=UTF-8:Boss\r\n"
         "ORG;CHARSET=UTF-8:;;;\r\n"
-        "X-REL;CHARSET=UTF-8;TYPE=dompartner:Kid\r\n"
-        "X-REL;CHARSET=UTF-8:X\r\n"
+        "item4.X-ABRELATEDNAMES;CHARSET=UTF-8:Kid\r\n"
+        "item4.X-ABLabel;CHARSET=UTF-8:Domestic Partner\r\n"
+        "item5.X-ABRELATEDNAMES;CHARSET=UTF-8:X\r\n"
+        "item5.X-ABLabel;CHARSET=UTF-8:_$!<Other>!$_\r\n"
         "ADR;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE;TYPE=intl:;;1=20St;;;;NZ\r\n"
         "ADR;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE;TYPE=work:;;;;;;\r\n"
         "URL;TYPE=other:http://x.org\r\n"
@@ -202,4 +210,46 @@ TEST(VCardExport, SpecialCharactersRoundTrip) {
                                                          {ENTITY_ADDR, "data10", 0},
                                                          {ENTITY_URL, "data1", 0}})
         EXPECT_EQ(detail(back, d), s) << "type " << d.type << " " << d.key;
+}
+
+// Kinds and custom labels travel as Apple writes them (grouped X-ABLabel lines, X-ABDATE,
+// X-ABRELATEDNAMES, IMPP), so Apple Contacts and iCloud read them, and so does our import.
+TEST(VCardExport, LabelsTravelAsAppleWritesThem) {
+    const pim::_Contact c = contact(
+        "Lab", {{pim::ENTITY_NAME, ent({{"data2", "Lab"}})},
+                {pim::ENTITY_PHONE, ent({{"data1", "1"}, {"data2", 0}})},
+                {pim::ENTITY_PHONE, ent({{"data1", "2"}, {"data2", 17}})},
+                {pim::ENTITY_PHONE, ent({{"data1", "3"}, {"data2", 0}, {"data3", "Boat"}})},
+                {pim::ENTITY_PHONE, ent({{"data1", "4"}, {"data2", 5}})},
+                {pim::ENTITY_EMAIL, ent({{"data1", "s@x"}, {"data2", 0}, {"data3", "School"}})},
+                {pim::ENTITY_EVENT,
+                 ent({{"data1", QDateTime(QDate(1604, 3, 15), QTime(0, 0))}, {"data2", 1}})},
+                {pim::ENTITY_EVENT, ent({{"data1", QDateTime(QDate(2010, 1, 2), QTime(0, 0))},
+                                         {"data2", 0},
+                                         {"data3", "Adopted"}})},
+                {pim::ENTITY_REL, ent({{"data1", "Jane"}, {"data2", 14}})},
+                {pim::ENTITY_REL, ent({{"data1", "Sam"}, {"data2", 0}, {"data3", "Coach"}})},
+                {pim::ENTITY_IM, ent({{"data1", "jo"}, {"data2", 2}, {"data5", 4}})},
+                {pim::ENTITY_IM, ent({{"data1", "+1"}, {"data2", 0}, {"data6", "Signal"}})},
+                {pim::ENTITY_URL, ent({{"data1", "http://t"}, {"data2", 0}, {"data3", "Twitter"}})},
+                {pim::ENTITY_ADDR, ent({{"data4", "1 St"}, {"data2", 0}, {"data3", "Cabin"}})}});
+    const QByteArray bytes = card(c);
+    EXPECT_TRUE(bytes.contains("item1.TEL:1\r\nitem1.X-ABLabel;CHARSET=UTF-8:_$!<Other>!$_\r\n"))
+        << bytes.constData();
+    EXPECT_TRUE(bytes.contains("X-ABLabel;CHARSET=UTF-8:_$!<Spouse>!$_"));
+    EXPECT_TRUE(bytes.contains("X-ABDATE;X-APPLE-OMIT-YEAR=1604:1604-03-15"));
+    EXPECT_TRUE(bytes.contains("IMPP;CHARSET=UTF-8;TYPE=WORK;X-SERVICE-TYPE=Skype:skype:jo"));
+    const pim::_Contact back = readBack(bytes);
+    for (int type : {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_EVENT, pim::ENTITY_REL,
+                     pim::ENTITY_IM, pim::ENTITY_URL, pim::ENTITY_ADDR}) {
+        const QList<pim::Entity> want = c.entities.value(type), got = back.entities.value(type);
+        ASSERT_EQ(got.size(), want.size()) << type;
+        for (int i = 0; i < want.size(); ++i) {
+            for (const char* key : {"data1", "data2", "data3", "data4", "data5", "data6"}) {
+                if (want[i].fields.contains(key)) {
+                    EXPECT_EQ(got[i].text(key), want[i].text(key)) << type << " " << i << key;
+                }
+            }
+        }
+    }
 }

@@ -1,4 +1,5 @@
-// Random bytes through the CSV row reader, then every cell back through formatCell.
+// Random bytes through the CSV row reader (with a comma, semicolon or tab as the separator, by
+// the input's length), then every cell back through formatCell.
 #include "csvhelper.h"
 
 #include <QBuffer>
@@ -10,7 +11,7 @@
 namespace {
 
 // The cell machine taken byte by byte, straight from its table: the fast reader must agree.
-bool referenceRow(const QByteArray& data, int& pos, QStringList& row) {
+bool referenceRow(const QByteArray& data, int& pos, QStringList& row, char sep) {
     enum { Unquoted, Quoted, QuotePending, AfterQuotes } state = Unquoted;
     QByteArray cell;
     auto end = [&] {
@@ -27,7 +28,7 @@ bool referenceRow(const QByteArray& data, int& pos, QStringList& row) {
                 // Quoting opens only at the start of a cell; elsewhere a quote is a byte.
                 if (ch == '"' && state == Unquoted && cell.isEmpty()) {
                     state = Quoted;
-                } else if (ch == ',') {
+                } else if (ch == sep) {
                     end();
                 } else if (ch == '\n') {
                     end();
@@ -47,7 +48,7 @@ bool referenceRow(const QByteArray& data, int& pos, QStringList& row) {
                 if (ch == '"') {
                     cell.append('"');
                     state = Quoted;
-                } else if (ch == ',') {
+                } else if (ch == sep) {
                     end();
                 } else if (ch == '\n') {
                     end();
@@ -74,18 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buf.setData(reinterpret_cast<const char*>(data), static_cast<int>(size));
     buf.open(QIODevice::ReadOnly);
     const QByteArray& bytes = buf.data();
+    static const char kSeparators[] = {',', ';', '\t'};
+    const char sep = kSeparators[size % 3];
     int refPos = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     bool first = true;
     int rows = 0;
     for (;;) {
         QStringList row;
         const qint64 before = buf.pos();
-        const bool more = csvhelper::utf8CSVRow(row, &buf, first);
+        const bool more = csvhelper::utf8CSVRow(row, &buf, first, sep);
         if (more && buf.pos() <= before)
             abort();  // a row always consumes its line feed
         QStringList expected;
         const bool refMore =
-            (first && bytes.isEmpty()) ? false : referenceRow(bytes, refPos, expected);
+            (first && bytes.isEmpty()) ? false : referenceRow(bytes, refPos, expected, sep);
         first = false;
         if (refMore != more || expected != row || refPos != buf.pos())
             abort();

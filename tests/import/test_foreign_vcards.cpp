@@ -10,6 +10,8 @@
 
 #include "store/localdb.h"
 
+#include "kcontacts_view.h"
+
 #include <KContacts/VCardConverter>
 
 #include <QDir>
@@ -57,7 +59,6 @@ const KeptDifference kKept[] = {
     // vCard 2.1 has no text escapes; a backslash makes only ";" and "\" literal (as Android
     // reads its own files), and a line ending in a backslash is not joined to the next.
     {"v21_backslash.vcf", "name", "2.1 backslashes"},
-    {"v21_adr_multiple_line.vcf", "address", "2.1 backslashes"},
 };
 
 // Cards that hold nothing this program stores (no name, number, address, e-mail or
@@ -74,50 +75,6 @@ bool kept(const QString& file, const QString& field) {
             return true;
     }
     return false;
-}
-
-QString joinedStreet(const KContacts::Address& a) {
-    QStringList parts;
-    for (const QString& p : {a.postOfficeBox(), a.extended(), a.street()}) {
-        if (!p.trimmed().isEmpty())
-            parts << p;
-    }
-    return parts.join('\n');
-}
-
-// What KContacts reads, in the shape of our contact's fields.
-ContactView kcontactsView(const KContacts::Addressee& a) {
-    ContactView v;
-    v.family = a.familyName();
-    v.given = a.givenName();
-    v.middle = a.additionalName();
-    v.prefix = a.prefix();
-    v.suffix = a.suffix();
-    // A 4.0 "tel:" URI is stored as its number.
-    for (const KContacts::PhoneNumber& p : a.phoneNumbers())
-        v.phones << p.number().trimmed().remove(QRegExp("^tel:"));
-    for (const QString& e : a.emails())
-        v.emails << e.trimmed();
-    for (const KContacts::Address& ad : a.addresses()) {
-        v.addresses << QStringList{joinedStreet(ad), ad.locality(), ad.region(), ad.postalCode(),
-                                   ad.country()}
-                           .join('|');
-    }
-    // KContacts' year-less date has the year -1; this program's, like the phone's, 1604.
-    if (a.birthday().isValid()) {
-        v.birthday = a.birthday().date();
-        if (v.birthday.year() == -1)
-            v.birthday.setDate(1604, v.birthday.month(), v.birthday.day());
-    }
-    v.note = a.note();
-    v.org = a.organization();
-    v.department = a.department();
-    v.title = a.title();
-    for (const KContacts::ResourceLocatorUrl& u : a.extraUrlList())
-        v.urls << u.url().toString();
-    if (a.photo().isIntern())
-        v.photo = a.photo().rawData();
-    return v;
 }
 
 QStringList vcardFiles() {

@@ -342,3 +342,30 @@ TEST_F(ImportRun, FilesEndToEnd) {
         }
     }
 }
+
+// A German Outlook file through the whole import: the rows land in the database, and the
+// closing text names what was left out without claiming a nameless row where a column was
+// merely not understood.
+TEST_F(ImportRun, ClosingTextNamesUnreadColumnsAndDates) {
+    Recorder r;
+    CSVImport csv;
+    g_runImport(csv,
+                write("Vorname;Nachname;Geburtstag;Spitzname intern\r\n"
+                      "Anna;Berg;1.2.1990;Anni\r\n"
+                      "Karl;Ott;irgendwann;\r\n"
+                      ";;;Nur intern\r\n",
+                      "de.csv"),
+                *db, r);
+    ASSERT_EQ(r.succeeded.size(), 1);
+    EXPECT_EQ(r.succeeded[0],
+              "IDS_SUC_IMPORT_2_CONTACTS_TO_DB\n1 entries with nothing in the columns that were "
+              "understood were skipped.\nColumns not understood, left out: Spitzname intern.\n"
+              "1 dates that could not be read as dates were left out.");
+    EXPECT_EQ(names(), (QStringList{"Anna Berg", "Karl Ott"}));
+    for (const pim::_Contact& c : db->contacts()) {
+        if (c.fullName == "Anna Berg") {
+            ASSERT_EQ(c.entities.value(pim::ENTITY_EVENT).size(), 1);
+            EXPECT_EQ(c.entities.value(pim::ENTITY_EVENT)[0].text("data1"), "1990-02-01T00:00:00");
+        }
+    }
+}

@@ -60,8 +60,8 @@ QVariant v(const pim::_Contact& c, int type, const char* key, int index = 0) {
 }  // namespace
 
 TEST(CsvColumns, TableAndTraps) {
-    // The program's own names, two further sets, and Outlook's current spellings.
-    EXPECT_EQ(CSVImport::knownHeaderCount(), 150);
+    // The program's own names, Outlook in eight languages, Google and Thunderbird.
+    EXPECT_EQ(CSVImport::knownHeaderCount(), 669);
     struct {
         QString header;
         int type, subtype;
@@ -82,7 +82,7 @@ TEST(CsvColumns, TableAndTraps) {
         {"Home Street 3", 12, 1, "data2", "data4"},
         {"Home Phone", 3, 1, "data2", "data1"},
         {"Home Phone 2", 3, 1, "data2", "data1"},
-        {"Business Phone 2", 3, 17, "data2", "data1"},
+        {"Business Phone 2", 3, 3, "data2", "data1"},
         {"Business Phone", 3, 3, "data2", "data1"},
         {"E-mail Address", 4, 1, "data2", "data1"},
         {"E-mail 2 Address", 4, 2, "data2", "data1"},
@@ -114,7 +114,7 @@ TEST(CsvColumns, TableAndTraps) {
             EXPECT_EQ(info.dataKey, c.dataKey);
         }
     }
-    EXPECT_EQ(CSVImport::knownHeaderCount(), 150);
+    EXPECT_EQ(CSVImport::knownHeaderCount(), 669);
 }
 
 TEST(CsvImport, RowsAndTotals) {
@@ -221,8 +221,7 @@ TEST(VCardImport, PropertyMapping) {
     EXPECT_EQ(v(c, 11, "data2", 1).toInt(), 0);
     EXPECT_EQ(f(c, 12, "data1"), "1 Main St\nTown, ST 12345\nLand");
     EXPECT_EQ(v(c, 12, "data2").toInt(), 1);
-    EXPECT_EQ(f(c, 12, "data1", 1), "");
-    EXPECT_EQ(v(c, 12, "data2", 1).toInt(), 2);
+    EXPECT_EQ(c.entities.value(12).size(), 1);  // an ADR of empty parts is no address
     EXPECT_EQ(v(c, 13, "data2").toInt(), 2);
     EXPECT_EQ(v(c, 13, "data2", 1).toInt(), 0);
 }
@@ -273,7 +272,7 @@ TEST(VCardImport, FilesOfOtherPrograms) {
         "item2.ADR;type=HOME:;;1 Main St;Town;;12345;USA\r\n"
         "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4A\r\n AQSkZJRg==\r\nEND:VCARD\r\n"
         // A malformed line does not cost the cards after it.
-        "BEGIN:VCARD\r\nN:Bad;Line\r\nTEL;:1\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nN:Bad;Line\r\nTEL;X=1\r\nEND:VCARD\r\n"
         // vCard 4.0.
         "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Zo\xC3\xAB\r\nN:Z;Zo\xC3\xAB;;;\r\nBDAY:19800131\r\n"
         "END:VCARD\r\n";

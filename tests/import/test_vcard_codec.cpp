@@ -107,7 +107,7 @@ TEST(VCardParser, CharsetDecoding) {
 TEST(VCardParser, MalformedLineIsSkippedAndParsingGoesOn) {
     int skipped = -1;
     Cards cards = QVCardParser::parse(
-        "BEGIN:VCARD\nN:A;;;;\nTEL;:1\nTEL:2\nEND:VCARD\n"
+        "BEGIN:VCARD\nN:A;;;;\nTEL;X=1\nTEL:2\nEND:VCARD\n"
         "BEGIN:VCARD\nN:B;;;;\nPHOTO;ENCODING=b:QU*DQUJD\n ABCD\nNOTE:n\nEND:VCARD\n"
         "BEGIN:VCARD\nN:C;;;;\nEND:VCARD\n",
         &skipped);

@@ -102,10 +102,20 @@ const std::vector<Case>& cases() {
          {"P:TEL|TYPE=CELL", "D:1", "E"},
          -1},
         {"empty name", ":x\n", {"P:", "D:x", "E"}, -1},
-        {"double semicolon", "TEL;;X=1:v\n", {"P:TEL|;X=1", "D:v", "E"}, -1},
-        {"colon at parameter start", "TEL;:1\nA:2\n", {}, 0},
-        {"colon at parameter value start", "TEL;TYPE=:1\nA:2\n", {}, 0},
-        {"semicolon at parameter value start", "TEL;TYPE=;X:1\n", {}, 0},
+        // Empty parameters and empty parameter values, as Outlook writes them
+        // ("ADR;HOME;PREF;:", "EMAIL;TYPE=:"), are read as KContacts reads them: no parameter,
+        // or a parameter with an empty value.
+        {"double semicolon", "TEL;;X=1:v\n", {"P:TEL|X=1", "D:v", "E"}, -1},
+        {"colon at parameter start", "TEL;:1\nA:2\n", {"P:TEL", "D:1", "E", "P:A", "D:2", "E"}, -1},
+        {"colon after parameters", "ADR;HOME;PREF;:;;x\n", {"P:ADR|HOME|PREF", "D:;;x", "E"}, -1},
+        {"colon at parameter value start",
+         "TEL;TYPE=:1\nA:2\n",
+         {"P:TEL|TYPE=", "D:1", "E", "P:A", "D:2", "E"},
+         -1},
+        {"semicolon at parameter value start",
+         "TEL;TYPE=;X:1\n",
+         {"P:TEL|TYPE=|X", "D:1", "E"},
+         -1},
         {"escapes in a parameter value",
          "X;P=a\\;b\\\\c;Q=\\x:v\n",
          {"P:X|P=a;b\\c|Q=\\x", "D:v", "E"},
@@ -265,14 +275,15 @@ TEST(VCardTokenizer, ErrorOffsetAndSkipLineResume) {
     CARD_SetUserData(p, &rec);
     CARD_SetPropHandler(p, Recorder::onProp);
     CARD_SetDataHandler(p, Recorder::onData);
-    const std::string in = "A:1\nTEL;:bad\n more bad\nB:2\n";
+    // A Base64 group with a byte outside the alphabet fails where the group completes.
+    const std::string in = "A:1\nPHOTO;ENCODING=b:QU*D\n more bad\nB:2\n";
     EXPECT_EQ(CARD_Parse(p, in.data(), static_cast<int>(in.size()), 1), 0);
     const int off = CARD_GetErrorOffset(p);
-    EXPECT_EQ(in[static_cast<size_t>(off)], ':');
+    EXPECT_EQ(in.substr(static_cast<size_t>(off) - 3, 4), "QU*D");
     CARD_SkipLine(p);
     const int rest = static_cast<int>(in.size()) - off - 1;
     EXPECT_EQ(CARD_Parse(p, in.data() + off + 1, rest, 1), -1);
-    EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:B", "D:2", "E"}));
+    EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:PHOTO|ENCODING=b", "P:B", "D:2", "E"}));
     CARD_ParserFree(p);
 }
 

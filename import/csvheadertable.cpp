@@ -1,0 +1,243 @@
+#include "csvheadertable.h"
+
+#include "outlookcolumns.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+typedef CSVImport::_ColInfo C;
+typedef QMap<QString, C> ColTable;
+
+const QString kNone, d1 = "data1", d2 = "data2", d3 = "data3", d4 = "data4", d5 = "data5",
+                     d6 = "data6", d7 = "data7", d8 = "data8", d9 = "data9", d10 = "data10";
+
+// The first meaning a name was given stays: a name several languages share means the same in
+// all of them, or the language listed first wins.
+void put(ColTable& t, const QString& name, const C& info) {
+    if (!t.contains(name))
+        t.insert(name, info);
+}
+
+void addMapped(ColTable& t, const QString& prefix, const QMap<int, QString>& labels, int type,
+               const QString& subtypeKey, const QString& dataKey) {
+    for (auto it = labels.constBegin(); it != labels.constEnd(); ++it)
+        put(t, prefix + it.value(), C(type, it.key(), subtypeKey, dataKey));
+}
+
+void addOwn(ColTable& t) {
+    put(t, "Prefix", C(1, 0, kNone, d5));
+    put(t, "First Name", C(1, 0, kNone, d2));
+    put(t, "Middle Name", C(1, 0, kNone, d4));
+    put(t, "Last Name", C(1, 0, kNone, d3));
+    put(t, "Suffix", C(1, 0, kNone, d6));
+    addMapped(t, "Tel:", pim::phoneTypeMap(), 3, d2, d1);
+    addMapped(t, "Email:", pim::emailTypeMap(), 4, d2, d1);
+    put(t, "Nickname", C(5, 1, kNone, d1));
+    addMapped(t, "Date:", pim::eventTypeMap(), 6, d2, d1);
+    put(t, "Category", C(7, 0, kNone, d2));
+    addMapped(t, "IM:", pim::imProtocolMap(), 8, d5, d1);
+    put(t, "Notes", C(9, 0, kNone, d1));
+    put(t, "Company", C(10, 0, d2, d1));
+    put(t, "Department", C(10, 0, d2, d5));
+    put(t, "Job Title", C(10, 0, d2, d4));
+    addMapped(t, "Rel:", pim::relTypeMap(), 11, d2, d1);
+    const QMap<int, QString> addr = pim::addrTypeMap();
+    for (auto it = addr.constBegin(); it != addr.constEnd(); ++it) {
+        const QString base = "Addr:" + it.value();
+        put(t, base + ":Country", C(12, it.key(), d2, d10));
+        put(t, base + ":State", C(12, it.key(), d2, d8));
+        put(t, base + ":City", C(12, it.key(), d2, d7));
+        put(t, base + ":Street", C(12, it.key(), d2, d4));
+        put(t, base + ":Postcode", C(12, it.key(), d2, d9));
+    }
+    addMapped(t, "Url:", pim::urlTypeMap(), 13, d2, d1);
+}
+
+void addOutlook(ColTable& t) {
+    for (const auto& column : outlookcolumns::columns())
+        put(t, column.first, column.second);
+    put(t, "Personal Web Page", C(13, 4, d2, d1));
+}
+
+// Google's columns outside its numbered slots, in its current layout and in the older one.
+void addGoogle(ColTable& t) {
+    put(t, "Name", C(1, 0, kNone, d2, C::FULL_NAME));
+    put(t, "Given Name", C(1, 0, kNone, d2));
+    put(t, "Additional Name", C(1, 0, kNone, d4));
+    put(t, "Family Name", C(1, 0, kNone, d3));
+    put(t, "Name Prefix", C(1, 0, kNone, d5));
+    put(t, "Name Suffix", C(1, 0, kNone, d6));
+    put(t, "Maiden Name", C(5, 3, d2, d1));
+    put(t, "Short Name", C(5, 4, d2, d1));
+    put(t, "Organization Name", C(10, 0, d2, d1));
+    put(t, "Organization Title", C(10, 0, d2, d4));
+    put(t, "Organization Department", C(10, 0, d2, d5));
+    put(t, "Labels", C(7, 0, kNone, d2, C::GROUPS));
+    put(t, "Group Membership", C(7, 0, kNone, d2, C::GROUPS));
+    for (const char* skip :
+         {"Phonetic First Name", "Phonetic Middle Name", "Phonetic Last Name", "File As",
+          "Yomi Name", "Given Name Yomi", "Additional Name Yomi", "Family Name Yomi", "Photo",
+          "Location", "Billing Information", "Directory Server", "Mileage", "Occupation", "Hobby",
+          "Subject", "Language"}) {
+        put(t, skip, C(0, 0, kNone, kNone, C::IGNORED));
+    }
+}
+
+// Thunderbird's export, with the spellings of its British build.
+void addThunderbird(ColTable& t) {
+    put(t, "Display Name", C(1, 0, kNone, d2, C::FULL_NAME));
+    put(t, "Primary Email", C(4, 1, d2, d1));
+    put(t, "Secondary Email", C(4, 0, d2, d1));
+    put(t, "Screen Name", C(8, 0, kNone, d1));
+    put(t, "Work Phone", C(3, 3, d2, d1));
+    put(t, "Fax Number", C(3, 13, d2, d1));
+    put(t, "Pager Number", C(3, 6, d2, d1));
+    put(t, "Mobile Number", C(3, 2, d2, d1));
+    for (const char* place : {"Home", "Work"}) {
+        const int code = QLatin1String(place) == QLatin1String("Home") ? 1 : 2;
+        const QString p = QLatin1String(place);
+        put(t, p + " Address", C(12, code, d2, d4));
+        put(t, p + " Address 2", C(12, code, d2, d4));
+        put(t, p + " City", C(12, code, d2, d7));
+        put(t, p + " State", C(12, code, d2, d8));
+        put(t, p + " County", C(12, code, d2, d8));
+        put(t, p + " ZipCode", C(12, code, d2, d9));
+        put(t, p + " Post Code", C(12, code, d2, d9));
+        put(t, p + " Country", C(12, code, d2, d10));
+    }
+    put(t, "Organization", C(10, 0, d2, d1));
+    put(t, "Organisation", C(10, 0, d2, d1));
+    put(t, "Web Page 1", C(13, 5, d2, d1));
+    put(t, "Web Page 2", C(13, 4, d2, d1));
+    put(t, "Birth Year", C(6, 3, d2, d1, C::BIRTH_YEAR));
+    put(t, "Birth Month", C(6, 3, d2, d1, C::BIRTH_MONTH));
+    put(t, "Birth Day", C(6, 3, d2, d1, C::BIRTH_DAY));
+}
+
+// A plain "name, address" list as people make them by hand or in a spreadsheet.
+void addPlain(ColTable& t) {
+    put(t, "Full Name", C(1, 0, kNone, d2, C::FULL_NAME));
+    put(t, "E-mail", C(4, 1, d2, d1));
+    put(t, "Email", C(4, 1, d2, d1));
+    put(t, "E-Mail", C(4, 1, d2, d1));
+}
+
+ColTable build() {
+    ColTable t;
+    addOwn(t);
+    addOutlook(t);
+    addGoogle(t);
+    addThunderbird(t);
+    addPlain(t);
+    return t;
+}
+
+// The type of a Google slot kind, or 0.
+int googleKind(const QString& kind) {
+    static const QMap<QString, int> kinds{{"E-mail", 4},    {"Phone", 3},    {"Address", 12},
+                                          {"Relation", 11}, {"Website", 13}, {"Event", 6},
+                                          {"IM", 8}};
+    return kinds.value(kind);
+}
+
+C googleSlot(int type, int slot, const QString& part) {
+    if (part == QLatin1String("Label") || part == QLatin1String("Type"))
+        return C(type, 0, d2, kNone, C::LABEL, slot);
+    if (type == 8 && part == QLatin1String("Service"))
+        return C(type, 0, d5, kNone, C::SERVICE, slot);
+    if (type != 12) {
+        // A value without a label: the kind every reader assumes.
+        const int fallback = type == 3 ? 2 : type == 4 ? 1 : 0;
+        return part == QLatin1String("Value") ? C(type, fallback, d2, d1, C::MULTI, slot) : C();
+    }
+    static const QMap<QString, QString> parts{
+        {"Street", "data4"},  {"PO Box", "data4"}, {"Extended Address", "data4"},
+        {"City", "data7"},    {"Region", "data8"}, {"Postal Code", "data9"},
+        {"Country", "data10"}};
+    if (part == QLatin1String("Formatted"))
+        return C(type, 0, d2, d4, C::FORMATTED_ADDR, slot);
+    const QString key = parts.value(part);
+    return key.isEmpty() ? C() : C(type, 0, d2, key, C::MULTI, slot);
+}
+
+// Google's "Organization 1 - Name" (older layout): one organisation per contact here.
+C googleOrganization(const QString& part) {
+    if (part == QLatin1String("Name"))
+        return C(10, 0, d2, d1);
+    if (part == QLatin1String("Title"))
+        return C(10, 0, d2, d4);
+    if (part == QLatin1String("Department"))
+        return C(10, 0, d2, d5);
+    return C(0, 0, kNone, kNone, C::IGNORED);
+}
+
+// This program's own column names: a further value under one of them comes numbered.
+bool isOwnName(const QString& name) {
+    static const QSet<QString> fixed{"Prefix",  "First Name", "Middle Name", "Last Name",
+                                     "Suffix",  "Nickname",   "Category",    "Notes",
+                                     "Company", "Department", "Job Title"};
+    if (fixed.contains(name))
+        return true;
+    for (const char* prefix : {"Tel:", "Email:", "Date:", "IM:", "Rel:", "Addr:", "Url:"}) {
+        if (name.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CSVImport::_ColInfo::_ColInfo(int type, int subtype, QString subtypeKey, QString dataKey, Role role,
+                              int slot)
+    : type(type),
+      subtype(subtype),
+      subtypeKey(subtypeKey),
+      dataKey(dataKey),
+      role(role),
+      slot(slot) {}
+
+namespace csvheaders {
+
+const QMap<QString, CSVImport::_ColInfo>& table() {
+    static const ColTable t = build();
+    return t;
+}
+
+CSVImport::_ColInfo lookup(const QString& header) {
+    const ColTable& t = table();
+    auto it = t.constFind(header);
+    if (it != t.constEnd())
+        return *it;
+    // Further values of one of our own labels: "Tel:Mobile 2", "Addr:Home:City 3".
+    static const QRegularExpression numbered("^(.+) ([2-9]|[1-9][0-9]+)$");
+    QRegularExpressionMatch m = numbered.match(header);
+    if (m.hasMatch() && isOwnName(m.captured(1))) {
+        it = t.constFind(m.captured(1));
+        if (it != t.constEnd()) {
+            C info = *it;
+            info.slot = m.captured(2).toInt();
+            return info;
+        }
+    }
+    static const QRegularExpression slot("^([A-Za-z-]+) ([1-9][0-9]*) - ([A-Za-z ]+)$");
+    m = slot.match(header);
+    if (m.hasMatch()) {
+        const QString kind = m.captured(1);
+        if (kind == QLatin1String("Organization"))
+            return googleOrganization(m.captured(3));
+        const int type = googleKind(kind);
+        if (type != 0)
+            return googleSlot(type, m.captured(2).toInt(), m.captured(3));
+        if (kind == QLatin1String("Custom"))
+            return C();
+    }
+    return C();
+}
+
+QString outlookLanguage(const QStringList& header) {
+    return outlookcolumns::language(header);
+}
+
+}  // namespace csvheaders

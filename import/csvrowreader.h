@@ -1,0 +1,51 @@
+// One CSV row turned into a contact, after the descriptors of its file's columns.
+#ifndef TW_IMPORT_CSVROWREADER_H
+#define TW_IMPORT_CSVROWREADER_H
+
+#include "csvimport.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QStringList>
+#include <QVector>
+
+namespace csvrow {
+
+// How a date cell reads: no date at all (empty, or Outlook's "0/0/00"), a date, or text that is
+// no date ("circa 1800"), which is left out and counted.
+enum DateRead { NO_DATE, DATE, NOT_A_DATE };
+// `dayFirst`: a date with "/" whose first number could be a month is read d/M/y.
+DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out);
+
+class RowReader {
+public:
+    RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, bool dayFirst);
+    pim::_Contact read(const QStringList& row);
+    int skippedDates() const { return skipped; }
+
+private:
+    typedef CSVImport::_ColInfo Col;
+    void readSlotLabels(const QStringList& row);
+    void plainCell(const Col& info, const QString& cell);
+    void multiCell(const Col& info, const QString& cell);
+    bool dateValue(const QString& text, QVariant& value);
+    bool holds(int type, const QString& dataKey, const QString& value) const;
+    void formattedAddresses();
+    void birthday();
+    pim::_Contact assemble();
+
+    const int width;
+    const QVector<Col>& columns;
+    const bool dayFirst;
+    int skipped = 0;
+
+    QMap<QString, pim::Entity> work;  // by key text "type-subtype[@slot[.n]][#n]"
+    QMap<QPair<int, int>, QString> labels, services, formatted;  // by (type, slot)
+    QString fullName;
+    QString birthParts[3];  // year, month, day
+    QStringList groups;
+};
+
+}  // namespace csvrow
+
+#endif
