@@ -105,7 +105,7 @@ void MainWindow::editContact(pim::_Contact& contact) {
         // The caller's contact (often the list model's own copy) stays as stored until the
         // write has gone through; a failed write rolls back and leaves it as it was.
         pim::_Contact work = contact;
-        EditContactForm::applyChanges(*db, work, changes);
+        g_writeChanges(*db, work, changes);
 
         if (onDevice) {
             work = db->contact(work._id);
