@@ -25,22 +25,21 @@ QAction* toolBarActions[TBA_COUNT] = {};
 
 using namespace mainwindow_steps;
 
-MainWindow::Choosers& MainWindow::choosers() {
-    static Choosers c;
-    return c;
-}
-
-void MainWindow::resetChoosers() {
-    choosers() = Choosers();
-}
-
 bool MainWindow::isSafeDeviceId(const QString& devid) {
     static const QRegExp re("[A-Za-z0-9-]+");
     return !devid.isEmpty() && devid.size() <= 128 && re.exactMatch(devid);
 }
 
 MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(std::make_unique<DialogChoosers>(), nullptr, parent) {}
+
+MainWindow::MainWindow(Choosers& choosers, QWidget* parent)
+    : MainWindow(nullptr, &choosers, parent) {}
+
+MainWindow::MainWindow(std::unique_ptr<Choosers> own, Choosers* choosers, QWidget* parent)
     : QMainWindow(parent),
+      m_ownChoosers(std::move(own)),
+      m_choosers(choosers ? choosers : m_ownChoosers.get()),
       m_subscriber(new MobiledeviceSubscribe()),
       ui(new Ui_MainWindow),
       m_treeModel(nullptr),
