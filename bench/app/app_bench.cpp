@@ -26,6 +26,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice_sync.h"

@@ -16,6 +16,7 @@
 
 #include "app/choosers.h"
 #include "app/mainwindow.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "editor/contactdisplayer.h"

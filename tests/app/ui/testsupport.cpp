@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 BoxRecorder::BoxRecorder(QStringList a) : answers(std::move(a)) {
