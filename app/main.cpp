@@ -98,8 +98,8 @@ int main(int argc, char* argv[]) {
             w.show();
             if (!QFileInfo(g_defaultSaveDirPath()).isWritable()) {
                 Tips::warning(QObject::tr("Please allow Quorvanteli to access storage on Mac. ") +
-                              "<a href=\"https://www.tellwick.example/help/storage-access\">" +
-                              QObject::tr("How to?") + "</a>");
+                              "<a href=\"" + g_storageHowToUrl() + "\">" + QObject::tr("How to?") +
+                              "</a>");
             }
             exitCode = app.exec();
         }
