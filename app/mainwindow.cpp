@@ -20,6 +20,7 @@
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
+#include "ui/fieldnames.h"
 
 QAction* toolBarActions[TBA_COUNT] = {};
 
@@ -51,6 +52,7 @@ MainWindow::MainWindow(std::unique_ptr<Choosers> own, Choosers* choosers, QWidge
     ui->treeContacts->setModel(&m_contactsModel);
     ui->lbDisplayKeyword->hide();
     ui->txtKeyword->setPlaceholderText(tr("Search contacts"));
+    g_nameField(ui->txtKeyword, ui->txtKeyword->placeholderText());
     updateWindowTitle();
 
     connect(ui->treeMain, &MyTreeView::onSelectionChanged, this,
