@@ -1,20 +1,72 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+
+#include <cstdio>
 
 #include "app/mainwindow.h"
 #include "ui/tips.h"
 #include "ui/translator.h"
 #include "backup/privatetempdir.h"
 #include "sqlite3db.h"
+#include "platform/backuptool/backuptool.h"
+#include "platform/opener/opener.h"
+#include "platform/webservice/webservice.h"
 #include "store/data_path_util.h"
 #ifdef TW_HAVE_POWER
 #include "platform/power/powerassertion.h"
 #endif
 
+namespace {
+
+// The options point the program's outside helpers elsewhere: a local web service, another
+// opener or backup tool (for trying the program against a simulated phone, say). False after
+// reporting a malformed value.
+bool applyOptions(const QApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Backs up, manages and restores the "
+                       "address-book contacts of iPhones."));
+    parser.addHelpOption();
+    const QCommandLineOption webService(
+        QStringLiteral("web-service"),
+        QStringLiteral("Sends the update check and the error report to this server."),
+        QStringLiteral("host:port"));
+    const QCommandLineOption opener(
+        QStringLiteral("opener"),
+        QStringLiteral("Opens folders and web links with this program instead of xdg-open."),
+        QStringLiteral("program"));
+    const QCommandLineOption backupTool(
+        QStringLiteral("backup-tool"),
+        QStringLiteral("Runs this program instead of idevicebackup2."), QStringLiteral("program"));
+    parser.addOptions({webService, opener, backupTool});
+    parser.process(app);  // exits on --help and on unknown options
+
+    if (parser.isSet(webService) && !g_setWebServiceAddress(parser.value(webService))) {
+        std::fprintf(stderr,
+                     "tellwick: --web-service needs host:port with a port from 1 to 65535, "
+                     "not \"%s\".\n",
+                     parser.value(webService).toLocal8Bit().constData());
+        return false;
+    }
+    if (parser.isSet(opener)) {
+        tw_setOpenerProgram(parser.value(opener));
+    }
+    if (parser.isSet(backupTool)) {
+        backuptool_set_program(parser.value(backupTool).toLocal8Bit().constData());
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     int exitCode = 0;
     QApplication app(argc, argv);
+    if (!applyOptions(app)) {
+        return 2;
+    }
     g_removeStaleBackupTempDirs();
 #ifdef TW_HAVE_POWER
     PowerAssertionID assertion = 0;
@@ -46,8 +98,8 @@ int main(int argc, char* argv[]) {
             w.show();
             if (!QFileInfo(g_defaultSaveDirPath()).isWritable()) {
                 Tips::warning(QObject::tr("Please allow Quorvanteli to access storage on Mac. ") +
-                              "<a href=\"https://www.tellwick.example/help/storage-access\">" +
-                              QObject::tr("How to?") + "</a>");
+                              "<a href=\"" + g_storageHowToUrl() + "\">" + QObject::tr("How to?") +
+                              "</a>");
             }
             exitCode = app.exec();
         }

@@ -20,19 +20,11 @@
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
+#include "ui/fieldnames.h"
 
 QAction* toolBarActions[TBA_COUNT] = {};
 
 using namespace mainwindow_steps;
-
-MainWindow::Choosers& MainWindow::choosers() {
-    static Choosers c;
-    return c;
-}
-
-void MainWindow::resetChoosers() {
-    choosers() = Choosers();
-}
 
 bool MainWindow::isSafeDeviceId(const QString& devid) {
     static const QRegExp re("[A-Za-z0-9-]+");
@@ -40,7 +32,15 @@ bool MainWindow::isSafeDeviceId(const QString& devid) {
 }
 
 MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(std::make_unique<DialogChoosers>(), nullptr, parent) {}
+
+MainWindow::MainWindow(Choosers& choosers, QWidget* parent)
+    : MainWindow(nullptr, &choosers, parent) {}
+
+MainWindow::MainWindow(std::unique_ptr<Choosers> own, Choosers* choosers, QWidget* parent)
     : QMainWindow(parent),
+      m_ownChoosers(std::move(own)),
+      m_choosers(choosers ? choosers : m_ownChoosers.get()),
       m_subscriber(new MobiledeviceSubscribe()),
       ui(new Ui_MainWindow),
       m_treeModel(nullptr),
@@ -52,6 +52,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->treeContacts->setModel(&m_contactsModel);
     ui->lbDisplayKeyword->hide();
     ui->txtKeyword->setPlaceholderText(tr("Search contacts"));
+    g_nameField(ui->txtKeyword, ui->txtKeyword->placeholderText());
     updateWindowTitle();
 
     connect(ui->treeMain, &MyTreeView::onSelectionChanged, this,

@@ -6,7 +6,9 @@
 #include <QSharedPointer>
 #include <QString>
 #include <functional>
+#include <memory>
 
+#include "app/choosers.h"
 #include "app/itemmodelcontacts.h"
 #include "app/ui/datasourceselform.h"
 #include "app/itemmodelmaintree.h"
@@ -18,10 +20,8 @@
 class QAction;
 class QMenu;
 class QResizeEvent;
-class LoadItunesBackupDlg;
 class LocalDb;
 class MobiledeviceSubscribe;
-class PasscodeDlg;
 class UpdateCheck;
 class Ui_MainWindow;
 
@@ -49,37 +49,10 @@ public:
         ItemModelMainTree::_GroupItemNode* groupNode = nullptr;
     };
 
-    // Where the window asks the user something through a dialog of its own. Each defaults to
-    // the real dialog; tests replace them to answer without a modal loop.
-    struct Choosers {
-        // The target database name ("....db"), empty when cancelled.
-        std::function<QString(QWidget* parent, const QString& defaultName)> dbName;
-        // Group dialog: false when cancelled; else the chosen id (0 = new) and trimmed name.
-        std::function<bool(QWidget* parent, LocalDb* db, quint64& groupId, QString& groupName)>
-            group;
-        // File to open: the path (empty when cancelled) and the filter the user chose.
-        std::function<QString(QWidget* parent, const QString& filters, QString* selectedFilter)>
-            openFile;
-        // Shows a context menu and returns the triggered action (null when none).
-        std::function<QAction*(QMenu& menu)> contextMenu;
-        // File to save: the path (empty when cancelled) and the filter the user chose.
-        std::function<QString(QWidget* parent, const QString& defaultPath, const QString& filters,
-                              QString* selectedFilter)>
-            saveFile;
-        // Runs the filled contact edit form; returns what exec() would (1 when saved).
-        std::function<int(EditContactForm& form)> editForm;
-        // The entry chosen from a list (the target phone of a transfer); null when cancelled.
-        std::function<void*(QWidget* parent, const QString& label,
-                            const QList<DataSourceSelForm::_SelItem>& items)>
-            dataSource;
-        // Run the backup chooser and the password dialog; return what exec() would.
-        std::function<int(LoadItunesBackupDlg& dlg)> backupChooser;
-        std::function<int(PasscodeDlg& dlg)> passcode;
-    };
-    static Choosers& choosers();
-    static void resetChoosers();
-
+    // The real dialogs answer the flows' questions.
     explicit MainWindow(QWidget* parent = nullptr);
+    // choosers answers them instead; it is not owned and must outlive the window.
+    explicit MainWindow(Choosers& choosers, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void updateWindowTitle();
@@ -199,6 +172,10 @@ private:
     QAction* addMenuAction(QMenu& menu, const char* icon, const char* text,
                            void (MainWindow::*command)());
 
+    MainWindow(std::unique_ptr<Choosers> own, Choosers* choosers, QWidget* parent);
+
+    std::unique_ptr<Choosers> m_ownChoosers;
+    Choosers* m_choosers;
     MobiledeviceSubscribe* m_subscriber;
     Ui_MainWindow* ui;
     ItemModelMainTree m_treeModel;

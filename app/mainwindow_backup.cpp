@@ -6,7 +6,6 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/localdbselform.h"
 #include "ui/tips.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "store/combinerule.h"
@@ -37,13 +36,7 @@ _DBItemNode* MainWindow::selOrCreateLocalDb(QString defaultName, bool* created) 
     if (created) {
         *created = false;
     }
-    QString name;
-    if (choosers().dbName) {
-        name = choosers().dbName(this, defaultName);
-    } else {
-        LocalDbSelForm dlg(this, defaultName);
-        name = dlg.execGetDbName();
-    }
+    const QString name = m_choosers->dbName(this, defaultName);
     if (name.isEmpty()) {
         return nullptr;
     }

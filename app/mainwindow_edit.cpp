@@ -6,7 +6,6 @@
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
-#include "app/ui/groupform.h"
 #include "ui/tips.h"
 #include "device/workers/iossendchangesthread.h"
 #include "editor/editcontactform.h"
@@ -93,7 +92,7 @@ void MainWindow::editContact(pim::_Contact& contact) {
         QList<EditContactForm::_ChangeData> changes;
         {
             EditContactForm form(&contact, isNew ? db.data() : nullptr, nullptr);
-            const int rc = choosers().editForm ? choosers().editForm(form) : form.exec();
+            const int rc = m_choosers->editForm(form);
             if (rc != 1) {
                 return;
             }
@@ -105,7 +104,7 @@ void MainWindow::editContact(pim::_Contact& contact) {
         // The caller's contact (often the list model's own copy) stays as stored until the
         // write has gone through; a failed write rolls back and leaves it as it was.
         pim::_Contact work = contact;
-        EditContactForm::applyChanges(*db, work, changes);
+        g_writeChanges(*db, work, changes);
 
         if (onDevice) {
             work = db->contact(work._id);
@@ -261,16 +260,7 @@ void MainWindow::miContactSetGroup() {
     QSharedPointer<LocalDb> db = dbNode->db;
     quint64 groupId = 0;
     QString groupName;
-    bool accepted = false;
-    if (choosers().group) {
-        accepted = choosers().group(this, db.data(), groupId, groupName);
-    } else {
-        GroupForm dlg(db.data(), this);
-        accepted = dlg.exec() == 1;
-        groupId = dlg.groupId;
-        groupName = dlg.groupName;
-    }
-    if (!accepted) {
+    if (!m_choosers->group(this, db.data(), groupId, groupName)) {
         return;
     }
     const QList<pim::_Contact> list = contactsSelected();

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 
 #include "app/mainwindow_form.h"
@@ -74,14 +73,8 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
                     QString("contacts(%1)")
                         .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss")));
         QString selected;
-        QString path;
-        if (choosers().saveFile) {
-            path = choosers().saveFile(this, defaultPath, filters.join(";;"), &selected);
-        } else {
-            // The name is asked about below, once its suffix is known.
-            path = QFileDialog::getSaveFileName(this, QString(), defaultPath, filters.join(";;"),
-                                                &selected, QFileDialog::DontConfirmOverwrite);
-        }
+        // The name is asked about below, once its suffix is known.
+        QString path = m_choosers->saveFile(this, defaultPath, filters.join(";;"), &selected);
         if (path.isEmpty()) {
             return;
         }

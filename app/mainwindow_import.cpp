@@ -1,8 +1,6 @@
 // Importing contacts into a local database: from a vCard or CSV file, or from a phone backup.
 #include "app/mainwindow.h"
 
-#include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 
 #include "app/mainwindow_form.h"
@@ -37,13 +35,7 @@ void MainWindow::miImport() {
     try {
         const QStringList filters = {tr("VCard Files(*.vcf)"), tr("CSV Files(*.csv)")};
         QString selected;
-        QString path;
-        if (choosers().openFile) {
-            path = choosers().openFile(this, filters.join(";;"), &selected);
-        } else {
-            path = QFileDialog::getOpenFileName(this, QString(), QDir::homePath(),
-                                                filters.join(";;"), &selected);
-        }
+        const QString path = m_choosers->openFile(this, filters.join(";;"), &selected);
         if (path.isEmpty()) {
             return;
         }
@@ -81,7 +73,7 @@ void MainWindow::miFromiTunes() {
         QSharedPointer<BackupManifest> backup;
         {
             LoadItunesBackupDlg dlg(this);
-            const int rc = choosers().backupChooser ? choosers().backupChooser(dlg) : dlg.exec();
+            const int rc = m_choosers->backupChooser(dlg);
             if (rc != 1 || !dlg.selected) {
                 return;
             }
@@ -89,7 +81,7 @@ void MainWindow::miFromiTunes() {
         }
         if (backup->info.isEncrypted) {
             PasscodeDlg dlg(backup.data(), this);
-            const int rc = choosers().passcode ? choosers().passcode(dlg) : dlg.exec();
+            const int rc = m_choosers->passcode(dlg);
             if (rc != 1) {
                 return;
             }

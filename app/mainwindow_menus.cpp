@@ -2,7 +2,6 @@
 #include "app/mainwindow.h"
 
 #include <QAction>
-#include <QCursor>
 #include <QMenu>
 
 #include "app/mainwindow_form.h"
@@ -93,14 +92,7 @@ void MainWindow::buildToolBar() {
 
 QAction* MainWindow::execMenu(QMenu& menu) {
     BusyScope busy(this);
-    if (choosers().contextMenu) {
-        QAction* a = choosers().contextMenu(menu);
-        if (a && a->isEnabled()) {
-            a->trigger();
-        }
-        return a;
-    }
-    return menu.exec(QCursor::pos());
+    return m_choosers->contextMenu(menu);
 }
 
 QAction* MainWindow::addMenuAction(QMenu& menu, const char* icon, const char* text,

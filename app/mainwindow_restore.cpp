@@ -53,14 +53,7 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
                 items.append(DataSourceSelForm::_SelItem(":res/iphone.png", n->name, n));
             }
         }
-        void* chosen = nullptr;
-        const QString label = tr("IDS_SELECT_IOS_TO_TRANSFER");
-        if (choosers().dataSource) {
-            chosen = choosers().dataSource(this, label, items);
-        } else {
-            DataSourceSelForm dlg(this);
-            chosen = dlg.execSel(label, items);
-        }
+        void* chosen = m_choosers->dataSource(this, tr("IDS_SELECT_IOS_TO_TRANSFER"), items);
         // Only an entry that was offered counts.
         _DBItemNode* target = nullptr;
         for (const DataSourceSelForm::_SelItem& item : items) {

@@ -154,9 +154,9 @@ void Ui_LoadItunesBackupDlg::setupUi(QDialog* dlg) {
 }
 
 void Ui_LoadItunesBackupDlg::retranslateUi(QDialog* dlg) {
-    dlg->setWindowTitle(QCoreApplication::translate("LoadItunesBackupDlg", "Dialog"));
     lbTitle->setText(
         QCoreApplication::translate("LoadItunesBackupDlg", "IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD"));
+    dlg->setWindowTitle(lbTitle->text());
     lbAddOther->setText(QCoreApplication::translate(
         "LoadItunesBackupDlg", "IDS_NO_BACKUP_LISTED_THERE_CLICK_<a href=\"#\">Here</a>_ADD"));
     btnLoad->setText(QCoreApplication::translate("LoadItunesBackupDlg", "Load"));

@@ -3,6 +3,7 @@
 #include "ui/progressform.h"
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
+#include "ui/fieldnames.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -77,11 +78,12 @@ void Ui_PasscodeDlg::setupUi(QDialog* dlg) {
 }
 
 void Ui_PasscodeDlg::retranslateUi(QDialog* dlg) {
-    dlg->setWindowTitle(QCoreApplication::translate("PasscodeDlg", "Dialog"));
     lbTitle2->setText(
         QCoreApplication::translate("PasscodeDlg", "IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP"));
+    dlg->setWindowTitle(lbTitle2->text());
     txtPasscode->setPlaceholderText(
         QCoreApplication::translate("PasscodeDlg", "IDS_ENTER_PASSWORD"));
+    g_nameField(txtPasscode, txtPasscode->placeholderText());
     btnOK->setText(QCoreApplication::translate("PasscodeDlg", "OK"));
     btnCancel->setText(QCoreApplication::translate("PasscodeDlg", "Cancel"));
 }

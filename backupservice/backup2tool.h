@@ -58,7 +58,6 @@ public:
     void runThrow(_backup2tool_req req);
 
     QDir deviceFolder() const { return deviceDir; }
-    QSharedPointer<Backup2ToolHook> fileHook() const { return hook; }
     // When set, the device's request for ".../Manifest.db" is served from this file in the
     // device folder.
     void setManifestDbName(const QString& name) { manifestDbName = name; }
@@ -87,9 +86,6 @@ public:
     static QString runErrorText(backup2tool_op op, int code, QString err);
     // True when `path` (as the device sent it) stays inside `root`, links resolved.
     static bool pathInsideRoot(const QDir& root, const QString& path);
-    // True when `path` names something strictly below `root`: the root folder itself may be
-    // listed or created, but never removed, moved, overwritten or copied onto.
-    static bool pathBelowRoot(const QDir& root, const QString& path);
     // The disk path of a path the device sent, inside this session's device folder (the
     // folder itself only with `allowSelf`); empty when it lies outside.
     QString devicePath(const QString& path, bool allowSelf) const;

@@ -65,10 +65,6 @@ bool backup2tool::pathInsideRoot(const QDir& root, const QString& path) {
     return !g_confinedPath(root.absolutePath(), path, true).isEmpty();
 }
 
-bool backup2tool::pathBelowRoot(const QDir& root, const QString& path) {
-    return !g_confinedPath(root.absolutePath(), path, false).isEmpty();
-}
-
 QString backup2tool::devicePath(const QString& path, bool allowSelf) const {
     // A device folder that is a link leads wherever it points: nothing in it is this session's.
     if (QFileInfo(deviceDir.absolutePath()).isSymLink())

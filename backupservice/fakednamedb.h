@@ -30,8 +30,6 @@ public:
     // a bucket: the files of that bucket.
     QList<Backup2ToolHook::DirItem> items(QString p);
 
-    quint64 insertCount() const { return m_inserts; }
-
 private:
     quint64 m_inserts = 0;
 };

@@ -1,6 +1,7 @@
 # tw_add_test(NAME SOURCES a.cpp ... LIBS lib ... [ENV "K=V" ...] [OWN_MAIN] [TIMEOUT s])
 # Builds one GoogleTest executable and registers it with CTest. Every test runs with the
-# offscreen Qt platform and a private HOME so it never touches the user's data folder.
+# offscreen Qt platform and a private HOME so it never touches the user's data folder, and with
+# the web service pointed at a closed local port.
 function(tw_add_test name)
     if(NOT TW_BUILD_TESTS)
         return()
@@ -8,6 +9,9 @@ function(tw_add_test name)
     cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
+    # No test reaches the maker's web service.
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/offline_webservice.cpp)
+    target_link_libraries(${name} PRIVATE tw_webservice)
     if(NOT T_OWN_MAIN)
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()

@@ -78,8 +78,6 @@ public:
     void writeFileContent(QString path, QIODevice& in);
     void writeFileContent(QString path, QByteArray data);
 
-    afc_client_t afcClient() const { return m_afc; }
-
 private:
     afc_client_t m_afc = nullptr;
 };

@@ -15,6 +15,7 @@
 #include "editor/filedialogs.h"
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
+#include "ui/fieldnames.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ void put(pim::Entity& e, const char* key, const QLineEdit* le) {
 QLineEdit* makeLine(QWidget* parent, QVBoxLayout* layout, const QString& placeholder) {
     auto* le = new QLineEdit(parent);
     le->setPlaceholderText(placeholder);
+    g_nameField(le, placeholder);
     layout->addWidget(le);
     return le;
 }
@@ -210,6 +212,7 @@ ContactEditor::ContactEditor(QWidget* parent) : QScrollArea(parent) {
     notesLayout->addWidget(notesLabel, 0, Qt::AlignTop);
     notesEdit.notes = new QTextEdit(notesRow);
     notesEdit.notes->setAcceptRichText(false);
+    g_nameField(notesEdit.notes, notesLabel->text());
     notesEdit.notes->setMaximumHeight(80);
     notesLayout->addWidget(notesEdit.notes, 0, Qt::AlignTop);
     contentLayout->addWidget(notesRow, 0, Qt::AlignTop);

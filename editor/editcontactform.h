@@ -9,7 +9,7 @@
 #include "ui/winmovable.h"
 #include "editor/contacteditor.h"
 #include "store/combinerule.h"
-#include "store/contactchange.h"
+#include "store/contactchanges.h"
 #include "store/pim.h"
 
 class LocalDb;
@@ -37,13 +37,12 @@ public:
 class EditContactForm : public QDialog {
     Q_OBJECT
 public:
-    // One entity that an edit adds, updates or deletes (kept in the store, so that the
-    // device road needs no dialog).
-    using _ChangeData = ContactChange;
-    using CHANGE_ACTION = ContactChange::Action;
-    static constexpr CHANGE_ACTION ACTION_ADDED = ContactChange::ACTION_ADDED;
-    static constexpr CHANGE_ACTION ACTION_UPDATED = ContactChange::ACTION_UPDATED;
-    static constexpr CHANGE_ACTION ACTION_DELETED = ContactChange::ACTION_DELETED;
+    // The change records belong to the store; the form only collects them.
+    using CHANGE_ACTION = contactchanges::CHANGE_ACTION;
+    using _ChangeData = contactchanges::_ChangeData;
+    static constexpr CHANGE_ACTION ACTION_ADDED = contactchanges::ACTION_ADDED;
+    static constexpr CHANGE_ACTION ACTION_UPDATED = contactchanges::ACTION_UPDATED;
+    static constexpr CHANGE_ACTION ACTION_DELETED = contactchanges::ACTION_DELETED;
 
     // contact: the contact to edit (null: an empty form). db: the database of a new contact,
     // used to refuse a name that exists already (null: no such test).
@@ -55,12 +54,6 @@ public:
     // entities are empty and which are unchanged (null: the local-database rule). Reads the form
     // only.
     QList<_ChangeData> getChanges(AbsContactCombineRule* rule, const pim::_Contact& stored) const;
-
-    // Writes the records to the database in one transaction, in list order. A new contact
-    // (contact._id 0) first gets its contact row, named after the added name; the contact's
-    // full name follows every name record. Added entities get their new row ids in their records.
-    // On failure the transaction is rolled back and the std::exception is rethrown.
-    static void applyChanges(LocalDb& db, pim::_Contact& contact, QList<_ChangeData>& changes);
 
     const Ui_EditContactForm& form() const { return *ui; }
     ContactEditor* editor() const { return ui->wdEditContact; }

@@ -1,6 +1,7 @@
 #include "editor/entityeditors.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QRegExp>
 #include <QGridLayout>
@@ -12,6 +13,7 @@
 
 #include "editor/wheelguard.h"
 #include "resources/ui/uiresources.h"
+#include "ui/fieldnames.h"
 
 namespace {
 
@@ -28,6 +30,11 @@ QToolButton* makeIconButton(QWidget* editor, const char* icon) {
     btn->setIconSize(QSize(16, 16));
     btn->setIcon(QIcon(QLatin1String(icon)));
     return btn;
+}
+
+// A row's type chooser is named after its section ("Phone type").
+void nameType(QComboBox* cb, const QString& section) {
+    cb->setAccessibleName(QCoreApplication::translate("EntityEditors", "%1 type").arg(section));
 }
 
 // An editable type chooser filled from a code-to-label map. The row's selection is the code
@@ -101,6 +108,8 @@ GenericEntitiesEditor::GenericEntitiesEditor(QString title, QString placeholder_
       typeMap(std::move(typeMap_)),
       defaultType(defaultType_),
       gridLayout(makeGrid(this, title)) {
+    // The rows' fields are named after the section.
+    setAccessibleName(g_fieldName(title));
     btnAdd = makeIconButton(this, ":res/add.png");
     connect(btnAdd, &QToolButton::pressed, this, &GenericEntitiesEditor::add);
     gridLayout->addWidget(btnAdd, 0, 2, 1, 1);
@@ -112,8 +121,10 @@ void GenericEntitiesEditor::addItem(unsigned long long id, QString srcId, int ty
                                     QString value) {
     _Item item(id, std::move(srcId));
     item.cbType = makeCombo(this, 100, typeMap, type, label);
+    nameType(item.cbType, accessibleName());
     item.leValue = new QLineEdit(this);
     item.leValue->setPlaceholderText(placeholder);
+    g_nameField(item.leValue, placeholder.isEmpty() ? accessibleName() : placeholder);
     item.leValue->setText(value);
     item.btnRemove = makeIconButton(this, ":res/remove.png");
     connect(item.btnRemove, &QToolButton::pressed, this, &GenericEntitiesEditor::remove);
@@ -161,6 +172,8 @@ DateEntitiesEditor::DateEntitiesEditor(QString title, QMap<int, QString> typeMap
       typeMap(std::move(typeMap_)),
       defaultType(defaultType_),
       gridLayout(makeGrid(this, title)) {
+    // The rows' fields are named after the section.
+    setAccessibleName(g_fieldName(title));
     btnAdd = makeIconButton(this, ":res/add.png");
     connect(btnAdd, &QToolButton::pressed, this, &DateEntitiesEditor::add);
     gridLayout->addWidget(btnAdd, 0, 2, 1, 1);
@@ -172,7 +185,9 @@ void DateEntitiesEditor::addItem(unsigned long long id, QString srcId, int type,
                                  QDateTime dateTime, QString storedText) {
     _Item item(id, std::move(srcId));
     item.cbType = makeCombo(this, 100, typeMap, type, label);
+    nameType(item.cbType, accessibleName());
     item.dteValue = new QDateTimeEdit(this);
+    item.dteValue->setAccessibleName(accessibleName());
     g_takeWheelOnlyWithFocus(item.dteValue);
     // A date without a year is shown and edited as month and day; its year stays.
     item.dteValue->setDisplayFormat(
@@ -278,6 +293,8 @@ IMEntitiesEditor::IMEntitiesEditor(QString title, int defaultType_, int defaultP
       defaultType(defaultType_),
       defaultProtocol(defaultProtocol_),
       gridLayout(makeGrid(this, title)) {
+    // The rows' fields are named after the section.
+    setAccessibleName(g_fieldName(title));
     btnAdd = makeIconButton(this, ":res/add.png");
     connect(btnAdd, &QToolButton::pressed, this, &IMEntitiesEditor::add);
     gridLayout->addWidget(btnAdd, 0, 3, 1, 1);
@@ -295,7 +312,10 @@ void IMEntitiesEditor::addItem(const pim::Entity& entity) {
     if (!customService.isEmpty())
         cb->setEditText(customService);
     item.cbProtocol = cb;
+    nameType(item.cbType, accessibleName());
+    item.cbProtocol->setAccessibleName(tr("%1 service").arg(accessibleName()));
     item.leHandle = new QLineEdit(this);
+    item.leHandle->setAccessibleName(accessibleName());
     item.leHandle->setText(text(entity, "data1"));
     item.btnRemove = makeIconButton(this, ":res/remove.png");
     connect(item.btnRemove, &QToolButton::pressed, this, &IMEntitiesEditor::remove);
@@ -343,6 +363,8 @@ void IMEntitiesEditor::remove() {
 
 AddrEntitiesEditor::AddrEntitiesEditor(QString title, int defaultType_, QWidget* parent)
     : QWidget(parent), defaultType(defaultType_), gridLayout(makeGrid(this, title)) {
+    // The rows' fields are named after the section.
+    setAccessibleName(g_fieldName(title));
     btnAdd = makeIconButton(this, ":res/add.png");
     connect(btnAdd, &QToolButton::pressed, this, &AddrEntitiesEditor::add);
     gridLayout->addWidget(btnAdd, 0, 3, 1, 1);
@@ -354,29 +376,35 @@ void AddrEntitiesEditor::addItem(pim::Entity entity) {
     _Item item(entity._id, entity.srcId);
     item.cbType =
         makeCombo(this, 60, pim::addrTypeMap(), code(entity, "data2"), text(entity, "data3"));
+    nameType(item.cbType, accessibleName());
 
     item.leCountry = new QLineEdit(this);
     item.leCountry->setPlaceholderText(tr("Country"));
+    g_nameField(item.leCountry, item.leCountry->placeholderText());
     item.leCountry->setText(text(entity, "data10"));
 
     item.leState = new QLineEdit(this);
     item.leState->setPlaceholderText(tr("State"));
+    g_nameField(item.leState, item.leState->placeholderText());
     item.leState->setText(text(entity, "data8"));
     item.leState->setFixedWidth(60);
     item.leState->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     item.leCity = new QLineEdit(this);
     item.leCity->setPlaceholderText(tr("City"));
+    g_nameField(item.leCity, item.leCity->placeholderText());
     item.leCity->setText(text(entity, "data7"));
 
     item.teStreet = new QTextEdit(this);
     item.teStreet->setAcceptRichText(false);
+    item.teStreet->setAccessibleName(tr("Street"));
     item.teStreet->setPlainText(text(entity, "data4"));
     item.teStreet->setMaximumHeight(60);
     item.teStreet->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     item.lePostcode = new QLineEdit(this);
     item.lePostcode->setPlaceholderText(tr("Postcode"));
+    g_nameField(item.lePostcode, item.lePostcode->placeholderText());
     item.lePostcode->setText(text(entity, "data9"));
 
     item.btnRemove = makeIconButton(this, ":res/remove.png");

@@ -1,19 +1,24 @@
-// The editor's two file choosers (saving a contact's photo, picking a new one), behind one seam
-// so that tests can answer them without a modal dialog.
+// The editor's two file choosers (saving a contact's photo, picking a new one), behind one
+// replaceable object so that tests can answer them without a modal dialog.
 #pragma once
 
 #include <QString>
 
-#include <functional>
+class EditorFileDialogs {
+public:
+    virtual ~EditorFileDialogs() = default;
+    // Save dialog proposing the given path; the chosen path, or an empty text when cancelled.
+    virtual QString saveFileName(const QString& proposedPath) = 0;
+    // Open dialog with the given filter; the chosen path, or an empty text when cancelled.
+    virtual QString openFileName(const QString& filter) = 0;
+};
 
-// Standard save dialog (no parent, empty caption, empty filter) proposing the given path.
-// Returns the chosen path, or an empty text when the user cancels.
+// Installs the choosers the editor uses; null restores the standard dialogs. Not owned: they
+// must stay until they are replaced.
+void g_setEditorFileDialogs(EditorFileDialogs* dialogs);
+
+// Through the installed choosers: by default the standard save dialog (no parent, empty
+// caption, empty filter) proposing the given path.
 QString g_editorSaveFileName(const QString& proposedPath);
-// Standard open dialog (no parent, empty caption, no start folder) with the given filter.
+// By default the standard open dialog (no parent, empty caption, no start folder).
 QString g_editorOpenFileName(const QString& filter);
-
-// Test seam: when set, the two choosers call the hook instead of showing a dialog. save tells
-// which one asks; pathOrFilter is the proposed path (save) or the filter (open). An empty
-// function restores the real dialogs.
-using EditorFileDialogHook = std::function<QString(bool save, const QString& pathOrFilter)>;
-void g_setEditorFileDialogHook(EditorFileDialogHook hook);

@@ -9,6 +9,7 @@
 
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
+#include "ui/appinfo.h"
 
 void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
     if (ProgressForm->objectName().isEmpty()) {
@@ -39,7 +40,7 @@ void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
 }
 
 void Ui_ProgressForm::retranslateUi(QDialog* ProgressForm) {
-    ProgressForm->setWindowTitle(QCoreApplication::translate("ProgressForm", "Dialog"));
+    ProgressForm->setWindowTitle(g_productTitle());
     lbProgress->setText(QString());
     btnCancel->setText(QCoreApplication::translate("ProgressForm", "Cancel"));
     lbStatus->setText(QString());
@@ -60,7 +61,8 @@ ProgressForm::ProgressForm(QString title, QWidget* parent)
     applyDialogLook(this);
     connect(this, SIGNAL(finished(int)), this, SLOT(onFinish(int)));
     connect(form->btnCancel, SIGNAL(pressed()), this, SLOT(cancel()));
-    setWindowTitle(title);
+    // Without a heading of its own the dialog is named after the program.
+    setWindowTitle(title.isEmpty() ? g_productTitle() : title);
     form->lbStatus->setText(title);
     form->btnCancel->setFocusPolicy(Qt::NoFocus);
 }

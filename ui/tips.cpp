@@ -15,9 +15,14 @@
 
 namespace {
 
-MessageBoxHook& messageBoxHook() {
-    static MessageBoxHook hook;
-    return hook;
+class ModalRunner : public MessageBoxRunner {
+public:
+    int run(QMessageBox& box) override { return box.exec(); }
+};
+
+MessageBoxRunner*& installedRunner() {
+    static MessageBoxRunner* runner = nullptr;
+    return runner;
 }
 
 QRegExp lineBreakTag() {
@@ -44,15 +49,14 @@ void postErrorReport(const QByteArray& body) {
 
 }  // namespace
 
-void g_setMessageBoxHook(MessageBoxHook hook) {
-    messageBoxHook() = std::move(hook);
+void g_setMessageBoxRunner(MessageBoxRunner* runner) {
+    installedRunner() = runner;
 }
 
 int g_execMessageBox(QMessageBox& box) {
-    if (messageBoxHook()) {
-        return messageBoxHook()(box);
-    }
-    return box.exec();
+    static ModalRunner modal;
+    MessageBoxRunner* runner = installedRunner();
+    return (runner ? runner : &modal)->run(box);
 }
 
 int g_showMessageBox(QMessageBox::Icon icon, QString text, int buttons, bool withHeader) {

@@ -2,7 +2,6 @@
 
 #include <QMessageBox>
 #include <QString>
-#include <functional>
 
 // Shows a frameless, styled message box with the given standard buttons (bit mask of
 // QMessageBox::StandardButton: Yes, No, Ok, Cancel, Abort, Retry) and returns the code of the
@@ -10,16 +9,22 @@
 // The text is rich text: callers escape any text that comes from data.
 int g_showMessageBox(QMessageBox::Icon icon, QString text, int buttons, bool withHeader);
 
-// Runs a prepared message box modally and returns what exec() would return. Every message box
-// of the program goes through here so that tests can answer boxes without a modal loop.
+// Runs a prepared message box through the installed runner (by default modally) and returns
+// what exec() would return. Every message box of the program goes through here.
 int g_execMessageBox(QMessageBox& box);
 
-// Test seam: when set, g_execMessageBox hands the fully built box to the hook instead of running
-// it; the hook may inspect it, click one of its buttons (box.button(...)->click()) and returns
-// the result (usually box.result() after the click, or a standard button code).
-// An empty function restores the real modal boxes.
-using MessageBoxHook = std::function<int(QMessageBox& box)>;
-void g_setMessageBoxHook(MessageBoxHook hook);
+// Runs the program's fully built message boxes. The program's own runs each box modally; tests
+// install one that answers without a modal loop: it may inspect the box, click one of its buttons
+// (box.button(...)->click()) and returns the result (box.result() after the click, or a standard
+// button code).
+class MessageBoxRunner {
+public:
+    virtual ~MessageBoxRunner() = default;
+    virtual int run(QMessageBox& box) = 0;
+};
+// Installs the runner every box goes through; null restores the modal boxes. Not owned: it must
+// stay until it is replaced.
+void g_setMessageBoxRunner(MessageBoxRunner* runner);
 
 // The error report's encoding of one field: Base64 of the UTF-8 bytes with "/" -> "!" and
 // "=" -> "-".

@@ -44,7 +44,7 @@ void Ui_AboutUsForm::setupUi(QDialog* AboutUsForm) {
 }
 
 void Ui_AboutUsForm::retranslateUi(QDialog* AboutUsForm) {
-    AboutUsForm->setWindowTitle(QCoreApplication::translate("AboutUsForm", "Dialog"));
+    AboutUsForm->setWindowTitle(QCoreApplication::translate("AboutUsForm", "About"));
     lbTitle->setText(QCoreApplication::translate("AboutUsForm", "About"));
     lbProduct->setText(QString());
     btnOK->setText(QCoreApplication::translate("AboutUsForm", "OK"));

@@ -10,6 +10,7 @@
 
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
+#include "ui/fieldnames.h"
 
 void Ui_DataSourceSelForm::setupUi(QDialog* DataSourceSelForm) {
     if (DataSourceSelForm->objectName().isEmpty()) {
@@ -46,7 +47,11 @@ void Ui_DataSourceSelForm::setupUi(QDialog* DataSourceSelForm) {
 }
 
 void Ui_DataSourceSelForm::retranslateUi(QDialog* DataSourceSelForm) {
-    DataSourceSelForm->setWindowTitle(QCoreApplication::translate("DataSourceSelForm", "Dialog"));
+    // The caller's question (execSel) replaces this heading.
+    const QString heading =
+        QCoreApplication::translate("DataSourceSelForm", "IDS_SELECT_IOS_TO_TRANSFER");
+    DataSourceSelForm->setWindowTitle(heading);
+    g_nameField(cbDevice, heading);
     lbSelDevice->setText(QString());
     btnOK->setText(QCoreApplication::translate("DataSourceSelForm", "Confirm"));
     btnClose->setText(QCoreApplication::translate("DataSourceSelForm", "Cancel"));
@@ -65,6 +70,8 @@ DataSourceSelForm::~DataSourceSelForm() {
 
 void* DataSourceSelForm::execSel(QString label, QList<_SelItem> items) {
     form->lbSelDevice->setText(label);
+    setWindowTitle(label);
+    g_nameField(form->cbDevice, label);
     for (const _SelItem& item : items) {
         form->cbDevice->addItem(QIcon(item.icon), item.text,
                                 QVariant::fromValue<qulonglong>(static_cast<qulonglong>(

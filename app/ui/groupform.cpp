@@ -10,6 +10,7 @@
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
 #include "store/localdb.h"
+#include "ui/fieldnames.h"
 
 void Ui_GroupForm::setupUi(QDialog* GroupForm) {
     if (GroupForm->objectName().isEmpty()) {
@@ -37,9 +38,10 @@ void Ui_GroupForm::setupUi(QDialog* GroupForm) {
 }
 
 void Ui_GroupForm::retranslateUi(QDialog* GroupForm) {
-    GroupForm->setWindowTitle(QCoreApplication::translate("GroupForm", "Dialog"));
     label->setText(
         QCoreApplication::translate("GroupForm", "Pick a Group or enter new Group name;"));
+    GroupForm->setWindowTitle(g_fieldName(label->text()));
+    g_nameField(cbGroups, label->text());
     btnOK->setText(QCoreApplication::translate("GroupForm", "OK"));
     btnCancel->setText(QCoreApplication::translate("GroupForm", "Cancel"));
 }

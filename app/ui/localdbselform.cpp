@@ -12,6 +12,7 @@
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
 #include "store/localdb.h"
+#include "ui/fieldnames.h"
 
 void Ui_LocalDbSelForm::setupUi(QDialog* LocalDbSelForm) {
     if (LocalDbSelForm->objectName().isEmpty()) {
@@ -53,6 +54,7 @@ void Ui_LocalDbSelForm::retranslateUi(QDialog* LocalDbSelForm) {
         QCoreApplication::translate("LocalDbSelForm", "Select one Database for backup"));
     label->setText(QCoreApplication::translate(
         "LocalDbSelForm", "Select current database to merge or enter a new database name:"));
+    g_nameField(cbLocalDbNames, label->text());
     cbLocalDbNames->setToolTip(QCoreApplication::translate(
         "LocalDbSelForm",
         "Selecting current Database will merge contacts;entering new DB name will create a new "

@@ -26,9 +26,11 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "device/mobiledevice_sync.h"
+#include "platform/webservice/webservice.h"
 #include "device/workers/contactrecords.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
@@ -437,7 +439,7 @@ void printListing() {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("TELLWICK_WEBSERVICE", "127.0.0.1:9");
+    g_setWebServiceAddress(QStringLiteral("127.0.0.1:9"));
     const QByteArray home = QDir::temp().absoluteFilePath("tw-app-bench-home").toUtf8();
     QDir(QString::fromUtf8(home)).removeRecursively();
     QDir().mkpath(QString::fromUtf8(home));

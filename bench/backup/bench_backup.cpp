@@ -8,6 +8,7 @@
 #include "qopensslevpaes.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 #include "../barewrites.h"

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <exception>
 
+#include "store/devicerecordkeys.h"
 #include "store/localdb.h"
 
 namespace contactrecords {
@@ -279,9 +280,6 @@ PlistCFType recordFrom(const PlistCFType& kept) {
     }
     return rec;
 }
-
-const char* const kKeysTable =
-    "create table if not exists device_record_keys(src_id text primary key, keys blob)";
 
 }  // namespace
 
@@ -645,32 +643,22 @@ pim::_Contact phoneForm(const pim::_Contact& contact) {
 }
 
 void prepareUnshownKeys(LocalDb& db) {
-    db.open_check();
-    db.db().executeThrow(Sqlite3Sql(kKeysTable));
+    devicerecordkeys::prepare(db);
 }
 
 void keepUnshownKeys(LocalDb& db, const QString& id, const PlistCFType& keys) {
     if (keys.dict_size() == 0) {
         return;
     }
-    Sqlite3Sql sql("insert or replace into device_record_keys(src_id,keys) values(?,?)");
-    sql.addTextParam(id);
-    sql.addBlobParam(keys.CFPropertyListToBytes(kCFPropertyListBinaryFormat_v1_0));
-    db.db().executeThrow(sql);
+    devicerecordkeys::keep(db, id, keys.CFPropertyListToBytes(kCFPropertyListBinaryFormat_v1_0));
 }
 
 PlistCFType unshownKeysOf(LocalDb& db, const QString& id) {
-    if (id.isEmpty()) {
+    const QByteArray bytes = devicerecordkeys::of(db, id);
+    if (bytes.isEmpty()) {
         return PlistCFType();
     }
-    prepareUnshownKeys(db);
-    Sqlite3Sql sql("select keys from device_record_keys where src_id=?");
-    sql.addTextParam(id);
-    Sqlite3Cursor cur = db.db().queryThrow(sql);
-    if (!cur.moveNext()) {
-        return PlistCFType();
-    }
-    const PlistCFType keys = PlistCFType::createCFPropertyList(cur.getBlob(0));
+    const PlistCFType keys = PlistCFType::createCFPropertyList(bytes);
     return keys.isCFDictionary() ? keys : PlistCFType();
 }
 

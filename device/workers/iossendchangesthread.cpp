@@ -19,7 +19,7 @@ const char* const kDeleteMarker = "___EmptyParameterString___";
 
 IOSSendChangesThread::IOSSendChangesThread(RunReporter* reporter, QString udid, LocalDb* db,
                                            pim::_Contact* contact,
-                                           const QList<ContactChange>& changes,
+                                           const QList<contactchanges::_ChangeData>& changes,
                                            const QList<pim::_Contact>& contactsToDelete,
                                            QObject* parent)
     : QThread(parent),
@@ -59,10 +59,10 @@ void IOSSendChangesThread::send() {
     // edit, such as a birthday turned into another date) resends the whole contact record.
     bool sentContact = false;
     bool contactRecordNeeded = false;
-    for (const ContactChange& c : m_changes) {
+    for (const contactchanges::_ChangeData& c : m_changes) {
         // A contact the phone has no id for goes out whole before its details.
         const bool unknownContact =
-            m_contact->srcId.isEmpty() && c.action != ContactChange::ACTION_DELETED;
+            m_contact->srcId.isEmpty() && c.action != contactchanges::ACTION_DELETED;
         if (unknownContact || contactrecords::needsContactRecord(c.type, c.entity)) {
             contactRecordNeeded = true;
             break;
@@ -89,10 +89,10 @@ void IOSSendChangesThread::send() {
     // Details that now live in the contact record but had a record of their own.
     QList<unsigned long long> movedIntoContact;
     const QString owner = m_contact ? contactrecords::contactRecordId(*m_contact) : QString();
-    for (const ContactChange& c : m_changes) {
+    for (const contactchanges::_ChangeData& c : m_changes) {
         switch (c.action) {
-            case ContactChange::ACTION_ADDED:
-            case ContactChange::ACTION_UPDATED:
+            case contactchanges::ACTION_ADDED:
+            case contactchanges::ACTION_UPDATED:
                 contactrecords::addEntityChange(
                     records, owner, c.type, -static_cast<long long>(c.entity._id), c.entity,
                     contactrecords::unshownKeysOf(*m_db, c.entity.srcId));
@@ -104,7 +104,7 @@ void IOSSendChangesThread::send() {
                     offered.insert(c.entity._id);
                 }
                 break;
-            case ContactChange::ACTION_DELETED:
+            case contactchanges::ACTION_DELETED:
                 // A detail the phone never gave an id to is not on the phone; one kept in the
                 // contact record went with the contact record above.
                 contactrecords::addEntityDeletion(records, c.entity);

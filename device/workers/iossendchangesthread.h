@@ -4,7 +4,7 @@
 #include <QString>
 #include <QThread>
 
-#include "store/contactchange.h"
+#include "store/contactchanges.h"
 #include "store/pim.h"
 
 class LocalDb;
@@ -19,7 +19,7 @@ class IOSSendChangesThread : public QThread {
 public:
     // contact may be null only when changes is empty.
     IOSSendChangesThread(RunReporter* reporter, QString udid, LocalDb* db, pim::_Contact* contact,
-                         const QList<ContactChange>& changes,
+                         const QList<contactchanges::_ChangeData>& changes,
                          const QList<pim::_Contact>& contactsToDelete, QObject* parent = nullptr);
     ~IOSSendChangesThread() override;
 
@@ -32,7 +32,7 @@ private:
     QString m_udid;
     LocalDb* m_db;
     pim::_Contact* m_contact;
-    QList<ContactChange> m_changes;
+    QList<contactchanges::_ChangeData> m_changes;
     QList<pim::_Contact> m_toDelete;
     RunReporter* m_reporter;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <spawn.h>
+#include <mutex>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,15 @@ namespace {
 
 std::atomic<int> g_timeoutMs{10 * 60 * 1000};
 
+// Set at start; runs may come from worker threads.
+std::mutex g_programMutex;
+std::string g_program;
+
+std::string toolProgram() {
+    std::lock_guard<std::mutex> lock(g_programMutex);
+    return g_program.empty() ? std::string("idevicebackup2") : g_program;
+}
+
 void sleepMs(int ms) {
     timespec ts;
     ts.tv_sec = ms / 1000;
@@ -27,13 +37,17 @@ void sleepMs(int ms) {
 
 }  // namespace
 
+void backuptool_set_program(const char* program) {
+    std::lock_guard<std::mutex> lock(g_programMutex);
+    g_program = program ? program : "";
+}
+
 void backuptool_set_timeout_ms(int ms) {
     g_timeoutMs = ms > 0 ? ms : 1;
 }
 
 extern "C" int main_(void* /*reserved*/, int argc, char** argv) {
-    const char* tool = std::getenv("TW_BACKUPTOOL");
-    const std::string program = (tool && *tool) ? tool : "idevicebackup2";
+    const std::string program = toolProgram();
 
     // argv[0] is replaced by the tool itself; the rest goes through unchanged, no shell.
     std::vector<std::string> args;

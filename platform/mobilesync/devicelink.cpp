@@ -252,13 +252,6 @@ int Connection::ping(const char* text) {
     return send(msg.p);
 }
 
-int Connection::processMessage(plist_t dictionary) {
-    if (!dictionary || plist_get_node_type(dictionary) != PLIST_DICT)
-        return MOBILESYNC_E_INVALID_ARG;
-    OwnedPlist msg{arrayOf({plist_new_string("DLMessageProcessMessage"), plist_copy(dictionary)})};
-    return send(msg.p);
-}
-
 void Connection::disconnect(const char* reason) {
     if (client_ && !broken_) {
         // Whatever the phone already sent (a "ready to receive" after a read) is taken first,

@@ -72,8 +72,6 @@ public:
 
     // ["DLMessagePing", text]; the phone does not answer it.
     int ping(const char* text);
-    // ["DLMessageProcessMessage", dictionary].
-    int processMessage(plist_t dictionary);
     // Says goodbye with DLMessageDisconnect (best effort) and closes.
     void disconnect(const char* reason = "All done, thanks for the memories");
     // Closes without a word.

@@ -70,7 +70,6 @@ public:
     void end();
 
     void setReceiveTimeout(int ms) { timeoutMs_ = ms; }
-    int receiveTimeout() const { return timeoutMs_; }
     const std::string& description() const { return description_; }
 
     // How a received message reads, for the steps above and for the frame fuzzer. Each takes

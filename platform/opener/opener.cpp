@@ -6,9 +6,18 @@
 #include <QStringList>
 #include <QUrl>
 
+static QString& openerProgram() {
+    static QString program;
+    return program;
+}
+
+void tw_setOpenerProgram(const QString& program) {
+    openerProgram() = program;
+}
+
 QString tw_openerProgram() {
-    const QByteArray custom = qgetenv("TW_OPENER");
-    return custom.isEmpty() ? QStringLiteral("xdg-open") : QString::fromLocal8Bit(custom);
+    const QString& custom = openerProgram();
+    return custom.isEmpty() ? QStringLiteral("xdg-open") : custom;
 }
 
 static bool startOpener(const QString& argument) {

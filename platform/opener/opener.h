@@ -11,5 +11,7 @@ bool tw_openPathWithSystem(const QString& path);
 bool tw_openUrlWithSystem(const QString& url);
 // True for exactly one well-formed absolute http or https URL with a host and no white space.
 bool tw_isWebLink(const QString& url);
-// The opener program: $TW_OPENER when set (tests), else "xdg-open".
+// The opener program: "xdg-open" unless replaced (the program's --opener option, tests).
 QString tw_openerProgram();
+// Replaces the opener program; an empty text restores "xdg-open".
+void tw_setOpenerProgram(const QString& program);

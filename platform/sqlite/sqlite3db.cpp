@@ -95,9 +95,6 @@ Sqlite3Sql::Sqlite3Sql(const QString& sql) : m_sql(sql) {
 void Sqlite3Sql::appendSql(const QString& sql) {
     m_sql += sql;
 }
-void Sqlite3Sql::setSql(const QString& sql) {
-    m_sql = sql;
-}
 
 void Sqlite3Sql::addIntParam(int v) {
     Param p;
@@ -125,10 +122,6 @@ void Sqlite3Sql::addBlobParam(const QByteArray& v) {
     p.kind = PARAM_BLOB;
     p.bytes = v;
     m_params.append(p);
-}
-
-void Sqlite3Sql::addNullParam() {
-    m_params.append(Param());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -204,13 +197,6 @@ int Sqlite3Cursor::columnCount() const {
     return m_lease ? sqlite3_column_count(m_lease->st->stmt) : 0;
 }
 
-QString Sqlite3Cursor::columnName(int index) const {
-    if (!m_lease)
-        return QString();
-    m_lease->st->readColumns();
-    return index >= 0 && index < m_lease->st->names.size() ? m_lease->st->names[index] : QString();
-}
-
 int Sqlite3Cursor::columnIndex(const QString& name) const {
     if (!m_lease)
         return -1;
@@ -256,10 +242,6 @@ long long Sqlite3Cursor::getInt64(int index) const {
     const int i = checkedIndex(index);
     return sqlite3_column_int64(m_lease->st->stmt, i);
 }
-double Sqlite3Cursor::getDouble(int index) const {
-    const int i = checkedIndex(index);
-    return sqlite3_column_double(m_lease->st->stmt, i);
-}
 QString Sqlite3Cursor::getText(int index) const {
     const int i = checkedIndex(index);
     sqlite3_stmt* st = m_lease->st->stmt;
@@ -289,9 +271,6 @@ int Sqlite3Cursor::getInt(const QString& name) const {
 }
 long long Sqlite3Cursor::getInt64(const QString& name) const {
     return getInt64(checkedIndex(name));
-}
-double Sqlite3Cursor::getDouble(const QString& name) const {
-    return getDouble(checkedIndex(name));
 }
 QString Sqlite3Cursor::getText(const QString& name) const {
     return getText(checkedIndex(name));
@@ -570,8 +549,4 @@ void Sqlite3DB::executeScriptThrow(const QString& sql) {
 
 long long Sqlite3DB::lastInsertId() const {
     return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
-}
-
-int Sqlite3DB::changes() const {
-    return m_db ? sqlite3_changes(m_db) : 0;
 }

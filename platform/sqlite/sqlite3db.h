@@ -38,7 +38,6 @@ public:
     Sqlite3Sql(const QString& sql);  // NOLINT
 
     void appendSql(const QString& sql);
-    void setSql(const QString& sql);
     const QString& sql() const { return m_sql; }
 
     void addIntParam(int v);
@@ -47,9 +46,7 @@ public:
     void addTextParam(const QString& v);
     // Always bound as a blob; empty bytes give a zero-length blob.
     void addBlobParam(const QByteArray& v);
-    void addNullParam();
 
-    int paramCount() const { return m_params.size(); }
     const QVector<Param>& params() const { return m_params; }
     void clearParams() { m_params.clear(); }
 
@@ -78,16 +75,13 @@ public:
     int count();
 
     int columnCount() const;
-    QString columnName(int index) const;
     // Index of a result column by name (case-insensitive), -1 when there is none.
     int columnIndex(const QString& name) const;
-    bool hasColumn(const QString& name) const { return columnIndex(name) >= 0; }
 
     // Column reads of the current row by result name (aliases included, case-insensitive).
     // NULL gives 0, empty text or empty bytes. An unknown column or no current row throws.
     int getInt(const QString& name) const;
     long long getInt64(const QString& name) const;
-    double getDouble(const QString& name) const;
     QString getText(const QString& name) const;
     QByteArray getBlob(const QString& name) const;
     bool isNull(const QString& name) const;
@@ -95,7 +89,6 @@ public:
     // The same reads by position from 0.
     int getInt(int index) const;
     long long getInt64(int index) const;
-    double getDouble(int index) const;
     QString getText(int index) const;
     QByteArray getBlob(int index) const;
     bool isNull(int index) const;
@@ -146,7 +139,6 @@ public:
     void executeScriptThrow(const QString& sql);
 
     long long lastInsertId() const;
-    int changes() const;  // rows changed by the last statement
 
 private:
     std::shared_ptr<sqlite3db_detail::Statement> statementThrow(const QString& text);

@@ -1,6 +1,6 @@
 #include "platform/webservice/webservice.h"
 
-#include <QByteArray>
+#include <QRegExp>
 
 namespace {
 
@@ -12,28 +12,38 @@ struct Endpoint {
     quint16 port;
 };
 
-// TELLWICK_WEBSERVICE="host:port"; anything malformed falls back to the real service.
-Endpoint endpoint() {
-    Endpoint e{QString::fromLatin1(kDefaultHost), kDefaultPort};
-    const QByteArray env = qgetenv("TELLWICK_WEBSERVICE");
-    if (env.isEmpty()) {
-        return e;
+Endpoint defaultEndpoint() {
+    return Endpoint{QString::fromLatin1(kDefaultHost), kDefaultPort};
+}
+
+// Set once at start (or by a test before it talks to its server); read in the GUI thread.
+Endpoint& endpoint() {
+    static Endpoint e = defaultEndpoint();
+    return e;
+}
+
+}  // namespace
+
+bool g_setWebServiceAddress(const QString& hostPort) {
+    const QString text = hostPort.trimmed();
+    if (text.isEmpty()) {
+        endpoint() = defaultEndpoint();
+        return true;
     }
-    const QString text = QString::fromLatin1(env).trimmed();
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0) {
-        return e;
+        return false;
     }
     bool ok = false;
     const uint port = text.mid(colon + 1).toUInt(&ok);
     const QString host = text.left(colon);
-    if (!ok || port == 0 || port > 65535 || host.contains(QLatin1Char('/'))) {
-        return e;
+    if (!ok || port == 0 || port > 65535 || host.contains(QLatin1Char('/')) ||
+        host.contains(QRegExp(QStringLiteral("\\s")))) {
+        return false;
     }
-    return Endpoint{host, static_cast<quint16>(port)};
+    endpoint() = Endpoint{host, static_cast<quint16>(port)};
+    return true;
 }
-
-}  // namespace
 
 QString g_webServiceHost() {
     return endpoint().host;

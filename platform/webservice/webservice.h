@@ -4,8 +4,11 @@
 #include <QUrl>
 
 // The maker's web service: update check and error report over HTTP.
-// The environment variable TELLWICK_WEBSERVICE ("host:port") points it elsewhere (tests use a
-// local server on 127.0.0.1).
+
+// Points the update check and the error report at another server, given as "host:port" (the
+// program's --web-service option; tests use a local server on 127.0.0.1). False, and nothing
+// changed, when the text is malformed. An empty text restores the maker's service.
+bool g_setWebServiceAddress(const QString& hostPort);
 
 QString g_webServiceHost();  // "update.tellwick.example" unless overridden
 quint16 g_webServicePort();  // 80 unless overridden

@@ -9,6 +9,7 @@
 #include "passcodedlg.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 #include <localdb.h>

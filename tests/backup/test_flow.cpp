@@ -8,6 +8,7 @@
 #include "passcodedlg.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "ui/translator.h"
 #include "resources/ui/uiresources.h"

@@ -3,6 +3,7 @@
 #include "test_util.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 #include <QTemporaryDir>

@@ -186,11 +186,11 @@ protected:
             "exit 3\n");
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("TW_BACKUPTOOL", script.toUtf8());
+        backuptool_set_program(script.toUtf8().constData());
         qputenv("ARGS_FILE", argsFile.toUtf8());
     }
     void TearDown() override {
-        qunsetenv("TW_BACKUPTOOL");
+        backuptool_set_program(nullptr);
         qunsetenv("ARGS_FILE");
         backuptool_set_timeout_ms(10 * 60 * 1000);
     }
@@ -227,7 +227,7 @@ TEST_F(BackupTool, ExitCodeTimeLimitAndMissingTool) {
     EXPECT_EQ(main_(nullptr, 2, sleepArgv), -1);
     EXPECT_LT(t.elapsed(), 3000);
 
-    qputenv("TW_BACKUPTOOL", dir.filePath("no-such-tool").toUtf8());
+    backuptool_set_program(dir.filePath("no-such-tool").toUtf8().constData());
     const int rc = main_(nullptr, 2, argv);
     EXPECT_TRUE(rc == -1 || rc == 127) << rc;
 }

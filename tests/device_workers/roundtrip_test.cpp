@@ -426,7 +426,7 @@ protected:
     }
     // Applies the change records to the mirror the way the main window does, then sends them.
     void edit(pim::_Contact& contact, QList<Change> changes) {
-        EditContactForm::applyChanges(*mirror, contact, changes);
+        g_writeChanges(*mirror, contact, changes);
         pim::_Contact stored = mirror->contact(contact._id);
         const int rc = runUnderForm([&](ProgressForm* f) {
             return new IOSSendChangesThread(f, udid, mirror.data(), &stored, changes,
@@ -682,7 +682,7 @@ TEST_F(WorkersTest, APhoneThatGivesNoIdsIsNoSuccess) {
     pim::Entity mail;
     mail.fields["data1"] = "ida@mail.example";
     QList<Change> changes{Change(pim::ENTITY_EMAIL, EditContactForm::ACTION_ADDED, mail)};
-    EditContactForm::applyChanges(*mirror, stored, changes);
+    g_writeChanges(*mirror, stored, changes);
     EXPECT_EQ(runUnderForm([&](ProgressForm* f) {
                   return new IOSSendChangesThread(f, udid, mirror.data(), &stored, changes,
                                                   QList<pim::_Contact>());

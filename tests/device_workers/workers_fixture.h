@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "device/workers/iossynctopcthread.h"
 #include "fakedevice.h"

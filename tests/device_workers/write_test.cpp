@@ -274,7 +274,7 @@ class SendChangesTest : public WorkersTest {
 protected:
     // Applies the change records to the mirror the way the main window does, then sends them.
     int edit(pim::_Contact& contact, QList<Change> changes) {
-        EditContactForm::applyChanges(*mirror, contact, changes);
+        g_writeChanges(*mirror, contact, changes);
         pim::_Contact stored = mirror->contact(contact._id);
         const int rc = runUnderForm([&](ProgressForm* f) {
             return new IOSSendChangesThread(f, udid, mirror.data(), &stored, changes,

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "editor/filedialogs.h"
 #include "store/localdb.h"
@@ -56,18 +57,22 @@ struct BoxRecorder {
 };
 
 // Answers the editor's file choosers with a fixed path, recording what they were asked.
-struct FileChooser {
+struct FileChooser : EditorFileDialogs {
     QString answer;
     QStringList asked;
     QList<bool> saves;
-    explicit FileChooser(QString path) : answer(std::move(path)) {
-        g_setEditorFileDialogHook([this](bool save, const QString& what) {
-            asked << what;
-            saves << save;
-            return answer;
-        });
+    explicit FileChooser(QString path) : answer(std::move(path)) { g_setEditorFileDialogs(this); }
+    ~FileChooser() override { g_setEditorFileDialogs(nullptr); }
+    QString saveFileName(const QString& proposedPath) override {
+        asked << proposedPath;
+        saves << true;
+        return answer;
     }
-    ~FileChooser() { g_setEditorFileDialogHook(EditorFileDialogHook()); }
+    QString openFileName(const QString& filter) override {
+        asked << filter;
+        saves << false;
+        return answer;
+    }
 };
 
 // A fresh contact database from the template in a temporary folder.

@@ -74,7 +74,7 @@ pim::_Contact createThroughForm(LocalDb& db) {
     EXPECT_EQ(describe(form.getChanges(&rule, fresh)), describe(changes));
 
     pim::_Contact contact = fresh;
-    Form::applyChanges(db, contact, changes);
+    g_writeChanges(db, contact, changes);
     EXPECT_NE(contact._id, 0u);
     for (const auto& c : changes)
         EXPECT_NE(c.entity._id, 0u) << c.type;  // new row ids handed back
@@ -254,7 +254,7 @@ TEST(EditContactForm, EditsBecomeUpdatesAndDeletionsAndApply) {
     EXPECT_EQ(changes[8].entity._id, relId);
 
     pim::_Contact working = stored;
-    Form::applyChanges(*t.db, working, changes);
+    g_writeChanges(*t.db, working, changes);
     EXPECT_NE(changes[4].entity._id, 0u);
     const pim::_Contact after = t.db->contact(stored._id);
     EXPECT_EQ(after.fullName, "Dr Ann Lee PhD");

@@ -4,6 +4,7 @@
 #include "exporttofilethread.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "resources/ui/uiresources.h"
 

@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 #include <localdb.h>

@@ -2,6 +2,7 @@
 #include "importcontactstolocalthread.h"
 
 #include "ui/progressform.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "ui/translator.h"
 #include "resources/ui/uiresources.h"

@@ -2,6 +2,7 @@
 // this binary ("--probe") run with its own HOME.
 #include <data_path_util.h>
 #include <localdb.h>
+#include <opener.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -196,9 +197,9 @@ protected:
                       .toUtf8());
         QFile::setPermissions(
             script, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
-        qputenv("TW_OPENER", script.toLocal8Bit());
+        tw_setOpenerProgram(script);
     }
-    void TearDown() override { qunsetenv("TW_OPENER"); }
+    void TearDown() override { tw_setOpenerProgram(QString()); }
     QString received() {
         QElapsedTimer timer;
         timer.start();

@@ -64,7 +64,7 @@ protected:
     }
     // The edit form answers with these names and saves.
     void editFormSets(const QString& first, const QString& last) {
-        MainWindow::choosers().editForm = [first, last](EditContactForm& form) {
+        choosers.editForm = [first, last](EditContactForm& form) {
             form.editor()->nameEdit.firstName->setText(first);
             form.editor()->nameEdit.lastName->setText(last);
             form.form().btnSave->click();
@@ -192,8 +192,8 @@ TEST_F(DeviceWriteTest, TransferToConnectedPhonesOnly) {
 
     QStringList offered;
     QString pick;
-    MainWindow::choosers().dataSource = [&](QWidget*, const QString&,
-                                            const QList<DataSourceSelForm::_SelItem>& items) {
+    choosers.dataSource = [&](QWidget*, const QString&,
+                              const QList<DataSourceSelForm::_SelItem>& items) {
         offered.clear();
         void* chosen = nullptr;
         for (const auto& i : items) {
@@ -262,17 +262,17 @@ TEST_F(DeviceWriteTest, ImportsAnEncryptedBackupIntoANamedDatabase) {
     }
     open();
     QString offered;
-    MainWindow::choosers().dbName = [&offered](QWidget*, const QString& def) {
+    choosers.dbName = [&offered](QWidget*, const QString& def) {
         offered = def;
         return def.endsWith(".db") ? def : def + ".db";
     };
-    MainWindow::choosers().backupChooser = [](LoadItunesBackupDlg& dlg) {
+    choosers.backupChooser = [](LoadItunesBackupDlg& dlg) {
         dlg.ui->listBackups->setCurrentIndex(dlg.model()->index(0, 0));
         emit dlg.ui->btnLoad->pressed();
         return dlg.result();
     };
     QString password = "wrong";
-    MainWindow::choosers().passcode = [&password](PasscodeDlg& dlg) {
+    choosers.passcode = [&password](PasscodeDlg& dlg) {
         dlg.ui->txtPasscode->setText(password);
         dlg.btnOKPressed();
         return dlg.result();
@@ -313,11 +313,11 @@ TEST_F(DeviceWriteTest, FailedBackupImportRemovesOnlyADatabaseItMade) {
     ASSERT_EQ(tree().localDbRoot()->children.size(), 1);
     QString offered;
     QString answer;
-    MainWindow::choosers().dbName = [&](QWidget*, const QString& def) {
+    choosers.dbName = [&](QWidget*, const QString& def) {
         offered = def;
         return answer;
     };
-    MainWindow::choosers().backupChooser = [](LoadItunesBackupDlg& dlg) {
+    choosers.backupChooser = [](LoadItunesBackupDlg& dlg) {
         dlg.ui->listBackups->setCurrentIndex(dlg.model()->index(0, 0));
         emit dlg.ui->btnLoad->pressed();
         return dlg.result();

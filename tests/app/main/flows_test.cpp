@@ -61,20 +61,16 @@ protected:
         QDir(home()).removeRecursively();
         QDir().mkpath(home());
         Boxes::instance().reset();
-        MainWindow::resetChoosers();
         makeDb(LocalDb::dbDir().absoluteFilePath("family.db"),
                {makeContact("Ann", "Lee", "100", "ann@x.org"), makeContact("Ben", "Lee", "200"),
                 makeContact("Cid", "Moe", "300")});
-        win = std::make_unique<MainWindow>();
+        win = std::make_unique<MainWindow>(answering);
         node = dynamic_cast<Tree::_DBItemNode*>(tree().localDbRoot()->children.value(0));
         ASSERT_NE(node, nullptr);
         ui()->treeMain->setCurrentIndex(tree().indexOfItemNode(node));
         ASSERT_EQ(listedNames(), (QStringList{"Ann Lee", "Ben Lee", "Cid Moe"}));
     }
-    void TearDown() override {
-        win.reset();
-        MainWindow::resetChoosers();
-    }
+    void TearDown() override { win.reset(); }
     Tree& tree() { return win->treeModel(); }
     Ui_MainWindow* ui() { return win->form(); }
     QStringList listedNames() {
@@ -102,7 +98,7 @@ protected:
     // The edit form answers: the names typed (null: left as they are), optionally a phone
     // added, then Save pressed; returns what the form's own checks let through.
     void answerEditForm(const char* first, const char* last, const char* phone = nullptr) {
-        MainWindow::choosers().editForm = [=](EditContactForm& form) {
+        choosers.editForm = [=](EditContactForm& form) {
             ++formsOpened;
             ContactEditor* ed = form.editor();
             if (first) {
@@ -121,8 +117,8 @@ protected:
     }
     // The save dialog answers with this path and filter, and remembers what it offered.
     void answerSave(const QString& path, const QString& filter) {
-        MainWindow::choosers().saveFile = [=](QWidget*, const QString& def, const QString& filters,
-                                              QString* selected) {
+        choosers.saveFile = [=](QWidget*, const QString& def, const QString& filters,
+                                QString* selected) {
             offeredPath = def;
             offeredFilters = filters;
             *selected = filter;
@@ -130,6 +126,8 @@ protected:
         };
     }
 
+    ChooserScripts choosers;
+    ScriptedChoosers answering{choosers};
     std::unique_ptr<MainWindow> win;
     Tree::_DBItemNode* node = nullptr;
     int formsOpened = 0;
@@ -205,14 +203,14 @@ TEST_F(FlowsTest, EditRenamesInPlaceAndResortsTheList) {
     EXPECT_EQ(storedNames(), (QStringList{"Bob Lee", "Cid Moe", "Zed Lee"}));
 
     // Saving without a change, cancelling, or a double-click below the last row write nothing.
-    MainWindow::choosers().editForm = [this](EditContactForm& form) {
+    choosers.editForm = [this](EditContactForm& form) {
         ++formsOpened;
         form.form().btnSave->click();
         return form.result();
     };
     QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
                               Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
-    MainWindow::choosers().editForm = [this](EditContactForm& form) {
+    choosers.editForm = [this](EditContactForm& form) {
         ++formsOpened;
         form.editor()->nameEdit.firstName->setText("Lost");
         return 0;

@@ -194,7 +194,7 @@ TEST_F(MainWindowTest, VirtualMirrorOffersNoDeviceWrites) {
     Tree::_DBItemNode* mirror = dbChild(tree().deviceRoot(), 0);
     ASSERT_TRUE(mirror);
     QStringList entries;
-    MainWindow::choosers().contextMenu = [&entries](QMenu& m) -> QAction* {
+    choosers.contextMenu = [&entries](QMenu& m) -> QAction* {
         for (QAction* a : m.actions()) {
             if (!a->isSeparator()) {
                 entries << a->text();
@@ -281,7 +281,7 @@ TEST_F(MainWindowTest, SearchGroupsAndDeletion) {
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     sel->select(win->contactsModel().indexOfPos(2),
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    MainWindow::choosers().group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
+    choosers.group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
         id = 0;
         name = "Friends";
         return true;
@@ -450,7 +450,7 @@ TEST_F(MainWindowTest, BackupIntoNewThenExistingDatabase) {
     open();
     ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
     QString offered;
-    MainWindow::choosers().dbName = [&offered](QWidget*, const QString& def) {
+    choosers.dbName = [&offered](QWidget*, const QString& def) {
         offered = def;
         return QString("Work Phone-backup.db");
     };
@@ -487,7 +487,7 @@ TEST_F(MainWindowTest, BackupIntoNewThenExistingDatabase) {
         }
     }
     // A cancelled chooser ends the flow before anything is made.
-    MainWindow::choosers().dbName = [](QWidget*, const QString&) { return QString(); };
+    choosers.dbName = [](QWidget*, const QString&) { return QString(); };
     Boxes::instance().reset();
     QMetaObject::invokeMethod(win.get(), "miTreeBackup");
     EXPECT_TRUE(Boxes::instance().shown.empty());
@@ -503,7 +503,7 @@ TEST_F(MainWindowTest, GroupDeletionOnAPhoneDeletesItsMembersThere) {
     // Put one contact into a group in the mirror, then delete that group.
     ui()->treeContacts->setCurrentIndex(win->contactsModel().indexOfPos(0));
     const QString member = win->contactsModel().contacts().value(0).srcId;
-    MainWindow::choosers().group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
+    choosers.group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
         id = 0;
         name = "Team";
         return true;
@@ -528,7 +528,7 @@ TEST_F(MainWindowTest, DeviceEventsWaitForTheRunningFlow) {
     open();
     ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
     bool nodeSurvived = false;
-    MainWindow::choosers().dbName = [&](QWidget*, const QString&) {
+    choosers.dbName = [&](QWidget*, const QString&) {
         // The phone leaves while the backup flow holds its node.
         g_server->detach(udid);
         waitFor([] { return false; }, 300);
@@ -550,7 +550,7 @@ TEST_F(MainWindowTest, ContextMenusFollowTheNode) {
     open();
     QStringList entries;
     QList<bool> enabled;
-    MainWindow::choosers().contextMenu = [&](QMenu& m) -> QAction* {
+    choosers.contextMenu = [&](QMenu& m) -> QAction* {
         entries.clear();
         enabled.clear();
         for (QAction* a : m.actions()) {
@@ -591,7 +591,7 @@ TEST_F(MainWindowTest, ContextMenusFollowTheNode) {
     EXPECT_TRUE(enabled[entries.indexOf("IDS_MI_EDIT_CONTACT")]);
 
     // A failing group assignment rolls back and reports, nothing escapes the slot.
-    MainWindow::choosers().group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
+    choosers.group = [](QWidget*, LocalDb*, quint64& id, QString& name) {
         id = 987654;  // a group that does not exist
         name = "Ghost";
         return true;
@@ -625,7 +625,7 @@ TEST_F(MainWindowTest, TwoPhonesEnablePhoneToPhoneAndRestore) {
 
     // The menus of a phone: entries in order, "-" a separator, "!" in front of a disabled one.
     QString shown;
-    MainWindow::choosers().contextMenu = [&shown](QMenu& m) -> QAction* {
+    choosers.contextMenu = [&shown](QMenu& m) -> QAction* {
         QStringList out;
         for (QAction* a : m.actions()) {
             out << (a->isSeparator() ? QString("-") : (a->isEnabled() ? "" : "!") + a->text());
@@ -673,11 +673,11 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
     f.close();
     open();
     QString offered;
-    MainWindow::choosers().openFile = [&](QWidget*, const QString& filters, QString* selected) {
+    choosers.openFile = [&](QWidget*, const QString& filters, QString* selected) {
         *selected = filters.split(";;").value(0);
         return vcf;
     };
-    MainWindow::choosers().dbName = [&offered](QWidget*, const QString& def) {
+    choosers.dbName = [&offered](QWidget*, const QString& def) {
         offered = def;
         return def + ".db";
     };
@@ -691,7 +691,7 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
 
     // A filter that is none of the two ends the flow without a word.
     Boxes::instance().reset();
-    MainWindow::choosers().openFile = [&](QWidget*, const QString&, QString* selected) {
+    choosers.openFile = [&](QWidget*, const QString&, QString* selected) {
         *selected = "All files(*)";
         return vcf;
     };
@@ -707,7 +707,7 @@ TEST_F(MainWindowTest, ImportsAFileIntoANewDatabase) {
     ASSERT_TRUE(n.open(QIODevice::WriteOnly));
     n.write("Shopping: milk, bread\n");
     n.close();
-    MainWindow::choosers().openFile = [&](QWidget*, const QString& filters, QString* selected) {
+    choosers.openFile = [&](QWidget*, const QString& filters, QString* selected) {
         *selected = filters.split(";;").value(0);
         return notes;
     };

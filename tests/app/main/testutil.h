@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -13,7 +14,9 @@
 #include <functional>
 #include <vector>
 
+#include "app/choosers.h"
 #include "app/mainwindow.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "editor/contactdisplayer.h"
@@ -22,6 +25,75 @@
 #include "store/localdb.h"
 
 namespace twtest {
+
+// The test's answers to the window's questions; a question without one opens the real dialog.
+struct ChooserScripts {
+    std::function<QString(QWidget* parent, const QString& defaultName)> dbName;
+    std::function<bool(QWidget* parent, LocalDb* db, quint64& groupId, QString& groupName)> group;
+    std::function<QString(QWidget* parent, const QString& filters, QString* selectedFilter)>
+        openFile;
+    // Returns the entry to pick; it is triggered as the real menu does.
+    std::function<QAction*(QMenu& menu)> contextMenu;
+    std::function<QString(QWidget* parent, const QString& defaultPath, const QString& filters,
+                          QString* selectedFilter)>
+        saveFile;
+    std::function<int(EditContactForm& form)> editForm;
+    std::function<void*(QWidget* parent, const QString& label,
+                        const QList<DataSourceSelForm::_SelItem>& items)>
+        dataSource;
+    std::function<int(LoadItunesBackupDlg& dlg)> backupChooser;
+    std::function<int(PasscodeDlg& dlg)> passcode;
+};
+
+class ScriptedChoosers : public Choosers {
+public:
+    explicit ScriptedChoosers(const ChooserScripts& scripts) : s(scripts) {}
+
+    QString dbName(QWidget* parent, const QString& defaultName) override {
+        return s.dbName ? s.dbName(parent, defaultName) : real.dbName(parent, defaultName);
+    }
+    bool group(QWidget* parent, LocalDb* db, quint64& groupId, QString& groupName) override {
+        return s.group ? s.group(parent, db, groupId, groupName)
+                       : real.group(parent, db, groupId, groupName);
+    }
+    QString openFile(QWidget* parent, const QString& filters, QString* selectedFilter) override {
+        return s.openFile ? s.openFile(parent, filters, selectedFilter)
+                          : real.openFile(parent, filters, selectedFilter);
+    }
+    QString saveFile(QWidget* parent, const QString& defaultPath, const QString& filters,
+                     QString* selectedFilter) override {
+        return s.saveFile ? s.saveFile(parent, defaultPath, filters, selectedFilter)
+                          : real.saveFile(parent, defaultPath, filters, selectedFilter);
+    }
+    QAction* contextMenu(QMenu& menu) override {
+        if (!s.contextMenu) {
+            return real.contextMenu(menu);
+        }
+        QAction* a = s.contextMenu(menu);
+        if (a && a->isEnabled()) {
+            a->trigger();
+        }
+        return a;
+    }
+    int editForm(EditContactForm& form) override {
+        return s.editForm ? s.editForm(form) : real.editForm(form);
+    }
+    void* dataSource(QWidget* parent, const QString& label,
+                     const QList<DataSourceSelForm::_SelItem>& items) override {
+        return s.dataSource ? s.dataSource(parent, label, items)
+                            : real.dataSource(parent, label, items);
+    }
+    int backupChooser(LoadItunesBackupDlg& dlg) override {
+        return s.backupChooser ? s.backupChooser(dlg) : real.backupChooser(dlg);
+    }
+    int passcode(PasscodeDlg& dlg) override {
+        return s.passcode ? s.passcode(dlg) : real.passcode(dlg);
+    }
+
+private:
+    const ChooserScripts& s;
+    DialogChoosers real;
+};
 
 // Every message box the program showed, answered without a modal loop.
 struct Box {

@@ -40,13 +40,9 @@ protected:
     void SetUp() override {
         freshDataFolder();
         Boxes::instance().reset();
-        MainWindow::resetChoosers();
     }
-    void TearDown() override {
-        win.reset();
-        MainWindow::resetChoosers();
-    }
-    void open() { win = std::make_unique<MainWindow>(); }
+    void TearDown() override { win.reset(); }
+    void open() { win = std::make_unique<MainWindow>(answering); }
     Tree& tree() { return win->treeModel(); }
     Ui_MainWindow* ui() { return win->form(); }
     Tree::_DBItemNode* localDb(const QString& name) {
@@ -68,6 +64,8 @@ protected:
         return out;
     }
 
+    ChooserScripts choosers;
+    ScriptedChoosers answering{choosers};
     std::unique_ptr<MainWindow> win;
 };
 
@@ -116,7 +114,7 @@ TEST_F(WindowTest, NothingActsOnContactsAfterANodeFailedToLoad) {
 
     // Every road to a delete or an edit of the failed database does nothing.
     int forms = 0;
-    MainWindow::choosers().editForm = [&](EditContactForm&) {
+    choosers.editForm = [&](EditContactForm&) {
         ++forms;
         return 1;
     };
@@ -130,7 +128,7 @@ TEST_F(WindowTest, NothingActsOnContactsAfterANodeFailedToLoad) {
     EXPECT_EQ(forms, 0);
     // The tree's context menu on it offers only its removal.
     QStringList offered;
-    MainWindow::choosers().contextMenu = [&](QMenu& menu) -> QAction* {
+    choosers.contextMenu = [&](QMenu& menu) -> QAction* {
         for (QAction* a : menu.actions()) {
             if (!a->isSeparator()) {
                 offered << a->text();
@@ -216,7 +214,7 @@ TEST_F(WindowTest, ApplyWritesOnlyWhatTheUserChanged) {
 
     std::function<void(ContactEditor*)> edit;
     int forms = 0;
-    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+    choosers.editForm = [&](EditContactForm& form) {
         ++forms;
         if (edit) {
             edit(form.editor());
@@ -290,7 +288,7 @@ TEST_F(WindowTest, TheWheelOverTheEditFormScrollsAndChangesNothing) {
 
     int combos = 0;
     int dates = 0;
-    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+    choosers.editForm = [&](EditContactForm& form) {
         form.resize(500, 300);  // the form scrolls
         form.show();
         ContactEditor* ed = form.editor();
@@ -354,7 +352,7 @@ TEST_F(WindowTest, BoxesShowNamesAndPathsAsWritten) {
     Boxes::instance().reset();
 
     // A name that exists already.
-    MainWindow::choosers().editForm = [&](EditContactForm& form) {
+    choosers.editForm = [&](EditContactForm& form) {
         form.editor()->nameEdit.firstName->setText("Al <b>");
         form.editor()->nameEdit.lastName->setText("& Co>");
         form.form().btnSave->click();
@@ -366,8 +364,7 @@ TEST_F(WindowTest, BoxesShowNamesAndPathsAsWritten) {
     QFile existing(path);
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
     existing.close();
-    MainWindow::choosers().saveFile = [&](QWidget*, const QString&, const QString&,
-                                          QString* selected) {
+    choosers.saveFile = [&](QWidget*, const QString&, const QString&, QString* selected) {
         *selected = "VCard Files(*.vcf)";
         return path;
     };
@@ -392,7 +389,7 @@ TEST_F(WindowTest, AddContactCountsInTheTotal) {
     open();
     select(localDb("family.db"));
     ASSERT_EQ(ui()->lbTotal->text(), "Total:1");
-    MainWindow::choosers().editForm = [](EditContactForm& form) {
+    choosers.editForm = [](EditContactForm& form) {
         form.editor()->nameEdit.firstName->setText("Bea");
         form.form().btnSave->click();
         return form.result();
@@ -466,7 +463,7 @@ TEST_F(WindowTest, SearchListsWhatTheStoreFindsInItsOrder) {
     open();
     Tree::_DBItemNode* node = localDb("family.db");
     select(node);
-    MainWindow::choosers().editForm = [](EditContactForm& form) {
+    choosers.editForm = [](EditContactForm& form) {
         form.editor()->nameEdit.firstName->setText("Anna");
         form.editor()->nameEdit.lastName->setText("Aab");
         form.form().btnSave->click();

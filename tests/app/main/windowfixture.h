@@ -25,17 +25,15 @@ protected:
     void SetUp() override {
         freshDataFolder();
         Boxes::instance().reset();
-        MainWindow::resetChoosers();
     }
     void TearDown() override {
         win.reset();
         for (const auto& p : phoneServer()->phones()) {
             phoneServer()->detach(p->udid());
         }
-        MainWindow::resetChoosers();
     }
     MainWindow& open() {
-        win = std::make_unique<MainWindow>();
+        win = std::make_unique<MainWindow>(answering);
         return *win;
     }
     Tree& tree() { return win->treeModel(); }
@@ -44,6 +42,8 @@ protected:
         return dynamic_cast<Tree::_DBItemNode*>(root->children.value(i));
     }
 
+    ChooserScripts choosers;
+    ScriptedChoosers answering{choosers};
     std::unique_ptr<MainWindow> win;
 };
 

@@ -4,6 +4,7 @@
 // stamp file exists) and whether the user accepts the download; the rest is the answer.
 #include "app/ui/updatecheck.h"
 #include "fuzz_support.h"
+#include "platform/webservice/webservice.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -35,7 +36,7 @@ struct Service : QObject {
                 });
             }
         });
-        qputenv("TELLWICK_WEBSERVICE", "127.0.0.1:" + QByteArray::number(server.serverPort()));
+        g_setWebServiceAddress("127.0.0.1:" + QString::number(server.serverPort()));
     }
 };
 

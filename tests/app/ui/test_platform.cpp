@@ -7,22 +7,25 @@
 #include "platform/webservice/webservice.h"
 
 TEST(WebService, HostAndPortComeFromTheOverride) {
-    qunsetenv("TELLWICK_WEBSERVICE");
+    ASSERT_TRUE(g_setWebServiceAddress(QString()));
     EXPECT_EQ(g_webServicePort(), 80);
     EXPECT_TRUE(g_webServiceHost().endsWith(".example"));
     EXPECT_EQ(g_webServiceUrl("/err_report.php").toString(),
               "http://" + g_webServiceHost() + "/err_report.php");
 
-    qputenv("TELLWICK_WEBSERVICE", "127.0.0.1:8123");
+    ASSERT_TRUE(g_setWebServiceAddress("127.0.0.1:8123"));
     EXPECT_EQ(g_webServiceHost(), "127.0.0.1");
     EXPECT_EQ(g_webServicePort(), 8123);
     EXPECT_EQ(g_webServiceUrl("/a?b=1&c=2").toString(), "http://127.0.0.1:8123/a?b=1&c=2");
 
-    for (const char* bad : {"nohost", ":80", "h:0", "h:99999", "h:x"}) {
-        qputenv("TELLWICK_WEBSERVICE", bad);
-        EXPECT_EQ(g_webServicePort(), 80) << bad;
+    // A malformed address changes nothing.
+    for (const char* bad : {"nohost", ":80", "h:0", "h:99999", "h:x", "a/b:80", "a b:80"}) {
+        EXPECT_FALSE(g_setWebServiceAddress(bad)) << bad;
+        EXPECT_EQ(g_webServicePort(), 8123) << bad;
     }
-    qunsetenv("TELLWICK_WEBSERVICE");
+    ASSERT_TRUE(g_setWebServiceAddress(QString()));
+    EXPECT_EQ(g_webServicePort(), 80);
+    ASSERT_TRUE(g_setWebServiceAddress("127.0.0.1:9"));
 }
 
 TEST(PowerAssertion, WithoutASessionBusFailsQuietly) {

@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "platform/webservice/webservice.h"
+#include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
 BoxRecorder::BoxRecorder(QStringList a) : answers(std::move(a)) {
@@ -111,9 +113,9 @@ bool LocalHttpServer::waitForRequests(int n, int ms) {
 }
 
 WebServiceOverride::WebServiceOverride(const QByteArray& address) {
-    qputenv("TELLWICK_WEBSERVICE", address);
+    g_setWebServiceAddress(QString::fromLatin1(address));
 }
 
 WebServiceOverride::~WebServiceOverride() {
-    qunsetenv("TELLWICK_WEBSERVICE");
+    g_setWebServiceAddress(QStringLiteral("127.0.0.1:9"));
 }

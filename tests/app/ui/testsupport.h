@@ -46,7 +46,7 @@ class LocalHttpServer : public QObject {
     Q_OBJECT
 public:
     LocalHttpServer();
-    // "127.0.0.1:port", for TELLWICK_WEBSERVICE.
+    // "127.0.0.1:port", for WebServiceOverride.
     QByteArray address() const;
     int status = 200;
     QByteArray replyBody;
@@ -65,7 +65,7 @@ private:
     QTcpServer server;
 };
 
-// Sets TELLWICK_WEBSERVICE for its lifetime.
+// Points the web service at a test server for its lifetime (then at the closed port 9).
 class WebServiceOverride {
 public:
     explicit WebServiceOverride(const QByteArray& address);
