@@ -211,3 +211,73 @@ QStringList IOSContactCombineRule::validFields(int type, bool& single) {
             return LocalDbCombineRule().validFields(type, single);
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Same person
+
+namespace {
+
+// A birthday is a date of type code 3.
+const int BIRTHDAY = 3;
+
+QString numberKey(const QString& number) {
+    QString digits;
+    digits.reserve(number.size());
+    for (const QChar c : number) {
+        if (c.isDigit())
+            digits += c;
+    }
+    // A "number" without digits ("ask at the desk") counts as its text.
+    return digits.isEmpty() ? number.trimmed().toLower() : digits;
+}
+
+}  // namespace
+
+PersonMarks::PersonMarks(const pim::_Contact& contact) {
+    static const QString data1 = QStringLiteral("data1");
+    static const QString data2 = QStringLiteral("data2");
+    static const int types[] = {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_EVENT};
+    for (int type : types) {
+        for (const pim::Entity& e : contact.entities.value(type))
+            add(type, e.fields.value(data1), e.fields.value(data2));
+    }
+}
+
+void PersonMarks::add(int type, const QVariant& value, const QVariant& typeCode) {
+    const QString text = pim::fieldText(value).trimmed();
+    if (text.isEmpty())
+        return;
+    switch (type) {
+        case pim::ENTITY_PHONE:
+            m_reach.insert(QLatin1Char('t') + numberKey(text));
+            break;
+        case pim::ENTITY_EMAIL:
+            m_reach.insert(QLatin1Char('e') + text.toLower());
+            break;
+        case pim::ENTITY_EVENT:
+            // The day alone: one source keeps a birthday at midnight, another at noon.
+            if (m_birthday.isEmpty() && pim::fieldText(typeCode).trimmed().toInt() == BIRTHDAY)
+                m_birthday = text.left(10);
+            break;
+        default:
+            break;
+    }
+}
+
+bool PersonMarks::sharesReachWith(const PersonMarks& other) const {
+    const QSet<QString>& small = m_reach.size() <= other.m_reach.size() ? m_reach : other.m_reach;
+    const QSet<QString>& large = &small == &m_reach ? other.m_reach : m_reach;
+    for (const QString& k : small) {
+        if (large.contains(k))
+            return true;
+    }
+    return false;
+}
+
+bool PersonMarks::agreesWith(const PersonMarks& other) const {
+    if (!m_birthday.isEmpty() && !other.m_birthday.isEmpty() && m_birthday != other.m_birthday)
+        return false;
+    if (!m_reach.isEmpty() && !other.m_reach.isEmpty())
+        return sharesReachWith(other);
+    return true;
+}

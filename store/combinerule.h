@@ -4,6 +4,7 @@
 
 #include "pim.h"
 
+#include <QSet>
 #include <QStringList>
 
 class AbsContactCombineRule {
@@ -47,4 +48,28 @@ public:
     QStringList checkEqualFieldsMin(int type) override;
     QStringList checkEqualFieldsFull(int type) override;
     QStringList validFields(int type, bool& single) override;
+};
+
+// What tells two contacts of one full name apart: their numbers, e-mail addresses and birthday.
+// Two contacts of one name are the same person unless these contradict each other: when both
+// hold numbers or e-mail addresses they must share one (numbers compared by their digits,
+// addresses without regard to case), and when both hold a birthday it must be the same day.
+// Joining two people loses who owns which detail; keeping one person twice loses nothing.
+class PersonMarks {
+public:
+    PersonMarks() = default;
+    explicit PersonMarks(const pim::_Contact& contact);
+
+    // One detail row: its type code, main value ("data1") and type code ("data2").
+    void add(int type, const QVariant& value, const QVariant& typeCode);
+    bool isEmpty() const { return m_reach.isEmpty() && m_birthday.isEmpty(); }
+
+    // False when the two cannot be one person.
+    bool agreesWith(const PersonMarks& other) const;
+    // True when the two hold a number or e-mail address in common.
+    bool sharesReachWith(const PersonMarks& other) const;
+
+private:
+    QSet<QString> m_reach;  // "t" + digits of a number, "e" + address in lower case
+    QString m_birthday;     // "yyyy-MM-dd", empty when none
 };
