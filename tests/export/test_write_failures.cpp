@@ -70,14 +70,12 @@ TEST(WriteFailures, EveryFormatKeepsTheEarlierFile) {
             if (tmpfs && !disk.mounted())
                 continue;
             const std::string what = std::string(t.name) + (tmpfs ? " tmpfs" : " limit");
-            // The earlier export: a file, or for HTML its folder with the page and pictures.
+            // The earlier export: a file, for HTML with its pictures folder beside it.
             QString path = disk.filePath(t.name);
+            writeFile(path, "earlier export");
             if (t.type == EXPORT_HTML) {
-                ASSERT_TRUE(QDir().mkpath(disk.filePath(QString(t.name) + "/photos")));
-                writeFile(disk.filePath(QString(t.name) + "/" + t.name), "earlier page");
-                writeFile(disk.filePath(QString(t.name) + "/photos/contact.png"), "old picture");
-            } else {
-                writeFile(path, "earlier export");
+                ASSERT_TRUE(QDir().mkpath(disk.filePath("c_files")));
+                writeFile(disk.filePath("c_files/contact.png"), "old picture");
             }
             const QMap<QString, QByteArray> before = snapshot(disk.path());
 
