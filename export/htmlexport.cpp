@@ -56,7 +56,9 @@ HtmlExport::HtmlExport(const QString& pagePath)
 }
 
 QString HtmlExport::photosFolderName(const QString& pagePath) {
-    return QFileInfo(pagePath).completeBaseName() + QLatin1String("_files");
+    const QFileInfo page(pagePath);
+    return g_nameWithinLimit(page.absolutePath(), page.completeBaseName(),
+                             QStringLiteral("_files"));
 }
 
 void HtmlExport::writePicture(const QString& name, const QByteArray& bytes) {

@@ -22,7 +22,8 @@ public:
     QByteArray ct2Bytes(const pim::_Contact& contact) override;
     QByteArray uninitialize() override;
 
-    // The pictures folder's name for a page: its name without the last suffix, then "_files".
+    // The pictures folder's name for a page: its name without the last suffix, then "_files"
+    // (the name shortened when the whole would be too long for the folder).
     static QString photosFolderName(const QString& pagePath);
 
     QDir photosDirectory() const { return photosDir; }
