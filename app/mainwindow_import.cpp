@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScopedPointer>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
+#include "app/unfinishedimport.h"
 #include "ui/tips.h"
 #include "backup/backupmanifest.h"
 #include "backup/importcontactsfromitunesthread.h"
@@ -18,6 +20,21 @@
 using namespace mainwindow_steps;
 
 namespace {
+
+const char kMarkSuffix[] = ".importing";
+
+// True when the database at the path holds a contact; false when it holds none or cannot be
+// read at all. Opening it rolls back the journal of an import that was killed.
+bool holdsContacts(const QString& path) {
+    try {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.open_check();
+        Sqlite3Cursor cur = db.db().queryThrow("select count(*) from contact");
+        return cur.moveNext() && cur.getInt64(0) > 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 // A database made for an import that failed or was cancelled goes again, file and node; one
 // that existed before stays as the rolled-back import left it.
@@ -31,6 +48,34 @@ void dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node
 }
 
 }  // namespace
+
+UnfinishedImportMark::UnfinishedImportMark(const QString& dbPath) : m_mark(markPath(dbPath)) {
+    QFile mark(m_mark);
+    if (mark.open(QIODevice::WriteOnly))
+        mark.close();
+}
+
+UnfinishedImportMark::~UnfinishedImportMark() {
+    QFile::remove(m_mark);
+}
+
+QString UnfinishedImportMark::markPath(const QString& dbPath) {
+    return dbPath + QLatin1String(kMarkSuffix);
+}
+
+void g_sweepUnfinishedImports(const QDir& dbFolder) {
+    const QFileInfoList marks =
+        dbFolder.entryInfoList(QStringList() << QStringLiteral("*") + QLatin1String(kMarkSuffix),
+                               QDir::Files | QDir::Hidden);
+    for (const QFileInfo& mark : marks) {
+        const QString dbPath = mark.absoluteFilePath().chopped(int(sizeof kMarkSuffix) - 1);
+        if (QFileInfo(dbPath).isFile() && !holdsContacts(dbPath)) {
+            LocalDb(dbPath, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule))
+                .removeDB();
+        }
+        QFile::remove(mark.absoluteFilePath());
+    }
+}
 
 void MainWindow::miImport() {
     BusyScope busy(this);
@@ -59,6 +104,8 @@ void MainWindow::miImport() {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
+        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
+                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
@@ -105,6 +152,8 @@ void MainWindow::miFromiTunes() {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
+        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
+                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(QString(), this);
