@@ -231,6 +231,34 @@ QString numberKey(const QString& number) {
     return digits.isEmpty() ? number.trimmed().toLower() : digits;
 }
 
+// Numbers as one person writes them in several ways: the same digits, or one with the other's
+// trailing digits (a country or area code added, a trunk 0 dropped) when at least the length
+// of a subscriber number is left.
+bool sameNumber(const QString& a, const QString& b) {
+    if (a == b)
+        return true;
+    enum { MIN_DIGITS = 7 };
+    auto significant = [](const QString& n) {
+        int zeros = 0;
+        while (zeros < n.size() && n.at(zeros) == QLatin1Char('0'))
+            ++zeros;
+        return n.mid(zeros);
+    };
+    const QString x = significant(a);
+    const QString y = significant(b);
+    if (x.size() < MIN_DIGITS || y.size() < MIN_DIGITS || !x.at(0).isDigit() || !y.at(0).isDigit())
+        return false;
+    return x.size() >= y.size() ? x.endsWith(y) : y.endsWith(x);
+}
+
+bool anyShared(const QStringList& a, const QStringList& b) {
+    for (const QString& x : a) {
+        if (b.contains(x))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 PersonMarks::PersonMarks(const pim::_Contact& contact) {
@@ -249,15 +277,15 @@ void PersonMarks::add(int type, const QVariant& value, const QVariant& typeCode)
         return;
     switch (type) {
         case pim::ENTITY_PHONE:
-            m_reach.insert(QLatin1Char('t') + numberKey(text));
+            m_numbers << numberKey(text);
             break;
         case pim::ENTITY_EMAIL:
-            m_reach.insert(QLatin1Char('e') + text.toLower());
+            m_emails << text.toLower();
             break;
         case pim::ENTITY_EVENT:
             // The day alone: one source keeps a birthday at midnight, another at noon.
-            if (m_birthday.isEmpty() && pim::fieldText(typeCode).trimmed().toInt() == BIRTHDAY)
-                m_birthday = text.left(10);
+            if (pim::fieldText(typeCode).trimmed().toInt() == BIRTHDAY)
+                m_birthdays << text.left(10);
             break;
         default:
             break;
@@ -265,19 +293,24 @@ void PersonMarks::add(int type, const QVariant& value, const QVariant& typeCode)
 }
 
 bool PersonMarks::sharesReachWith(const PersonMarks& other) const {
-    const QSet<QString>& small = m_reach.size() <= other.m_reach.size() ? m_reach : other.m_reach;
-    const QSet<QString>& large = &small == &m_reach ? other.m_reach : m_reach;
-    for (const QString& k : small) {
-        if (large.contains(k))
-            return true;
+    if (anyShared(m_emails, other.m_emails))
+        return true;
+    for (const QString& a : m_numbers) {
+        for (const QString& b : other.m_numbers) {
+            if (sameNumber(a, b))
+                return true;
+        }
     }
     return false;
 }
 
 bool PersonMarks::agreesWith(const PersonMarks& other) const {
-    if (!m_birthday.isEmpty() && !other.m_birthday.isEmpty() && m_birthday != other.m_birthday)
+    if (!m_birthdays.isEmpty() && !other.m_birthdays.isEmpty() &&
+        !anyShared(m_birthdays, other.m_birthdays))
         return false;
-    if (!m_reach.isEmpty() && !other.m_reach.isEmpty())
+    const bool reach = !m_numbers.isEmpty() || !m_emails.isEmpty();
+    const bool otherReach = !other.m_numbers.isEmpty() || !other.m_emails.isEmpty();
+    if (reach && otherReach)
         return sharesReachWith(other);
     return true;
 }

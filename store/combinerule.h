@@ -4,7 +4,6 @@
 
 #include "pim.h"
 
-#include <QSet>
 #include <QStringList>
 
 class AbsContactCombineRule {
@@ -50,11 +49,13 @@ public:
     QStringList validFields(int type, bool& single) override;
 };
 
-// What tells two contacts of one full name apart: their numbers, e-mail addresses and birthday.
+// What tells two contacts of one full name apart: their numbers, e-mail addresses and birthdays.
 // Two contacts of one name are the same person unless these contradict each other: when both
-// hold numbers or e-mail addresses they must share one (numbers compared by their digits,
-// addresses without regard to case), and when both hold a birthday it must be the same day.
-// Joining two people loses who owns which detail; keeping one person twice loses nothing.
+// hold numbers or e-mail addresses they must share one, and when both hold a birthday they must
+// share its day. Numbers compare by their digits, one also matching another that ends with its
+// last 7 or more digits (leading zeros aside: "030 1234567" = "+49 30 1234567"); addresses
+// compare without regard to case. Joining two people loses who owns which detail; keeping one
+// person twice loses nothing.
 class PersonMarks {
 public:
     PersonMarks() = default;
@@ -62,7 +63,6 @@ public:
 
     // One detail row: its type code, main value ("data1") and type code ("data2").
     void add(int type, const QVariant& value, const QVariant& typeCode);
-    bool isEmpty() const { return m_reach.isEmpty() && m_birthday.isEmpty(); }
 
     // False when the two cannot be one person.
     bool agreesWith(const PersonMarks& other) const;
@@ -70,6 +70,8 @@ public:
     bool sharesReachWith(const PersonMarks& other) const;
 
 private:
-    QSet<QString> m_reach;  // "t" + digits of a number, "e" + address in lower case
-    QString m_birthday;     // "yyyy-MM-dd", empty when none
+    // A handful each, so lists: a set would cost more to build than the few comparisons.
+    QStringList m_numbers;    // digits of each number (its text in lower case when it has none)
+    QStringList m_emails;     // in lower case
+    QStringList m_birthdays;  // "yyyy-MM-dd"
 };

@@ -80,6 +80,14 @@ TEST_P(SamePerson, NumbersCompareByDigitsAddressesWithoutCase) {
     // Number and address are one person's reach together: sharing either is enough.
     EXPECT_EQ(merge(makeContact("Ann", {{4, email("ann@example.COM ")}, {3, phone("999")}})), id);
     EXPECT_EQ(contacts(), 1);
+    // A number written with a country or area code, or without its trunk 0, is the same
+    // number when at least seven digits agree; fewer are too little to tell.
+    const auto abroad = merge(makeContact("Ole", {{3, phone("030 1234567")}}));
+    EXPECT_EQ(merge(makeContact("Ole", {{3, phone("+49 30 1234567")}})), abroad);
+    EXPECT_EQ(merge(makeContact("Ole", {{3, phone("1234567")}})), abroad);
+    EXPECT_NE(merge(makeContact("Ole", {{3, phone("+49 30 7654321")}})), abroad);
+    const auto shortNumber = merge(makeContact("Kim", {{3, phone("55 123")}}));
+    EXPECT_NE(merge(makeContact("Kim", {{3, phone("1 55 123")}})), shortNumber);
     // Text without digits counts as its text.
     const auto desk = merge(makeContact("Desk", {{3, phone("Ask at the desk")}}));
     EXPECT_EQ(merge(makeContact("Desk", {{3, phone("ask at the desk")}})), desk);
@@ -99,6 +107,13 @@ TEST_P(SamePerson, BirthdaysThatDifferAreTwoPeople) {
     merge(makeContact("Leo", {{3, phone("555")}, {6, birthday("1950-01-01")}}));
     merge(makeContact("Leo", {{3, phone("555")}, {6, birthday("1990-01-01")}}), &existed);
     EXPECT_FALSE(existed);
+    // Of two stored birthdays, either day agrees.
+    const auto twice = merge(makeContact("Eve", {{6, birthday("1970-01-01")}}));
+    t.db->beginEdit();
+    pim::Entity second = birthday("1971-02-02");
+    t.db->insertEntity(twice, pim::ENTITY_EVENT, second);
+    t.db->endEdit(true);
+    EXPECT_EQ(merge(makeContact("Eve", {{6, birthday("1971-02-02")}})), twice);
     // Another kind of date is no birthday.
     merge(makeContact("Mia", {{6, makeEntity({{"data1", "2000-01-01"}, {"data2", 1}})}}), &existed);
     EXPECT_TRUE(existed);
