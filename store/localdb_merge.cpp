@@ -30,14 +30,22 @@ unsigned long long LocalDb::isContactBaseExist(const QString& knownAs,
         "order by c._id");
     sql.addTextParam(knownAs);
     Sqlite3Cursor cur = m_db.queryThrow(sql);
-    const PersonMarks wanted(incoming);
+    // Read from the incoming contact only when the name is taken (a new name needs nothing).
+    PersonMarks wanted;
+    bool wantedRead = false;
     unsigned long long firstAgreeing = 0;
     unsigned long long candidate = 0;
     PersonMarks marks;
     // A stored contact that shares a number or address is the one; else the first that does
     // not contradict.
     auto decide = [&]() -> bool {
-        if (candidate == 0 || !marks.agreesWith(wanted))
+        if (candidate == 0)
+            return false;
+        if (!wantedRead) {
+            wanted = PersonMarks(incoming);
+            wantedRead = true;
+        }
+        if (!marks.agreesWith(wanted))
             return false;
         if (marks.sharesReachWith(wanted))
             return true;
