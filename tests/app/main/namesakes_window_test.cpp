@@ -2,6 +2,9 @@
 // every person stays a person of their own, and repeating a backup or a restore adds nothing.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 
 #include "app/mainwindow_form.h"
@@ -133,4 +136,42 @@ TEST_F(Namesakes, BackupAndRestoreOfTheDefaultPhoneKeepEveryPerson) {
     restoreTo(udidB);
     expectNothingSent(*phoneB);
     EXPECT_EQ(phoneB->recordIds("com.apple.contacts.Contact").size(), 300u);
+
+    // Exported to a vCard file and imported again, twice into a new database and into the
+    // backup: the new database holds the 300 people once, the backup gains no contact.
+    const QString vcf = QDir(QString::fromLocal8Bit(qgetenv("HOME"))).absoluteFilePath("a.vcf");
+    QFile::remove(vcf);
+    MainWindow::choosers().saveFile = [vcf](QWidget*, const QString&, const QString& filters,
+                                            QString* selected) {
+        *selected = filters.split(";;").value(0);  // vCard
+        return vcf;
+    };
+    select(backup);
+    Boxes::instance().reset();
+    QMetaObject::invokeMethod(win.get(), "miTreeExport");
+    ASSERT_TRUE(QFileInfo(vcf).isFile()) << Boxes::instance().dump().toStdString();
+    MainWindow::choosers().openFile = [vcf](QWidget*, const QString& filters, QString* selected) {
+        *selected = filters.split(";;").value(0);
+        return vcf;
+    };
+    for (const char* into : {"fresh.db", "fresh.db", "A.db"}) {
+        MainWindow::choosers().dbName = [into](QWidget*, const QString&) { return QString(into); };
+        Boxes::instance().reset();
+        QMetaObject::invokeMethod(win.get(), "miImport");
+        const bool first = QString(into) == "fresh.db" &&
+                           Boxes::instance().contains(QMessageBox::Information,
+                                                      "IDS_SUC_IMPORT_300_CONTACTS_TO_DB");
+        EXPECT_TRUE(first ||
+                    Boxes::instance().contains(QMessageBox::Information,
+                                               "IDS_SUC_IMPORT_0_CONTACTS_TO_DB_300_MERGED"))
+            << into << "\n"
+            << Boxes::instance().dump().toStdString();
+    }
+    EXPECT_EQ(peopleOf(*backup->db), people);
+    for (int i = 0; i < tree().localDbRoot()->children.size(); ++i) {
+        Tree::_DBItemNode* n = dbChild(tree().localDbRoot(), i);
+        if (n->name == "fresh.db") {
+            EXPECT_EQ(peopleOf(*n->db), people);
+        }
+    }
 }
