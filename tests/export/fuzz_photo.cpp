@@ -6,7 +6,6 @@
 #include "fuzz_support.h"
 #include "htmlexport.h"
 
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1024 * 1024)
         return 0;
