@@ -9,6 +9,7 @@
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
 #include "app/unfinishedimport.h"
+#include "export/exportfile.h"
 #include "ui/tips.h"
 #include "backup/backupmanifest.h"
 #include "backup/importcontactsfromitunesthread.h"
@@ -50,9 +51,12 @@ void dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node
 }  // namespace
 
 UnfinishedImportMark::UnfinishedImportMark(const QString& dbPath) : m_mark(markPath(dbPath)) {
+    // The mark names its database: a long name has had to be shortened in the mark's own.
     QFile mark(m_mark);
-    if (mark.open(QIODevice::WriteOnly))
+    if (mark.open(QIODevice::WriteOnly)) {
+        mark.write(QFileInfo(dbPath).fileName().toUtf8());
         mark.close();
+    }
 }
 
 UnfinishedImportMark::~UnfinishedImportMark() {
@@ -60,7 +64,9 @@ UnfinishedImportMark::~UnfinishedImportMark() {
 }
 
 QString UnfinishedImportMark::markPath(const QString& dbPath) {
-    return dbPath + QLatin1String(kMarkSuffix);
+    const QFileInfo db(dbPath);
+    return db.absolutePath() + QLatin1Char('/') +
+           g_nameWithinLimit(db.absolutePath(), db.fileName(), QLatin1String(kMarkSuffix));
 }
 
 void g_sweepUnfinishedImports(const QDir& dbFolder) {
@@ -68,7 +74,16 @@ void g_sweepUnfinishedImports(const QDir& dbFolder) {
         dbFolder.entryInfoList(QStringList() << QStringLiteral("*") + QLatin1String(kMarkSuffix),
                                QDir::Files | QDir::Hidden);
     for (const QFileInfo& mark : marks) {
-        const QString dbPath = mark.absoluteFilePath().chopped(int(sizeof kMarkSuffix) - 1);
+        QString dbName;
+        QFile file(mark.absoluteFilePath());
+        if (file.open(QIODevice::ReadOnly))
+            dbName = QString::fromUtf8(file.read(4096));
+        file.close();
+        // Only a database of this folder; a mark left empty by a kill names its own.
+        if (dbName.isEmpty() || dbName.contains(QLatin1Char('/')) || dbName == QLatin1String(".") ||
+            dbName == QLatin1String(".."))
+            dbName = mark.fileName().chopped(int(sizeof kMarkSuffix) - 1);
+        const QString dbPath = dbFolder.absoluteFilePath(dbName);
         if (QFileInfo(dbPath).isFile() && !holdsContacts(dbPath)) {
             LocalDb(dbPath, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule))
                 .removeDB();

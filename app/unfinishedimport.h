@@ -16,7 +16,8 @@ public:
     UnfinishedImportMark(const UnfinishedImportMark&) = delete;
     UnfinishedImportMark& operator=(const UnfinishedImportMark&) = delete;
 
-    static QString markPath(const QString& dbPath);  // "<database>.importing"
+    // "<database>.importing", the database name shortened when the whole would be too long.
+    static QString markPath(const QString& dbPath);
 
 private:
     QString m_mark;

@@ -122,6 +122,17 @@ TEST_F(UnfinishedImport, MarksAreGoneOnceTheImportEndsAndCommittedDatabasesStay)
         .open(QIODevice::WriteOnly);
     QFile(UnfinishedImportMark::markPath(LocalDb::dbDir().absoluteFilePath("gone.db")))
         .open(QIODevice::WriteOnly);
+    // A name as long as a database may have: the mark's own name is shortened to fit and the
+    // mark names the database inside.
+    const QString longDb = LocalDb::dbDir().absoluteFilePath(QString(244, 'l') + ".db");
+    makeDb(longDb, {});
+    const QString longMark = UnfinishedImportMark::markPath(longDb);
+    EXPECT_EQ(QFile::encodeName(QFileInfo(longMark).fileName()).size(), 255);
+    {
+        QFile f(longMark);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QFileInfo(longDb).fileName().toUtf8());
+    }
     // An empty database without a mark is the user's own and stays.
     makeDb(LocalDb::dbDir().absoluteFilePath("mine.db"), {});
     MainWindow w;
