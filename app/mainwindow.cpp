@@ -1,6 +1,7 @@
 // The window itself: building it, the tree of databases, the contact list and its search.
 // Each flow lives in a file of its own beside this one (mainwindow_<flow>.cpp).
 #include "app/mainwindow.h"
+#include "app/unfinishedimport.h"
 
 #include <QAction>
 #include <QDir>
@@ -126,6 +127,7 @@ void MainWindow::fillTree() {
             ui->treeMain->setCurrentIndex(idx);
         }
     }
+    g_sweepUnfinishedImports(LocalDb::dbDir());
     const QFileInfoList locals = LocalDb::dbDir().entryInfoList(
         QStringList() << "*.db", QDir::Files, QDir::Time | QDir::Reversed);
     for (const QFileInfo& fi : locals) {

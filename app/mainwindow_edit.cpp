@@ -2,6 +2,7 @@
 // On a connected phone the change goes to its mirror first and then to the phone.
 #include "app/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include "app/mainwindow_form.h"
@@ -13,6 +14,25 @@
 #include "store/localdb.h"
 
 using namespace mainwindow_steps;
+
+namespace {
+
+// What deleting a group takes with it: its `members` contacts, on a phone from the phone too.
+QString groupMembersGoText(int members, bool onPhone) {
+    auto text = [](const char* key) { return QCoreApplication::translate("MainWindow", key); };
+    if (members == 0) {
+        return text("IDS_CONFIRM_DEL_GROUP_EMPTY");
+    }
+    if (members == 1) {
+        return text(onPhone ? "IDS_CONFIRM_DEL_GROUP_1_MEMBER_PHONE"
+                            : "IDS_CONFIRM_DEL_GROUP_1_MEMBER");
+    }
+    return text(onPhone ? "IDS_CONFIRM_DEL_GROUP_%1_MEMBERS_PHONE"
+                        : "IDS_CONFIRM_DEL_GROUP_%1_MEMBERS")
+        .arg(members);
+}
+
+}  // namespace
 
 void MainWindow::onContactsTreeItemDoubleClicked(QModelIndex index) {
     const _CurrentNode cur = currentNode();
@@ -198,12 +218,16 @@ void MainWindow::miTreeDel() {
             if (!writableTarget(cur)) {
                 return;
             }
-            if (!Tips::question(tr("IDS_CONFIRM_DEL_GROUP"))) {
-                return;
-            }
             const quint64 groupId = cur.groupNode->group._id;
             QSharedPointer<LocalDb> store = db->db;
             const QList<pim::_Contact> members = store->contacts(groupId, QString());
+            // The question says what goes with the group: its members, from the phone too.
+            if (!Tips::question(
+                    tr("IDS_CONFIRM_DEL_GROUP") + QLatin1Char('\n') +
+                    groupMembersGoText(members.size(),
+                                       db->type == ItemModelMainTree::TYPE_DEVICE_DB))) {
+                return;
+            }
             // The group goes only once its members are gone: a failed or cancelled deletion
             // keeps the group and its node as they are.
             if (!delContacts(members)) {

@@ -87,13 +87,8 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
         if (QFileInfo(path).suffix().isEmpty()) {
             path += QLatin1String(kind.extension);
         }
-        // The file that would be replaced: an HTML or Word page lies inside the folder of the
-        // chosen name.
-        QString replaced = path;
-        if (kind.workerType == ExportToFileThread::HTML) {
-            const QString folder = QDir::cleanPath(path);
-            replaced = QDir(folder).absoluteFilePath(QFileInfo(folder).fileName());
-        }
+        // The file that would be replaced ("x.html/" names the page x.html).
+        const QString replaced = QDir::cleanPath(path);
         if (QFileInfo(replaced).isFile() &&
             !Tips::question(QCoreApplication::translate(
                                 "QFileDialog", "%1 already exists.\nDo you want to replace it?")

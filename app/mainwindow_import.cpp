@@ -2,9 +2,12 @@
 #include "app/mainwindow.h"
 
 #include <QFileInfo>
+#include <QScopedPointer>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
+#include "app/unfinishedimport.h"
+#include "export/exportfile.h"
 #include "ui/tips.h"
 #include "backup/backupmanifest.h"
 #include "backup/importcontactsfromitunesthread.h"
@@ -16,6 +19,21 @@
 using namespace mainwindow_steps;
 
 namespace {
+
+const char kMarkSuffix[] = ".importing";
+
+// True when the database at the path holds a contact; false when it holds none or cannot be
+// read at all. Opening it rolls back the journal of an import that was killed.
+bool holdsContacts(const QString& path) {
+    try {
+        LocalDb db(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+        db.open_check();
+        Sqlite3Cursor cur = db.db().queryThrow("select count(*) from contact");
+        return cur.moveNext() && cur.getInt64(0) > 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 // A database made for an import that failed or was cancelled goes again, file and node; one
 // that existed before stays as the rolled-back import left it.
@@ -29,6 +47,48 @@ void dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node
 }
 
 }  // namespace
+
+UnfinishedImportMark::UnfinishedImportMark(const QString& dbPath) : m_mark(markPath(dbPath)) {
+    // The mark names its database: a long name has had to be shortened in the mark's own.
+    QFile mark(m_mark);
+    if (mark.open(QIODevice::WriteOnly)) {
+        mark.write(QFileInfo(dbPath).fileName().toUtf8());
+        mark.close();
+    }
+}
+
+UnfinishedImportMark::~UnfinishedImportMark() {
+    QFile::remove(m_mark);
+}
+
+QString UnfinishedImportMark::markPath(const QString& dbPath) {
+    const QFileInfo db(dbPath);
+    return db.absolutePath() + QLatin1Char('/') +
+           g_nameWithinLimit(db.absolutePath(), db.fileName(), QLatin1String(kMarkSuffix));
+}
+
+void g_sweepUnfinishedImports(const QDir& dbFolder) {
+    const QFileInfoList marks =
+        dbFolder.entryInfoList(QStringList() << QStringLiteral("*") + QLatin1String(kMarkSuffix),
+                               QDir::Files | QDir::Hidden);
+    for (const QFileInfo& mark : marks) {
+        QString dbName;
+        QFile file(mark.absoluteFilePath());
+        if (file.open(QIODevice::ReadOnly))
+            dbName = QString::fromUtf8(file.read(4096));
+        file.close();
+        // Only a database of this folder; a mark left empty by a kill names its own.
+        if (dbName.isEmpty() || dbName.contains(QLatin1Char('/')) || dbName == QLatin1String(".") ||
+            dbName == QLatin1String(".."))
+            dbName = mark.fileName().chopped(int(sizeof kMarkSuffix) - 1);
+        const QString dbPath = dbFolder.absoluteFilePath(dbName);
+        if (QFileInfo(dbPath).isFile() && !holdsContacts(dbPath)) {
+            LocalDb(dbPath, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule))
+                .removeDB();
+        }
+        QFile::remove(mark.absoluteFilePath());
+    }
+}
 
 void MainWindow::miImport() {
     BusyScope busy(this);
@@ -51,6 +111,8 @@ void MainWindow::miImport() {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
+        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
+                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
@@ -97,6 +159,8 @@ void MainWindow::miFromiTunes() {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
+        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
+                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(QString(), this);

@@ -138,7 +138,7 @@ void MainWindow::treeCreateContextMenu() {
         addMenuAction(menu, ":res/print.png", "IDS_MI_PRINT_CONTACTS", &MainWindow::miTreePrint);
         addMenuAction(menu, ":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
         addMenuAction(menu, ":res/del.png",
-                      cur.groupNode ? "IDS_MI_DEL_CONTACTS" : "IDS_MI_REMOVE_LOCAL_DB",
+                      cur.groupNode ? "IDS_MI_DEL_GROUP" : "IDS_MI_REMOVE_LOCAL_DB",
                       &MainWindow::miTreeDel);
     } else {
         _DBItemNode* db = cur.dbNode;
@@ -156,7 +156,10 @@ void MainWindow::treeCreateContextMenu() {
         // A mirror without a phone behind it takes no writes meant for a device.
         if (db->isConnectedPhone()) {
             addMenuAction(menu, ":res/new_ct.png", "IDS_MI_NEW_CONTACT", &MainWindow::miNewContact);
-            addMenuAction(menu, ":res/del.png", "IDS_MI_DEL_CONTACTS", &MainWindow::miTreeDel);
+            // On a group node the group goes with its members.
+            addMenuAction(menu, ":res/del.png",
+                          cur.groupNode ? "IDS_MI_DEL_GROUP" : "IDS_MI_DEL_CONTACTS",
+                          &MainWindow::miTreeDel);
         }
         if (!cur.groupNode) {
             menu.addSeparator();

@@ -1,5 +1,7 @@
 #include "abstextexport.h"
 
+#include <QHash>
+#include <QPair>
 #include <QSet>
 
 #include <algorithm>
@@ -17,73 +19,125 @@ QString addrCol(const pim::Entity& e, const char* part) {
            QLatin1String(part);
 }
 
-// Calls `cell(column name, value)` for every column the entity fills, under the rules shared by
-// the header and the rows: name, organisation and address parts only when not empty.
-void forEachCell(int type, const pim::Entity& e,
-                 const std::function<void(const QString&, const QString&)>& cell) {
-    auto text = [&e](const char* key) { return e.text(QLatin1String(key)); };
-    auto nonEmpty = [&cell](const QString& name, const QString& value) {
+using CellFn = std::function<void(const QString& name, int nth, const QString& value)>;
+
+// Calls `cell(column name, nth, value)` for every column the entity fills, under the rules shared
+// by the header and the rows: name, organisation and address parts only when not empty. `nth`
+// counts the contact's values under one column name from 1, so a second mobile number is the
+// second value of "Tel:Mobile" rather than a replacement of the first; a second address of one
+// label is the second value of each of its parts. Name and organisation parts describe the one
+// person and stay single: the last non-empty value is theirs.
+class CellWalk {
+public:
+    explicit CellWalk(const CellFn& cell) : m_cell(cell) {}
+
+    void entity(int type, const pim::Entity& e) {
+        auto text = [&e](const char* key) { return e.text(QLatin1String(key)); };
+        switch (type) {
+            case pim::ENTITY_NAME:
+                single(QStringLiteral("Prefix"), text("data5"));
+                single(QStringLiteral("First Name"), text("data2"));
+                single(QStringLiteral("Middle Name"), text("data4"));
+                single(QStringLiteral("Last Name"), text("data3"));
+                single(QStringLiteral("Suffix"), text("data6"));
+                break;
+            case pim::ENTITY_PHONE:
+                repeated(AbsTextExport::telCol(e), text("data1"));
+                break;
+            case pim::ENTITY_EMAIL:
+                repeated(AbsTextExport::emailCol(e), text("data1"));
+                break;
+            case pim::ENTITY_NICKNAME:
+                repeated(QStringLiteral("Nickname"), text("data1"));
+                break;
+            case pim::ENTITY_EVENT:
+                repeated(AbsTextExport::eventCol(e), text("data1"));
+                break;
+            case pim::ENTITY_GROUP:
+                repeated(QStringLiteral("Category"), text("data2"));
+                break;
+            case pim::ENTITY_IM:
+                repeated(AbsTextExport::imCol(e), text("data1"));
+                break;
+            case pim::ENTITY_NOTES:
+                repeated(QStringLiteral("Notes"), text("data1"));
+                break;
+            case pim::ENTITY_ORG:
+                single(QStringLiteral("Company"), text("data1"));
+                single(QStringLiteral("Department"), text("data5"));
+                single(QStringLiteral("Job Title"), text("data4"));
+                break;
+            case pim::ENTITY_REL:
+                repeated(AbsTextExport::relCol(e), text("data1"));
+                break;
+            case pim::ENTITY_ADDR:
+                address(e);
+                break;
+            case pim::ENTITY_URL:
+                repeated(AbsTextExport::urlCol(e), text("data1"));
+                break;
+            default:
+                break;
+        }
+    }
+
+private:
+    void single(const QString& name, const QString& value) {
         if (!value.isEmpty())
-            cell(name, value);
-    };
-    switch (type) {
-        case pim::ENTITY_NAME:
-            nonEmpty(QStringLiteral("Prefix"), text("data5"));
-            nonEmpty(QStringLiteral("First Name"), text("data2"));
-            nonEmpty(QStringLiteral("Middle Name"), text("data4"));
-            nonEmpty(QStringLiteral("Last Name"), text("data3"));
-            nonEmpty(QStringLiteral("Suffix"), text("data6"));
-            break;
-        case pim::ENTITY_PHONE:
-            cell(AbsTextExport::telCol(e), text("data1"));
-            break;
-        case pim::ENTITY_EMAIL:
-            cell(AbsTextExport::emailCol(e), text("data1"));
-            break;
-        case pim::ENTITY_NICKNAME:
-            cell(QStringLiteral("Nickname"), text("data1"));
-            break;
-        case pim::ENTITY_EVENT:
-            cell(AbsTextExport::eventCol(e), text("data1"));
-            break;
-        case pim::ENTITY_GROUP:
-            cell(QStringLiteral("Category"), text("data2"));
-            break;
-        case pim::ENTITY_IM:
-            cell(AbsTextExport::imCol(e), text("data1"));
-            break;
-        case pim::ENTITY_NOTES:
-            cell(QStringLiteral("Notes"), text("data1"));
-            break;
-        case pim::ENTITY_ORG:
-            nonEmpty(QStringLiteral("Company"), text("data1"));
-            nonEmpty(QStringLiteral("Department"), text("data5"));
-            nonEmpty(QStringLiteral("Job Title"), text("data4"));
-            break;
-        case pim::ENTITY_REL:
-            cell(AbsTextExport::relCol(e), text("data1"));
-            break;
-        case pim::ENTITY_ADDR:
-            nonEmpty(AbsTextExport::addrCountryCol(e), text("data10"));
-            nonEmpty(AbsTextExport::addrStateCol(e), text("data8"));
-            nonEmpty(AbsTextExport::addrCityCol(e), text("data7"));
-            nonEmpty(AbsTextExport::addrStreetCol(e), text("data4"));
-            nonEmpty(AbsTextExport::addrPostcodeCol(e), text("data9"));
-            break;
-        case pim::ENTITY_URL:
-            cell(AbsTextExport::urlCol(e), text("data1"));
-            break;
-        default:
-            break;
+            m_cell(name, 1, value);
+    }
+    void repeated(const QString& name, const QString& value) {
+        m_cell(name, ++m_seen[name], value);
+    }
+    void address(const pim::Entity& e) {
+        const QPair<QString, QString> parts[] = {
+            {AbsTextExport::addrCountryCol(e), e.text(QStringLiteral("data10"))},
+            {AbsTextExport::addrStateCol(e), e.text(QStringLiteral("data8"))},
+            {AbsTextExport::addrCityCol(e), e.text(QStringLiteral("data7"))},
+            {AbsTextExport::addrStreetCol(e), e.text(QStringLiteral("data4"))},
+            {AbsTextExport::addrPostcodeCol(e), e.text(QStringLiteral("data9"))}};
+        bool any = false;
+        for (const auto& p : parts)
+            any = any || !p.second.isEmpty();
+        if (!any)
+            return;
+        // All parts of one address carry one number, counted per address label.
+        const int nth =
+            ++m_seen[QStringLiteral("Addr:") + pim::addrTypeMap().value(code(e, "data2"))];
+        for (const auto& p : parts) {
+            if (!p.second.isEmpty())
+                m_cell(p.first, nth, p.second);
+        }
+    }
+
+    const CellFn& m_cell;
+    QHash<QString, int> m_seen;
+};
+
+void forEachCell(const pim::_Contact& contact, const CellFn& cell) {
+    CellWalk walk(cell);
+    for (auto it = contact.entities.constBegin(); it != contact.entities.constEnd(); ++it) {
+        for (const pim::Entity& e : it.value())
+            walk.entity(it.key(), e);
     }
 }
 
-void forEachCell(const pim::_Contact& contact,
-                 const std::function<void(const QString&, const QString&)>& cell) {
-    for (auto it = contact.entities.constBegin(); it != contact.entities.constEnd(); ++it) {
-        for (const pim::Entity& e : it.value())
-            forEachCell(it.key(), e, cell);
+// Trailing " N" (N from 2) of a numbered column name, 1 when there is none.
+int columnNumber(const QString& name, QString* base = nullptr) {
+    const int space = name.lastIndexOf(QLatin1Char(' '));
+    bool digits = space > 0 && space + 1 < name.size() && name.size() - space <= 6 &&
+                  name.at(space + 1) != QLatin1Char('0');
+    for (int i = space + 1; digits && i < name.size(); ++i)
+        digits = name.at(i) >= QLatin1Char('0') && name.at(i) <= QLatin1Char('9');
+    const int n = digits ? name.midRef(space + 1).toInt() : 0;
+    if (n < 2) {
+        if (base)
+            *base = name;
+        return 1;
     }
+    if (base)
+        *base = name.left(space);
+    return n;
 }
 
 }  // namespace
@@ -93,29 +147,79 @@ AbsTextExport::AbsTextExport() {}
 AbsTextExport::~AbsTextExport() {}
 
 QByteArray AbsTextExport::initialize(const QList<pim::_Contact>& contacts) {
+    const bool numbered = !repeatsOnLines();
     QSet<QString> names;
-    for (const pim::_Contact& c : contacts)
-        forEachCell(c, [&names](const QString& name, const QString&) { names.insert(name); });
-    // Names of equal priority keep alphabetical order, so the same contacts always give the
-    // same header.
-    QStringList sorted = names.values();
-    sorted.sort();
-    std::stable_sort(sorted.begin(), sorted.end(), compareColNameLess);
+    for (const pim::_Contact& c : contacts) {
+        forEachCell(c, [&names, numbered](const QString& name, int nth, const QString&) {
+            names.insert(numbered ? numberedCol(name, nth) : name);
+        });
+    }
+    // By priority, then by name and number, so the same contacts always give the same header
+    // and "Tel:Mobile 2" follows "Tel:Mobile" (and "Tel:Mobile 10" follows "Tel:Mobile 9").
+    struct Key {
+        int priority;
+        QString base;
+        int nth;
+        QString name;
+    };
+    std::vector<Key> keys;
+    keys.reserve(static_cast<size_t>(names.size()));
+    for (const QString& name : qAsConst(names)) {
+        Key k;
+        k.nth = columnNumber(name, &k.base);
+        k.priority = colPriority(name);
+        k.name = name;
+        keys.push_back(k);
+    }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.priority != b.priority)
+            return a.priority < b.priority;
+        if (a.base != b.base)
+            return a.base < b.base;
+        return a.nth < b.nth;
+    });
+    QStringList sorted;
     colIndexMap.clear();
-    for (int i = 0; i < sorted.size(); ++i)
-        colIndexMap.insert(sorted.at(i), i);
+    for (const Key& k : keys) {
+        colIndexMap.insert(k.name, sorted.size());
+        sorted << k.name;
+    }
     return cols2Bytes(sorted);
 }
 
 QByteArray AbsTextExport::ct2Bytes(const pim::_Contact& contact) {
     const int n = colIndexMap.size();
-    std::vector<QString> cells(static_cast<size_t>(n));
-    forEachCell(contact, [this, &cells](const QString& name, const QString& value) {
-        auto it = colIndexMap.constFind(name);
-        if (it != colIndexMap.constEnd())
-            cells[static_cast<size_t>(it.value())] = value;
+    const bool numbered = !repeatsOnLines();
+    // One row of cells per line: the one line of a numbered table, else one line per value
+    // number, a contact's second values on a line of their own below the first.
+    std::vector<std::vector<QString> > lines(1, std::vector<QString>(static_cast<size_t>(n)));
+    forEachCell(contact, [&](const QString& name, int nth, const QString& value) {
+        auto it = colIndexMap.constFind(numbered ? numberedCol(name, nth) : name);
+        if (it == colIndexMap.constEnd())
+            return;
+        const size_t line = numbered ? 0 : static_cast<size_t>(nth - 1);
+        while (lines.size() <= line)
+            lines.emplace_back(static_cast<size_t>(n));
+        lines[line][static_cast<size_t>(it.value())] = value;
     });
-    return rowData2Bytes(cells.data(), n);
+    QByteArray out;
+    for (std::vector<QString>& cells : lines)
+        out += rowData2Bytes(cells.data(), n);
+    return out;
+}
+
+bool AbsTextExport::repeatsOnLines() const {
+    return false;
+}
+
+QString AbsTextExport::numberedCol(const QString& name, int nth) {
+    return nth <= 1 ? name : name + QLatin1Char(' ') + QString::number(nth);
+}
+
+QString AbsTextExport::baseCol(const QString& name) {
+    QString base;
+    columnNumber(name, &base);
+    return base;
 }
 
 QByteArray AbsTextExport::uninitialize() {
@@ -123,6 +227,8 @@ QByteArray AbsTextExport::uninitialize() {
 }
 
 int AbsTextExport::colPriority(QString name) {
+    // A numbered column ("Tel:Mobile 2", "Addr:Home:Street 2") stands with its first one.
+    name = baseCol(name);
     static const struct {
         const char* name;
         int priority;

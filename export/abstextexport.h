@@ -16,13 +16,21 @@ public:
 
     // Collects the columns of all contacts, orders them and returns the header bytes.
     QByteArray initialize(const QList<pim::_Contact>& contacts) override;
-    // One row; a column that initialize() did not see is left out.
+    // One row (several when the subclass puts repeated values on lines of their own); a column
+    // that initialize() did not see is left out.
     QByteArray ct2Bytes(const pim::_Contact& contact) override;
     QByteArray uninitialize() override;
 
     virtual QByteArray cols2Bytes(QStringList names) = 0;
     virtual QByteArray rowData2Bytes(QString* cells, int n) = 0;
 
+    // The column of the nth value (from 1) under one name: the first keeps the name, later
+    // ones add " 2", " 3" and so on ("Tel:Mobile 2").
+    static QString numberedCol(const QString& name, int nth);
+    // A column name without its value number.
+    static QString baseCol(const QString& name);
+
+    // A numbered column sorts and sizes as its first one.
     static int colPriority(QString name);
     static bool compareColNameLess(QString a, QString b);
 
@@ -39,6 +47,10 @@ public:
     static QString addrPostcodeCol(const pim::Entity& e);
 
 protected:
+    // False: a contact's second value under one column name gets a numbered column of its own.
+    // True: the columns keep their names and the second values go on a line of their own.
+    virtual bool repeatsOnLines() const;
+
     QMap<QString, int> colIndexMap;
 };
 

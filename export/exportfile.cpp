@@ -31,9 +31,24 @@ mode_t newFileMode() {
     return 0644;
 }
 
+// The longest file name the folder takes, in bytes.
+long nameMax(const QString& folder) {
+    const long n = ::pathconf(native(folder).constData(), _PC_NAME_MAX);
+    return n > 0 ? n : 255;
+}
+
+// A hidden name beside `target` for a file of its own: "." + the target's name + `tail`,
+// within the folder's limit.
+QString besideName(const QString& target, const QString& tail) {
+    const QFileInfo info(target);
+    return info.absolutePath() + QLatin1Char('/') +
+           g_nameWithinLimit(info.absolutePath(), QLatin1Char('.') + info.fileName(), tail);
+}
+
 // Why no new file can be made in the folder of `target`: the errno of a real attempt.
 int createErrno(const QString& target) {
-    const QByteArray probe = native(target + QStringLiteral(".probe-%1").arg(::getpid()));
+    const QByteArray probe =
+        native(besideName(target, QStringLiteral(".probe-%1").arg(::getpid())));
     const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
@@ -93,6 +108,17 @@ private:
     QString m_error;
 };
 
+QString g_nameWithinLimit(const QString& folder, const QString& stem, const QString& tail) {
+    const int room = int(nameMax(folder)) - native(tail).size();
+    QString out = stem;
+    while (!out.isEmpty() && native(out).size() > room) {
+        out.chop(1);
+        if (!out.isEmpty() && out.at(out.size() - 1).isHighSurrogate())
+            out.chop(1);
+    }
+    return out + tail;
+}
+
 QString g_systemErrorText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -109,9 +135,7 @@ ExportFile::~ExportFile() {
 }
 
 QString ExportFile::writingPath() const {
-    if (m_temp)
-        return m_temp->fileName();
-    return m_target;
+    return m_temp ? m_temp->fileName() : QString();
 }
 
 void ExportFile::openThrow() {
@@ -121,8 +145,7 @@ void ExportFile::openThrow() {
     struct stat old;
     const bool existed = ::stat(native(m_target).constData(), &old) == 0;
 
-    m_temp.reset(new QTemporaryFile(info.absolutePath() + QLatin1String("/.") + info.fileName() +
-                                    QLatin1String(".XXXXXX")));
+    m_temp.reset(new QTemporaryFile(besideName(m_target, QStringLiteral(".XXXXXX"))));
     if (m_temp->open()) {
         // The new file gets the old one's permissions, or those of any new file.
         const mode_t mode = existed ? (old.st_mode & 07777) : newFileMode();
@@ -134,48 +157,18 @@ void ExportFile::openThrow() {
         return;
     }
     m_temp.reset();
+    // A folder that takes no new file is refused, even when the target itself may be written:
+    // writing over it in place would leave, if the program ended half-way, neither the old
+    // file nor the new one.
     const int e = createErrno(m_target);
-    if ((e == EACCES || e == EPERM || e == EROFS) && existed &&
-        ::access(native(m_target).constData(), W_OK) == 0) {
-        openInPlaceThrow();
-        return;
-    }
     g_throwText(g_systemErrorText(e ? e : EIO));
-}
-
-void ExportFile::openInPlaceThrow() {
-    QFile old(m_target);
-    if (!old.open(QIODevice::ReadOnly))
-        throwDevice(old, errno);
-    m_keptOld.reset(
-        new QTemporaryFile(QDir::temp().absoluteFilePath(QStringLiteral("tellwick-kept-XXXXXX"))));
-    if (!m_keptOld->open())
-        throwDevice(*m_keptOld, errno);
-    QByteArray chunk;
-    while (!(chunk = old.read(1 << 16)).isEmpty()) {
-        if (m_keptOld->write(chunk) != chunk.size())
-            throwDevice(*m_keptOld, errno);
-    }
-    if (old.error() != QFileDevice::NoError)
-        throwDevice(old, errno);
-    if (!m_keptOld->flush())
-        throwDevice(*m_keptOld, errno);
-    m_inPlace.reset(new QFile(m_target));
-    if (!m_inPlace->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        QFile* failed = m_inPlace.take();
-        const QString text = failed->errorString();
-        delete failed;
-        m_keptOld.reset();
-        g_throwText(text);
-    }
 }
 
 QIODevice* ExportFile::device() {
     if (!m_device) {
-        QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
-        if (!file)
+        if (!m_temp)
             return nullptr;
-        m_device.reset(new CheckedDevice(file));
+        m_device.reset(new CheckedDevice(m_temp.data()));
     }
     return m_device.data();
 }
@@ -183,7 +176,7 @@ QIODevice* ExportFile::device() {
 void ExportFile::writeThrow(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return;
-    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    QFileDevice* file = m_temp.data();
     if (!file)
         g_throwText(g_systemErrorText(EBADF));
     if (file->write(bytes) != bytes.size())
@@ -193,7 +186,7 @@ void ExportFile::writeThrow(const QByteArray& bytes) {
 void ExportFile::checkThrow() {
     if (m_device && m_device->failed())
         g_throwText(m_device->failure());
-    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    QFileDevice* file = m_temp.data();
     if (!file)
         g_throwText(g_systemErrorText(EBADF));
     if (file->error() != QFileDevice::NoError)
@@ -202,7 +195,7 @@ void ExportFile::checkThrow() {
 
 void ExportFile::flushThrow() {
     checkThrow();
-    QFileDevice* file = m_temp ? static_cast<QFileDevice*>(m_temp.data()) : m_inPlace.data();
+    QFileDevice* file = m_temp.data();
     if (!file)
         g_throwText(g_systemErrorText(EBADF));
     // QSaveFile::commit() would not report a failed last flush, and would clear its text.
@@ -216,37 +209,16 @@ void ExportFile::flushThrow() {
 void ExportFile::commitThrow() {
     flushThrow();
     m_device.reset();
-    if (m_temp) {
-        const QString from = m_temp->fileName();
-        m_temp->close();
-        if (::rename(native(from).constData(), native(m_target).constData()) != 0)
-            g_throwText(g_systemErrorText(errno));
-        m_temp->setAutoRemove(false);
-        m_temp.reset();
-    } else {
-        m_inPlace->close();
-        m_inPlace.reset();
-        m_keptOld.reset();
-    }
+    const QString from = m_temp->fileName();
+    m_temp->close();
+    if (::rename(native(from).constData(), native(m_target).constData()) != 0)
+        g_throwText(g_systemErrorText(errno));
+    m_temp->setAutoRemove(false);
+    m_temp.reset();
     m_committed = true;
 }
 
 void ExportFile::discard() {
     m_device.reset();
     m_temp.reset();  // closes and removes the file beside the target
-    if (!m_inPlace)
-        return;
-    // Put the old content back; it fitted before, so it fits again.
-    m_inPlace->close();
-    m_inPlace.reset();
-    QFile target(m_target);
-    if (m_keptOld && m_keptOld->seek(0) &&
-        target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        QByteArray chunk;
-        while (!(chunk = m_keptOld->read(1 << 16)).isEmpty())
-            target.write(chunk);
-        target.flush();
-        ::fsync(target.handle());
-    }
-    m_keptOld.reset();
 }

@@ -11,12 +11,12 @@ class QIODevice;
 class QTemporaryFile;
 
 // Every failure throws std::runtime_error with the system's own text (strerror of the failing
-// call). Until commitThrow() has returned, the file that stood at the target stays as it was;
-// a writer destroyed without a commit leaves nothing behind.
+// call). Until commitThrow() has returned, the file that stood at the target stays as it was,
+// even when the program is killed; a writer destroyed without a commit leaves nothing behind.
 //
-// A folder that takes no new files but holds a writable target (a shared folder with one file
-// the user may write) is written in place: the old content is kept aside first and put back
-// when the new one cannot be written completely.
+// A folder that takes no new files is refused with the system's text (for instance "Permission
+// denied"), even when the target itself may be written: only a file beside the target can be
+// put in its place whole.
 class ExportFile {
 public:
     explicit ExportFile(const QString& target);
@@ -38,20 +38,22 @@ public:
     void discard();
 
     QString target() const { return m_target; }
-    // The file being written (the target itself when written in place).
+    // The file being written beside the target; empty when none is open.
     QString writingPath() const;
 
 private:
     class CheckedDevice;
-    void openInPlaceThrow();
 
     QString m_target;
-    QScopedPointer<QTemporaryFile> m_temp;     // beside the target
-    QScopedPointer<QFile> m_inPlace;           // the target itself
-    QScopedPointer<QTemporaryFile> m_keptOld;  // old content of an in-place target
-    QScopedPointer<CheckedDevice> m_device;    // what device() hands out
+    QScopedPointer<QTemporaryFile> m_temp;   // beside the target
+    QScopedPointer<CheckedDevice> m_device;  // what device() hands out
     bool m_committed = false;
 };
+
+// `stem` + `tail` as a name in `folder`: the stem shortened (at a character boundary) so that
+// the name stays within the folder's limit, since a legal name must never fail because of what
+// is added to it.
+QString g_nameWithinLimit(const QString& folder, const QString& stem, const QString& tail);
 
 // strerror of `err` as a QString.
 QString g_systemErrorText(int err);

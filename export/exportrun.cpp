@@ -38,17 +38,26 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
     QSharedPointer<AbsExport> exporter;
     HtmlExport* html = nullptr;
     QScopedPointer<ExportFile> file;
-    // Everything an HTML export made goes again when it fails; the folder only if it made it.
-    QString createdFolder;
     auto fail = [&](const QString& text) {
         file.reset();  // the earlier file stays as it was
         if (html)
-            html->removeWritten();
-        if (!createdFolder.isEmpty())
-            QDir(createdFolder).rmdir(createdFolder);
+            html->removeWritten();  // the pictures folder too when this export made it
         reporter.error(text);
     };
     try {
+        if (type == EXPORT_HTML) {
+            // "x.html/" names the page x.html.
+            path = QDir::cleanPath(path);
+            const QString name = QFileInfo(path).fileName();
+            if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+                // No name for the page and its pictures folder ("", "/", "."): create nothing,
+                // least of all a folder in the working or root folder. Qt's own text.
+                g_throwText(QCoreApplication::translate("QFSFileEngine", "No file name specified"));
+            }
+        }
+        // The page first: where it cannot be written, no pictures folder is made either.
+        file.reset(new ExportFile(path));
+        file->openThrow();
         switch (type) {
             case EXPORT_VCARD:
                 exporter.reset(new VCardExport);
@@ -59,26 +68,11 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
             case EXPORT_TXT:
                 exporter.reset(new TxtExport);
                 break;
-            default: {
-                // "x.html/" would otherwise give a page without a name.
-                const QString folder = QDir::cleanPath(path);
-                const QString name = QFileInfo(folder).fileName();
-                if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
-                    // No name for the folder and its page ("", "/", "."): create nothing, least
-                    // of all a "photos" folder in the working or root folder. Qt's own text.
-                    g_throwText(
-                        QCoreApplication::translate("QFSFileEngine", "No file name specified"));
-                }
-                if (!QFileInfo(folder).exists())
-                    createdFolder = QFileInfo(folder).absoluteFilePath();
-                html = new HtmlExport(QDir(folder));
+            default:
+                html = new HtmlExport(file->target());
                 exporter.reset(html);
-                path = QDir(folder).absoluteFilePath(QFileInfo(folder).fileName());
                 break;
-            }
         }
-        file.reset(new ExportFile(path));
-        file->openThrow();
 
         file->writeThrow(exporter->initialize(contacts));
         const QString status = trWorker("IDS_EXPORTING_CONTACTS_TO_FILE");

@@ -15,9 +15,9 @@ using ExportReporter = RunReporter;
 enum ExportType { EXPORT_VCARD = 1, EXPORT_CSV = 2, EXPORT_TXT = 3, EXPORT_HTML = 4 };
 
 // Writes `contacts` to `path` with the exporter of `type` and reports the outcome exactly once
-// (succeed or error; nothing after a cancel). For EXPORT_HTML the path names a folder that
-// receives the page (under the folder's own name) and its "photos" folder; `path` is then
-// replaced by the page's path.
+// (succeed or error; nothing after a cancel). For EXPORT_HTML the path names the page; its
+// pictures go into a folder beside it named after it ("contacts_files" beside
+// "contacts.html"), and `path` is cleaned ("x.html/" gives "x.html").
 //
 // The file is written beside the target and moved into place only when complete: a failed or
 // cancelled export leaves no partial file and leaves a file that stood at the path before as it

@@ -9,7 +9,9 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QUrl>
 
 namespace {
 
@@ -43,11 +45,20 @@ QString entitiesHtml(QString title, const QList<pim::Entity>& entities,
 
 }  // namespace
 
-HtmlExport::HtmlExport(QDir outDir)
-    : photosDir(QDir(outDir.absoluteFilePath(QStringLiteral("photos"))).absolutePath()) {
+HtmlExport::HtmlExport(const QString& pagePath)
+    : photosDir(QFileInfo(pagePath).absoluteDir().absoluteFilePath(photosFolderName(pagePath))) {
     tw_initUiResources();
+    // A relative reference: the page and its folder can move together.
+    photosRef = h(QString::fromLatin1(QUrl::toPercentEncoding(photosFolderName(pagePath))));
+    // Only the folder itself: the page's own folder must exist as for any other export.
     if (!photosDir.exists())
-        madePhotosDir = QDir().mkpath(photosDir.absolutePath());
+        madePhotosDir = QDir().mkdir(photosDir.absolutePath());
+}
+
+QString HtmlExport::photosFolderName(const QString& pagePath) {
+    const QFileInfo page(pagePath);
+    return g_nameWithinLimit(page.absolutePath(), page.completeBaseName(),
+                             QStringLiteral("_files"));
 }
 
 void HtmlExport::writePicture(const QString& name, const QByteArray& bytes) {
@@ -133,8 +144,8 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
 QByteArray HtmlExport::ct2Bytes(const pim::_Contact& contact) {
     QString out;
     out += QLatin1String("<div style=\"margin-bottom:50px;\">") + kCrLf;
-    out += QStringLiteral("<img class=\"photo\" src=\"photos/%1\" width=\"128\" />")
-               .arg(savePhoto(contact)) +
+    out += QStringLiteral("<img class=\"photo\" src=\"%1/%2\" width=\"128\" />")
+               .arg(photosRef, savePhoto(contact)) +
            kCrLf;
     out += QLatin1String("<div class=\"ct_name\">") + kCrLf;
 

@@ -14,7 +14,12 @@ TxtExport::TxtExport() {}
 
 TxtExport::~TxtExport() {}
 
+bool TxtExport::repeatsOnLines() const {
+    return true;
+}
+
 int TxtExport::colWidth(QString name) {
+    name = baseCol(name);
     if (name.startsWith(QLatin1String("Date:")))
         return 20;
     if (name.startsWith(QLatin1String("Addr:")) && name.endsWith(QLatin1String(":Street")))

@@ -211,3 +211,106 @@ QStringList IOSContactCombineRule::validFields(int type, bool& single) {
             return LocalDbCombineRule().validFields(type, single);
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Same person
+
+namespace {
+
+// A birthday is a date of type code 3.
+const int BIRTHDAY = 3;
+
+QString numberKey(const QString& number) {
+    QString digits;
+    digits.reserve(number.size());
+    for (const QChar c : number) {
+        if (c.isDigit())
+            digits += c;
+    }
+    // A "number" without digits ("ask at the desk") counts as its text.
+    return digits.isEmpty() ? number.trimmed().toLower() : digits;
+}
+
+// Numbers as one person writes them in several ways: the same digits, or one with the other's
+// trailing digits (a country or area code added, a trunk 0 dropped) when at least the length
+// of a subscriber number is left.
+bool sameNumber(const QString& a, const QString& b) {
+    if (a == b)
+        return true;
+    enum { MIN_DIGITS = 7 };
+    auto significant = [](const QString& n) {
+        int zeros = 0;
+        while (zeros < n.size() && n.at(zeros) == QLatin1Char('0'))
+            ++zeros;
+        return n.mid(zeros);
+    };
+    const QString x = significant(a);
+    const QString y = significant(b);
+    if (x.size() < MIN_DIGITS || y.size() < MIN_DIGITS || !x.at(0).isDigit() || !y.at(0).isDigit())
+        return false;
+    return x.size() >= y.size() ? x.endsWith(y) : y.endsWith(x);
+}
+
+bool anyShared(const QStringList& a, const QStringList& b) {
+    for (const QString& x : a) {
+        if (b.contains(x))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+PersonMarks::PersonMarks(const pim::_Contact& contact) {
+    static const QString data1 = QStringLiteral("data1");
+    static const QString data2 = QStringLiteral("data2");
+    static const int types[] = {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_EVENT};
+    for (int type : types) {
+        for (const pim::Entity& e : contact.entities.value(type))
+            add(type, e.fields.value(data1), e.fields.value(data2));
+    }
+}
+
+void PersonMarks::add(int type, const QVariant& value, const QVariant& typeCode) {
+    const QString text = pim::fieldText(value).trimmed();
+    if (text.isEmpty())
+        return;
+    switch (type) {
+        case pim::ENTITY_PHONE:
+            m_numbers << numberKey(text);
+            break;
+        case pim::ENTITY_EMAIL:
+            m_emails << text.toLower();
+            break;
+        case pim::ENTITY_EVENT:
+            // The day alone: one source keeps a birthday at midnight, another at noon.
+            if (pim::fieldText(typeCode).trimmed().toInt() == BIRTHDAY)
+                m_birthdays << text.left(10);
+            break;
+        default:
+            break;
+    }
+}
+
+bool PersonMarks::sharesReachWith(const PersonMarks& other) const {
+    if (anyShared(m_emails, other.m_emails))
+        return true;
+    for (const QString& a : m_numbers) {
+        for (const QString& b : other.m_numbers) {
+            if (sameNumber(a, b))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool PersonMarks::agreesWith(const PersonMarks& other) const {
+    if (!m_birthdays.isEmpty() && !other.m_birthdays.isEmpty() &&
+        !anyShared(m_birthdays, other.m_birthdays))
+        return false;
+    const bool reach = !m_numbers.isEmpty() || !m_emails.isEmpty();
+    const bool otherReach = !other.m_numbers.isEmpty() || !other.m_emails.isEmpty();
+    if (reach && otherReach)
+        return sharesReachWith(other);
+    return true;
+}

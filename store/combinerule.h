@@ -48,3 +48,30 @@ public:
     QStringList checkEqualFieldsFull(int type) override;
     QStringList validFields(int type, bool& single) override;
 };
+
+// What tells two contacts of one full name apart: their numbers, e-mail addresses and birthdays.
+// Two contacts of one name are the same person unless these contradict each other: when both
+// hold numbers or e-mail addresses they must share one, and when both hold a birthday they must
+// share its day. Numbers compare by their digits, one also matching another that ends with its
+// last 7 or more digits (leading zeros aside: "030 1234567" = "+49 30 1234567"); addresses
+// compare without regard to case. Joining two people loses who owns which detail; keeping one
+// person twice loses nothing.
+class PersonMarks {
+public:
+    PersonMarks() = default;
+    explicit PersonMarks(const pim::_Contact& contact);
+
+    // One detail row: its type code, main value ("data1") and type code ("data2").
+    void add(int type, const QVariant& value, const QVariant& typeCode);
+
+    // False when the two cannot be one person.
+    bool agreesWith(const PersonMarks& other) const;
+    // True when the two hold a number or e-mail address in common.
+    bool sharesReachWith(const PersonMarks& other) const;
+
+private:
+    // A handful each, so lists: a set would cost more to build than the few comparisons.
+    QStringList m_numbers;    // digits of each number (its text in lower case when it has none)
+    QStringList m_emails;     // in lower case
+    QStringList m_birthdays;  // "yyyy-MM-dd"
+};

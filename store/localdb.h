@@ -101,6 +101,10 @@ public:
     // Merge.
     // Row id of a stored contact with exactly this full name (ASCII case-insensitive), or 0.
     unsigned long long isContactBaseExist(QString fullName);
+    // Row id of the stored contact known by this name that is the same person as the incoming
+    // one (PersonMarks), or 0: the first that shares a number or e-mail address with it, else
+    // the first that does not contradict it.
+    unsigned long long isContactBaseExist(const QString& knownAs, const pim::_Contact& incoming);
     // Merges one incoming contact under this database's rule; returns the entities inserted
     // or updated, by type. Throws std::runtime_error after rolling the transaction back.
     QMap<int, QList<pim::Entity> > combineContact(const pim::_Contact& incoming, pim::_Contact& out,

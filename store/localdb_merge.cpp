@@ -20,6 +20,56 @@ unsigned long long LocalDb::isContactBaseExist(QString fullName) {
     return static_cast<unsigned long long>(cur.getInt64(0));
 }
 
+unsigned long long LocalDb::isContactBaseExist(const QString& knownAs,
+                                               const pim::_Contact& incoming) {
+    open_check();
+    // One query for every stored contact of the name with the details that tell people apart;
+    // it runs on the NOCASE name index and the data-to-contact index.
+    Sqlite3Sql sql(
+        "select c._id,d.type,d.data1,d.data2 from contact as c left join data as d on "
+        "d.contact_id=c._id and d.type in (3,4,6) where c.full_name collate nocase = ? "
+        "order by c._id");
+    sql.addTextParam(knownAs);
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    // Read from the incoming contact only when the name is taken (a new name needs nothing).
+    PersonMarks wanted;
+    bool wantedRead = false;
+    unsigned long long firstAgreeing = 0;
+    unsigned long long candidate = 0;
+    PersonMarks marks;
+    // A stored contact that shares a number or address is the one; else the first that does
+    // not contradict.
+    auto decide = [&]() -> bool {
+        if (candidate == 0)
+            return false;
+        if (!wantedRead) {
+            wanted = PersonMarks(incoming);
+            wantedRead = true;
+        }
+        if (!marks.agreesWith(wanted))
+            return false;
+        if (marks.sharesReachWith(wanted))
+            return true;
+        if (firstAgreeing == 0)
+            firstAgreeing = candidate;
+        return false;
+    };
+    while (cur.moveNext()) {
+        const unsigned long long id = static_cast<unsigned long long>(cur.getInt64(0));
+        if (id != candidate) {
+            if (decide())
+                return candidate;
+            candidate = id;
+            marks = PersonMarks();
+        }
+        if (!cur.isNull(1))
+            marks.add(cur.getInt(1), cur.getText(2), cur.getText(3));
+    }
+    if (decide())
+        return candidate;
+    return firstAgreeing;
+}
+
 namespace {
 
 // Result of merging one entity: whether to write it, and where it now stands in the list.
@@ -136,7 +186,7 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
     // e-mail address or number; one known by nothing at all is never merged into another.
     const QString knownAs =
         incoming.fullName.isEmpty() ? pim::nameFromDetails(incoming) : incoming.fullName;
-    const unsigned long long id = knownAs.isEmpty() ? 0 : isContactBaseExist(knownAs);
+    const unsigned long long id = knownAs.isEmpty() ? 0 : isContactBaseExist(knownAs, incoming);
     if (id == 0 && !hasListedDetail(incoming.entities)) {
         existed = false;
         out = pim::_Contact();

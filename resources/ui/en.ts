@@ -12,6 +12,26 @@
         <translation>Confirm to delete the Group?</translation>
     </message>
     <message>
+        <source>IDS_CONFIRM_DEL_GROUP_%1_MEMBERS</source>
+        <translation>The %1 contacts in it will be deleted with it.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_GROUP_%1_MEMBERS_PHONE</source>
+        <translation>The %1 contacts in it will be deleted with it, from the iPhone too.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_GROUP_1_MEMBER</source>
+        <translation>The 1 contact in it will be deleted with it.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_GROUP_1_MEMBER_PHONE</source>
+        <translation>The 1 contact in it will be deleted with it, from the iPhone too.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_GROUP_EMPTY</source>
+        <translation>It holds no contacts: only the group will be deleted.</translation>
+    </message>
+    <message>
         <source>IDS_CONFIRM_DEL_LOCALDB</source>
         <translation>Confirm to delete this Local Database?</translation>
     </message>
@@ -78,6 +98,10 @@
     <message>
         <source>IDS_MI_DEL_CONTACTS</source>
         <translation>Delete Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DEL_GROUP</source>
+        <translation>Delete Group and its Contacts</translation>
     </message>
     <message>
         <source>IDS_MI_DEL_SELECTIONS</source>

@@ -201,7 +201,7 @@ const Flow kFlows[] = {
      [](CancelTest&, LocalDb& db, RunReporter* r) -> QThread* {
          return new BackupContactsToLocalThread(people(kContacts), &db, r, nullptr);
      }},
-    {"BackupImport", false, 3, 2,
+    {"BackupImport", false, 3, 3,
      [](CancelTest& t, LocalDb& db, RunReporter* r) -> QThread* {
          return new ImportContactsFromiTunesThread(t.backup(), &db, r);
      }},

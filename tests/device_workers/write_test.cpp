@@ -81,7 +81,11 @@ TEST_F(WorkersTest, TransferMergesDuplicatesInBatchesAndWritesIdsBack) {
         list << person(QString("New%1").arg(i), "Person", QString("100%1").arg(i),
                        i % 3 == 0 ? QString("n%1@x.org").arg(i) : QString());
     }
-    list << person("Twin", "Same", "111") << person("Twin", "Same", "222");
+    // The repeat is the same person: it shares the first one's number.
+    pim::_Contact twinAgain = person("Twin", "Same", "111");
+    twinAgain.entities[pim::ENTITY_PHONE] +=
+        person("Twin", "Same", "222").entities.value(pim::ENTITY_PHONE);
+    list << person("Twin", "Same", "111") << twinAgain;
     pim::_Contact dup = existing;
     dup._id = 0;
     dup.srcId.clear();

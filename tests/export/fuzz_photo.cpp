@@ -6,8 +6,6 @@
 #include "fuzz_support.h"
 #include "htmlexport.h"
 
-#include <QDir>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1024 * 1024)
         return 0;
@@ -22,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     contact.entities[pim::ENTITY_PHOTO] << photo;
 
     pane->showContact(&contact);
-    HtmlExport html{QDir(fuzz::path(QStringLiteral("html")))};
+    HtmlExport html{fuzz::path(QStringLiteral("page.html"))};
     (void)html.initialize({contact});
     (void)html.ct2Bytes(contact);
     (void)ContactsPrinter::renderCard(300, 180, contact);

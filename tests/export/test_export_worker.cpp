@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTranslator>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace exporttest;
@@ -135,41 +136,67 @@ TEST(ExportRun, CancelLeavesNoPartialFile) {
     EXPECT_FALSE(QFile::exists(late));
 }
 
-TEST(ExportRun, HtmlFolderLayoutAndFailures) {
+TEST(ExportRun, HtmlPageAndPicturesFolder) {
     QTemporaryDir dir;
     pim::_Contact withPhoto =
         contact("Pic", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("PNG")}})}});
     withPhoto._id = 5;
-    for (const char* name : {"x.html", "w.doc"}) {
+    // The page is the file the user named; its pictures lie in a folder beside it named
+    // after it, and the page refers to them there (a name with blanks percent-encoded).
+    for (const char* name : {"x.html", "w.doc", "my list.html"}) {
         QString path = dir.filePath(name);
         Recorder r;
         g_runExport({withPhoto}, EXPORT_HTML, path, r);
         EXPECT_EQ(r.succeeded.size(), 1);
-        EXPECT_EQ(path, QDir(dir.filePath(name)).absoluteFilePath(name));
-        EXPECT_EQ(filesBelow(dir.filePath(name)),
-                  QStringList({"photos/5.jpg", "photos/contact.png", QString(name)}));
-        EXPECT_TRUE(readFile(path).endsWith("</body></html>"));
+        EXPECT_EQ(path, dir.filePath(name));
+        EXPECT_TRUE(QFileInfo(path).isFile()) << name;
+        const QString folder = QFileInfo(path).completeBaseName() + "_files";
+        EXPECT_EQ(filesBelow(dir.filePath(folder)), QStringList({"5.jpg", "contact.png"}));
+        const QByteArray page = readFile(path);
+        EXPECT_TRUE(page.endsWith("</body></html>"));
+        EXPECT_TRUE(page.contains("src=\"" + QUrl::toPercentEncoding(folder) + "/5.jpg\""))
+            << page.toStdString();
     }
+    EXPECT_TRUE(readFile(dir.filePath("my list.html")).contains("src=\"my%20list_files/5.jpg\""));
 
-    // Cancel: the page goes, the folder and pictures already written stay.
+    // Again over the same page: the page is replaced, the folder is used again.
+    QString again = dir.filePath("x.html");
+    Recorder ra;
+    g_runExport({withPhoto, withPhoto}, EXPORT_HTML, again, ra);
+    EXPECT_EQ(ra.succeeded.size(), 1);
+    EXPECT_EQ(readFile(again).count("<img "), 2);
+
+    // Cancel: the page stays as it was, the pictures already written stay.
     QString cancelled = dir.filePath("c.html");
+    writeFile(cancelled, "earlier page");
     Recorder rc;
     rc.cancelBefore = 2;
     g_runExport({withPhoto, withPhoto}, EXPORT_HTML, cancelled, rc);
     EXPECT_EQ(rc.outcomes(), 0);
-    EXPECT_EQ(filesBelow(dir.filePath("c.html")),
-              QStringList({"photos/5.jpg", "photos/contact.png"}));
+    EXPECT_EQ(readFile(cancelled), QByteArray("earlier page"));
+    EXPECT_EQ(filesBelow(dir.filePath("c_files")), QStringList({"5.jpg", "contact.png"}));
 
-    // A plain file at the chosen path: the file's own error, the file left alone.
+    // A folder at the chosen path (an export of an older version): the system's word, and the
+    // folder left alone.
     QString clash = dir.filePath("clash.html");
-    writeFile(clash, "not a folder");
+    ASSERT_TRUE(QDir().mkpath(clash + "/photos"));
     Recorder rf;
     g_runExport({withPhoto}, EXPORT_HTML, clash, rf);
-    EXPECT_EQ(rf.errors, QStringList({"Not a directory"}));
+    EXPECT_EQ(rf.errors, QStringList({"Is a directory"}));
     EXPECT_TRUE(rf.succeeded.isEmpty());
-    EXPECT_EQ(readFile(dir.filePath("clash.html")), QByteArray("not a folder"));
+    EXPECT_EQ(filesBelow(clash), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("clash_files")));
 
-    // No name for the folder ("" or "/"): an error, and no "photos" folder anywhere.
+    // A plain file where the pictures folder belongs: the system's word, the file kept, no page.
+    QString blocked = dir.filePath("b.html");
+    writeFile(dir.filePath("b_files"), "a file");
+    Recorder rb;
+    g_runExport({withPhoto}, EXPORT_HTML, blocked, rb);
+    EXPECT_EQ(rb.errors, QStringList({"Not a directory"}));
+    EXPECT_FALSE(QFileInfo::exists(blocked));
+    EXPECT_EQ(readFile(dir.filePath("b_files")), QByteArray("a file"));
+
+    // No name for the page ("" or "/"): an error, and no pictures folder anywhere.
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     for (const char* unnamed : {"", "/", "./", "a/.."}) {
@@ -181,11 +208,11 @@ TEST(ExportRun, HtmlFolderLayoutAndFailures) {
         EXPECT_TRUE(ru.succeeded.isEmpty()) << unnamed;
     }
     QDir::setCurrent(oldCwd);
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("photos")));
-    EXPECT_FALSE(QFileInfo::exists("/photos"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("_files")));
+    EXPECT_FALSE(QFileInfo::exists("/_files"));
 
     // A target in a folder that cannot hold it: an error and no file.
-    QString nowhere = dir.filePath("clash.html/sub/out.vcf");
+    QString nowhere = dir.filePath("b_files/sub/out.vcf");
     Recorder rn;
     g_runExport(people(1), EXPORT_VCARD, nowhere, rn);
     EXPECT_EQ(rn.errors, QStringList({"Not a directory"}));
@@ -213,7 +240,7 @@ TEST(ExportToFileThread, ReportsThroughTheForm) {
     };
     QString page;
     EXPECT_EQ(run(people(4), ExportToFileThread::HTML, dir.filePath("p.html"), &page), 1);
-    EXPECT_EQ(page, QDir(dir.filePath("p.html")).absoluteFilePath("p.html"));
+    EXPECT_EQ(page, dir.filePath("p.html"));
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes.first().contains("IDS_SUC_EXPORT_4_CONTACTS_TO_FILE") ||
                 boxes.first().contains("4 contacts"))

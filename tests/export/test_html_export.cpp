@@ -1,4 +1,4 @@
-// HTML export: page bytes, escaping of contact text, and the "photos" folder.
+// HTML export: page bytes, escaping of contact text, and the pictures folder beside the page.
 #include "export_test_util.h"
 #include "htmlexport.h"
 
@@ -42,15 +42,16 @@ QString group(const QString& title, const QStringList& lines) {
 
 TEST(HtmlExport, PageBytesAndEscaping) {
     QTemporaryDir dir;
-    HtmlExport exporter(QDir(dir.filePath("x.html")));
-    EXPECT_TRUE(QFileInfo(dir.filePath("x.html/photos")).isDir());
+    HtmlExport exporter(dir.filePath("x.html"));
+    EXPECT_TRUE(QFileInfo(dir.filePath("x_files")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x.html")));  // the page is the worker's
     EXPECT_EQ(exporter.initialize({}), QByteArray(kHead));
     EXPECT_EQ(exporter.uninitialize(), QByteArray("</body></html>"));
 
     // No entities: the picture line and the name block only.
     EXPECT_EQ(exporter.ct2Bytes(contact("A<b>&c", {})).toStdString(),
               "<div style=\"margin-bottom:50px;\">\r\n"
-              "<img class=\"photo\" src=\"photos/contact.png\" width=\"128\" />\r\n"
+              "<img class=\"photo\" src=\"x_files/contact.png\" width=\"128\" />\r\n"
               "<div class=\"ct_name\">\r\nA&lt;b&gt;&amp;c\r\n"
               "</div><div style=\"clear:both\"></div>\r\n</div>\r\n");
 
@@ -79,7 +80,7 @@ TEST(HtmlExport, PageBytesAndEscaping) {
                 {pim::ENTITY_GROUP, ent({{"data2", "hidden"}})}});
     const QString expected =
         "<div style=\"margin-bottom:50px;\">\r\n"
-        "<img class=\"photo\" src=\"photos/contact.png\" width=\"128\" />\r\n"
+        "<img class=\"photo\" src=\"x_files/contact.png\" width=\"128\" />\r\n"
         "<div class=\"ct_name\">\r\n"
         "Ann<br/>\"Nan\" - R&amp;D<br/>Acme\r\n"
         "</div><div style=\"clear:both\"></div>\r\n" +
@@ -97,9 +98,9 @@ TEST(HtmlExport, PageBytesAndEscaping) {
 TEST(HtmlExport, PhotosFolder) {
     QTemporaryDir dir;
     const QString out = dir.filePath("page.doc");
-    HtmlExport exporter{QDir(out)};
+    HtmlExport exporter{out};
     exporter.initialize({});
-    const QString photos = out + "/photos";
+    const QString photos = dir.filePath("page_files");
     const QImage placeholder(photos + "/contact.png", "PNG");
     EXPECT_FALSE(placeholder.isNull());
     EXPECT_TRUE(QFileInfo(photos + "/contact.png").isWritable());
@@ -107,7 +108,7 @@ TEST(HtmlExport, PhotosFolder) {
     pim::_Contact png = contact("P", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("PNG")}})},
                                       {pim::ENTITY_PHOTO, ent({{"data15", QByteArray("junk")}})}});
     png._id = 42;
-    EXPECT_TRUE(exporter.ct2Bytes(png).contains("src=\"photos/42.jpg\""));
+    EXPECT_TRUE(exporter.ct2Bytes(png).contains("src=\"page_files/42.jpg\""));
     const QByteArray jpg = readFile(photos + "/42.jpg");
     ASSERT_GE(jpg.size(), 3);
     EXPECT_EQ(jpg.left(3), QByteArray("\xff\xd8\xff"));  // JPEG, whatever came in
@@ -118,8 +119,8 @@ TEST(HtmlExport, PhotosFolder) {
     junk._id = 7;
     pim::_Contact empty = contact("E", {{pim::ENTITY_PHOTO, ent({})}});
     empty._id = 8;
-    EXPECT_TRUE(exporter.ct2Bytes(junk).contains("src=\"photos/contact.png\""));
-    EXPECT_TRUE(exporter.ct2Bytes(empty).contains("src=\"photos/contact.png\""));
+    EXPECT_TRUE(exporter.ct2Bytes(junk).contains("src=\"page_files/contact.png\""));
+    EXPECT_TRUE(exporter.ct2Bytes(empty).contains("src=\"page_files/contact.png\""));
     EXPECT_FALSE(QFile::exists(photos + "/7.jpg"));
     EXPECT_FALSE(QFile::exists(photos + "/8.jpg"));
 
@@ -128,19 +129,19 @@ TEST(HtmlExport, PhotosFolder) {
         contact("A", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("JPEG", 4, 4)}})}});
     pim::_Contact b =
         contact("B", {{pim::ENTITY_PHOTO, ent({{"data15", imageBytes("PNG", 5, 5)}})}});
-    EXPECT_TRUE(exporter.ct2Bytes(a).contains("src=\"photos/0.jpg\""));
-    EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"photos/0-2.jpg\""));
+    EXPECT_TRUE(exporter.ct2Bytes(a).contains("src=\"page_files/0.jpg\""));
+    EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"page_files/0-2.jpg\""));
     EXPECT_EQ(QImage(photos + "/0.jpg").size(), QSize(4, 4));
     EXPECT_EQ(QImage(photos + "/0-2.jpg").size(), QSize(5, 5));
-    EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"photos/0-3.jpg\""));
+    EXPECT_TRUE(exporter.ct2Bytes(b).contains("src=\"page_files/0-3.jpg\""));
     png._id = 0;  // one whose first file name is taken by an earlier contact
-    EXPECT_TRUE(exporter.ct2Bytes(png).contains("src=\"photos/0-4.jpg\""));
+    EXPECT_TRUE(exporter.ct2Bytes(png).contains("src=\"page_files/0-4.jpg\""));
     EXPECT_EQ(QImage(photos + "/0-4.jpg").size(), QSize(8, 6));
     EXPECT_EQ(QDir(photos).entryList(QDir::Files).size(), 6);  // contact.png, 42, 0, 0-2..0-4
 
     // A second export into the same folder keeps a placeholder that is already there.
     writeFile(photos + "/contact.png", "mine");
-    HtmlExport again{QDir(out)};
+    HtmlExport again{out};
     again.initialize({});
     EXPECT_EQ(readFile(photos + "/contact.png"), QByteArray("mine"));
 }
@@ -153,7 +154,7 @@ TEST(HtmlExport, OversizedPhotoGetsPlaceholder) {
     ASSERT_LT(huge.size(), 1024 * 1024);
     QTemporaryDir dir;
     const QString out = dir.filePath("page.html");
-    HtmlExport exporter{QDir(out)};
+    HtmlExport exporter{out};
     exporter.initialize({});
     pim::_Contact c = contact("Huge", {{pim::ENTITY_PHOTO, ent({{"data15", huge}})}});
     c._id = 9;
@@ -161,7 +162,7 @@ TEST(HtmlExport, OversizedPhotoGetsPlaceholder) {
     timer.start();
     const QByteArray page = exporter.ct2Bytes(c);
     EXPECT_LT(timer.elapsed(), 2000);
-    EXPECT_TRUE(page.contains("src=\"photos/contact.png\""));
-    EXPECT_FALSE(QFile::exists(out + "/photos/9.jpg"));
-    EXPECT_EQ(QDir(out + "/photos").entryList(QDir::Files), QStringList("contact.png"));
+    EXPECT_TRUE(page.contains("src=\"page_files/contact.png\""));
+    EXPECT_FALSE(QFile::exists(dir.filePath("page_files/9.jpg")));
+    EXPECT_EQ(QDir(dir.filePath("page_files")).entryList(QDir::Files), QStringList("contact.png"));
 }

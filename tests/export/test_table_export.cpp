@@ -54,8 +54,8 @@ TEST(TableExport, ColumnsNamesAndOrder) {
 }
 
 TEST(TableExport, CsvBytes) {
-    // A later entity wins its cell; an empty name part never clears an earlier one, an empty
-    // phone does. A contact without a column gets an empty cell.
+    // A later name part wins its cell, an empty one never clears an earlier one; a second
+    // number gets a column of its own. A contact without a column gets an empty cell.
     const QList<pim::_Contact> contacts = {
         contact("a", {{pim::ENTITY_NAME, ent({{"data2", "Ann"}})},
                       {pim::ENTITY_NAME, ent({{"data2", ""}, {"data3", "Lee"}})},
@@ -67,10 +67,10 @@ TEST(TableExport, CsvBytes) {
         contact("c", {{pim::ENTITY_GROUP, ent({{"data2", "G"}})}})};
     CSVExport csv;
     EXPECT_EQ(exportAll(csv, contacts).toStdString(),
-              "First Name,Last Name,Category,Tel:Mobile,Notes\n"
-              "Ann,Lee,,2,\"say \"\"hi\"\", ok\nbye\"\n"
-              ",,,,\n"
-              ",,G,,\n");
+              "First Name,Last Name,Category,Tel:Mobile,Tel:Mobile 2,Notes\n"
+              "Ann,Lee,,1,2,\"say \"\"hi\"\", ok\nbye\"\n"
+              ",,,5,,\n"
+              ",,G,,,\n");
 }
 
 TEST(TableExport, FixedWidthTextBytes) {

@@ -232,9 +232,15 @@ TEST_F(ImportRun, FailuresRollBackAndReportOnce) {
 TEST_F(ImportRun, LongRunsAcrossBatches) {
     QList<pim::_Contact> many;
     for (int i = 0; i < 500; ++i) {
-        // Every tenth contact repeats the one before it, with a number of its own.
-        many << (i % 10 == 9 ? named(QString("P%1").arg(i - 1), QString::number(i))
-                             : named(QString("P%1").arg(i), QString::number(i)));
+        // Every tenth contact repeats the one before it (its number) with a number of its own.
+        if (i % 10 == 9) {
+            pim::_Contact repeat = named(QString("P%1").arg(i - 1), QString::number(i - 1));
+            repeat.entities[pim::ENTITY_PHONE] +=
+                named(QString(), QString::number(i)).entities.value(pim::ENTITY_PHONE);
+            many << repeat;
+        } else {
+            many << named(QString("P%1").arg(i), QString::number(i));
+        }
     }
 
     for (int at : {1, 31, 32, 33, 100, 257, 499}) {
@@ -313,7 +319,7 @@ TEST_F(ImportRun, FilesEndToEnd) {
     g_runImport(vcf,
                 write("BEGIN:VCARD\r\nN:Doe;John;;;\r\nTEL;TYPE=cell:1\r\nEND:VCARD\r\n"
                       "BEGIN:VCARD\r\nFN:Only Formatted\r\nEND:VCARD\r\n"
-                      "BEGIN:VCARD\r\nN:Doe;John;;;\r\nTEL;TYPE=cell:2\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nN:Doe;John;;;\r\nTEL:1\r\nTEL;TYPE=cell:2\r\nEND:VCARD\r\n"
                       "BEGIN:VCARD\r\nVERSION:3.0\r\nEND:VCARD\r\n",
                       "a.vcf"),
                 *db, r);

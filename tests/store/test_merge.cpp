@@ -83,11 +83,11 @@ TEST_F(Merge, NamesMatchLiterallyNotAsPatterns) {
     EXPECT_FALSE(existed);
     merge(makeContact("100", {{3, phone("4")}}), &existed);
     EXPECT_FALSE(existed);
-    merge(makeContact("100%", {{3, phone("5")}}), &existed);
+    merge(makeContact("100%", {{3, phone("2")}}), &existed);
     EXPECT_TRUE(existed);
     EXPECT_EQ(contactRows(), 4);
     // ASCII letters in either case; other letters, and surrounding blanks, as they are.
-    merge(makeContact("aNNE", {{3, phone("6")}}), &existed);
+    merge(makeContact("aNNE", {{3, phone("1")}}), &existed);
     EXPECT_TRUE(existed);
     merge(makeContact(QString::fromUtf8("\xc3\x84rger"), {{3, phone("7")}}), &existed);
     EXPECT_FALSE(existed);

@@ -328,15 +328,18 @@ TEST_F(FlowsTest, ExportsEveryKindFromNodeAndSelection) {
         EXPECT_TRUE(txt.contains(n)) << n;
     }
 
-    // HTML and Word: the same page; the worker puts it into a folder of that name.
+    // HTML and Word: the same page, written as the file named; its pictures folder beside it.
     for (const char* f : {kHtml, kDoc}) {
         answerSave(base, f);
         QMetaObject::invokeMethod(win.get(), "miTreeExport");
         const QString name = QString("list") + (f == kHtml ? ".html" : ".doc");
-        const QString page = QDir(home()).absoluteFilePath(name + "/" + name);
+        const QString page = QDir(home()).absoluteFilePath(name);
+        EXPECT_TRUE(QFileInfo(page).isFile()) << page.toStdString();
         const QString html = QString::fromUtf8(readAll(page));
         EXPECT_TRUE(html.contains("<html", Qt::CaseInsensitive)) << page.toStdString();
         EXPECT_TRUE(html.contains("Cid Moe"));
+        EXPECT_TRUE(html.contains("src=\"list_files/contact.png\""));
+        EXPECT_TRUE(QFileInfo(QDir(home()).absoluteFilePath("list_files/contact.png")).isFile());
     }
 
     // PDF: written under the progress dialog; the success box counts the cards.
@@ -393,13 +396,12 @@ TEST_F(FlowsTest, ExportFailuresAndCancelsAreReported) {
         EXPECT_EQ(Boxes::instance().count(QMessageBox::Information), 0) << f;
     }
 
-    // A name that stands for an existing file, also once its suffix is added or inside the
-    // folder of an HTML page, is replaced only when the user says so.
+    // A name that stands for an existing file, also once its suffix is added, is replaced only
+    // when the user says so.
     const QString kept = QDir(home()).absoluteFilePath("kept");
-    QDir().mkpath(kept + ".html");
     for (const auto& target :
          {std::make_pair(kVcf, kept + ".vcf"), std::make_pair(kPdf, kept + ".pdf"),
-          std::make_pair(kHtml, kept + ".html/kept.html")}) {
+          std::make_pair(kHtml, kept + ".html"), std::make_pair(kDoc, kept + ".doc")}) {
         QFile old(target.second);
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("earlier");
