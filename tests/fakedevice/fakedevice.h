@@ -96,7 +96,7 @@ enum class HostileFrame {
     Nested,            // a record nested 200,000 arrays deep (about 1.8 MB)
     SharedReferences,  // a few hundred bytes whose shared references expand beyond any memory
     NulString,         // a record whose name holds a NUL
-    Oversized,         // a frame that announces 64 MiB and one byte
+    Oversized,         // a frame that announces 256 MiB and one byte (beyond any batch)
 };
 
 // A fault fires on a message received from the client on one service connection.
