@@ -196,8 +196,9 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
                             ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
                             : PlistCFType::createCFDictionary();
     const PlistCFType before = value.get(flag);
-    if (wasDisabled && !before.isNull())
-        *wasDisabled = before.CFNumberBool(false);
+    if (wasDisabled)
+        *wasDisabled = before.isCFBoolean() ? before.CFNumberBool(false)
+                                            : before.isCFNumber() && before.CFNumberInt64(0) != 0;
     if (!before.isCFBoolean() && before.isCFNumber())
         value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
     else
