@@ -87,6 +87,10 @@ IOSSyncToPCThread::RecordWriter::~RecordWriter() {
     delete d;
 }
 
+int IOSSyncToPCThread::RecordWriter::contactCount() const {
+    return d->contactIds.size();
+}
+
 int IOSSyncToPCThread::RecordWriter::orphanCount() const {
     int n = 0;
     for (const auto& l : d->pending) {
@@ -134,11 +138,15 @@ IOSSyncToPCThread::~IOSSyncToPCThread() = default;
 void IOSSyncToPCThread::run() {
     m_form->invokeUpdateProgress(tr("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
     bool editing = false;
+    QString closing;
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false);
+        bool inCloud = false;
+        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, &inCloud);
         mobiledevice_sync_client client;
+        // A confirmed cancel ends the wait for the phone at once.
+        client.cancelFlag = &m_form->rejected;
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
         m_db->beginEdit();
@@ -160,6 +168,17 @@ void IOSSyncToPCThread::run() {
         m_db->endEdit(true);
         editing = false;
         client.free();
+        // A phone whose contacts live in iCloud gives none of them over USB: say why no
+        // contact came rather than show an empty phone.
+        if (writer.contactCount() == 0) {
+            closing = inCloud ? tr("No contacts came from the phone: it keeps its contacts in "
+                                   "iCloud, which it does not sync over USB.")
+                              : tr("The phone holds no contacts of its own.");
+            closing +=
+                tr(" If its contacts are kept in iCloud, turn off Contacts in the "
+                   "phone's Settings > [your name] > iCloud (choose to keep the contacts "
+                   "on the phone), then unplug the phone and plug it in again.");
+        }
     } catch (const std::exception& e) {
         if (editing) {
             try {
@@ -167,8 +186,11 @@ void IOSSyncToPCThread::run() {
             } catch (const std::exception&) {
             }
         }
-        m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        // The user cancelled: the dialog is closed already and nothing of the read is kept.
+        if (!m_form->rejected) {
+            m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        }
         return;
     }
-    m_form->invokeSucceed(QString());
+    m_form->invokeSucceed(closing);
 }
