@@ -100,6 +100,7 @@ void IOSSyncToDeviceThread::run() {
         ~FormsOfRun() { forms.reset(); }
     } formsOfRun{m_phoneForms};
     m_phoneForms.reset(new PhoneForms(m_contacts));
+    int taken = 0;  // contacts of the batches the phone took
     try {
         // The mirror is a cache that every connection of the phone rebuilds: the whole restore
         // is one transaction of it, written without waiting for the disk and rolled back from a
@@ -123,6 +124,7 @@ void IOSSyncToDeviceThread::run() {
             // The phone took the batch.
             m_db->endPart(true);
             m_batchOpen = false;
+            taken = m_done;
         }
         finishSession();
         m_db->endEdit(true);
@@ -142,7 +144,14 @@ void IOSSyncToDeviceThread::run() {
         keepTakenBatches();
         m_session.reset();
         restoreSynchronous();
-        m_form->invokeErrorOccurred(QString::fromUtf8(e.what()));
+        // How far the restore came, beside the cause and before the failing call.
+        QString text = QString::fromUtf8(e.what());
+        const int cause = text.indexOf(QLatin1Char('\n'));
+        text.insert(cause < 0 ? text.size() : cause,
+                    tr(" The phone took %1 of the %2 contacts; the others were not written to it.")
+                        .arg(taken)
+                        .arg(m_total));
+        m_form->invokeErrorOccurred(text);
         return;
     } catch (...) {
         keepTakenBatches();

@@ -236,3 +236,18 @@ TEST_F(RealPhoneTest, SlowRepliesAndLargePhotosStillRead) {
     ASSERT_TRUE(node && node->db);
     EXPECT_EQ(node->db->contacts().size(), 40);
 }
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    fakedevice::ignoreSigpipe();
+    fakedevice::TempDir dir;
+    fakedevice::Server server(dir.socketPath());
+    fakedevice::ScopedMuxAddress mux(server.socketAddress());
+    phoneServer() = &server;
+    Boxes::instance().install();
+    const int rc = RUN_ALL_TESTS();
+    g_setMessageBoxHook(MessageBoxHook());
+    phoneServer() = nullptr;
+    return rc;
+}
