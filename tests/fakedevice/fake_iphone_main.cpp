@@ -2,6 +2,7 @@
 //
 //   fake-iphone --socket /tmp/fake/mux [--udid U] [--name N] [--contacts N | --fixture FILE]
 //               [--seed S] [--batch-size N] [--journal FILE] [--control PATH] [--network]
+//               [--ios N] [--photo-bytes N]
 //
 // Start the program under test with USBMUXD_SOCKET_ADDRESS=UNIX:/tmp/fake/mux.
 #include "fakedevice.h"
