@@ -247,3 +247,22 @@ TEST_F(DeviceTest, ABatchOfFortyLargePhotosIsRead) {
     EXPECT_EQ(records.dict_size(), int(phone->recordCount()));
     EXPECT_GE(records.get(QString("1")).get(QString("image")).CFDataLength(), 2 << 20);
 }
+
+TEST(DeviceFailureKinds, OverlappingCodesMeanWhatTheirLayerSays) {
+    // -5: an SSL error for lockdown, a start failure for the service layer.
+    EXPECT_EQ(failureOfLockdown(-5), DeviceFailure::SecurityRefused);
+    EXPECT_EQ(failureOfService(-5), DeviceFailure::Other);
+    // -7: a lockdown time-out, a service time-out.
+    EXPECT_EQ(failureOfLockdown(-7), DeviceFailure::Silent);
+    EXPECT_EQ(failureOfService(-7), DeviceFailure::Silent);
+    // -3: a lockdown plist error, a closed service connection, no such device.
+    EXPECT_EQ(failureOfLockdown(-3), DeviceFailure::Other);
+    EXPECT_EQ(failureOfService(-3), DeviceFailure::Disconnected);
+    EXPECT_EQ(failureOfLookup(-3), DeviceFailure::NotFound);
+    EXPECT_EQ(failureOfLockdown(-17), DeviceFailure::Locked);
+    EXPECT_EQ(failureOfLockdown(-19), DeviceFailure::TrustPending);
+
+    const DeviceError e(DeviceFailure::Locked, "Words.", "call failed. return -17.");
+    EXPECT_STREQ(e.what(), "Words.\ncall failed. return -17.");
+    EXPECT_EQ(e.detail(), "call failed. return -17.");
+}

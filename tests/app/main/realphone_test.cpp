@@ -8,10 +8,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
 
+#include "app/mainwindow_form.h"
 #include "ui/progressform.h"
 #include "fakedevice.h"
 #include "store/combinerule.h"
@@ -235,6 +237,40 @@ TEST_F(RealPhoneTest, SlowRepliesAndLargePhotosStillRead) {
     Tree::_DBItemNode* node = dbChild(tree().deviceRoot(), 0);
     ASSERT_TRUE(node && node->db);
     EXPECT_EQ(node->db->contacts().size(), 40);
+}
+
+TEST_F(RealPhoneTest, AnEditCutShortByThePulledCableIsSaidToBeLost) {
+    auto phone = plugIn(44, 2);
+    phoneServer()->attach(phone);
+    open();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+        << Boxes::instance().dump().toStdString();
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults = {{fakedevice::kServiceSync, "SDMessageProcessChanges", 1,
+                     fakedevice::FaultKind::Unplug, 0, 1}};
+    });
+    Boxes::instance().reset();
+    MainWindow::choosers().editForm = [](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Lost");
+        form.form().btnSave->click();
+        return form.result();
+    };
+    QElapsedTimer t;
+    t.start();
+    QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                              Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    waitFor([] { return false; }, 300);  // the unplug event arrives
+    EXPECT_LT(t.elapsed(), 10000);
+    ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
+        << Boxes::instance().dump().toStdString();
+    const QString shown = Boxes::instance().shown.front().text;
+    EXPECT_TRUE(shown.contains("The phone was disconnected.")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("This edit was not saved on the phone in full"))
+        << shown.toStdString();
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+    for (const std::string& id : phone->recordIds("com.apple.contacts.Contact")) {
+        EXPECT_NE(phone->record(id).stringAt("first name"), "Lost");
+    }
 }
 
 int main(int argc, char** argv) {
