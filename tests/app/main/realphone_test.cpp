@@ -273,6 +273,40 @@ TEST_F(RealPhoneTest, AnEditCutShortByThePulledCableIsSaidToBeLost) {
     }
 }
 
+TEST_F(RealPhoneTest, ARestoreCutShortSaysHowManyContactsThePhoneTook) {
+    auto phone = plugIn(45, 0);
+    phoneServer()->attach(phone);
+    open();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+        << Boxes::instance().dump().toStdString();
+    QList<pim::_Contact> contacts;
+    for (int i = 0; i < 30; ++i) {
+        contacts << makeContact(QString("First%1").arg(i), QString("Last%1").arg(i));
+    }
+    MainWindow::choosers().dataSource = [](QWidget*, const QString&,
+                                           const QList<DataSourceSelForm::_SelItem>& items) {
+        return items.isEmpty() ? nullptr : items.front().data;
+    };
+    // The cable is pulled as the third change message arrives: what came before stays.
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults = {{fakedevice::kServiceSync, "SDMessageProcessChanges", 3,
+                     fakedevice::FaultKind::Unplug, 0, 1}};
+    });
+    Boxes::instance().reset();
+    win->transfer2IOS(contacts, QString());
+    waitFor([] { return false; }, 300);  // the unplug event arrives
+    ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
+        << Boxes::instance().dump().toStdString();
+    const QString shown = Boxes::instance().shown.back().text;
+    const int onPhone = int(phone->recordIds("com.apple.contacts.Contact").size());
+    EXPECT_GT(onPhone, 0);
+    EXPECT_LT(onPhone, 30);
+    EXPECT_TRUE(shown.contains("The phone was disconnected.")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QString("The phone took %1 of the 30 contacts").arg(onPhone)))
+        << shown.toStdString();
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+}
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
