@@ -44,6 +44,8 @@ int invalid(std::string* description, const char* what) {
 int MobileSyncSession::open(idevice_t device, const char* label) {
     description_.clear();
     failure_ = DeviceFailure::None;
+    // Lockdown and the version exchange wait as long as the library does.
+    lastWaitMs_ = devicelink::kDefaultTimeoutMs;
     return link_.open(device, kSyncServiceName, label, &description_);
 }
 
