@@ -22,7 +22,7 @@ namespace {
 
 // How long the road waits for "Trust" to be tapped, and how often it asks the phone.
 constexpr int kTrustWaitMs = 60000;
-constexpr unsigned long kTrustPollMs = 500;
+constexpr qint64 kTrustPollMs = 1000;
 
 bool waitForTrust(const QString& devid) {
     // A phone still asking "Trust this computer?" sends no new event once "Trust" is tapped:
@@ -41,7 +41,14 @@ bool waitForTrust(const QString& devid) {
         QElapsedTimer waited;
         waited.start();
         while (!form.rejected && waited.elapsed() < kTrustWaitMs) {
-            QThread::msleep(kTrustPollMs);
+            // Short naps, so that a cancel is answered at once.
+            const qint64 next = waited.elapsed() + kTrustPollMs;
+            while (!form.rejected && waited.elapsed() < next) {
+                QThread::msleep(20);
+            }
+            if (form.rejected) {
+                return;
+            }
             const DeviceFailure now = mobiledevice_check(devid);
             if (now == DeviceFailure::TrustPending) {
                 continue;

@@ -167,6 +167,33 @@ TEST_F(RealPhoneTest, TrustTappedLaterIsReadWithoutARePlug) {
     EXPECT_FALSE(mirrorEmpty());
 }
 
+TEST_F(RealPhoneTest, CancelWhileWaitingForTrustEndsTheRoadAtOnce) {
+    auto phone = plugIn(46, 3);
+    phone->setTrust(fakedevice::Trust::Pending);
+    phoneServer()->attach(phone);
+    QElapsedTimer sinceCancel;
+    qint64 backAfter = -1;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        ProgressForm* f = visibleForm();
+        if (!sinceCancel.isValid() && f) {
+            QObject::connect(f, &QObject::destroyed, [&] { backAfter = sinceCancel.elapsed(); });
+            Boxes::instance().answerNext(true);
+            sinceCancel.start();
+            emit f->findChild<QPushButton*>("btnCancel")->pressed();  // confirmed
+        }
+    });
+    user.start(100);
+    open();
+    ASSERT_TRUE(waitFor([&] { return backAfter >= 0; }, 10000))
+        << Boxes::instance().dump().toStdString();
+    EXPECT_LT(backAfter, 1000);
+    EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
+        << Boxes::instance().dump().toStdString();
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+    EXPECT_TRUE(phone->syncSessions().empty());
+}
+
 TEST_F(RealPhoneTest, ACablePulledMidReadSaysNothingWasKept) {
     auto phone = plugIn(41, 40);
     phone->updateScenario([](fakedevice::Scenario& s) {
