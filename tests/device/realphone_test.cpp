@@ -233,21 +233,6 @@ TEST_F(DeviceTest, WaitsFitWhatThePhoneIsDoing) {
     EXPECT_TRUE(contains(f.text, "The phone stopped answering for 0.5 seconds.")) << f.text;
 }
 
-TEST_F(DeviceTest, ABatchOfFortyLargePhotosIsRead) {
-    fakedevice::GenerateOptions big;
-    big.photoEvery = 1;
-    big.photoBytes = 2u << 20;
-    phone->generateContacts(40, big);
-    phone->updateScenario([](fakedevice::Scenario& s) { s.batchSize = 0; });  // one batch
-    mobiledevice_sync_client client;
-    mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
-    mobiledevice_sync_start_recv_all_records_throw(client);
-    PlistCFType records;
-    EXPECT_FALSE(mobiledevice_sync_record_next_throw(client, records, nullptr));
-    EXPECT_EQ(records.dict_size(), int(phone->recordCount()));
-    EXPECT_GE(records.get(QString("1")).get(QString("image")).CFDataLength(), 2 << 20);
-}
-
 TEST(DeviceFailureKinds, OverlappingCodesMeanWhatTheirLayerSays) {
     // -5: an SSL error for lockdown, a start failure for the service layer.
     EXPECT_EQ(failureOfLockdown(-5), DeviceFailure::SecurityRefused);
