@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QThread>
 #include <memory>
 
@@ -16,6 +17,57 @@
 #include "store/localdb.h"
 
 using namespace mainwindow_steps;
+
+namespace {
+
+// How long the road waits for "Trust" to be tapped, and how often it asks the phone.
+constexpr int kTrustWaitMs = 60000;
+constexpr qint64 kTrustPollMs = 1000;
+
+bool waitForTrust(const QString& devid) {
+    // A phone still asking "Trust this computer?" sends no new event once "Trust" is tapped:
+    // the road waits for the tap itself, for a bounded time, under a dialog that says what to do.
+    DeviceFailure state = DeviceFailure::None;
+    std::unique_ptr<QThread> check(QThread::create([&] { state = mobiledevice_check(devid); }));
+    check->start();
+    waitAnswering(*check);
+    if (state != DeviceFailure::TrustPending) {
+        return true;
+    }
+    ProgressForm form(QString(), nullptr);
+    const QString words = QString::fromStdString(deviceFailureWords(state));
+    std::unique_ptr<QThread> waiter(QThread::create([&] {
+        form.invokeUpdateProgress(words, 0, QStringLiteral(" "));
+        QElapsedTimer waited;
+        waited.start();
+        while (!form.rejected && waited.elapsed() < kTrustWaitMs) {
+            // Short naps, so that a cancel is answered at once.
+            const qint64 next = waited.elapsed() + kTrustPollMs;
+            while (!form.rejected && waited.elapsed() < next) {
+                QThread::msleep(20);
+            }
+            if (form.rejected) {
+                return;
+            }
+            const DeviceFailure now = mobiledevice_check(devid);
+            if (now == DeviceFailure::TrustPending) {
+                continue;
+            }
+            if (now == DeviceFailure::None) {
+                form.invokeSucceed(QString());
+            } else {
+                form.invokeErrorOccurred(QString::fromStdString(deviceFailureWords(now)));
+            }
+            return;
+        }
+        if (!form.rejected) {
+            form.invokeErrorOccurred(words);
+        }
+    }));
+    return runUnderForm(form, *waiter);
+}
+
+}  // namespace
 
 _DBItemNode* MainWindow::findDeviceNode(const QString& devid, int* row) {
     _ItemNode* root = m_treeModel.deviceRoot();
@@ -65,6 +117,9 @@ void MainWindow::iosDeviceConnected(QString devid) {
     }
     BusyScope busy(this);
     Tips::infoHtml(tr("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
+    if (!waitForTrust(devid)) {
+        return;
+    }
 
     // On a thread of its own: a slow phone must not freeze the window.
     QString name;

@@ -70,6 +70,13 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
             ProgressForm form(QString(), this);
             IOSSyncToDeviceThread worker(target->id, db.data(), contacts, &form);
             ok = runUnderForm(form, worker);
+            // The batches sent before the cancel stay on the phone: say how many.
+            if (worker.wasCancelled() && worker.takenCount() > 0) {
+                Tips::info(tr("The restore was cancelled. The phone took %1 of the %2 contacts; "
+                              "the others were not written to it.")
+                               .arg(worker.takenCount())
+                               .arg(contacts.size()));
+            }
         }
         if (ok) {
             selectDbNode(target);

@@ -65,6 +65,14 @@ bool iDevice::open() {
     return newDevice() == 0 && lockdowndWithHandshake() == 0;
 }
 
+DeviceFailure mobiledevice_check(QString devid) {
+    iDevice dev(devid);
+    const int rc = dev.newDevice();
+    if (rc != 0)
+        return failureOfLookup(rc);
+    return failureOfLockdown(dev.lockdowndWithHandshake());
+}
+
 // ---- lockdown values ----
 
 PlistCFType mobiledevice_info(QString devid, QString domain, QString key) {

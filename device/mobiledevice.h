@@ -10,6 +10,7 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
+#include "deviceerror.h"
 #include "plistcftype.h"
 
 // The label the program gives itself on every lockdown connection and service start.
@@ -44,6 +45,10 @@ protected:
     idevice_t m_device = nullptr;
     lockdownd_client_t m_lockdown = nullptr;
 };
+
+// Looks the phone up and makes one lockdown handshake: None when the phone can be used, else
+// why not (a pending "Trust" prompt, a declined one, a locked phone, ...).
+DeviceFailure mobiledevice_check(QString devid);
 
 // Lockdown values. Empty domain/key are passed as "none", so both empty give the whole value
 // dictionary. Failure (device not attached over USB, handshake refused, missing value) is an

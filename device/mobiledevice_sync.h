@@ -1,5 +1,6 @@
 // One contact sync session with the device's sync service, as a handful of calls that throw
-// std::runtime_error (UTF-8 text naming the failing call and its return code).
+// DeviceError (a std::runtime_error): UTF-8 text that names the cause in words and the next
+// step, then a line with the failing call, its return code and the phone's own words.
 //
 // Receiving:  mobiledevice_sync_set_tethered_throw(id, "Contacts", false);
 //             mobiledevice_sync_start_throw(id, ctx, client);
@@ -16,8 +17,10 @@
 
 #include <QString>
 #include <QByteArray>
+#include <atomic>
 #include <libimobiledevice/libimobiledevice.h>
 
+#include "deviceerror.h"
 #include "mobilesync_session.h"
 #include "plistcftype.h"
 
@@ -39,8 +42,12 @@ struct _mobiledevice_sync_ctx {
 struct mobiledevice_sync_client {
     MobileSyncSession* client = nullptr;
     idevice_t device = nullptr;
-    // How long each receive waits for the phone before the session is given up on.
+    // How long the phone may stay silent before the session is given up on (longer before the
+    // first batch of a read and while the phone applies a batch of changes).
     int receiveTimeoutMs = devicelink::kDefaultTimeoutMs;
+    // Set by another thread to end the receive in progress within a fraction of a second (a
+    // confirmed cancel); read from the session's start on. Not owned.
+    const std::atomic<bool>* cancelFlag = nullptr;
 
     mobiledevice_sync_client() = default;
     ~mobiledevice_sync_client() { free(); }
@@ -77,6 +84,10 @@ PlistCFType mobiledevice_sync_send_throw(mobiledevice_sync_client& client, Plist
 void mobiledevice_sync_send_finish_throw(mobiledevice_sync_client& client);
 // Tells the phone the computer gives up on the session (a worker's cancel); does not throw.
 void mobiledevice_sync_cancel(mobiledevice_sync_client& client, QString reason);
-// Writes {DisableTethered: disable} under the key in "com.apple.mobile.tethered_sync".
-// Does not throw; returns success.
-bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable);
+// Sets "DisableTethered" to disable in the phone's value under the key in
+// "com.apple.mobile.tethered_sync", read first: every other key the phone had stays.
+// *wasDisabled (when given) tells whether the
+// phone had tethered sync off, i.e. keeps that data class in the cloud. Does not throw;
+// returns success.
+bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
+                                          bool* wasDisabled = nullptr);

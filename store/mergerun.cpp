@@ -67,6 +67,7 @@ void MergeRun::takeBatch(EditTransaction& edit, int& inBatch) {
     if (m_taken)
         m_taken();
     edit.keepPart();
+    m_counts.taken += inBatch;
     inBatch = 0;
 }
 
@@ -124,11 +125,15 @@ MergeRun::Outcome MergeRun::run(MergeSource& source) {
         return CANCELLED;
     } catch (const std::exception& e) {
         settle(edit.get());
-        m_reporter.error(QString::fromUtf8(e.what()));
+        fail(QString::fromUtf8(e.what()));
         return FAILED;
     } catch (...) {
         settle(edit.get());
-        m_reporter.error(m_unexpected);
+        fail(m_unexpected);
         return FAILED;
     }
+}
+
+void MergeRun::fail(const QString& cause) {
+    m_reporter.error(m_failureText ? m_failureText(cause) : cause);
 }

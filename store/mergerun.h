@@ -49,6 +49,7 @@ public:
         int added = 0;
         int merged = 0;  // matched a stored contact
         int skipped = 0;
+        int taken = 0;  // contacts of the batches handed on
     };
     // What the run does with the contact at `index` of the source.
     using Step = std::function<Result(int index, const pim::_Contact& incoming)>;
@@ -75,6 +76,11 @@ public:
     void setBeforeCommit(Hook hook) { m_beforeCommit = std::move(hook); }
     // The error text of a failure that is no std::exception.
     void setUnexpectedFailureText(const QString& text) { m_unexpected = text; }
+    // Rewrites the text of a failure before it is reported, once what the failure kept is
+    // settled (counts() then says how many contacts were taken).
+    void setFailureText(std::function<QString(const QString& cause)> text) {
+        m_failureText = std::move(text);
+    }
 
     // Never throws. FINISHED: the edit is committed and the success (with counts()) is the
     // caller's to report. CANCELLED: nothing reported. FAILED: the error has been reported.
@@ -93,6 +99,7 @@ private:
     void takeBatch(EditTransaction& edit, int& inBatch);
     // After a cancel or a failure: undoes what a cancel undoes.
     void settle(EditTransaction* edit);
+    void fail(const QString& cause);
 
     LocalDb& m_db;
     RunReporter& m_reporter;
@@ -104,6 +111,7 @@ private:
     int m_fromPercent = 0;
     int m_toPercent = 100;
     QString m_unexpected;
+    std::function<QString(const QString&)> m_failureText;
     Counts m_counts;
     QElapsedTimer m_reported;
 };

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 class RunReporter {
 public:
     virtual ~RunReporter() {}
@@ -21,6 +23,9 @@ public:
     virtual bool waitingForUser() { return false; }
     // What the cancel button says, where there is one.
     virtual void setCancelText(QString text) { (void)text; }
+    // A flag that turns true the moment the run is cancelled, for waits that cannot poll (a
+    // receive from a phone); none where cancelled() is the only way to know.
+    virtual const std::atomic<bool>* cancelFlag() const { return nullptr; }
 };
 
 // Thrown by a step of a run when it sees the cancel; the run catches it and undoes what a cancel

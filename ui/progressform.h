@@ -70,6 +70,7 @@ public:
     void tellAndWait(QString message) override { invokeTipsWait(message); }
     bool waitingForUser() override { return tipsWaiting; }
     void setCancelText(QString text) override { invokeSetCancelBtnText(text); }
+    const std::atomic<bool>* cancelFlag() const override { return &rejected; }
 
     // Escape and close requests must not end the dialog: only done() from the slots does.
     void accept() override;

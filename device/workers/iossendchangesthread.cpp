@@ -36,7 +36,14 @@ void IOSSendChangesThread::run() {
     try {
         send();
     } catch (const std::exception& e) {
-        m_reporter->error(QString::fromUtf8(e.what()));
+        // The mirror is read afresh from the phone after a failed write: the edit is to be
+        // made again, and the user is told so beside the cause.
+        QString text = QString::fromUtf8(e.what());
+        const int cause = text.indexOf(QLatin1Char('\n'));
+        text.insert(cause < 0 ? text.size() : cause,
+                    tr(" This edit was not saved on the phone in full: make it again once the "
+                       "phone is connected."));
+        m_reporter->error(text);
         return;
     } catch (...) {
         m_reporter->error(QStringLiteral("IOSSendChangesThread: unexpected failure."));

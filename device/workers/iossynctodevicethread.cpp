@@ -31,6 +31,9 @@ void IOSSyncToDeviceThread::run() {
     m_reporter->progress(tr("IDS_MERGING_CONTACTS"), 0, QString());
     m_done = 0;
     m_merged = 0;
+    m_taken = 0;
+    m_cancelled = false;
+    m_finished = false;
     m_idMap.clear();
     m_changeMap.clear();
     m_contactRecords.clear();
@@ -50,18 +53,24 @@ void IOSSyncToDeviceThread::run() {
     merge.setBatches(kBatchSize, [this] { sendBatch(); });
     merge.setBeforeCommit([this] { finishSession(); });
     merge.setUnexpectedFailureText(QStringLiteral("IOSSyncToDeviceThread: unexpected failure."));
+    merge.setFailureText([this, &merge](const QString& cause) {
+        m_taken = merge.counts().taken;
+        return failureText(cause);
+    });
     MergeRun::Outcome outcome = MergeRun::FAILED;
     try {
         // The mirror is a cache that every connection of the phone rebuilds.
         LocalDb::CacheWrites cacheWrites(*m_db);
         ListSource source(m_contacts);
         outcome = merge.run(source);
+        m_taken = merge.counts().taken;
     } catch (const std::exception& e) {
         m_reporter->error(QString::fromUtf8(e.what()));
         return;
     }
     switch (outcome) {
         case MergeRun::CANCELLED:
+            m_cancelled = true;
             // The batches the phone took stay: the session is finished so that it keeps them.
             try {
                 finishSession();
@@ -102,6 +111,30 @@ void IOSSyncToDeviceThread::finishSession() {
     std::unique_ptr<mobiledevice_sync_client> client = std::move(m_session);
     mobiledevice_sync_send_finish_throw(*client);
     client->free();
+    m_finished = true;
+}
+
+QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
+    // Said beside the cause, before the detail line with the failing call.
+    QString said;
+    if (m_finished && m_taken == m_contacts.size()) {
+        // Only the mirror failed (a full disk, say): the phone has every contact.
+        said = tr(" The phone took all %1 contacts; only this computer's copy of them could not "
+                  "be saved, and it is read again from the phone.")
+                   .arg(m_taken);
+    } else if (m_taken == m_contacts.size()) {
+        said = tr(" The phone took all %1 contacts, but the session with it did not end "
+                  "properly.")
+                   .arg(m_taken);
+    } else {
+        said = tr(" The phone took %1 of the %2 contacts; the others were not written to it.")
+                   .arg(m_taken)
+                   .arg(m_contacts.size());
+    }
+    QString text = cause;
+    const int end = text.indexOf(QLatin1Char('\n'));
+    text.insert(end < 0 ? text.size() : end, said);
+    return text;
 }
 
 PlistCFType IOSSyncToDeviceThread::send(const PlistCFType& records) {

@@ -30,8 +30,10 @@ public:
                           RunReporter* reporter);
     ~IOSSyncToDeviceThread() override;
 
-    int doneCount() const { return m_done; }
-    int mergedCount() const { return m_merged; }
+    // After the run: whether it was cancelled, and how many contacts the phone took (those of
+    // the batches it answered for), so that a cancel can say what stays on the phone.
+    bool wasCancelled() const { return m_cancelled; }
+    int takenCount() const { return m_taken; }
 
 protected:
     void run() override;
@@ -51,6 +53,8 @@ private:
     mobiledevice_sync_client& session();
     PlistCFType send(const PlistCFType& records);
     void finishSession();
+    // The failure's text with what the phone took put beside its cause.
+    QString failureText(const QString& cause) const;
 
     QString m_udid;
     LocalDb* m_db;
@@ -58,6 +62,9 @@ private:
     RunReporter* m_reporter;
     int m_done = 0;
     int m_merged = 0;
+    int m_taken = 0;
+    bool m_cancelled = false;
+    bool m_finished = false;  // the phone acknowledged the end of the session
     std::unique_ptr<mobiledevice_sync_client> m_session;
     // The form in which the phone will give each contact back, made ahead during the run.
     std::unique_ptr<PhoneForms> m_phoneForms;

@@ -88,6 +88,10 @@ IOSSyncToPCThread::RecordWriter::~RecordWriter() {
     delete d;
 }
 
+int IOSSyncToPCThread::RecordWriter::contactCount() const {
+    return d->contactIds.size();
+}
+
 int IOSSyncToPCThread::RecordWriter::orphanCount() const {
     int n = 0;
     for (const auto& l : d->pending) {
@@ -134,11 +138,15 @@ IOSSyncToPCThread::~IOSSyncToPCThread() = default;
 
 void IOSSyncToPCThread::run() {
     m_reporter->progress(tr("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
+    QString closing;
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false);
+        bool inCloud = false;
+        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, &inCloud);
         mobiledevice_sync_client client;  // says goodbye to the phone when it goes
+        // A confirmed cancel ends the wait for the phone at once.
+        client.cancelFlag = m_reporter->cancelFlag();
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
         EditTransaction edit(*m_db);
@@ -159,9 +167,22 @@ void IOSSyncToPCThread::run() {
             return;
         edit.commit();
         client.free();
+        // A phone whose contacts live in iCloud gives none of them over USB: say why no
+        // contact came rather than show an empty phone.
+        if (writer.contactCount() == 0) {
+            closing = inCloud ? tr("No contacts came from the phone: it keeps its contacts in "
+                                   "iCloud, which it does not sync over USB.")
+                              : tr("The phone holds no contacts of its own.");
+            closing +=
+                tr(" If its contacts are kept in iCloud, turn off Contacts in the "
+                   "phone's Settings > [your name] > iCloud (choose to keep the contacts "
+                   "on the phone), then unplug the phone and plug it in again.");
+        }
     } catch (const std::exception& e) {
-        m_reporter->error(QString::fromUtf8(e.what()));
+        // The user cancelled: the dialog is closed already and nothing of the read is kept.
+        if (!m_reporter->cancelled())
+            m_reporter->error(QString::fromUtf8(e.what()));
         return;
     }
-    m_reporter->succeed(QString());
+    m_reporter->succeed(closing);
 }

@@ -29,6 +29,8 @@ public:
         void finish();
         // Child records whose contact never arrived.
         int orphanCount() const;
+        // Contact records stored so far.
+        int contactCount() const;
 
     private:
         struct Private;

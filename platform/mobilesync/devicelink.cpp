@@ -2,6 +2,7 @@
 
 #include <libimobiledevice/lockdown.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -64,14 +65,24 @@ Connection::~Connection() {
     close();
 }
 
+plistguard::Limits frameLimits() {
+    plistguard::Limits limits;
+    limits.maxBytes = kMaxFrameBytes;
+    limits.maxPayload = std::max<uint64_t>(limits.maxPayload, kMaxFrameBytes);
+    return limits;
+}
+
 int Connection::open(idevice_t device, const char* service, const char* label, std::string* why) {
     close();
+    failure_ = DeviceFailure::None;
     lockdownd_client_t lockdown = nullptr;
     int rc = lockdownd_client_new_with_handshake(device, &lockdown, label);
     if (rc != LOCKDOWN_E_SUCCESS) {
         if (lockdown)
             lockdownd_client_free(lockdown);
-        return rc;
+        if (why)
+            *why = "lockdown handshake: return " + std::to_string(rc) + ".";
+        return fail(rc, failureOfLockdown(rc));
     }
     lockdownd_service_descriptor_t descriptor = nullptr;
     rc = lockdownd_start_service(lockdown, service, &descriptor);
@@ -79,19 +90,29 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
     if (rc != LOCKDOWN_E_SUCCESS || !descriptor || descriptor->port == 0) {
         if (descriptor)
             lockdownd_service_descriptor_free(descriptor);
-        return rc != LOCKDOWN_E_SUCCESS ? rc : MOBILESYNC_E_UNKNOWN_ERROR;
+        if (why)
+            *why = "lockdown StartService: return " + std::to_string(rc) + ".";
+        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfLockdown(rc))
+                                        : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
     // The service client sets up TLS itself when the descriptor asks for it.
     rc = service_client_new(device, descriptor, &client_);
     lockdownd_service_descriptor_free(descriptor);
     if (rc != SERVICE_E_SUCCESS) {
         client_ = nullptr;
-        return rc == SERVICE_E_SSL_ERROR ? MOBILESYNC_E_SSL_ERROR : MOBILESYNC_E_MUX_ERROR;
+        if (why)
+            *why = "service connection: return " + std::to_string(rc) + ".";
+        const DeviceFailure kind = failureOfService(rc);
+        return fail(rc == SERVICE_E_SSL_ERROR ? MOBILESYNC_E_SSL_ERROR : MOBILESYNC_E_MUX_ERROR,
+                    kind == DeviceFailure::Other ? DeviceFailure::Disconnected : kind);
     }
     broken_ = false;
     rc = versionExchange(why);
-    if (rc != MOBILESYNC_E_SUCCESS)
+    if (rc != MOBILESYNC_E_SUCCESS) {
+        const DeviceFailure kind = failure_;
         close();
+        failure_ = kind;
+    }
     return rc;
 }
 
@@ -107,14 +128,14 @@ int Connection::versionExchange(std::string* why) {
         plist_get_node_type(v) != PLIST_UINT) {
         if (why)
             *why = "The phone did not start the service with a version exchange.";
-        return MOBILESYNC_E_PLIST_ERROR;
+        return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::InvalidMessage);
     }
     plist_get_uint_val(v, &major);
     if (major > kMaxVersion) {
         if (why)
             *why = "The phone speaks device-link version " + std::to_string(major) +
                    ", newer than this program knows (" + std::to_string(kMaxVersion) + ").";
-        return MOBILESYNC_E_BAD_VERSION;
+        return fail(MOBILESYNC_E_BAD_VERSION, DeviceFailure::Other);
     }
     version_ = major;
     OwnedPlist ok{arrayOf({plist_new_string("DLMessageVersionExchange"),
@@ -130,22 +151,23 @@ int Connection::versionExchange(std::string* why) {
     if (!isMessage(ready.p, "DLMessageDeviceReady")) {
         if (why)
             *why = "The phone did not accept the version exchange.";
-        return MOBILESYNC_E_BAD_VERSION;
+        return fail(MOBILESYNC_E_BAD_VERSION, DeviceFailure::Other);
     }
     return MOBILESYNC_E_SUCCESS;
 }
 
 int Connection::send(plist_t message) {
+    failure_ = DeviceFailure::None;
     if (!client_)
-        return MOBILESYNC_E_INVALID_ARG;
+        return fail(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
     if (broken_)
-        return MOBILESYNC_E_MUX_ERROR;
+        return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
     char* bin = nullptr;
     uint32_t length = 0;
     plist_to_bin(message, &bin, &length);
     if (!bin || length == 0) {
         std::free(bin);
-        return MOBILESYNC_E_PLIST_ERROR;
+        return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::Other);
     }
     std::vector<char> frame(length + 4);
     frame[0] = char(length >> 24);
@@ -161,47 +183,54 @@ int Connection::send(plist_t message) {
             service_send(client_, frame.data() + done, uint32_t(frame.size() - done), &sent);
         if (rc != SERVICE_E_SUCCESS || sent == 0) {
             broken_ = true;
-            return MOBILESYNC_E_MUX_ERROR;
+            return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
         }
         done += sent;
     }
     return MOBILESYNC_E_SUCCESS;
 }
 
-int Connection::receiveBytes(char* data, uint32_t size, int64_t deadlineMs, bool* started) {
+int Connection::receiveBytes(char* data, uint32_t size, int silenceMs, bool* started) {
     uint32_t have = 0;
+    int64_t lastByte = nowMs();
     while (have < size) {
-        const int64_t left = deadlineMs - nowMs();
+        if (cancelled())
+            return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
+        const int64_t left = silenceMs - (nowMs() - lastByte);
         if (left <= 0)
-            return MOBILESYNC_E_RECEIVE_TIMEOUT;
+            return fail(MOBILESYNC_E_RECEIVE_TIMEOUT, DeviceFailure::Silent);
+        // Short slices, so that a cancel is seen within one of them.
+        const int64_t slice = cancel_ ? std::min<int64_t>(left, kCancelSliceMs) : left;
         uint32_t got = 0;
         const int64_t before = nowMs();
         const int rc =
-            service_receive_with_timeout(client_, data + have, size - have, &got, unsigned(left));
+            service_receive_with_timeout(client_, data + have, size - have, &got, unsigned(slice));
         if (got > 0) {
             have += got;
             *started = true;
+            lastByte = nowMs();
             continue;
         }
         // The library reports a closed connection as "not enough data", over TLS as an SSL
         // error, and on some paths as a time-out that did not wait: all mean the link is gone.
-        if (rc == SERVICE_E_TIMEOUT && nowMs() - before + 50 >= left)
-            return MOBILESYNC_E_RECEIVE_TIMEOUT;
-        return MOBILESYNC_E_UNKNOWN_ERROR;
+        if (rc == SERVICE_E_TIMEOUT && nowMs() - before + slice / 2 + 10 >= slice)
+            continue;
+        return fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Disconnected);
     }
     return MOBILESYNC_E_SUCCESS;
 }
 
 int Connection::receive(plist_t* message, int timeoutMs, std::string* why) {
     *message = nullptr;
+    failure_ = DeviceFailure::None;
     if (!client_)
-        return MOBILESYNC_E_INVALID_ARG;
+        return fail(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
     if (broken_)
-        return MOBILESYNC_E_UNKNOWN_ERROR;
-    const int64_t deadline = nowMs() + (timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs);
+        return fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Disconnected);
+    const int silence = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
     bool started = false;
     unsigned char head[4];
-    int rc = receiveBytes(reinterpret_cast<char*>(head), 4, deadline, &started);
+    int rc = receiveBytes(reinterpret_cast<char*>(head), 4, silence, &started);
     if (rc == MOBILESYNC_E_RECEIVE_TIMEOUT && !started)
         return rc;  // nothing consumed: the caller may wait again
     if (rc != MOBILESYNC_E_SUCCESS) {
@@ -209,32 +238,39 @@ int Connection::receive(plist_t* message, int timeoutMs, std::string* why) {
         return rc;
     }
     const uint32_t length = be32(head);
-    const plistguard::Limits limits;
+    const plistguard::Limits limits = frameLimits();
     if (length == 0 || length > limits.maxBytes) {
         broken_ = true;
         if (why)
             *why = "The phone sent an invalid message (a frame of " + std::to_string(length) +
                    " bytes).";
-        return MOBILESYNC_E_PLIST_ERROR;
+        return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::InvalidMessage);
     }
-    std::vector<char> body(length);
-    // A phone that has begun a frame gets the whole wait again to finish it.
-    rc = receiveBytes(body.data(), length,
-                      nowMs() + (timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs), &started);
-    if (rc != MOBILESYNC_E_SUCCESS) {
-        broken_ = true;
-        return rc;
+    // The buffer grows with what arrives, so a length the phone only announces costs nothing.
+    constexpr uint32_t kChunk = 4u << 20;
+    std::vector<char> body;
+    while (body.size() < length) {
+        const size_t at = body.size();
+        const uint32_t part = std::min<uint32_t>(kChunk, length - uint32_t(at));
+        body.resize(at + part);
+        rc = receiveBytes(body.data() + at, part, silence, &started);
+        if (rc != MOBILESYNC_E_SUCCESS) {
+            broken_ = true;
+            return rc;
+        }
     }
     rc = decodeFrame(body.data(), body.size(), message, why);
-    if (rc != MOBILESYNC_E_SUCCESS)
+    if (rc != MOBILESYNC_E_SUCCESS) {
         broken_ = true;
+        failure_ = DeviceFailure::InvalidMessage;
+    }
     return rc;
 }
 
 int Connection::decodeFrame(const char* data, size_t size, plist_t* message, std::string* why) {
     *message = nullptr;
     std::string refused;
-    plist_t p = plistguard::parse(data, size, &refused);
+    plist_t p = plistguard::parse(data, size, &refused, frameLimits());
     if (!p || plist_get_node_type(p) != PLIST_ARRAY || !messageName(p)) {
         if (p)
             plist_free(p);

@@ -6,9 +6,12 @@
 // The installed library's own device-link clients insist on a fixed version (300 for the sync
 // service), which every phone since iOS 14 refuses; this one answers with the version the phone
 // announces. Every frame from the phone passes plistguard before libplist sees it, and every
-// receive waits a bounded time.
+// receive gives up on a phone that stays silent for a bounded time (bytes arriving keep a large
+// frame going) or on a cancel flag, checked several times a second.
 //
-// Results are mobilesync_error_t codes, so that callers report them as they always have.
+// Results are mobilesync_error_t codes, so that callers report them as they always have; what
+// they mean for the user is failure(), set where the code arose (a lockdown or service code is
+// never read as a sync code).
 #pragma once
 
 #include <libimobiledevice/libimobiledevice.h>
@@ -16,9 +19,13 @@
 #include <libimobiledevice/service.h>
 #include <plist/plist.h>
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+
+#include "deviceerror.h"
+#include "plistguard.h"
 
 namespace devicelink {
 
@@ -26,6 +33,12 @@ namespace devicelink {
 constexpr uint64_t kMaxVersion = 400;
 // How long a receive waits for a phone that has gone quiet.
 constexpr int kDefaultTimeoutMs = 30000;
+// How often a waiting receive looks at the cancel flag.
+constexpr int kCancelSliceMs = 100;
+// The largest frame a phone may send: a batch of 40 contacts with photos of several megabytes
+// each is a few hundred megabytes at most; the guard's other limits stay as they are.
+constexpr size_t kMaxFrameBytes = 256u << 20;
+plistguard::Limits frameLimits();
 constexpr const char* kEmptyParameter = "___EmptyParameterString___";
 
 // Frees the node it holds when it goes.
@@ -64,11 +77,18 @@ public:
 
     // One frame, written as a binary list.
     int send(plist_t message);
-    // One frame within timeoutMs. MOBILESYNC_E_RECEIVE_TIMEOUT when nothing at all arrived
-    // (the connection can be used again); a frame cut short by the wait, a closed connection
-    // (MOBILESYNC_E_UNKNOWN_ERROR) or a frame the guard refuses (MOBILESYNC_E_PLIST_ERROR,
-    // *why says why) leaves it broken.
+    // One frame; the phone may be silent for at most timeoutMs at a time (while bytes arrive
+    // the frame goes on). MOBILESYNC_E_RECEIVE_TIMEOUT when nothing at all arrived (the
+    // connection can be used again); a frame cut short by the wait, a closed connection
+    // (MOBILESYNC_E_UNKNOWN_ERROR), a cancel (MOBILESYNC_E_CANCELLED) or a frame the guard
+    // refuses (MOBILESYNC_E_PLIST_ERROR, *why says why) leaves it broken.
     int receive(plist_t* message, int timeoutMs, std::string* why);
+
+    // A flag another thread sets to end the receive in progress (null: none). Not owned.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+    bool cancelled() const { return cancel_ && cancel_->load(); }
+    // What the last failing call means for the user; None after a success.
+    DeviceFailure failure() const { return failure_; }
 
     // ["DLMessagePing", text]; the phone does not answer it.
     int ping(const char* text);
@@ -81,12 +101,18 @@ public:
     static int decodeFrame(const char* data, size_t size, plist_t* message, std::string* why);
 
 private:
-    int receiveBytes(char* data, uint32_t size, int64_t deadlineMs, bool* started);
+    int receiveBytes(char* data, uint32_t size, int silenceMs, bool* started);
     int versionExchange(std::string* why);
+    int fail(int rc, DeviceFailure kind) {
+        failure_ = kind;
+        return rc;
+    }
 
     service_client_t client_ = nullptr;
     uint64_t version_ = 0;
     bool broken_ = false;
+    const std::atomic<bool>* cancel_ = nullptr;
+    DeviceFailure failure_ = DeviceFailure::None;
 };
 
 }  // namespace devicelink

@@ -1,5 +1,6 @@
 #include "mobilesync_session.h"
 
+#include <algorithm>
 #include <cstring>
 
 using devicelink::arrayOf;
@@ -42,11 +43,29 @@ int invalid(std::string* description, const char* what) {
 
 int MobileSyncSession::open(idevice_t device, const char* label) {
     description_.clear();
+    failure_ = DeviceFailure::None;
+    // Lockdown and the version exchange wait as long as the library does.
+    lastWaitMs_ = devicelink::kDefaultTimeoutMs;
     return link_.open(device, kSyncServiceName, label, &description_);
 }
 
-int MobileSyncSession::receive(plist_t* message) {
-    return link_.receive(message, timeoutMs_, &description_);
+int MobileSyncSession::receive(plist_t* message, int waitMs) {
+    failure_ = DeviceFailure::None;
+    lastWaitMs_ = waitMs > 0 ? waitMs : timeoutMs_;
+    return link_.receive(message, lastWaitMs_, &description_);
+}
+
+DeviceFailure MobileSyncSession::failureOfAnswer(int rc) {
+    switch (rc) {
+        case MOBILESYNC_E_SUCCESS:
+            return DeviceFailure::None;
+        case MOBILESYNC_E_SYNC_REFUSED:
+            return DeviceFailure::SyncRefused;
+        case MOBILESYNC_E_CANCELLED:
+            return DeviceFailure::EndedByPhone;
+        default:
+            return DeviceFailure::InvalidMessage;
+    }
 }
 
 int MobileSyncSession::readStartAnswer(plist_t message, MobileSyncStart* answer,
@@ -79,6 +98,7 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
                              const char* computerAnchor, uint64_t version,
                              MobileSyncStart* answer) {
     description_.clear();
+    failure_ = DeviceFailure::None;
     if (!dataClass || !answer)
         return MOBILESYNC_E_INVALID_ARG;
     dataClass_ = dataClass;
@@ -94,14 +114,17 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
     rc = receive(&reply.p);
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
-    return readStartAnswer(reply.p, answer, &description_);
+    rc = readStartAnswer(reply.p, answer, &description_);
+    return failWith(rc, failureOfAnswer(rc));
 }
 
 int MobileSyncSession::getAllRecords() {
+    failure_ = DeviceFailure::None;
     Owned msg{arrayOf({plist_new_string("SDMessageGetAllRecordsFromDevice"),
                        plist_new_string(dataClass_.c_str())})};
     const int rc = link_.send(msg.p);
     reading_ = rc == MOBILESYNC_E_SUCCESS;
+    firstBatch_ = reading_;
     return rc;
 }
 
@@ -145,15 +168,18 @@ int MobileSyncSession::readChanges(plist_t message, MobileSyncBatch* batch,
 
 int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
     description_.clear();
+    failure_ = DeviceFailure::None;
     if (!batch)
         return MOBILESYNC_E_INVALID_ARG;
     *batch = MobileSyncBatch();
     Owned msg;
-    int rc = receive(&msg.p);
+    int rc = receive(&msg.p, firstBatch_ ? timeoutMs_ * kFirstBatchFactor : timeoutMs_);
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
+    firstBatch_ = false;
     rc = readChanges(msg.p, batch, &description_);
     if (rc != MOBILESYNC_E_SUCCESS) {
+        failure_ = failureOfAnswer(rc);
         reading_ = false;
         link_.close();  // whatever follows cannot be trusted
     } else if (batch->isLast) {
@@ -163,18 +189,22 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
 }
 
 int MobileSyncSession::acknowledgeChanges() {
+    failure_ = DeviceFailure::None;
     Owned msg{arrayOf({plist_new_string("SDMessageAcknowledgeChangesFromDevice"),
                        plist_new_string(dataClass_.c_str())})};
     return link_.send(msg.p);
 }
 
 int MobileSyncSession::readyToSendChangesNoWait() {
+    failure_ = DeviceFailure::None;
     return link_.ping("Preparing to get changes for device");
 }
 
 int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions) {
+    failure_ = DeviceFailure::None;
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))
-        return MOBILESYNC_E_INVALID_ARG;
+        return failWith(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
+    sentRecords_ = plist_dict_get_size(entities);
     Owned msg{
         arrayOf({plist_new_string("SDMessageProcessChanges"), plist_new_string(dataClass_.c_str()),
                  plist_copy(entities), plist_new_bool(isLast ? 0 : 1),
@@ -201,23 +231,26 @@ int MobileSyncSession::readRemap(plist_t message, plist_t* mapping, std::string*
 
 int MobileSyncSession::remapIdentifiers(plist_t* mapping) {
     description_.clear();
+    failure_ = DeviceFailure::None;
     if (!mapping)
         return MOBILESYNC_E_INVALID_ARG;
     *mapping = nullptr;
+    const int64_t wait = int64_t(timeoutMs_) + int64_t(sentRecords_) * kApplyMsPerRecord;
     for (int stray = 0; stray <= kMaxStrayMessages; ++stray) {
         Owned msg;
-        int rc = receive(&msg.p);
+        int rc = receive(&msg.p, int(std::min<int64_t>(wait, 3600000)));
         if (rc != MOBILESYNC_E_SUCCESS)
             return rc;
         rc = readRemap(msg.p, mapping, &description_);
         if (rc != kStray)
-            return rc;
+            return failWith(rc, failureOfAnswer(rc));
     }
-    return invalid(&description_, "no identifier remap");
+    return failWith(invalid(&description_, "no identifier remap"), DeviceFailure::InvalidMessage);
 }
 
 int MobileSyncSession::finish() {
     description_.clear();
+    failure_ = DeviceFailure::None;
     Owned msg{arrayOf({plist_new_string("SDMessageFinishSessionOnDevice"),
                        plist_new_string(dataClass_.c_str())})};
     int rc = link_.send(msg.p);
@@ -231,15 +264,18 @@ int MobileSyncSession::finish() {
         if (isMessage(reply.p, "SDMessageDeviceReadyToReceiveChanges"))
             continue;
         if ((rc = phoneEnded(reply.p, &description_)))
-            return rc;
+            return failWith(rc, DeviceFailure::EndedByPhone);
         if (isMessage(reply.p, "SDMessageDeviceFinishedSession"))
             return MOBILESYNC_E_SUCCESS;
-        return invalid(&description_, "the session's end was due");
+        return failWith(invalid(&description_, "the session's end was due"),
+                        DeviceFailure::InvalidMessage);
     }
-    return invalid(&description_, "the session's end was due");
+    return failWith(invalid(&description_, "the session's end was due"),
+                    DeviceFailure::InvalidMessage);
 }
 
 int MobileSyncSession::cancel(const char* reason) {
+    failure_ = DeviceFailure::None;
     Owned msg{
         arrayOf({plist_new_string("SDMessageCancelSession"), plist_new_string(dataClass_.c_str()),
                  plist_new_string(reason ? reason : "Cancelled")})};

@@ -4,8 +4,9 @@
 //
 // Results are mobilesync_error_t codes; description() holds the phone's or the layer's own
 // words for the last failure (a refusal, a cancel, an invalid message), empty when there are
-// none. Every receive waits at most receiveTimeoutMs; a worker that polls a cancel flag keeps
-// the wait short and calls again on MOBILESYNC_E_RECEIVE_TIMEOUT, which consumes nothing.
+// none, and failure() what the failure means for the user. A receive gives up on a phone silent
+// for receiveTimeoutMs, longer where the phone has work to do first (its first batch of a read,
+// applying a batch of changes), and at once when the cancel flag is set.
 #pragma once
 
 #include <libimobiledevice/libimobiledevice.h>
@@ -70,7 +71,19 @@ public:
     void end();
 
     void setReceiveTimeout(int ms) { timeoutMs_ = ms; }
+    int receiveTimeout() const { return timeoutMs_; }
+    // The wait of the last receive (what a silent phone was given).
+    int lastWaitMs() const { return lastWaitMs_; }
+    void setCancelFlag(const std::atomic<bool>* flag) { link_.setCancelFlag(flag); }
     const std::string& description() const { return description_; }
+    DeviceFailure failure() const {
+        return failure_ != DeviceFailure::None ? failure_ : link_.failure();
+    }
+
+    // The phone prepares a whole read before its first batch, and applies a batch of changes
+    // before it answers with the remap: those waits are longer than between two batches.
+    static constexpr int kFirstBatchFactor = 4;
+    static constexpr int kApplyMsPerRecord = 20;
 
     // How a received message reads, for the steps above and for the frame fuzzer. Each takes
     // the decoded message (borrowed) and fills its outputs with copies.
@@ -79,11 +92,20 @@ public:
     static int readRemap(plist_t message, plist_t* mapping, std::string* description);
 
 private:
-    int receive(plist_t* message);
+    int receive(plist_t* message, int waitMs = 0);
+    int failWith(int rc, DeviceFailure kind) {
+        failure_ = kind;
+        return rc;
+    }
+    static DeviceFailure failureOfAnswer(int rc);
 
     devicelink::Connection link_;
     std::string dataClass_;
     std::string description_;
-    bool reading_ = false;  // records asked for, the last batch not yet received
+    DeviceFailure failure_ = DeviceFailure::None;
+    bool reading_ = false;      // records asked for, the last batch not yet received
+    bool firstBatch_ = false;   // the next batch is the first of the read
+    uint64_t sentRecords_ = 0;  // records of the last change message, for the remap's wait
     int timeoutMs_ = devicelink::kDefaultTimeoutMs;
+    int lastWaitMs_ = 0;
 };

@@ -32,9 +32,13 @@ bool waitFor(const std::function<bool()>& pred, int ms = 3000) {
 }
 
 // The text of the std::runtime_error that f throws, or "no error".
+// The detail line of a device failure: the failing call, its code and the phone's words (the
+// cause in words above it is checked by the failure tests).
 std::string errorOf(const std::function<void()>& f) {
     try {
         f();
+    } catch (const DeviceError& e) {
+        return e.detail();
     } catch (const std::runtime_error& e) {
         return e.what();
     }
@@ -183,14 +187,18 @@ TEST_F(DeviceTest, UntrustedDeviceGivesEmptyValuesAndFalse) {
 
 TEST_F(DeviceTest, TetheredSyncValueIsWrittenAsADictionary) {
     PlistCFType value = PlistCFType::createCFDictionary();
-    ASSERT_TRUE(mobiledevice_sync_set_tethered_throw(udid, "Contacts", false));
+    bool wasDisabled = false;
+    ASSERT_TRUE(mobiledevice_sync_set_tethered_throw(udid, "Contacts", false, &wasDisabled));
+    EXPECT_TRUE(wasDisabled);
     const auto calls = phone->setValueCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].domain, "com.apple.mobile.tethered_sync");
     EXPECT_EQ(calls[0].key, "Contacts");
     const PlistCFType written(plist_copy(calls[0].value.get()), true);
     ASSERT_TRUE(written.isCFDictionary());
-    EXPECT_EQ(written.dict_size(), 1);
+    // The phone's other keys stay as they were.
+    EXPECT_EQ(written.dict_size(), 2);
+    EXPECT_EQ(written.get("SyncingOS").CFStringQString(), "Mac OS X");
     EXPECT_FALSE(written.get("DisableTethered").CFNumberBool(true));
     // Read back through the device layer.
     EXPECT_FALSE(mobiledevice_info(udid, "com.apple.mobile.tethered_sync", "Contacts")

@@ -211,7 +211,8 @@ TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
             [&](ProgressForm* f) { return new IOSSyncToPCThread(udid, failed.data(), f); });
         EXPECT_EQ(rc, 0) << c.error;
         ASSERT_EQ(boxes.errors.size(), 1) << c.error;
-        EXPECT_TRUE(boxes.errors[0].contains(QString("<br/><br/>") + c.error))
+        // The cause in words first, then the failing call on a line of its own.
+        EXPECT_TRUE(boxes.errors[0].contains(QString("<br/>") + c.error))
             << boxes.errors[0].toStdString();
         EXPECT_TRUE(failed->contacts().isEmpty()) << c.error;
     }

@@ -210,6 +210,9 @@ void serveAfc(ConnContext& c) {
             switch (f->kind) {
                 case FaultKind::Drop:
                     return;
+                case FaultKind::Unplug:
+                    serverUnplug(c.server, phone.udid());
+                    return;
                 case FaultKind::Delay:
                     if (!serverSleep(c.server, f->delayMs))
                         return;

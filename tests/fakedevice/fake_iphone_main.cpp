@@ -2,6 +2,7 @@
 //
 //   fake-iphone --socket /tmp/fake/mux [--udid U] [--name N] [--contacts N | --fixture FILE]
 //               [--seed S] [--batch-size N] [--journal FILE] [--control PATH] [--network]
+//               [--ios N] [--photo-bytes N]
 //
 // Start the program under test with USBMUXD_SOCKET_ADDRESS=UNIX:/tmp/fake/mux.
 #include "fakedevice.h"
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -40,8 +42,11 @@ void usage() {
             "  --network          attach as a network device instead of USB\n"
             "  --ios N            behave as a phone on iOS N (default 17: device-link 400 and\n"
             "                     TLS; 12: device-link 300, no TLS on the sync service)\n"
+            "  --photo-bytes N    every generated contact has a photo of N bytes\n"
             "control commands: attach | netattach | detach | count | save FILE | load FILE |\n"
-            "  name NAME | contacts N [SEED] | untrusted on|off | refuse-sync [TEXT|off] |\n"
+            "  name NAME | contacts N [SEED [PHOTO_BYTES]] | untrusted on|off |\n"
+            "  refuse-sync [TEXT|off] | icloud refuse|empty | trust pending|tap|decline |\n"
+            "  locked on|off | tls-refused on|off | unplug-at REQUEST [N]|off |\n"
             "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
             "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
             "  delay MS | commit-on-finish on|off | clear-journal | reset | quit\n");
@@ -100,14 +105,59 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
         phone.setDeviceName(arg);
     } else if (cmd == "contacts") {
         std::istringstream a(arg);
-        std::string count, seed;
-        a >> count >> seed;
+        std::string count, seed, photo;
+        a >> count >> seed >> photo;
         fakedevice::GenerateOptions opt;
-        size_t sd = 1;
-        if (!parseSize(count.c_str(), &n) || (!seed.empty() && !parseSize(seed.c_str(), &sd)))
-            return "error contacts needs a number (and optionally a seed)";
+        size_t sd = 1, bytes = 0;
+        if (!parseSize(count.c_str(), &n) || (!seed.empty() && !parseSize(seed.c_str(), &sd)) ||
+            (!photo.empty() && (!parseSize(photo.c_str(), &bytes) || bytes > (64u << 20))))
+            return "error contacts needs a number (and optionally a seed and photo bytes)";
         opt.seed = static_cast<uint32_t>(sd);
+        if (bytes > 0) {
+            opt.photoEvery = 1;
+            opt.photoBytes = bytes;
+        }
         phone.generateContacts(n, opt);
+    } else if (cmd == "icloud") {
+        if (arg != "refuse" && arg != "empty")
+            return "error icloud needs refuse or empty";
+        phone.emulateICloudContacts(arg == "refuse");
+    } else if (cmd == "trust") {
+        static const std::map<std::string, fakedevice::Trust> trusts = {
+            {"pending", fakedevice::Trust::Pending},
+            {"tap", fakedevice::Trust::Trusted},
+            {"decline", fakedevice::Trust::Declined}};
+        auto it = trusts.find(arg);
+        if (it == trusts.end())
+            return "error trust needs pending, tap or decline";
+        phone.setTrust(it->second);
+    } else if (cmd == "locked" || cmd == "tls-refused") {
+        if (!parseToggle(arg, &on))
+            return "error " + cmd + " needs on or off";
+        phone.updateScenario(
+            [&](fakedevice::Scenario& s) { (cmd == "locked" ? s.locked : s.tlsRefused) = on; });
+    } else if (cmd == "unplug-at") {
+        std::istringstream a(arg);
+        std::string request, nth;
+        a >> request >> nth;
+        if (request.empty() || (!nth.empty() && !parseSize(nth.c_str(), &n)))
+            return "error unplug-at needs a request name (and optionally which one) or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            s.faults.erase(std::remove_if(s.faults.begin(), s.faults.end(),
+                                          [](const fakedevice::Fault& f) {
+                                              return f.kind == fakedevice::FaultKind::Unplug;
+                                          }),
+                           s.faults.end());
+            if (request == "off")
+                return;
+            fakedevice::Fault f;
+            f.service = fakedevice::kServiceSync;
+            f.request = request;
+            f.nth = nth.empty() ? 1 : static_cast<int>(n);
+            f.kind = fakedevice::FaultKind::Unplug;
+            f.times = 1;
+            s.faults.push_back(f);
+        });
     } else if (cmd == "untrusted" || cmd == "commit-on-finish") {
         if (!parseToggle(arg, &on))
             return "error " + cmd + " needs on or off";
@@ -159,7 +209,11 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
         if (!parseSize(arg.c_str(), &n) || n > 600000)
             return "error delay needs milliseconds";
         phone.updateScenario([&](fakedevice::Scenario& s) {
-            s.faults.clear();
+            s.faults.erase(std::remove_if(s.faults.begin(), s.faults.end(),
+                                          [](const fakedevice::Fault& f) {
+                                              return f.kind == fakedevice::FaultKind::Delay;
+                                          }),
+                           s.faults.end());
             if (n == 0)
                 return;
             for (const char* service : {fakedevice::kServiceLockdown, fakedevice::kServiceSync}) {
@@ -214,7 +268,7 @@ int main(int argc, char** argv) {
     mallopt(M_MXFAST, 0);
     std::string socketPath, udid = fakedevice::makeUdid(1), name = "Fake iPhone", fixture, journal,
                             control;
-    size_t contacts = 0, batch = 50, seed = 1, ios = 17;
+    size_t contacts = 0, batch = 50, seed = 1, ios = 17, photoBytes = 0;
     bool network = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -244,6 +298,11 @@ int main(int argc, char** argv) {
         } else if (a == "--batch-size") {
             if (!parseSize(value("--batch-size"), &batch)) {
                 fprintf(stderr, "fake-iphone: --batch-size needs a number\n");
+                return 2;
+            }
+        } else if (a == "--photo-bytes") {
+            if (!parseSize(value("--photo-bytes"), &photoBytes) || photoBytes > (64u << 20)) {
+                fprintf(stderr, "fake-iphone: --photo-bytes needs a number up to 64 MiB\n");
                 return 2;
             }
         } else if (a == "--fixture") {
@@ -300,6 +359,10 @@ int main(int argc, char** argv) {
     } else if (contacts > 0) {
         fakedevice::GenerateOptions opt;
         opt.seed = static_cast<uint32_t>(seed);
+        if (photoBytes > 0) {
+            opt.photoEvery = 1;
+            opt.photoBytes = photoBytes;
+        }
         phone->generateContacts(contacts, opt);
     }
     if (!journal.empty())

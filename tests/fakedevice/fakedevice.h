@@ -88,6 +88,14 @@ enum class FaultKind {
     Garbage,        // send a well-framed body of non-plist bytes, then close
     WrongNodeType,  // answer with a plist of the wrong node type (string instead of dict/array)
     MissingKeys,    // answer with the reply stripped of its keys / elements beyond the name
+    Unplug,         // the cable is pulled: the phone is detached and every connection breaks
+};
+
+// Whether the phone trusts this computer.
+enum class Trust {
+    Trusted,   // paired (the default)
+    Pending,   // "Trust this computer?" on screen: Pair answers "PairingDialogResponsePending"
+    Declined,  // "Don't Trust" tapped: Pair answers "UserDeniedPairing"
 };
 
 // Frames a hostile phone sends in place of a batch of records.
@@ -96,7 +104,7 @@ enum class HostileFrame {
     Nested,            // a record nested 200,000 arrays deep (about 1.8 MB)
     SharedReferences,  // a few hundred bytes whose shared references expand beyond any memory
     NulString,         // a record whose name holds a NUL
-    Oversized,         // a frame that announces 64 MiB and one byte
+    Oversized,         // a frame that announces 256 MiB and one byte (beyond any batch)
 };
 
 // A fault fires on a message received from the client on one service connection.
@@ -130,6 +138,13 @@ struct Scenario {
     std::map<std::string, std::string> lockdownErrors;
     bool queryTypeWithoutType = false;
     bool startServiceWithoutPort = false;
+    // Whether the phone trusts this computer (Phone::setTrust also forgets the pairing).
+    Trust trust = Trust::Trusted;
+    // Locked with its passcode since it was started: StartService of the sync, file and
+    // backup services answers "PasswordProtected" (values are still read).
+    bool locked = false;
+    // The phone refuses the lockdown session's TLS handshake (it closes the connection).
+    bool tlsRefused = false;
     // StartSession answers EnableSessionSSL true and the session goes on over TLS, as on
     // every real phone; false only for tests of the plain protocol.
     bool sessionSsl = true;
@@ -214,6 +229,7 @@ struct GenerateOptions {
         ContactsFirst,  // all contacts, then all children
     } order = Order::ContactFirst;
     int photoEvery = 5;                   // every nth contact has an image (0 = none)
+    size_t photoBytes = 0;                // each image at least this large (a camera photo)
     bool childNamingTwoContacts = false;  // add one phone record naming two contacts
     bool unknownKind = false;             // add a "com.apple.contacts.Group" record
     bool wrongValueTypes = false;         // one image as string, one Date value as string
@@ -316,6 +332,16 @@ public:
     Plist lockdownValue(const std::string& domain, const std::string& key) const;  // null if none
     Plist lockdownValues(const std::string& domain = std::string()) const;  // whole dictionary
     std::vector<SetValueCall> setValueCalls() const;
+
+    // The trust prompt: Pending or Declined also make the phone forget this computer's pairing
+    // (the computer has no pair record for it), so that the computer has to Pair; once
+    // Trusted again ("Trust" tapped), the computer's next Pair succeeds.
+    void setTrust(Trust trust);
+    // Contacts kept in iCloud. refuse: the sync start is refused with "No Data Store available
+    // for data class", as phones with iCloud Contacts on answer; otherwise the phone syncs, with
+    // none of the cloud's contacts in its own store. Either way its tethered-sync value for
+    // "Contacts" says tethered sync is off (DisableTethered true, SyncingOS).
+    void emulateICloudContacts(bool refuse);
 
     // Makes the phone behave as one on the given iOS major version: 17 (the default: device-link
     // 400, the session and the sync service over TLS, the seven-element start answer) or an

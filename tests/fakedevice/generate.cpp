@@ -154,8 +154,13 @@ void Phone::generateContacts(size_t n, const GenerateOptions& opt) {
             c.set("birthday",
                   Plist(plist_new_date(
                       dateSecs(1940 + rng.below(65), 1 + rng.below(12), 1 + rng.below(28)), 0)));
-        if (opt.photoEvery > 0 && i % opt.photoEvery == 0)
-            c.set("image", plistData(imageBytes(rng, i)));
+        if (opt.photoEvery > 0 && i % opt.photoEvery == 0) {
+            std::string image = imageBytes(rng, i);
+            // A camera photo: the rest of its bytes vary too, so nothing shares them.
+            for (size_t k = image.size(); k < opt.photoBytes; ++k)
+                image += static_cast<char>((rng.next() >> 8) & 0xff);
+            c.set("image", plistData(image));
+        }
         if (rng.chance(20))
             c.set("notes", str(rng.chance(50) ? "Met at the conference.\nCall back in May."
                                               : "Prefers e-mail; \"VIP\" <customer> & friend"));

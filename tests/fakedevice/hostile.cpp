@@ -117,7 +117,7 @@ std::string buildHostileFrame(HostileFrame kind) {
         }
         case HostileFrame::Oversized: {
             std::string out;
-            putBe32(out, (64u << 20) + 1);
+            putBe32(out, (256u << 20) + 1);
             out += "bplist00";
             return out;
         }

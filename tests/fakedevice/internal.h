@@ -161,5 +161,7 @@ void serveNotificationProxy(ConnContext& c);
 
 // Sleeps unless the server is stopping; false when interrupted.
 bool serverSleep(Server::Impl* s, int ms);
+// Pulls the phone's cable: Detached to every listener, every connection to it broken.
+void serverUnplug(Server::Impl* s, const std::string& udid);
 
 }  // namespace fakedevice

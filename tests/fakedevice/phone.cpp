@@ -367,6 +367,31 @@ void emulateIosLocked(Phone::State& st, int major) {
     applyIosProtocol(st.scenario, m->major);
 }
 
+void Phone::setTrust(Trust trust) {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->scenario.trust = trust;
+    if (trust != Trust::Trusted) {
+        state_->savedPairRecord.clear();
+        state_->pairRecordDeleted = true;
+    }
+}
+
+void Phone::emulateICloudContacts(bool refuse) {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    Scenario& sc = state_->scenario;
+    sc.refuseSync = refuse;
+    sc.refuseDescription = refuse ? "No Data Store available for data class" : "";
+    if (!refuse)
+        state_->records = Plist::dict();
+    Plist contacts = Plist::dict();
+    contacts.set("DisableTethered", plistBool(true));
+    contacts.set("SyncingOS", Plist::string("iOS"));
+    Plist& tethered = state_->domains["com.apple.mobile.tethered_sync"];
+    if (!tethered)
+        tethered = Plist::dict();
+    tethered.set("Contacts", contacts);
+}
+
 void Phone::emulateIos(int major) {
     std::lock_guard<std::mutex> lock(state_->mu);
     emulateIosLocked(*state_, major);

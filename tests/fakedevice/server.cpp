@@ -91,6 +91,7 @@ struct Server::Impl {
                 return &d;
         return nullptr;
     }
+    bool detachLocked(const std::string& udid);
     const Device* findLocked(const std::string& udid) const {
         for (const Device& d : devices)
             if (d.phone->udid() == udid)
@@ -574,26 +575,35 @@ uint32_t Server::attach(std::shared_ptr<Phone> phone, Connection type) {
     return d.id;
 }
 
-bool Server::detach(const std::string& udid) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    for (auto it = impl_->devices.begin(); it != impl_->devices.end(); ++it) {
+bool Server::Impl::detachLocked(const std::string& udid) {
+    for (auto it = devices.begin(); it != devices.end(); ++it) {
         if (it->phone->udid() != udid)
             continue;
         Plist e = Plist::dict();
         e.set("DeviceID", plistUintNode(it->id));
         e.set("MessageType", Plist::string("Detached"));
         std::string out = muxPacket(0, e);
-        for (const Impl::Listener& l : impl_->listeners)
+        for (const Listener& l : listeners)
             sendFull(l.fd, out.data(), out.size());
-        impl_->devices.erase(it);
+        devices.erase(it);
         // Like a pulled cable: every open pipe to the device breaks.
-        for (auto& c : impl_->conns)
+        for (auto& c : conns)
             if (c->udid == udid && c->fd >= 0)
                 ::shutdown(c->fd, SHUT_RDWR);
-        impl_->cv.notify_all();
+        cv.notify_all();
         return true;
     }
     return false;
+}
+
+bool Server::detach(const std::string& udid) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->detachLocked(udid);
+}
+
+void serverUnplug(Server::Impl* s, const std::string& udid) {
+    std::lock_guard<std::mutex> lock(s->mu);
+    s->detachLocked(udid);
 }
 
 std::shared_ptr<Phone> Server::phone(const std::string& udid) const {

@@ -120,6 +120,9 @@ After plistFault(ConnContext& c, const std::optional<Fault>& f, const Plist& mis
         case FaultKind::MissingKeys:
             sendFrame(c, missing.toBinary());
             return After::Skip;
+        case FaultKind::Unplug:
+            serverUnplug(c.server, c.phone->udid());
+            return After::Close;
     }
     return After::Normal;
 }
@@ -244,6 +247,10 @@ void serveLockdown(ConnContext& c) {
                 reply.set("Error", Plist::string("InvalidService"));
             } else if (sessionId.empty()) {
                 reply.set("Error", Plist::string("SessionInactive"));
+            } else if (sc.locked && service != kServiceNotification &&
+                       service != kServiceInstProxy) {
+                // Locked since it was started: its data stay sealed until the passcode is given.
+                reply.set("Error", Plist::string("PasswordProtected"));
             } else {
                 const bool tls = service == kServiceSync && sc.serviceSsl;
                 uint16_t port;
@@ -269,7 +276,11 @@ void serveLockdown(ConnContext& c) {
             std::lock_guard<std::mutex> lock(st.mu);
             if (request == "Pair") {
                 // An untrusted phone waits for the user to tap "Trust".
-                if (sc.noPairRecord || hostId.empty()) {
+                if (sc.trust != Trust::Trusted && !hostId.empty()) {
+                    reply.set("Error", Plist::string(sc.trust == Trust::Pending
+                                                         ? "PairingDialogResponsePending"
+                                                         : "UserDeniedPairing"));
+                } else if (sc.noPairRecord || hostId.empty()) {
                     reply.set("Error",
                               Plist::string(hostId.empty() ? "InvalidPairRecord"
                                                            : "PairingDialogResponsePending"));
@@ -296,6 +307,12 @@ void serveLockdown(ConnContext& c) {
         if (closeAfter)
             return;
         // The rest of the session runs over TLS, until the client ends it after StopSession.
+        if (startTls && !c.tls && sc.tlsRefused) {
+            JournalEntry note = journalEntry(c, kServiceLockdown, "note", false);
+            note.text = "TLS handshake refused";
+            journalAdd(phone, note);
+            return;
+        }
         if (startTls && !c.tls && !connStartTls(c, kServiceLockdown))
             return;
     }

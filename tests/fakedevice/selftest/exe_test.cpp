@@ -135,6 +135,28 @@ TEST_F(FakeIphoneExe, IdeviceinfoReadsTheSimulatedPhone) {
     EXPECT_EQ(control(ctl, "hostile huge").substr(0, 6), "error ");
     EXPECT_EQ(control(ctl, "delay 50"), "ok\n");
     EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("Renamed Phone"), std::string::npos);
+    // Phones beyond the happy path, as Debian's own tool meets them.
+    EXPECT_EQ(control(ctl, "trust pending"), "ok\n");
+    EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("-19"), std::string::npos);
+    EXPECT_EQ(control(ctl, "trust tap"), "ok\n");
+    EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("Renamed Phone"), std::string::npos);
+    EXPECT_EQ(control(ctl, "trust decline"), "ok\n");
+    EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("-18"), std::string::npos);
+    EXPECT_EQ(control(ctl, "trust maybe").substr(0, 6), "error ");
+    EXPECT_EQ(control(ctl, "trust tap"), "ok\n");
+    EXPECT_EQ(control(ctl, "tls-refused on"), "ok\n");
+    EXPECT_EQ(run(env + "ideviceinfo -k DeviceName 2>&1").find("Renamed Phone"), std::string::npos);
+    EXPECT_EQ(control(ctl, "tls-refused off"), "ok\n");
+    EXPECT_EQ(control(ctl, "locked on"), "ok\n");  // values are still read
+    EXPECT_NE(run(env + "ideviceinfo -k DeviceName 2>&1").find("Renamed Phone"), std::string::npos);
+    EXPECT_EQ(control(ctl, "icloud refuse"), "ok\n");
+    EXPECT_EQ(control(ctl, "icloud empty"), "ok\n");
+    EXPECT_EQ(control(ctl, "count"), "ok 0\n");
+    EXPECT_EQ(control(ctl, "icloud maybe").substr(0, 6), "error ");
+    EXPECT_EQ(control(ctl, "unplug-at SDMessageProcessChanges 2"), "ok\n");
+    EXPECT_EQ(control(ctl, "unplug-at off"), "ok\n");
+    EXPECT_EQ(control(ctl, "contacts 2 1 100000"), "ok\n");
+    EXPECT_EQ(control(ctl, "contacts 2 1 lots").substr(0, 6), "error ");
     EXPECT_EQ(control(ctl, "quit"), "ok\n");
     EXPECT_EQ(waitExit(pid, 5s), 0);
 
