@@ -71,11 +71,18 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
             IOSSyncToDeviceThread worker(target->id, db.data(), contacts, &form);
             ok = runUnderForm(form, worker);
             // The batches sent before the cancel stay on the phone: say how many.
-            if (worker.wasCancelled() && worker.takenCount() > 0) {
-                Tips::info(tr("The restore was cancelled. The phone took %1 of the %2 contacts; "
-                              "the others were not written to it.")
-                               .arg(worker.takenCount())
-                               .arg(contacts.size()));
+            if (worker.wasCancelled() && (worker.takenCount() > 0 || worker.batchInDoubt())) {
+                QString text = tr("The restore was cancelled. The phone took %1 of the %2 "
+                                  "contacts; the others were not written to it.")
+                                   .arg(worker.takenCount())
+                                   .arg(contacts.size());
+                if (worker.batchInDoubt()) {
+                    text +=
+                        tr(" The phone did not answer for the contacts being sent when you "
+                           "cancelled: they may be on it too, and the phone's contacts are "
+                           "read again now.");
+                }
+                Tips::info(text);
             }
         }
         if (ok) {

@@ -94,7 +94,7 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
 
     holder.client = new MobileSyncSession;
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
-    holder.client->setCancelFlag(holder.cancelFlag);
+    holder.client->setCancelFlag(holder.cancelFlag, holder.cancelGraceMs);
     rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
     if (rc != 0)
         fail(holder, Stage::Open, "mobiledevice_sync_start_throw: start service failed. return %1.",

@@ -48,6 +48,8 @@ struct mobiledevice_sync_client {
     // Set by another thread to end the receive in progress within a fraction of a second (a
     // confirmed cancel); read from the session's start on. Not owned.
     const std::atomic<bool>* cancelFlag = nullptr;
+    // How long a reply already due may still come once the flag is set (see Connection).
+    int cancelGraceMs = 0;
 
     mobiledevice_sync_client() = default;
     ~mobiledevice_sync_client() { free(); }

@@ -18,6 +18,8 @@ namespace {
 // Contacts per message to the device.
 const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
+// How long an answer due from the phone may still come after a confirmed cancel.
+const int kCancelGraceMs = 700;
 
 }  // namespace
 
@@ -34,6 +36,8 @@ void IOSSyncToDeviceThread::run() {
     m_taken = 0;
     m_cancelled = false;
     m_finished = false;
+    m_halfSent = false;
+    m_abandoned = false;
     m_idMap.clear();
     m_changeMap.clear();
     m_contactRecords.clear();
@@ -97,6 +101,10 @@ void IOSSyncToDeviceThread::run() {
 mobiledevice_sync_client& IOSSyncToDeviceThread::session() {
     if (!m_session) {
         std::unique_ptr<mobiledevice_sync_client> client(new mobiledevice_sync_client);
+        // A confirmed cancel ends a wait for the phone: an answer already due still has a
+        // moment to come, so that a phone that answers keeps its batch whole.
+        client->cancelFlag = m_reporter->cancelFlag();
+        client->cancelGraceMs = kCancelGraceMs;
         mobiledevice_sync_start_throw(m_udid, _mobiledevice_sync_ctx::contacts(), *client);
         mobiledevice_sync_start_send_to_device_throw(*client);
         m_session = std::move(client);
@@ -131,6 +139,11 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
                    .arg(m_taken)
                    .arg(m_contacts.size());
     }
+    if (m_halfSent) {
+        said +=
+            tr(" Contacts of the batch being sent when it failed may be on the phone without "
+               "all their details: restoring again completes them.");
+    }
     QString text = cause;
     const int end = text.indexOf(QLatin1Char('\n'));
     text.insert(end < 0 ? text.size() : end, said);
@@ -138,8 +151,18 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
 }
 
 PlistCFType IOSSyncToDeviceThread::send(const PlistCFType& records) {
-    const PlistCFType remap =
-        mobiledevice_sync_send_throw(session(), records, false, PlistCFType());
+    PlistCFType remap;
+    try {
+        remap = mobiledevice_sync_send_throw(session(), records, false, PlistCFType());
+    } catch (const std::exception&) {
+        if (!m_reporter->cancelled())
+            throw;
+        // Cancelled while the phone kept its answer back past the grace: the session is given
+        // up without its finish, and the batch counts as not taken.
+        m_session.reset();
+        m_abandoned = true;
+        throw RunCancelled();
+    }
     remapreply::checkNewIdsGiven(records, remap);
     return remap;
 }
@@ -199,7 +222,11 @@ MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
 
 void IOSSyncToDeviceThread::sendBatch() {
     sendContactRecords();
+    // From here until the details are sent, the batch's new contacts are on the phone without
+    // them.
+    m_halfSent = !m_contactRecords.isEmpty();
     sendChildRecords();
+    m_halfSent = false;
     m_idMap.clear();
     m_changeMap.clear();
     m_contactRecords.clear();

@@ -34,6 +34,9 @@ public:
     // the batches it answered for), so that a cancel can say what stays on the phone.
     bool wasCancelled() const { return m_cancelled; }
     int takenCount() const { return m_taken; }
+    // A cancel gave up on an answer the phone kept back: the batch then on its way may be on
+    // the phone too.
+    bool batchInDoubt() const { return m_abandoned; }
 
 protected:
     void run() override;
@@ -65,6 +68,8 @@ private:
     int m_taken = 0;
     bool m_cancelled = false;
     bool m_finished = false;  // the phone acknowledged the end of the session
+    bool m_halfSent = false;  // the open batch's contacts were sent, their details not yet
+    bool m_abandoned = false;
     std::unique_ptr<mobiledevice_sync_client> m_session;
     // The form in which the phone will give each contact back, made ahead during the run.
     std::unique_ptr<PhoneForms> m_phoneForms;

@@ -193,9 +193,14 @@ int Connection::send(plist_t message) {
 int Connection::receiveBytes(char* data, uint32_t size, int silenceMs, bool* started) {
     uint32_t have = 0;
     int64_t lastByte = nowMs();
+    int64_t cancelSeen = -1;
     while (have < size) {
-        if (cancelled())
-            return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
+        if (cancelled()) {
+            if (cancelSeen < 0)
+                cancelSeen = nowMs();
+            if (nowMs() - cancelSeen >= cancelGraceMs_)
+                return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
+        }
         const int64_t left = silenceMs - (nowMs() - lastByte);
         if (left <= 0)
             return fail(MOBILESYNC_E_RECEIVE_TIMEOUT, DeviceFailure::Silent);

@@ -85,7 +85,12 @@ public:
     int receive(plist_t* message, int timeoutMs, std::string* why);
 
     // A flag another thread sets to end the receive in progress (null: none). Not owned.
-    void setCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+    // With a grace, a reply already under way may still come for that long after the flag was
+    // set: a write whose answer is due then ends cleanly, and a stalled phone is given up on.
+    void setCancelFlag(const std::atomic<bool>* flag, int graceMs = 0) {
+        cancel_ = flag;
+        cancelGraceMs_ = graceMs;
+    }
     bool cancelled() const { return cancel_ && cancel_->load(); }
     // What the last failing call means for the user; None after a success.
     DeviceFailure failure() const { return failure_; }
@@ -112,6 +117,7 @@ private:
     uint64_t version_ = 0;
     bool broken_ = false;
     const std::atomic<bool>* cancel_ = nullptr;
+    int cancelGraceMs_ = 0;
     DeviceFailure failure_ = DeviceFailure::None;
 };
 

@@ -74,7 +74,9 @@ public:
     int receiveTimeout() const { return timeoutMs_; }
     // The wait of the last receive (what a silent phone was given).
     int lastWaitMs() const { return lastWaitMs_; }
-    void setCancelFlag(const std::atomic<bool>* flag) { link_.setCancelFlag(flag); }
+    void setCancelFlag(const std::atomic<bool>* flag, int graceMs = 0) {
+        link_.setCancelFlag(flag, graceMs);
+    }
     const std::string& description() const { return description_; }
     DeviceFailure failure() const {
         return failure_ != DeviceFailure::None ? failure_ : link_.failure();

@@ -1,7 +1,9 @@
 // A restore large enough to be written as one transaction of savepoints, against the simulated
 // iPhone: whatever ends it (the phone failing at some batch, a cancel), the mirror file holds
 // exactly the batches the phone took, committed, with its whole schema.
+#include <QElapsedTimer>
 #include <QSet>
+#include <QThread>
 
 #include "device/workers/iossynctodevicethread.h"
 #include "workers_fixture.h"
@@ -122,6 +124,7 @@ TEST_F(RestoreTest, PhoneFailureAtSomeBatchKeepsTheBatchesItTook) {
     const Case cases[] = {{63, fakedevice::FaultKind::Drop, 310},
                           {90, fakedevice::FaultKind::Drop, 440},
                           {101, fakedevice::FaultKind::MissingKeys, 500}};
+    const int halfSent = 90;  // the batch's contacts went, their details did not
     int before = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nth);
@@ -134,7 +137,14 @@ TEST_F(RestoreTest, PhoneFailureAtSomeBatchKeepsTheBatchesItTook) {
                 {fakedevice::kServiceSync, "SDMessageProcessChanges", c.nth, c.kind, 0, 0});
         });
         EXPECT_EQ(restore(), 0);
-        EXPECT_EQ(boxes.errors.size(), 1);
+        ASSERT_EQ(boxes.errors.size(), 1);
+        // The user reads how far the restore came, and whether a batch went out half.
+        const QString text = boxes.errors.first();
+        EXPECT_TRUE(text.contains(
+            QString("The phone took %1 of the %2 contacts").arg(c.keptContacts).arg(kContacts)))
+            << text.toStdString();
+        EXPECT_EQ(text.contains("restoring again completes them"), c.nth == halfSent)
+            << text.toStdString();
         const MirrorIds m = committed(mirror->path());
         EXPECT_EQ(m.contacts.size(), c.keptContacts);
         EXPECT_EQ(m.indexes, indexes);
@@ -171,4 +181,62 @@ TEST_F(RestoreTest, CancelKeepsWhatThePhoneTook) {
     ASSERT_TRUE(phone->waitForSyncEnd(5s, 1));
     EXPECT_TRUE(phone->syncSessions()[0].finished);
     expectMirrorIsWhatThePhoneTook(200, 300);
+}
+
+// Cut between a batch's contact message and its detail message, the phone holds contacts
+// without their numbers. As the window does, the phone is read again; a second restore then
+// completes those contacts instead of adding them once more.
+TEST_F(RestoreTest, RestoringAgainCompletesAHalfSentBatch) {
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 90,
+                            fakedevice::FaultKind::Drop, 0, 0});
+    });
+    EXPECT_EQ(restore(), 0);
+    phone->updateScenario([](fakedevice::Scenario& s) { s = fakedevice::Scenario(); });
+    const int contactsAfterCut = int(phoneIds(*phone, "com.apple.contacts.Contact").size());
+    EXPECT_GT(contactsAfterCut, 440);  // the half-sent batch is on the phone
+    EXPECT_LT(int(phoneIds(*phone, "com.apple.contacts.Phone Number").size()), contactsAfterCut);
+
+    boxes.clear();
+    mirror = readPhone("reread");
+    EXPECT_EQ(restore(), 1) << boxes.errors.join("\n").toStdString();
+    EXPECT_EQ(phoneIds(*phone, "com.apple.contacts.Contact").size(), size_t(kContacts));
+    EXPECT_EQ(phoneIds(*phone, "com.apple.contacts.Phone Number").size(), size_t(kContacts));
+}
+
+// A phone that keeps its answer back: a confirmed cancel gives the window back within a second
+// instead of waiting for the phone, and the batches it answered for stay in the mirror.
+TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 41,
+                            fakedevice::FaultKind::Delay, 4000, 1});
+    });
+    phone->clearJournal();
+    IOSSyncToDeviceThread* worker = nullptr;
+    QElapsedTimer sinceCancel;
+    const int rc = runUnderForm(
+        [&](ProgressForm* f) {
+            worker = new IOSSyncToDeviceThread(udid, mirror.data(), people(kContacts), f);
+            return worker;
+        },
+        [&](ProgressForm& form) {
+            const auto s = phone->syncSessions();
+            // The phone notes a message once it has answered it: message 41 is held back once
+            // message 40 is noted.
+            if (s.size() == 1 && s[0].changesReceived.size() >= 40 && form.isVisible()) {
+                QThread::msleep(300);
+                sinceCancel.start();
+                form.done(0);
+            }
+        });
+    EXPECT_EQ(rc, 0);
+    ASSERT_TRUE(sinceCancel.isValid());
+    EXPECT_LT(sinceCancel.elapsed(), 1500);
+    EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.join("\n").toStdString();
+    EXPECT_TRUE(worker->wasCancelled());
+    EXPECT_TRUE(worker->batchInDoubt());
+    EXPECT_EQ(worker->takenCount(), 200);
+    const MirrorIds m = committed(mirror->path());
+    EXPECT_EQ(m.contacts.size(), 200);
+    EXPECT_FALSE(mirror->db().inTransaction());
 }
