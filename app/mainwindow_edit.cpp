@@ -90,6 +90,11 @@ void MainWindow::editContact(pim::_Contact& contact) {
     QSharedPointer<LocalDb> db = node->db;
     try {
         const bool isNew = contact._id == 0;
+        if (!isNew) {
+            // A listed contact holds no photo bytes: the form shows, and compares with, the
+            // stored photo.
+            db->loadPhotos(contact);
+        }
         QList<EditContactForm::_ChangeData> changes;
         {
             EditContactForm form(&contact, isNew ? db.data() : nullptr, nullptr);

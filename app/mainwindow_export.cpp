@@ -13,6 +13,8 @@
 #include "export/contactsprinter.h"
 #include "export/exporttofilethread.h"
 #include "export/pdfexportthread.h"
+#include "store/localdb.h"
+#include "store/photofetch.h"
 
 using namespace mainwindow_steps;
 
@@ -107,14 +109,23 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
                                 .arg(QFileInfo(replaced).fileName()))) {
             return;
         }
+        // Listed contacts hold no photo bytes: the cards read each photo as they draw it, the
+        // files get them all.
+        const _CurrentNode source = currentNode();
+        const QSharedPointer<LocalDb> db = source.dbNode ? source.dbNode->db : nullptr;
         ProgressForm form(tr("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), nullptr);
         if (kind.workerType == 0) {
             PdfExportThread worker(contacts, path, &form, this);
+            worker.setPhotoFetch(db ? g_photoFetch(db) : PhotoFetch());
             runUnderForm(form, worker);
             return;
         }
-        ExportToFileThread worker(contacts, static_cast<ExportToFileThread::TYPE>(kind.workerType),
-                                  path, &form, this);
+        QList<pim::_Contact> withPhotos = contacts;
+        if (db) {
+            db->loadPhotos(withPhotos);
+        }
+        ExportToFileThread worker(
+            withPhotos, static_cast<ExportToFileThread::TYPE>(kind.workerType), path, &form, this);
         runUnderForm(form, worker);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
@@ -125,6 +136,10 @@ void MainWindow::printContacts(const QList<pim::_Contact>& contacts) {
     BusyScope busy(this);
     try {
         ContactsPrinter printer(this);
+        const _CurrentNode source = currentNode();
+        if (source.dbNode && source.dbNode->db) {
+            printer.setPhotoFetch(g_photoFetch(source.dbNode->db));
+        }
         printer.printContacts(contacts);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

@@ -7,6 +7,8 @@
 #include "resources/ui/uiresources.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImageReader>
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
@@ -15,7 +17,6 @@
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QThread>
 
 #include <algorithm>
 #include <functional>
@@ -86,37 +87,56 @@ const QImage& placeholderImage() {
     return image;
 }
 
-// Pictures scaled to the photo box of one layout. The placeholder is scaled once and then
-// shared by every card that shows it, so a PDF holds it once and a preview page keeps no copy
-// of its own.
+// The photo decoded straight to the size of its box (keeping its aspect ratio): a JPEG is
+// decoded at a fraction of its size, and nothing larger than the box is ever held. Null when
+// it decodes neither as JPEG nor as PNG, or claims too many pixels.
+QImage decodeFitted(const QByteArray& bytes, int box) {
+    if (bytes.isEmpty() || box <= 0)
+        return QImage();
+    for (const char* format : {"JPEG", "PNG"}) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, format);
+        const QSize size = reader.size();
+        if (!size.isValid())
+            continue;
+        if (qint64(size.width()) * size.height() > kMaxPhotoPixels)
+            return QImage();
+        QSize fitted = size.scaled(box, box, Qt::KeepAspectRatio);
+        fitted = fitted.expandedTo(QSize(1, 1));
+        if (fitted != size)
+            reader.setScaledSize(fitted);
+        QImage image = reader.read();
+        if (image.isNull())
+            continue;
+        if (image.size() != fitted)
+            image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Opaque pictures need no alpha: a PDF then carries them without a mask.
+        if (!image.hasAlphaChannel() && image.format() != QImage::Format_RGB32)
+            image = image.convertToFormat(QImage::Format_RGB32);
+        return image;
+    }
+    return QImage();
+}
+
+// Pictures scaled to the photo box of one layout, each made once from its stored bytes (held
+// by the contact, or read through the fetch). The placeholder is scaled once and then shared
+// by every card that shows it, so a PDF holds it once.
 class CardImages {
 public:
-    // Pixmaps (GUI thread only) are kept by reference in a recorded page, where every drawn
-    // image would be kept as a copy of its own: the preview draws them.
-    explicit CardImages(bool usePixmaps = false) : m_usePixmaps(usePixmaps) {}
-    bool pixmaps() const { return m_usePixmaps; }
-    QPixmap pixmap(const QImage& image) {
-        if (image.cacheKey() == m_placeholder.cacheKey()) {
-            if (m_placeholderPixmap.isNull())
-                m_placeholderPixmap = QPixmap::fromImage(image);
-            return m_placeholderPixmap;
-        }
-        return QPixmap::fromImage(image);
-    }
+    explicit CardImages(PhotoFetch fetch = PhotoFetch()) : m_fetch(std::move(fetch)) {}
 
     QImage forContact(const pim::_Contact& contact, int box) {
         if (box != m_box) {
             m_box = box;
             m_placeholder = QImage();
-            m_placeholderPixmap = QPixmap();
         }
-        const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
-        if (!photos.isEmpty()) {
+        if (!contact.entities.value(pim::ENTITY_PHOTO).isEmpty()) {
             // Pictures too large to decode safely get the placeholder, like unreadable ones.
-            const QImage image =
-                g_decodePhoto(photos.first().fields.value(QStringLiteral("data15")).toByteArray());
+            const QImage image = decodeFitted(g_firstPhotoBytes(contact, m_fetch), box);
             if (!image.isNull())
-                return image.scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
+                return image;
         }
         if (m_placeholder.isNull() && !placeholderImage().isNull())
             m_placeholder =
@@ -125,10 +145,9 @@ public:
     }
 
 private:
-    bool m_usePixmaps;
+    PhotoFetch m_fetch;
     int m_box = -1;
     QImage m_placeholder;
-    QPixmap m_placeholderPixmap;
 };
 
 // Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
@@ -147,12 +166,8 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, Ca
 
     if (w >= 3) {
         const QImage image = images.forContact(contact, w / 3);
-        if (!image.isNull()) {
-            if (images.pixmaps())
-                painter.drawPixmap(m.pattern, m.pattern, images.pixmap(image));
-            else
-                painter.drawImage(m.pattern, m.pattern, image);
-        }
+        if (!image.isNull())
+            painter.drawImage(m.pattern, m.pattern, image);
     }
 
     const int x = w / 3 + m.pattern + m.lineSep;
@@ -215,10 +230,11 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, Ca
 // Lays the cards out on the device's pages. `step` is called after each card with the number
 // drawn so far; false stops (returns -1).
 int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const QMarginsF& margins,
-               const QList<pim::_Contact>& contacts, const std::function<bool(int)>& step) {
+               const QList<pim::_Contact>& contacts, const PhotoFetch& fetch,
+               const std::function<bool(int)>& step) {
     const QVector<ContactsPrinter::CardPlace> places =
         ContactsPrinter::layoutCards(contacts.size(), page, margins);
-    CardImages images(QThread::currentThread() == QCoreApplication::instance()->thread());
+    CardImages images(fetch);
     int currentPage = 0;
     for (int i = 0; i < places.size(); ++i) {
         const ContactsPrinter::CardPlace& place = places.at(i);
@@ -340,7 +356,7 @@ void ContactsPrinter::onPaintRequested(QPrinter* printer) {
         return;
     }
     painter.setFont(QApplication::font());
-    m_count = paintCards(*printer, painter, pageRect.size(), margins, m_contacts, {});
+    m_count = paintCards(*printer, painter, pageRect.size(), margins, m_contacts, m_photoFetch, {});
 }
 
 void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
@@ -363,7 +379,7 @@ void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
 }
 
 int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
-                                   RunReporter* reporter) {
+                                   RunReporter* reporter, const PhotoFetch& fetch) {
     keepPageBuffersInTheHeap();
     ExportFile file(path);
     file.openThrow();
@@ -385,7 +401,7 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
         const QString status =
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
-        count = paintCards(writer, painter, page, margins, contacts, [&](int done) {
+        count = paintCards(writer, painter, page, margins, contacts, fetch, [&](int done) {
             if (!reporter)
                 return true;
             if (reporter->cancelled())
@@ -418,7 +434,7 @@ int ContactsPrinter::printToPDF(const QList<pim::_Contact>& contacts, QString pa
     m_count = 0;
     m_error.clear();
     try {
-        m_count = writePdfThrow(contacts, path);
+        m_count = writePdfThrow(contacts, path, nullptr, m_photoFetch);
     } catch (const std::exception& e) {
         m_error = QString::fromUtf8(e.what());
         m_count = -1;

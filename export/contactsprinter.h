@@ -2,6 +2,7 @@
 #ifndef TW_EXPORT_CONTACTSPRINTER_H
 #define TW_EXPORT_CONTACTSPRINTER_H
 
+#include "store/photofetch.h"
 #include "store/pim.h"
 
 #include <QList>
@@ -38,11 +39,15 @@ public:
     // The PDF file, reporting progress and polling for a cancel between cards when a reporter
     // is given. Returns the number of cards, or -1 after a cancel (nothing written); throws
     // std::runtime_error with the system's text when the file cannot be written completely.
+    // Photos listed without their bytes are read through `fetch`, one card at a time.
     static int writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
-                             RunReporter* reporter = nullptr);
+                             RunReporter* reporter = nullptr,
+                             const PhotoFetch& fetch = PhotoFetch());
 
     // The contacts that paint requests lay out (printContacts and printToPDF set them too).
     void setContacts(const QList<pim::_Contact>& contacts) { m_contacts = contacts; }
+    // Reads the photos of contacts listed without their bytes, as each card is drawn.
+    void setPhotoFetch(PhotoFetch fetch) { m_photoFetch = std::move(fetch); }
 
     // Cards drawn by the last paint request (-1 when the printer could not be painted on).
     int cardCount() const { return m_count; }
@@ -75,6 +80,7 @@ public slots:
 
 private:
     QList<pim::_Contact> m_contacts;
+    PhotoFetch m_photoFetch;
     int m_count;
     QString m_error;
 };

@@ -16,10 +16,10 @@ PdfExportThread::PdfExportThread(const QList<pim::_Contact>& contacts, QString p
 PdfExportThread::~PdfExportThread() {}
 
 void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& path,
-                          RunReporter& reporter) {
+                          RunReporter& reporter, const PhotoFetch& fetch) {
     int cards = 0;
     try {
-        cards = ContactsPrinter::writePdfThrow(contacts, path, &reporter);
+        cards = ContactsPrinter::writePdfThrow(contacts, path, &reporter, fetch);
     } catch (const std::exception& e) {
         reporter.error(QString::fromUtf8(e.what()));
         return;
@@ -33,5 +33,5 @@ void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& p
 
 void PdfExportThread::run() {
     ProgressFormReporter reporter(m_form);
-    run(m_contacts, m_path, reporter);
+    run(m_contacts, m_path, reporter, m_photoFetch);
 }
