@@ -28,7 +28,7 @@ public:
     ~ContactsPrinter() override;
 
     // Opens the modal print preview ("IDS_PRINT_CONTACTS") and returns when it closes, whether
-    // or not the user printed.
+    // or not the user printed. The preview draws only the pages in view.
     void printContacts(const QList<pim::_Contact>& contacts);
     // Writes the cards into a PDF file at path without a dialog. Returns the number of cards
     // drawn, or -1 when the file cannot be written (errorString() then says why; the file that
@@ -69,6 +69,13 @@ public:
         QRect rect;
     };
     static QVector<CardPlace> layoutCards(int count, QSizeF page, const QMarginsF& margins);
+
+    // Pages that `count` cards take.
+    static int pageCount(int count, QSizeF page, const QMarginsF& margins);
+    // Draws the cards of one page (from 0) with the painter's origin at the page rectangle's
+    // top-left corner. Only that page's photos are read.
+    static void paintPage(QPainter& painter, const QList<pim::_Contact>& contacts, int page,
+                          QSizeF pageSize, const QMarginsF& margins, const PhotoFetch& fetch);
 
     // One card of w x h pixels, as it stands on the page.
     static QPixmap renderCard(int w, int h, const pim::_Contact& contact);
