@@ -10,6 +10,7 @@
 #include "ui/tips.h"
 #include "device/workers/iossendchangesthread.h"
 #include "editor/editcontactform.h"
+#include "store/deletecontactsthread.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
 
@@ -162,15 +163,20 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
     const bool onDevice = node->type == ItemModelMainTree::TYPE_DEVICE_DB;
     QSharedPointer<LocalDb> db = node->db;
     const quint64 group = groupIdOf(cur);
-    try {
-        EditTransaction edit(*db);
-        for (const pim::_Contact& c : contacts) {
-            db->removeContact(c._id);
+    QList<unsigned long long> ids;
+    ids.reserve(contacts.size());
+    for (const pim::_Contact& c : contacts) {
+        ids.append(c._id);
+    }
+    // Off the window's thread: thousands of contacts take a second. The dialog shows a
+    // failure; a cancel deletes nothing.
+    {
+        ProgressForm form(QString(), this);
+        ProgressFormReporter reporter(&form);
+        DeleteContactsThread worker(db.data(), ids, &reporter);
+        if (!runUnderForm(form, worker) || !worker.deleted()) {
+            return false;
         }
-        edit.commit();
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-        return false;
     }
     if (onDevice &&
         !sendChangesToDevice(node, nullptr, QList<EditContactForm::_ChangeData>(), contacts)) {
