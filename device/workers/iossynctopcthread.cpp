@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <exception>
+#include <limits>
 
 #include "ui/progressform.h"
 #include "device/mobiledevice_sync.h"
@@ -141,7 +142,9 @@ void IOSSyncToPCThread::run() {
         mobiledevice_sync_client client;
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
-        m_db->beginEdit();
+        // The mirror is made afresh for the read: every row is new, so its indexes are built
+        // once at the commit instead of row by row.
+        m_db->beginBulkEdit(std::numeric_limits<int>::max());
         editing = true;
         RecordWriter writer(m_db);
         bool more = true;
