@@ -3,6 +3,7 @@
 #include "localdb.h"
 
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -32,11 +33,43 @@ QByteArray g_firstPhotoBytes(const pim::_Contact& contact, const PhotoFetch& fet
     return fetch ? fetch(photo) : QByteArray();
 }
 
+namespace {
+
+// Reads photos on a connection of its own: the list and the pane read while a worker writes
+// through the database's connection, whose statements belong to one thread at a time. Its page
+// cache is small, since each photo passes through it once.
+class PhotoReader {
+public:
+    explicit PhotoReader(const QString& path)
+        : m_db(path, QSharedPointer<AbsContactCombineRule>()) {}
+    QByteArray read(const pim::Entity& photo) {
+        if (!m_db.isOpen()) {
+            m_db.open_check();
+            m_db.db().executeThrow("pragma cache_size=-1024");
+        }
+        return readPhoto(&m_db, photo);
+    }
+
+private:
+    LocalDb m_db;
+};
+
+}  // namespace
+
 PhotoFetch g_photoFetch(const QSharedPointer<LocalDb>& db) {
+    if (!db)
+        return PhotoFetch();
     const QWeakPointer<LocalDb> weak = db.toWeakRef();
-    return [weak](const pim::Entity& photo) {
-        const QSharedPointer<LocalDb> strong = weak.toStrongRef();
-        return readPhoto(strong.data(), photo);
+    const auto reader = std::make_shared<PhotoReader>(db->path());
+    return [weak, reader](const pim::Entity& photo) {
+        // A database that left the program has no photos to show.
+        if (!weak.toStrongRef())
+            return QByteArray();
+        try {
+            return reader->read(photo);
+        } catch (const std::exception&) {
+            return QByteArray();
+        }
     };
 }
 

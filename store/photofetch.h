@@ -20,8 +20,11 @@ bool g_photoBytesHeld(const pim::Entity& photo);
 // when it has no photo, or when its bytes were not loaded and there is no fetch.
 QByteArray g_firstPhotoBytes(const pim::_Contact& contact, const PhotoFetch& fetch);
 
-// Reads from the database for as long as it exists; a failed read (a file deleted meanwhile)
-// gives no bytes: the photo shows as missing, which is how an unreadable one shows.
+// Reads from the database for as long as it exists in the program, on a connection of the
+// fetch's own (so it may read on one thread while a worker writes through the database's own
+// connection on another). A failed read gives no bytes: the photo shows as missing, which is
+// how an unreadable one shows.
 PhotoFetch g_photoFetch(const QSharedPointer<LocalDb>& db);
-// The same for a database that outlives the fetch.
+// Reads through the database's own connection, on the thread that uses it; the database
+// outlives the fetch.
 PhotoFetch g_photoFetch(LocalDb* db);

@@ -100,17 +100,25 @@ TEST(PhotoFetch, ListHoldsNoBytesAndEveryReadGivesTheStoredOnes) {
 TEST(PhotoFetch, FetchOfAGoneDatabaseGivesNoBytes) {
     TempDb t;
     fill(*t.db, 3);
-    const QString path = t.path;
     QSharedPointer<LocalDb> db(
-        new LocalDb(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)));
+        new LocalDb(t.path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)));
     const QList<pim::_Contact> listed = db->contacts();
     const PhotoFetch fetch = g_photoFetch(db);
     EXPECT_EQ(g_firstPhotoBytes(listed.at(0), fetch), bytes(1000, 'a'));
-    // A file deleted under an open handle still reads; a closed one that is gone does not.
-    db->removeDB();
-    EXPECT_TRUE(g_firstPhotoBytes(listed.at(0), fetch).isEmpty());
+    // Its own connection: it reads what the database's connection has committed, while that
+    // one holds an edit open.
+    db->beginEdit();
+    db->removeContact(listed.at(2)._id);
+    EXPECT_EQ(g_firstPhotoBytes(listed.at(2), fetch), bytes(1002, 'c'));
+    db->endEdit(true);
+    EXPECT_TRUE(g_firstPhotoBytes(listed.at(2), fetch).isEmpty());
+    // A database that left the program gives no photos.
     db.reset();
     EXPECT_TRUE(g_firstPhotoBytes(listed.at(0), fetch).isEmpty());
+    // Nor does a file that is not there.
+    const PhotoFetch missing = g_photoFetch(QSharedPointer<LocalDb>(new LocalDb(
+        t.dir.filePath("none.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule))));
+    EXPECT_TRUE(missing(listed.at(0).entities[pim::ENTITY_PHOTO].first()).isEmpty());
 }
 
 TEST(PhotoFetch, FillEntityReadsAnyRowOfTheType) {
