@@ -116,7 +116,8 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
         ProgressForm form(tr("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), nullptr);
         if (kind.workerType == 0) {
             PdfExportThread worker(contacts, path, &form, this);
-            worker.setPhotoFetch(db ? g_photoFetch(db) : PhotoFetch());
+            // The database's own connection, which nothing else uses while the worker runs.
+            worker.setPhotoFetch(db ? g_photoFetch(db.data()) : PhotoFetch());
             runUnderForm(form, worker);
             return;
         }
@@ -137,8 +138,10 @@ void MainWindow::printContacts(const QList<pim::_Contact>& contacts) {
     try {
         ContactsPrinter printer(this);
         const _CurrentNode source = currentNode();
-        if (source.dbNode && source.dbNode->db) {
-            printer.setPhotoFetch(g_photoFetch(source.dbNode->db));
+        // Held for the preview, which reads the photos through its connection on this thread.
+        const QSharedPointer<LocalDb> db = source.dbNode ? source.dbNode->db : nullptr;
+        if (db) {
+            printer.setPhotoFetch(g_photoFetch(db.data()));
         }
         printer.printContacts(contacts);
     } catch (const std::exception& e) {

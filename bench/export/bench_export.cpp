@@ -116,8 +116,10 @@ QString storedBook(const QString& dir, int n) {
 
 // The child: one case, its figures on stdout as "key value" lines.
 int runCase(const QString& which, const QString& dbPath) {
-    LocalDb db(dbPath, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-    const QList<pim::_Contact> contacts = db.contacts();
+    // As the window holds it: photos are read on the fetch's own connection.
+    const QSharedPointer<LocalDb> db(
+        new LocalDb(dbPath, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)));
+    const QList<pim::_Contact> contacts = db->contacts();
     std::printf("start_mb %.1f\n", peakMb());
     QElapsedTimer t;
     const double cpu0 = cpuSeconds();
@@ -126,7 +128,7 @@ int runCase(const QString& which, const QString& dbPath) {
         const QString path = dir.filePath("cards.pdf");
         t.start();
         const int cards =
-            ContactsPrinter::writePdfThrow(contacts, path, nullptr, g_photoFetch(&db));
+            ContactsPrinter::writePdfThrow(contacts, path, nullptr, g_photoFetch(db.data()));
         std::printf("seconds %.3f\nbytes %lld\ncards %d\n", t.nsecsElapsed() / 1e9,
                     QFileInfo(path).size(), cards);
     } else {
@@ -137,7 +139,7 @@ int runCase(const QString& which, const QString& dbPath) {
         // The preview as the print command opens it, drawn on screen, then switched to
         // landscape and drawn again, then scrolled to the end.
         t.start();
-        CardPreview preview(&printer, contacts, g_photoFetch(&db));
+        CardPreview preview(&printer, contacts, g_photoFetch(db.data()));
         preview.resize(900, 700);
         preview.show();
         preview.grab();
