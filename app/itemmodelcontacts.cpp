@@ -118,10 +118,9 @@ QPixmap ItemModelContacts::thumbnail(int row) const {
         return slot;
     }
     const pim::_Contact& c = m_contacts.at(row);
-    const auto it = c.entities.constFind(pim::ENTITY_PHOTO);
     QImage img;
-    if (it != c.entities.constEnd() && !it->isEmpty()) {
-        const QByteArray bytes = it->first().fields.value("data15").toByteArray();
+    if (!c.entities.value(pim::ENTITY_PHOTO).isEmpty()) {
+        const QByteArray bytes = g_firstPhotoBytes(c, m_photoFetch);
         ++m_decodes;
         img = g_decodePhoto(bytes);
     }

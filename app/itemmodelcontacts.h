@@ -5,9 +5,12 @@
 #include <QPixmap>
 #include <QVector>
 
+#include "store/photofetch.h"
 #include "store/pim.h"
 
 // The flat contact list: name, one phone, first e-mail, first address, with a small photo.
+// Contacts come as the store lists them, photos without their bytes: a row's photo is read
+// when the row is first drawn, and only its thumbnail is kept.
 class ItemModelContacts : public QAbstractItemModel {
 public:
     explicit ItemModelContacts(QObject* parent = nullptr);
@@ -24,6 +27,8 @@ public:
 
     QModelIndex indexOfPos(int pos);
     void clear();
+    // Reads the photo of a row whose contact was listed without its photo bytes.
+    void setPhotoFetch(PhotoFetch fetch) { m_photoFetch = std::move(fetch); }
     void loadContacts(QList<pim::_Contact> contacts);
     void insertContact(const pim::_Contact& contact);
 
@@ -42,4 +47,5 @@ private:
     // Decoded 18-pixel thumbnails by row; a null pixmap means not decoded yet.
     mutable QVector<QPixmap> m_thumbs;
     mutable int m_decodes = 0;
+    PhotoFetch m_photoFetch;
 };

@@ -191,9 +191,13 @@ QList<pim::_Contact> MainWindow::contactsSelected() {
 void MainWindow::showContacts(QList<pim::_Contact> contacts) {
     // The pane holds its own copy, but it must not show a contact that left the list.
     ui->wdContactInfo->clear();
+    const _CurrentNode cur = currentNode();
+    // Listed photos come without their bytes: the list and the pane read them when shown.
+    const PhotoFetch fetch = cur.dbNode ? g_photoFetch(cur.dbNode->db) : PhotoFetch();
+    m_contactsModel.setPhotoFetch(fetch);
+    ui->wdContactInfo->setPhotoFetch(fetch);
     m_contactsModel.loadContacts(contacts);
     ui->lbTotal->setText(tr("Total:%1").arg(contacts.size()));
-    const _CurrentNode cur = currentNode();
     m_listedDb = cur.dbNode ? cur.dbNode->db.toWeakRef() : QWeakPointer<LocalDb>();
     ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(0));
 }

@@ -71,6 +71,11 @@ _DBItemNode* MainWindow::selOrCreateLocalDb(QString defaultName, bool* created) 
 void MainWindow::backupContacts(QList<pim::_Contact> contacts, QString defaultName) {
     BusyScope busy(this);
     try {
+        // Listed contacts hold no photo bytes; the backup carries the stored photos.
+        const _CurrentNode source = currentNode();
+        if (source.dbNode && source.dbNode->db) {
+            source.dbNode->db->loadPhotos(contacts);
+        }
         _DBItemNode* node = selOrCreateLocalDb(defaultName);
         if (!node) {
             return;

@@ -10,6 +10,7 @@
 #include "ui/tips.h"
 #include "device/workers/iossendchangesthread.h"
 #include "editor/editcontactform.h"
+#include "store/deletecontactsthread.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
 
@@ -109,6 +110,11 @@ void MainWindow::editContact(pim::_Contact& contact) {
     QSharedPointer<LocalDb> db = node->db;
     try {
         const bool isNew = contact._id == 0;
+        if (!isNew) {
+            // A listed contact holds no photo bytes: the form shows, and compares with, the
+            // stored photo.
+            db->loadPhotos(contact);
+        }
         QList<EditContactForm::_ChangeData> changes;
         {
             EditContactForm form(&contact, isNew ? db.data() : nullptr, nullptr);
@@ -176,15 +182,19 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
     const bool onDevice = node->type == ItemModelMainTree::TYPE_DEVICE_DB;
     QSharedPointer<LocalDb> db = node->db;
     const quint64 group = groupIdOf(cur);
-    try {
-        EditTransaction edit(*db);
-        for (const pim::_Contact& c : contacts) {
-            db->removeContact(c._id);
+    QList<unsigned long long> ids;
+    ids.reserve(contacts.size());
+    for (const pim::_Contact& c : contacts) {
+        ids.append(c._id);
+    }
+    // Off the window's thread: thousands of contacts take a second. The dialog shows a
+    // failure; a cancel deletes nothing.
+    {
+        ProgressForm form(QString(), this);
+        DeleteContactsThread worker(db.data(), ids, &form);
+        if (!runUnderForm(form, worker) || !worker.deleted()) {
+            return false;
         }
-        edit.commit();
-    } catch (const std::exception& e) {
-        Tips::error(utf8(e));
-        return false;
     }
     if (onDevice &&
         !sendChangesToDevice(node, nullptr, QList<EditContactForm::_ChangeData>(), contacts)) {

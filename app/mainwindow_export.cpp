@@ -12,6 +12,8 @@
 #include "export/contactsprinter.h"
 #include "export/exporttofilethread.h"
 #include "export/pdfexportthread.h"
+#include "store/localdb.h"
+#include "store/photofetch.h"
 
 using namespace mainwindow_steps;
 
@@ -95,14 +97,24 @@ void MainWindow::exportContacts(const QList<pim::_Contact>& contacts) {
                                 .arg(QFileInfo(replaced).fileName()))) {
             return;
         }
+        // Listed contacts hold no photo bytes: the cards read each photo as they draw it, the
+        // files get them all.
+        const _CurrentNode source = currentNode();
+        const QSharedPointer<LocalDb> db = source.dbNode ? source.dbNode->db : nullptr;
         ProgressForm form(tr("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), nullptr);
         if (kind.workerType == 0) {
             PdfExportThread worker(contacts, path, &form, this);
+            // The database's own connection, which nothing else uses while the worker runs.
+            worker.setPhotoFetch(db ? g_photoFetch(db.data()) : PhotoFetch());
             runUnderForm(form, worker);
             return;
         }
-        ExportToFileThread worker(contacts, static_cast<ExportToFileThread::TYPE>(kind.workerType),
-                                  path, &form, this);
+        QList<pim::_Contact> withPhotos = contacts;
+        if (db) {
+            db->loadPhotos(withPhotos);
+        }
+        ExportToFileThread worker(
+            withPhotos, static_cast<ExportToFileThread::TYPE>(kind.workerType), path, &form, this);
         runUnderForm(form, worker);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
@@ -113,6 +125,12 @@ void MainWindow::printContacts(const QList<pim::_Contact>& contacts) {
     BusyScope busy(this);
     try {
         ContactsPrinter printer(this);
+        const _CurrentNode source = currentNode();
+        // Held for the preview, which reads the photos through its connection on this thread.
+        const QSharedPointer<LocalDb> db = source.dbNode ? source.dbNode->db : nullptr;
+        if (db) {
+            printer.setPhotoFetch(g_photoFetch(db.data()));
+        }
         printer.printContacts(contacts);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

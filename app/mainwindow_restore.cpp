@@ -64,11 +64,17 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
         if (!target) {
             return;
         }
+        // Listed contacts hold no photo bytes; the phone gets the stored photos.
+        QList<pim::_Contact> sent = contacts;
+        const _CurrentNode source = currentNode();
+        if (source.dbNode && source.dbNode->db) {
+            source.dbNode->db->loadPhotos(sent);
+        }
         QSharedPointer<LocalDb> db = target->db;
         bool ok = false;
         {
             ProgressForm form(QString(), this);
-            IOSSyncToDeviceThread worker(target->id, db.data(), contacts, &form);
+            IOSSyncToDeviceThread worker(target->id, db.data(), sent, &form);
             ok = runUnderForm(form, worker);
             // The batches sent before the cancel stay on the phone: say how many.
             if (worker.wasCancelled() && (worker.takenCount() > 0 || worker.batchInDoubt())) {

@@ -40,13 +40,6 @@ QString labelled(const pim::Entity& e, const QMap<int, QString>& table, const QS
     return QStringLiteral("%1:%2").arg(labelOf(e, table), value);
 }
 
-QByteArray firstPhotoBytes(const pim::_Contact& c) {
-    const QList<pim::Entity> photos = c.entities.value(pim::ENTITY_PHOTO);
-    if (photos.isEmpty())
-        return QByteArray();
-    return photos.first().fields.value(QStringLiteral("data15")).toByteArray();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -138,6 +131,7 @@ void ContactDisplayer::replaceContent() {
 void ContactDisplayer::clear() {
     replaceContent();
     m_shownContact = pim::_Contact();
+    m_shownPhoto.clear();
     setWidget(m_contentWidget);
 }
 
@@ -150,6 +144,7 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
     const pim::_Contact shown = *contact;
     replaceContent();
     m_shownContact = shown;
+    m_shownPhoto = g_firstPhotoBytes(m_shownContact, m_photoFetch);
 
     m_contentLayout = new QVBoxLayout(m_contentWidget);
     m_contentLayout->setContentsMargins(15, 0, 15, 15);
@@ -161,7 +156,7 @@ void ContactDisplayer::showContact(const pim::_Contact* contact) {
     photo->setAccessibleName(QLatin1String(kPhotoName));
     photo->setFixedSize(128, 128);
     photo->setStyleSheet(QStringLiteral("border:1px solid #A9A9A9;"));
-    const QImage img = g_decodePhoto(firstPhotoBytes(m_shownContact));
+    const QImage img = g_decodePhoto(m_shownPhoto);
     if (!img.isNull()) {
         photo->setPixmap(QPixmap::fromImage(img.scaledToWidth(128, Qt::FastTransformation)));
         photo->installEventFilter(this);
@@ -259,8 +254,7 @@ void ContactDisplayer::savePhoto() {
         Tips::warning(file.errorString());
         return;
     }
-    const QByteArray bytes = firstPhotoBytes(m_shownContact);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (file.write(m_shownPhoto) != m_shownPhoto.size() || !file.commit())
         Tips::warning(file.errorString());
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "store/photofetch.h"
 #include "store/pim.h"
 
 class QVBoxLayout;
@@ -39,6 +40,9 @@ public:
     explicit ContactDisplayer(QWidget* parent = nullptr);
     ~ContactDisplayer() override;
 
+    // Reads the photo of a contact listed without its photo bytes, when it is shown.
+    void setPhotoFetch(PhotoFetch fetch) { m_photoFetch = std::move(fetch); }
+
     // Shows nothing.
     void clear();
     // Rebuilds the pane for the contact (a null contact clears the pane). The pane keeps its own
@@ -59,6 +63,8 @@ private:
     void savePhoto();
 
     pim::_Contact m_shownContact;
+    QByteArray m_shownPhoto;  // the first photo's bytes, as stored
+    PhotoFetch m_photoFetch;
     QWidget* m_contentWidget = nullptr;
     QVBoxLayout* m_contentLayout = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "contactsprinter.h"
 
+#include "cardpreview.h"
+
 #include "exportfile.h"
 
 #include "store/runreporter.h"
@@ -7,17 +9,22 @@
 #include "resources/ui/uiresources.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImageReader>
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QLocale>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QThread>
+
+#include <QThreadPool>
 
 #include <algorithm>
+#include <future>
+#include <map>
+#include <memory>
 #include <functional>
 #include <malloc.h>
 #include <mutex>
@@ -86,53 +93,107 @@ const QImage& placeholderImage() {
     return image;
 }
 
-// Pictures scaled to the photo box of one layout. The placeholder is scaled once and then
-// shared by every card that shows it, so a PDF holds it once and a preview page keeps no copy
-// of its own.
+// The photo decoded straight to the size of its box (keeping its aspect ratio): a JPEG is
+// decoded at a fraction of its size, and nothing larger than the box is ever held. Null when
+// it decodes neither as JPEG nor as PNG, or claims too many pixels.
+QImage decodeFitted(const QByteArray& bytes, int box) {
+    if (bytes.isEmpty() || box <= 0)
+        return QImage();
+    for (const char* format : {"JPEG", "PNG"}) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, format);
+        const QSize size = reader.size();
+        if (!size.isValid())
+            continue;
+        if (qint64(size.width()) * size.height() > kMaxPhotoPixels)
+            return QImage();
+        QSize fitted = size.scaled(box, box, Qt::KeepAspectRatio);
+        fitted = fitted.expandedTo(QSize(1, 1));
+        if (fitted != size)
+            reader.setScaledSize(fitted);
+        QImage image = reader.read();
+        if (image.isNull())
+            continue;
+        if (image.size() != fitted)
+            image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Opaque pictures need no alpha: a PDF then carries them without a mask.
+        if (!image.hasAlphaChannel() && image.format() != QImage::Format_RGB32)
+            image = image.convertToFormat(QImage::Format_RGB32);
+        return image;
+    }
+    return QImage();
+}
+
+// The pictures of the cards of one layout: each photo decoded once, straight to its box, from
+// its stored bytes (held by the contact, or read through the fetch). Decoding is most of a
+// card's time, so the photos of the next cards are decoded on other threads while this one
+// is drawn; only those few are held at a time. The placeholder is scaled once and shared by
+// every card that shows it, so a PDF holds it once.
 class CardImages {
 public:
-    // Pixmaps (GUI thread only) are kept by reference in a recorded page, where every drawn
-    // image would be kept as a copy of its own: the preview draws them.
-    explicit CardImages(bool usePixmaps = false) : m_usePixmaps(usePixmaps) {}
-    bool pixmaps() const { return m_usePixmaps; }
-    QPixmap pixmap(const QImage& image) {
-        if (image.cacheKey() == m_placeholder.cacheKey()) {
-            if (m_placeholderPixmap.isNull())
-                m_placeholderPixmap = QPixmap::fromImage(image);
-            return m_placeholderPixmap;
-        }
-        return QPixmap::fromImage(image);
-    }
+    CardImages(const QList<pim::_Contact>& contacts, PhotoFetch fetch, int box)
+        : m_contacts(contacts), m_fetch(std::move(fetch)), m_box(box) {}
 
-    QImage forContact(const pim::_Contact& contact, int box) {
-        if (box != m_box) {
-            m_box = box;
-            m_placeholder = QImage();
-            m_placeholderPixmap = QPixmap();
+    // The picture of card `index`, the placeholder when it has no readable photo.
+    QImage forCard(int index, int lookAhead) {
+        for (int i = std::max(index, m_queued); i < m_contacts.size() && i <= index + lookAhead;
+             ++i)
+            queue(i);
+        m_queued = std::max(m_queued, index + lookAhead + 1);
+        QImage image;
+        const auto it = m_pending.find(index);
+        if (it != m_pending.end()) {
+            image = it->second.get();
+            m_pending.erase(it);
+        } else if (index >= 0 && index < m_contacts.size()) {
+            image = decodeFitted(photoBytes(index), m_box);
         }
-        const QList<pim::Entity> photos = contact.entities.value(pim::ENTITY_PHOTO);
-        if (!photos.isEmpty()) {
-            // Pictures too large to decode safely get the placeholder, like unreadable ones.
-            const QImage image =
-                g_decodePhoto(photos.first().fields.value(QStringLiteral("data15")).toByteArray());
-            if (!image.isNull())
-                return image.scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
-        }
-        if (m_placeholder.isNull() && !placeholderImage().isNull())
-            m_placeholder =
-                placeholderImage().scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
-        return m_placeholder;
+        // Pictures too large to decode safely get the placeholder, like unreadable ones.
+        return image.isNull() ? placeholder() : image;
     }
 
 private:
-    bool m_usePixmaps;
-    int m_box = -1;
+    QByteArray photoBytes(int index) const {
+        const pim::_Contact& contact = m_contacts.at(index);
+        if (contact.entities.value(pim::ENTITY_PHOTO).isEmpty())
+            return QByteArray();
+        return g_firstPhotoBytes(contact, m_fetch);
+    }
+
+    // Reads the bytes here (the store is used by one thread) and decodes them in the pool.
+    void queue(int index) {
+        if (m_pending.count(index))
+            return;
+        const QByteArray bytes = photoBytes(index);
+        if (bytes.isEmpty())
+            return;
+        const int box = m_box;
+        auto task = std::make_shared<std::packaged_task<QImage()> >(
+            [bytes, box] { return decodeFitted(bytes, box); });
+        m_pending.emplace(index, task->get_future());
+        QThreadPool::globalInstance()->start([task] { (*task)(); });
+    }
+
+    QImage placeholder() {
+        if (m_placeholder.isNull() && !placeholderImage().isNull())
+            m_placeholder = placeholderImage().scaled(m_box, m_box, Qt::KeepAspectRatio,
+                                                      Qt::FastTransformation);
+        return m_placeholder;
+    }
+
+    const QList<pim::_Contact>& m_contacts;
+    PhotoFetch m_fetch;
+    int m_box;
+    int m_queued = 0;
+    std::map<int, std::future<QImage> > m_pending;
     QImage m_placeholder;
-    QPixmap m_placeholderPixmap;
 };
 
 // Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
-void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, CardImages& images) {
+void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
+               const QImage& picture) {
     const CardMetrics m(w);
     painter.save();
     painter.setClipRect(QRect(0, 0, w, h));
@@ -145,15 +206,8 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, Ca
     painter.drawRect(
         QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW)));
 
-    if (w >= 3) {
-        const QImage image = images.forContact(contact, w / 3);
-        if (!image.isNull()) {
-            if (images.pixmaps())
-                painter.drawPixmap(m.pattern, m.pattern, images.pixmap(image));
-            else
-                painter.drawImage(m.pattern, m.pattern, image);
-        }
-    }
+    if (w >= 3 && !picture.isNull())
+        painter.drawImage(m.pattern, m.pattern, picture);
 
     const int x = w / 3 + m.pattern + m.lineSep;
     const int width = w - x - 10;
@@ -212,26 +266,50 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact, Ca
     painter.restore();
 }
 
+// How many photos are decoded ahead of the card being drawn.
+int lookAhead() {
+    return std::max(2, 2 * QThreadPool::globalInstance()->maxThreadCount());
+}
+
+// Draws the cards of `places` from `first` to `last` (inclusive) on the current page, decoding
+// photos ahead up to card `aheadUntil`. False when `step` stopped it.
+bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& places, int first,
+                 int last, int aheadUntil, const QList<pim::_Contact>& contacts, CardImages& images,
+                 const std::function<bool(int)>& step) {
+    for (int i = first; i <= last; ++i) {
+        const ContactsPrinter::CardPlace& place = places.at(i);
+        const QImage picture = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
+        painter.save();
+        painter.translate(place.rect.topLeft());
+        paintCard(painter, place.rect.width(), place.rect.height(), contacts.at(i), picture);
+        painter.restore();
+        if (step && !step(i + 1))
+            return false;
+    }
+    return true;
+}
+
 // Lays the cards out on the device's pages. `step` is called after each card with the number
 // drawn so far; false stops (returns -1).
 int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const QMarginsF& margins,
-               const QList<pim::_Contact>& contacts, const std::function<bool(int)>& step) {
+               const QList<pim::_Contact>& contacts, const PhotoFetch& fetch,
+               const std::function<bool(int)>& step) {
     const QVector<ContactsPrinter::CardPlace> places =
         ContactsPrinter::layoutCards(contacts.size(), page, margins);
-    CardImages images(QThread::currentThread() == QCoreApplication::instance()->thread());
-    int currentPage = 0;
-    for (int i = 0; i < places.size(); ++i) {
-        const ContactsPrinter::CardPlace& place = places.at(i);
-        if (place.page != currentPage) {
+    if (places.isEmpty())
+        return 0;
+    CardImages images(contacts, fetch, std::max(1, places.first().rect.width() / 3));
+    int first = 0;
+    while (first < places.size()) {
+        int last = first;
+        while (last + 1 < places.size() && places.at(last + 1).page == places.at(first).page)
+            ++last;
+        if (first > 0)
             device.newPage();
-            currentPage = place.page;
-        }
-        painter.save();
-        painter.translate(place.rect.topLeft());
-        paintCard(painter, place.rect.width(), place.rect.height(), contacts.at(i), images);
-        painter.restore();
-        if (step && !step(i + 1))
+        // The photos of the next page are decoded while this one is drawn.
+        if (!paintPlaces(painter, places, first, last, places.size() - 1, contacts, images, step))
             return -1;
+        first = last + 1;
     }
     return places.size();
 }
@@ -277,8 +355,9 @@ ContactsPrinter::~ContactsPrinter() {}
 QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) {
     QPixmap pixmap(std::max(1, w), std::max(1, h));
     QPainter painter(&pixmap);
-    CardImages images;
-    paintCard(painter, w, h, contact, images);
+    const QList<pim::_Contact> one{contact};
+    CardImages images(one, PhotoFetch(), std::max(1, w / 3));
+    paintCard(painter, w, h, contact, w >= 3 ? images.forCard(0, 0) : QImage());
     painter.end();
     return pixmap;
 }
@@ -329,6 +408,32 @@ QVector<ContactsPrinter::CardPlace> ContactsPrinter::layoutCards(int count, QSiz
     return places;
 }
 
+int ContactsPrinter::pageCount(int count, QSizeF page, const QMarginsF& margins) {
+    if (count <= 0)
+        return 0;
+    const int perPage = 2 * pageLayout(page, margins).rows;
+    return (count + perPage - 1) / perPage;
+}
+
+void ContactsPrinter::paintPage(QPainter& painter, const QList<pim::_Contact>& contacts, int page,
+                                QSizeF pageSize, const QMarginsF& margins,
+                                const PhotoFetch& fetch) {
+    const PageLayout lay = pageLayout(pageSize, margins);
+    const int perPage = 2 * lay.rows;
+    const int first = page * perPage;
+    const int last = std::min(contacts.size(), first + perPage) - 1;
+    if (page < 0 || first > last)
+        return;
+    QVector<CardPlace> places(last + 1);
+    for (int i = first; i <= last; ++i) {
+        const int onPage = i - first;
+        const int x = onPage % 2 == 0 ? lay.leftX : lay.rightX;
+        places[i] = {page, QRect(x, lay.top + (onPage / 2) * lay.rowStep, lay.cardW, lay.cardH)};
+    }
+    CardImages images(contacts, fetch, std::max(1, lay.cardW / 3));
+    paintPlaces(painter, places, first, last, last, contacts, images, {});
+}
+
 void ContactsPrinter::onPaintRequested(QPrinter* printer) {
     m_count = 0;
     const QMarginsF margins = printer->pageLayout().margins(QPageLayout::Point);
@@ -340,7 +445,7 @@ void ContactsPrinter::onPaintRequested(QPrinter* printer) {
         return;
     }
     painter.setFont(QApplication::font());
-    m_count = paintCards(*printer, painter, pageRect.size(), margins, m_contacts, {});
+    m_count = paintCards(*printer, painter, pageRect.size(), margins, m_contacts, m_photoFetch, {});
 }
 
 void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
@@ -352,18 +457,20 @@ void ContactsPrinter::printContacts(const QList<pim::_Contact>& contacts) {
         printer.setOutputFormat(QPrinter::PdfFormat);
     setupPrinter(printer);
 
-    QPrintPreviewDialog dialog(&printer);
+    // A preview that draws the pages in view only: one that records every page first holds
+    // the whole address book, photos and all, at print size.
+    CardPreview dialog(&printer, m_contacts, m_photoFetch);
     dialog.setFixedSize(900, 700);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setModal(true);
     dialog.setWindowTitle(tr("IDS_PRINT_CONTACTS"));
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-            &ContactsPrinter::onPaintRequested);
+    connect(&dialog, &CardPreview::printRequested, this, &ContactsPrinter::onPaintRequested);
+    m_count = dialog.cardCount();
     dialog.exec();
 }
 
 int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
-                                   RunReporter* reporter) {
+                                   RunReporter* reporter, const PhotoFetch& fetch) {
     keepPageBuffersInTheHeap();
     ExportFile file(path);
     file.openThrow();
@@ -385,7 +492,7 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
         const QString status =
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
-        count = paintCards(writer, painter, page, margins, contacts, [&](int done) {
+        count = paintCards(writer, painter, page, margins, contacts, fetch, [&](int done) {
             if (!reporter)
                 return true;
             if (reporter->cancelled())
@@ -418,7 +525,7 @@ int ContactsPrinter::printToPDF(const QList<pim::_Contact>& contacts, QString pa
     m_count = 0;
     m_error.clear();
     try {
-        m_count = writePdfThrow(contacts, path);
+        m_count = writePdfThrow(contacts, path, nullptr, m_photoFetch);
     } catch (const std::exception& e) {
         m_error = QString::fromUtf8(e.what());
         m_count = -1;

@@ -2,6 +2,7 @@
 #ifndef TW_EXPORT_CONTACTSPRINTER_H
 #define TW_EXPORT_CONTACTSPRINTER_H
 
+#include "store/photofetch.h"
 #include "store/pim.h"
 
 #include <QList>
@@ -27,7 +28,7 @@ public:
     ~ContactsPrinter() override;
 
     // Opens the modal print preview ("IDS_PRINT_CONTACTS") and returns when it closes, whether
-    // or not the user printed.
+    // or not the user printed. The preview draws only the pages in view.
     void printContacts(const QList<pim::_Contact>& contacts);
     // Writes the cards into a PDF file at path without a dialog. Returns the number of cards
     // drawn, or -1 when the file cannot be written (errorString() then says why; the file that
@@ -38,11 +39,15 @@ public:
     // The PDF file, reporting progress and polling for a cancel between cards when a reporter
     // is given. Returns the number of cards, or -1 after a cancel (nothing written); throws
     // std::runtime_error with the system's text when the file cannot be written completely.
+    // Photos listed without their bytes are read through `fetch`, one card at a time.
     static int writePdfThrow(const QList<pim::_Contact>& contacts, const QString& path,
-                             RunReporter* reporter = nullptr);
+                             RunReporter* reporter = nullptr,
+                             const PhotoFetch& fetch = PhotoFetch());
 
     // The contacts that paint requests lay out (printContacts and printToPDF set them too).
     void setContacts(const QList<pim::_Contact>& contacts) { m_contacts = contacts; }
+    // Reads the photos of contacts listed without their bytes, as each card is drawn.
+    void setPhotoFetch(PhotoFetch fetch) { m_photoFetch = std::move(fetch); }
 
     // Cards drawn by the last paint request (-1 when the printer could not be painted on).
     int cardCount() const { return m_count; }
@@ -65,6 +70,13 @@ public:
     };
     static QVector<CardPlace> layoutCards(int count, QSizeF page, const QMarginsF& margins);
 
+    // Pages that `count` cards take.
+    static int pageCount(int count, QSizeF page, const QMarginsF& margins);
+    // Draws the cards of one page (from 0) with the painter's origin at the page rectangle's
+    // top-left corner. Only that page's photos are read.
+    static void paintPage(QPainter& painter, const QList<pim::_Contact>& contacts, int page,
+                          QSizeF pageSize, const QMarginsF& margins, const PhotoFetch& fetch);
+
     // One card of w x h pixels, as it stands on the page.
     static QPixmap renderCard(int w, int h, const pim::_Contact& contact);
 
@@ -75,6 +87,7 @@ public slots:
 
 private:
     QList<pim::_Contact> m_contacts;
+    PhotoFetch m_photoFetch;
     int m_count;
     QString m_error;
 };

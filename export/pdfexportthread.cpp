@@ -15,10 +15,10 @@ PdfExportThread::PdfExportThread(const QList<pim::_Contact>& contacts, QString p
 PdfExportThread::~PdfExportThread() {}
 
 void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& path,
-                          RunReporter& reporter) {
+                          RunReporter& reporter, const PhotoFetch& fetch) {
     int cards = 0;
     try {
-        cards = ContactsPrinter::writePdfThrow(contacts, path, &reporter);
+        cards = ContactsPrinter::writePdfThrow(contacts, path, &reporter, fetch);
     } catch (const std::exception& e) {
         reporter.error(QString::fromUtf8(e.what()));
         return;
@@ -31,5 +31,5 @@ void PdfExportThread::run(const QList<pim::_Contact>& contacts, const QString& p
 }
 
 void PdfExportThread::run() {
-    run(m_contacts, m_path, *m_reporter);
+    run(m_contacts, m_path, *m_reporter, m_photoFetch);
 }

@@ -2,6 +2,7 @@
 #ifndef TW_EXPORT_PDFEXPORTTHREAD_H
 #define TW_EXPORT_PDFEXPORTTHREAD_H
 
+#include "store/photofetch.h"
 #include "store/pim.h"
 
 #include <QList>
@@ -19,9 +20,12 @@ public:
                     QObject* parent = nullptr);
     ~PdfExportThread() override;
 
+    // Reads the photos of contacts listed without their bytes, one card at a time.
+    void setPhotoFetch(PhotoFetch fetch) { m_photoFetch = std::move(fetch); }
+
     // The export itself, reporting exactly once (succeed or error; nothing after a cancel).
     static void run(const QList<pim::_Contact>& contacts, const QString& path,
-                    RunReporter& reporter);
+                    RunReporter& reporter, const PhotoFetch& fetch = PhotoFetch());
 
 protected:
     void run() override;
@@ -30,6 +34,7 @@ private:
     QList<pim::_Contact> m_contacts;
     QString m_path;
     RunReporter* m_reporter;
+    PhotoFetch m_photoFetch;
 };
 
 #endif

@@ -2,9 +2,13 @@
 
 #include "data_path_util.h"
 #include "entitycolumns.h"
+#include "photofetch.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QScopedPointer>
+#include <QVector>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -35,19 +39,6 @@ void ensureTemplateResource() {
 const bool g_templateRegistered = (ensureTemplateResource(), true);
 
 const QString K_DATA15 = QStringLiteral("data15");
-
-// Reads a stored entity's columns (positions in `idx`, in field-map order) into its fields.
-void readFields(Sqlite3Cursor& cur, const TypeInfo& ti, const QVector<int>& idx, pim::Entity& e) {
-    for (int k = 0; k < idx.size(); ++k) {
-        const QString& col = ti.sortedCols[k];
-        // Keys come in map order, so each one is appended at the end of the map.
-        if (col == K_DATA15) {
-            e.fields.insert(e.fields.constEnd(), col, cur.getBlob(idx[k]));
-        } else {
-            e.fields.insert(e.fields.constEnd(), col, cur.getText(idx[k]));
-        }
-    }
-}
 
 [[noreturn]] void throwText(const QString& text) {
     throw std::runtime_error(text.toUtf8().toStdString());
@@ -387,15 +378,37 @@ void LocalDb::insertEntity(unsigned long long contactId, int type, pim::Entity& 
     entity._id = static_cast<unsigned long long>(m_db.lastInsertId());
 }
 
+// Positions of each type's columns in one result set, in field-map order; -1 where the
+// query did not select the column.
+struct LocalDb::RowColumns {
+    explicit RowColumns(const Sqlite3Cursor& cursor) : byType(pim::ENTITY_URL + 1) {
+        for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
+            for (const QString& col : typeInfo(type)->sortedCols)
+                byType[type] << cursor.columnIndex(col);
+        }
+    }
+    QVector<QVector<int> > byType;
+};
+
 void LocalDb::fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity) {
+    fill_entity(cursor, RowColumns(cursor), type, entity);
+}
+
+void LocalDb::fill_entity(Sqlite3Cursor& cursor, const RowColumns& columns, int type,
+                          pim::Entity& entity) {
     const TypeInfo* ti = typeInfo(type);
     if (!ti)
         return;
-    for (const QString& col : ti->cols) {
+    const QVector<int>& idx = columns.byType.at(type);
+    for (int k = 0; k < idx.size(); ++k) {
+        if (idx[k] < 0)
+            continue;  // a photo listed without its bytes holds no "data15" key
+        const QString& col = ti->sortedCols[k];
+        // Keys come in map order, so each one is appended at the end of the map.
         if (col == K_DATA15) {
-            entity.fields.insert(col, cursor.getBlob(col));
+            entity.fields.insert(entity.fields.constEnd(), col, cursor.getBlob(idx[k]));
         } else {
-            entity.fields.insert(col, cursor.getText(col));
+            entity.fields.insert(entity.fields.constEnd(), col, cursor.getText(idx[k]));
         }
     }
 }
@@ -429,22 +442,17 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
     Sqlite3Cursor cur = m_db.queryThrow(sql);
     // Column positions are looked up on the first row only: a merge reads every duplicate.
     int iType = -1, iId = -1, iSrc = -1;
-    QVector<QVector<int> > typeColumns;
+    QScopedPointer<RowColumns> columns;
     while (cur.moveNext()) {
         if (iType < 0) {
             iType = cur.columnIndex(COL_TYPE);
             iId = cur.columnIndex(COL_ID);
             iSrc = cur.columnIndex(COL_SRC_ID);
-            typeColumns.resize(pim::ENTITY_URL + 1);
-            for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
-                for (const QString& col : typeInfo(type)->sortedCols)
-                    typeColumns[type] << cur.columnIndex(col);
-            }
+            columns.reset(new RowColumns(cur));
         }
         const int type = cur.getInt(iType);
         pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
-        if (const TypeInfo* ti = typeInfo(type))
-            readFields(cur, *ti, typeColumns[type], e);
+        fill_entity(cur, *columns, type, e);
         c.entities[type].append(e);
     }
     return c;
@@ -452,8 +460,12 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
 
 QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
     open_check();
+    // Every column but the photo bytes: a list shows no photo at its stored size, and a row
+    // whose bytes run into overflow pages is read without them. loadPhotos() adds them.
     Sqlite3Sql sql(
-        "select d.*,c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
+        "select d._id,d.type,d.contact_id,d.src_id,d.data1,d.data2,d.data3,d.data4,d.data5,"
+        "d.data6,d.data7,d.data8,d.data9,d.data10,d.data11,d.data12,d.data13,d.data14,"
+        "c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
         "d.contact_id=c._id");
     if (groupId != 0 || keyword.length() != 0) {
         sql.appendSql(QStringLiteral(" where 1=1"));
@@ -484,12 +496,7 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     const int iSrc = cur.columnIndex(COL_SRC_ID);
     const int iName = cur.columnIndex(COL_FULL_NAME);
     const int iCsrc = cur.columnIndex(COL_CSRC_ID);
-    // Column positions of each type's keys, in field-map order, looked up once per query.
-    QVector<QVector<int> > typeColumns(pim::ENTITY_URL + 1);
-    for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
-        for (const QString& col : typeInfo(type)->sortedCols)
-            typeColumns[type] << cur.columnIndex(col);
-    }
+    const RowColumns columns(cur);
     QList<pim::Entity>* list = nullptr;
     int listType = -1;
     while (cur.moveNext()) {
@@ -502,8 +509,7 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
         }
         const int type = cur.getInt(iType);
         pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
-        if (const TypeInfo* ti = typeInfo(type))
-            readFields(cur, *ti, typeColumns[type], e);
+        fill_entity(cur, columns, type, e);
         if (!list || type != listType) {
             list = &current.entities[type];
             listType = type;
@@ -515,6 +521,61 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     if (!result.isEmpty())
         std::sort(result.begin(), result.end(), _contactSortCompare);
     return result;
+}
+
+QByteArray LocalDb::photo(unsigned long long photoEntityId) {
+    open_check();
+    Sqlite3Sql sql("select data15 from data where _id=? and type=?");
+    sql.addInt64Param(static_cast<long long>(photoEntityId));
+    sql.addIntParam(pim::ENTITY_PHOTO);
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    return cur.moveNext() ? cur.getBlob(0) : QByteArray();
+}
+
+void LocalDb::loadPhotos(pim::_Contact& contact) {
+    auto it = contact.entities.find(pim::ENTITY_PHOTO);
+    if (it == contact.entities.end())
+        return;
+    for (pim::Entity& e : *it) {
+        if (!g_photoBytesHeld(e))
+            e.fields.insert(K_DATA15, photo(e._id));
+    }
+}
+
+void LocalDb::loadPhotos(QList<pim::_Contact>& contacts) {
+    QHash<unsigned long long, pim::Entity*> wanted;
+    for (pim::_Contact& c : contacts) {
+        auto it = c.entities.find(pim::ENTITY_PHOTO);
+        if (it == c.entities.end())
+            continue;
+        for (pim::Entity& e : *it) {
+            if (!g_photoBytesHeld(e))
+                wanted.insert(e._id, &e);
+        }
+    }
+    if (wanted.isEmpty())
+        return;
+    // A few are read one by one; many in one pass over the photo rows.
+    enum { ONE_BY_ONE = 64 };
+    if (wanted.size() <= ONE_BY_ONE) {
+        for (auto it = wanted.begin(); it != wanted.end(); ++it)
+            it.value()->fields.insert(K_DATA15, photo(it.key()));
+        return;
+    }
+    open_check();
+    Sqlite3Sql sql("select _id,data15 from data where type=?");
+    sql.addIntParam(pim::ENTITY_PHOTO);
+    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    while (cur.moveNext()) {
+        const auto found = wanted.find(static_cast<unsigned long long>(cur.getInt64(0)));
+        if (found != wanted.end())
+            found.value()->fields.insert(K_DATA15, cur.getBlob(1));
+    }
+    // Rows deleted since the listing leave their photos empty, as a missing row reads.
+    for (pim::Entity* e : wanted) {
+        if (!g_photoBytesHeld(*e))
+            e->fields.insert(K_DATA15, QByteArray());
+    }
 }
 
 QSet<unsigned long long> LocalDb::contactIds(unsigned long long groupId, QString keyword) {

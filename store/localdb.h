@@ -70,13 +70,23 @@ public:
 
     // Entity rows.
     void insertEntity(unsigned long long contactId, int type, pim::Entity& entity);
+    // Reads the type's columns of the cursor's current row into the entity. A row read
+    // without "data15" gives a photo entity without that key: listed, its bytes not loaded.
     void fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity);
 
     // Contacts and groups.
     void insertContactBase(pim::_Contact& contact);
+    // The whole contact, photo bytes included.
     pim::_Contact contact(unsigned long long contactId);
     // groupId 0: no group filter; empty keyword: no keyword filter. Sorted by full name.
+    // Photos come without their bytes (no "data15" key; g_photoBytesHeld tells): whoever
+    // shows or writes a photo reads it with photo() or loadPhotos().
     QList<pim::_Contact> contacts(unsigned long long groupId = 0, QString keyword = QString());
+    // The stored bytes of one photo entity; empty when no photo row has that id.
+    QByteArray photo(unsigned long long photoEntityId);
+    // Gives every photo entity of the contacts that lacks its bytes the stored ones.
+    void loadPhotos(pim::_Contact& contact);
+    void loadPhotos(QList<pim::_Contact>& contacts);
     // The row ids of the contacts that contacts() lists for the same group and keyword,
     // without reading their details.
     QSet<unsigned long long> contactIds(unsigned long long groupId, QString keyword);
@@ -118,6 +128,10 @@ protected:
                         pim::Entity& out);
 
 private:
+    struct RowColumns;
+    static void fill_entity(Sqlite3Cursor& cursor, const RowColumns& columns, int type,
+                            pim::Entity& entity);
+
     QSharedPointer<AbsContactCombineRule> m_combineRule;
     Sqlite3DB m_db;
     QString m_path;

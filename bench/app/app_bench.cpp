@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
@@ -39,6 +41,9 @@
 #include "store/data_path_util.h"
 #include "store/localdb.h"
 
+#include "../benchphoto.h"
+
+#include <plist/plist.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -47,9 +52,60 @@
 namespace {
 
 const std::string kUdid = "00008030-0000BE7C40000001";
-double g_recvBest = std::numeric_limits<double>::max();
-double g_storeBest = std::numeric_limits<double>::max();
-double g_selectBest = std::numeric_limits<double>::max();
+std::vector<double> g_recvRuns;
+std::vector<double> g_storeRuns;
+std::vector<double> g_selectRuns;
+double g_selectFirst = 0;
+double g_windowMb = 0;
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Peak resident memory of this process image, in MB.
+double peakMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// The window as the program is: a process of its own (no phone, no bench data in it) that
+// lists the 10,000 contacts of "large.db" and prints its peak memory.
+int windowCase(int argc, char** argv) {
+    QApplication app(argc, argv);
+    MainWindow w;
+    w.resize(1000, 600);
+    w.show();
+    QApplication::processEvents();
+    ItemModelMainTree& tree = w.treeModel();
+    for (auto* child : tree.localDbRoot()->children) {
+        if (child->name == QLatin1String("large.db"))
+            w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(child));
+    }
+    QApplication::processEvents();
+    std::printf("listed %d\npeak_mb %.1f\n", w.contactsModel().size(), peakMb());
+    return 0;
+}
+
+void measureWindow() {
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--window-case"});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return;
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("peak_mb "))
+            g_windowMb = line.mid(8).toDouble();
+    }
+}
 size_t g_records = 0;
 fakedevice::Server* g_server = nullptr;
 std::shared_ptr<fakedevice::Phone> g_phone;
@@ -243,7 +299,7 @@ void receiveOnly(benchmark::State& state) {
         }
         client.free();
         g_records = n;
-        g_recvBest = std::min(g_recvBest, t.nsecsElapsed() / 1e9);
+        g_recvRuns.push_back(t.nsecsElapsed() / 1e9);
         benchmark::DoNotOptimize(n);
     }
 }
@@ -260,7 +316,7 @@ void readIntoMirror(benchmark::State& state) {
         worker.start();
         const int result = form.exec();
         worker.wait();
-        g_storeBest = std::min(g_storeBest, t.nsecsElapsed() / 1e9);
+        g_storeRuns.push_back(t.nsecsElapsed() / 1e9);
         if (result != 1) {
             state.SkipWithError("the read failed");
         }
@@ -288,6 +344,11 @@ void fillDatabase(const QString& path, int contacts) {
         pim::Entity mail;
         mail.fields["data1"] = QString("user%1@example.com").arg(i);
         db.insertEntity(c._id, pim::ENTITY_EMAIL, mail);
+        if (benchphoto::hasPhoto(i)) {
+            pim::Entity photo;
+            photo.fields["data15"] = benchphoto::forContact(i);
+            db.insertEntity(c._id, pim::ENTITY_PHOTO, photo);
+        }
     }
     db.endEdit(true);
 }
@@ -303,6 +364,7 @@ void selectLargeDatabase(benchmark::State& state) {
     QApplication::processEvents();
     ItemModelMainTree& tree = w.treeModel();
     auto* node = tree.localDbRoot()->children.value(0);
+    const bool first = g_selectRuns.empty() && g_selectFirst == 0;
     for (auto _ : state) {
         w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(tree.deviceRoot()));
         QApplication::processEvents();
@@ -310,18 +372,68 @@ void selectLargeDatabase(benchmark::State& state) {
         t.start();
         w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(node));
         QApplication::processEvents();  // the first paint of the list
-        g_selectBest = std::min(g_selectBest, t.nsecsElapsed() / 1e9);
+        // The first click reads a database nothing has read yet in this process.
+        if (first && g_selectFirst == 0) {
+            g_selectFirst = t.nsecsElapsed() / 1e9;
+        } else {
+            g_selectRuns.push_back(t.nsecsElapsed() / 1e9);
+        }
         if (w.contactsModel().size() != 10000) {
             state.SkipWithError("the list was not filled");
         }
     }
 }
 
+// Deleting every contact of a node of 10,000 from the window: the longest time the window's
+// thread goes without running its timers (a freeze), and the time the deletion takes.
+double g_deleteFreeze = -1;
+double g_deleteSeconds = 0;
+
+void deleteAll(benchmark::State& state) {
+    g_server->detach(kUdid);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString path = LocalDb::dbDir().absoluteFilePath("delete.db");
+        fillDatabase(path, 10000);
+        MainWindow w;
+        w.resize(1000, 600);
+        w.show();
+        QApplication::processEvents();
+        ItemModelMainTree& tree = w.treeModel();
+        for (auto* child : tree.localDbRoot()->children) {
+            if (child->name == QLatin1String("delete.db"))
+                w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(child));
+        }
+        QApplication::processEvents();
+        const QList<pim::_Contact> all = w.contactsModel().contacts();
+        state.ResumeTiming();
+        QElapsedTimer gap;
+        gap.start();
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout,
+                         [&] { longest = std::max(longest, gap.restart()); });
+        tick.start(5);
+        QElapsedTimer t;
+        t.start();
+        const bool ok = w.delContacts(all);
+        longest = std::max(longest, gap.elapsed());
+        tick.stop();
+        g_deleteSeconds = t.nsecsElapsed() / 1e9;
+        g_deleteFreeze = double(longest);
+        if (!ok || !w.contactsModel().contacts().isEmpty())
+            state.SkipWithError("the deletion failed");
+    }
+}
+
 // The query the store runs for a listing (empty keyword) or a search, stepped on raw SQLite with
-// every column of every row read as text. The connection stays open, warm as the store's is.
+// every column it reads (all but the photo bytes) of every row read as text. The connection
+// stays open, warm as the store's is.
 double rawQuerySeconds(sqlite3* db, const QString& keyword) {
     QByteArray sql =
-        "select d.*,c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
+        "select d._id,d.type,d.contact_id,d.src_id,d.data1,d.data2,d.data3,d.data4,d.data5,"
+        "d.data6,d.data7,d.data8,d.data9,d.data10,d.data11,d.data12,d.data13,d.data14,"
+        "c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
         "d.contact_id=c._id";
     if (!keyword.isEmpty()) {
         sql +=
@@ -353,10 +465,11 @@ double rawQuerySeconds(sqlite3* db, const QString& keyword) {
     return s;
 }
 
+// Runs of each arm, listing and search; medians are printed.
 struct ListingFigures {
-    double raw[2] = {1e9, 1e9};     // listing, search
-    double store[2] = {1e9, 1e9};   // LocalDb::contacts
-    double window[2] = {1e9, 1e9};  // node selection, search button, until the list is shown
+    std::vector<double> raw[2];     // listing, search
+    std::vector<double> store[2];   // LocalDb::contacts
+    std::vector<double> window[2];  // node selection, search button, until the list is shown
 };
 ListingFigures g_listing[2];  // 10,000 and 20,000 contacts
 const int kListingSizes[2] = {10000, 20000};
@@ -388,11 +501,11 @@ void listingAndSearch(benchmark::State& state) {
     for (auto _ : state) {
         for (int k = 0; k < 2; ++k) {
             const QString keyword = k == 0 ? QString() : QString(kEveryone);
-            f.raw[k] = std::min(f.raw[k], rawQuerySeconds(raw, keyword));
+            f.raw[k].push_back(rawQuerySeconds(raw, keyword));
             QElapsedTimer t;
             t.start();
             QList<pim::_Contact> read = node->db->contacts(0, keyword);
-            f.store[k] = std::min(f.store[k], t.nsecsElapsed() / 1e9);
+            f.store[k].push_back(t.nsecsElapsed() / 1e9);
             const int listed = read.size();
             read.clear();  // freed outside the timing, as the window keeps its list
             if (listed != n) {
@@ -405,12 +518,12 @@ void listingAndSearch(benchmark::State& state) {
         t.start();
         w.form()->treeMain->setCurrentIndex(tree.indexOfItemNode(node));
         QApplication::processEvents();
-        f.window[0] = std::min(f.window[0], t.nsecsElapsed() / 1e9);
+        f.window[0].push_back(t.nsecsElapsed() / 1e9);
         w.form()->txtKeyword->setText(kEveryone);
         t.restart();
         QMetaObject::invokeMethod(&w, "onBtnSearchPressed");
         QApplication::processEvents();
-        f.window[1] = std::min(f.window[1], t.nsecsElapsed() / 1e9);
+        f.window[1].push_back(t.nsecsElapsed() / 1e9);
         if (w.contactsModel().size() != n) {
             state.SkipWithError("the list was not filled");
         }
@@ -425,14 +538,17 @@ void printListing() {
     for (int k = 0; k < 2; ++k) {
         for (int i = 0; i < 2; ++i) {
             const ListingFigures& f = g_listing[i];
+            const double raw = median(f.raw[k]), store = median(f.store[k]),
+                         window = median(f.window[k]);
             std::printf("%-20s %8d %10.1f %10.1f %10.1f %7.2fx %7.2fx\n", what[k], kListingSizes[i],
-                        f.raw[k] * 1e3, f.store[k] * 1e3, f.window[k] * 1e3, f.store[k] / f.raw[k],
-                        f.window[k] / f.raw[k]);
+                        raw * 1e3, store * 1e3, window * 1e3, store / raw, window / raw);
         }
-        const double growth = g_listing[1].window[k] / g_listing[0].window[k];
+        const double growth = median(g_listing[1].window[k]) / median(g_listing[0].window[k]);
         std::printf("%-20s 20,000 / 10,000 in the window: %.2fx (linear: 2x)\n", what[k], growth);
     }
-    std::printf("limit: the window within 1.5x of raw SQLite\n");
+    std::printf(
+        "limits: the store within 1.3x and the window within 1.5x of raw SQLite "
+        "(medians)\n");
 }
 
 }  // namespace
@@ -441,6 +557,10 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_setWebServiceAddress(QStringLiteral("127.0.0.1:9"));
     const QByteArray home = QDir::temp().absoluteFilePath("tw-app-bench-home").toUtf8();
+    if (argc == 2 && QByteArray(argv[1]) == "--window-case") {
+        qputenv("HOME", home);  // the parent's data folder, with its databases
+        return windowCase(argc, argv);
+    }
     QDir(QString::fromUtf8(home)).removeRecursively();
     QDir().mkpath(QString::fromUtf8(home));
     qputenv("HOME", home);
@@ -462,7 +582,24 @@ int main(int argc, char** argv) {
     fakedevice::ScopedMuxAddress mux(server.socketAddress());
     auto phone = std::make_shared<fakedevice::Phone>(kUdid, "Bench Phone");
     g_phone = phone;
-    phone->generateContacts(5000);
+    {
+        // Every other contact with a real JPEG of about 30 KB, as phones hold them.
+        fakedevice::GenerateOptions options;
+        options.photoEvery = benchphoto::kEvery;
+        phone->generateContacts(5000, options);
+        fakedevice::Plist records = phone->records();
+        int i = 0;
+        for (const std::string& id : records.keys()) {
+            fakedevice::Plist rec = records.item(id);
+            if (!rec.item("image"))
+                continue;
+            const QByteArray jpeg = benchphoto::forContact(i++);
+            rec.set("image", fakedevice::Plist(plist_new_data(jpeg.constData(),
+                                                              static_cast<uint64_t>(jpeg.size()))));
+            records.set(id, rec);
+        }
+        phone->setRecords(records);
+    }
     fakedevice::Scenario s = phone->scenario();
     s.batchSize = 500;
     phone->setScenario(s);
@@ -476,16 +613,17 @@ int main(int argc, char** argv) {
     g_restorePhone = &restorePhone;
 
     benchmark::Initialize(&argc, argv);
-    benchmark::RegisterBenchmark("ReceiveOnly/5000", receiveOnly)
-        ->Iterations(1)
-        ->Repetitions(3)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("ReadIntoMirror/5000", readIntoMirror)
-        ->Iterations(1)
-        ->Repetitions(3)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
+    // The bare receive and the read into the mirror take turns; medians are compared.
+    for (int turn = 0; turn < 5; ++turn) {
+        benchmark::RegisterBenchmark("ReceiveOnly/5000", receiveOnly)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("ReadIntoMirror/5000", readIntoMirror)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
     // The two arms take turns, so that both meet the same spells of a busy machine; each
     // keeps its best run.
     for (int n : {10000, 20000}) {
@@ -507,6 +645,10 @@ int main(int argc, char** argv) {
         ->Repetitions(3)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("DeleteAll/10000", deleteAll)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("ListingAndSearch", listingAndSearch)
         ->Arg(0)
         ->Arg(1)
@@ -516,12 +658,15 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (QFile::exists(LocalDb::dbDir().absoluteFilePath("large.db")))
+        measureWindow();
 
     std::printf("\nrecords per session: %zu\n", g_records);
-    std::printf("receive only:      %8.1f ms (best)\n", g_recvBest * 1e3);
-    std::printf("read into mirror:  %8.1f ms (best)\n", g_storeBest * 1e3);
-    std::printf("ratio:             %8.2fx (limit 3x) %s\n", g_storeBest / g_recvBest,
-                g_storeBest / g_recvBest <= 3.0 ? "OK" : "TOO SLOW");
+    const double recv = median(g_recvRuns), store = median(g_storeRuns);
+    std::printf("receive only:      %8.1f ms (median)\n", recv * 1e3);
+    std::printf("read into mirror:  %8.1f ms (median)\n", store * 1e3);
+    std::printf("ratio:             %8.2fx (limit 1.3x) %s\n", store / recv,
+                store / recv <= 1.3 ? "OK" : "TOO SLOW");
     for (const auto& kv : g_restoreBest) {
         const double send = g_sendBest[kv.first];
         std::printf(
@@ -542,8 +687,17 @@ int main(int argc, char** argv) {
             growth, sendGrowth,
             growth <= 2.4 || growth <= sendGrowth * 1.15 ? "OK" : "GROWS FASTER THAN THE WORK");
     }
-    std::printf("select 10,000:     %8.1f ms (limit 500 ms) %s\n", g_selectBest * 1e3,
-                g_selectBest <= 0.5 ? "OK" : "TOO SLOW");
+    const double select = median(g_selectRuns);
+    std::printf("select 10,000:     %8.1f ms median, first click %.1f ms (limit 500 ms) %s\n",
+                select * 1e3, g_selectFirst * 1e3, select <= 0.5 ? "OK" : "TOO SLOW");
+    std::printf("window with 10,000 listed: %.0f MB resident (limit 300 MB) %s\n", g_windowMb,
+                g_windowMb <= 300 ? "OK" : "TOO LARGE");
+    if (g_deleteFreeze >= 0) {
+        std::printf(
+            "delete 10,000:     %8.1f ms, longest freeze of the window %.0f ms (limit "
+            "100 ms) %s\n",
+            g_deleteSeconds * 1e3, g_deleteFreeze, g_deleteFreeze <= 100 ? "OK" : "FREEZES");
+    }
     printListing();
     g_setMessageBoxHook(MessageBoxHook());
     return 0;

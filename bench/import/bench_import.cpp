@@ -28,6 +28,10 @@
 #include <functional>
 #include <map>
 
+#include "../benchphoto.h"
+
+#include <QVector>
+
 namespace {
 
 const char* const kFirst[] = {"James",  "Mary", "Jürgen", "Zoë",    "Wei",  "Aisha",
@@ -35,13 +39,15 @@ const char* const kFirst[] = {"James",  "Mary", "Jürgen", "Zoë",    "Wei",  "A
 const char* const kLast[] = {"Smith",     "Müller", "García", "Nguyen", "O'Brien", "Kowalski",
                              "Johansson", "Rossi",  "Tanaka", "Dubois", "Novak",   "Silva"};
 
+// With photos: every other card carries a real JPEG of about 30 KB.
 QByteArray makeVcf(int cards, bool photos) {
-    QByteArray photo;
-    for (int i = 0; i < 4096; ++i)
-        photo.append(char((i * 131 + 7) & 0xFF));
-    const QByteArray photoText = QVCardParser::encodeBase64(photo, 74);
+    QVector<QByteArray> photoTexts;
+    if (photos) {
+        for (int k = 0; k < 64; ++k)
+            photoTexts << QVCardParser::encodeBase64(benchphoto::forContact(k), 74);
+    }
     QByteArray out;
-    out.reserve(cards * (photos ? 900 : 480));
+    out.reserve(cards * (photos ? 21000 : 480));
     for (int i = 0; i < cards; ++i) {
         const QByteArray first = kFirst[i % 12], last = kLast[(i / 12) % 12];
         const QByteArray n = QByteArray::number(i);
@@ -60,8 +66,8 @@ QByteArray makeVcf(int cards, bool photos) {
         out += "NOTE:Met at the conference in " + QByteArray::number(2000 + i % 20) +
                "\\, follow up about the renewal.\r\n";
         out += "URL;TYPE=work:https://example.com/people/" + n + "\r\n";
-        if (photos && i % 10 == 0)
-            out += "PHOTO;ENCODING=b;TYPE=JPEG:" + photoText + "\r\n";
+        if (photos && benchphoto::hasPhoto(i))
+            out += "PHOTO;ENCODING=b;TYPE=JPEG:" + photoTexts.at(i % photoTexts.size()) + "\r\n";
         out += "END:VCARD\r\n";
     }
     return out;

@@ -540,7 +540,25 @@ pim::Entity childEntity(int type, const QString& id, const PlistCFType& rec) {
 }
 
 PlistCFType unshownKeys(int type, const PlistCFType& record) {
-    static const QSet<QString> contactKeys = shownKeys(0);
+    // The shown keys as the record's own UTF-8 bytes: a read of thousands of records compares
+    // every key without making a string of it.
+    static const QHash<int, QSet<QByteArray>> shownByType = [] {
+        QHash<int, QSet<QByteArray>> h;
+        QList<int> types{0};
+        for (const Kind& k : kinds()) {
+            types << k.type;
+        }
+        for (int t : types) {
+            QSet<QByteArray>& bytes = h[t];
+            for (const QString& key : shownKeys(t)) {
+                bytes.insert(key.toUtf8());
+            }
+        }
+        return h;
+    }();
+    static const QSet<QByteArray> none;
+    const auto found = shownByType.constFind(type);
+    const QSet<QByteArray>& shown = found == shownByType.constEnd() ? none : *found;
     // "display as company" as the writer would put it anyway needs no keeping: a read of
     // thousands of ordinary cards then stores nothing extra.
     QString usualDisplay;
@@ -554,29 +572,19 @@ PlistCFType unshownKeys(int type, const PlistCFType& record) {
             !personName && company ? QStringLiteral("company") : QStringLiteral("person");
     }
     PlistCFType out;
-    for (const auto& item : record.dict_items()) {
-        bool shown = false;
-        if (type == 0) {
-            shown = contactKeys.contains(item.first);
-        } else {
-            static const QHash<int, QSet<QString>> byType = [] {
-                QHash<int, QSet<QString>> h;
-                for (const Kind& k : kinds()) {
-                    h.insert(k.type, shownKeys(k.type));
-                }
-                return h;
-            }();
-            shown = byType.value(type).contains(item.first);
+    record.dict_foreach([&](const char* key, const PlistCFType& value) {
+        if (shown.contains(QByteArray::fromRawData(key, static_cast<int>(qstrlen(key))))) {
+            return;
         }
-        if (shown || (type == 0 && item.first == QLatin1String("display as company") &&
-                      item.second.CFStringQString() == usualDisplay)) {
-            continue;
+        if (type == 0 && qstrcmp(key, "display as company") == 0 &&
+            value.CFStringQString() == usualDisplay) {
+            return;
         }
         if (out.isNull()) {
             out = PlistCFType::createCFDictionary();
         }
-        out.put(item.first, PlistCFType::clone(item.second));
-    }
+        out.put(QString::fromUtf8(key), PlistCFType::clone(value));
+    });
     return out;
 }
 

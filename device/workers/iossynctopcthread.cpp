@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <exception>
+#include <limits>
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
@@ -149,7 +150,9 @@ void IOSSyncToPCThread::run() {
         client.cancelFlag = m_reporter->cancelFlag();
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
-        EditTransaction edit(*m_db);
+        // The mirror is made afresh for the read: every row is new, so its indexes are built
+        // once at the commit instead of row by row.
+        EditTransaction edit(*m_db, std::numeric_limits<int>::max());
         RecordWriter writer(m_db);
         bool more = true;
         while (more) {

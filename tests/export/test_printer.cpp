@@ -1,14 +1,17 @@
 // Card printing: page layout through real PDF files, cards, and the preview dialog.
+#include "cardpreview.h"
 #include "contactsprinter.h"
 #include "export_test_util.h"
 #include "pdfexportthread.h"
 
 #include "store/runreporter.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QPrintPreviewDialog>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QPrinter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,6 +58,44 @@ double inkIn(const QImage& img, const QRect& r) {
             if (img.pixel(x, y) != qRgb(255, 255, 255))
                 ++ink;
     return double(ink) / (r.width() * r.height());
+}
+
+// `n` cards of which every other one has a photo listed without its bytes (as the store lists
+// them); `fetch` reads them, counting the reads per contact.
+struct ListedPhotos {
+    explicit ListedPhotos(int n) {
+        for (int i = 0; i < n; ++i) {
+            pim::_Contact c = contact(QStringLiteral("Person %1").arg(i), {});
+            c._id = quint64(i + 1);
+            if (i % 2 == 0) {
+                pim::Entity photo = ent({{"data4", "hash"}});
+                photo._id = quint64(1000 + i);
+                c.entities[pim::ENTITY_PHOTO] << photo;
+            }
+            list << c;
+        }
+        fetch = [this](const pim::Entity& photo) {
+            ++reads[int(photo._id) - 1000];
+            return imageBytes("JPEG", 320, 320);
+        };
+    }
+    QList<pim::_Contact> list;
+    QMap<int, int> reads;
+    PhotoFetch fetch;
+};
+
+// The images a PDF written by Qt carries: width and height of each.
+QList<QSize> pdfImages(const QByteArray& pdf) {
+    QList<QSize> out;
+    const QRegularExpression image(
+        "/Subtype /Image\\s*/Width (\\d+)\\s*/Height (\\d+)[^>]{0,200}?/Filter /DCTDecode");
+    // The whole file: a QByteArray alone would be cut at its first NUL byte.
+    auto it = image.globalMatch(QString::fromLatin1(pdf.constData(), pdf.size()));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out << QSize(m.captured(1).toInt(), m.captured(2).toInt());
+    }
+    return out;
 }
 
 }  // namespace
@@ -244,4 +285,89 @@ TEST(PdfExportThread, ProgressSuccessAndCancel) {
     EXPECT_EQ(readFile(path), QByteArray("%PDF earlier"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"cards.pdf"}));
+}
+
+// Listed photos are read one card at a time and go into the PDF as JPEG images of the size of
+// their box, never at their stored size; a contact without a photo shares the placeholder.
+TEST(ContactsPrinter, PdfReadsListedPhotosAndCarriesThemAtTheirBoxSize) {
+    QTemporaryDir dir;
+    ListedPhotos book(20);
+    const QString path = dir.filePath("photos.pdf");
+    ASSERT_EQ(ContactsPrinter::writePdfThrow(book.list, path, nullptr, book.fetch), 20);
+    for (int i = 0; i < 20; i += 2)
+        EXPECT_EQ(book.reads.value(i), 1) << i;
+    EXPECT_EQ(book.reads.size(), 10);
+    const QList<QSize> images = pdfImages(readFile(path));
+    // Ten photos, each fitted to the box of an A4 card at 96 dpi, and no photo larger.
+    const ContactsPrinter::PageLayout lay =
+        ContactsPrinter::pageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                                QMarginsF(20, 20, 20, 20), QPageLayout::Point)
+                                        .paintRectPixels(96)
+                                        .size(),
+                                    QMarginsF(20, 20, 20, 20));
+    // Ten photos and the one placeholder that every card without a photo shares, each the
+    // size of the box (the test photo and the placeholder are square).
+    EXPECT_EQ(images.size(), 11);
+    for (const QSize& s : images)
+        EXPECT_EQ(s, QSize(lay.cardW / 3, lay.cardW / 3));
+
+    // Without a fetch, listed photos show the placeholder: the file holds no photo of theirs.
+    const QString plain = dir.filePath("plain.pdf");
+    ASSERT_EQ(ContactsPrinter::writePdfThrow(book.list, plain, nullptr), 20);
+    EXPECT_EQ(pdfImages(readFile(plain)).size(), 1);
+
+    // A cancel while photos are being decoded ahead stops cleanly.
+    struct CancelAt : RunReporter {
+        int asked = 0;
+        bool cancelled() override { return ++asked == 3; }
+        void progress(QString, int, QString) override {}
+        void succeed(QString) override {}
+        void error(QString) override {}
+    } cancel;
+    EXPECT_EQ(ContactsPrinter::writePdfThrow(book.list, dir.filePath("c.pdf"), &cancel, book.fetch),
+              -1);
+}
+
+// The preview draws the pages in view only, reads only their photos, and lays the cards out
+// again for the orientation chosen.
+TEST(CardPreview, DrawsOnlyThePagesInView) {
+    ListedPhotos book(200);
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
+    CardPreview preview(&printer, book.list, book.fetch);
+    preview.resize(900, 700);
+    preview.show();
+    preview.grab();
+    EXPECT_EQ(preview.cardCount(), 200);
+    EXPECT_EQ(preview.pageCount(), 25);
+    EXPECT_GE(preview.pagesHeld(), 1);
+    EXPECT_LE(preview.pagesHeld(), 2);
+    // The first page's photos only.
+    EXPECT_EQ(book.reads.value(0), 1);
+    EXPECT_FALSE(book.reads.contains(198));
+    EXPECT_LE(book.reads.size(), 8);
+    // Cards were drawn: besides the white paper and the grey around it, the view shows ink.
+    auto* view = preview.findChild<QAbstractScrollArea*>();
+    ASSERT_NE(view, nullptr);
+    const QImage shot = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int ink = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            ink +=
+                shot.pixel(x, y) != qRgb(255, 255, 255) && shot.pixel(x, y) != qRgb(128, 128, 128);
+    EXPECT_GT(ink, shot.width() * shot.height() / 100);
+
+    preview.setOrientation(QPageLayout::Landscape);
+    EXPECT_EQ(printer.pageLayout().orientation(), QPageLayout::Landscape);
+    EXPECT_EQ(preview.pageCount(), 50);
+    for (QScrollBar* bar : preview.findChildren<QScrollBar*>()) {
+        if (bar->orientation() == Qt::Vertical)
+            bar->setValue(bar->maximum());
+    }
+    preview.grab();
+    EXPECT_LE(preview.pagesHeld(), 2);
+    EXPECT_EQ(book.reads.value(198), 1);  // the last page's photo, read once
+    EXPECT_FALSE(book.reads.contains(100));
 }

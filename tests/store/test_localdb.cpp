@@ -260,7 +260,12 @@ TEST(LocalDbEntities, EachTypeRoundTripsItsColumns) {
     }
     // The photo in memory keeps its own data4; the row has the computed hash.
     EXPECT_EQ(written[2].fields.value("data4").toString(), "t2-k4");
-    EXPECT_EQ(t.db->contacts().first().entities, back.entities);
+    // The list reads every column but the photo bytes; with those loaded it is the contact.
+    QList<pim::_Contact> listed = t.db->contacts();
+    EXPECT_FALSE(
+        listed.first().entities.value(pim::ENTITY_PHOTO).first().fields.contains("data15"));
+    t.db->loadPhotos(listed);
+    EXPECT_EQ(listed.first().entities, back.entities);
 }
 
 TEST(LocalDbEntities, PartialEntitiesAndValueForms) {

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QRegExp>
 #include <QTextStream>
@@ -15,6 +14,7 @@
 #include <memory>
 
 #include "app/mainwindow_form.h"
+#include "export/cardpreview.h"
 #include "export/contactsprinter.h"
 #include "import/csvimport.h"
 #include "import/qvcardparser.h"
@@ -430,7 +430,7 @@ TEST_F(FlowsTest, PrintReachesThePrinterWithTheChosenContacts) {
     int cards = -2;
     bool previewSeen = false;
     std::function<void()> closePreview = [&] {
-        auto* dlg = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        auto* dlg = qobject_cast<CardPreview*>(QApplication::activeModalWidget());
         auto* printer = win->findChild<ContactsPrinter*>();
         if (!dlg || !printer) {
             QTimer::singleShot(20, closePreview);
