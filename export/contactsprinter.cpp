@@ -516,6 +516,10 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
     file.flushThrow();
     if (!pdfComplete(file.writingPath()))
         g_throwText(g_systemErrorText(EIO));
+    // A cancel confirmed while the last cards were drawn, or still being asked about, leaves
+    // the file that stood at the path as it was.
+    if (reporter && reporter->cancelConfirmed())
+        return -1;
     file.commitThrow();
     return count;
 }

@@ -259,9 +259,11 @@ TEST(PdfExportThread, ProgressSuccessAndCancel) {
     struct Recorder : RunReporter {
         int cancelAt = -1;
         int asked = 0;
+        bool lateCancel = false;  // confirmed while the last cards were drawn
         QList<int> percents;
         QStringList succeeded, errors;
         bool cancelled() override { return ++asked == cancelAt; }
+        bool cancelConfirmed() override { return lateCancel; }
         void progress(QString, int percent, QString) override { percents << percent; }
         void succeed(QString m) override { succeeded << m; }
         void error(QString m) override { errors << m; }
@@ -282,6 +284,17 @@ TEST(PdfExportThread, ProgressSuccessAndCancel) {
     PdfExportThread::run(cards(300), path, rc);
     EXPECT_TRUE(rc.succeeded.isEmpty());
     EXPECT_TRUE(rc.errors.isEmpty());
+    EXPECT_EQ(readFile(path), QByteArray("%PDF earlier"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"cards.pdf"}));
+
+    // A cancel confirmed after the last card, before the file is made final: no word, and the
+    // earlier file stays.
+    Recorder late;
+    late.lateCancel = true;
+    PdfExportThread::run(cards(30), path, late);
+    EXPECT_TRUE(late.succeeded.isEmpty());
+    EXPECT_TRUE(late.errors.isEmpty());
     EXPECT_EQ(readFile(path), QByteArray("%PDF earlier"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"cards.pdf"}));
