@@ -10,6 +10,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
+#include "device/workers/recordpipe.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
 #include "store/runreporter.h"
@@ -150,18 +151,26 @@ void IOSSyncToPCThread::run() {
         client.cancelFlag = m_reporter->cancelFlag();
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
-        // The mirror is made afresh for the read: every row is new, so its indexes are built
-        // once at the commit instead of row by row.
+        // The mirror is a cache made afresh for the read: written without waiting for the
+        // disk, and, every row being new, its indexes built once at the commit instead of row
+        // by row.
+        LocalDb::CacheWrites cacheWrites(*m_db);
         EditTransaction edit(*m_db, std::numeric_limits<int>::max());
         RecordWriter writer(m_db);
-        bool more = true;
-        while (more) {
-            PlistCFType batch;
-            more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
-            // A cancel takes effect between batches: nothing of the read is kept.
-            if (m_reporter->cancelled())
-                return;
-            writer.addBatch(batch);
+        {
+            // Stored on a thread of their own while the phone sends the next batch; the pipe
+            // is stopped before the edit is committed or rolled back.
+            RecordPipe pipe([&writer](const PlistCFType& batch) { writer.addBatch(batch); });
+            bool more = true;
+            while (more) {
+                PlistCFType batch;
+                more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
+                // A cancel takes effect between batches: nothing of the read is kept.
+                if (m_reporter->cancelled())
+                    return;
+                pipe.push(batch);
+            }
+            pipe.finish();
         }
         writer.finish();
         // A cancel confirmed while the last batch came in, or still being asked about, keeps
