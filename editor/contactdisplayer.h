@@ -1,42 +1,19 @@
-// The read-only view of one contact beside the contact list, and the per-entity text formatters
-// that the view and the HTML export share.
+// The read-only view of one contact beside the contact list. Its entity formatters come from
+// EntityFormatters, which the HTML export uses without the widget.
 #pragma once
 
 #include <QScrollArea>
 #include <QString>
 
-#include <functional>
-
+#include "editor/entityformatters.h"
 #include "store/photofetch.h"
 #include "store/pim.h"
 
 class QVBoxLayout;
 
-class ContactDisplayer : public QScrollArea {
+class ContactDisplayer : public QScrollArea, public EntityFormatters {
     Q_OBJECT
 public:
-    // The text that stands for one entity of a kind. All but g_addrDisplay return plain text;
-    // g_addrDisplay returns rich text ("<b>label</b><br/>line<br/>line") whose label and
-    // address parts are HTML-escaped.
-    using Formatter = QString (*)(const pim::Entity&);
-
-    static QString g_phoneDisplay(const pim::Entity& e);
-    static QString g_emailDisplay(const pim::Entity& e);
-    static QString g_eventDisplay(const pim::Entity& e);
-    static QString g_imDisplay(const pim::Entity& e);
-    static QString g_orgDisplay(const pim::Entity& e);
-    static QString g_relDisplay(const pim::Entity& e);
-    static QString g_addrDisplay(const pim::Entity& e);
-    static QString g_urlDisplay(const pim::Entity& e);
-    static QString g_notesDisplay(const pim::Entity& e);
-
-    // Walks the titled sections of a contact card in their fixed order, skipping empty ones.
-    // The first organisation belongs to the name block, so its section lists only the others.
-    static void g_forEachSection(
-        const pim::_Contact& contact,
-        const std::function<void(const QString& title, const QList<pim::Entity>& entities,
-                                 Formatter formatter)>& visit);
-
     explicit ContactDisplayer(QWidget* parent = nullptr);
     ~ContactDisplayer() override;
 

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "editor/storeddates.h"
 #include "store/pim.h"
 
 class QComboBox;
@@ -58,8 +59,9 @@ private:
     QToolButton* btnAdd;
 };
 
-// Type plus a date: anniversaries, birthdays and other dates.
-class DateEntitiesEditor : public QWidget {
+// Type plus a date: anniversaries, birthdays and other dates. The stored date texts are read
+// and shown by StoredDates, which the display formatters use without the widget.
+class DateEntitiesEditor : public QWidget, public StoredDates {
     Q_OBJECT
 public:
     struct _Item {
@@ -86,15 +88,6 @@ public:
                  QString storedText = QString());
     // The value is "yyyy-MM-ddTHH:mm:ss" (local time, no zone suffix).
     QList<pim::Entity> toEntityList(QString typeKey, QString labelKey, QString valueKey) const;
-
-    // A stored ISO 8601 date text with its date and time as written (invalid when it is no
-    // such text). Unlike a plain parse in local time, a day whose local midnight does not exist
-    // keeps its 00:00.
-    static QDateTime parseStoredDate(const QString& text);
-    // Phones keep a date without a year (a birthday whose year is not known) in this year.
-    static const int kNoYear = 1604;
-    // The date as the user reads it: a date without a year shows day and month only.
-    static QString displayDate(const QDate& date, QLocale::FormatType format);
 
     const QList<_Item>& rows() const { return items; }
     QToolButton* addButton() const { return btnAdd; }

@@ -1,7 +1,7 @@
 #include "htmlexport.h"
 
 #include "ui/appinfo.h"
-#include "editor/contactdisplayer.h"
+#include "editor/entityformatters.h"
 #include "editor/photoimage.h"
 #include "resources/ui/uiresources.h"
 
@@ -30,8 +30,8 @@ QString text(const pim::Entity& e, const char* key) {
 // One titled list, each line by the display pane's formatter for the kind. The formatters give
 // plain text except the address one, which escapes its own parts around its markup.
 QString entitiesHtml(QString title, const QList<pim::Entity>& entities,
-                     ContactDisplayer::Formatter format) {
-    const bool rich = format == &ContactDisplayer::g_addrDisplay;
+                     EntityFormatters::Formatter format) {
+    const bool rich = format == &EntityFormatters::g_addrDisplay;
     QString out;
     out += QLatin1String("<div style=\"margin-bottom:20px;\">") + kCrLf;
     out += QLatin1String("<h2 class=\"ent_group\">") + title + QLatin1String("</h2>") + kCrLf;
@@ -165,9 +165,9 @@ QByteArray HtmlExport::ct2Bytes(const pim::_Contact& contact) {
     }
     out += name + kCrLf + QLatin1String("</div><div style=\"clear:both\"></div>") + kCrLf;
 
-    ContactDisplayer::g_forEachSection(
+    EntityFormatters::g_forEachSection(
         contact, [&out](const QString& title, const QList<pim::Entity>& entities,
-                        ContactDisplayer::Formatter format) {
+                        EntityFormatters::Formatter format) {
             out += entitiesHtml(title, entities, format);
         });
     out += QLatin1String("</div>") + kCrLf;
