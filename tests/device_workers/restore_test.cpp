@@ -212,13 +212,23 @@ TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
                             fakedevice::FaultKind::Delay, 4000, 1});
     });
     phone->clearJournal();
-    IOSSyncToDeviceThread* worker = nullptr;
+    // What the worker knew at its end (the run deletes it).
+    struct Outcome {
+        bool cancelled = false, inDoubt = false;
+        int taken = -1;
+    } outcome;
+    struct Watched : IOSSyncToDeviceThread {
+        Watched(QString udid, LocalDb* db, RunReporter* r, Outcome& o)
+            : IOSSyncToDeviceThread(udid, db, people(kContacts), r), out(o) {}
+        ~Watched() override {
+            wait();
+            out = {wasCancelled(), batchInDoubt(), takenCount()};
+        }
+        Outcome& out;
+    };
     QElapsedTimer sinceCancel;
     const int rc = runUnderForm(
-        [&](ProgressForm* f) {
-            worker = new IOSSyncToDeviceThread(udid, mirror.data(), people(kContacts), f);
-            return worker;
-        },
+        [&](ProgressForm* f) { return new Watched(udid, mirror.data(), f, outcome); },
         [&](ProgressForm& form) {
             const auto s = phone->syncSessions();
             // The phone notes a message once it has answered it: message 41 is held back once
@@ -233,9 +243,9 @@ TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
     ASSERT_TRUE(sinceCancel.isValid());
     EXPECT_LT(sinceCancel.elapsed(), 1500);
     EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.join("\n").toStdString();
-    EXPECT_TRUE(worker->wasCancelled());
-    EXPECT_TRUE(worker->batchInDoubt());
-    EXPECT_EQ(worker->takenCount(), 200);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_TRUE(outcome.inDoubt);
+    EXPECT_EQ(outcome.taken, 200);
     const MirrorIds m = committed(mirror->path());
     EXPECT_EQ(m.contacts.size(), 200);
     EXPECT_FALSE(mirror->db().inTransaction());
