@@ -240,6 +240,9 @@ void impp(QList<Prop>& props, Grouper& groups, const pim::Entity& e) {
         scheme = QLatin1String(services[protocol - 1].scheme);
     } else if (!e.text(QStringLiteral("data6")).isEmpty()) {
         params.insert(QStringLiteral("X-SERVICE-TYPE"), e.text(QStringLiteral("data6")));
+    } else if (e.text(QStringLiteral("data5")) == QLatin1String("0")) {
+        // The service chosen as "Other", told apart from a service that was never given.
+        params.insert(QStringLiteral("X-SERVICE-TYPE"), QStringLiteral("Other"));
     }
     const int kind = code(e, "data2");
     if (kind == 1 || kind == 2)

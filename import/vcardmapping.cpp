@@ -485,6 +485,9 @@ void CardMapper::impp(const Prop& prop, int protocol) {
     if (code > 0) {
         e.fields["data5"] = code;
         e.fields["data6"] = QString();
+    } else if (service.compare(QLatin1String("Other"), Qt::CaseInsensitive) == 0) {
+        e.fields["data5"] = 0;
+        e.fields["data6"] = QString();
     } else if (!service.isEmpty()) {
         e.fields["data5"] = 0;
         e.fields["data6"] = typelabels::plainWords(service);
