@@ -22,6 +22,7 @@ class QMenu;
 class QResizeEvent;
 class LocalDb;
 class MobiledeviceSubscribe;
+class UnfinishedImportMark;
 class UpdateCheck;
 class Ui_MainWindow;
 
@@ -63,9 +64,10 @@ public:
 
     // Flows.
     // The chosen or created local database node; null when cancelled or creation failed.
-    // created (optional) tells whether a new database file was made from the template.
-    ItemModelMainTree::_DBItemNode* selOrCreateLocalDb(QString defaultName,
-                                                       bool* created = nullptr);
+    // With `mark`, a database that has to be made is marked unfinished before it is made and
+    // the mark is handed back there (null when the database existed).
+    ItemModelMainTree::_DBItemNode* selOrCreateLocalDb(
+        QString defaultName, std::unique_ptr<UnfinishedImportMark>* mark = nullptr);
     void backupContacts(QList<pim::_Contact> contacts, QString defaultName);
     void transfer2IOS(const QList<pim::_Contact>& contacts, QString excludeId);
     void exportContacts(const QList<pim::_Contact>& contacts);

@@ -1,17 +1,33 @@
 // Backing contacts up into a local database, and choosing or creating that database.
 #include "app/mainwindow.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <stdexcept>
+#include <unistd.h>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
+#include "app/unfinishedimport.h"
 #include "ui/tips.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"
 
 using namespace mainwindow_steps;
+
+namespace {
+
+// SQLite writes its rollback journal beside the database as "<name>-journal": a database whose
+// name leaves no room for that could be made but never written.
+const int kJournalSuffixBytes = 8;
+
+int longestDbName(const QString& folder) {
+    const long max = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return int(max > 0 ? max : 255) - kJournalSuffixBytes;
+}
+
+}  // namespace
 
 void MainWindow::miFileBackup() {
     selectedRowCount(ui->treeContacts) > 0 ? miContactBackup() : miTreeBackup();
@@ -31,10 +47,11 @@ void MainWindow::miContactBackup() {
     backupContacts(contactsSelected(), QString("%1-backup.db").arg(cur.dbNode->name));
 }
 
-_DBItemNode* MainWindow::selOrCreateLocalDb(QString defaultName, bool* created) {
+_DBItemNode* MainWindow::selOrCreateLocalDb(QString defaultName,
+                                            std::unique_ptr<UnfinishedImportMark>* mark) {
     BusyScope busy(this);
-    if (created) {
-        *created = false;
+    if (mark) {
+        mark->reset();
     }
     const QString name = m_choosers->dbName(this, defaultName);
     if (name.isEmpty()) {
@@ -54,9 +71,22 @@ _DBItemNode* MainWindow::selOrCreateLocalDb(QString defaultName, bool* created) 
         QSharedPointer<LocalDb> db(
             new LocalDb(path, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)));
         if (!QFileInfo::exists(path)) {
+            const int longest = longestDbName(LocalDb::dbDir().absolutePath());
+            if (QFile::encodeName(name).size() > longest) {
+                throw std::runtime_error(
+                    tr("The name is too long: a database name takes at most %1 bytes. Choose a "
+                       "shorter name.")
+                        .arg(longest)
+                        .toStdString());
+            }
+            // The mark comes first: a kill right after the file is made still leaves it marked.
+            std::unique_ptr<UnfinishedImportMark> made;
+            if (mark) {
+                made.reset(new UnfinishedImportMark(path));
+            }
             db->create();
-            if (created) {
-                *created = true;
+            if (mark) {
+                *mark = std::move(made);
             }
         }
         _DBItemNode* node = m_treeModel.addLocalDb(db, name);
@@ -76,15 +106,22 @@ void MainWindow::backupContacts(QList<pim::_Contact> contacts, QString defaultNa
         if (source.dbNode && source.dbNode->db) {
             source.dbNode->db->loadPhotos(contacts);
         }
-        _DBItemNode* node = selOrCreateLocalDb(defaultName);
+        std::unique_ptr<UnfinishedImportMark> mark;
+        _DBItemNode* node = selOrCreateLocalDb(defaultName, &mark);
         if (!node) {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
-        ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), nullptr);
-        BackupContactsToLocalThread worker(contacts, db.data(), &form, this);
-        if (runUnderForm(form, worker)) {
+        bool ok = false;
+        {
+            ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), nullptr);
+            BackupContactsToLocalThread worker(contacts, db.data(), &form, this);
+            ok = runUnderForm(form, worker);
+        }
+        if (ok) {
             selectDbNode(node);
+        } else if (mark) {
+            g_dropCreatedDb(m_treeModel, node);
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

@@ -2,7 +2,6 @@
 #include "app/mainwindow.h"
 
 #include <QFileInfo>
-#include <QScopedPointer>
 
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
@@ -35,17 +34,6 @@ bool holdsContacts(const QString& path) {
     }
 }
 
-// A database made for an import that failed or was cancelled goes again, file and node; one
-// that existed before stays as the rolled-back import left it.
-void dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node) {
-    QSharedPointer<LocalDb> db = node->db;
-    const int row = tree.localDbRoot()->children.indexOf(node);
-    db->removeDB();
-    if (row >= 0) {
-        tree.removeChild(tree.localDbRoot(), row);
-    }
-}
-
 }  // namespace
 
 UnfinishedImportMark::UnfinishedImportMark(const QString& dbPath) : m_mark(markPath(dbPath)) {
@@ -59,6 +47,15 @@ UnfinishedImportMark::UnfinishedImportMark(const QString& dbPath) : m_mark(markP
 
 UnfinishedImportMark::~UnfinishedImportMark() {
     QFile::remove(m_mark);
+}
+
+void g_dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node) {
+    QSharedPointer<LocalDb> db = node->db;
+    const int row = tree.localDbRoot()->children.indexOf(node);
+    db->removeDB();
+    if (row >= 0) {
+        tree.removeChild(tree.localDbRoot(), row);
+    }
 }
 
 QString UnfinishedImportMark::markPath(const QString& dbPath) {
@@ -105,14 +102,12 @@ void MainWindow::miImport() {
         }
         const auto type =
             pos == 0 ? ImportContactsToLocalThread::VCARD : ImportContactsToLocalThread::CSV;
-        bool created = false;
-        _DBItemNode* node = selOrCreateLocalDb(QFileInfo(path).fileName(), &created);
+        std::unique_ptr<UnfinishedImportMark> mark;
+        _DBItemNode* node = selOrCreateLocalDb(QFileInfo(path).fileName(), &mark);
         if (!node) {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
-        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
-                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(tr("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), nullptr);
@@ -121,8 +116,8 @@ void MainWindow::miImport() {
         }
         if (ok) {
             selectDbNode(node);
-        } else if (created) {
-            dropCreatedDb(m_treeModel, node);
+        } else if (mark) {
+            g_dropCreatedDb(m_treeModel, node);
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
@@ -153,14 +148,12 @@ void MainWindow::miFromiTunes() {
         const QString defaultName = backup->info.deviceName.isEmpty()
                                         ? tr("Unknown Device")
                                         : backup->info.deviceName + "-backup.db";
-        bool created = false;
-        _DBItemNode* node = selOrCreateLocalDb(defaultName, &created);
+        std::unique_ptr<UnfinishedImportMark> mark;
+        _DBItemNode* node = selOrCreateLocalDb(defaultName, &mark);
         if (!node) {
             return;
         }
         QSharedPointer<LocalDb> db = node->db;
-        QScopedPointer<UnfinishedImportMark> mark(created ? new UnfinishedImportMark(db->path())
-                                                          : nullptr);
         bool ok = false;
         {
             ProgressForm form(QString(), this);
@@ -171,8 +164,8 @@ void MainWindow::miFromiTunes() {
             selectDbNode(node);
             return;
         }
-        if (created) {
-            dropCreatedDb(m_treeModel, node);
+        if (mark) {
+            g_dropCreatedDb(m_treeModel, node);
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

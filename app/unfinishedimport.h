@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QString>
 
+#include "app/itemmodelmaintree.h"
+
 class UnfinishedImportMark {
 public:
     // Writes the mark beside the database (best effort: without it only a kill can leave the
@@ -27,3 +29,7 @@ private:
 // back, took the unfinished import with it), and every mark. A marked database that holds
 // contacts ended its import after all and stays.
 void g_sweepUnfinishedImports(const QDir& dbFolder);
+
+// Removes a database that an import made and did not fill (it failed or was cancelled): its file
+// and its node. One that existed before stays as the rolled-back import left it.
+void g_dropCreatedDb(ItemModelMainTree& tree, ItemModelMainTree::_DBItemNode* node);

@@ -170,18 +170,35 @@ QString labelOf(const pim::Entity& e, const QMap<int, QString>& map, int code) {
 class Grouper {
 public:
     explicit Grouper(QList<Prop>& props) : props(props) {}
-    // Gives the last property appended a group and the label.
-    void label(const QString& text) {
-        const QString group = QStringLiteral("item%1.").arg(++count);
-        props.last().name.prepend(group);
+    // Gives the property at `index` (the last appended when -1) a group and the label.
+    void label(const QString& text, int index = -1) {
         Prop l;
-        l.name = group + QStringLiteral("X-ABLabel");
+        l.name = groupOf(index) + QStringLiteral("X-ABLabel");
         l.params.insert(kCharset, kUtf8);
         l.value = escText(text).toUtf8();
         props.append(l);
     }
+    // Apple's country code of an address ("item1.X-ABADR:us"), in the address's group.
+    void countryCode(const QString& code, int index) {
+        Prop c;
+        c.name = groupOf(index) + QStringLiteral("X-ABADR");
+        c.params.insert(kCharset, kUtf8);
+        c.value = escText(code).toUtf8();
+        props.append(c);
+    }
 
 private:
+    // The group of the property at `index`, given it now when it has none yet.
+    QString groupOf(int index) {
+        Prop& p = index < 0 ? props.last() : props[index];
+        const int dot = p.name.indexOf(QLatin1Char('.'));
+        if (dot >= 0)
+            return p.name.left(dot + 1);
+        const QString group = QStringLiteral("item%1.").arg(++count);
+        p.name.prepend(group);
+        return group;
+    }
+
     QList<Prop>& props;
     int count = 0;
 };
@@ -223,6 +240,9 @@ void impp(QList<Prop>& props, Grouper& groups, const pim::Entity& e) {
         scheme = QLatin1String(services[protocol - 1].scheme);
     } else if (!e.text(QStringLiteral("data6")).isEmpty()) {
         params.insert(QStringLiteral("X-SERVICE-TYPE"), e.text(QStringLiteral("data6")));
+    } else if (e.text(QStringLiteral("data5")) == QLatin1String("0")) {
+        // The service chosen as "Other", told apart from a service that was never given.
+        params.insert(QStringLiteral("X-SERVICE-TYPE"), QStringLiteral("Other"));
     }
     const int kind = code(e, "data2");
     if (kind == 1 || kind == 2)
@@ -240,6 +260,13 @@ void entityProps(QList<Prop>& props, Grouper& groups, int type, const pim::Entit
             appendUtf8(props, QStringLiteral("N"), Params(),
                        esc(e, "data3") + ';' + esc(e, "data2") + ';' + esc(e, "data4") + ';' +
                            esc(e, "data5") + ';' + esc(e, "data6"));
+            // The phonetic names as Apple, Google and Android write and read them.
+            if (!e.text(QStringLiteral("data7")).isEmpty())
+                appendUtf8(props, QStringLiteral("X-PHONETIC-FIRST-NAME"), Params(),
+                           escKey(e, "data7"));
+            if (!e.text(QStringLiteral("data8")).isEmpty())
+                appendUtf8(props, QStringLiteral("X-PHONETIC-LAST-NAME"), Params(),
+                           escKey(e, "data8"));
             break;
         case pim::ENTITY_PHOTO: {
             Prop p;
@@ -315,8 +342,11 @@ void entityProps(QList<Prop>& props, Grouper& groups, int type, const pim::Entit
                                   ';' + esc(e, "data9") + ';' + esc(e, "data10");
             p.value = QVCardParser::encodeQuoted(";;" + parts.toUtf8(), 0);
             props.append(p);
+            const int adr = props.size() - 1;
+            if (!e.text(QStringLiteral("data11")).isEmpty())
+                groups.countryCode(e.text(QStringLiteral("data11")), adr);
             if (hasCustomLabel(e))
-                groups.label(e.text(QStringLiteral("data3")));
+                groups.label(e.text(QStringLiteral("data3")), adr);
             break;
         }
         case pim::ENTITY_URL:

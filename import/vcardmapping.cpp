@@ -107,7 +107,9 @@ enum PropKind {
     P_XABRELATEDNAMES,
     P_RELATED,
     P_IMPP,
-    P_XSOCIALPROFILE
+    P_XSOCIALPROFILE,
+    P_XPHONETICFIRST,
+    P_XPHONETICLAST
 };
 
 // Property names are case-insensitive, and a group prefix ("item1.") only ties lines together.
@@ -139,7 +141,9 @@ PropKind propOf(const QString& fullName) {
                  {QLatin1String("X-ABRELATEDNAMES"), P_XABRELATEDNAMES},
                  {QLatin1String("RELATED"), P_RELATED},
                  {QLatin1String("IMPP"), P_IMPP},
-                 {QLatin1String("X-SOCIALPROFILE"), P_XSOCIALPROFILE}};
+                 {QLatin1String("X-SOCIALPROFILE"), P_XSOCIALPROFILE},
+                 {QLatin1String("X-PHONETIC-FIRST-NAME"), P_XPHONETICFIRST},
+                 {QLatin1String("X-PHONETIC-LAST-NAME"), P_XPHONETICLAST}};
     for (const auto& n : names) {
         if (name.size() == n.name.size() && name.compare(n.name, Qt::CaseInsensitive) == 0) {
             return n.prop;
@@ -240,7 +244,7 @@ CardMapper::CardMapper(const QList<Prop>& card) : card(card) {}
 pim::_Contact CardMapper::contact() {
     result = pim::_Contact();
     readVersion();
-    readGroupLabels();
+    readGroups();
     for (const Prop& prop : card)
         property(prop);
     finishName();
@@ -256,15 +260,18 @@ void CardMapper::readVersion() {
     }
 }
 
-// Apple ties a label to a line by a group: "item1.TEL:..." and "item1.X-ABLabel:_$!<Work>!$_".
-void CardMapper::readGroupLabels() {
+// Apple ties a label to a line by a group: "item1.TEL:..." and "item1.X-ABLabel:_$!<Work>!$_";
+// an address's country code likewise: "item2.ADR:..." and "item2.X-ABADR:us".
+void CardMapper::readGroups() {
     for (const Prop& prop : card) {
         const QString group = groupOf(prop.name);
-        if (!group.isEmpty() &&
-            prop.name.mid(group.size() + 1)
-                    .compare(QLatin1String("X-ABLABEL"), Qt::CaseInsensitive) == 0) {
+        if (group.isEmpty())
+            continue;
+        const QStringRef name = prop.name.midRef(group.size() + 1);
+        if (name.compare(QLatin1String("X-ABLABEL"), Qt::CaseInsensitive) == 0)
             groupLabels.insert(group, text(prop).trimmed());
-        }
+        else if (name.compare(QLatin1String("X-ABADR"), Qt::CaseInsensitive) == 0)
+            groupCountries.insert(group, text(prop).trimmed());
     }
 }
 
@@ -375,6 +382,12 @@ void CardMapper::property(const Prop& prop) {
         case P_XSOCIALPROFILE:
             socialProfile(prop);
             return;
+        case P_XPHONETICFIRST:
+            phoneticGiven = text(prop).trimmed();
+            return;
+        case P_XPHONETICLAST:
+            phoneticFamily = text(prop).trimmed();
+            return;
         case P_NONE:
         case P_VERSION:
             return;
@@ -463,12 +476,24 @@ void CardMapper::impp(const Prop& prop, int protocol) {
     e.fields["data2"] = words.contains(QStringLiteral("work"))   ? 2
                         : words.contains(QStringLiteral("home")) ? 1
                                                                  : 0;
-    int code = protocol > 0 ? protocol : typelabels::imProtocol(service);
+    // Every key a merge compares is set, as in a stored row: a missing one would never equal
+    // the stored address and the same address would be added again.
+    // Every key a merge compares is set, as a stored row has them all (a service that is not
+    // known is empty text): a missing key never equals the stored one, and the same address
+    // would be added again.
+    const int code = protocol > 0 ? protocol : typelabels::imProtocol(service);
     if (code > 0) {
         e.fields["data5"] = code;
+        e.fields["data6"] = QString();
+    } else if (service.compare(QLatin1String("Other"), Qt::CaseInsensitive) == 0) {
+        e.fields["data5"] = 0;
+        e.fields["data6"] = QString();
     } else if (!service.isEmpty()) {
         e.fields["data5"] = 0;
         e.fields["data6"] = typelabels::plainWords(service);
+    } else {
+        e.fields["data5"] = QString();
+        e.fields["data6"] = QString();
     }
     add(pim::ENTITY_IM, prop, e);
 }
@@ -505,6 +530,9 @@ void CardMapper::address(const Prop& prop) {
     setPart(e, p, 5, "data9");
     setPart(e, p, 6, "data10");
     e.fields["data2"] = codeOf(kAddrTypes, typeWords(prop), 0);
+    const QString country = groupCountries.value(groupOf(prop.name));
+    if (!country.isEmpty())
+        e.fields["data11"] = country;
     applyLabel(prop, pim::ENTITY_ADDR, e, QStringLiteral("data2"));
     e.fields["data1"] = e.formattedAddr();
     result.entities[pim::ENTITY_ADDR].append(e);
@@ -588,5 +616,13 @@ void CardMapper::finishName() {
             result.fullName = name.fullName();
             name.fields["data1"] = result.fullName;
         }
+    }
+    // Apple's phonetic names (X-PHONETIC-*), on the name however it was made.
+    if (!phoneticGiven.isEmpty() || !phoneticFamily.isEmpty()) {
+        pim::Entity& name = singleEntity(result, pim::ENTITY_NAME);
+        if (!phoneticGiven.isEmpty())
+            name.fields["data7"] = phoneticGiven;
+        if (!phoneticFamily.isEmpty())
+            name.fields["data8"] = phoneticFamily;
     }
 }

@@ -22,7 +22,7 @@ public:
 
 private:
     void readVersion();
-    void readGroupLabels();
+    void readGroups();
     void property(const Prop& prop);
     QString text(const Prop& prop) const;
     QStringList parts(const Prop& prop) const;
@@ -46,8 +46,10 @@ private:
 
     const QList<Prop>& card;
     pim::_Contact result;
-    bool escapes = true;                  // 3.0 and 4.0 (and cards that name no version)
-    QHash<QString, QString> groupLabels;  // by lower-case group name
+    bool escapes = true;                     // 3.0 and 4.0 (and cards that name no version)
+    QHash<QString, QString> groupLabels;     // by lower-case group name
+    QHash<QString, QString> groupCountries;  // Apple's X-ABADR, by lower-case group name
+    QString phoneticGiven, phoneticFamily;
     QString formattedName;
     QList<QStringList> nameParts;
     int skipped = 0;

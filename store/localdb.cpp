@@ -108,6 +108,26 @@ QStringList LocalDb::columnsOfType(int type) {
 // ---------------------------------------------------------------------------------------------
 // File and transactions
 
+namespace {
+
+// The pattern of the temporary file that create() makes in `folder` for `fileName`: a hidden
+// name that tells whose it is, shortened (at a character boundary) so that a legal database
+// name never fails for the letters added to it; the random part keeps it unique.
+QString createTempPattern(const QString& folder, const QString& fileName) {
+    const QLatin1String tail(".XXXXXX");
+    const long max = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    const int room = int(max > 0 ? max : 255) - 1 - tail.size();
+    QString stem = fileName;
+    while (!stem.isEmpty() && QFile::encodeName(stem).size() > room) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.at(stem.size() - 1).isHighSurrogate())
+            stem.chop(1);
+    }
+    return folder + QLatin1String("/.") + stem + tail;
+}
+
+}  // namespace
+
 void LocalDb::create() {
     // A handle on the old file would keep writing into a deleted inode.
     close();
@@ -121,8 +141,7 @@ void LocalDb::create() {
 
     // The new file is made complete beside the old one, which it replaces in one rename: the
     // old database stays as it was on any failure.
-    QTemporaryFile temp(folder + QLatin1String("/.") + target.fileName() +
-                        QLatin1String(".XXXXXX"));
+    QTemporaryFile temp(createTempPattern(folder, target.fileName()));
     if (!temp.open()) {
         // A missing folder that cannot be made is read-only where its nearest ancestor is.
         QString readOnly = folder;

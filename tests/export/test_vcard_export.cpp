@@ -88,7 +88,7 @@ TEST(VCardExport, CardBytes) {
         "item3.X-ABLabel;CHARSET=UTF-8:_$!<Other>!$_\r\n"
         "CATEGORIES;CHARSET=UTF-8:G1\r\n"
         "IMPP;CHARSET=UTF-8;X-SERVICE-TYPE=NetMeeting:x-apple:h1\r\n"
-        "IMPP;CHARSET=UTF-8:x-apple:h2\r\n"
+        "IMPP;CHARSET=UTF-8;X-SERVICE-TYPE=Other:x-apple:h2\r\n"
         "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=20b=0D\\nc=3D;\r\n"
         "TITLE;CHARSET=UTF-8:\r\n"
         "ORG;CHARSET=UTF-8:A\\;B;C;;\r\n"
