@@ -238,6 +238,20 @@ bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::
 
 QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
                                                        pim::_Contact& out, bool& existed) {
+    QMap<int, QList<pim::Entity> > written;
+    combine(incoming, out, existed, &written);
+    return written;
+}
+
+bool LocalDb::mergeContact(const pim::_Contact& incoming) {
+    pim::_Contact stored;
+    bool existed = false;
+    combine(incoming, stored, existed, nullptr);
+    return existed;
+}
+
+void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
+                      QMap<int, QList<pim::Entity> >* written) {
     if (!m_combineRule)
         throw std::runtime_error("combineContact: the database has no merge rule");
     open_check();
@@ -249,11 +263,15 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
     if (id == 0 && !hasListedDetail(incoming.entities)) {
         existed = false;
         out = pim::_Contact();
-        return QMap<int, QList<pim::Entity> >();
+        return;
     }
     try {
         EditTransaction edit(*this);
-        QMap<int, QList<pim::Entity> > result = out.entities;
+        // Gathered only for a caller that wants them.
+        QMap<int, QList<pim::Entity> > unused;
+        QMap<int, QList<pim::Entity> >& result = written ? *written : unused;
+        if (written)
+            result = out.entities;
         if (id != 0) {
             existed = true;
             out = contact(id);
@@ -267,7 +285,8 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                 name.srcId = QString();
                 insertEntity(out._id, pim::ENTITY_NAME, name);
                 out.entities[pim::ENTITY_NAME].append(name);
-                result[pim::ENTITY_NAME].append(name);
+                if (written)
+                    result[pim::ENTITY_NAME].append(name);
             }
         }
 
@@ -308,7 +327,8 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                 // then updates this row instead of adding a second one.
                 if (merged.index >= 0 && merged.index < existing.size())
                     existing[merged.index] = m;
-                result[type].append(m);
+                if (written)
+                    result[type].append(m);
             }
         }
         if (id == 0 && !hasListedDetail(out.entities)) {
@@ -318,7 +338,6 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
             result.clear();
         }
         edit.commit();
-        return result;
     } catch (const std::exception& e) {
         // Rolled back by the edit's scope.
         throw std::runtime_error(e.what());
