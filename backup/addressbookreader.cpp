@@ -62,7 +62,10 @@ void AddressBookReader::close() {
 }
 
 void AddressBookReader::readAddr(unsigned long long uid, pim::Entity& e) const {
-    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+    const auto found = entries.constFind(static_cast<long long>(uid));
+    if (found == entries.constEnd())
+        return;
+    for (const auto& part : found.value()) {
         const QString& key = part.first;
         const QString& value = part.second;
         if (key == QLatin1String("Street"))
@@ -75,12 +78,17 @@ void AddressBookReader::readAddr(unsigned long long uid, pim::Entity& e) const {
             e.fields[QStringLiteral("data9")] = value;
         else if (key == QLatin1String("Country"))
             e.fields[QStringLiteral("data10")] = value;
-        e.fields[QStringLiteral("data1")] = e.formattedAddr();
     }
+    // The address as one text, once its parts are all in (a list of none sets nothing).
+    if (!found.value().isEmpty())
+        e.fields[QStringLiteral("data1")] = e.formattedAddr();
 }
 
 void AddressBookReader::readIM(unsigned long long uid, pim::Entity& e) const {
-    for (const auto& part : entries.value(static_cast<long long>(uid))) {
+    const auto found = entries.constFind(static_cast<long long>(uid));
+    if (found == entries.constEnd())
+        return;
+    for (const auto& part : found.value()) {
         const QString& key = part.first;
         const QString& value = part.second;
         if (key == QLatin1String("service")) {

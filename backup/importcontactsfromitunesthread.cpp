@@ -100,11 +100,15 @@ void ImportContactsFromiTunesThread::run() {
     merge.setStep([this, &merge, &contacts](int index, const pim::_Contact&) {
         pim::_Contact& incoming = contacts[index];
         fillComparedFields(incoming);
-        if (incoming.fullName.isEmpty()) {
+        MergeRun::Result result = MergeRun::ADDED;
+        if (incoming.fullName.isEmpty())
             storeUnnamed(incoming);
-            return MergeRun::ADDED;
-        }
-        return merge.merge(incoming);
+        else
+            result = merge.merge(incoming);
+        // Nothing reads a merged contact again: its memory goes back now, for the next
+        // merges to take, rather than all at once after the last.
+        incoming = pim::_Contact();
+        return result;
     });
     ListSource source(contacts);
     if (merge.run(source) != MergeRun::FINISHED)

@@ -13,6 +13,8 @@ namespace {
 
 struct _ParseContext {
     QList<QVCardParser::Card>* cards = nullptr;
+    // Counting only: BEGIN lines are counted here and no card is kept (`cards` unused).
+    int* counted = nullptr;
     CARD_Parser* tokenizer = nullptr;
     bool versionLine = false;  // the open property is the card's VERSION
     // Positions rather than references: QList may move its elements as it grows.
@@ -30,8 +32,12 @@ void propHandler(void* userData, const char* name, const char** params) {
         // Folding follows the card's version; until its VERSION line says 2.1, the rule of
         // 3.0 and 4.0 holds.
         CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
-        ctx->cards->append(QVCardParser::Card());
-        ctx->openCard = ctx->cards->size() - 1;
+        if (ctx->counted) {
+            ctx->openCard = (*ctx->counted)++;
+        } else {
+            ctx->cards->append(QVCardParser::Card());
+            ctx->openCard = ctx->cards->size() - 1;
+        }
         ctx->openProperty = false;
         return;
     }
@@ -44,9 +50,13 @@ void propHandler(void* userData, const char* name, const char** params) {
         ctx->openProperty = false;
         return;
     }
+    ctx->versionLine = strcasecmp(name, "VERSION") == 0;
+    ctx->openProperty = true;
+    ctx->inValue = true;
+    if (ctx->counted)
+        return;
     QVCardParser::_Property prop;
     prop.name = QString::fromLatin1(name);
-    ctx->versionLine = strcasecmp(name, "VERSION") == 0;
     for (const char** slot = params; slot[0]; slot += 2) {
         // Parameter names are case-insensitive; a repeated one (TYPE=work;TYPE=voice) is one
         // list of values.
@@ -60,8 +70,6 @@ void propHandler(void* userData, const char* name, const char** params) {
         }
     }
     (*ctx->cards)[ctx->openCard].append(prop);
-    ctx->openProperty = true;
-    ctx->inValue = true;
 }
 
 void dataHandler(void* userData, const char* data, int len) {
@@ -74,6 +82,8 @@ void dataHandler(void* userData, const char* data, int len) {
         return;
     if (ctx->versionLine)
         CARD_SetFoldKeepsBlank(ctx->tokenizer, QByteArray(data, len).trimmed() == "2.1");
+    if (ctx->counted)
+        return;
     (*ctx->cards)[ctx->openCard].last().value = QByteArray(data, len);
 }
 
@@ -88,6 +98,44 @@ QByteArray toUtf8Bytes(QByteArray data) {
     return data;
 }
 
+using TokenizerPtr = std::unique_ptr<CARD_Parser, void (*)(CARD_Parser*)>;
+
+// Owned so that a handler running out of memory does not leak the tokenizer.
+TokenizerPtr newTokenizer(_ParseContext& ctx) {
+    TokenizerPtr p(CARD_ParserCreate(), CARD_ParserFree);
+    if (p) {
+        ctx.tokenizer = p.get();
+        CARD_SetUserData(p.get(), &ctx);
+        CARD_SetPropHandler(p.get(), propHandler);
+        CARD_SetDataHandler(p.get(), dataHandler);
+    }
+    return p;
+}
+
+// Feeds `left` bytes; with `isFinal` the last line is ended. False when a failure stopped it.
+// `skipped` counts the malformed lines dropped.
+bool feed(_ParseContext& ctx, const char* bytes, int left, bool isFinal, int& skipped) {
+    CARD_Parser* p = ctx.tokenizer;
+    while (!CARD_Parse(p, bytes, left, isFinal ? 1 : 0)) {
+        // One malformed line must not cost the rest of the file: drop that line (and the
+        // property it had begun) and go on after it.
+        ++skipped;
+        if (!ctx.counted && ctx.inValue && ctx.openCard >= 0 &&
+            !(*ctx.cards)[ctx.openCard].isEmpty()) {
+            (*ctx.cards)[ctx.openCard].removeLast();
+        }
+        ctx.inValue = false;
+        ctx.openProperty = false;
+        int used = CARD_GetErrorOffset(p) + 1;
+        if (used <= 0 || used > left)
+            return false;
+        bytes += used;
+        left -= used;
+        CARD_SkipLine(p);
+    }
+    return true;
+}
+
 }  // namespace
 
 QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int* skippedLines) {
@@ -96,39 +144,91 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
         *skippedLines = 0;
     _ParseContext ctx;
     ctx.cards = &cards;
-    // Owned here so that a handler running out of memory does not leak the tokenizer.
-    std::unique_ptr<CARD_Parser, void (*)(CARD_Parser*)> owner(CARD_ParserCreate(),
-                                                               CARD_ParserFree);
-    CARD_Parser* p = owner.get();
-    if (!p)
+    TokenizerPtr owner = newTokenizer(ctx);
+    if (!owner)
         return cards;
-    ctx.tokenizer = p;
     data = toUtf8Bytes(data);
-    CARD_SetUserData(p, &ctx);
-    CARD_SetPropHandler(p, propHandler);
-    CARD_SetDataHandler(p, dataHandler);
-    const char* bytes = data.constData();
-    int left = data.size();
-    while (!CARD_Parse(p, bytes, left, 1)) {
-        // One malformed line must not cost the rest of the file: drop that line (and the
-        // property it had begun) and go on after it.
-        if (skippedLines)
-            ++*skippedLines;
-        if (ctx.inValue && ctx.openCard >= 0 && !cards[ctx.openCard].isEmpty()) {
-            cards[ctx.openCard].removeLast();
-        }
-        ctx.inValue = false;
-        ctx.openProperty = false;
-        int used = CARD_GetErrorOffset(p) + 1;
-        if (used <= 0 || used > left)
-            break;
-        bytes += used;
-        left -= used;
-        CARD_SkipLine(p);
-    }
+    int skipped = 0;
+    feed(ctx, data.constData(), data.size(), true, skipped);
     if (skippedLines)
-        *skippedLines += CARD_GetDroppedLines(p);
+        *skippedLines = skipped + CARD_GetDroppedLines(owner.get());
     return cards;
+}
+
+int QVCardParser::countCards(const QByteArray& data, int* skippedLines) {
+    int counted = 0;
+    if (skippedLines)
+        *skippedLines = 0;
+    _ParseContext ctx;
+    ctx.counted = &counted;
+    TokenizerPtr owner = newTokenizer(ctx);
+    if (!owner)
+        return 0;
+    const QByteArray bytes = toUtf8Bytes(data);
+    int skipped = 0;
+    feed(ctx, bytes.constData(), bytes.size(), true, skipped);
+    if (skippedLines)
+        *skippedLines = skipped + CARD_GetDroppedLines(owner.get());
+    return counted;
+}
+
+struct VCardStream::State {
+    QByteArray data;
+    int stretch = 0;
+    int fed = 0;  // bytes of `data` given to the tokenizer
+    bool ended = false;
+    int skipped = 0;
+    QList<QVCardParser::Card> cards;
+    int taken = 0;  // cards of `cards` handed out
+    _ParseContext ctx;
+    TokenizerPtr tokenizer{nullptr, CARD_ParserFree};
+
+    // Feeds the next stretch of whole lines (the rest of the file at its end).
+    void feedMore() {
+        int end = fed + stretch;
+        if (end >= data.size()) {
+            end = data.size();
+        } else {
+            const int lf = data.indexOf('\n', end - 1);
+            end = lf < 0 ? data.size() : lf + 1;
+        }
+        const bool last = end == data.size();
+        if (!feed(ctx, data.constData() + fed, end - fed, last, skipped))
+            end = data.size();  // as parse() does: the rest goes unread
+        fed = end;
+        ended = last || fed == data.size();
+    }
+};
+
+VCardStream::VCardStream(const QByteArray& data, int stretchBytes) : m_state(new State) {
+    State& s = *m_state;
+    s.stretch = qMax(1, stretchBytes);
+    s.ctx.cards = &s.cards;
+    s.tokenizer = newTokenizer(s.ctx);
+    if (!s.tokenizer) {
+        s.ended = true;
+        return;
+    }
+    s.data = toUtf8Bytes(data);
+}
+
+VCardStream::~VCardStream() = default;
+
+bool VCardStream::next(QVCardParser::Card& card) {
+    State& s = *m_state;
+    // A card is whole once another has begun, its END was read or the file is done.
+    while (!s.ended && (s.taken >= s.cards.size() || s.ctx.openCard == s.taken))
+        s.feedMore();
+    if (s.taken >= s.cards.size())
+        return false;
+    card.swap(s.cards[s.taken]);
+    ++s.taken;
+    if (s.taken == s.cards.size() && s.ctx.openCard < 0) {
+        // Everything handed out and no card open: the list starts again.
+        s.cards.clear();
+        s.taken = 0;
+    }
+    return true;
 }
 
 QString QVCardParser::_Property::toString() const {

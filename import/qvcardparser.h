@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QVCardParser {
 public:
     // One property line of a card.
@@ -28,12 +30,33 @@ public:
     // is skipped (with `skippedLines`, when given, counting them) and parsing goes on.
     static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr);
 
+    // How many cards parse() finds in `data`, and the lines it skips, without keeping the cards.
+    static int countCards(const QByteArray& data, int* skippedLines = nullptr);
+
     // Quoted-printable; `lineLength` 0 means no soft line breaks.
     static QByteArray encodeQuoted(const QByteArray& data, int lineLength);
     // Base64 cut into folded lines of at most `lineLength` characters.
     static QByteArray encodeBase64(const QByteArray& data, int lineLength);
     // One card from BEGIN:VCARD to END:VCARD; values are written as they stand.
     static QByteArray vcard2Bytes(const QList<_Property>& props);
+};
+
+// The cards of a vCard file as parse() finds them, parsed a stretch of lines at a time as they
+// are taken: the first card is ready long before the whole file is read.
+class VCardStream {
+public:
+    // `stretchBytes`: about how much of the file is parsed at a time (whole lines always).
+    explicit VCardStream(const QByteArray& data, int stretchBytes = 64 * 1024);
+    ~VCardStream();
+    VCardStream(const VCardStream&) = delete;
+    VCardStream& operator=(const VCardStream&) = delete;
+
+    // The next card; false after the last.
+    bool next(QVCardParser::Card& card);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 #endif

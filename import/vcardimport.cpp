@@ -11,9 +11,7 @@
 
 #include <stdexcept>
 
-VCardImport::VCardImport() {
-    cardIt = cards.constEnd();
-}
+VCardImport::VCardImport() {}
 
 VCardImport::~VCardImport() {}
 
@@ -24,9 +22,12 @@ void VCardImport::initialize(QString path) {
     }
     const QByteArray bytes = file.readAll();
     file.close();
-    cards = QVCardParser::parse(bytes, &skipped);
-    cardIt = cards.constBegin();
-    if (cards.isEmpty() && !bytes.trimmed().isEmpty()) {
+    // Counting is a fraction of parsing: the merges then begin on the first cards while the
+    // rest are parsed.
+    count = QVCardParser::countCards(bytes, &skipped);
+    stream.reset(new VCardStream(bytes));
+    cardReady = false;
+    if (count == 0 && !bytes.trimmed().isEmpty()) {
         // Something else picked by mistake must not end in "imported 0 contacts".
         throw std::runtime_error(
             QCoreApplication::translate("ImportContactsToLocalThread", "%1 is not a vCard file.")
@@ -37,20 +38,29 @@ void VCardImport::initialize(QString path) {
 }
 
 int VCardImport::total() {
-    return cards.size();
+    return count;
 }
 
 bool VCardImport::hasNext() {
-    return cardIt != cards.constEnd();
+    if (!cardReady && stream)
+        cardReady = stream->next(card);
+    return cardReady;
 }
 
 pim::_Contact VCardImport::nextContact() {
-    const QList<QVCardParser::_Property>& card = *cardIt;
-    ++cardIt;
-    return cardToContact(card, &skippedDateCount);
+    if (!hasNext())
+        throw std::runtime_error("VCardImport: no card left");
+    cardReady = false;
+    QVCardParser::Card taken;
+    taken.swap(card);
+    return cardToContact(taken, &skippedDateCount);
 }
 
-void VCardImport::uninitialize() {}
+void VCardImport::uninitialize() {
+    stream.reset();
+    cardReady = false;
+    card.clear();
+}
 
 pim::_Contact VCardImport::cardToContact(const QList<QVCardParser::_Property>& card,
                                          int* skippedDates) {

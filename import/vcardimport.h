@@ -5,6 +5,8 @@
 #include "absimport.h"
 #include "qvcardparser.h"
 
+#include <memory>
+
 class VCardImport : public AbsImport {
 public:
     VCardImport();
@@ -23,8 +25,12 @@ public:
     int skippedDates() const override { return skippedDateCount; }
 
 private:
-    QList<QList<QVCardParser::_Property> >::const_iterator cardIt;
-    QList<QList<QVCardParser::_Property> > cards;
+    // The cards are parsed as they are taken (on the thread that takes them), after a first
+    // pass has counted them.
+    std::unique_ptr<VCardStream> stream;
+    QVCardParser::Card card;  // the next card, when `cardReady`
+    bool cardReady = false;
+    int count = 0;
     int skipped = 0;
     int skippedDateCount = 0;
 };

@@ -119,6 +119,8 @@ public:
     // or updated, by type. Throws std::runtime_error after rolling the transaction back.
     QMap<int, QList<pim::Entity> > combineContact(const pim::_Contact& incoming, pim::_Contact& out,
                                                   bool& existed);
+    // The same merge for a caller that needs only whether the contact was stored already.
+    bool mergeContact(const pim::_Contact& incoming);
 
     // Column keys stored for an entity type (empty for codes outside 1..13).
     static QStringList columnsOfType(int type);
@@ -139,4 +141,7 @@ private:
     QList<QPair<QString, QString> > m_deferredIndexes;
 
     void restoreDeferredIndexes();
+    // combineContact; the rows written go to `written` when it is given.
+    void combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
+                 QMap<int, QList<pim::Entity> >* written);
 };

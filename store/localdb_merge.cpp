@@ -4,6 +4,7 @@
 #include "edittransaction.h"
 #include "entitycolumns.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 using entitycolumns::TypeInfo;
@@ -94,6 +95,54 @@ RuleLists askRule(AbsContactCombineRule& rule, int type) {
     return r;
 }
 
+enum { MOST_VALID = 16 };
+
+// The fields of a new entity from `incoming`: its non-empty values under `valid` (at most
+// MOST_VALID keys), and the keys of `held` (in map order) as null values where it has none.
+// False when `incoming` holds no value at all under `valid`: equal to an empty entity, it is
+// nothing new.
+bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStringList* held,
+              pim::Entity& out) {
+    struct Field {
+        const QString* key;
+        const QVariant* value;
+    };
+    Field taken[MOST_VALID];
+    int count = 0;
+    bool anyValid = false;
+    const auto end = incoming.fields.constEnd();
+    for (const QString& key : valid) {
+        const auto it = incoming.fields.constFind(key);
+        if (it == end || !it.value().isValid())
+            continue;
+        anyValid = true;
+        if (pim::isFieldEmpty(it.value()))
+            continue;
+        taken[count++] = {&it.key(), &it.value()};
+    }
+    if (!anyValid)
+        return false;
+    std::sort(taken, taken + count, [](const Field& a, const Field& b) { return *a.key < *b.key; });
+    // Both in key order: one walk appends every key at the end of the map.
+    static const QStringList none;
+    const QStringList& nulls = held ? *held : none;
+    int t = 0;
+    auto h = nulls.constBegin();
+    while (t < count || h != nulls.constEnd()) {
+        if (h == nulls.constEnd() || (t < count && *taken[t].key < *h)) {
+            if (t == 0 || *taken[t - 1].key != *taken[t].key)
+                out.fields.insert(out.fields.constEnd(), *taken[t].key, *taken[t].value);
+            ++t;
+        } else if (t < count && *taken[t].key == *h) {
+            ++h;  // taken next, with its value
+        } else {
+            out.fields.insert(out.fields.constEnd(), *h, QVariant());
+            ++h;
+        }
+    }
+    return true;
+}
+
 // `held`, when given: keys that a new entity (one without a target) gets as null values before
 // it joins the list, as writing it would add them anyway; the row insert then finds them all
 // and leaves the map shared with the list instead of copying it.
@@ -121,6 +170,16 @@ EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
                 break;
             }
         }
+    }
+    if (!fromList && !matched && out._id == 0 && out.fields.isEmpty() &&
+        valid.size() <= MOST_VALID) {
+        // A new entity: its map is made in one pass, in key order, rather than key by key.
+        if (!buildNew(valid, incoming, held, out))
+            return r;
+        existing.append(out);
+        r.index = existing.size() - 1;
+        r.changed = true;
+        return r;
     }
     if (AbsContactCombineRule::isEntityEqual(out, incoming, valid))
         return r;
@@ -179,6 +238,20 @@ bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::
 
 QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
                                                        pim::_Contact& out, bool& existed) {
+    QMap<int, QList<pim::Entity> > written;
+    combine(incoming, out, existed, &written);
+    return written;
+}
+
+bool LocalDb::mergeContact(const pim::_Contact& incoming) {
+    pim::_Contact stored;
+    bool existed = false;
+    combine(incoming, stored, existed, nullptr);
+    return existed;
+}
+
+void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
+                      QMap<int, QList<pim::Entity> >* written) {
     if (!m_combineRule)
         throw std::runtime_error("combineContact: the database has no merge rule");
     open_check();
@@ -190,11 +263,15 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
     if (id == 0 && !hasListedDetail(incoming.entities)) {
         existed = false;
         out = pim::_Contact();
-        return QMap<int, QList<pim::Entity> >();
+        return;
     }
     try {
         EditTransaction edit(*this);
-        QMap<int, QList<pim::Entity> > result = out.entities;
+        // Gathered only for a caller that wants them.
+        QMap<int, QList<pim::Entity> > unused;
+        QMap<int, QList<pim::Entity> >& result = written ? *written : unused;
+        if (written)
+            result = out.entities;
         if (id != 0) {
             existed = true;
             out = contact(id);
@@ -208,7 +285,8 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                 name.srcId = QString();
                 insertEntity(out._id, pim::ENTITY_NAME, name);
                 out.entities[pim::ENTITY_NAME].append(name);
-                result[pim::ENTITY_NAME].append(name);
+                if (written)
+                    result[pim::ENTITY_NAME].append(name);
             }
         }
 
@@ -249,7 +327,8 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
                 // then updates this row instead of adding a second one.
                 if (merged.index >= 0 && merged.index < existing.size())
                     existing[merged.index] = m;
-                result[type].append(m);
+                if (written)
+                    result[type].append(m);
             }
         }
         if (id == 0 && !hasListedDetail(out.entities)) {
@@ -259,7 +338,6 @@ QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& inco
             result.clear();
         }
         edit.commit();
-        return result;
     } catch (const std::exception& e) {
         // Rolled back by the edit's scope.
         throw std::runtime_error(e.what());

@@ -27,10 +27,7 @@ void MergeRun::setBatches(int size, Hook taken) {
 }
 
 MergeRun::Result MergeRun::merge(const pim::_Contact& incoming) {
-    pim::_Contact stored;
-    bool existed = false;
-    m_db.combineContact(incoming, stored, existed);
-    return existed ? MERGED : ADDED;
+    return m_db.mergeContact(incoming) ? MERGED : ADDED;
 }
 
 void MergeRun::report(int total) {

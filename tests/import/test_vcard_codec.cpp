@@ -1,6 +1,9 @@
 // The vCard parser, its value readers and the writers, with round trips through both halves.
 #include "qvcardparser.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QTextCodec>
 #include <gtest/gtest.h>
 
@@ -213,4 +216,76 @@ TEST(VCardParser, FilesOfOtherPrograms) {
     c = QVCardParser::parse(v40);
     ASSERT_EQ(c.size(), 1);
     EXPECT_EQ(c[0][3].value.left(5), QByteArray("data:"));
+}
+
+namespace {
+
+// Cards compared property by property: name, parameters and value.
+void expectSameCards(const Cards& want, const Cards& got, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (int c = 0; c < want.size(); ++c) {
+        ASSERT_EQ(got[c].size(), want[c].size()) << what << " card " << c;
+        for (int i = 0; i < want[c].size(); ++i) {
+            EXPECT_EQ(got[c][i].name, want[c][i].name) << what << " card " << c;
+            EXPECT_EQ(got[c][i].params, want[c][i].params) << what << " card " << c;
+            EXPECT_EQ(got[c][i].value, want[c][i].value) << what << " card " << c;
+        }
+    }
+}
+
+}  // namespace
+
+// The import parses as it goes and counts first: both must find what the whole parse finds,
+// however the file is cut into stretches.
+TEST(VCardStream, SameCardsAsTheWholeParse) {
+    QList<QByteArray> files = {
+        "",
+        "FN:x\nTEL:1\n",
+        "BEGIN:VCARD\nEND:VCARD\n",
+        "BEGIN:VCALENDAR\nX:1\nEND:FOO\nY:2\n",
+        "BEGIN:VCARD\nFN:a\nTEL:1",
+        "BEGIN:VCARD\nFN:a\nBEGIN:VCARD\nFN:b\nEND:VCARD\nNOTE:outside\n",
+        "BEGIN:VCARD\nN:A;;;;\nTEL;X=1\nTEL:2\nEND:VCARD\n"
+        "BEGIN:VCARD\nN:B;;;;\nPHOTO;ENCODING=b:QU*DQUJD\n ABCD\nNOTE:n\nEND:VCARD\n"
+        "BEGIN:VCARD\nN:C;;;;\nEND:VCARD\n",
+        "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=\n"
+        "=BCrgen;;;\nTEL;HOME;VOICE:+49 30 1234\nNOTE;ENCODING=QUOTED-PRINTABLE:line one=0D="
+        "0Aline=\ntwo\nFN:folded\n  in 2.1\nEND:VCARD\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Fol\r\n ded\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4A\r\n"
+        " AQSkZJRg==\r\nEND:VCARD\r\n",
+        "\xEF\xBB\xBF"
+        "BEGIN:VCARD\r\nFN:bom\r\nEND:VCARD",
+        QByteArray("\xFF\xFE"
+                   "B\0E\0G\0I\0N\0:\0V\0C\0A\0R\0D\0\n\0F\0N\0:\0u\0\n\0",
+                   30),
+        "BEGIN:VCARD\nFN:a\nTEL;X=1",
+    };
+    // The fuzz corpus and, where the build has them, other programs' files.
+    for (const char* folder : {TW_VCARD_CORPUS, TW_VCARD_TESTDATA}) {
+        QDirIterator it(QString::fromUtf8(folder), {"*.vcf", "*.VCF", "*.ref", "*.2_1ref"},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+            files << file.readAll();
+        }
+    }
+    ASSERT_GE(files.size(), 14);
+    for (int n = 0; n < files.size(); ++n) {
+        int skipped = -1;
+        const Cards whole = QVCardParser::parse(files[n], &skipped);
+        int counted = -1;
+        EXPECT_EQ(QVCardParser::countCards(files[n], &counted), whole.size()) << "file " << n;
+        EXPECT_EQ(counted, skipped) << "file " << n;
+        for (int stretch : {1, 5, 40, 64 * 1024}) {
+            VCardStream stream(files[n], stretch);
+            Cards got;
+            QVCardParser::Card card;
+            while (stream.next(card))
+                got << card;
+            EXPECT_FALSE(stream.next(card));
+            expectSameCards(whole, got,
+                            "file " + std::to_string(n) + " stretch " + std::to_string(stretch));
+        }
+    }
 }
