@@ -26,7 +26,6 @@ public:
     // (the name shortened when the whole would be too long for the folder).
     static QString photosFolderName(const QString& pagePath);
 
-    QDir photosDirectory() const { return photosDir; }
     // Removes the pictures this export wrote, and the pictures folder when it made it.
     void removeWritten();
 

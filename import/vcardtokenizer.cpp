@@ -434,9 +434,6 @@ void CARD_ParserFree(CARD_Parser* p) {
 void CARD_SetUserData(CARD_Parser* p, void* userData) {
     p->user_data = userData;
 }
-void* CARD_GetUserData(CARD_Parser* p) {
-    return p->user_data;
-}
 void CARD_SetPropHandler(CARD_Parser* p, CARD_PropHandler h) {
     p->prop_handler = h;
 }

@@ -50,7 +50,6 @@ const char* CARD_ParserVersion();
 CARD_Parser* CARD_ParserCreate();
 void CARD_ParserFree(CARD_Parser* p);
 void CARD_SetUserData(CARD_Parser* p, void* userData);
-void* CARD_GetUserData(CARD_Parser* p);
 void CARD_SetPropHandler(CARD_Parser* p, CARD_PropHandler h);
 void CARD_SetDataHandler(CARD_Parser* p, CARD_DataHandler h);
 // Feeds `len` bytes. With `isFinal` non-zero the last line is ended afterwards. Returns -1, or 0

@@ -125,10 +125,6 @@ public:
     // Column keys stored for an entity type (empty for codes outside 1..13).
     static QStringList columnsOfType(int type);
 
-protected:
-    bool combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
-                        pim::Entity& out);
-
 private:
     struct RowColumns;
     static void fill_entity(Sqlite3Cursor& cursor, const RowColumns& columns, int type,

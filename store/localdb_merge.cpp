@@ -229,13 +229,6 @@ bool hasListedDetail(const QMap<int, QList<pim::Entity> >& entities) {
 
 }  // namespace
 
-bool LocalDb::combine_entity(int type, QList<pim::Entity>& existing, const pim::Entity& incoming,
-                             pim::Entity& out) {
-    if (!m_combineRule)
-        return false;
-    return mergeEntity(askRule(*m_combineRule, type), existing, incoming, out).changed;
-}
-
 QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
                                                        pim::_Contact& out, bool& existed) {
     QMap<int, QList<pim::Entity> > written;
