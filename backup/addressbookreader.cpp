@@ -3,7 +3,6 @@
 #include "addressbooklabels.h"
 #include "linkedcards.h"
 
-#include <QDateTime>
 #include <QFile>
 
 #include <cmath>
@@ -39,13 +38,7 @@ AddressBookReader::~AddressBookReader() {
 }
 
 QString AddressBookReader::dateText(long long seconds) {
-    static const qint64 reference =
-        QDateTime(QDate(2001, 1, 1), QTime(0, 0, 0, 0), Qt::UTC).toMSecsSinceEpoch();
-    // Beyond a few million years QDateTime has nothing to show, and the product would overflow.
-    const long long limit = 100000000000000LL;
-    if (seconds > limit || seconds < -limit)
-        return QString();
-    return QDateTime::fromMSecsSinceEpoch(reference + seconds * 1000).toString(Qt::ISODate);
+    return LocalDateText().text(seconds);
 }
 
 void AddressBookReader::close() {
@@ -146,7 +139,7 @@ void AddressBookReader::readMultiValue(const Sqlite3Cursor& c, pim::_Contact& co
             long long seconds = 0;
             if (!readDate(c, kValue, seconds))
                 return;
-            e.fields[QStringLiteral("data1")] = dateText(seconds);
+            e.fields[QStringLiteral("data1")] = dates.text(seconds);
             break;
         }
         case 13:
@@ -286,7 +279,7 @@ bool AddressBookReader::read(QList<pim::_Contact>& contacts) {
     }
 }
 
-pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) {
+pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) const {
     pim::_Contact contact;
     pim::Entity name;
     name.fields[QStringLiteral("data2")] = c.getText(1);
@@ -319,7 +312,7 @@ pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) {
     long long birthday = 0;
     if (readDate(c, 10, birthday)) {
         pim::Entity e;
-        e.fields[QStringLiteral("data1")] = dateText(birthday);
+        e.fields[QStringLiteral("data1")] = dates.text(birthday);
         e.fields[QStringLiteral("data2")] = 3;
         contact.entities[pim::ENTITY_EVENT].append(e);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "backupmanifest.h"
+#include "localdatetext.h"
 #include "privatetempdir.h"
 
 #include <combinerule.h>
@@ -80,7 +81,7 @@ private:
     bool readAddressBook(QList<pim::_Contact>& contacts);
     void loadLookupTables();
     // The person's own columns: name, company, note, birthday, nickname.
-    static pim::_Contact personFromRow(const Sqlite3Cursor& row);
+    pim::_Contact personFromRow(const Sqlite3Cursor& row) const;
     void readMultiValue(const Sqlite3Cursor& row, pim::_Contact& contact);
     void openImages();
     void readPhoto(long long personId, pim::_Contact& contact);
@@ -99,5 +100,6 @@ private:
     QHash<long long, QList<QPair<QString, QString> > > entries;
     RowsByPerson fullImages;
     RowsByPerson thumbnails;
+    const LocalDateText dates;
     QString m_photoError;
 };
