@@ -44,33 +44,6 @@ bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts)
     return complete;
 }
 
-void ImportContactsFromiTunesThread::fillComparedFields(pim::_Contact& contact) {
-    // The merge compares stored values with incoming ones; a field the import leaves out reads
-    // back as empty text and would never compare equal, so a second import would add the same
-    // value again. Give every compared field its empty value.
-    const QSharedPointer<AbsContactCombineRule> rule = db->combineRule();
-    if (!rule)
-        return;
-    for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
-        auto known = comparedKeys.find(t.key());
-        if (known == comparedKeys.end()) {
-            bool single = false;
-            QStringList keys = rule->validFields(t.key(), single);
-            keys += rule->checkEqualFieldsMin(t.key());
-            keys += rule->checkEqualFieldsFull(t.key());
-            keys.removeDuplicates();
-            known = comparedKeys.insert(t.key(), keys);
-        }
-        const QStringList& keys = known.value();
-        for (pim::Entity& e : t.value()) {
-            for (const QString& key : qAsConst(keys)) {
-                if (!e.fields.contains(key))
-                    e.fields.insert(key, QString(QLatin1String("")));
-            }
-        }
-    }
-}
-
 void ImportContactsFromiTunesThread::storeUnnamed(pim::_Contact contact) {
     // Nothing to know it by: stored as it is, never merged into another nameless contact.
     db->insertContactBase(contact);
@@ -99,12 +72,15 @@ void ImportContactsFromiTunesThread::run() {
     merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 50, 100);
     merge.setStep([this, &merge, &contacts](int index, const pim::_Contact&) {
         pim::_Contact& incoming = contacts[index];
-        fillComparedFields(incoming);
         MergeRun::Result result = MergeRun::ADDED;
-        if (incoming.fullName.isEmpty())
+        if (incoming.fullName.isEmpty()) {
             storeUnnamed(incoming);
-        else
-            result = merge.merge(incoming);
+        } else {
+            // The address book leaves out what a person has no value for; what an earlier
+            // import stored of it reads back as empty text, and must compare equal to it, or a
+            // second import would add the same details again.
+            result = merge.merge(incoming, LocalDb::ABSENT_IS_EMPTY_TEXT);
+        }
         // Nothing reads a merged contact again: its memory goes back now, for the next
         // merges to take, rather than all at once after the last.
         incoming = pim::_Contact();

@@ -35,7 +35,6 @@ protected:
 private:
     // Reads every person of the address book; false when cancelled.
     bool readPersons(QList<pim::_Contact>& contacts);
-    void fillComparedFields(pim::_Contact& contact);
     void storeUnnamed(pim::_Contact contact);
     void closeAndRemoveCopies();
 
@@ -44,8 +43,6 @@ private:
     RunReporter* progress;
     // Reads the address book out of the backup; holds its private copies while it lives.
     std::unique_ptr<AddressBookReader> reader;
-    // The fields the target's merge rule compares, by entity type.
-    QHash<int, QStringList> comparedKeys;
     // Why the photos could not be read; empty when they could.
     QString photoError;
 };

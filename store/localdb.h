@@ -119,8 +119,12 @@ public:
     // or updated, by type. Throws std::runtime_error after rolling the transaction back.
     QMap<int, QList<pim::Entity> > combineContact(const pim::_Contact& incoming, pim::_Contact& out,
                                                   bool& existed);
+    // How a field that an incoming entity lacks compares with a stored one. Stored fields
+    // without a value read back as empty text; a source that leaves out what it has no value
+    // for would otherwise never equal what it stored before.
+    enum AbsentField { ABSENT_IS_MISSING, ABSENT_IS_EMPTY_TEXT };
     // The same merge for a caller that needs only whether the contact was stored already.
-    bool mergeContact(const pim::_Contact& incoming);
+    bool mergeContact(const pim::_Contact& incoming, AbsentField absent = ABSENT_IS_MISSING);
 
     // Column keys stored for an entity type (empty for codes outside 1..13).
     static QStringList columnsOfType(int type);
@@ -139,5 +143,5 @@ private:
     void restoreDeferredIndexes();
     // combineContact; the rows written go to `written` when it is given.
     void combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
-                 QMap<int, QList<pim::Entity> >* written);
+                 QMap<int, QList<pim::Entity> >* written, AbsentField absent);
 };

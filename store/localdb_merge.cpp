@@ -97,12 +97,34 @@ RuleLists askRule(AbsContactCombineRule& rule, int type) {
 
 enum { MOST_VALID = 16 };
 
+// An incoming entity's value under `key`; an absent one as the merge is told to read it.
+const QVariant& incomingValue(const pim::Entity& incoming, const QString& key,
+                              LocalDb::AbsentField absent) {
+    static const QVariant missing;
+    static const QVariant emptyText = QVariant(QString(QLatin1String("")));
+    const auto it = incoming.fields.constFind(key);
+    if (it != incoming.fields.constEnd())
+        return it.value();
+    return absent == LocalDb::ABSENT_IS_EMPTY_TEXT ? emptyText : missing;
+}
+
+// AbsContactCombineRule::isEntityEqual with the incoming side read by incomingValue.
+bool equalsIncoming(const pim::Entity& stored, const pim::Entity& incoming, const QStringList& keys,
+                    LocalDb::AbsentField absent) {
+    for (const QString& k : keys) {
+        if (!AbsContactCombineRule::isValueEqual(stored.fields.value(k),
+                                                 incomingValue(incoming, k, absent)))
+            return false;
+    }
+    return true;
+}
+
 // The fields of a new entity from `incoming`: its non-empty values under `valid` (at most
 // MOST_VALID keys), and the keys of `held` (in map order) as null values where it has none.
 // False when `incoming` holds no value at all under `valid`: equal to an empty entity, it is
 // nothing new.
 bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStringList* held,
-              pim::Entity& out) {
+              LocalDb::AbsentField absent, pim::Entity& out) {
     struct Field {
         const QString* key;
         const QVariant* value;
@@ -113,7 +135,11 @@ bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStri
     const auto end = incoming.fields.constEnd();
     for (const QString& key : valid) {
         const auto it = incoming.fields.constFind(key);
-        if (it == end || !it.value().isValid())
+        if (it == end) {
+            anyValid = anyValid || absent == LocalDb::ABSENT_IS_EMPTY_TEXT;
+            continue;
+        }
+        if (!it.value().isValid())
             continue;
         anyValid = true;
         if (pim::isFieldEmpty(it.value()))
@@ -147,8 +173,8 @@ bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStri
 // it joins the list, as writing it would add them anyway; the row insert then finds them all
 // and leaves the map shared with the list instead of copying it.
 EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
-                        const pim::Entity& incoming, pim::Entity& out,
-                        const QStringList* held = nullptr) {
+                        const pim::Entity& incoming, pim::Entity& out, const QStringList* held,
+                        LocalDb::AbsentField absent) {
     EntityMerge r;
     const QStringList& min = lists.min;
     const QStringList& valid = lists.valid;
@@ -164,7 +190,7 @@ EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
         }
     } else {
         for (const pim::Entity& e : existing) {
-            if (AbsContactCombineRule::isEntityEqual(e, incoming, min)) {
+            if (equalsIncoming(e, incoming, min, absent)) {
                 out = e;
                 matched = true;
                 break;
@@ -174,14 +200,14 @@ EntityMerge mergeEntity(const RuleLists& lists, QList<pim::Entity>& existing,
     if (!fromList && !matched && out._id == 0 && out.fields.isEmpty() &&
         valid.size() <= MOST_VALID) {
         // A new entity: its map is made in one pass, in key order, rather than key by key.
-        if (!buildNew(valid, incoming, held, out))
+        if (!buildNew(valid, incoming, held, absent, out))
             return r;
         existing.append(out);
         r.index = existing.size() - 1;
         r.changed = true;
         return r;
     }
-    if (AbsContactCombineRule::isEntityEqual(out, incoming, valid))
+    if (equalsIncoming(out, incoming, valid, absent))
         return r;
 
     for (const QString& key : valid) {
@@ -232,19 +258,19 @@ bool hasListedDetail(const QMap<int, QList<pim::Entity> >& entities) {
 QMap<int, QList<pim::Entity> > LocalDb::combineContact(const pim::_Contact& incoming,
                                                        pim::_Contact& out, bool& existed) {
     QMap<int, QList<pim::Entity> > written;
-    combine(incoming, out, existed, &written);
+    combine(incoming, out, existed, &written, ABSENT_IS_MISSING);
     return written;
 }
 
-bool LocalDb::mergeContact(const pim::_Contact& incoming) {
+bool LocalDb::mergeContact(const pim::_Contact& incoming, AbsentField absent) {
     pim::_Contact stored;
     bool existed = false;
-    combine(incoming, stored, existed, nullptr);
+    combine(incoming, stored, existed, nullptr, absent);
     return existed;
 }
 
 void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
-                      QMap<int, QList<pim::Entity> >* written) {
+                      QMap<int, QList<pim::Entity> >* written, AbsentField absent) {
     if (!m_combineRule)
         throw std::runtime_error("combineContact: the database has no merge rule");
     open_check();
@@ -302,7 +328,7 @@ void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& e
                     lists = askRule(*m_combineRule, type);
                 const TypeInfo* ti = typeInfo(type);
                 const EntityMerge merged =
-                    mergeEntity(lists, existing, in, m, ti ? &ti->heldKeys : nullptr);
+                    mergeEntity(lists, existing, in, m, ti ? &ti->heldKeys : nullptr, absent);
                 if (!merged.changed)
                     continue;
                 if (type == pim::ENTITY_GROUP) {

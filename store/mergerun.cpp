@@ -26,8 +26,8 @@ void MergeRun::setBatches(int size, Hook taken) {
     m_taken = std::move(taken);
 }
 
-MergeRun::Result MergeRun::merge(const pim::_Contact& incoming) {
-    return m_db.mergeContact(incoming) ? MERGED : ADDED;
+MergeRun::Result MergeRun::merge(const pim::_Contact& incoming, LocalDb::AbsentField absent) {
+    return m_db.mergeContact(incoming, absent) ? MERGED : ADDED;
 }
 
 void MergeRun::report(int total) {

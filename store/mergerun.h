@@ -4,6 +4,7 @@
 // a backup and the restore to a phone all run through it.
 #pragma once
 
+#include "localdb.h"
 #include "runreporter.h"
 #include "pim.h"
 
@@ -14,7 +15,6 @@
 #include <functional>
 
 class EditTransaction;
-class LocalDb;
 
 // Where a run's contacts come from.
 class MergeSource {
@@ -91,7 +91,8 @@ public:
     const Counts& counts() const { return m_counts; }
 
     // The default step: merges the contact under the database's rule.
-    Result merge(const pim::_Contact& incoming);
+    Result merge(const pim::_Contact& incoming,
+                 LocalDb::AbsentField absent = LocalDb::ABSENT_IS_MISSING);
 
 private:
     void report(int total);

@@ -310,3 +310,81 @@ TEST_F(Merge, NoContactRowWithoutADetailAListShows) {
     EXPECT_EQ(rows(pim::ENTITY_GROUP), 1);
     EXPECT_EQ(t.db->contacts().size(), 1);
 }
+
+// A source that leaves out the fields it has no value for merges as one that sends them as
+// empty text, also when the same contacts come again (the backup import's second run).
+TEST(MergeAbsentFields, ReadAsEmptyTextTheyMergeLikeEmptyOnes) {
+    LocalDbCombineRule rule;
+    const int types[] = {pim::ENTITY_PHONE,    pim::ENTITY_EMAIL, pim::ENTITY_ADDR,
+                         pim::ENTITY_EVENT,    pim::ENTITY_IM,    pim::ENTITY_ORG,
+                         pim::ENTITY_NICKNAME, pim::ENTITY_NOTES, pim::ENTITY_URL};
+    // Few values, so that details and names repeat within and across contacts.
+    const char* const values[] = {"", "a", "b", "1"};
+    quint32 seed = 7;
+    auto next = [&seed](quint32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    QList<pim::_Contact> contacts;
+    for (int i = 0; i < 300; ++i) {
+        pim::_Contact c = makeContact(QStringLiteral("Person %1").arg(next(60)));
+        for (int k = 0, n = int(next(6)); k < n; ++k) {
+            const int type = types[next(9)];
+            bool single = false;
+            pim::Entity e;
+            for (const QString& key : rule.validFields(type, single)) {
+                const quint32 pick = next(6);  // absent, or one of the values
+                if (pick < 4)
+                    e.fields.insert(key, QString::fromLatin1(values[pick]));
+            }
+            c.entities[type].append(e);
+        }
+        contacts << c;
+    }
+    auto padded = [&rule](pim::_Contact c) {
+        for (auto t = c.entities.begin(); t != c.entities.end(); ++t) {
+            bool single = false;
+            QStringList keys = rule.validFields(t.key(), single) +
+                               rule.checkEqualFieldsMin(t.key()) +
+                               rule.checkEqualFieldsFull(t.key());
+            for (pim::Entity& e : t.value()) {
+                for (const QString& key : keys) {
+                    if (!e.fields.contains(key))
+                        e.fields.insert(key, QString(QLatin1String("")));
+                }
+            }
+        }
+        return c;
+    };
+    TempDb absent, empty(new LocalDbCombineRule, "empty.db");
+    auto dump = [](TempDb& t) {
+        QStringList rows;
+        Sqlite3Cursor c = t.db->db().queryThrow(
+            "select d.*, c.full_name from data d join contact c on c._id = d.contact_id "
+            "order by d._id");
+        while (c.moveNext()) {
+            QStringList row;
+            for (int i = 0; i < c.columnCount(); ++i)
+                row << c.getText(i);
+            rows << row.join('|');
+        }
+        return rows;
+    };
+    QStringList afterFirst;
+    // Names repeat, so contacts merge into each other as well.
+    for (int round = 0; round < 2; ++round) {
+        for (const pim::_Contact& c : contacts) {
+            const bool a = absent.db->mergeContact(c, LocalDb::ABSENT_IS_EMPTY_TEXT);
+            const bool b = empty.db->mergeContact(padded(c));
+            ASSERT_EQ(a, b);
+        }
+        const QStringList rows = dump(absent);
+        const QStringList other = dump(empty);
+        ASSERT_EQ(rows.size(), other.size()) << "round " << round;
+        for (int i = 0; i < rows.size(); ++i)
+            ASSERT_EQ(rows[i].toStdString(), other[i].toStdString()) << "round " << round;
+        if (round == 0)
+            afterFirst = rows;
+    }
+    EXPECT_GT(afterFirst.size(), 300);
+}
