@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <deque>
 #include <stdexcept>
 
 namespace {
@@ -27,11 +28,41 @@ bool readDate(const Sqlite3Cursor& c, int column, long long& seconds) {
     return true;
 }
 
+// Hands contacts on in address-book order: a place is kept for a contact that is not whole yet
+// (linked cards wait for their last card), and the ones after it wait with it.
+class InOrder {
+public:
+    explicit InOrder(AddressBookReader::Sink& sink) : m_sink(sink) {}
+    int keepPlace() {
+        m_waiting.emplace_back();
+        m_whole.push_back(false);
+        return m_first + int(m_waiting.size()) - 1;
+    }
+    void fill(int place, pim::_Contact&& contact) {
+        const size_t at = size_t(place - m_first);
+        m_waiting[at] = std::move(contact);
+        m_whole[at] = true;
+        while (!m_waiting.empty() && m_whole.front()) {
+            m_sink.take(std::move(m_waiting.front()));
+            m_waiting.pop_front();
+            m_whole.pop_front();
+            ++m_first;
+        }
+    }
+    void add(pim::_Contact&& contact) { fill(keepPlace(), std::move(contact)); }
+
+private:
+    AddressBookReader::Sink& m_sink;
+    std::deque<pim::_Contact> m_waiting;
+    std::deque<bool> m_whole;
+    int m_first = 0;  // the place of m_waiting.front()
+};
+
 }  // namespace
 
 AddressBookReader::AddressBookReader(const BackupManifest& b,
-                                     QSharedPointer<AbsContactCombineRule> r, Progress p)
-    : backup(b), rule(std::move(r)), progress(std::move(p)) {}
+                                     QSharedPointer<AbsContactCombineRule> r)
+    : backup(b), rule(std::move(r)) {}
 
 AddressBookReader::~AddressBookReader() {
     close();
@@ -240,7 +271,7 @@ void AddressBookReader::nameFromDetails(pim::_Contact& contact) {
     name.fields[QStringLiteral("data1")] = contact.fullName;
 }
 
-bool AddressBookReader::read(QList<pim::_Contact>& contacts) {
+bool AddressBookReader::read(Sink& sink) {
     // Without the address book there is nothing to import; say so plainly rather than report
     // a failed open of a temporary file the user never heard of.
     if (!backup.addressBookDb)
@@ -268,7 +299,7 @@ bool AddressBookReader::read(QList<pim::_Contact>& contacts) {
     }
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
-        return readAddressBook(contacts);
+        return readAddressBook(sink);
     } catch (const std::exception& e) {
         throw std::runtime_error(
             tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
@@ -325,7 +356,7 @@ pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) const {
     return contact;
 }
 
-bool AddressBookReader::readAddressBook(QList<pim::_Contact>& contacts) {
+bool AddressBookReader::readAddressBook(Sink& sink) {
     addressBook.openThrow(addressBookCopy, 2);
     openImages();
     loadLookupTables();
@@ -338,66 +369,54 @@ bool AddressBookReader::readAddressBook(QList<pim::_Contact>& contacts) {
         if (count.moveNext())
             n = count.getInt(0);
     }
-    // The details, by person, in one scan of the table in its own order (UID), so no sort
-    // and no index is needed; values of persons that are gone are never taken.
-    QHash<long long, pim::_Contact> details;
-    {
-        Sqlite3Cursor v = addressBook.queryThrow(
-            "select record_id, UID, property, value, label from ABMultiValue");
-        for (int row = 1; v.moveNext(); ++row) {
-            if (row % 4096 == 0 && progress.cancelled())
-                return false;
-            readMultiValue(v, details[v.getInt64(kRecordId)]);
-        }
-    }
+    // The details, by person, walked in step with the persons: one pass over each table, so
+    // the time stays linear with or without an index on the ids. Values of persons that are
+    // gone are passed over.
+    RowsByPerson values(
+        addressBook.queryThrow("select record_id, UID, property, value, label from ABMultiValue "
+                               "order by record_id, UID"));
     Sqlite3Cursor c = addressBook.queryThrow(
         "select rowid, "
         "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
         "nickname from Abperson order by rowid asc");
-    // Cards linked into one contact wait for the others of their link, at the place of the
-    // first; the rest go straight to the list.
+    // Cards linked into one contact are joined at their last card and take the place of the
+    // first.
     LinkedCards links(rule);
     links.load(addressBook);
+    sink.expect(links.contactCount(n));
+    InOrder out(sink);
     QHash<long long, int> linkPlace;
     QHash<long long, QList<QPair<long long, pim::_Contact> > > linkCards;
-    int i = 0;
-    int shownPercent = -1;
     while (c.moveNext()) {
-        if (progress.cancelled())
+        if (sink.stopped())
             return false;
-        ++i;
-        // One report per step of the bar, not per person: each crosses into the GUI thread.
-        const int percent = n > 0 ? int(double(qMin(i, n)) / n * 50.0) : 50;
-        if (percent != shownPercent || i == n) {
-            shownPercent = percent;
-            progress.step(percent, i, n);
-        }
         const long long personId = c.getInt64(0);
         pim::_Contact contact = personFromRow(c);
         readPhoto(personId, contact);
-        const auto held = details.find(personId);
-        if (held != details.end()) {
-            for (auto t = held->entities.constBegin(); t != held->entities.constEnd(); ++t)
-                contact.entities[t.key()] += t.value();
-            details.erase(held);
-        }
+        for (; values.at(personId); values.step())
+            readMultiValue(values.row(), contact);
         const long long link = links.isEmpty() ? 0 : links.linkOf(personId);
-        if (link != 0) {
-            QList<QPair<long long, pim::_Contact> >& cards = linkCards[link];
-            if (cards.isEmpty()) {
-                linkPlace.insert(link, contacts.size());
-                contacts.append(pim::_Contact());
-            }
-            cards.append(qMakePair(personId, contact));
+        if (link == 0) {
+            nameFromDetails(contact);
+            out.add(std::move(contact));
             continue;
         }
-        nameFromDetails(contact);
-        contacts.append(contact);
+        QList<QPair<long long, pim::_Contact> >& cards = linkCards[link];
+        if (cards.isEmpty())
+            linkPlace.insert(link, out.keepPlace());
+        cards.append(qMakePair(personId, contact));
+        if (personId == links.lastCardOf(link)) {
+            pim::_Contact joined = links.join(link, cards);
+            nameFromDetails(joined);
+            linkCards.remove(link);
+            out.fill(linkPlace.value(link), std::move(joined));
+        }
     }
+    // Each link was whole at its last card; one that was not still takes its place.
     for (auto it = linkCards.constBegin(); it != linkCards.constEnd(); ++it) {
         pim::_Contact joined = links.join(it.key(), it.value());
         nameFromDetails(joined);
-        contacts[linkPlace.value(it.key())] = joined;
+        out.fill(linkPlace.value(it.key()), std::move(joined));
     }
     return true;
 }

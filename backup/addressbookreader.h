@@ -16,6 +16,7 @@
 #include <QList>
 #include <QPair>
 #include <QSharedPointer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -23,24 +24,27 @@
 class AddressBookReader {
     Q_DECLARE_TR_FUNCTIONS(ImportContactsFromiTunesThread)
 public:
-    struct Progress {
-        // Polled between persons.
-        std::function<bool()> cancelled;
-        // Told once per step of the percentage (0 to 50) with the persons read and their count.
-        std::function<void(int percent, int done, int total)> step;
+    // Where the contacts go: in address-book order, each as soon as it is whole.
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        // Once, before the first contact: how many will come.
+        virtual void expect(int contacts) = 0;
+        virtual void take(pim::_Contact&& contact) = 0;
+        // Polled between persons: true stops the reading.
+        virtual bool stopped() const = 0;
     };
 
     // `rule` decides which details of linked cards are the same one.
-    AddressBookReader(const BackupManifest& backup, QSharedPointer<AbsContactCombineRule> rule,
-                      Progress progress);
+    AddressBookReader(const BackupManifest& backup, QSharedPointer<AbsContactCombineRule> rule);
     // Closes the databases and removes the copies.
     ~AddressBookReader();
     AddressBookReader(const AddressBookReader&) = delete;
     AddressBookReader& operator=(const AddressBookReader&) = delete;
 
-    // Reads every person of the address book; false when cancelled. Throws std::runtime_error
-    // naming the file of the backup that cannot be read.
-    bool read(QList<pim::_Contact>& contacts);
+    // Reads every person of the address book into `sink`; false when it stopped the reading.
+    // Throws std::runtime_error naming the file of the backup that cannot be read.
+    bool read(Sink& sink);
     // Closes the databases and removes the copies now.
     void close();
     // Why the photos could not be read; empty when they could.
@@ -78,7 +82,7 @@ private:
         long long m_id = 0;
     };
 
-    bool readAddressBook(QList<pim::_Contact>& contacts);
+    bool readAddressBook(Sink& sink);
     void loadLookupTables();
     // The person's own columns: name, company, note, birthday, nickname.
     pim::_Contact personFromRow(const Sqlite3Cursor& row) const;
@@ -89,15 +93,15 @@ private:
 
     const BackupManifest& backup;
     QSharedPointer<AbsContactCombineRule> rule;
-    Progress progress;
     Sqlite3DB addressBook;
     Sqlite3DB images;
     std::unique_ptr<BackupTempDir> workDir;
     QString addressBookCopy;
     QString imagesCopy;
-    // Label texts and entry-key names by row id; the named parts of each multi-value by UID.
+    // Label texts and entry-key names by row id; the named parts of each multi-value by UID
+    // (held while the multi-values are read).
     QHash<long long, QString> labels;
-    QHash<long long, QList<QPair<QString, QString> > > entries;
+    QHash<long long, QVector<QPair<QString, QString> > > entries;
     RowsByPerson fullImages;
     RowsByPerson thumbnails;
     const LocalDateText dates;

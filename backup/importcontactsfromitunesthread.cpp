@@ -1,5 +1,7 @@
 #include "importcontactsfromitunesthread.h"
 
+#include "contactfeed.h"
+
 #include <localdb.h>
 #include <mergerun.h>
 #include <runreporter.h>
@@ -31,19 +33,6 @@ void ImportContactsFromiTunesThread::closeAndRemoveCopies() {
     reader.reset();
 }
 
-bool ImportContactsFromiTunesThread::readPersons(QList<pim::_Contact>& contacts) {
-    AddressBookReader::Progress steps;
-    steps.cancelled = [this] { return progress->cancelled(); };
-    steps.step = [this](int percent, int i, int n) {
-        progress->progress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), percent,
-                           QStringLiteral("Contacts:%1/%2").arg(i).arg(n));
-    };
-    reader.reset(new AddressBookReader(backup, db->combineRule(), steps));
-    const bool complete = reader->read(contacts);
-    photoError = reader->photoError();
-    return complete;
-}
-
 void ImportContactsFromiTunesThread::storeUnnamed(pim::_Contact contact) {
     // Nothing to know it by: stored as it is, never merged into another nameless contact.
     db->insertContactBase(contact);
@@ -54,40 +43,31 @@ void ImportContactsFromiTunesThread::storeUnnamed(pim::_Contact contact) {
 }
 
 void ImportContactsFromiTunesThread::run() {
-    QList<pim::_Contact> contacts;
-    try {
-        const bool complete = readPersons(contacts);
-        // The temporary copies go on every road, a cancel included.
-        closeAndRemoveCopies();
-        if (!complete)
-            return;
-    } catch (const std::exception& e) {
-        closeAndRemoveCopies();
-        progress->error(QString::fromUtf8(e.what()));
-        return;
-    }
-
-    // Reading filled the first half of the bar; writing fills the second.
+    progress->progress(tr("IDS_READING_CONTACTS_FROM_ITUNES"), 0, QString());
+    reader.reset(new AddressBookReader(backup, db->combineRule()));
     MergeRun merge(*db, *progress);
-    merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 50, 100);
-    merge.setStep([this, &merge, &contacts](int index, const pim::_Contact&) {
-        pim::_Contact& incoming = contacts[index];
-        MergeRun::Result result = MergeRun::ADDED;
+    merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 0, 100);
+    merge.setStep([this, &merge](int, const pim::_Contact& incoming) {
         if (incoming.fullName.isEmpty()) {
             storeUnnamed(incoming);
-        } else {
-            // The address book leaves out what a person has no value for; what an earlier
-            // import stored of it reads back as empty text, and must compare equal to it, or a
-            // second import would add the same details again.
-            result = merge.merge(incoming, LocalDb::ABSENT_IS_EMPTY_TEXT);
+            return MergeRun::ADDED;
         }
-        // Nothing reads a merged contact again: its memory goes back now, for the next
-        // merges to take, rather than all at once after the last.
-        incoming = pim::_Contact();
-        return result;
+        // The address book leaves out what a person has no value for; what an earlier import
+        // stored of it reads back as empty text, and must compare equal to it, or a second
+        // import would add the same details again.
+        return merge.merge(incoming, LocalDb::ABSENT_IS_EMPTY_TEXT);
     });
-    ListSource source(contacts);
-    if (merge.run(source) != MergeRun::FINISHED)
+    MergeRun::Outcome outcome = MergeRun::FAILED;
+    {
+        // Read on a thread of its own while the contacts read so far are merged.
+        ContactFeed feed(*reader, [this] { return progress->cancelled(); });
+        outcome = merge.run(feed);
+        feed.stop();
+    }
+    photoError = reader->photoError();
+    // The temporary copies go on every road, a cancel included.
+    closeAndRemoveCopies();
+    if (outcome != MergeRun::FINISHED)
         return;
     const int count = merge.counts().done;
     const int merged = merge.counts().merged;

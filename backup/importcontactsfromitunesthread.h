@@ -6,8 +6,6 @@
 
 #include <pim.h>
 
-#include <QHash>
-#include <QList>
 #include <QThread>
 
 #include <memory>
@@ -33,8 +31,6 @@ protected:
     void run() override;
 
 private:
-    // Reads every person of the address book; false when cancelled.
-    bool readPersons(QList<pim::_Contact>& contacts);
     void storeUnnamed(pim::_Contact contact);
     void closeAndRemoveCopies();
 

@@ -32,6 +32,7 @@ LinkedCards::LinkedCards(QSharedPointer<AbsContactCombineRule> rule) : m_rule(st
 
 void LinkedCards::load(Sqlite3DB& db) {
     m_linkOf.clear();
+    m_lastCard.clear();
     m_preferred.clear();
     if (!hasColumn(db, "ABPerson", "PersonLink"))
         return;
@@ -48,10 +49,13 @@ void LinkedCards::load(Sqlite3DB& db) {
     }
     // A link of one card (the others deleted) joins nothing.
     for (auto it = m_linkOf.begin(); it != m_linkOf.end();) {
-        if (members.value(it.value()) < 2)
+        if (members.value(it.value()) < 2) {
             it = m_linkOf.erase(it);
-        else
+        } else {
+            long long& last = m_lastCard[it.value()];
+            last = qMax(last, it.key());
             ++it;
+        }
     }
     if (m_linkOf.isEmpty() || !hasTable(db, "ABPersonLink") ||
         !hasColumn(db, "ABPersonLink", "PreferredNamePersonID") ||

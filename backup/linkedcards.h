@@ -22,6 +22,10 @@ public:
     bool isEmpty() const { return m_linkOf.isEmpty(); }
     // The link of a person; 0 when the person stands alone.
     long long linkOf(long long personId) const { return m_linkOf.value(personId, 0); }
+    // The person id of a link's last card: the link is whole once that card is read.
+    long long lastCardOf(long long link) const { return m_lastCard.value(link, 0); }
+    // How many contacts `persons` cards make, the linked ones joined.
+    int contactCount(int persons) const { return persons - m_linkOf.size() + m_lastCard.size(); }
 
     // One contact of the cards of a link, each given with its person id, in person-id order:
     // the name of the card the link prefers (else the first named card), the photo of the card
@@ -38,5 +42,6 @@ private:
 
     QSharedPointer<AbsContactCombineRule> m_rule;
     QHash<long long, long long> m_linkOf;
+    QHash<long long, long long> m_lastCard;
     QHash<long long, Preferred> m_preferred;
 };

@@ -271,7 +271,8 @@ void LocalDb::restoreDeferredIndexes() {
         // Present already when a rollback restored it and a new batch began since.
         bool present = false;
         {
-            Sqlite3Sql sql("select count(*) from sqlite_master where type='index' and name=?");
+            Sqlite3Sql sql(
+                QStringLiteral("select count(*) from sqlite_master where type='index' and name=?"));
             sql.addTextParam(m_deferredIndexes.first().first);
             Sqlite3Cursor cur = m_db.queryThrow(sql);
             present = cur.moveNext() && cur.getInt(0) > 0;
@@ -437,7 +438,7 @@ void LocalDb::fill_entity(Sqlite3Cursor& cursor, const RowColumns& columns, int 
 
 void LocalDb::insertContactBase(pim::_Contact& contact) {
     open_check();
-    Sqlite3Sql sql("insert into contact(src_id,full_name) values(?,?)");
+    Sqlite3Sql sql(QStringLiteral("insert into contact(src_id,full_name) values(?,?)"));
     sql.addTextParam(contact.srcId);
     sql.addTextParam(contact.fullName);
     m_db.executeThrow(sql);
@@ -448,7 +449,7 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
     open_check();
     pim::_Contact c;
     {
-        Sqlite3Sql sql("select * from contact where _id=?");
+        Sqlite3Sql sql(QStringLiteral("select * from contact where _id=?"));
         sql.addInt64Param(static_cast<long long>(contactId));
         Sqlite3Cursor cur = m_db.queryThrow(sql);
         if (!cur.moveNext())
@@ -456,7 +457,7 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
         c = pim::_Contact(static_cast<unsigned long long>(cur.getInt64(COL_ID)),
                           cur.getText(COL_SRC_ID), cur.getText(COL_FULL_NAME));
     }
-    Sqlite3Sql sql("select * from data where contact_id=?");
+    Sqlite3Sql sql(QStringLiteral("select * from data where contact_id=?"));
     sql.addInt64Param(static_cast<long long>(contactId));
     Sqlite3Cursor cur = m_db.queryThrow(sql);
     // Column positions are looked up on the first row only: a merge reads every duplicate.
@@ -544,7 +545,7 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
 
 QByteArray LocalDb::photo(unsigned long long photoEntityId) {
     open_check();
-    Sqlite3Sql sql("select data15 from data where _id=? and type=?");
+    Sqlite3Sql sql(QStringLiteral("select data15 from data where _id=? and type=?"));
     sql.addInt64Param(static_cast<long long>(photoEntityId));
     sql.addIntParam(pim::ENTITY_PHOTO);
     Sqlite3Cursor cur = m_db.queryThrow(sql);
@@ -582,7 +583,7 @@ void LocalDb::loadPhotos(QList<pim::_Contact>& contacts) {
         return;
     }
     open_check();
-    Sqlite3Sql sql("select _id,data15 from data where type=?");
+    Sqlite3Sql sql(QStringLiteral("select _id,data15 from data where type=?"));
     sql.addIntParam(pim::ENTITY_PHOTO);
     Sqlite3Cursor cur = m_db.queryThrow(sql);
     while (cur.moveNext()) {
@@ -600,7 +601,7 @@ void LocalDb::loadPhotos(QList<pim::_Contact>& contacts) {
 QSet<unsigned long long> LocalDb::contactIds(unsigned long long groupId, QString keyword) {
     open_check();
     // The same filters as contacts(); a contact without any detail row is not listed there.
-    Sqlite3Sql sql("select distinct contact_id from data where 1=1");
+    Sqlite3Sql sql(QStringLiteral("select distinct contact_id from data where 1=1"));
     if (groupId != 0) {
         sql.appendSql(QStringLiteral(
             " and contact_id in (select contact_id from data where type=? and data1=?)"));
@@ -638,13 +639,13 @@ unsigned long long LocalDb::getGroupIdOrAdd(QString name) {
     open_check();
     {
         // The name itself, not a pattern: '%' and '_' in a group name are ordinary characters.
-        Sqlite3Sql sql("select _id from contact_group where name=? collate nocase");
+        Sqlite3Sql sql(QStringLiteral("select _id from contact_group where name=? collate nocase"));
         sql.addTextParam(name);
         Sqlite3Cursor cur = m_db.queryThrow(sql);
         if (cur.moveNext())
             return static_cast<unsigned long long>(cur.getInt64(0));
     }
-    Sqlite3Sql sql("insert into contact_group(name) values(?)");
+    Sqlite3Sql sql(QStringLiteral("insert into contact_group(name) values(?)"));
     sql.addTextParam(name);
     m_db.executeThrow(sql);
     return static_cast<unsigned long long>(m_db.lastInsertId());
@@ -653,7 +654,7 @@ unsigned long long LocalDb::getGroupIdOrAdd(QString name) {
 pim::Entity LocalDb::setGroup(unsigned long long contactId, unsigned long long groupId,
                               QString groupName) {
     ungroup(contactId);
-    Sqlite3Sql sql("insert into data(type,contact_id,data1,data2) values(?,?,?,?)");
+    Sqlite3Sql sql(QStringLiteral("insert into data(type,contact_id,data1,data2) values(?,?,?,?)"));
     sql.addIntParam(pim::ENTITY_GROUP);
     sql.addInt64Param(static_cast<long long>(contactId));
     sql.addTextParam(QString::number(groupId));
@@ -667,7 +668,7 @@ pim::Entity LocalDb::setGroup(unsigned long long contactId, unsigned long long g
 
 void LocalDb::ungroup(unsigned long long contactId) {
     open_check();
-    Sqlite3Sql sql("delete from data where type=? and contact_id=?");
+    Sqlite3Sql sql(QStringLiteral("delete from data where type=? and contact_id=?"));
     sql.addIntParam(pim::ENTITY_GROUP);
     sql.addInt64Param(static_cast<long long>(contactId));
     m_db.executeThrow(sql);
@@ -675,7 +676,7 @@ void LocalDb::ungroup(unsigned long long contactId) {
 
 void LocalDb::removeEntity(unsigned long long entityId) {
     open_check();
-    Sqlite3Sql sql("delete from data where _id=?");
+    Sqlite3Sql sql(QStringLiteral("delete from data where _id=?"));
     sql.addInt64Param(static_cast<long long>(entityId));
     m_db.executeThrow(sql);
 }
@@ -692,7 +693,7 @@ void LocalDb::removeContact(unsigned long long contactId) {
 
 void LocalDb::removeGroupOnly(unsigned long long groupId) {
     open_check();
-    Sqlite3Sql sql("delete from contact_group where _id=?");
+    Sqlite3Sql sql(QStringLiteral("delete from contact_group where _id=?"));
     sql.addInt64Param(static_cast<long long>(groupId));
     m_db.executeThrow(sql);
 }
@@ -727,7 +728,7 @@ void LocalDb::updateEntity(int type, const pim::Entity& entity) {
 
 void LocalDb::updateContactBase(const pim::_Contact& contact) {
     open_check();
-    Sqlite3Sql sql("update contact set src_id=?, full_name=? where _id=?");
+    Sqlite3Sql sql(QStringLiteral("update contact set src_id=?, full_name=? where _id=?"));
     sql.addTextParam(contact.srcId);
     sql.addTextParam(contact.fullName);
     sql.addInt64Param(static_cast<long long>(contact._id));
@@ -736,7 +737,7 @@ void LocalDb::updateContactBase(const pim::_Contact& contact) {
 
 void LocalDb::updateContactBaseSrcId(unsigned long long contactId, QString srcId) {
     open_check();
-    Sqlite3Sql sql("update contact set src_id=? where _id=?");
+    Sqlite3Sql sql(QStringLiteral("update contact set src_id=? where _id=?"));
     sql.addTextParam(srcId);
     sql.addInt64Param(static_cast<long long>(contactId));
     m_db.executeThrow(sql);
@@ -744,7 +745,7 @@ void LocalDb::updateContactBaseSrcId(unsigned long long contactId, QString srcId
 
 void LocalDb::updateContactBaseSrcId(QString oldSrcId, QString newSrcId) {
     open_check();
-    Sqlite3Sql sql("update contact set src_id=? where src_id=?");
+    Sqlite3Sql sql(QStringLiteral("update contact set src_id=? where src_id=?"));
     sql.addTextParam(newSrcId);
     sql.addTextParam(oldSrcId);
     m_db.executeThrow(sql);
@@ -752,7 +753,7 @@ void LocalDb::updateContactBaseSrcId(QString oldSrcId, QString newSrcId) {
 
 void LocalDb::updateEntitySrcId(unsigned long long entityId, QString srcId) {
     open_check();
-    Sqlite3Sql sql("update data set src_id=? where _id=?");
+    Sqlite3Sql sql(QStringLiteral("update data set src_id=? where _id=?"));
     sql.addTextParam(srcId);
     sql.addInt64Param(static_cast<long long>(entityId));
     m_db.executeThrow(sql);
@@ -760,7 +761,7 @@ void LocalDb::updateEntitySrcId(unsigned long long entityId, QString srcId) {
 
 void LocalDb::updateEntitySrcId(QString oldSrcId, QString newSrcId) {
     open_check();
-    Sqlite3Sql sql("update data set src_id=? where src_id=?");
+    Sqlite3Sql sql(QStringLiteral("update data set src_id=? where src_id=?"));
     sql.addTextParam(newSrcId);
     sql.addTextParam(oldSrcId);
     m_db.executeThrow(sql);

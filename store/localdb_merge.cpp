@@ -13,7 +13,8 @@ using entitycolumns::typeInfo;
 unsigned long long LocalDb::isContactBaseExist(QString fullName) {
     open_check();
     // Exact name, ASCII letters in either case; '%' and '_' are literal.
-    Sqlite3Sql sql("select _id,src_id from contact where full_name collate nocase = ? limit 1");
+    Sqlite3Sql sql(QStringLiteral(
+        "select _id,src_id from contact where full_name collate nocase = ? limit 1"));
     sql.addTextParam(fullName);
     Sqlite3Cursor cur = m_db.queryThrow(sql);
     if (!cur.moveNext())
@@ -26,10 +27,10 @@ unsigned long long LocalDb::isContactBaseExist(const QString& knownAs,
     open_check();
     // One query for every stored contact of the name with the details that tell people apart;
     // it runs on the NOCASE name index and the data-to-contact index.
-    Sqlite3Sql sql(
+    Sqlite3Sql sql(QStringLiteral(
         "select c._id,d.type,d.data1,d.data2 from contact as c left join data as d on "
         "d.contact_id=c._id and d.type in (3,4,6) where c.full_name collate nocase = ? "
-        "order by c._id");
+        "order by c._id"));
     sql.addTextParam(knownAs);
     Sqlite3Cursor cur = m_db.queryThrow(sql);
     // Read from the incoming contact only when the name is taken (a new name needs nothing).

@@ -51,6 +51,7 @@ struct Statement {
 struct Lease {
     std::shared_ptr<Statement> st;
     QVector<Sqlite3Sql::Param> params;
+    QVector<QByteArray> texts;
     explicit Lease(std::shared_ptr<Statement> s) : st(std::move(s)) { st->leased = true; }
     ~Lease() {
         sqlite3_reset(st->stmt);
@@ -74,6 +75,43 @@ QString errorText(const char* call, int rc, sqlite3* db) {
         .arg(QString::fromUtf8(call))
         .arg(rc)
         .arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc)));
+}
+
+// `text` as UTF-8 into `out`, reusing its memory. Text with surrogates (characters beyond the
+// first plane, or broken pairs) goes through Qt, whose handling of broken pairs is the one
+// stored so far.
+void encodeUtf8(const QString& text, QByteArray& out) {
+    const ushort* in = text.utf16();
+    const int n = text.size();
+    int bytes = 0;
+    for (int i = 0; i < n; ++i) {
+        const ushort c = in[i];
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            out = text.toUtf8();
+            return;
+        } else {
+            bytes += 3;
+        }
+    }
+    out.resize(bytes);
+    char* o = out.data();
+    for (int i = 0; i < n; ++i) {
+        const ushort c = in[i];
+        if (c < 0x80) {
+            *o++ = char(c);
+        } else if (c < 0x800) {
+            *o++ = char(0xc0 | (c >> 6));
+            *o++ = char(0x80 | (c & 0x3f));
+        } else {
+            *o++ = char(0xe0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3f));
+            *o++ = char(0x80 | (c & 0x3f));
+        }
+    }
 }
 
 [[noreturn]] void throwError(const char* call, int rc, sqlite3* db) {
@@ -113,7 +151,7 @@ void Sqlite3Sql::addInt64Param(long long v) {
 void Sqlite3Sql::addTextParam(const QString& v) {
     Param p;
     p.kind = PARAM_TEXT;
-    p.bytes = v.toUtf8();
+    p.text = v;
     m_params.append(p);
 }
 
@@ -288,6 +326,16 @@ bool Sqlite3Cursor::isNull(const QString& name) const {
 struct Sqlite3DB::Cache {
     // Prepared statements by text. Bounded: when full, the idle ones are dropped.
     QHash<QString, std::shared_ptr<Statement> > byText;
+    // The same by the text's shared data, for statements whose text lives on (a literal, a
+    // composed statement kept by its caller): no hashing of the text per run. Each entry
+    // holds its text, so that data cannot be freed and come back as another statement's.
+    struct Known {
+        QString text;
+        std::shared_ptr<Statement> st;
+    };
+    QHash<const void*, Known> byData;
+    // One UTF-8 buffer per parameter for statements run at once; they keep their memory.
+    QVector<QByteArray> texts;
     enum { MAX_ENTRIES = 96 };
 };
 
@@ -364,8 +412,10 @@ void Sqlite3DB::openThrow(const QString& path, int mode) {
 }
 
 void Sqlite3DB::clearCache() {
-    if (m_cache)
-        m_cache->byText.clear();
+    if (!m_cache)
+        return;
+    m_cache->byData.clear();
+    m_cache->byText.clear();
 }
 
 void Sqlite3DB::close() {
@@ -452,9 +502,20 @@ bool Sqlite3DB::rollbackTran() {
 std::shared_ptr<Statement> Sqlite3DB::statementThrow(const QString& text) {
     if (!m_db)
         throw std::runtime_error("sqlite3_prepare_v2 failed: database is not open");
+    const void* data = const_cast<QString&>(text).data_ptr();
+    const auto known = m_cache->byData.constFind(data);
+    if (known != m_cache->byData.constEnd() && !known->st->leased)
+        return known->st;
     auto it = m_cache->byText.find(text);
-    if (it != m_cache->byText.end() && !it.value()->leased)
+    if (it != m_cache->byText.end() && !it.value()->leased) {
+        // Only text that others hold too can come back with the same data.
+        if (!text.isDetached()) {
+            if (m_cache->byData.size() >= Cache::MAX_ENTRIES)
+                m_cache->byData.clear();
+            m_cache->byData.insert(data, Cache::Known{text, it.value()});
+        }
         return it.value();
+    }
     auto st = std::make_shared<Statement>();
     const QByteArray utf8 = text.toUtf8();
     const char* tail = nullptr;
@@ -466,6 +527,7 @@ std::shared_ptr<Statement> Sqlite3DB::statementThrow(const QString& text) {
     // A statement in use (a live cursor) keeps its cache entry; this one runs uncached.
     if (it == m_cache->byText.end()) {
         if (m_cache->byText.size() >= Cache::MAX_ENTRIES) {
+            m_cache->byData.clear();
             for (auto c = m_cache->byText.begin(); c != m_cache->byText.end();) {
                 if (c.value()->leased) {
                     ++c;
@@ -481,7 +543,8 @@ std::shared_ptr<Statement> Sqlite3DB::statementThrow(const QString& text) {
 
 // The values must stay alive until the statement is reset: the caller's Sqlite3Sql for a
 // statement run at once, the lease's own copy for a cursor.
-void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params) {
+void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params,
+                          QVector<QByteArray>& texts) {
     const int expected = sqlite3_bind_parameter_count(stmt);
     if (expected != params.size()) {
         throw std::runtime_error(
@@ -491,6 +554,8 @@ void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& 
                 .toUtf8()
                 .toStdString());
     }
+    if (texts.size() < params.size())
+        texts.resize(params.size());
     int idx = 1;
     for (const Sqlite3Sql::Param& p : params) {
         int rc = SQLITE_OK;
@@ -501,11 +566,13 @@ void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& 
             case Sqlite3Sql::PARAM_INT64:
                 rc = sqlite3_bind_int64(stmt, idx, p.i);
                 break;
-            case Sqlite3Sql::PARAM_TEXT:
+            case Sqlite3Sql::PARAM_TEXT: {
+                QByteArray& utf8 = texts[idx - 1];
+                encodeUtf8(p.text, utf8);
                 // constData() of an empty array is "", never null: empty text, not NULL.
-                rc = sqlite3_bind_text(stmt, idx, p.bytes.constData(), p.bytes.size(),
-                                       SQLITE_STATIC);
+                rc = sqlite3_bind_text(stmt, idx, utf8.constData(), utf8.size(), SQLITE_STATIC);
                 break;
+            }
             case Sqlite3Sql::PARAM_BLOB:
                 if (p.bytes.isEmpty()) {
                     rc = sqlite3_bind_zeroblob(stmt, idx, 0);
@@ -527,7 +594,7 @@ void Sqlite3DB::bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& 
 void Sqlite3DB::executeThrow(const Sqlite3Sql& sql) {
     // Runs to completion here, so the lease needs no heap block and no copy of the values.
     Lease lease(statementThrow(sql.sql()));
-    bindThrow(lease.st->stmt, sql.params());
+    bindThrow(lease.st->stmt, sql.params(), m_cache->texts);
     int rc;
     while ((rc = sqlite3_step(lease.st->stmt)) == SQLITE_ROW) {
     }
@@ -538,7 +605,7 @@ void Sqlite3DB::executeThrow(const Sqlite3Sql& sql) {
 Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql) {
     auto lease = std::make_shared<Lease>(statementThrow(sql.sql()));
     lease->params = sql.params();
-    bindThrow(lease->st->stmt, lease->params);
+    bindThrow(lease->st->stmt, lease->params, lease->texts);
     return Sqlite3Cursor(std::move(lease));
 }
 

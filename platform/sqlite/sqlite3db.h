@@ -30,7 +30,8 @@ public:
     struct Param {
         ParamKind kind = PARAM_NULL;
         long long i = 0;
-        QByteArray bytes;  // UTF-8 text or blob bytes
+        QString text;      // text, encoded when it is bound
+        QByteArray bytes;  // blob bytes; a cursor's own UTF-8 copy of `text`
     };
 
     Sqlite3Sql() = default;
@@ -142,7 +143,10 @@ public:
 
 private:
     std::shared_ptr<sqlite3db_detail::Statement> statementThrow(const QString& text);
-    void bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params);
+    // Texts are bound from `texts` (one UTF-8 buffer per parameter, kept alive by the caller
+    // until the statement is reset); blobs from the parameters themselves.
+    void bindThrow(sqlite3_stmt* stmt, const QVector<Sqlite3Sql::Param>& params,
+                   QVector<QByteArray>& texts);
     [[noreturn]] void fail(const char* call, int rc);
     void syncDepth();
     void execSimple(const char* sql, const char* what);
