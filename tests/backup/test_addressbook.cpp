@@ -351,3 +351,142 @@ TEST(LinkedAddressBook, ALogThatCannotBeCopiedStopsTheImport) {
     }
     EXPECT_EQ(privateFolders(), foldersBefore);
 }
+
+// Contacts are merged while the address book is still being read; they must still come in the
+// address book's order, a linked contact at the place of its first card, each with its own
+// details, also when the details are not stored in person order.
+TEST(ReadWhileMerging, ContactsKeepTheAddressBookOrder) {
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath("backup");
+    const QString source = tmp.filePath("ab.sqlitedb");
+    QString script =
+        "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
+        "Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle "
+        "text, Note text, Birthday text, Nickname text, PersonLink integer default -1);"
+        "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
+        " identifier integer, label integer, value text);"
+        "create table ABMultiValueLabel(value text);"
+        "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
+        "create table ABMultiValueEntryKey(value text);"
+        "begin;";
+    // 300 persons; person 10k+2 and person 10k+152 (k below 15) are the same person in two
+    // accounts, the second card far behind the first. Numbers are written from the last person
+    // to the first.
+    const int persons = 300;
+    auto linkOf = [](int id) {
+        const int first = id > 150 ? id - 150 : id;
+        return first % 10 == 2 ? 1000 + first : -1;
+    };
+    QStringList expected;
+    for (int id = 1; id <= persons; ++id) {
+        const int link = linkOf(id);
+        const QString last = link > 0 ? QString("Linked%1").arg(link) : QString("Single%1").arg(id);
+        script +=
+            QString("insert into ABPerson(ROWID,First,Last,PersonLink) values(%1,'P','%2',%3);")
+                .arg(id)
+                .arg(last)
+                .arg(link);
+        if (link < 0 || id <= 150)
+            expected << "P " + last;
+    }
+    for (int id = persons; id >= 1; --id)
+        script += QString(
+                      "insert into ABMultiValue(record_id,property,value) "
+                      "values(%1,3,'+1 555 %2');")
+                      .arg(id)
+                      .arg(id, 4, 10, QChar('0'));
+    runSql(source, script + "commit;");
+
+    BackupBuilder b(folder, BackupBuilder::DB);
+    b.addFile(
+        {"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", readFile(source), 3, false});
+    b.build();
+    BackupManifest bm(folder);
+    bm.readManifestInfo();
+    bm.parseInfo();
+    LocalDb db(tmp.filePath("target.db"),
+               QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    // The backup holds no images: the note on photos follows the count.
+    const QStringList boxes = import(bm, db);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].section("<br/>", 0, 0).toStdString(),
+              QString("Successfully imported %1 contacts from iTunes Backup.")
+                  .arg(expected.size())
+                  .toStdString());
+    QStringList stored;
+    Sqlite3Cursor c = db.db().queryThrow("select _id, full_name from contact order by _id");
+    while (c.moveNext()) {
+        stored << c.getText(1);
+        // Each contact with the numbers of its own cards only.
+        QStringList numbers;
+        for (const pim::Entity& e : db.contact(static_cast<unsigned long long>(c.getInt64(0)))
+                                        .entities.value(pim::ENTITY_PHONE))
+            numbers << e.text("data1");
+        numbers.sort();
+        EXPECT_EQ(numbers.size(), stored.last().startsWith("P Linked") ? 2 : 1)
+            << stored.last().toStdString();
+    }
+    EXPECT_EQ(stored, expected);
+}
+
+// The reading fails half-way, after many contacts were merged: none of them is kept, the error
+// names the backup's file, and the private copies go.
+TEST(ReadWhileMerging, AFailureHalfWayKeepsNothing) {
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath("backup");
+    const QString source = tmp.filePath("ab.sqlitedb");
+    QString script =
+        "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
+        "Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle "
+        "text, Note text, Birthday text, Nickname text);"
+        "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
+        " identifier integer, label integer, value text);"
+        "create table ABMultiValueLabel(value text);"
+        "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
+        "create table ABMultiValueEntryKey(value text);";
+    script += "begin;";
+    const int persons = 2000;
+    for (int id = 1; id <= persons; ++id)
+        script += QString("insert into ABPerson(ROWID,First,Last,Note) values(%1,'P','N%1',%2);")
+                      .arg(id)
+                      .arg(id == 1500 ? "printf('%.20000c', 'x')" : "'short'");
+    runSql(source, script + "commit;");
+    // The long note of person 1500 goes on in pages of its own; the first of them now points
+    // past the end of the file. Counting the persons never reads it, reading that person does.
+    int pageSize = 0;
+    long long overflow = 0;
+    {
+        Sqlite3DB book;
+        book.openThrow(source, 2);
+        Sqlite3Cursor c = book.queryThrow("pragma page_size");
+        ASSERT_TRUE(c.moveNext());
+        pageSize = c.getInt(0);
+        Sqlite3Cursor o = book.queryThrow(
+            "select min(pageno) from dbstat where name='ABPerson' and pagetype='overflow'");
+        ASSERT_TRUE(o.moveNext());
+        overflow = o.getInt64(0);
+    }
+    ASSERT_GT(overflow, 0);
+    QByteArray bytes = readFile(source);
+    const qint64 at = (overflow - 1) * pageSize;
+    bytes[int(at)] = char(0x7f);
+    bytes[int(at + 1)] = bytes[int(at + 2)] = bytes[int(at + 3)] = char(0xff);
+
+    BackupBuilder b(folder, BackupBuilder::DB);
+    b.addFile({"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", bytes, 3, false});
+    b.build();
+    BackupManifest bm(folder);
+    bm.readManifestInfo();
+    bm.parseInfo();
+    const QStringList foldersBefore = privateFolders();
+    LocalDb db(tmp.filePath("target.db"),
+               QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    const QStringList boxes = import(bm, db);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].contains("Library/AddressBook/AddressBook.sqlitedb) cannot be read"))
+        << boxes[0].toStdString();
+    EXPECT_TRUE(db.contacts().isEmpty());
+    EXPECT_EQ(privateFolders(), foldersBefore);
+}
