@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <QVector>
 #include <exception>
-#include <limits>
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
@@ -208,10 +207,10 @@ void IOSSyncToPCThread::run() {
         mobiledevice_sync_start_recv_all_records_throw(client);
         // The mirror is a cache made afresh for the read and listed only once it is read:
         // written without waiting for the disk, its pages going to the file as they are
-        // filled, and, every row being new, its indexes built once at the commit instead of
-        // row by row.
+        // filled. Its indexes are kept row by row on the storing thread, which keeps up with
+        // the phone: built at the commit, they would hold up the end of the read.
         LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledAsWritten);
-        EditTransaction edit(*m_db, std::numeric_limits<int>::max());
+        EditTransaction edit(*m_db);
         RecordWriter writer(m_db);
         {
             // Made into rows and stored on threads of their own while the phone sends the

@@ -88,11 +88,14 @@ void RecordPipe::prepareLoop() {
         if (!takeBatch(batch))
             return;
         Store store;
+        bool failed = false;
         try {
             store = m_prepare(batch);
         } catch (...) {
-            fail(std::current_exception());
-            return;
+            // Thrown by the storing thread in its turn, after the batches before this one.
+            const std::exception_ptr error = std::current_exception();
+            store = [error] { std::rethrow_exception(error); };
+            failed = true;
         }
         // The batch is freed here, not on the storing thread.
         batch = PlistCFType();
@@ -106,6 +109,8 @@ void RecordPipe::prepareLoop() {
             m_stores.push_back(std::move(store));
         }
         m_cond.notify_all();
+        if (failed)
+            return;
     }
 }
 
