@@ -329,19 +329,35 @@ void LocalDb::endPart(bool keep) {
     }
 }
 
-LocalDb::CacheWrites::CacheWrites(LocalDb& db) : m_db(db) {
+LocalDb::CacheWrites::CacheWrites(LocalDb& db, Pages pages) : m_db(db) {
     m_db.open_check();
     m_db.m_db.executeThrow(Sqlite3Sql("pragma synchronous=off"));
     m_db.m_db.executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
-    m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=off"));
+    if (pages == HeldUntilCommit) {
+        m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=off"));
+        return;
+    }
+    // Pages spill once the cache holds more than its size: a few megabytes keep the pages
+    // being filled and the indexes in use, while finished pages (a photo's above all) go to
+    // the file as the edit goes on instead of all at the commit.
+    {
+        Sqlite3Cursor cur = m_db.m_db.queryThrow("pragma cache_size");
+        if (cur.moveNext())
+            m_cacheSize = QString::number(cur.getInt64(0));
+    }
+    m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=on"));
+    m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_size=-4096"));
 }
 
 LocalDb::CacheWrites::~CacheWrites() {
     if (!m_db.isOpen())
         return;
+    QStringList restore = {"pragma journal_mode=delete", "pragma synchronous=full",
+                           "pragma cache_spill=on"};
+    if (!m_cacheSize.isEmpty())
+        restore << QStringLiteral("pragma cache_size=") + m_cacheSize;
     // Each on its own: one that fails leaves the others to be restored.
-    for (const char* sql :
-         {"pragma journal_mode=delete", "pragma synchronous=full", "pragma cache_spill=on"}) {
+    for (const QString& sql : restore) {
         try {
             m_db.m_db.executeThrow(Sqlite3Sql(sql));
         } catch (const std::exception&) {
@@ -369,6 +385,15 @@ void LocalDb::removeDB() {
 // Entity rows
 
 void LocalDb::insertEntity(unsigned long long contactId, int type, pim::Entity& entity) {
+    insertRow(contactId, type, entity, nullptr);
+}
+
+void LocalDb::insertPhoto(unsigned long long contactId, pim::Entity& photo, const QString& hash) {
+    insertRow(contactId, pim::ENTITY_PHOTO, photo, &hash);
+}
+
+void LocalDb::insertRow(unsigned long long contactId, int type, pim::Entity& entity,
+                        const QString* photoHash) {
     const TypeInfo* ti = typeInfo(type);
     if (!ti)
         throwText(QStringLiteral("insertEntity: unknown entity type %1").arg(type));
@@ -379,7 +404,7 @@ void LocalDb::insertEntity(unsigned long long contactId, int type, pim::Entity& 
     sql.addTextParam(entity.srcId);
     for (int k = 0; k < ti->cols.size(); ++k) {
         if (ti->kinds[k] == TypeInfo::PHOTO_HASH) {
-            sql.addTextParam(entity.photoHash());
+            sql.addTextParam(photoHash ? *photoHash : entity.photoHash());
             continue;
         }
         // The entity ends up holding the keys it was written with (as null values when it

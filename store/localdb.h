@@ -47,17 +47,29 @@ public:
 
     // For the length of the scope, writes to a file that is only a cache (a phone's mirror,
     // which every connection of the phone rebuilds) go without waiting for the disk, with the
-    // rollback journal in memory and no spill of pages into the file before the commit, so a
-    // crash loses only cache. The usual settings come back when the scope ends.
+    // rollback journal in memory, so a crash loses only cache. The usual settings come back
+    // when the scope ends.
     class CacheWrites {
     public:
-        explicit CacheWrites(LocalDb& db);
+        // Where the pages an edit writes wait for its commit.
+        enum Pages {
+            // All in memory: a crash mid-edit never leaves the file half-written, for a cache
+            // that stays listed.
+            HeldUntilCommit,
+            // Into the file once a small page cache is full, so that the commit has little left
+            // to write: only for a file made afresh for the edit and not read before it
+            // commits, which a crash mid-edit may leave unreadable. A rollback still undoes
+            // them.
+            SpilledAsWritten
+        };
+        explicit CacheWrites(LocalDb& db, Pages pages = HeldUntilCommit);
         ~CacheWrites();
         CacheWrites(const CacheWrites&) = delete;
         CacheWrites& operator=(const CacheWrites&) = delete;
 
     private:
         LocalDb& m_db;
+        QString m_cacheSize;  // the setting to restore, when changed
     };
     void close();
     // Closes the handle and deletes the file.
@@ -70,6 +82,9 @@ public:
 
     // Entity rows.
     void insertEntity(unsigned long long contactId, int type, pim::Entity& entity);
+    // insertEntity for a photo whose hash (pim::Entity::photoHash) the caller has worked out
+    // already: a phone read hashes its photos on another thread than the one that writes.
+    void insertPhoto(unsigned long long contactId, pim::Entity& photo, const QString& hash);
     // Reads the type's columns of the cursor's current row into the entity. A row read
     // without "data15" gives a photo entity without that key: listed, its bytes not loaded.
     void fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity);
@@ -141,6 +156,9 @@ private:
     QList<QPair<QString, QString> > m_deferredIndexes;
 
     void restoreDeferredIndexes();
+    // insertEntity; `photoHash`, when given, is the hash of the entity's photo bytes.
+    void insertRow(unsigned long long contactId, int type, pim::Entity& entity,
+                   const QString* photoHash);
     // combineContact; the rows written go to `written` when it is given.
     void combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
                  QMap<int, QList<pim::Entity> >* written, AbsentField absent);

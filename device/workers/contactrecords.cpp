@@ -654,11 +654,18 @@ void prepareUnshownKeys(LocalDb& db) {
     devicerecordkeys::prepare(db);
 }
 
-void keepUnshownKeys(LocalDb& db, const QString& id, const PlistCFType& keys) {
+QByteArray unshownKeyBytes(int type, const PlistCFType& record) {
+    const PlistCFType keys = unshownKeys(type, record);
     if (keys.dict_size() == 0) {
-        return;
+        return QByteArray();
     }
-    devicerecordkeys::keep(db, id, keys.CFPropertyListToBytes(kCFPropertyListBinaryFormat_v1_0));
+    return keys.CFPropertyListToBytes(kCFPropertyListBinaryFormat_v1_0);
+}
+
+void keepUnshownKeys(LocalDb& db, const QString& id, const QByteArray& keyBytes) {
+    if (!keyBytes.isEmpty()) {
+        devicerecordkeys::keep(db, id, keyBytes);
+    }
 }
 
 PlistCFType unshownKeysOf(LocalDb& db, const QString& id) {

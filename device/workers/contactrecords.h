@@ -43,6 +43,8 @@ pim::Entity childEntity(int type, const QString& id, const PlistCFType& record);
 // The keys of a record that the mirror does not show (type 0 for a contact record), as a
 // dictionary; an empty value when there are none.
 PlistCFType unshownKeys(int type, const PlistCFType& record);
+// The same keys as the mirror keeps them (serialized); empty when there are none.
+QByteArray unshownKeyBytes(int type, const PlistCFType& record);
 
 // The contact as the phone would give it back after it was sent: only what the records carry,
 // in the words and codes the reader makes of them. A restore merges this form into the mirror,
@@ -64,7 +66,7 @@ void addEntityDeletion(PlistCFType& records, const pim::Entity& entity);
 // A mirror's store of the unshown keys of the phone's records, by record id. prepare makes
 // the table (once per read); the look-up finds nothing in a mirror without it.
 void prepareUnshownKeys(LocalDb& db);
-void keepUnshownKeys(LocalDb& db, const QString& id, const PlistCFType& keys);
+void keepUnshownKeys(LocalDb& db, const QString& id, const QByteArray& keyBytes);
 PlistCFType unshownKeysOf(LocalDb& db, const QString& id);
 
 }  // namespace contactrecords

@@ -4,8 +4,9 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QStringList>
+#include <QVector>
 #include <exception>
-#include <limits>
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
@@ -23,6 +24,22 @@ const QString kContact = "com.apple.contacts.Contact";
 
 }  // namespace
 
+// One record of a batch, made into what the store writes of it.
+struct PreparedRecord {
+    QString id;
+    int type = 0;            // 0 for a contact record
+    pim::_Contact contact;   // a contact record's contact, its details among its entities
+    QString photoHash;       // of the contact's photo, when it has one
+    pim::Entity entity;      // a child record's detail
+    QStringList owners;      // a child record's contacts, by record id
+    QByteArray unshownKeys;  // serialized; empty when the record has none
+};
+
+class IOSSyncToPCThread::RecordWriter::Rows {
+public:
+    QVector<PreparedRecord> records;
+};
+
 struct IOSSyncToPCThread::RecordWriter::Private {
     LocalDb* db;
     // Device contact record id -> contact row id, across all batches.
@@ -32,27 +49,35 @@ struct IOSSyncToPCThread::RecordWriter::Private {
     // Contact rows stored without a name; their details come in later records.
     QList<unsigned long long> nameless;
 
-    void storeContact(const QString& id, const PlistCFType& rec) {
-        pim::_Contact contact = contactrecords::contactFromRecord(id, rec);
-        const QMap<int, QList<pim::Entity>> entities = contact.entities;
-        contact.entities.clear();
+    void storeContact(PreparedRecord& r) {
+        pim::_Contact& contact = r.contact;
+        QMap<int, QList<pim::Entity>> entities;
+        entities.swap(contact.entities);
         db->insertContactBase(contact);
         const qint64 rowId = static_cast<qint64>(contact._id);
-        contactIds.insert(id, rowId);
+        contactIds.insert(r.id, rowId);
         if (contact.fullName.isEmpty()) {
             nameless.append(contact._id);
         }
         // Name first, then the others in the order the store has always had them.
         for (int type : {pim::ENTITY_NAME, pim::ENTITY_NICKNAME, pim::ENTITY_ORG, pim::ENTITY_EVENT,
                          pim::ENTITY_PHOTO, pim::ENTITY_NOTES}) {
-            for (pim::Entity e : entities.value(type)) {
-                db->insertEntity(contact._id, type, e);
+            const auto found = entities.find(type);
+            if (found == entities.end()) {
+                continue;
+            }
+            for (pim::Entity& e : *found) {
+                if (type == pim::ENTITY_PHOTO) {
+                    db->insertPhoto(contact._id, e, r.photoHash);
+                } else {
+                    db->insertEntity(contact._id, type, e);
+                }
             }
         }
-        contactrecords::keepUnshownKeys(*db, id, contactrecords::unshownKeys(0, rec));
+        contactrecords::keepUnshownKeys(*db, r.id, r.unshownKeys);
 
         // Children that arrived before their contact.
-        const auto it = pending.find(id);
+        const auto it = pending.find(r.id);
         if (it != pending.end()) {
             const QList<QPair<int, pim::Entity>> waiting = it.value();
             pending.erase(it);
@@ -63,19 +88,15 @@ struct IOSSyncToPCThread::RecordWriter::Private {
         }
     }
 
-    void storeChild(int type, const QString& id, const PlistCFType& rec) {
-        const pim::Entity entity = contactrecords::childEntity(type, id, rec);
-        contactrecords::keepUnshownKeys(*db, id, contactrecords::unshownKeys(type, rec));
-        const PlistCFType owners = rec.get(QString("contact"));
-        const int n = owners.array_size();
-        for (int i = 0; i < n; ++i) {
-            const QString owner = owners.at(i).CFStringQString();
+    void storeChild(const PreparedRecord& r) {
+        contactrecords::keepUnshownKeys(*db, r.id, r.unshownKeys);
+        for (const QString& owner : r.owners) {
             const qint64 rowId = contactIds.value(owner, 0);
             if (rowId > 0) {
-                pim::Entity e = entity;
-                db->insertEntity(static_cast<unsigned long long>(rowId), type, e);
+                pim::Entity e = r.entity;
+                db->insertEntity(static_cast<unsigned long long>(rowId), r.type, e);
             } else if (!owner.isEmpty()) {
-                pending[owner].append(qMakePair(type, entity));
+                pending[owner].append(qMakePair(r.type, r.entity));
             }
         }
     }
@@ -114,10 +135,17 @@ void IOSSyncToPCThread::RecordWriter::finish() {
 }
 
 void IOSSyncToPCThread::RecordWriter::addBatch(const PlistCFType& batch) {
+    store(*prepare(batch));
+}
+
+std::shared_ptr<IOSSyncToPCThread::RecordWriter::Rows> IOSSyncToPCThread::RecordWriter::prepare(
+    const PlistCFType& batch) {
+    auto rows = std::make_shared<Rows>();
     if (!batch.isCFDictionary()) {
-        return;
+        return rows;
     }
     const QList<QPair<QString, PlistCFType>> items = batch.dict_items();
+    rows->records.reserve(items.size());
     for (const auto& item : items) {
         const QString& id = item.first;
         const PlistCFType& rec = item.second;
@@ -125,10 +153,36 @@ void IOSSyncToPCThread::RecordWriter::addBatch(const PlistCFType& batch) {
             continue;
         }
         const QString kind = rec.get(QString::fromLatin1(kKindKey)).CFStringQString();
+        PreparedRecord r;
+        r.id = id;
         if (kind == kContact) {
-            d->storeContact(id, rec);
-        } else if (const int type = contactrecords::childType(kind)) {
-            d->storeChild(type, id, rec);
+            r.contact = contactrecords::contactFromRecord(id, rec);
+            const QList<pim::Entity> photos = r.contact.entities.value(pim::ENTITY_PHOTO);
+            if (!photos.isEmpty()) {
+                r.photoHash = photos.first().photoHash();
+            }
+        } else if ((r.type = contactrecords::childType(kind))) {
+            r.entity = contactrecords::childEntity(r.type, id, rec);
+            const PlistCFType owners = rec.get(QString("contact"));
+            const int n = owners.array_size();
+            for (int i = 0; i < n; ++i) {
+                r.owners << owners.at(i).CFStringQString();
+            }
+        } else {
+            continue;
+        }
+        r.unshownKeys = contactrecords::unshownKeyBytes(r.type, rec);
+        rows->records.append(std::move(r));
+    }
+    return rows;
+}
+
+void IOSSyncToPCThread::RecordWriter::store(Rows& rows) {
+    for (PreparedRecord& r : rows.records) {
+        if (r.type == 0) {
+            d->storeContact(r);
+        } else {
+            d->storeChild(r);
         }
     }
 }
@@ -151,16 +205,20 @@ void IOSSyncToPCThread::run() {
         client.cancelFlag = m_reporter->cancelFlag();
         mobiledevice_sync_start_throw(m_devid, ctx, client);
         mobiledevice_sync_start_recv_all_records_throw(client);
-        // The mirror is a cache made afresh for the read: written without waiting for the
-        // disk, and, every row being new, its indexes built once at the commit instead of row
-        // by row.
-        LocalDb::CacheWrites cacheWrites(*m_db);
-        EditTransaction edit(*m_db, std::numeric_limits<int>::max());
+        // The mirror is a cache made afresh for the read and listed only once it is read:
+        // written without waiting for the disk, its pages going to the file as they are
+        // filled. Its indexes are kept row by row on the storing thread, which keeps up with
+        // the phone: built at the commit, they would hold up the end of the read.
+        LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledAsWritten);
+        EditTransaction edit(*m_db);
         RecordWriter writer(m_db);
         {
-            // Stored on a thread of their own while the phone sends the next batch; the pipe
-            // is stopped before the edit is committed or rolled back.
-            RecordPipe pipe([&writer](const PlistCFType& batch) { writer.addBatch(batch); });
+            // Made into rows and stored on threads of their own while the phone sends the
+            // next batch; the pipe is stopped before the edit is committed or rolled back.
+            RecordPipe pipe([&writer](const PlistCFType& batch) {
+                std::shared_ptr<RecordWriter::Rows> rows = RecordWriter::prepare(batch);
+                return [&writer, rows] { writer.store(*rows); };
+            });
             bool more = true;
             while (more) {
                 PlistCFType batch;
@@ -168,7 +226,7 @@ void IOSSyncToPCThread::run() {
                 // A cancel takes effect between batches: nothing of the read is kept.
                 if (m_reporter->cancelled())
                     return;
-                pipe.push(batch);
+                pipe.push(std::move(batch));
             }
             pipe.finish();
         }

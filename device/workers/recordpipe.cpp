@@ -2,33 +2,40 @@
 
 #include <utility>
 
-RecordPipe::RecordPipe(Store store) : m_store(std::move(store)) {
-    m_thread = std::thread([this] { run(); });
+RecordPipe::RecordPipe(Prepare prepare) : m_prepare(std::move(prepare)) {
+    m_preparer = std::thread([this] { prepareLoop(); });
+    m_storer = std::thread([this] { storeLoop(); });
 }
 
 RecordPipe::~RecordPipe() {
+    // What is still queued is freed outside the lock.
+    std::deque<PlistCFType> batches;
+    std::deque<Store> stores;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
-        m_queue.clear();
+        batches.swap(m_batches);
+        stores.swap(m_stores);
     }
     m_cond.notify_all();
-    m_thread.join();
+    m_preparer.join();
+    m_storer.join();
 }
 
 void RecordPipe::push(PlistCFType batch) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cond.wait(lock, [this] { return m_error || m_queue.size() < MAX_QUEUED; });
+    m_cond.wait(lock, [this] { return m_error || m_batches.size() < MAX_QUEUED; });
     if (m_error)
         rethrow();
-    m_queue.push_back(std::move(batch));
+    m_batches.push_back(std::move(batch));
     lock.unlock();
     m_cond.notify_all();
 }
 
 void RecordPipe::finish() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cond.wait(lock, [this] { return m_error || (m_queue.empty() && !m_busy); });
+    m_cond.wait(
+        lock, [this] { return m_error || (m_batches.empty() && m_stores.empty() && m_busy == 0); });
     if (m_error)
         rethrow();
 }
@@ -39,34 +46,90 @@ void RecordPipe::rethrow() {
     std::rethrow_exception(error);
 }
 
-void RecordPipe::run() {
+bool RecordPipe::takeBatch(PlistCFType& batch) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cond.wait(lock, [this] { return m_stopping || m_error || !m_batches.empty(); });
+    if (m_stopping || m_error)
+        return false;
+    batch = std::move(m_batches.front());
+    m_batches.pop_front();
+    ++m_busy;
+    return true;
+}
+
+bool RecordPipe::takeStore(Store& store) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cond.wait(lock, [this] { return m_stopping || m_error || !m_stores.empty(); });
+    if (m_stopping || m_error)
+        return false;
+    store = std::move(m_stores.front());
+    m_stores.pop_front();
+    ++m_busy;
+    return true;
+}
+
+void RecordPipe::fail(std::exception_ptr error) {
+    std::deque<PlistCFType> batches;
+    std::deque<Store> stores;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_error)
+            m_error = error;
+        --m_busy;
+        batches.swap(m_batches);
+        stores.swap(m_stores);
+    }
+    m_cond.notify_all();
+}
+
+void RecordPipe::prepareLoop() {
     for (;;) {
         PlistCFType batch;
+        if (!takeBatch(batch))
+            return;
+        Store store;
+        bool failed = false;
+        try {
+            store = m_prepare(batch);
+        } catch (...) {
+            // Thrown by the storing thread in its turn, after the batches before this one.
+            const std::exception_ptr error = std::current_exception();
+            store = [error] { std::rethrow_exception(error); };
+            failed = true;
+        }
+        // The batch is freed here, not on the storing thread.
+        batch = PlistCFType();
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_cond.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-            if (m_stopping)
-                return;
-            batch = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
-        }
-        std::exception_ptr error;
-        try {
-            m_store(batch);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_busy = false;
-            if (error) {
-                m_error = error;
-                m_queue.clear();
-            }
+            m_cond.wait(lock,
+                        [this] { return m_stopping || m_error || m_stores.size() < MAX_QUEUED; });
+            --m_busy;
+            if (m_stopping || m_error)
+                return;  // the rows are freed once the lock is released
+            m_stores.push_back(std::move(store));
         }
         m_cond.notify_all();
-        if (error)
+        if (failed)
             return;
+    }
+}
+
+void RecordPipe::storeLoop() {
+    for (;;) {
+        Store store;
+        if (!takeStore(store))
+            return;
+        try {
+            store();
+        } catch (...) {
+            fail(std::current_exception());
+            return;
+        }
+        store = Store();  // the rows are freed before the batch counts as stored
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_busy;
+        }
+        m_cond.notify_all();
     }
 }

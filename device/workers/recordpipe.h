@@ -1,5 +1,6 @@
-// Hands the record batches of a phone read to a thread of its own that stores them, so that the
-// rows of one batch are written while the phone sends the next.
+// Hands the record batches of a phone read to two threads of their own, one that makes each
+// batch into rows and one that stores the rows, so that while the phone sends a batch the one
+// before is being made into rows and the one before that stored.
 #pragma once
 
 #include <condition_variable>
@@ -13,33 +14,46 @@
 
 class RecordPipe {
 public:
-    using Store = std::function<void(const PlistCFType& batch)>;
+    // Stores the rows made of one batch, on the storing thread, in the order of the batches.
+    using Store = std::function<void()>;
+    // Makes a batch into the work of storing it, on the preparing thread, in batch order. It
+    // must not touch what the storing thread writes to.
+    using Prepare = std::function<Store(const PlistCFType& batch)>;
 
-    explicit RecordPipe(Store store);
-    // Stops the storing thread after the batch it is on and waits for it: whoever owns the
+    explicit RecordPipe(Prepare prepare);
+    // Stops both threads after the batch each is on and waits for them: whoever owns the
     // transaction may then roll it back.
     ~RecordPipe();
     RecordPipe(const RecordPipe&) = delete;
     RecordPipe& operator=(const RecordPipe&) = delete;
 
-    // Queues a batch; waits while a few are queued already. Throws what storing an earlier
-    // batch threw.
+    // Queues a batch; waits while a few are queued already. Throws what preparing or storing
+    // an earlier batch threw.
     void push(PlistCFType batch);
-    // Waits until every queued batch is stored; throws what storing threw.
+    // Waits until every queued batch is stored; throws what preparing or storing threw.
     void finish();
 
 private:
-    enum { MAX_QUEUED = 4 };
+    // Batches waiting to be prepared, and prepared ones waiting to be stored: few, as a batch
+    // may carry megabytes of photos.
+    enum { MAX_QUEUED = 2 };
 
-    void run();
+    void prepareLoop();
+    void storeLoop();
+    // Both take the lock; false once the pipe stops or failed.
+    bool takeBatch(PlistCFType& batch);
+    bool takeStore(Store& store);
+    void fail(std::exception_ptr error);
     void rethrow();
 
-    Store m_store;
+    Prepare m_prepare;
     std::mutex m_mutex;
     std::condition_variable m_cond;
-    std::deque<PlistCFType> m_queue;
-    bool m_busy = false;  // the thread is storing a batch
+    std::deque<PlistCFType> m_batches;
+    std::deque<Store> m_stores;
+    int m_busy = 0;  // batches taken by a thread and not yet handed on or stored
     bool m_stopping = false;
     std::exception_ptr m_error;
-    std::thread m_thread;
+    std::thread m_preparer;
+    std::thread m_storer;
 };

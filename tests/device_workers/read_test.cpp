@@ -3,7 +3,9 @@
 #include <QSharedPointer>
 #include <QTemporaryDir>
 
+#include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
+#include "store/edittransaction.h"
 #include "workers_fixture.h"
 
 namespace {
@@ -216,4 +218,97 @@ TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
             << boxes.errors[0].toStdString();
         EXPECT_TRUE(failed->contacts().isEmpty()) << c.error;
     }
+}
+
+namespace {
+
+// Every row of a mirror, in row order, photo bytes by their hash: two mirrors with the same
+// dump hold the same rows under the same ids.
+QStringList dumpRows(LocalDb& db) {
+    QStringList out;
+    for (const char* sql : {"select * from contact order by _id", "select * from data order by _id",
+                            "select * from device_record_keys order by src_id"}) {
+        Sqlite3Cursor cur = db.db().queryThrow(sql);
+        while (cur.moveNext()) {
+            QStringList row;
+            for (int i = 0; i < cur.columnCount(); ++i) {
+                const QByteArray bytes = cur.getBlob(i);
+                row << (bytes.size() > 64 ? pim::Entity::photoHash(bytes) : QString(bytes));
+            }
+            out << row.join('|');
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// The read makes rows on one thread and stores them on another, its pages going to the file as
+// they fill: it stores what storing each batch in turn on one thread stores, and a store that
+// fails late keeps nothing of the read.
+TEST_F(WorkersTest, ReadStoresWhatOneThreadStoresAndAFailedStoreKeepsNothing) {
+    fakedevice::GenerateOptions options;
+    options.order = fakedevice::GenerateOptions::Order::ChildrenFirst;
+    options.photoEvery = 2;
+    options.photoBytes = 40000;  // 6 MB of photos, more than the read's page cache
+    options.childNamingTwoContacts = true;
+    options.unknownKind = true;
+    options.wrongValueTypes = true;
+    phone->generateContacts(300, options);
+    phone->updateScenario([](fakedevice::Scenario& s) { s.batchSize = 40; });
+    QSharedPointer<LocalDb> piped = readPhone("piped");
+
+    QSharedPointer<LocalDb> plain = newDb(tmp.filePath("plain"), true);
+    {
+        mobiledevice_sync_set_tethered_throw(udid, "Contacts", false);
+        mobiledevice_sync_client client;
+        mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+        mobiledevice_sync_start_recv_all_records_throw(client);
+        EditTransaction edit(*plain);
+        IOSSyncToPCThread::RecordWriter writer(plain.data());
+        bool more = true;
+        int batches = 0;
+        while (more) {
+            PlistCFType batch;
+            more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
+            writer.addBatch(batch);
+            ++batches;
+        }
+        writer.finish();
+        edit.commit();
+        EXPECT_GT(batches, 20);
+    }
+    const QStringList rows = dumpRows(*plain);
+    EXPECT_GT(rows.size(), 2000);
+    EXPECT_EQ(dumpRows(*piped), rows);
+    // Photos hashed off the storing thread carry the hash of the bytes stored with them.
+    int photos = 0;
+    Sqlite3Cursor photo = piped->db().queryThrow(
+        QString("select data4, data15 from data where type=%1").arg(pim::ENTITY_PHOTO));
+    while (photo.moveNext()) {
+        ++photos;
+        EXPECT_EQ(photo.getText(0), pim::Entity::photoHash(photo.getBlob(1)));
+    }
+    EXPECT_GE(photos, 150);
+
+    // A disk that fills near the end of the read, long after the first pages reached the file.
+    QSharedPointer<LocalDb> full = newDb(tmp.filePath("full"), true);
+    full->open_check();
+    full->db().executeThrow(
+        "create trigger fill after insert on data when new._id = 2000 begin "
+        "select raise(abort, 'database or disk is full'); end");
+    boxes.clear();
+    const int rc =
+        runUnderForm([&](ProgressForm* f) { return new IOSSyncToPCThread(udid, full.data(), f); });
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(boxes.errors.size(), 1);
+    EXPECT_TRUE(boxes.errors[0].contains("database or disk is full"))
+        << boxes.errors[0].toStdString();
+    EXPECT_TRUE(full->contacts().isEmpty());
+    Sqlite3Cursor check = full->db().queryThrow("pragma integrity_check");
+    ASSERT_TRUE(check.moveNext());
+    EXPECT_EQ(check.getText(0), "ok");
+    Sqlite3Cursor journal = full->db().queryThrow("pragma journal_mode");
+    ASSERT_TRUE(journal.moveNext());
+    EXPECT_EQ(journal.getText(0), "delete");
 }

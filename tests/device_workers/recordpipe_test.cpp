@@ -1,5 +1,6 @@
-// The hand-over of a phone read's batches to the storing thread: every batch stored in order,
-// a storing failure reported to the reading side, and a stop that never hangs.
+// The hand-over of a phone read's batches to the preparing and storing threads: every batch
+// stored in order, a failure of either reported to the reading side, and a stop that never
+// hangs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,12 +26,20 @@ int numberOf(const PlistCFType& b) {
 
 }  // namespace
 
-TEST(RecordPipe, StoresEveryBatchInOrderAndReportsAStoringFailure) {
+TEST(RecordPipe, StoresEveryBatchInOrderAndReportsAFailureOfEitherStage) {
+    // Rows made on one thread, stored on another: each batch's rows in the phone's order.
     std::vector<int> stored;
+    std::thread::id preparer, storer;
     {
-        RecordPipe pipe([&](const PlistCFType& b) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-            stored.push_back(numberOf(b));
+        RecordPipe pipe([&](const PlistCFType& b) -> RecordPipe::Store {
+            preparer = std::this_thread::get_id();
+            const int n = numberOf(b);
+            std::this_thread::sleep_for(std::chrono::microseconds(100 * (n % 3)));
+            return [&, n] {
+                storer = std::this_thread::get_id();
+                std::this_thread::sleep_for(std::chrono::microseconds(100 * (n % 2)));
+                stored.push_back(n);
+            };
         });
         for (int i = 0; i < 50; ++i)
             pipe.push(batch(i));
@@ -39,39 +48,55 @@ TEST(RecordPipe, StoresEveryBatchInOrderAndReportsAStoringFailure) {
     }
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(stored[i], i);
+    EXPECT_NE(preparer, storer);
+    EXPECT_NE(preparer, std::this_thread::get_id());
 
-    // A disk that fills at the fourth batch: the reader learns it at its next push or at the
-    // end, with the store's own text, and nothing after the failing batch is stored.
-    std::vector<int> kept;
-    RecordPipe failing([&](const PlistCFType& b) {
-        if (numberOf(b) == 3)
-            throw std::runtime_error("database or disk is full");
-        kept.push_back(numberOf(b));
-    });
-    std::string seen;
-    try {
-        for (int i = 0; i < 40; ++i)
-            failing.push(batch(i));
-        failing.finish();
-    } catch (const std::runtime_error& e) {
-        seen = e.what();
+    // A disk that fills at the fourth batch, or a batch that cannot be read at the fourth: the
+    // reader learns it at its next push or at the end, with the failing stage's own text, and
+    // nothing after the failing batch is stored.
+    for (const bool inStore : {true, false}) {
+        std::vector<int> kept;
+        RecordPipe failing([&](const PlistCFType& b) -> RecordPipe::Store {
+            const int n = numberOf(b);
+            if (!inStore && n == 3)
+                throw std::runtime_error("not a record dictionary");
+            return [&, n] {
+                if (inStore && n == 3)
+                    throw std::runtime_error("database or disk is full");
+                kept.push_back(n);
+            };
+        });
+        std::string seen;
+        try {
+            for (int i = 0; i < 40; ++i)
+                failing.push(batch(i));
+            failing.finish();
+        } catch (const std::runtime_error& e) {
+            seen = e.what();
+        }
+        EXPECT_EQ(seen, inStore ? "database or disk is full" : "not a record dictionary");
+        EXPECT_EQ(kept, (std::vector<int>{0, 1, 2}));
     }
-    EXPECT_EQ(seen, "database or disk is full");
-    EXPECT_EQ(kept, (std::vector<int>{0, 1, 2}));
 }
 
-TEST(RecordPipe, StoppingWithBatchesQueuedWaitsOnlyForTheBatchInHand) {
+TEST(RecordPipe, StoppingWithBatchesQueuedWaitsOnlyForTheBatchesInHand) {
+    std::atomic<int> prepared{0};
     std::atomic<int> stored{0};
     const auto start = std::chrono::steady_clock::now();
     {
-        RecordPipe pipe([&](const PlistCFType&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            ++stored;
+        RecordPipe pipe([&](const PlistCFType&) -> RecordPipe::Store {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            ++prepared;
+            return [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ++stored;
+            };
         });
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 3; ++i)
             pipe.push(batch(i));
         // A cancel: the pipe goes while batches are still queued.
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
-    EXPECT_LE(stored.load(), 2);
+    EXPECT_LE(prepared.load(), 2);
+    EXPECT_LE(stored.load(), 1);
 }

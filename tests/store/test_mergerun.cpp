@@ -6,6 +6,7 @@
 #include <mergerun.h>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -255,4 +256,72 @@ TEST(CacheWrites, SettingsComeBackWithTheScope) {
     EXPECT_EQ(pragma("synchronous"), "2");
     EXPECT_NE(pragma("cache_spill"), "0");
     EXPECT_EQ(contacts(t), 1);
+}
+
+// A phone's fresh mirror lets its pages go to the file as the read writes them: the commit has
+// little left to write, and a rollback still leaves the file as it was.
+TEST(CacheWrites, SpilledPagesReachTheFileEarlyAndARollbackStillUndoesThem) {
+    TempDb t;
+    auto pragma = [&](const char* name) {
+        Sqlite3Cursor c = t.db->db().queryThrow(QString("pragma ") + name);
+        return c.moveNext() ? c.getText(0) : QString();
+    };
+    {
+        EditTransaction edit(*t.db);
+        pim::_Contact kept = makeContact("Kept");
+        t.db->insertContactBase(kept);
+        edit.commit();
+    }
+    const QString usualCache = pragma("cache_size");
+    const qint64 before = QFileInfo(t.path).size();
+    // 8 MB of photos, twice the cache: most of them must be in the file before the commit.
+    auto writePhotos = [&](int n) {
+        QList<QPair<unsigned long long, QByteArray>> written;
+        for (int i = 0; i < n; ++i) {
+            pim::_Contact c = makeContact(QString("Photo %1").arg(i));
+            t.db->insertContactBase(c);
+            const QByteArray bytes(40000, char('a' + i % 26));
+            pim::Entity photo;
+            photo.fields["data15"] = bytes;
+            // Every other one with its hash worked out ahead, as a phone read does.
+            if (i % 2)
+                t.db->insertPhoto(c._id, photo, pim::Entity::photoHash(bytes));
+            else
+                t.db->insertEntity(c._id, pim::ENTITY_PHOTO, photo);
+            written << qMakePair(c._id, bytes);
+        }
+        return written;
+    };
+    {
+        LocalDb::CacheWrites fast(*t.db, LocalDb::CacheWrites::SpilledAsWritten);
+        EXPECT_EQ(pragma("journal_mode"), "memory");
+        EXPECT_NE(pragma("cache_spill"), "0");
+        EditTransaction edit(*t.db);
+        writePhotos(200);
+        EXPECT_GT(QFileInfo(t.path).size(), before + 4000000);
+        // A cancel or a failure: the edit goes.
+    }
+    EXPECT_EQ(pragma("journal_mode"), "delete");
+    EXPECT_EQ(pragma("synchronous"), "2");
+    EXPECT_EQ(pragma("cache_size"), usualCache);
+    EXPECT_EQ(contacts(t), 1);
+    EXPECT_EQ(t.count("select count(*) from data"), 0);
+    EXPECT_EQ(pragma("integrity_check"), "ok");
+
+    QList<QPair<unsigned long long, QByteArray>> written;
+    {
+        LocalDb::CacheWrites fast(*t.db, LocalDb::CacheWrites::SpilledAsWritten);
+        EditTransaction edit(*t.db);
+        written = writePhotos(200);
+        edit.commit();
+    }
+    EXPECT_EQ(pragma("integrity_check"), "ok");
+    EXPECT_EQ(contacts(t), 201);
+    for (const auto& w : written) {
+        const pim::_Contact back = t.db->contact(w.first);
+        ASSERT_EQ(back.entities.value(pim::ENTITY_PHOTO).size(), 1);
+        const pim::Entity& photo = back.entities.value(pim::ENTITY_PHOTO).first();
+        EXPECT_EQ(photo.fields.value("data15").toByteArray(), w.second);
+        EXPECT_EQ(photo.text("data4"), pim::Entity::photoHash(w.second));
+    }
 }
