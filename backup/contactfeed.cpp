@@ -15,7 +15,11 @@ ContactFeed::~ContactFeed() {
 }
 
 void ContactFeed::stop() {
-    m_stop = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_changed.notify_all();
+    }
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -35,10 +39,27 @@ void ContactFeed::readAll() {
     // The decrypted copies go as soon as they are read, and the reader's memory goes back on
     // the thread that took it, while the merges go on.
     m_reader.close();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_state = end;
-    m_failure = failure;
-    m_changed.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state = end;
+        m_failure = failure;
+        m_changed.notify_all();
+    }
+    freeSpent();
+}
+
+void ContactFeed::freeSpent() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_spent.size() >= SPENT_BATCH || m_stop; });
+        if (m_spent.empty())
+            return;
+        std::deque<pim::_Contact> spent;
+        spent.swap(m_spent);
+        lock.unlock();
+        spent.clear();
+        lock.lock();
+    }
 }
 
 void ContactFeed::expect(int contacts) {
@@ -48,9 +69,14 @@ void ContactFeed::expect(int contacts) {
 }
 
 void ContactFeed::take(pim::_Contact&& contact) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ready.push_back(std::move(contact));
-    m_changed.notify_all();
+    std::deque<pim::_Contact> spent;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ready.push_back(std::move(contact));
+        spent.swap(m_spent);
+        m_changed.notify_all();
+    }
+    // Freed here, outside the lock.
 }
 
 bool ContactFeed::stopped() const {
@@ -64,9 +90,12 @@ int ContactFeed::total() const {
 }
 
 const pim::_Contact* ContactFeed::next() {
-    // The one handed out before goes first, outside the lock.
-    m_current = pim::_Contact();
     std::unique_lock<std::mutex> lock(m_mutex);
+    // The one handed out before goes back to the reading thread, a few hundred at a time.
+    m_spent.push_back(std::move(m_current));
+    m_current = pim::_Contact();
+    if (m_spent.size() >= SPENT_BATCH)
+        m_changed.notify_all();
     m_changed.wait(lock, [this] { return !m_ready.empty() || m_state != READING; });
     if (!m_ready.empty()) {
         m_current = std::move(m_ready.front());

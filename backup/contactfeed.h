@@ -1,6 +1,7 @@
 // The contacts of an address book for a merge run while they are being read: the reader works on
 // a thread of its own and hands each contact over in address-book order, so reading and merging
-// overlap. The reader is closed (its copies removed) when its reading ends.
+// overlap. The reader is closed (its copies removed) when its reading ends; its thread then frees
+// the contacts merged, until stop().
 #pragma once
 
 #include "addressbookreader.h"
@@ -39,8 +40,11 @@ private:
     void take(pim::_Contact&& contact) override;
     bool stopped() const override;
     void readAll();
+    // After the reading: frees the merged contacts until stopped.
+    void freeSpent();
 
     enum State { READING, WHOLE, STOPPED, FAILED };
+    enum { SPENT_BATCH = 256 };
 
     AddressBookReader& m_reader;
     std::function<bool()> m_cancelled;
@@ -48,6 +52,9 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::deque<pim::_Contact> m_ready;
+    // Contacts merged, for the reading thread to free: it took their memory, and giving it
+    // back there is cheap, while from here it holds up the merges.
+    std::deque<pim::_Contact> m_spent;
     int m_total = -1;
     State m_state = READING;
     QString m_failure;
