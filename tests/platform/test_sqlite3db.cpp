@@ -240,6 +240,63 @@ TEST_F(Sqlite3DBTest, ValuesRoundTrip) {
     EXPECT_EQ(d.getText("txt"), QString::fromUtf8("Zoë ✓"));
 }
 
+// Texts are stored as the bytes QString::toUtf8 gives, whatever they hold, through statements
+// run at once and through cursors, also when one buffer served a longer text before.
+TEST_F(Sqlite3DBTest, TextsAreStoredAsTheirUtf8) {
+    const QString texts[] = {
+        QStringLiteral("a much longer text first, so that the buffer has room to spare"),
+        QString(),
+        QStringLiteral(""),
+        QStringLiteral("ascii"),
+        QString::fromUtf8("Zo\xc3\xab \xc3\x9f\xc3\xb8 \xe2\x9c\x93 \xe4\xb8\xad\xe6\x96\x87"),
+        QString::fromUtf8("\xf0\x9f\x98\x80 beyond the first plane"),
+        QString(QChar(0xd800)) + QStringLiteral(" a broken pair ") + QChar(0xdc00),
+        QString(QChar(0x7f)) + QChar(0x80) + QChar(0x7ff) + QChar(0x800) + QChar(0xffff),
+    };
+    for (const QString& text : texts)
+        insert(text);
+    Sqlite3Cursor c = db.queryThrow("select cast(v as blob) from t order by id");
+    for (const QString& text : texts) {
+        ASSERT_TRUE(c.moveNext());
+        EXPECT_EQ(c.getBlob(0), text.toUtf8()) << text.toStdString();
+    }
+    for (const QString& text : texts) {
+        Sqlite3Sql q("select count(*) from t where v = ?");
+        q.addTextParam(text);
+        Sqlite3Cursor n = db.queryThrow(q);
+        ASSERT_TRUE(n.moveNext());
+        EXPECT_GE(n.getInt(0), 1) << text.toStdString();
+    }
+}
+
+// A statement found again by its text's shared data must be this connection's: after a close
+// and an open of another file, the same literal runs on the new file.
+TEST_F(Sqlite3DBTest, StatementsKeptForTheirTextFollowTheConnection) {
+    const QString countRows = QStringLiteral("select count(*) from t");
+    auto rows = [&] {
+        for (int i = 0; i < 2; ++i) {
+            Sqlite3Cursor c = db.queryThrow(countRows);
+            EXPECT_TRUE(c.moveNext());
+            if (i == 1)
+                return c.getInt(0);
+        }
+        return -1;
+    };
+    insert("x");
+    EXPECT_EQ(rows(), 1);
+    db.close();
+    const QString other = dir.filePath("other.db");
+    db.openThrow(other, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.executeScriptThrow("create table t(id integer primary key, v text, b blob)");
+    EXPECT_EQ(rows(), 0);
+    // Held by a live cursor, the kept statement is not handed out twice.
+    insert("y");
+    Sqlite3Cursor open = db.queryThrow(countRows);
+    EXPECT_EQ(rows(), 1);
+    ASSERT_TRUE(open.moveNext());
+    EXPECT_EQ(open.getInt(0), 1);
+}
+
 // Bad files: each fails at open with the call and SQLite's text, and is left unchanged.
 TEST(Sqlite3DBBadFiles, FailAtOpenAndLeaveFileAlone) {
     QTemporaryDir dir;
