@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace fixture;
 
 namespace {
@@ -352,6 +354,29 @@ TEST(LinkedAddressBook, ALogThatCannotBeCopiedStopsTheImport) {
     EXPECT_EQ(privateFolders(), foldersBefore);
 }
 
+// The tables an address book needs for an import, and an open transaction for its rows.
+const char kSmallBookSchema[] =
+    "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
+    "Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle text, "
+    "Note text, Birthday text, Nickname text, PersonLink integer default -1);"
+    "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
+    " identifier integer, label integer, value text);"
+    "create table ABMultiValueLabel(value text);"
+    "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
+    "create table ABMultiValueEntryKey(value text);"
+    "begin;";
+
+// A backup folder holding the address book, read and ready to import.
+std::unique_ptr<BackupManifest> backupOf(const QString& folder, const QByteArray& book) {
+    BackupBuilder b(folder, BackupBuilder::DB);
+    b.addFile({"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", book, 3, false});
+    b.build();
+    std::unique_ptr<BackupManifest> bm(new BackupManifest(folder));
+    bm->readManifestInfo();
+    bm->parseInfo();
+    return bm;
+}
+
 // Contacts are merged while the address book is still being read; they must still come in the
 // address book's order, a linked contact at the place of its first card, each with its own
 // details, also when the details are not stored in person order.
@@ -359,16 +384,7 @@ TEST(ReadWhileMerging, ContactsKeepTheAddressBookOrder) {
     QTemporaryDir tmp;
     const QString folder = tmp.filePath("backup");
     const QString source = tmp.filePath("ab.sqlitedb");
-    QString script =
-        "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
-        "Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle "
-        "text, Note text, Birthday text, Nickname text, PersonLink integer default -1);"
-        "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
-        " identifier integer, label integer, value text);"
-        "create table ABMultiValueLabel(value text);"
-        "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
-        "create table ABMultiValueEntryKey(value text);"
-        "begin;";
+    QString script = kSmallBookSchema;
     // 300 persons; person 10k+2 and person 10k+152 (k below 15) are the same person in two
     // accounts, the second card far behind the first. Numbers are written from the last person
     // to the first.
@@ -397,18 +413,12 @@ TEST(ReadWhileMerging, ContactsKeepTheAddressBookOrder) {
                       .arg(id, 4, 10, QChar('0'));
     runSql(source, script + "commit;");
 
-    BackupBuilder b(folder, BackupBuilder::DB);
-    b.addFile(
-        {"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", readFile(source), 3, false});
-    b.build();
-    BackupManifest bm(folder);
-    bm.readManifestInfo();
-    bm.parseInfo();
+    std::unique_ptr<BackupManifest> bm = backupOf(folder, readFile(source));
     LocalDb db(tmp.filePath("target.db"),
                QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
     db.create();
     // The backup holds no images: the note on photos follows the count.
-    const QStringList boxes = import(bm, db);
+    const QStringList boxes = import(*bm, db);
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes[0].section("<br/>", 0, 0).toStdString(),
               QString("Successfully imported %1 contacts from iTunes Backup.")
@@ -436,16 +446,7 @@ TEST(ReadWhileMerging, AFailureHalfWayKeepsNothing) {
     QTemporaryDir tmp;
     const QString folder = tmp.filePath("backup");
     const QString source = tmp.filePath("ab.sqlitedb");
-    QString script =
-        "create table ABPerson(ROWID integer primary key autoincrement, First text, Last text, "
-        "Middle text, Prefix text, Suffix text, Organization text, Department text, JobTitle "
-        "text, Note text, Birthday text, Nickname text);"
-        "create table ABMultiValue(UID integer primary key, record_id integer, property integer,"
-        " identifier integer, label integer, value text);"
-        "create table ABMultiValueLabel(value text);"
-        "create table ABMultiValueEntry(parent_id integer, key integer, value text);"
-        "create table ABMultiValueEntryKey(value text);";
-    script += "begin;";
+    QString script = kSmallBookSchema;
     const int persons = 2000;
     for (int id = 1; id <= persons; ++id)
         script += QString("insert into ABPerson(ROWID,First,Last,Note) values(%1,'P','N%1',%2);")
@@ -473,17 +474,12 @@ TEST(ReadWhileMerging, AFailureHalfWayKeepsNothing) {
     bytes[int(at)] = char(0x7f);
     bytes[int(at + 1)] = bytes[int(at + 2)] = bytes[int(at + 3)] = char(0xff);
 
-    BackupBuilder b(folder, BackupBuilder::DB);
-    b.addFile({"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", bytes, 3, false});
-    b.build();
-    BackupManifest bm(folder);
-    bm.readManifestInfo();
-    bm.parseInfo();
+    std::unique_ptr<BackupManifest> bm = backupOf(folder, bytes);
     const QStringList foldersBefore = privateFolders();
     LocalDb db(tmp.filePath("target.db"),
                QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
     db.create();
-    const QStringList boxes = import(bm, db);
+    const QStringList boxes = import(*bm, db);
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].contains("Library/AddressBook/AddressBook.sqlitedb) cannot be read"))
         << boxes[0].toStdString();
