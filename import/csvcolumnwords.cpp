@@ -109,11 +109,13 @@ const QHash<QString, Word>& vocabulary() {
     return words;
 }
 
-// The words of a column name in lower case; "E-mail" is one word, numbers are dropped.
+// The words of a column name in lower case; "E-mail" and "Home page" are one word each, numbers
+// are dropped.
 QStringList wordsOf(const QString& header, QString* imWord) {
     QString t = header.toLower();
     t.replace(QLatin1String("e-mail"), QLatin1String("email"));
     t.replace(QLatin1String("e mail"), QLatin1String("email"));
+    t.replace(QLatin1String("home page"), QLatin1String("homepage"));
     QStringList out;
     QString word;
     auto flush = [&]() {

@@ -1,5 +1,6 @@
 // The column names of contact CSV files: this program's own, and those of the address books whose
-// exports people bring (Outlook in its languages, Google in both of its layouts, Thunderbird).
+// exports people bring (Outlook in its languages, Google in both of its layouts, Thunderbird,
+// Yahoo, LinkedIn).
 #ifndef TW_IMPORT_CSVHEADERTABLE_H
 #define TW_IMPORT_CSVHEADERTABLE_H
 

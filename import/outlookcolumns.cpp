@@ -1,5 +1,7 @@
 #include "outlookcolumns.h"
 
+#include <QVector>
+
 namespace {
 
 typedef CSVImport::_ColInfo C;
@@ -785,6 +787,7 @@ QList<QPair<QString, CSVImport::_ColInfo> > columns() {
 QString language(const QStringList& header) {
     int n = 0;
     const Language* all = languages(&n);
+    QVector<int> hits(n, 0);
     for (const QString& h : header) {
         const QByteArray name = h.toUtf8();
         bool english = false;
@@ -794,7 +797,9 @@ QString language(const QStringList& header) {
             continue;
         for (int l = 1; l < n; ++l) {
             for (int i = 0; i < all[l].count; ++i) {
-                if (name == all[l].columns[i].name)
+                // Two of a language's own names make its file: one alone may be a word another
+                // layout shares (LinkedIn's "Position" is also German Outlook's job title).
+                if (name == all[l].columns[i].name && ++hits[l] >= 2)
                     return QString::fromLatin1(all[l].code);
             }
         }

@@ -52,6 +52,7 @@ TEST(CsvColumnWords, CommonWordsAndWhatTheyLeaveAlone) {
         {"Date of Birth", 6, 3, "data1"},
         {"Website URL", 13, 1, "data1"},
         {"Personal Web Page", 13, 4, "data1"},
+        {"home page", 13, 1, "data1"},
         // Words the reader does not know leave the column unknown rather than misread.
         {"Last Modified", 0, 0, ""},
         {"Emergency Contact Phone", 0, 0, ""},
@@ -142,12 +143,12 @@ TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
     f.write(
         "Contacts exported 2026-12-01\r\n"
         "Contact ID,First name,Last name,Email Address,Other Email,Phone Number,"
-        "Mobile Phone Number,Other Phone,Company Name,Job Title,Street Address,Address Line 2,"
+        "Mobile Phone Number,Other Phone,Company Name,Position,Street Address,Address Line 2,"
         "City,State/Region,Postal Code,Country/Region,Website URL,Date of Birth,Notes,"
         "Lead Status\r\n"
         "1001,Maria,Garcia,maria@example.com,mg@other.example,+1 555 0100,+1 555 0101,"
         "+1 555 0102,Garcia & Co,Owner,1 Main St,Unit 4,Springfield,IL,62701,United States,"
-        "https://garcia.example,1975-06-30,\"Prefers calls\nafter 5pm\",Open\r\n");
+        "https://garcia.example,6/3/1975,\"Prefers calls\nafter 5pm\",Open\r\n");
     f.close();
     CSVImport importer;
     Reporter r;
@@ -181,6 +182,9 @@ TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
     EXPECT_EQ(c.entities.value(pim::ENTITY_ORG)[0].text("data4"), "Owner");
     ASSERT_EQ(c.entities.value(pim::ENTITY_EVENT).size(), 1);
     EXPECT_EQ(c.entities.value(pim::ENTITY_EVENT)[0].text("data2"), "3");
+    // "Position" is also a German Outlook name; one such name does not make the dates German.
+    EXPECT_EQ(c.entities.value(pim::ENTITY_EVENT)[0].fields.value("data1").toDateTime().date(),
+              QDate(1975, 6, 3));
     EXPECT_EQ(c.entities.value(pim::ENTITY_NOTES).value(0).text("data1"),
               "Prefers calls\nafter 5pm");
     EXPECT_EQ(c.entities.value(pim::ENTITY_URL).value(0).text("data1"), "https://garcia.example");
