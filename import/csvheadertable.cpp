@@ -1,5 +1,6 @@
 #include "csvheadertable.h"
 
+#include "csvcolumnwords.h"
 #include "outlookcolumns.h"
 
 #include <QRegularExpression>
@@ -116,6 +117,61 @@ void addThunderbird(ColTable& t) {
     put(t, "Birth Day", C(6, 3, d2, d1, C::BIRTH_DAY));
 }
 
+// Yahoo's export, in its American and British spellings. Its phones are named by their place
+// alone, "Title" is the job title and "Primary" says which number is preferred (a kind, no data).
+void addYahoo(ColTable& t) {
+    put(t, "First", C(1, 0, kNone, d2));
+    put(t, "Middle", C(1, 0, kNone, d4));
+    put(t, "Last", C(1, 0, kNone, d3));
+    put(t, "Home", C(3, 1, d2, d1));
+    put(t, "Work", C(3, 3, d2, d1));
+    put(t, "Mobile", C(3, 2, d2, d1));
+    put(t, "Fax", C(3, 13, d2, d1));
+    put(t, "Other", C(3, 0, d2, d1));
+    C yahooPhone(3, 0, d2, d1);
+    yahooPhone.label = QStringLiteral("Yahoo! Phone");
+    put(t, "Yahoo! Phone", yahooPhone);
+    put(t, "Primary", C(0, 0, kNone, kNone, C::IGNORED));
+    put(t, "Alternate Email 1", C(4, 0, d2, d1));
+    put(t, "Alternate Email 2", C(4, 0, d2, d1));
+    put(t, "Personal Website", C(13, 4, d2, d1));
+    put(t, "Business Website", C(13, 5, d2, d1));
+    put(t, "Comments", C(9, 0, kNone, d1));
+    for (const char* place : {"Home", "Work"}) {
+        const int code = QLatin1String(place) == QLatin1String("Home") ? 1 : 2;
+        const QString p = QLatin1String(place);
+        put(t, p + " ZIP", C(12, code, d2, d9));
+        put(t, p + " Town", C(12, code, d2, d7));
+    }
+    // Yahoo's own messenger under both of its names, then the others it lists.
+    put(t, "Messenger ID", C(8, 3, d5, d1));
+    put(t, "Yahoo! ID", C(8, 3, d5, d1));
+    for (int i = 1; i <= 9; ++i)
+        put(t, QString("Messenger ID%1").arg(i), C(8, 3, d5, d1));
+    const struct {
+        const char* name;
+        int protocol;
+    } ims[] = {{"Skype ID", 4}, {"ICQ ID", 7}, {"Google ID", 6}, {"MSN ID", 2},
+               {"AIM ID", 1},   {"QQ ID", 5},  {"IRC ID", 0}};
+    for (const auto& im : ims) {
+        C info(8, im.protocol, d5, d1);
+        if (im.protocol == 0)
+            info.label = QStringLiteral("IRC");
+        put(t, im.name, info);
+    }
+}
+
+// LinkedIn's Connections.csv: "URL" is the person's profile page; "Connected On" is the day the
+// two connected, kept as a date of its own label.
+void addLinkedIn(ColTable& t) {
+    put(t, "Email Address", C(4, 1, d2, d1));
+    put(t, "URL", C(13, 3, d2, d1));
+    put(t, "Position", C(10, 0, d2, d4));
+    C connected(6, 0, d2, d1);
+    connected.label = QStringLiteral("Connected On");
+    put(t, "Connected On", connected);
+}
+
 // A plain "name, address" list as people make them by hand or in a spreadsheet.
 void addPlain(ColTable& t) {
     put(t, "Full Name", C(1, 0, kNone, d2, C::FULL_NAME));
@@ -130,6 +186,8 @@ ColTable build() {
     addOutlook(t);
     addGoogle(t);
     addThunderbird(t);
+    addYahoo(t);
+    addLinkedIn(t);
     addPlain(t);
     return t;
 }
@@ -159,7 +217,14 @@ C googleSlot(int type, int slot, const QString& part) {
     if (part == QLatin1String("Formatted"))
         return C(type, 0, d2, d4, C::FORMATTED_ADDR, slot);
     const QString key = parts.value(part);
-    return key.isEmpty() ? C() : C(type, 0, d2, key, C::MULTI, slot);
+    if (key.isEmpty())
+        return C();
+    C info(type, 0, d2, key, C::MULTI, slot);
+    if (part == QLatin1String("PO Box"))
+        info.streetLine = C::PO_BOX;
+    else if (part == QLatin1String("Extended Address"))
+        info.streetLine = C::EXTENDED;
+    return info;
 }
 
 // Google's "Organization 1 - Name" (older layout): one organisation per contact here.
@@ -234,6 +299,34 @@ CSVImport::_ColInfo lookup(const QString& header) {
             return C();
     }
     return C();
+}
+
+QVector<CSVImport::_ColInfo> resolve(const QStringList& header) {
+    QVector<C> columns;
+    columns.reserve(header.size());
+    QSet<QString> seen;
+    bool jobTitle = false;
+    for (const QString& name : header) {
+        C info = lookup(name);
+        if (!info.known())
+            info = csvwords::meaning(name);
+        // French Outlook names the courtesy title and the job title alike ("Titre"): the second
+        // column of a name-prefix header is the job title.
+        if (seen.contains(name) && info.type == pim::ENTITY_NAME && info.dataKey == d5)
+            info = C(pim::ENTITY_ORG, 0, d2, d4);
+        seen.insert(name);
+        jobTitle = jobTitle || (info.type == pim::ENTITY_ORG && info.dataKey == d4);
+        columns.append(info);
+    }
+    // Outlook's "Title" is the courtesy title beside its "Job Title"; where no column holds the
+    // job title (Yahoo, lists made by hand) a "Title" is the job title.
+    if (!jobTitle) {
+        for (int i = 0; i < header.size(); ++i) {
+            if (header[i] == QLatin1String("Title"))
+                columns[i] = C(pim::ENTITY_ORG, 0, d2, d4);
+        }
+    }
+    return columns;
 }
 
 QString outlookLanguage(const QStringList& header) {

@@ -28,18 +28,25 @@ CSVImport::~CSVImport() {}
 
 namespace {
 
-// The separator of a file: the one of comma, semicolon and tab that its header line holds most
-// often outside quotes (Excel writes semicolons where the decimal sign is a comma); a comma on a
-// tie or when the line holds none.
+// Lines looked at for the header: LinkedIn puts a few lines of notes ahead of it.
+const int kHeaderSearchLines = 50;
+
+// The separator of a file: the one of comma, semicolon and tab that its first line holding any
+// of them outside quotes holds most often (Excel writes semicolons where the decimal sign is a
+// comma); a comma on a tie or when no line holds one.
 char separatorOf(const QByteArray& text) {
     int counts[3] = {0, 0, 0};
     bool quoted = false;
+    int lines = 0;
     for (char ch : text) {
         if (ch == '"') {
             quoted = !quoted;
         } else if (!quoted) {
-            if (ch == '\n')
-                break;
+            if (ch == '\n') {
+                if (counts[0] + counts[1] + counts[2] > 0 || ++lines >= kHeaderSearchLines)
+                    break;
+                continue;
+            }
             counts[0] += ch == ',';
             counts[1] += ch == ';';
             counts[2] += ch == '\t';
@@ -50,6 +57,29 @@ char separatorOf(const QByteArray& text) {
     if (counts[2] > counts[0] && counts[2] > counts[1])
         return '\t';
     return ',';
+}
+
+bool isBlank(const QStringList& line) {
+    for (const QString& cell : line) {
+        if (!cell.trimmed().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+int knownCount(const QStringList& line) {
+    int known = 0;
+    const QVector<CSVImport::_ColInfo> columns = CSVImport::headerColumns(line);
+    for (const CSVImport::_ColInfo& info : columns)
+        known += info.known() ? 1 : 0;
+    return known;
+}
+
+int filledCount(const QStringList& line) {
+    int filled = 0;
+    for (const QString& cell : line)
+        filled += cell.trimmed().isEmpty() ? 0 : 1;
+    return filled;
 }
 
 QString notUnderstoodName(const QString& header, int column) {
@@ -74,19 +104,19 @@ void CSVImport::initialize(QString path) {
     const char separator = separatorOf(text);
     QBuffer buffer(&text);
     buffer.open(QIODevice::ReadOnly);
-    if (csvhelper::utf8CSVRow(header, &buffer, true, separator)) {
-        QStringList scratch;
-        for (;;) {
-            bool more = csvhelper::utf8CSVRow(scratch, &buffer, false, separator);
-            // A last line without a line feed is still a row; a read that starts at the very
-            // end yields one empty cell, which is not.
-            if (more || !(scratch.size() == 1 && scratch.first().isEmpty()))
-                rows.append(scratch);
-            scratch.clear();
-            if (!more)
-                break;
-        }
+    QList<QStringList> lines;
+    QStringList scratch;
+    for (bool first = true;; first = false) {
+        const bool more = csvhelper::utf8CSVRow(scratch, &buffer, first, separator);
+        // A last line without a line feed is still a row; a read that starts at the very end
+        // yields one empty cell (none at all when the file is empty), which is not.
+        if (more || !(scratch.isEmpty() || (scratch.size() == 1 && scratch.first().isEmpty())))
+            lines.append(scratch);
+        scratch.clear();
+        if (!more)
+            break;
     }
+    findHeader(lines);
     readColumns();
     readPos = rows.constBegin();
     if (!anyKnown && !text.trimmed().isEmpty()) {
@@ -101,24 +131,46 @@ void CSVImport::initialize(QString path) {
     }
 }
 
+// The header is the first line that names a known column. A line of one cell ("Notes:") may be
+// a note ahead of the header, so a later line naming two known columns wins over it. The lines
+// ahead of the header that hold something are counted as skipped.
+void CSVImport::findHeader(QList<QStringList>& lines) {
+    int at = -1;
+    const int searched = qMin(lines.size(), kHeaderSearchLines);
+    for (int i = 0; i < searched && at < 0; ++i) {
+        if (knownCount(lines[i]) == 0)
+            continue;
+        at = i;
+        if (filledCount(lines[i]) >= 2)
+            break;
+        for (int j = i + 1; j < searched; ++j) {
+            if (knownCount(lines[j]) >= 2) {
+                at = j;
+                break;
+            }
+        }
+    }
+    if (at < 0)
+        at = 0;  // no known column anywhere: the first line is read as the header, and refused
+    skippedLineCount = 0;
+    for (int i = 0; i < at && i < lines.size(); ++i)
+        skippedLineCount += isBlank(lines[i]) ? 0 : 1;
+    if (!lines.isEmpty())
+        header = lines[at];
+    lines.erase(lines.begin(), lines.begin() + qMin(lines.size(), at + 1));
+    rows = std::move(lines);
+}
+
+QVector<CSVImport::_ColInfo> CSVImport::headerColumns(const QStringList& header) {
+    return csvheaders::resolve(header);
+}
+
 void CSVImport::readColumns() {
-    columns.clear();
-    columns.reserve(header.size());
+    columns = headerColumns(header);
     unread.clear();
     anyKnown = false;
-    QSet<QString> seen;
-    for (int i = 0; i < header.size(); ++i) {
-        _ColInfo info = colInfo(header[i]);
-        // French Outlook names the courtesy title and the job title alike ("Titre"): the second
-        // column of a name-prefix header is the job title.
-        if (seen.contains(header[i]) && info.type == pim::ENTITY_NAME &&
-            info.dataKey == QLatin1String("data5")) {
-            info = _ColInfo(pim::ENTITY_ORG, 0, "data2", "data4");
-        }
-        seen.insert(header[i]);
-        columns.append(info);
+    for (const _ColInfo& info : columns)
         anyKnown = anyKnown || info.known();
-    }
     dayFirst = csvheaders::outlookLanguage(header) != QLatin1String("en");
     // Columns left unread are named in the closing text, those that hold anything at least.
     for (int i = 0; i < header.size(); ++i) {
@@ -158,4 +210,8 @@ QStringList CSVImport::unreadColumns() const {
 
 int CSVImport::skippedDates() const {
     return skippedDateCount;
+}
+
+int CSVImport::skippedLines() const {
+    return skippedLineCount;
 }

@@ -41,6 +41,12 @@ public:
         // Columns of one type and subtype with different slots fill different entities: the
         // number of a Google slot ("Phone 2 - Value") or of a repeated own column ("Tel:Mobile 2").
         int slot = 0;
+        // A kind no code names ("Yahoo! Phone", "Connected On"): the entity's custom label.
+        QString label;
+        // Where the text of an address column that fills the street goes among its lines: the
+        // post-office box first, then the extended address, then the street lines in column order.
+        enum StreetLine { PO_BOX, EXTENDED, STREET };
+        StreetLine streetLine = STREET;
 
         _ColInfo() {}
         _ColInfo(int type, int subtype, QString subtypeKey, QString dataKey, Role role = PLAIN,
@@ -58,14 +64,19 @@ public:
     void uninitialize() override;
     QStringList unreadColumns() const override;
     int skippedDates() const override;
+    int skippedLines() const override;
 
     // Descriptor of a header text (exact, case-sensitive); the ignored descriptor when unknown.
     static _ColInfo colInfo(QString name);
+    // The descriptors of a whole header line: the table's, read in the light of the other columns
+    // ("Title" is a job title where no column holds one), else the meaning of the column's words.
+    static QVector<_ColInfo> headerColumns(const QStringList& header);
     // Number of distinct header texts the table knows.
     static int knownHeaderCount();
 
 private:
     void readColumns();
+    void findHeader(QList<QStringList>& lines);
 
     QStringList header;
     QList<QStringList> rows;
@@ -75,6 +86,7 @@ private:
     bool dayFirst = false;  // dates as d/M/y (Outlook outside English)
     QStringList unread;     // names of the columns not understood that hold something
     int skippedDateCount = 0;
+    int skippedLineCount = 0;  // lines ahead of the header (LinkedIn's notes) that hold something
 };
 
 #endif

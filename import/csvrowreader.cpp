@@ -3,6 +3,7 @@
 #include "typelabels.h"
 
 #include <QDate>
+#include <QRegularExpression>
 
 namespace csvrow {
 
@@ -47,15 +48,56 @@ bool hasAddressPart(const pim::Entity& e) {
     return false;
 }
 
-void setLabel(pim::Entity& e, const QString& subtypeKey, const QPair<int, QString>& code) {
+// Types whose entities have a kind (code 0 is "Other"): a column that names one writes it, Other
+// included, so no entity of these types is left without a kind.
+bool hasKind(int type) {
+    return isOnePerValue(type) || type == pim::ENTITY_ADDR;
+}
+
+// The custom label of a kind no code names; a messenger's goes where the service name goes.
+void setCustomLabel(pim::Entity& e, int type, const QString& subtypeKey, const QString& label) {
+    e.fields[subtypeKey] = 0;
+    e.fields[type == pim::ENTITY_IM ? "data6" : "data3"] = label;
+}
+
+void setLabel(pim::Entity& e, int type, const QString& subtypeKey,
+              const QPair<int, QString>& code) {
     if (subtypeKey.isEmpty())
         return;
-    if (code.first != 0)
+    if (code.first != 0 || hasKind(type))
         e.fields[subtypeKey] = code.first;
-    if (!code.second.isEmpty()) {
-        e.fields[subtypeKey] = 0;
-        e.fields["data3"] = code.second;
+    if (!code.second.isEmpty())
+        setCustomLabel(e, type, subtypeKey, code.second);
+}
+
+bool isAddressStreet(const CSVImport::_ColInfo& info) {
+    return info.type == pim::ENTITY_ADDR && info.dataKey == QLatin1String("data4");
+}
+
+// "12 Mar 2024", "7-Feb-22" (LinkedIn), "March 12, 2024": a date with its month in English words.
+bool monthWordsDate(const QString& t, QDate& out) {
+    static const QRegularExpression dayFirst(
+        QStringLiteral("^(\\d{1,2})[ -]([A-Za-z]{3,9})\\.?[ ,-]+(\\d{2}|\\d{4})$"));
+    static const QRegularExpression monthFirst(
+        QStringLiteral("^([A-Za-z]{3,9})\\.? (\\d{1,2}),? (\\d{4})$"));
+    static const QStringList months{"jan", "feb", "mar", "apr", "may", "jun",
+                                    "jul", "aug", "sep", "oct", "nov", "dec"};
+    QString day, month, year;
+    QRegularExpressionMatch m = dayFirst.match(t);
+    if (m.hasMatch()) {
+        day = m.captured(1), month = m.captured(2), year = m.captured(3);
+    } else {
+        m = monthFirst.match(t);
+        if (!m.hasMatch())
+            return false;
+        month = m.captured(1), day = m.captured(2), year = m.captured(3);
     }
+    const int mo = months.indexOf(month.left(3).toLower()) + 1;
+    int y = year.toInt();
+    if (year.size() == 2)
+        y += y < 30 ? 2000 : 1900;
+    out = QDate(y, mo, day.toInt());
+    return mo > 0 && out.isValid();
 }
 
 int number(const QString& t, bool* ok) {
@@ -65,7 +107,16 @@ int number(const QString& t, bool* ok) {
 }  // namespace
 
 DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out) {
-    const QString t = cell.trimmed().section(QLatin1Char(' '), 0, 0);
+    const QString whole = cell.trimmed();
+    bool letters = false;
+    for (QChar ch : whole)
+        letters = letters || (ch.unicode() < 128 && ch.isLetter());
+    QDate named;
+    if (letters && monthWordsDate(whole, named)) {
+        out = QDateTime(named, QTime(0, 0));
+        return DATE;
+    }
+    const QString t = whole.section(QLatin1Char(' '), 0, 0);
     if (t.isEmpty())
         return NO_DATE;
     if (t.startsWith(QLatin1String("--"))) {
@@ -173,17 +224,51 @@ void RowReader::plainCell(const Col& info, const QString& cell) {
     if (info.type == pim::ENTITY_EVENT && !dateValue(cell, value))
         return;
     pim::Entity& entity = work[key];
-    if (!info.subtypeKey.isEmpty() && info.subtype != 0)
+    if (!info.subtypeKey.isEmpty() && (info.subtype != 0 || hasKind(info.type)))
         entity.fields[info.subtypeKey] = info.subtype;
+    if (!info.label.isEmpty() && !info.subtypeKey.isEmpty())
+        setCustomLabel(entity, info.type, info.subtypeKey, info.label);
+    noteFirst(info, cell);
+    if (isAddressStreet(info)) {
+        streets[key].lines[info.streetLine].append(cell);
+        return;
+    }
     const QString old = entity.text(info.dataKey);
     entity.fields[info.dataKey] = old.isEmpty() ? value : QVariant(old + " " + cell);
+}
+
+// The first company, e-mail address and number in column order: what a nameless row is called.
+void RowReader::noteFirst(const Col& info, const QString& value) {
+    int which;
+    if (info.type == pim::ENTITY_ORG && info.dataKey == QLatin1String("data1"))
+        which = 0;
+    else if (info.type == pim::ENTITY_EMAIL)
+        which = 1;
+    else if (info.type == pim::ENTITY_PHONE)
+        which = 2;
+    else
+        return;
+    if (firstValues[which].isEmpty())
+        firstValues[which] = value.trimmed();
+}
+
+// An address's street lines, one under the other as an address is written: its post-office
+// box, its extended address, then its street lines in column order.
+void RowReader::foldStreets() {
+    for (auto it = streets.constBegin(); it != streets.constEnd(); ++it) {
+        QStringList lines;
+        for (const QStringList& part : it->lines)
+            lines += part;
+        work[it.key()].fields["data4"] = lines.join(QLatin1Char('\n'));
+    }
 }
 
 // A Google value column: several values of one label are joined by " ::: ", each an entity.
 void RowReader::multiCell(const Col& info, const QString& cell) {
     const QPair<int, int> slot(info.type, info.slot);
     QPair<int, QString> code = typelabels::labelCode(info.type, labels.value(slot));
-    if (code.first < 0)
+    const bool labelled = code.first >= 0;
+    if (!labelled)
         code = qMakePair(info.subtype, QString());
     const QStringList values = pieces(cell);
     for (int k = 0; k < values.size(); ++k) {
@@ -197,7 +282,10 @@ void RowReader::multiCell(const Col& info, const QString& cell) {
         const QString key =
             QString("%1-%2@%3.%4").arg(info.type).arg(code.first).arg(info.slot).arg(k);
         pim::Entity& entity = work[key];
-        setLabel(entity, info.subtypeKey, code);
+        if (labelled)
+            setLabel(entity, info.type, info.subtypeKey, code);
+        else if (code.first != 0 && !info.subtypeKey.isEmpty())
+            entity.fields[info.subtypeKey] = code.first;
         if (info.type == pim::ENTITY_IM) {
             const QString service = services.value(slot);
             const int protocol = typelabels::imProtocol(service);
@@ -205,6 +293,11 @@ void RowReader::multiCell(const Col& info, const QString& cell) {
                 entity.fields["data5"] = protocol;
             else if (!service.isEmpty())
                 entity.fields["data6"] = service;
+        }
+        noteFirst(info, values[k]);
+        if (isAddressStreet(info)) {
+            streets[key].lines[info.streetLine].append(values[k]);
+            continue;
         }
         const QString old = entity.text(info.dataKey);
         entity.fields[info.dataKey] = old.isEmpty() ? value : QVariant(old + " " + values[k]);
@@ -234,7 +327,7 @@ void RowReader::formattedAddresses() {
             pim::Entity& entity = work[key];
             if (hasAddressPart(entity) || values[k].isEmpty())
                 continue;
-            setLabel(entity, QStringLiteral("data2"), code);
+            setLabel(entity, pim::ENTITY_ADDR, QStringLiteral("data2"), code);
             entity.fields["data4"] = values[k];
         }
     }
@@ -298,6 +391,7 @@ pim::_Contact RowReader::read(const QStringList& row) {
                 break;
         }
     }
+    foldStreets();
     formattedAddresses();
     birthday();
     return assemble();
@@ -329,9 +423,11 @@ pim::_Contact RowReader::assemble() {
         contact.entities[pim::ENTITY_GROUP].append(group);
     }
     if (contact.fullName.isEmpty()) {
-        // A row without name parts is named by its whole name, else after its company, e-mail
-        // address or number.
-        contact.fullName = fullName.isEmpty() ? pim::nameFromDetails(contact) : fullName;
+        // A row without name parts is named by its whole name, else after its first company,
+        // e-mail address or number.
+        contact.fullName = fullName;
+        for (int i = 0; i < 3 && contact.fullName.isEmpty(); ++i)
+            contact.fullName = firstValues[i];
         if (!contact.fullName.isEmpty()) {
             pim::Entity name;
             name.fields["data2"] = contact.fullName;

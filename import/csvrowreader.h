@@ -30,6 +30,8 @@ private:
     void multiCell(const Col& info, const QString& cell);
     bool dateValue(const QString& text, QVariant& value);
     bool holds(int type, const QString& dataKey, const QString& value) const;
+    void noteFirst(const Col& info, const QString& value);
+    void foldStreets();
     void formattedAddresses();
     void birthday();
     pim::_Contact assemble();
@@ -41,6 +43,11 @@ private:
 
     QMap<QString, pim::Entity> work;  // by key text "type-subtype[@slot[.n]][#n]"
     QMap<QPair<int, int>, QString> labels, services, formatted;  // by (type, slot)
+    struct Street {
+        QStringList lines[3];  // by Col::StreetLine
+    };
+    QMap<QString, Street> streets;  // by the key text of their address entity
+    QString firstValues[3];         // company, e-mail address, number
     QString fullName;
     QString birthParts[3];  // year, month, day
     QStringList groups;

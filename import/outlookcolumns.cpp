@@ -1,5 +1,7 @@
 #include "outlookcolumns.h"
 
+#include <QVector>
+
 namespace {
 
 typedef CSVImport::_ColInfo C;
@@ -17,7 +19,8 @@ enum Field {
     COMPANY,
     DEPARTMENT,
     JOB_TITLE,
-    // Addresses: street (three lines), city, state, postal code, country; work, home, other.
+    // Addresses: street (three lines), city, state, postal code, country, post-office box;
+    // work, home, other.
     W_STREET,
     W_CITY,
     W_STATE,
@@ -33,6 +36,9 @@ enum Field {
     O_STATE,
     O_CODE,
     O_COUNTRY,
+    W_PO_BOX,
+    H_PO_BOX,
+    O_PO_BOX,
     // Numbers.
     ASSISTANT_PHONE,
     WORK_FAX,
@@ -115,6 +121,13 @@ C fieldInfo(Field f) {
             return C(12, 0, d2, d9);
         case O_COUNTRY:
             return C(12, 0, d2, d10);
+        case W_PO_BOX:
+        case H_PO_BOX:
+        case O_PO_BOX: {
+            C info(12, f == W_PO_BOX ? 2 : f == H_PO_BOX ? 1 : 0, d2, d4);
+            info.streetLine = C::PO_BOX;
+            return info;
+        }
         case ASSISTANT_PHONE:
             return C(3, 19, d2, d1);
         case WORK_FAX:
@@ -219,6 +232,9 @@ const Column kEnglish[] = {{"First Name", FIRST},
                            {"Other Postal Code", O_CODE},
                            {"Other Country", O_COUNTRY},
                            {"Other Country/Region", O_COUNTRY},
+                           {"Business Address PO Box", W_PO_BOX},
+                           {"Home Address PO Box", H_PO_BOX},
+                           {"Other Address PO Box", O_PO_BOX},
                            {"Assistant's Phone", ASSISTANT_PHONE},
                            {"Business Fax", WORK_FAX},
                            {"Business Phone", WORK_PHONE},
@@ -771,6 +787,7 @@ QList<QPair<QString, CSVImport::_ColInfo> > columns() {
 QString language(const QStringList& header) {
     int n = 0;
     const Language* all = languages(&n);
+    QVector<int> hits(n, 0);
     for (const QString& h : header) {
         const QByteArray name = h.toUtf8();
         bool english = false;
@@ -780,7 +797,9 @@ QString language(const QStringList& header) {
             continue;
         for (int l = 1; l < n; ++l) {
             for (int i = 0; i < all[l].count; ++i) {
-                if (name == all[l].columns[i].name)
+                // Two of a language's own names make its file: one alone may be a word another
+                // layout shares (LinkedIn's "Position" is also German Outlook's job title).
+                if (name == all[l].columns[i].name && ++hits[l] >= 2)
                     return QString::fromLatin1(all[l].code);
             }
         }

@@ -16,8 +16,8 @@ namespace outlookcolumns {
 // per language, the first meaning counts.
 QList<QPair<QString, CSVImport::_ColInfo> > columns();
 
-// The language ("de", "fr", ...) whose own column names the header uses; "en" when it uses none
-// but English ones (names English shares, such as "Notes", say nothing).
+// The language ("de", "fr", ...) of which the header uses two own column names; "en" otherwise
+// (names English shares, such as "Notes", say nothing).
 QString language(const QStringList& header);
 
 }  // namespace outlookcolumns
