@@ -46,6 +46,7 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->value_start = -1;
     p->encoding = ENC_NONE;
     p->qp_escape = 0;
+    p->qp_last_escaped = 0;
     p->param_count = 0;
     p->escape = 0;
     p->param_quoted = 0;
@@ -276,6 +277,7 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
                 unsigned int v = 0;
                 sscanf(p->code_buf, "%X", &v);
                 p->qp_escape = 0;
+                p->qp_last_escaped = -1;
                 return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
             }
             if (c == '=') {
@@ -284,6 +286,7 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
                 p->code_count = 0;
                 return -1;
             }
+            p->qp_last_escaped = 0;
             return vcard_add_char_to_line(p, static_cast<char>(c));
         case ENC_BASE64:
             if (p->code_count == 4)
@@ -538,9 +541,32 @@ static void join_continuation(CARD_Parser* p) {
     }
 }
 
+static bool isHexDigit(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits:
+// "=D0=9A=" and then "D0=A1". The line that follows a soft break is read as those two digits
+// when it begins with two of them that make a byte of a non-ASCII character, right after an
+// escaped byte, and they end there (at "=", ";" or the line end); "=0A=" and then "AB Street"
+// stays text.
+static bool splitEscapeFollows(const CARD_Parser* p, const char* buf, int i, int len, int isFinal) {
+    if (!p->qp_last_escaped || i + 1 >= len)
+        return false;
+    const unsigned char hi = static_cast<unsigned char>(buf[i]);
+    const unsigned char lo = static_cast<unsigned char>(buf[i + 1]);
+    if (!isHexDigit(hi) || !isHexDigit(lo) || (hi >= '0' && hi <= '7'))
+        return false;
+    if (i + 2 >= len)
+        return isFinal != 0;
+    const char after = buf[i + 2];
+    return after == '=' || after == ';' || after == '\r' || after == '\n';
+}
+
 // A byte while a line feed has just been read: an empty line, the blank of a continuation, or
 // the first byte of a new line, which ends the line before.
-static int feed_line_start(CARD_Parser* p, unsigned char c) {
+static int feed_line_start(CARD_Parser* p, const char* buf, int i, int len, int isFinal) {
+    const unsigned char c = static_cast<unsigned char>(buf[i]);
     if (c == '\n') {
         // An empty line, or one of blanks only: nothing to join, and it ends a
         // quoted-printable value that a soft break had left open.
@@ -567,8 +593,9 @@ static int feed_line_start(CARD_Parser* p, unsigned char c) {
         p->skip_line = 0;
     } else if (softBreakPending(p)) {
         // vCard 2.1 writers continue a quoted-printable value on the next line without a
-        // leading blank.
-        p->qp_escape = 0;
+        // leading blank; a split escape keeps collecting its digits.
+        if (!splitEscapeFollows(p, buf, i, len, isFinal))
+            p->qp_escape = 0;
     } else {
         vcard_process_char(p, '\n');
     }
@@ -579,7 +606,7 @@ int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
     p->error_offset = -1;
     for (int i = 0; i < len; ++i) {
         const int at = i;
-        const int ok = p->at_line_start ? feed_line_start(p, static_cast<unsigned char>(buf[i]))
+        const int ok = p->at_line_start ? feed_line_start(p, buf, i, len, isFinal)
                                         : feed_in_line(p, buf, i, len);
         if (!ok) {
             p->error_offset = at;
