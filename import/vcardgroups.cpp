@@ -71,10 +71,13 @@ QString groupName(const QVCardParser::Card& card, LegacyCharset* legacy) {
 }  // namespace
 
 bool VCardGroups::mayHoldGroups(const QByteArray& data) {
-    // Property names are case-insensitive; these are the spellings writers use. UTF-16 files
-    // are not looked into here.
-    return data.contains("KIND") || data.contains("kind") || data.contains("Kind") ||
-           data.contains('\0');
+    // Property names are case-insensitive; these are the spellings writers use ("kind" alone
+    // is a word of many notes). UTF-16 files are not looked into here.
+    for (const char* name : {"KIND:", "KIND;", "kind:", "kind;", "Kind:", "Kind;"}) {
+        if (data.contains(name))
+            return true;
+    }
+    return data.contains('\0');
 }
 
 bool VCardGroups::isGroupCard(const QVCardParser::Card& card) {
