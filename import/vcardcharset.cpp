@@ -57,7 +57,7 @@ QTextCodec* VCardFileCharset::codec() {
         m_found = true;
         const QByteArray sample = legacyValues(m_data);
         if (!sample.isEmpty())
-            m_codec = QTextCodec::codecForName(textencoding::detect(sample));
+            m_codec = QTextCodec::codecForName(textencoding::detectLegacy(sample));
         m_data.clear();
     }
     return m_codec;

@@ -120,6 +120,24 @@ TEST(LegacyCharsetQuotedPrintable, BytesWithoutCharsetReadInTheFilesSet) {
     EXPECT_EQ(c[1].fullName, QString::fromUtf8("Björn Götz"));
     for (const pim::_Contact& one : c)
         EXPECT_FALSE(holdsReplacementChar(one)) << one.fullName.toStdString();
+
+    // The issue's own card: one byte of the whole file is not UTF-8.
+    const QList<pim::_Contact> alone = importBytes(
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;Jane\r\n"
+        "NOTE;ENCODING=QUOTED-PRINTABLE:speci=E4l\r\nEND:VCARD\r\n");
+    ASSERT_EQ(alone.size(), 1);
+    EXPECT_EQ(field(alone[0], pim::ENTITY_NOTES, "data1"), QString::fromUtf8("speciäl"));
+
+    // A Russian phone's 2.1 export in Windows-1251, quoted-printable without a CHARSET.
+    const QList<pim::_Contact> ru = importBytes(
+        "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+        "N;ENCODING=QUOTED-PRINTABLE:=C8=E2=E0=ED=EE=E2;=CF=E5=F2=F0\r\n"
+        "NOTE;ENCODING=QUOTED-PRINTABLE:=CF=F0=E8=E2=E5=F2 =E8=E7 =CC=EE=F1=EA=E2=FB, "
+        "=EF=EE=E7=E2=EE=ED=E8=F2=E5 =E2=E5=F7=E5=F0=EE=EC\r\nEND:VCARD\r\n");
+    ASSERT_EQ(ru.size(), 1);
+    EXPECT_EQ(ru[0].fullName, QString::fromUtf8("Петр Иванов"));
+    EXPECT_EQ(field(ru[0], pim::ENTITY_NOTES, "data1"),
+              QString::fromUtf8("Привет из Москвы, позвоните вечером"));
 }
 
 TEST(LegacyCharsetQuotedPrintable, UnicodeAndNamedCharsetsAreLeftAlone) {
