@@ -47,6 +47,7 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->encoding = ENC_NONE;
     p->qp_escape = 0;
     p->qp_last_escaped = 0;
+    p->qp_split = 0;
     p->param_count = 0;
     p->escape = 0;
     p->param_quoted = 0;
@@ -253,7 +254,45 @@ static int vcard_finish_value(CARD_Parser* p) {
     return -1;
 }
 
+static bool isHexDigit(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The first digit of a byte from 0x80 up: what an escape of a non-ASCII character begins with.
+static bool isHighHexDigit(unsigned char c) {
+    return isHexDigit(c) && !(c >= '0' && c <= '7');
+}
+
+// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits:
+// "=D0=9A=" and then "D0=A1". A line that follows a soft break right after an escaped byte and
+// begins with two digits of a non-ASCII byte that end there (at "=", ";" or the line end) is
+// read as that escape's digits; "=0A=" and then "AB Street" stays text. `c` is the byte after
+// the digits held; they are stored, as one byte or as text.
+static int settle_split(CARD_Parser* p, unsigned char c) {
+    const bool joins = p->qp_split == 2 && (c == '=' || c == ';' || c == '\r' || c == '\n');
+    const int held = p->qp_split;
+    p->qp_split = 0;
+    if (joins) {
+        const char digits[3] = {p->qp_split_digits[0], p->qp_split_digits[1], 0};
+        unsigned int v = 0;
+        sscanf(digits, "%X", &v);
+        p->qp_last_escaped = -1;
+        return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
+    }
+    p->qp_last_escaped = 0;
+    return vcard_add_bytes_to_line(p, p->qp_split_digits, held);
+}
+
 static int vcard_value_char(CARD_Parser* p, unsigned char c) {
+    if (p->qp_split) {
+        if (p->qp_split == 1 && isHexDigit(c)) {
+            p->qp_split_digits[1] = static_cast<char>(c);
+            p->qp_split = 2;
+            return -1;
+        }
+        if (!settle_split(p, c))
+            return 0;
+    }
     if (c == '\r')
         return -1;
     if (c == '\n')
@@ -502,6 +541,8 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
 static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
     const unsigned char c = static_cast<unsigned char>(buf[i]);
     if (c == '\n') {
+        if (p->qp_split && !settle_split(p, c))
+            return 0;
         p->at_line_start = -1;
         p->fold_pending = 0;
         return -1;
@@ -541,32 +582,9 @@ static void join_continuation(CARD_Parser* p) {
     }
 }
 
-static bool isHexDigit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits:
-// "=D0=9A=" and then "D0=A1". The line that follows a soft break is read as those two digits
-// when it begins with two of them that make a byte of a non-ASCII character, right after an
-// escaped byte, and they end there (at "=", ";" or the line end); "=0A=" and then "AB Street"
-// stays text.
-static bool splitEscapeFollows(const CARD_Parser* p, const char* buf, int i, int len, int isFinal) {
-    if (!p->qp_last_escaped || i + 1 >= len)
-        return false;
-    const unsigned char hi = static_cast<unsigned char>(buf[i]);
-    const unsigned char lo = static_cast<unsigned char>(buf[i + 1]);
-    if (!isHexDigit(hi) || !isHexDigit(lo) || (hi >= '0' && hi <= '7'))
-        return false;
-    if (i + 2 >= len)
-        return isFinal != 0;
-    const char after = buf[i + 2];
-    return after == '=' || after == ';' || after == '\r' || after == '\n';
-}
-
 // A byte while a line feed has just been read: an empty line, the blank of a continuation, or
 // the first byte of a new line, which ends the line before.
-static int feed_line_start(CARD_Parser* p, const char* buf, int i, int len, int isFinal) {
-    const unsigned char c = static_cast<unsigned char>(buf[i]);
+static int feed_line_start(CARD_Parser* p, unsigned char c) {
     if (c == '\n') {
         // An empty line, or one of blanks only: nothing to join, and it ends a
         // quoted-printable value that a soft break had left open.
@@ -593,9 +611,14 @@ static int feed_line_start(CARD_Parser* p, const char* buf, int i, int len, int 
         p->skip_line = 0;
     } else if (softBreakPending(p)) {
         // vCard 2.1 writers continue a quoted-printable value on the next line without a
-        // leading blank; a split escape keeps collecting its digits.
-        if (!splitEscapeFollows(p, buf, i, len, isFinal))
-            p->qp_escape = 0;
+        // leading blank.
+        p->qp_escape = 0;
+        if (p->qp_last_escaped && p->data_handler && isHighHexDigit(c)) {
+            // Perhaps the digits of an escape split by the break: held until it is known.
+            p->qp_split = 1;
+            p->qp_split_digits[0] = static_cast<char>(c);
+            return -1;
+        }
     } else {
         vcard_process_char(p, '\n');
     }
@@ -606,7 +629,7 @@ int CARD_Parse(CARD_Parser* p, const char* buf, int len, int isFinal) {
     p->error_offset = -1;
     for (int i = 0; i < len; ++i) {
         const int at = i;
-        const int ok = p->at_line_start ? feed_line_start(p, buf, i, len, isFinal)
+        const int ok = p->at_line_start ? feed_line_start(p, static_cast<unsigned char>(buf[i]))
                                         : feed_in_line(p, buf, i, len);
         if (!ok) {
             p->error_offset = at;

@@ -45,6 +45,8 @@ struct CARD_Parser {
     int param_quoted;     // inside a double-quoted parameter value
     int dropped_lines;    // lines dropped because they ended before their ":"
     int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
+    int qp_split;         // digits held at a line start that may end an escape split there
+    char qp_split_digits[2];
 };
 
 const char* CARD_ParserVersion();
