@@ -268,7 +268,7 @@ static bool isHighHexDigit(unsigned char c) {
 // begins with two digits of a non-ASCII byte that end there (at "=", ";" or the line end) is
 // read as that escape's digits; "=0A=" and then "AB Street" stays text. `c` is the byte after
 // the digits held; they are stored, as one byte or as text.
-static int settle_split(CARD_Parser* p, unsigned char c) {
+static int vcard_settle_split(CARD_Parser* p, unsigned char c) {
     const bool joins = p->qp_split == 2 && (c == '=' || c == ';' || c == '\r' || c == '\n');
     const int held = p->qp_split;
     p->qp_split = 0;
@@ -290,7 +290,7 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
             p->qp_split = 2;
             return -1;
         }
-        if (!settle_split(p, c))
+        if (!vcard_settle_split(p, c))
             return 0;
     }
     if (c == '\r')
@@ -541,7 +541,7 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
 static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
     const unsigned char c = static_cast<unsigned char>(buf[i]);
     if (c == '\n') {
-        if (p->qp_split && !settle_split(p, c))
+        if (p->qp_split && !vcard_settle_split(p, c))
             return 0;
         p->at_line_start = -1;
         p->fold_pending = 0;
