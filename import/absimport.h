@@ -25,6 +25,13 @@ public:
     virtual QStringList unreadColumns() const { return QStringList(); }
     // Dates that were no dates ("circa 1800") and were left out; counted as contacts are read.
     virtual int skippedDates() const { return 0; }
+    // The groups the file defines, known after initialize(): each is made in the database, also
+    // when none of the file's contacts is in it.
+    virtual QStringList groups() const { return QStringList(); }
+    // Cards of the file that are groups rather than contacts (vCard), and the members they name
+    // that are not in the file.
+    virtual int groupCardCount() const { return 0; }
+    virtual int membersNotFound() const { return 0; }
 };
 
 #endif

@@ -180,6 +180,15 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
 
     MergeRun run(db, reporter);
     run.setProgress(tr("IDS_IMPORTING_CONTACTS_TO_DB"));
+    // A group the file defines is made even when none of its members is in the file; inside
+    // the run's one edit, so a cancel or a failure keeps none.
+    const QStringList groups = importer.groups();
+    if (!groups.isEmpty()) {
+        run.setBeforeCommit([&db, groups] {
+            for (const QString& name : groups)
+                db.getGroupIdOrAdd(name);
+        });
+    }
     run.setUnexpectedFailureText(unknownError());
     // Cards or rows with nothing to store are counted, not merged.
     run.setStep([&run](int, const pim::_Contact& incoming) {
@@ -222,6 +231,14 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
     if (!unread.isEmpty()) {
         text += "\n" +
                 tr("Columns not understood, left out: %1.").arg(unread.join(QStringLiteral(", ")));
+    }
+    if (importer.groupCardCount() > 0) {
+        text += "\n" + tr("%1 group cards were read as groups, not as contacts.")
+                           .arg(importer.groupCardCount());
+    }
+    if (importer.membersNotFound() > 0) {
+        text += "\n" + tr("%1 group members named by the group cards are not in the file.")
+                           .arg(importer.membersNotFound());
     }
     if (importer.skippedDates() > 0) {
         text += "\n" + tr("%1 dates that could not be read as dates were left out.")

@@ -232,6 +232,10 @@ bool VCardStream::next(QVCardParser::Card& card) {
 }
 
 QString QVCardParser::_Property::toString() const {
+    return toString(nullptr);
+}
+
+QString QVCardParser::_Property::toString(LegacyCharset* legacy) const {
     QMap<QString, QString>::const_iterator it = params.constFind(QStringLiteral("CHARSET"));
     if (it != params.constEnd() && !it->isEmpty()) {
         if (QTextCodec* codec = QTextCodec::codecForName(it->toLatin1())) {
@@ -239,12 +243,16 @@ QString QVCardParser::_Property::toString() const {
         }
     }
     // Without a charset, UTF-8 (the only charset of 4.0 and what every current writer uses)
-    // when the bytes are valid UTF-8; else the local 8-bit encoding.
+    // when the bytes are valid UTF-8; else the file's legacy set, else the local 8-bit encoding.
     QTextCodec::ConverterState state;
     static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
     const QString text = utf8->toUnicode(value.constData(), value.size(), &state);
     if (state.invalidChars == 0 && state.remainingChars == 0)
         return text;
+    if (legacy) {
+        if (QTextCodec* codec = legacy->codec())
+            return codec->toUnicode(value);
+    }
     return QString::fromLocal8Bit(value);
 }
 

@@ -10,6 +10,17 @@
 
 #include <memory>
 
+class QTextCodec;
+
+// The character set that the values of a file read in, when they name none and are not UTF-8
+// (old phones' 8-bit quoted-printable, Windows exports).
+class LegacyCharset {
+public:
+    virtual ~LegacyCharset() {}
+    // Null when there is none to go by.
+    virtual QTextCodec* codec() = 0;
+};
+
 class QVCardParser {
 public:
     // One property line of a card.
@@ -21,6 +32,9 @@ public:
         // The value as text, decoded by the codec its "CHARSET" parameter names, else as local
         // 8-bit text.
         QString toString() const;
+        // As toString(), with bytes that are not UTF-8 read in `legacy`'s character set (when
+        // it has one) rather than as local 8-bit text.
+        QString toString(LegacyCharset* legacy) const;
         // toString() cut at every unescaped ";"; a backslash makes the next character literal.
         QStringList values() const;
     };

@@ -62,9 +62,45 @@ QByteArray icuGuess(const QByteArray& bytes) {
     return result;
 }
 
+// ICU's best guess that no Unicode encoding is; empty when it has none Qt can decode, or no
+// evidence for any.
+QByteArray icuLegacyGuess(const QByteArray& bytes) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCharsetDetector, DetectorDeleter> detector(ucsdet_open(&status));
+    if (U_FAILURE(status) || !detector)
+        return QByteArray();
+    const int len = qMin(bytes.size(), 65536);
+    ucsdet_setText(detector.get(), bytes.constData(), len, &status);
+    int32_t found = 0;
+    const UCharsetMatch** matches = ucsdet_detectAll(detector.get(), &found, &status);
+    if (U_FAILURE(status) || !matches)
+        return QByteArray();
+    for (int32_t i = 0; i < found; ++i) {
+        UErrorCode nameStatus = U_ZERO_ERROR;
+        const char* name = ucsdet_getName(matches[i], &nameStatus);
+        // ICU names every set that merely could be at 10: no evidence for any of them.
+        const int32_t confidence = ucsdet_getConfidence(matches[i], &nameStatus);
+        if (U_FAILURE(nameStatus) || !name || confidence <= 10)
+            continue;
+        QByteArray result(name);
+        if (result.startsWith("UTF-"))
+            continue;
+        if (result == "ISO-8859-1")
+            result = "windows-1252";
+        if (QTextCodec::codecForName(result))
+            return result;
+    }
+    return QByteArray();
+}
+
 }  // namespace
 
 namespace textencoding {
+
+QByteArray detectLegacy(const QByteArray& bytes) {
+    const QByteArray guess = icuLegacyGuess(bytes);
+    return guess.isEmpty() ? QByteArray("windows-1252") : guess;
+}
 
 QByteArray utf16Name(const QByteArray& bytes) {
     if (bytes.startsWith("\xFF\xFE"))

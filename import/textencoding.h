@@ -11,6 +11,11 @@ namespace textencoding {
 // ICU's character-set detector; "windows-1252" when it has no answer.
 QByteArray detect(const QByteArray& bytes);
 
+// The legacy character set of bytes known to be no UTF-8 (values a file does not name the set
+// of): ICU's best guess that is no Unicode encoding (a few bytes alone can look like UTF-16 or
+// Shift_JIS to it), when it has evidence for one; else "windows-1252".
+QByteArray detectLegacy(const QByteArray& bytes);
+
 // "UTF-16LE" or "UTF-16BE" when the bytes are UTF-16, with a byte-order mark or without; else
 // an empty text.
 QByteArray utf16Name(const QByteArray& bytes);

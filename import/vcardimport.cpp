@@ -1,5 +1,6 @@
 #include "vcardimport.h"
 
+#include "vcardcharset.h"
 #include "vcardmapping.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,7 @@
 
 VCardImport::VCardImport() {}
 
-VCardImport::~VCardImport() {}
+VCardImport::~VCardImport() = default;
 
 void VCardImport::initialize(QString path) {
     QFile file(path);
@@ -24,10 +25,18 @@ void VCardImport::initialize(QString path) {
     file.close();
     // Counting is a fraction of parsing: the merges then begin on the first cards while the
     // rest are parsed.
-    count = QVCardParser::countCards(bytes, &skipped);
+    const int cards = QVCardParser::countCards(bytes, &skipped);
+    count = cards;
     stream.reset(new VCardStream(bytes));
+    charset.reset(new VCardFileCharset(bytes));
     cardReady = false;
-    if (count == 0 && !bytes.trimmed().isEmpty()) {
+    groupCards = VCardGroups();
+    mayHoldGroups = VCardGroups::mayHoldGroups(bytes);
+    if (mayHoldGroups) {
+        groupCards.scan(bytes, charset.get());
+        count -= groupCards.groupCards();
+    }
+    if (cards == 0 && !bytes.trimmed().isEmpty()) {
         // Something else picked by mistake must not end in "imported 0 contacts".
         throw std::runtime_error(
             QCoreApplication::translate("ImportContactsToLocalThread", "%1 is not a vCard file.")
@@ -42,8 +51,12 @@ int VCardImport::total() {
 }
 
 bool VCardImport::hasNext() {
-    if (!cardReady && stream)
-        cardReady = stream->next(card);
+    while (!cardReady && stream && stream->next(card)) {
+        if (mayHoldGroups && VCardGroups::isGroupCard(card))
+            card.clear();
+        else
+            cardReady = true;
+    }
     return cardReady;
 }
 
@@ -53,18 +66,27 @@ pim::_Contact VCardImport::nextContact() {
     cardReady = false;
     QVCardParser::Card taken;
     taken.swap(card);
-    return cardToContact(taken, &skippedDateCount);
+    pim::_Contact contact = cardToContact(taken, &skippedDateCount, charset.get());
+    const QString group = groupCards.groupOf(taken);
+    if (!group.isEmpty()) {
+        // The group card's membership is the file's own word on the contact's one group.
+        pim::Entity membership;
+        membership.fields[QStringLiteral("data2")] = group;
+        contact.entities[pim::ENTITY_GROUP] = QList<pim::Entity>{membership};
+    }
+    return contact;
 }
 
 void VCardImport::uninitialize() {
     stream.reset();
+    charset.reset();
     cardReady = false;
     card.clear();
 }
 
 pim::_Contact VCardImport::cardToContact(const QList<QVCardParser::_Property>& card,
-                                         int* skippedDates) {
-    CardMapper mapper(card);
+                                         int* skippedDates, LegacyCharset* legacy) {
+    CardMapper mapper(card, legacy);
     pim::_Contact contact = mapper.contact();
     if (skippedDates)
         *skippedDates += mapper.skippedDates();

@@ -50,11 +50,12 @@ int phoneCode(const QSet<QString>& w) {
     const bool work = w.contains(QStringLiteral("work"));
     if (w.contains(QStringLiteral("fax")))
         return home ? 5 : work ? 4 : 13;
+    // A work mobile or pager ("work,cell,voice" in the standard's own example) is one kind.
     if (w.contains(QStringLiteral("pager")))
-        return 6;
+        return work ? 18 : 6;
     if (w.contains(QStringLiteral("cell")) || w.contains(QStringLiteral("mobile")) ||
         w.contains(QStringLiteral("iphone")))
-        return 2;
+        return work ? 17 : 2;
     if (w.contains(QStringLiteral("car")))
         return 9;
     if (w.contains(QStringLiteral("isdn")))
@@ -239,7 +240,8 @@ QString groupOf(const QString& fullName) {
 
 }  // namespace
 
-CardMapper::CardMapper(const QList<Prop>& card) : card(card) {}
+CardMapper::CardMapper(const QList<Prop>& card, LegacyCharset* legacy)
+    : card(card), legacy(legacy) {}
 
 pim::_Contact CardMapper::contact() {
     result = pim::_Contact();
@@ -276,11 +278,11 @@ void CardMapper::readGroups() {
 }
 
 QString CardMapper::text(const Prop& prop) const {
-    return escapes ? unescape(prop.toString()) : prop.toString();
+    return escapes ? unescape(prop.toString(legacy)) : prop.toString(legacy);
 }
 
 QStringList CardMapper::parts(const Prop& prop) const {
-    return splitParts(prop.toString(), escapes);
+    return splitParts(prop.toString(legacy), escapes);
 }
 
 void CardMapper::applyLabel(const Prop& prop, int type, pim::Entity& e,
@@ -427,7 +429,7 @@ void CardMapper::email(const Prop& prop) {
 // A date that is no date ("19723101", "circa 1800") is left out and counted rather than
 // stored as a date without a value.
 void CardMapper::date(const Prop& prop, int code) {
-    const QString raw = prop.toString().trimmed();
+    const QString raw = prop.toString(legacy).trimmed();
     if (raw.isEmpty())
         return;
     const QDateTime when = readDate(raw);

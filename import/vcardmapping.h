@@ -14,7 +14,8 @@ class CardMapper {
 public:
     typedef QVCardParser::_Property Prop;
 
-    explicit CardMapper(const QList<Prop>& card);
+    // `legacy`: where values that name no character set and are not UTF-8 are read from.
+    explicit CardMapper(const QList<Prop>& card, LegacyCharset* legacy = nullptr);
     // The contact (no row ids).
     pim::_Contact contact();
     // Dates that were no dates ("19723101", "circa 1800"), left out.
@@ -45,6 +46,7 @@ private:
     void finishName();
 
     const QList<Prop>& card;
+    LegacyCharset* legacy;
     pim::_Contact result;
     bool escapes = true;                     // 3.0 and 4.0 (and cards that name no version)
     QHash<QString, QString> groupLabels;     // by lower-case group name

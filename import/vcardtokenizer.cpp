@@ -46,6 +46,8 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->value_start = -1;
     p->encoding = ENC_NONE;
     p->qp_escape = 0;
+    p->qp_last_escaped = 0;
+    p->qp_split = 0;
     p->param_count = 0;
     p->escape = 0;
     p->param_quoted = 0;
@@ -252,7 +254,45 @@ static int vcard_finish_value(CARD_Parser* p) {
     return -1;
 }
 
+static bool isHexDigit(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The first digit of a byte from 0x80 up: what an escape of a non-ASCII character begins with.
+static bool isHighHexDigit(unsigned char c) {
+    return isHexDigit(c) && !(c >= '0' && c <= '7');
+}
+
+// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits:
+// "=D0=9A=" and then "D0=A1". A line that follows a soft break right after an escaped byte and
+// begins with two digits of a non-ASCII byte that end there (at "=", ";" or the line end) is
+// read as that escape's digits; "=0A=" and then "AB Street" stays text. `c` is the byte after
+// the digits held; they are stored, as one byte or as text.
+static int vcard_settle_split(CARD_Parser* p, unsigned char c) {
+    const bool joins = p->qp_split == 2 && (c == '=' || c == ';' || c == '\r' || c == '\n');
+    const int held = p->qp_split;
+    p->qp_split = 0;
+    if (joins) {
+        const char digits[3] = {p->qp_split_digits[0], p->qp_split_digits[1], 0};
+        unsigned int v = 0;
+        sscanf(digits, "%X", &v);
+        p->qp_last_escaped = -1;
+        return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
+    }
+    p->qp_last_escaped = 0;
+    return vcard_add_bytes_to_line(p, p->qp_split_digits, held);
+}
+
 static int vcard_value_char(CARD_Parser* p, unsigned char c) {
+    if (p->qp_split) {
+        if (p->qp_split == 1 && isHexDigit(c)) {
+            p->qp_split_digits[1] = static_cast<char>(c);
+            p->qp_split = 2;
+            return -1;
+        }
+        if (!vcard_settle_split(p, c))
+            return 0;
+    }
     if (c == '\r')
         return -1;
     if (c == '\n')
@@ -276,6 +316,7 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
                 unsigned int v = 0;
                 sscanf(p->code_buf, "%X", &v);
                 p->qp_escape = 0;
+                p->qp_last_escaped = -1;
                 return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
             }
             if (c == '=') {
@@ -284,6 +325,7 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
                 p->code_count = 0;
                 return -1;
             }
+            p->qp_last_escaped = 0;
             return vcard_add_char_to_line(p, static_cast<char>(c));
         case ENC_BASE64:
             if (p->code_count == 4)
@@ -499,6 +541,8 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
 static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
     const unsigned char c = static_cast<unsigned char>(buf[i]);
     if (c == '\n') {
+        if (p->qp_split && !vcard_settle_split(p, c))
+            return 0;
         p->at_line_start = -1;
         p->fold_pending = 0;
         return -1;
@@ -569,6 +613,12 @@ static int feed_line_start(CARD_Parser* p, unsigned char c) {
         // vCard 2.1 writers continue a quoted-printable value on the next line without a
         // leading blank.
         p->qp_escape = 0;
+        if (p->qp_last_escaped && p->data_handler && isHighHexDigit(c)) {
+            // Perhaps the digits of an escape split by the break: held until it is known.
+            p->qp_split = 1;
+            p->qp_split_digits[0] = static_cast<char>(c);
+            return -1;
+        }
     } else {
         vcard_process_char(p, '\n');
     }

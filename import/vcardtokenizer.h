@@ -41,9 +41,12 @@ struct CARD_Parser {
     // How a continuation line joins: -1 (vCard 2.1) its line break and first blank become one
     // space; 0 (vCard 3.0 and 4.0) both are removed, so the bytes join as they were cut.
     int fold_keeps_blank;
-    int fold_byte;      // the blank that began the current continuation line
-    int param_quoted;   // inside a double-quoted parameter value
-    int dropped_lines;  // lines dropped because they ended before their ":"
+    int fold_byte;        // the blank that began the current continuation line
+    int param_quoted;     // inside a double-quoted parameter value
+    int dropped_lines;    // lines dropped because they ended before their ":"
+    int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
+    int qp_split;         // digits held at a line start that may end an escape split there
+    char qp_split_digits[2];
 };
 
 const char* CARD_ParserVersion();

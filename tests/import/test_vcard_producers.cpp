@@ -149,7 +149,16 @@ TEST(VCardProducers, OutlookVCard21OddParameters) {
         "LABEL;WORK;PREF;ENCODING=QUOTED-PRINTABLE:Hauptstra=DFe 1=0D=0AM=FCnchen\r\n"
         "EMAIL;PREF;INTERNET:j@example.de\r\nEMAIL;TYPE=:jm@example.de\r\n"
         "BDAY:19700131\r\nREV:20240101T120000Z\r\nEND:VCARD\r\n";
-    EXPECT_EQ(againstKContacts(card), QStringList{});
+    // KContacts reads the raw Windows bytes of ADR and ORG as UTF-8 (U+FFFD); we read them in
+    // the set found for the file's values. Every other field agrees.
+    const QStringList differ = againstKContacts(card);
+    EXPECT_EQ(differ.size(), 2) << differ.join("\n").toStdString();
+    for (const QString& d : differ) {
+        EXPECT_TRUE(d.startsWith("address: [Hauptstra\u00DFe 1|M\u00FCnchen|") ||
+                    d.startsWith("org: [B\u00E4ckerei M\u00FCller]"))
+            << d.toStdString();
+        EXPECT_TRUE(d.section(" | ", 1).contains(QChar(0xFFFD))) << d.toStdString();
+    }
     const pim::_Contact c = one(card);
     EXPECT_EQ(c.entities.value(pim::ENTITY_ADDR).size(), 1);
     EXPECT_EQ(c.entities.value(pim::ENTITY_EMAIL).size(), 2);

@@ -172,6 +172,18 @@ const std::vector<Case>& cases() {
          "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n=A9\r\n",
          {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\xC3\xA9", "E"},
          -1},
+        // Sony Ericsson breaks inside an escape ("=9A=" then "D0=A1"); digits that do not end
+        // there, or follow no escape, are text.
+        {"quoted-printable escape split by a soft break",
+         "N;QUOTED-PRINTABLE:=D0=9A=\r\nD0=A1;=D0=\nA1\nX:1\n",
+         {"P:N|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E", "P:X", "D:1", "E"},
+         -1},
+        {"quoted-printable digits after a soft break that are text",
+         "N;QUOTED-PRINTABLE:=0A=\r\nAB Street=0A=\r\nDEF=0A=\r\nC=0A=\r\n8a\r\n"
+         "M;QUOTED-PRINTABLE:a=\r\nC3=A9\r\n",
+         {"P:N|QUOTED-PRINTABLE", "D:\nAB Street\nDEF\nC\n\x8A", "E", "P:M|QUOTED-PRINTABLE",
+          "D:aC3\xA9", "E"},
+         -1},
         {"8bit byte at line start is not a blank",
          "A:1\n\xA0:2\n",
          {"P:A", "D:1", "E", "P:\xA0", "D:2", "E"},

@@ -1,0 +1,64 @@
+#include "vcardcharset.h"
+
+#include "textencoding.h"
+
+#include <QTextCodec>
+
+namespace {
+
+bool isUtf8(const QByteArray& bytes) {
+    QTextCodec::ConverterState state;
+    static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
+    utf8->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+bool hasHighByte(const QByteArray& bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+// Values that are pictures or sounds, not text.
+bool isBinary(const QVCardParser::_Property& prop) {
+    const int dot = prop.name.lastIndexOf(QLatin1Char('.'));
+    const QString name = prop.name.mid(dot + 1).toUpper();
+    if (name == QLatin1String("PHOTO") || name == QLatin1String("LOGO") ||
+        name == QLatin1String("SOUND") || name == QLatin1String("KEY"))
+        return true;
+    const QString encoding = prop.params.value(QStringLiteral("ENCODING")).toUpper();
+    return encoding == QLatin1String("B") || encoding == QLatin1String("BASE64") ||
+           prop.params.contains(QStringLiteral("BASE64")) ||
+           prop.params.contains(QStringLiteral("B"));
+}
+
+}  // namespace
+
+QByteArray VCardFileCharset::legacyValues(const QByteArray& data, int limit) {
+    QByteArray sample;
+    VCardStream stream(data);
+    QVCardParser::Card card;
+    while (sample.size() < limit && stream.next(card)) {
+        for (const QVCardParser::_Property& prop : card) {
+            if (!prop.params.value(QStringLiteral("CHARSET")).isEmpty() || isBinary(prop) ||
+                !hasHighByte(prop.value) || isUtf8(prop.value))
+                continue;
+            sample += prop.value;
+            sample += '\n';
+        }
+    }
+    return sample;
+}
+
+QTextCodec* VCardFileCharset::codec() {
+    if (!m_found) {
+        m_found = true;
+        const QByteArray sample = legacyValues(m_data);
+        if (!sample.isEmpty())
+            m_codec = QTextCodec::codecForName(textencoding::detectLegacy(sample));
+        m_data.clear();
+    }
+    return m_codec;
+}
