@@ -60,6 +60,16 @@ private:
 
 }  // namespace
 
+void AddressBookReader::throwUnfinished(const QString& detail) {
+    throw std::runtime_error(
+        tr("This backup is unfinished: it did not run to its end, so contacts could be "
+           "missing. Make a complete backup of the phone, keeping the phone connected until "
+           "the backup ends, and import that one. (%1)")
+            .arg(detail)
+            .toUtf8()
+            .toStdString());
+}
+
 AddressBookReader::AddressBookReader(const BackupManifest& b,
                                      QSharedPointer<AbsContactCombineRule> r)
     : backup(b), rule(std::move(r)) {}
@@ -69,7 +79,7 @@ AddressBookReader::~AddressBookReader() {
 }
 
 QString AddressBookReader::dateText(long long seconds) {
-    return LocalDateText().text(seconds);
+    return DateText().text(seconds);
 }
 
 void AddressBookReader::close() {
@@ -204,6 +214,16 @@ void AddressBookReader::openImages() {
         m_photoError = tr("the backup holds no address-book images database");
         return;
     }
+    const QString missing = !backup.missingFile(backup.addressBookImagesDb).isEmpty()
+                                ? backup.missingFile(backup.addressBookImagesDb)
+                                : backup.missingFile(backup.addressBookImagesWal);
+    if (!missing.isEmpty()) {
+        m_photoError = tr("this backup is unfinished: the file %1 that it lists is missing. Make "
+                          "a complete backup of the phone, keeping the phone connected until "
+                          "the backup ends, and import that one for the photos")
+                           .arg(missing);
+        return;
+    }
     // Photos are a part of the import, not a condition of it: a damaged or unreadable images
     // database costs the photos only.
     try {
@@ -279,6 +299,17 @@ bool AddressBookReader::read(Sink& sink) {
             tr("This backup holds no address book (Library/AddressBook/AddressBook.sqlitedb).")
                 .toUtf8()
                 .constData());
+    // A backup that did not run to its end may hold an address book and a log of two different
+    // runs, or lack them: say so, and what helps, before any detail.
+    if (backup.isUnfinished())
+        throwUnfinished(tr("Status.plist gives its state as \"%1\" where a complete backup "
+                           "says \"finished\".")
+                            .arg(backup.info.snapshotState));
+    const QString missing = !backup.missingFile(backup.addressBookDb).isEmpty()
+                                ? backup.missingFile(backup.addressBookDb)
+                                : backup.missingFile(backup.addressBookWal);
+    if (!missing.isEmpty())
+        throwUnfinished(tr("The file %1 that it lists is missing.").arg(missing));
     // The copies are decrypted data: they live in a folder of this user's own that goes on
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
@@ -300,6 +331,8 @@ bool AddressBookReader::read(Sink& sink) {
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
         return readAddressBook(sink);
+    } catch (const NoContact&) {
+        throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(
             tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
@@ -369,6 +402,14 @@ bool AddressBookReader::readAddressBook(Sink& sink) {
         if (count.moveNext())
             n = count.getInt(0);
     }
+    // "0 contacts imported" alone leaves the user guessing; the usual reason is that the
+    // phone keeps its contacts in iCloud.
+    if (n == 0)
+        throw NoContact(tr("The address book of this backup holds no contact, so nothing was "
+                           "imported. Contacts kept in iCloud are not in a phone's backup: "
+                           "only those kept on the phone are.")
+                            .toUtf8()
+                            .toStdString());
     // The details, by person, walked in step with the persons: one pass over each table, so
     // the time stays linear with or without an index on the ids. Values of persons that are
     // gone are passed over.
