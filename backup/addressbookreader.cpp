@@ -8,8 +8,12 @@
 #include <cmath>
 #include <deque>
 #include <stdexcept>
+#include <utility>
 
 namespace {
+
+// A file of the backup with its name under Library/AddressBook.
+using Listed = std::pair<const BackupManifest::_FileNode*, const char*>;
 
 // Columns of the multi-value query (readPersons), read by position: this runs per value.
 enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
@@ -214,15 +218,18 @@ void AddressBookReader::openImages() {
         m_photoError = tr("the backup holds no address-book images database");
         return;
     }
-    const QString missing = !backup.missingFile(backup.addressBookImagesDb).isEmpty()
-                                ? backup.missingFile(backup.addressBookImagesDb)
-                                : backup.missingFile(backup.addressBookImagesWal);
-    if (!missing.isEmpty()) {
-        m_photoError = tr("this backup is unfinished: the file %1 that it lists is missing. Make "
-                          "a complete backup of the phone, keeping the phone connected until "
-                          "the backup ends, and import that one for the photos")
-                           .arg(missing);
-        return;
+    const Listed imageFiles[] = {{backup.addressBookImagesDb, "AddressBookImages.sqlitedb"},
+                                 {backup.addressBookImagesWal, "AddressBookImages.sqlitedb-wal"}};
+    for (const Listed& listed : imageFiles) {
+        const QString missing = backup.missingFile(listed.first);
+        if (!missing.isEmpty()) {
+            m_photoError = tr("this backup is unfinished: it lists Library/AddressBook/%1, but "
+                              "its file %2 is missing. Make a complete backup of the phone, "
+                              "keeping the phone connected until the backup ends, and import "
+                              "that one for the photos")
+                               .arg(QLatin1String(listed.second), missing);
+            return;
+        }
     }
     // Photos are a part of the import, not a condition of it: a damaged or unreadable images
     // database costs the photos only.
@@ -305,11 +312,14 @@ bool AddressBookReader::read(Sink& sink) {
         throwUnfinished(tr("Status.plist gives its state as \"%1\" where a complete backup "
                            "says \"finished\".")
                             .arg(backup.info.snapshotState));
-    const QString missing = !backup.missingFile(backup.addressBookDb).isEmpty()
-                                ? backup.missingFile(backup.addressBookDb)
-                                : backup.missingFile(backup.addressBookWal);
-    if (!missing.isEmpty())
-        throwUnfinished(tr("The file %1 that it lists is missing.").arg(missing));
+    const Listed bookFiles[] = {{backup.addressBookDb, "AddressBook.sqlitedb"},
+                                {backup.addressBookWal, "AddressBook.sqlitedb-wal"}};
+    for (const Listed& listed : bookFiles) {
+        const QString missing = backup.missingFile(listed.first);
+        if (!missing.isEmpty())
+            throwUnfinished(tr("It lists Library/AddressBook/%1, but its file %2 is missing.")
+                                .arg(QLatin1String(listed.second), missing));
+    }
     // The copies are decrypted data: they live in a folder of this user's own that goes on
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
@@ -402,8 +412,8 @@ bool AddressBookReader::readAddressBook(Sink& sink) {
         if (count.moveNext())
             n = count.getInt(0);
     }
-    // "0 contacts imported" alone leaves the user guessing; the usual reason is that the
-    // phone keeps its contacts in iCloud.
+    // "0 contacts imported" alone leaves the user guessing: a phone that keeps its contacts in
+    // iCloud has none in its backup.
     if (n == 0)
         throw NoContact(tr("The address book of this backup holds no contact, so nothing was "
                            "imported. Contacts kept in iCloud are not in a phone's backup: "

@@ -178,7 +178,9 @@ TEST(BackupShapes, AnUnfinishedBackupIsNamedWithTheNextStep) {
             EXPECT_NE(out.result, 1);
             ASSERT_EQ(out.boxes.size(), 1);
             EXPECT_TRUE(out.boxes[0].contains(next)) << out.boxes[0].toStdString();
-            EXPECT_TRUE(out.boxes[0].contains(dataFile(run.folder, k.layout, kDir + missing)))
+            EXPECT_TRUE(out.boxes[0].contains(
+                QString("It lists %1, but its file %2 is missing.")
+                    .arg(kDir + missing, dataFile(run.folder, k.layout, kDir + missing))))
                 << out.boxes[0].toStdString();
             EXPECT_TRUE(run.db.contacts().isEmpty());
         }

@@ -110,8 +110,9 @@ TEST(DateText, WritesWhatThePhoneRoadStoresInEveryZone) {
                     const QString want = phoneroad::birthday(double(s));
                     check(s, want);
                     EXPECT_EQ(want.left(10), d.toString(Qt::ISODate));
-                    if (d.day() == 1)
+                    if (d.day() == 1) {
                         EXPECT_EQ(phoneroad::dateValue(double(s)), want);
+                    }
                 }
             }
         }
