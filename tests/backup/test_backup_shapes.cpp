@@ -23,6 +23,19 @@ namespace {
 
 const QString kDir = QStringLiteral("Library/AddressBook/");
 
+const char kXmlStatus[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n<dict>\n"
+    "\t<key>BackupState</key>\n\t<string>new</string>\n"
+    "\t<key>Date</key>\n\t<date>2024-05-01T10:00:00Z</date>\n"
+    "\t<key>IsFullBackup</key>\n\t<false/>\n"
+    "\t<key>SnapshotState</key>\n\t<string>uploading</string>\n"
+    "\t<key>UUID</key>\n\t<string>6F1C2A4E-8B0D-4C3A-9E55-2D7B1A0C9F31</string>\n"
+    "\t<key>Version</key>\n\t<string>3.3</string>\n"
+    "</dict>\n</plist>\n";
+
 struct Kind {
     BackupBuilder::Layout layout;
     bool encrypted;
@@ -158,6 +171,10 @@ TEST(BackupShapes, AnUnfinishedBackupIsNamedWithTheNextStep) {
             run.builder.addLinkedAddressBook(PhoneSchema::iOS16, true);
             run.builder.setSnapshotState("uploading");
             run.builder.build();
+            if (!k.encrypted) {
+                // Written by hand as the desktop application's XML form, not by our writer.
+                writeFile(QDir(run.folder).absoluteFilePath("Status.plist"), kXmlStatus);
+            }
             const Outcome out = run.import(k);
             EXPECT_NE(out.result, 1);
             ASSERT_EQ(out.boxes.size(), 1);
