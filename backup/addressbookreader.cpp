@@ -8,8 +8,12 @@
 #include <cmath>
 #include <deque>
 #include <stdexcept>
+#include <utility>
 
 namespace {
+
+// A file of the backup with its name under Library/AddressBook.
+using Listed = std::pair<const BackupManifest::_FileNode*, const char*>;
 
 // Columns of the multi-value query (readPersons), read by position: this runs per value.
 enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
@@ -60,6 +64,16 @@ private:
 
 }  // namespace
 
+void AddressBookReader::throwUnfinished(const QString& detail) {
+    throw std::runtime_error(
+        tr("This backup is unfinished: it did not run to its end, so contacts could be "
+           "missing. Make a complete backup of the phone, keeping the phone connected until "
+           "the backup ends, and import that one. (%1)")
+            .arg(detail)
+            .toUtf8()
+            .toStdString());
+}
+
 AddressBookReader::AddressBookReader(const BackupManifest& b,
                                      QSharedPointer<AbsContactCombineRule> r)
     : backup(b), rule(std::move(r)) {}
@@ -69,7 +83,7 @@ AddressBookReader::~AddressBookReader() {
 }
 
 QString AddressBookReader::dateText(long long seconds) {
-    return LocalDateText().text(seconds);
+    return DateText().text(seconds);
 }
 
 void AddressBookReader::close() {
@@ -204,6 +218,19 @@ void AddressBookReader::openImages() {
         m_photoError = tr("the backup holds no address-book images database");
         return;
     }
+    const Listed imageFiles[] = {{backup.addressBookImagesDb, "AddressBookImages.sqlitedb"},
+                                 {backup.addressBookImagesWal, "AddressBookImages.sqlitedb-wal"}};
+    for (const Listed& listed : imageFiles) {
+        const QString missing = backup.missingFile(listed.first);
+        if (!missing.isEmpty()) {
+            m_photoError = tr("this backup is unfinished: it lists Library/AddressBook/%1, but "
+                              "its file %2 is missing. Make a complete backup of the phone, "
+                              "keeping the phone connected until the backup ends, and import "
+                              "that one for the photos")
+                               .arg(QLatin1String(listed.second), missing);
+            return;
+        }
+    }
     // Photos are a part of the import, not a condition of it: a damaged or unreadable images
     // database costs the photos only.
     try {
@@ -279,6 +306,20 @@ bool AddressBookReader::read(Sink& sink) {
             tr("This backup holds no address book (Library/AddressBook/AddressBook.sqlitedb).")
                 .toUtf8()
                 .constData());
+    // A backup that did not run to its end may hold an address book and a log of two different
+    // runs, or lack them: say so, and what helps, before any detail.
+    if (backup.isUnfinished())
+        throwUnfinished(tr("Status.plist gives its state as \"%1\" where a complete backup "
+                           "says \"finished\".")
+                            .arg(backup.info.snapshotState));
+    const Listed bookFiles[] = {{backup.addressBookDb, "AddressBook.sqlitedb"},
+                                {backup.addressBookWal, "AddressBook.sqlitedb-wal"}};
+    for (const Listed& listed : bookFiles) {
+        const QString missing = backup.missingFile(listed.first);
+        if (!missing.isEmpty())
+            throwUnfinished(tr("It lists Library/AddressBook/%1, but its file %2 is missing.")
+                                .arg(QLatin1String(listed.second), missing));
+    }
     // The copies are decrypted data: they live in a folder of this user's own that goes on
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
@@ -300,6 +341,8 @@ bool AddressBookReader::read(Sink& sink) {
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
         return readAddressBook(sink);
+    } catch (const NoContact&) {
+        throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(
             tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
@@ -369,6 +412,14 @@ bool AddressBookReader::readAddressBook(Sink& sink) {
         if (count.moveNext())
             n = count.getInt(0);
     }
+    // "0 contacts imported" alone leaves the user guessing: a phone that keeps its contacts in
+    // iCloud has none in its backup.
+    if (n == 0)
+        throw NoContact(tr("The address book of this backup holds no contact, so nothing was "
+                           "imported. Contacts kept in iCloud are not in a phone's backup: "
+                           "only those kept on the phone are.")
+                            .toUtf8()
+                            .toStdString());
     // The details, by person, walked in step with the persons: one pass over each table, so
     // the time stays linear with or without an index on the ids. Values of persons that are
     // gone are passed over.

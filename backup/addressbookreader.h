@@ -4,7 +4,7 @@
 #pragma once
 
 #include "backupmanifest.h"
-#include "localdatetext.h"
+#include "datetext.h"
 #include "privatetempdir.h"
 
 #include <combinerule.h>
@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 class AddressBookReader {
     Q_DECLARE_TR_FUNCTIONS(ImportContactsFromiTunesThread)
@@ -53,10 +54,17 @@ public:
     // The parts of an address or IM account (read once per import, see loadLookupTables).
     void readAddr(unsigned long long uid, pim::Entity& entity) const;
     void readIM(unsigned long long uid, pim::Entity& entity) const;
-    // ISO 8601 local date-time of a count of seconds from 2001-01-01 00:00:00 UTC.
+    // The stored date text of a count of seconds from 2001-01-01 00:00:00 UTC (DateText).
     static QString dateText(long long seconds);
 
 private:
+    // An address book without persons: said as it is, not as a failure to read.
+    class NoContact : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+    [[noreturn]] static void throwUnfinished(const QString& detail);
+
     // Rows of one table in ascending person id (column 0), walked in step with the persons.
     class RowsByPerson {
     public:
@@ -104,6 +112,6 @@ private:
     QHash<long long, QVector<QPair<QString, QString> > > entries;
     RowsByPerson fullImages;
     RowsByPerson thumbnails;
-    const LocalDateText dates;
+    const DateText dates;
     QString m_photoError;
 };

@@ -110,8 +110,16 @@ void BackupManifest::readManifestInfo() {
     }
 
     const QFileInfo status(dir.absoluteFilePath(QStringLiteral("Status.plist")));
-    if (status.exists() && status.isFile())
+    if (status.exists() && status.isFile()) {
         info.date = status.lastModified();
+        // Whether the backup ran to its end: "finished" once it did. A file that cannot be
+        // read tells nothing, and the backup is not called unfinished for it.
+        QFile statusFile(status.absoluteFilePath());
+        if (status.size() <= kMaxManifestPlistBytes && statusFile.open(QIODevice::ReadOnly))
+            info.snapshotState = PlistCFType::createCFPropertyList(statusFile.read(status.size()))
+                                     .get(QStringLiteral("SnapshotState"))
+                                     .CFStringQString();
+    }
 }
 
 QString BackupManifest::dirPathMd5() const {
@@ -446,7 +454,30 @@ void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* use
 }
 
 void BackupManifest::copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const {
-    copyFile(wal, databaseCopy + QStringLiteral("-wal"), nullptr, nullptr);
+    if (!wal)
+        return;
+    // An empty log adds nothing (SQLite leaves one after a checkpoint). Phones list it with
+    // size 0 and may write no file for it, or an empty one that no cipher would take.
+    const QFileInfo data(MBDBParser::getBKFilePath(dir, wal->item.backupFileName(), false));
+    if (data.exists() ? data.size() == 0 : wal->item.size == 0)
+        return;
+    const QString dest = databaseCopy + QStringLiteral("-wal");
+    copyFile(wal, dest, nullptr, nullptr);
+    // One that decrypts to nothing is as empty.
+    if (QFileInfo(dest).size() == 0)
+        QFile::remove(dest);
+}
+
+QString BackupManifest::missingFile(const _FileNode* node) const {
+    // An empty file may have no data file: nothing of it is missing.
+    if (!node || node->item.isFolder() || node->item.size == 0)
+        return QString();
+    const QString path = MBDBParser::getBKFilePath(dir, node->item.backupFileName(), false);
+    return QFileInfo::exists(path) ? QString() : path;
+}
+
+bool BackupManifest::isUnfinished() const {
+    return !info.snapshotState.isEmpty() && info.snapshotState != QLatin1String("finished");
 }
 
 void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath,

@@ -35,6 +35,9 @@ public:
         bool isEncrypted = false;
         QByteArray backupKeyBag;
         QByteArray manifestKey;
+        // "SnapshotState" of Status.plist ("finished" once the backup ran to its end); empty
+        // when the file or the key is not there.
+        QString snapshotState;
     };
 
     struct _FileNode {
@@ -75,7 +78,13 @@ public:
                   BackupCopyProgress progress) const;
     // Copies a database's write-ahead log (nothing for a null node) beside the copy of the
     // database (its path followed by "-wal"), where SQLite applies it when the copy is opened.
+    // A log of no bytes is left out: it adds nothing.
     void copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const;
+    // The path of the node's data file when the index lists it but the folder lacks it (a
+    // backup that did not run to its end); empty otherwise.
+    QString missingFile(const _FileNode* node) const;
+    // Status.plist says the backup did not run to its end.
+    bool isUnfinished() const;
     void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
                        BackupCopyProgress progress) const;
 

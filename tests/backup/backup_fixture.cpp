@@ -369,7 +369,21 @@ void BackupBuilder::build() {
         r.protectionClass = (unsigned char)f.protectionClass;
         r.digest.setVal(QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha1));
         const QString id = r.backupFileName();
-        if (!f.folder) {
+        if (!f.folder && f.data == File::Empty) {
+            const QString id = r.backupFileName();
+            if (encrypted) {
+                QByteArray fileKey;
+                r.encryptionKey.setVal(wrappedFileKey(f.protectionClass, fileKey));
+            }
+            writeFile(
+                layout == DB ? d.absoluteFilePath(id.left(2) + "/" + id) : d.absoluteFilePath(id),
+                QByteArray());
+        } else if (!f.folder && f.data == File::Missing) {
+            if (encrypted) {
+                QByteArray fileKey;
+                r.encryptionKey.setVal(wrappedFileKey(f.protectionClass, fileKey));
+            }
+        } else if (!f.folder) {
             const QString dataPath =
                 layout == DB ? d.absoluteFilePath(id.left(2) + "/" + id) : d.absoluteFilePath(id);
             if (encrypted) {
@@ -452,6 +466,18 @@ void BackupBuilder::build() {
         plist.put(QStringLiteral("ManifestKey"), PlistCFType::createCFData(manifestKey));
     writeFile(d.absoluteFilePath(QStringLiteral("Manifest.plist")),
               plist.CFPropertyListToBytes(200));
+    if (!snapshotState.isEmpty()) {
+        // As the desktop application writes it (binary), its state last.
+        PlistCFType status = PlistCFType::createCFDictionary();
+        status.put(QStringLiteral("BackupState"), PlistCFType::createCFString("new"));
+        status.put(QStringLiteral("IsFullBackup"), PlistCFType::createCFBoolean(false));
+        status.put(QStringLiteral("Version"), PlistCFType::createCFString("3.3"));
+        status.put(QStringLiteral("UUID"),
+                   PlistCFType::createCFString("9A1B2C3D-0000-4000-8000-0123456789AB"));
+        status.put(QStringLiteral("SnapshotState"), PlistCFType::createCFString(snapshotState));
+        writeFile(d.absoluteFilePath(QStringLiteral("Status.plist")),
+                  status.CFPropertyListToBytes(200));
+    }
 }
 
 }  // namespace fixture

@@ -55,6 +55,9 @@ struct File {
     QByteArray bytes;
     int protectionClass = 3;
     bool folder = false;
+    // How the data file lies in the folder: as the bytes (encrypted in an encrypted backup),
+    // not at all (listed only), or empty whatever the encryption, as phones leave an empty one.
+    enum Data { Written, Missing, Empty } data = Written;
 };
 
 class BackupBuilder {
@@ -72,6 +75,9 @@ public:
         deviceName = std::move(name);
     }
     void setDate(QDateTime d) { date = std::move(d); }
+    // Writes Status.plist with this "SnapshotState" ("finished" once a backup ran to its end);
+    // without it the backup has no Status.plist, as the oldest ones.
+    void setSnapshotState(QString state) { snapshotState = std::move(state); }
     void addFile(const File& f) { files.append(f); }
     // One byte of the password-wrapped key of the class is changed (a damaged keybag).
     void damageClassKey(int cls) { damagedClass = cls; }
@@ -96,6 +102,7 @@ private:
     QString deviceId = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
     QString deviceName = QStringLiteral("Test Phone");
     QDateTime date;
+    QString snapshotState;
     QList<File> files;
     QByteArray keybag;
     QByteArray manifestKey;
