@@ -7,12 +7,15 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
+#include <vector>
 
 #include "ui/progressform.h"
 #include "fakedevice.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
+#include "tests/timing.h"
 #include "testutil.h"
 #include "windowfixture.h"
 
@@ -121,4 +124,180 @@ TEST_F(SlowPhoneTest, CancelDuringASlowReadKeepsNothingAndTheWindowAnswers) {
     LocalDb mirror(g_dataSaveDir().absoluteFilePath("ios_cache/" + QString::fromStdString(udid)),
                    QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
     EXPECT_TRUE(mirror.contacts().isEmpty());
+}
+
+namespace {
+
+ProgressForm* visibleProgressForm() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* f = qobject_cast<ProgressForm*>(w);
+        if (f && f->isVisible()) {
+            return f;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the phone's journal holds an entry of that service and name whose body or note holds
+// the text.
+bool journalHas(const fakedevice::Phone& phone, const std::string& service,
+                const std::string& name, const std::string& part = std::string()) {
+    for (const fakedevice::JournalEntry& e : phone.journal()) {
+        if (e.service == service && e.name == name &&
+            (e.xml.find(part) != std::string::npos || e.text.find(part) != std::string::npos)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+fakedevice::Fault stallAt(const char* service, const char* request) {
+    return {service, request, 0, fakedevice::FaultKind::Stall, 0, 1};
+}
+
+// One place of a phone's connection where it stops answering, and how the test sees that the
+// program is waiting there.
+struct StallPoint {
+    const char* where;
+    std::function<void(fakedevice::Scenario&)> make;
+    std::function<bool(const fakedevice::Phone&)> reached;
+};
+
+}  // namespace
+
+class StalledPhoneTest : public WindowTest {
+protected:
+    // Confirms the Cancel of the dialog then on screen and returns how long the window took to
+    // take input again (its flow ended, no dialog left), or -1 past 10 s. Meanwhile a timer of
+    // the window's event loop must keep firing.
+    qint64 cancelAndTimeTheWayBack(ProgressForm* form, qint64* worstGap) {
+        Heartbeat beat;
+        beat.armed = true;
+        Boxes::instance().answerNext(true);
+        QElapsedTimer sinceCancel;
+        sinceCancel.start();
+        emit form->findChild<QPushButton*>("btnCancel")->pressed();  // confirmed
+        const bool back = waitFor(
+            [&] {
+                return !win->isBusy() && !visibleProgressForm() &&
+                       !QApplication::activeModalWidget();
+            },
+            10000);
+        *worstGap = beat.worst;
+        return back ? sinceCancel.elapsed() : -1;
+    }
+    // Unplugs the phone, ends every stall and plugs it in again: its contacts are read.
+    void replugReads(const std::shared_ptr<fakedevice::Phone>& phone, int contacts) {
+        phone->updateScenario([](fakedevice::Scenario& s) {
+            s.faults.clear();
+            s.stallTlsOf.clear();
+        });
+        phoneServer()->detach(phone->udid());
+        ASSERT_TRUE(waitFor([&] { return !win->isBusy(); }, 5000));
+        Boxes::instance().reset();
+        phoneServer()->attach(phone);
+        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }, 15000))
+            << Boxes::instance().dump().toStdString();
+        Tree::_DBItemNode* node = dbChild(tree().deviceRoot(), 0);
+        ASSERT_TRUE(node && node->db);
+        EXPECT_EQ(node->db->contacts().size(), contacts);
+        EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
+            << Boxes::instance().dump().toStdString();
+    }
+};
+
+TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
+    using fakedevice::kServiceLockdown;
+    using fakedevice::kServiceSync;
+    const std::vector<StallPoint> points = {
+        {"lockdown's handshake of the first check",
+         [](fakedevice::Scenario& s) { s.faults = {stallAt(kServiceLockdown, "StartSession")}; },
+         [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "StartSession"); }},
+        {"the TLS handshake of the lockdown session",
+         [](fakedevice::Scenario& s) { s.stallTlsOf = kServiceLockdown; },
+         [](const fakedevice::Phone& p) {
+             return journalHas(p, kServiceLockdown, "note", "TLS handshake stalled");
+         }},
+        {"the tethered-sync read",
+         [](fakedevice::Scenario& s) {
+             s.faults = {stallAt(kServiceLockdown, "GetValue com.apple.mobile.tethered_sync")};
+         },
+         [](const fakedevice::Phone& p) {
+             return journalHas(p, kServiceLockdown, "GetValue", "com.apple.mobile.tethered_sync");
+         }},
+        {"the tethered-sync write",
+         [](fakedevice::Scenario& s) { s.faults = {stallAt(kServiceLockdown, "SetValue")}; },
+         [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "SetValue"); }},
+        {"StartService of the sync service",
+         [](fakedevice::Scenario& s) { s.faults = {stallAt(kServiceLockdown, "StartService")}; },
+         [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "StartService"); }},
+        {"the TLS handshake of the sync service",
+         [](fakedevice::Scenario& s) { s.stallTlsOf = kServiceSync; },
+         [](const fakedevice::Phone& p) {
+             return journalHas(p, kServiceSync, "note", "TLS handshake stalled");
+         }},
+    };
+    unsigned n = 60;
+    for (const StallPoint& point : points) {
+        SCOPED_TRACE(point.where);
+        Boxes::instance().reset();
+        const std::string udid = fakedevice::makeUdid(n++);
+        auto phone = std::make_shared<fakedevice::Phone>(udid, "Stalling");
+        phone->generateContacts(12);
+        phone->updateScenario(point.make);
+        phoneServer()->attach(phone);
+        open();
+        // The user waits a moment inside the stall, then cancels.
+        ProgressForm* form = nullptr;
+        ASSERT_TRUE(waitFor(
+            [&] { return point.reached(*phone) && (form = visibleProgressForm()) != nullptr; },
+            10000))
+            << Boxes::instance().dump().toStdString();
+        waitFor([] { return false; }, 300);
+        form = visibleProgressForm();
+        ASSERT_TRUE(form);
+        const size_t setCalls = phone->setValueCalls().size();
+        const size_t sessions = phone->syncSessions().size();
+        qint64 worstGap = 0;
+        const qint64 back = cancelAndTimeTheWayBack(form, &worstGap);
+        ASSERT_GE(back, 0) << "the window did not come back";
+        EXPECT_LT(back, 1000 * kTimeScale);
+        EXPECT_LT(worstGap, 1000 * kTimeScale) << "the window stopped painting";
+        // Nothing reaches the phone after the cancel, and nothing of a read is listed.
+        waitFor([] { return false; }, 500);
+        EXPECT_EQ(phone->setValueCalls().size(), setCalls);
+        EXPECT_EQ(phone->syncSessions().size(), sessions);
+        EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+        EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
+            << Boxes::instance().dump().toStdString();
+        replugReads(phone, 12);
+        win.reset();
+        phoneServer()->detach(udid);
+    }
+}
+
+TEST_F(StalledPhoneTest, APhoneAnsweringEverythingLateShowsADialogAndCancelsAtOnce) {
+    const std::string udid = fakedevice::makeUdid(70);
+    auto phone = std::make_shared<fakedevice::Phone>(udid, "Late");
+    phone->generateContacts(5);
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        for (const char* service : {fakedevice::kServiceLockdown, fakedevice::kServiceSync}) {
+            s.faults.push_back({service, "", 0, fakedevice::FaultKind::Delay, 3000, 0});
+        }
+    });
+    phoneServer()->attach(phone);
+    QElapsedTimer sincePlugIn;
+    sincePlugIn.start();
+    open();
+    ProgressForm* form = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (form = visibleProgressForm()) != nullptr; }, 10000));
+    EXPECT_LT(sincePlugIn.elapsed(), 1000 * kTimeScale) << "no dialog while the phone is slow";
+    qint64 worstGap = 0;
+    const qint64 back = cancelAndTimeTheWayBack(form, &worstGap);
+    ASSERT_GE(back, 0) << "the window did not come back";
+    EXPECT_LT(back, 1000 * kTimeScale);
+    EXPECT_LT(worstGap, 1000 * kTimeScale) << "the window stopped painting";
+    EXPECT_TRUE(phone->setValueCalls().empty());
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+    replugReads(phone, 5);
 }
