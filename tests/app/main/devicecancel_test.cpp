@@ -165,26 +165,66 @@ struct StallPoint {
 
 }  // namespace
 
+// The user, driven from inside whichever event loop runs (a dialog's, or the window's): once
+// `ready` holds while a progress dialog is on screen, and a moment more, the user confirms its
+// Cancel. Meanwhile a timer of the GUI thread keeps the longest gap between two of its ticks.
+struct UserCancels {
+    QTimer timer;
+    Heartbeat beat;
+    QElapsedTimer sinceReady;
+    QElapsedTimer sinceCancel;
+    QElapsedTimer sinceStart;
+    qint64 firstDialogAt = -1;
+    bool cancelled = false;
+    std::function<void()> atCancel;
+
+    UserCancels(std::function<bool()> ready, int afterMs) {
+        sinceStart.start();
+        QObject::connect(&timer, &QTimer::timeout, [this, ready, afterMs] {
+            ProgressForm* form = visibleProgressForm();
+            if (form && firstDialogAt < 0) {
+                firstDialogAt = sinceStart.elapsed();
+            }
+            if (cancelled || !form || !ready()) {
+                return;
+            }
+            if (!sinceReady.isValid()) {
+                sinceReady.start();
+            }
+            if (sinceReady.elapsed() < afterMs) {
+                return;
+            }
+            if (atCancel) {
+                atCancel();
+            }
+            cancelled = true;
+            beat.worst = 0;
+            beat.armed = true;
+            Boxes::instance().answerNext(true);
+            sinceCancel.start();
+            emit form->findChild<QPushButton*>("btnCancel")->pressed();  // confirmed
+        });
+        timer.start(20);
+    }
+};
+
 class StalledPhoneTest : public WindowTest {
 protected:
-    // Confirms the Cancel of the dialog then on screen and returns how long the window took to
-    // take input again (its flow ended, no dialog left), or -1 past 10 s. Meanwhile a timer of
-    // the window's event loop must keep firing.
-    qint64 cancelAndTimeTheWayBack(ProgressForm* form, qint64* worstGap) {
-        Heartbeat beat;
-        beat.armed = true;
-        Boxes::instance().answerNext(true);
-        QElapsedTimer sinceCancel;
-        sinceCancel.start();
-        emit form->findChild<QPushButton*>("btnCancel")->pressed();  // confirmed
-        const bool back = waitFor(
+    // How long after the confirmed Cancel the window took input again (its flow ended, no
+    // dialog left), or -1 when it did not within 20 s.
+    qint64 wayBack(UserCancels& user) {
+        qint64 back = -1;
+        waitFor(
             [&] {
-                return !win->isBusy() && !visibleProgressForm() &&
-                       !QApplication::activeModalWidget();
+                if (user.cancelled && !win->isBusy() && !visibleProgressForm() &&
+                    !QApplication::activeModalWidget()) {
+                    back = user.sinceCancel.elapsed();
+                }
+                return back >= 0;
             },
-            10000);
-        *worstGap = beat.worst;
-        return back ? sinceCancel.elapsed() : -1;
+            20000);
+        user.timer.stop();
+        return back;
     }
     // Unplugs the phone, ends every stall and plugs it in again: its contacts are read.
     void replugReads(const std::shared_ptr<fakedevice::Phone>& phone, int contacts) {
@@ -246,23 +286,21 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
         phone->generateContacts(12);
         phone->updateScenario(point.make);
         phoneServer()->attach(phone);
-        open();
         // The user waits a moment inside the stall, then cancels.
-        ProgressForm* form = nullptr;
-        ASSERT_TRUE(waitFor(
-            [&] { return point.reached(*phone) && (form = visibleProgressForm()) != nullptr; },
-            10000))
-            << Boxes::instance().dump().toStdString();
-        waitFor([] { return false; }, 300);
-        form = visibleProgressForm();
-        ASSERT_TRUE(form);
-        const size_t setCalls = phone->setValueCalls().size();
-        const size_t sessions = phone->syncSessions().size();
-        qint64 worstGap = 0;
-        const qint64 back = cancelAndTimeTheWayBack(form, &worstGap);
+        UserCancels user([&] { return point.reached(*phone); }, 300);
+        size_t setCalls = 0;
+        size_t sessions = 0;
+        user.atCancel = [&] {
+            setCalls = phone->setValueCalls().size();
+            sessions = phone->syncSessions().size();
+        };
+        open();
+        const qint64 back = wayBack(user);
+        ASSERT_TRUE(user.cancelled) << "no dialog at the stall\n"
+                                    << Boxes::instance().dump().toStdString();
         ASSERT_GE(back, 0) << "the window did not come back";
         EXPECT_LT(back, 1000 * kTimeScale);
-        EXPECT_LT(worstGap, 1000 * kTimeScale) << "the window stopped painting";
+        EXPECT_LT(user.beat.worst, 1000 * kTimeScale) << "the window stopped painting";
         // Nothing reaches the phone after the cancel, and nothing of a read is listed.
         waitFor([] { return false; }, 500);
         EXPECT_EQ(phone->setValueCalls().size(), setCalls);
@@ -286,17 +324,14 @@ TEST_F(StalledPhoneTest, APhoneAnsweringEverythingLateShowsADialogAndCancelsAtOn
         }
     });
     phoneServer()->attach(phone);
-    QElapsedTimer sincePlugIn;
-    sincePlugIn.start();
+    UserCancels user([] { return true; }, 300);
     open();
-    ProgressForm* form = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (form = visibleProgressForm()) != nullptr; }, 10000));
-    EXPECT_LT(sincePlugIn.elapsed(), 1000 * kTimeScale) << "no dialog while the phone is slow";
-    qint64 worstGap = 0;
-    const qint64 back = cancelAndTimeTheWayBack(form, &worstGap);
+    const qint64 back = wayBack(user);
+    ASSERT_TRUE(user.cancelled) << "no dialog while the phone is slow";
+    EXPECT_LT(user.firstDialogAt, 1000 * kTimeScale) << "no dialog while the phone is slow";
     ASSERT_GE(back, 0) << "the window did not come back";
     EXPECT_LT(back, 1000 * kTimeScale);
-    EXPECT_LT(worstGap, 1000 * kTimeScale) << "the window stopped painting";
+    EXPECT_LT(user.beat.worst, 1000 * kTimeScale) << "the window stopped painting";
     EXPECT_TRUE(phone->setValueCalls().empty());
     EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
     replugReads(phone, 5);
