@@ -296,9 +296,9 @@ void MainWindow::deviceRefreshAfterFailedWrite(_DBItemNode* node) {
     }
     // A phone unplugged during the write has nothing to re-read: the write's own error was the
     // one message.
-    const std::optional<int> found = waitOnPhone<int>(
-        tr("Looking for the phone..."),
-        [devid](const std::atomic<bool>&) { return iDevice(devid).newDevice(); });
+    const std::optional<int> found =
+        waitOnPhone<int>(tr("Looking for the phone..."),
+                         [devid](const std::atomic<bool>&) { return iDevice(devid).newDevice(); });
     if (!found || *found != 0) {
         return;
     }

@@ -151,9 +151,9 @@ void ProgressForm::fitStatus() {
         return;
     }
     status->resize(status->width(), wanted);
-    for (QWidget* w : {static_cast<QWidget*>(form->progressBar),
-                       static_cast<QWidget*>(form->lbProgress),
-                       static_cast<QWidget*>(form->btnCancel)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->progressBar), static_cast<QWidget*>(form->lbProgress),
+          static_cast<QWidget*>(form->btnCancel)}) {
         w->move(w->x(), w->y() + grow);
     }
     resize(width(), height() + grow);

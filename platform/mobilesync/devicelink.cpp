@@ -163,10 +163,9 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
     } else {
         // Lockdown's handshake, StartService and the TLS handshake cannot be interrupted: they
         // run on a device handle and a thread of their own, which a cancel leaves behind.
-        phonecall::Call<Opened>::Fn set_up = [udid = udidOf(device),
-                                              service = std::string(service),
-                                              label = std::string(label)](
-                                                 const std::atomic<bool>&) {
+        phonecall::Call<Opened>::Fn set_up = [udid = udidOf(device), service = std::string(service),
+                                              label =
+                                                  std::string(label)](const std::atomic<bool>&) {
             Opened o;
             const int found =
                 idevice_new_with_options(&o.device, udid.c_str(), IDEVICE_LOOKUP_USBMUX);

@@ -70,8 +70,8 @@ public:
 
     // Starts the service through a lockdown session, connects (with TLS when lockdown asks
     // for it) and answers the version exchange. With a cancel flag, a set cancel ends the
-    // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the code alone does
-    // not (a version the layer does not speak).
+    // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the
+    // code alone does not (a version the layer does not speak).
     int open(idevice_t device, const char* service, const char* label, std::string* why);
     bool isOpen() const { return client_ != nullptr; }
     uint64_t version() const { return version_; }

@@ -140,8 +140,8 @@ ProgressForm* visibleProgressForm() {
 
 // Whether the phone's journal holds an entry of that service and name whose body or note holds
 // the text.
-bool journalHas(const fakedevice::Phone& phone, const std::string& service,
-                const std::string& name, const std::string& part = std::string()) {
+bool journalHas(const fakedevice::Phone& phone, const std::string& service, const std::string& name,
+                const std::string& part = std::string()) {
     for (const fakedevice::JournalEntry& e : phone.journal()) {
         if (e.service == service && e.name == name &&
             (e.xml.find(part) != std::string::npos || e.text.find(part) != std::string::npos)) {
@@ -252,7 +252,9 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
     const std::vector<StallPoint> points = {
         {"lockdown's handshake of the first check",
          [](fakedevice::Scenario& s) { s.faults = {stallAt(kServiceLockdown, "StartSession")}; },
-         [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "StartSession"); }},
+         [](const fakedevice::Phone& p) {
+             return journalHas(p, kServiceLockdown, "StartSession");
+         }},
         {"the TLS handshake of the lockdown session",
          [](fakedevice::Scenario& s) { s.stallTlsOf = kServiceLockdown; },
          [](const fakedevice::Phone& p) {
@@ -270,7 +272,9 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
          [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "SetValue"); }},
         {"StartService of the sync service",
          [](fakedevice::Scenario& s) { s.faults = {stallAt(kServiceLockdown, "StartService")}; },
-         [](const fakedevice::Phone& p) { return journalHas(p, kServiceLockdown, "StartService"); }},
+         [](const fakedevice::Phone& p) {
+             return journalHas(p, kServiceLockdown, "StartService");
+         }},
         {"the TLS handshake of the sync service",
          [](fakedevice::Scenario& s) { s.stallTlsOf = kServiceSync; },
          [](const fakedevice::Phone& p) {

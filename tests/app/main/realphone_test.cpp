@@ -162,9 +162,9 @@ TEST_F(RealPhoneTest, TrustTappedLaterIsReadWithoutARePlug) {
             // The user reads the request, and how long the program still waits, before tapping.
             if (status.contains("Trust") && timeLeft.isEmpty()) {
                 // Every line of the wrapped text fits in the label, inside the dialog.
-                statusWhole = label->wordWrap() &&
-                              label->height() >= label->heightForWidth(label->width()) &&
-                              label->geometry().bottom() < f->findChild<QWidget*>("progressBar")->y();
+                statusWhole =
+                    label->wordWrap() && label->height() >= label->heightForWidth(label->width()) &&
+                    label->geometry().bottom() < f->findChild<QWidget*>("progressBar")->y();
                 timeLeft = f->findChild<QLabel*>("lbProgress")->text();
                 tipsBeforeTap = Boxes::instance().contains(QMessageBox::Information, tips);
                 phone->setTrust(fakedevice::Trust::Trusted);  // the user taps "Trust"
