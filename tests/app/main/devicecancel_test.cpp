@@ -340,3 +340,61 @@ TEST_F(StalledPhoneTest, APhoneAnsweringEverythingLateShowsADialogAndCancelsAtOn
     EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
     replugReads(phone, 5);
 }
+
+TEST_F(StalledPhoneTest, TheReReadAfterACancelledRestoreWaitsUnderADialogWithCancel) {
+    const std::string udid = fakedevice::makeUdid(71);
+    auto phone = std::make_shared<fakedevice::Phone>(udid, "Restored");
+    phoneServer()->attach(phone);
+    open();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+        << Boxes::instance().dump().toStdString();
+    QList<pim::_Contact> contacts;
+    for (int i = 0; i < 30; ++i) {
+        contacts << makeContact(QString("First%1").arg(i), QString("Last%1").arg(i));
+    }
+    choosers.dataSource = [](QWidget*, const QString&,
+                             const QList<DataSourceSelForm::_SelItem>& items) {
+        return items.isEmpty() ? nullptr : items.front().data;
+    };
+    // The phone takes its time over each batch; the user cancels the restore after the first,
+    // and the phone then stalls in the handshake of the re-read that follows.
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults = {{fakedevice::kServiceSync, "SDMessageProcessChanges", 0,
+                     fakedevice::FaultKind::Delay, 400, 0}};
+    });
+    Boxes::instance().reset();
+    size_t handshakes = 0;
+    UserCancels restore(
+        [&] {
+            return phone->countRequests(fakedevice::kServiceSync, "SDMessageProcessChanges") >= 1;
+        },
+        100);
+    restore.atCancel = [&] {
+        handshakes = phone->countRequests(fakedevice::kServiceLockdown, "StartSession");
+        phone->updateScenario([](fakedevice::Scenario& s) {
+            s.faults.push_back(stallAt(fakedevice::kServiceLockdown, "StartSession"));
+        });
+    };
+    UserCancels reread(
+        [&] {
+            return restore.cancelled &&
+                   phone->countRequests(fakedevice::kServiceLockdown, "StartSession") > handshakes;
+        },
+        300);
+    win->transfer2IOS(contacts, QString());
+    const qint64 back = wayBack(reread);
+    ASSERT_TRUE(restore.cancelled);
+    ASSERT_TRUE(reread.cancelled) << "the re-read waited with no dialog\n"
+                                  << Boxes::instance().dump().toStdString();
+    ASSERT_GE(back, 0) << "the window did not come back";
+    EXPECT_LT(back, 1000 * kTimeScale);
+    EXPECT_LT(reread.beat.worst, 1000 * kTimeScale) << "the window stopped painting";
+    EXPECT_TRUE(Boxes::instance().contains(QMessageBox::Information, "The restore was cancelled"))
+        << Boxes::instance().dump().toStdString();
+    // The mirror that may hold what never reached the phone is gone; plugged in again, the
+    // phone is read afresh with what it kept.
+    EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+    const int onPhone = int(phone->recordIds("com.apple.contacts.Contact").size());
+    EXPECT_GT(onPhone, 0);
+    replugReads(phone, onPhone);
+}
