@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
@@ -397,4 +398,42 @@ TEST_F(StalledPhoneTest, TheReReadAfterACancelledRestoreWaitsUnderADialogWithCan
     const int onPhone = int(phone->recordIds("com.apple.contacts.Contact").size());
     EXPECT_GT(onPhone, 0);
     replugReads(phone, onPhone);
+}
+
+TEST_F(StalledPhoneTest, ACancelledEditOnAStalledPhoneReadsThePhoneAgain) {
+    const std::string udid = fakedevice::makeUdid(72);
+    auto phone = std::make_shared<fakedevice::Phone>(udid, "Edited");
+    phone->generateContacts(2);
+    phoneServer()->attach(phone);
+    open();
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+        << Boxes::instance().dump().toStdString();
+    // The phone takes the changes and never answers.
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults = {stallAt(fakedevice::kServiceSync, "SDMessageProcessChanges")};
+    });
+    choosers.editForm = [](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Never");
+        form.editor()->nameEdit.lastName->setText("Answered");
+        form.form().btnSave->click();
+        return form.result();
+    };
+    Boxes::instance().reset();
+    UserCancels user(
+        [&] { return journalHas(*phone, fakedevice::kServiceSync, "SDMessageProcessChanges"); },
+        300);
+    QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                              Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    const qint64 back = wayBack(user);
+    ASSERT_TRUE(user.cancelled) << Boxes::instance().dump().toStdString();
+    ASSERT_GE(back, 0) << "the window did not come back";
+    // The window comes back with the phone read again (two contacts, a quick read).
+    EXPECT_LT(back, 1000 * kTimeScale);
+    EXPECT_LT(user.beat.worst, 1000 * kTimeScale) << "the window stopped painting";
+    ASSERT_EQ(tree().deviceRoot()->children.size(), 1);
+    Tree::_DBItemNode* node = dbChild(tree().deviceRoot(), 0);
+    ASSERT_TRUE(node && node->db);
+    EXPECT_EQ(node->db->contacts().size(), 2);
+    EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
+        << Boxes::instance().dump().toStdString();
 }
