@@ -11,6 +11,7 @@
 #include "backup/privatetempdir.h"
 #include "sqlite3db.h"
 #include "platform/backuptool/backuptool.h"
+#include "platform/mobilesync/phonecall.h"
 #include "platform/opener/opener.h"
 #include "platform/webservice/webservice.h"
 #include "store/data_path_util.h"
@@ -103,6 +104,9 @@ int main(int argc, char* argv[]) {
             }
             exitCode = app.exec();
         }
+        // A wait on a phone that a cancel left behind ends within the library's own limits:
+        // give it a moment, so that none is inside the library while the process exits.
+        phonecall::Running::waitForAll(5000);
         app.removeTranslator(&translator);
     }
 #ifdef TW_HAVE_POWER

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <functional>
@@ -189,4 +190,6 @@ private:
     int m_busy = 0;
     bool m_inNodeSelection = false;
     QList<QPair<bool, QString>> m_pendingDeviceEvents;  // (connected, devid)
+    // Phones plugged in whose connection tips were shown (until they are unplugged).
+    QSet<QString> m_tipsShown;
 };

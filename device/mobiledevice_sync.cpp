@@ -4,9 +4,11 @@
 
 #include <QDateTime>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
 #include "mobiledevice.h"
+#include "phonecall.h"
 
 namespace {
 
@@ -181,27 +183,46 @@ void mobiledevice_sync_cancel(mobiledevice_sync_client& holder, QString reason) 
 }
 
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
-                                          bool* wasDisabled) {
+                                          bool* wasDisabled, const std::atomic<bool>* cancel) {
     if (wasDisabled)
         *wasDisabled = false;
-    const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
-    const QString flag = QStringLiteral("DisableTethered");
-    iDevice dev(devid);
-    if (!dev.open())
+    struct Outcome {
+        bool ok = false;
+        bool wasDisabled = false;
+    };
+    // The look-up, the handshake and both values wait on the phone: a cancel stops waiting at
+    // once, and a call left behind writes nothing.
+    const std::optional<Outcome> outcome = phonecall::waitUnlessCancelled<Outcome>(
+        [devid, key, disable](const std::atomic<bool>& abandoned) {
+            Outcome o;
+            const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
+            const QString flag = QStringLiteral("DisableTethered");
+            iDevice dev(devid);
+            if (!dev.open() || abandoned)
+                return o;
+            // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the
+            // flag changes, in the type the phone gave it (older phones use 0 and 1).
+            const PlistCFType old = mobiledevice_info(&dev, domain, key);
+            PlistCFType value = old.isCFDictionary()
+                                    ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
+                                    : PlistCFType::createCFDictionary();
+            const PlistCFType before = value.get(flag);
+            o.wasDisabled = before.isCFBoolean()
+                                ? before.CFNumberBool(false)
+                                : before.isCFNumber() && before.CFNumberInt64(0) != 0;
+            if (!before.isCFBoolean() && before.isCFNumber())
+                value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
+            else
+                value.put(flag, PlistCFType::createCFBoolean(disable));
+            if (abandoned)
+                return o;
+            o.ok = mobiledevice_set(&dev, domain, key, value);
+            return o;
+        },
+        cancel);
+    if (!outcome)
         return false;
-    // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the flag
-    // changes, in the type the phone gave it (older phones use 0 and 1).
-    const PlistCFType old = mobiledevice_info(&dev, domain, key);
-    PlistCFType value = old.isCFDictionary()
-                            ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
-                            : PlistCFType::createCFDictionary();
-    const PlistCFType before = value.get(flag);
     if (wasDisabled)
-        *wasDisabled = before.isCFBoolean() ? before.CFNumberBool(false)
-                                            : before.isCFNumber() && before.CFNumberInt64(0) != 0;
-    if (!before.isCFBoolean() && before.isCFNumber())
-        value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
-    else
-        value.put(flag, PlistCFType::createCFBoolean(disable));
-    return mobiledevice_set(&dev, domain, key, value);
+        *wasDisabled = outcome->wasDisabled;
+    return outcome->ok;
 }

@@ -90,6 +90,8 @@ void mobiledevice_sync_cancel(mobiledevice_sync_client& client, QString reason);
 // "com.apple.mobile.tethered_sync", read first: every other key the phone had stays.
 // *wasDisabled (when given) tells whether the
 // phone had tethered sync off, i.e. keeps that data class in the cloud. Does not throw;
-// returns success.
+// returns success. A set cancel flag ends the wait for the phone at once (false); nothing is
+// written to the phone after it.
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
-                                          bool* wasDisabled = nullptr);
+                                          bool* wasDisabled = nullptr,
+                                          const std::atomic<bool>* cancel = nullptr);

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
@@ -33,6 +34,8 @@ void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
     lbStatus = new QLabel(ProgressForm);
     lbStatus->setObjectName(QStringLiteral("lbStatus"));
     lbStatus->setGeometry(QRect(20, 20, 311, 16));
+    // A status of several sentences (what to do on the phone) is shown whole, wrapped.
+    lbStatus->setWordWrap(true);
 
     retranslateUi(ProgressForm);
     QObject::connect(btnCancel, SIGNAL(pressed()), ProgressForm, SLOT(reject()));
@@ -127,6 +130,7 @@ void ProgressForm::reject() {}
 void ProgressForm::showProgress(QString status, int curProgress, QString progressText) {
     if (!status.isEmpty()) {
         form->lbStatus->setText(status);
+        fitStatus();
     }
     if (curProgress < 0) {
         curProgress = form->progressBar->value();
@@ -136,6 +140,23 @@ void ProgressForm::showProgress(QString status, int curProgress, QString progres
         progressText = QStringLiteral("Progress:%1%").arg(curProgress);
     }
     form->lbProgress->setText(progressText);
+}
+
+void ProgressForm::fitStatus() {
+    // The status line grows to its wrapped text, and the rest of the dialog moves down with it.
+    QLabel* status = form->lbStatus;
+    const int wanted = std::max(kStatusLineHeight, status->heightForWidth(status->width()));
+    const int grow = wanted - status->height();
+    if (grow == 0) {
+        return;
+    }
+    status->resize(status->width(), wanted);
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->progressBar), static_cast<QWidget*>(form->lbProgress),
+          static_cast<QWidget*>(form->btnCancel)}) {
+        w->move(w->x(), w->y() + grow);
+    }
+    resize(width(), height() + grow);
 }
 
 void ProgressForm::showError(QString err) {

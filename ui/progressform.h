@@ -89,6 +89,9 @@ private slots:
     void setCancelBtnText(QString text);
 
 private:
+    static constexpr int kStatusLineHeight = 16;
+    void fitStatus();
+
     WinMovable movable;
     Ui_ProgressForm* form;
     // Set when the dialog has ended (GUI thread only). A worker's closing report that arrives

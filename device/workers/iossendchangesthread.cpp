@@ -59,6 +59,9 @@ void IOSSendChangesThread::send() {
     }
 
     mobiledevice_sync_client client;  // says goodbye to the device when it goes
+    // A confirmed cancel ends the wait for the phone at once; the mirror is then read afresh,
+    // with whatever the phone kept.
+    client.cancelFlag = m_reporter->cancelFlag();
     mobiledevice_sync_start_throw(m_udid, _mobiledevice_sync_ctx::contacts(), client);
     mobiledevice_sync_start_send_to_device_throw(client);
 

@@ -199,7 +199,10 @@ void IOSSyncToPCThread::run() {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
         bool inCloud = false;
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, &inCloud);
+        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, &inCloud,
+                                             m_reporter->cancelFlag());
+        if (m_reporter->cancelled())
+            return;
         mobiledevice_sync_client client;  // says goodbye to the phone when it goes
         // A confirmed cancel ends the wait for the phone at once.
         client.cancelFlag = m_reporter->cancelFlag();

@@ -6,8 +6,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "phonecall.h"
 #include "plistguard.h"
 
 namespace devicelink {
@@ -72,9 +76,50 @@ plistguard::Limits frameLimits() {
     return limits;
 }
 
-int Connection::open(idevice_t device, const char* service, const char* label, std::string* why) {
-    close();
-    failure_ = DeviceFailure::None;
+namespace {
+
+// The service set up on a device handle of its own: an abandoned set-up frees both itself.
+struct Opened {
+    idevice_t device = nullptr;
+    service_client_t client = nullptr;
+    int rc = MOBILESYNC_E_UNKNOWN_ERROR;
+    DeviceFailure failure = DeviceFailure::Other;
+    std::string why;
+
+    Opened() = default;
+    Opened(Opened&& o) noexcept
+        : device(std::exchange(o.device, nullptr)),
+          client(std::exchange(o.client, nullptr)),
+          rc(o.rc),
+          failure(o.failure),
+          why(std::move(o.why)) {}
+    Opened& operator=(Opened&&) = delete;
+    ~Opened() {
+        if (client)
+            service_client_free(client);
+        if (device)
+            idevice_free(device);
+    }
+};
+
+std::string udidOf(idevice_t device) {
+    char* udid = nullptr;
+    if (idevice_get_udid(device, &udid) != IDEVICE_E_SUCCESS || !udid)
+        return std::string();
+    std::string s(udid);
+    std::free(udid);
+    return s;
+}
+
+}  // namespace
+
+int Connection::startService(idevice_t device, const char* service, const char* label,
+                             service_client_t* client, DeviceFailure* failure, std::string* why) {
+    *failure = DeviceFailure::None;
+    const auto fail = [failure](int rc, DeviceFailure kind) {
+        *failure = kind;
+        return rc;
+    };
     lockdownd_client_t lockdown = nullptr;
     int rc = lockdownd_client_new_with_handshake(device, &lockdown, label);
     if (rc != LOCKDOWN_E_SUCCESS) {
@@ -96,16 +141,58 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
                                         : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
     // The service client sets up TLS itself when the descriptor asks for it.
-    rc = service_client_new(device, descriptor, &client_);
+    rc = service_client_new(device, descriptor, client);
     lockdownd_service_descriptor_free(descriptor);
     if (rc != SERVICE_E_SUCCESS) {
-        client_ = nullptr;
+        *client = nullptr;
         if (why)
             *why = "service connection: return " + std::to_string(rc) + ".";
         const DeviceFailure kind = failureOfService(rc);
         return fail(rc == SERVICE_E_SSL_ERROR ? MOBILESYNC_E_SSL_ERROR : MOBILESYNC_E_MUX_ERROR,
                     kind == DeviceFailure::Other ? DeviceFailure::Disconnected : kind);
     }
+    return MOBILESYNC_E_SUCCESS;
+}
+
+int Connection::open(idevice_t device, const char* service, const char* label, std::string* why) {
+    close();
+    failure_ = DeviceFailure::None;
+    int rc = MOBILESYNC_E_SUCCESS;
+    if (!cancel_) {
+        rc = startService(device, service, label, &client_, &failure_, why);
+    } else {
+        // Lockdown's handshake, StartService and the TLS handshake cannot be interrupted: they
+        // run on a device handle and a thread of their own, which a cancel leaves behind.
+        phonecall::Call<Opened>::Fn set_up = [udid = udidOf(device), service = std::string(service),
+                                              label =
+                                                  std::string(label)](const std::atomic<bool>&) {
+            Opened o;
+            const int found =
+                idevice_new_with_options(&o.device, udid.c_str(), IDEVICE_LOOKUP_USBMUX);
+            if (found != IDEVICE_E_SUCCESS) {
+                o.rc = MOBILESYNC_E_MUX_ERROR;
+                o.failure = failureOfLookup(found);
+                o.why = "device look-up: return " + std::to_string(found) + ".";
+                return o;
+            }
+            o.rc = startService(o.device, service.c_str(), label.c_str(), &o.client, &o.failure,
+                                &o.why);
+            return o;
+        };
+        std::optional<Opened> opened = phonecall::waitUnlessCancelled<Opened>(set_up, cancel_);
+        if (!opened)
+            return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
+        rc = opened->rc;
+        failure_ = opened->failure;
+        if (why && !opened->why.empty())
+            *why = opened->why;
+        if (rc == MOBILESYNC_E_SUCCESS) {
+            client_ = std::exchange(opened->client, nullptr);
+            device_ = std::exchange(opened->device, nullptr);
+        }
+    }
+    if (rc != MOBILESYNC_E_SUCCESS)
+        return rc;
     broken_ = false;
     rc = versionExchange(why);
     if (rc != MOBILESYNC_E_SUCCESS) {
@@ -312,9 +399,25 @@ void Connection::disconnect(const char* reason) {
 }
 
 void Connection::close() {
+    if (client_ && device_ && (broken_ || cancelled())) {
+        // Closing a TLS connection waits for the phone's own close: a stalled phone would hold
+        // it, so it is closed on a thread left behind, which owns both handles.
+        phonecall::Call<int> closing(
+            [client = client_, device = device_](const std::atomic<bool>&) {
+                service_client_free(client);
+                idevice_free(device);
+                return 0;
+            });
+        client_ = nullptr;
+        device_ = nullptr;
+    }
     if (client_) {
         service_client_free(client_);
         client_ = nullptr;
+    }
+    if (device_) {
+        idevice_free(device_);
+        device_ = nullptr;
     }
     version_ = 0;
     broken_ = false;

@@ -69,8 +69,9 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Starts the service through a lockdown session, connects (with TLS when lockdown asks
-    // for it) and answers the version exchange. *why explains failures the code alone does
-    // not (a version the layer does not speak).
+    // for it) and answers the version exchange. With a cancel flag, a set cancel ends the
+    // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the
+    // code alone does not (a version the layer does not speak).
     int open(idevice_t device, const char* service, const char* label, std::string* why);
     bool isOpen() const { return client_ != nullptr; }
     uint64_t version() const { return version_; }
@@ -106,6 +107,9 @@ public:
     static int decodeFrame(const char* data, size_t size, plist_t* message, std::string* why);
 
 private:
+    // Lockdown's handshake and StartService, then the service client (TLS when asked for).
+    static int startService(idevice_t device, const char* service, const char* label,
+                            service_client_t* client, DeviceFailure* failure, std::string* why);
     int receiveBytes(char* data, uint32_t size, int silenceMs, bool* started);
     int versionExchange(std::string* why);
     int fail(int rc, DeviceFailure kind) {
@@ -114,6 +118,9 @@ private:
     }
 
     service_client_t client_ = nullptr;
+    // The device handle of a set-up run on a thread of its own (with a cancel flag); the
+    // service client refers to it.
+    idevice_t device_ = nullptr;
     uint64_t version_ = 0;
     bool broken_ = false;
     const std::atomic<bool>* cancel_ = nullptr;

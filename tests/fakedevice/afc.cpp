@@ -213,6 +213,9 @@ void serveAfc(ConnContext& c) {
                 case FaultKind::Unplug:
                     serverUnplug(c.server, phone.udid());
                     return;
+                case FaultKind::Stall:
+                    stallUntilClosed(c.fd);
+                    return;
                 case FaultKind::Delay:
                     if (!serverSleep(c.server, f->delayMs))
                         return;

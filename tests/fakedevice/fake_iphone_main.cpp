@@ -23,6 +23,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -49,7 +50,8 @@ void usage() {
             "  locked on|off | tls-refused on|off | unplug-at REQUEST [N]|off |\n"
             "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
             "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
-            "  delay MS | commit-on-finish on|off | clear-journal | reset | quit\n");
+            "  delay MS | stall lockdown|sync REQUEST [N]|off | stall-tls lockdown|sync|off |\n"
+            "  commit-on-finish on|off | clear-journal | reset | quit\n");
 }
 
 bool parseSize(const char* s, size_t* out) {
@@ -223,6 +225,53 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
                 f.delayMs = static_cast<int>(n);
                 s.faults.push_back(f);
             }
+        });
+    } else if (cmd == "stall") {
+        // The phone stops answering at the Nth (default first) request of that name on a
+        // connection of that service, e.g. "stall lockdown GetValue" or
+        // "stall sync SDMessageAcknowledgeChangesFromDevice 2"; a lockdown request may name its
+        // domain: "stall lockdown GetValue com.apple.mobile.tethered_sync".
+        std::istringstream a(arg);
+        std::vector<std::string> words;
+        for (std::string w; a >> w;)
+            words.push_back(w);
+        const std::string where = words.empty() ? std::string() : words.front();
+        std::string nth;
+        if (words.size() > 2 && words.back().find_first_not_of("0123456789") == std::string::npos) {
+            nth = words.back();
+            words.pop_back();
+        }
+        std::string request;
+        for (size_t i = 1; i < words.size(); ++i)
+            request += (i > 1 ? " " : "") + words[i];
+        const bool off = where == "off";
+        if (!off && ((where != "lockdown" && where != "sync") || request.empty() ||
+                     (!nth.empty() && !parseSize(nth.c_str(), &n))))
+            return "error stall needs lockdown or sync, a request name (and which one), or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            s.faults.erase(std::remove_if(s.faults.begin(), s.faults.end(),
+                                          [](const fakedevice::Fault& f) {
+                                              return f.kind == fakedevice::FaultKind::Stall;
+                                          }),
+                           s.faults.end());
+            if (off)
+                return;
+            fakedevice::Fault f;
+            f.service =
+                where == "lockdown" ? fakedevice::kServiceLockdown : fakedevice::kServiceSync;
+            f.request = request;
+            f.nth = nth.empty() ? 1 : static_cast<int>(n);
+            f.kind = fakedevice::FaultKind::Stall;
+            f.times = 1;
+            s.faults.push_back(f);
+        });
+    } else if (cmd == "stall-tls") {
+        if (arg != "lockdown" && arg != "sync" && arg != "off")
+            return "error stall-tls needs lockdown, sync or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            s.stallTlsOf = arg == "lockdown" ? fakedevice::kServiceLockdown
+                           : arg == "sync"   ? fakedevice::kServiceSync
+                                             : "";
         });
     } else if (cmd == "clear-journal") {
         // What a long run of sessions leaves behind: the messages and sessions kept so far.

@@ -89,6 +89,8 @@ enum class FaultKind {
     WrongNodeType,  // answer with a plist of the wrong node type (string instead of dict/array)
     MissingKeys,    // answer with the reply stripped of its keys / elements beyond the name
     Unplug,         // the cable is pulled: the phone is detached and every connection breaks
+    Stall,          // the phone stops sending on that connection (it still takes what comes)
+                    // until the client gives up, the phone is detached or the server stops
 };
 
 // Whether the phone trusts this computer.
@@ -109,7 +111,8 @@ enum class HostileFrame {
 
 // A fault fires on a message received from the client on one service connection.
 // service: kServiceMux, kServiceLockdown, kServiceSync, kServiceAfc, or empty for any.
-// request: lockdown "Request" (e.g. "StartService"), usbmuxd "MessageType" (e.g. "Connect"),
+// request: lockdown "Request" (e.g. "StartService", or with its domain after a space:
+// "GetValue com.apple.mobile.tethered_sync"), usbmuxd "MessageType" (e.g. "Connect"),
 // device-link element 0 (e.g. "SDMessageAcknowledgeChangesFromDevice"), AFC operation name
 // (e.g. "FILE_READ", "READ_DIR"); empty for any.
 // nth: fire on the nth matching message of that connection (1-based); 0 = on every match.
@@ -145,6 +148,10 @@ struct Scenario {
     bool locked = false;
     // The phone refuses the lockdown session's TLS handshake (it closes the connection).
     bool tlsRefused = false;
+    // The phone stalls inside the TLS handshake of that service (kServiceLockdown for the
+    // lockdown session, kServiceSync for the sync service): it takes the client's hello and
+    // sends nothing more. Empty: none.
+    std::string stallTlsOf;
     // StartSession answers EnableSessionSSL true and the session goes on over TLS, as on
     // every real phone; false only for tests of the plain protocol.
     bool sessionSsl = true;

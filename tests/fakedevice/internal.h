@@ -126,6 +126,10 @@ void applyChanges(Phone::State& st, Plist& store, plist_t changes, Plist& remap,
                   std::map<std::string, std::string>& sessionMap, std::vector<std::string>& deleted,
                   std::vector<std::string>& notes);
 
+// A stalled phone: it sends nothing more on the connection and takes what arrives until the
+// connection goes (the client gives up, the phone is detached, the server stops).
+void stallUntilClosed(int fd);
+
 // Connection context handed to the service handlers.
 struct ConnContext {
     Server::Impl* server = nullptr;

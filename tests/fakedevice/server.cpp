@@ -342,6 +342,10 @@ void Server::Impl::serveClient(Conn* conn) {
         if (fault) {
             if (fault->kind == FaultKind::Drop)
                 return;
+            if (fault->kind == FaultKind::Stall) {
+                stallUntilClosed(fd);
+                return;
+            }
             if (fault->kind == FaultKind::Delay) {
                 if (!serverSleep(this, fault->delayMs))
                     return;

@@ -5,6 +5,9 @@
 #include "plistguard.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -47,7 +50,24 @@ bool connSend(ConnContext& c, const void* buf, size_t n) {
     return sendFull(c.fd, buf, n);
 }
 
+void stallUntilClosed(int fd) {
+    char buf[512];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        return;
+    }
+}
+
 bool connStartTls(ConnContext& c, const char* service) {
+    if (c.phone->scenario().stallTlsOf == service) {
+        JournalEntry e = journalEntry(c, service, "note", false);
+        e.text = "TLS handshake stalled";
+        journalAdd(*c.phone, e);
+        stallUntilClosed(c.fd);
+        return false;
+    }
     std::string error;
     c.tls = TlsServer::accept(c.fd, &error);
     if (c.tls)
@@ -123,6 +143,9 @@ After plistFault(ConnContext& c, const std::optional<Fault>& f, const Plist& mis
         case FaultKind::Unplug:
             serverUnplug(c.server, c.phone->udid());
             return After::Close;
+        case FaultKind::Stall:
+            stallUntilClosed(c.fd);
+            return After::Close;
     }
     return After::Normal;
 }
@@ -157,8 +180,14 @@ void serveLockdown(ConnContext& c) {
         e.xml = req.toXml();
         journalAdd(phone, e);
 
-        After a = plistFault(c, phoneFault(phone, kServiceLockdown, request, c.nth(request)),
-                             Plist::dict());
+        std::optional<Fault> fault = phoneFault(phone, kServiceLockdown, request, c.nth(request));
+        // A fault may also name the request with its domain, e.g. "GetValue
+        // com.apple.mobile.tethered_sync": one step among those that use the same request.
+        if (!fault && !req.stringAt("Domain").empty()) {
+            const std::string inDomain = request + " " + req.stringAt("Domain");
+            fault = phoneFault(phone, kServiceLockdown, inDomain, c.nth(inDomain));
+        }
+        After a = plistFault(c, fault, Plist::dict());
         if (a == After::Close)
             return;
         if (a == After::Skip)

@@ -18,6 +18,7 @@
 #include "app/mainwindow_form.h"
 #include "ui/translator.h"
 #include "fakedevice.h"
+#include "platform/mobilesync/phonecall.h"
 #include "testutil.h"
 #include "windowfixture.h"
 
@@ -815,5 +816,8 @@ int main(int argc, char** argv) {
     const int rc = RUN_ALL_TESTS();
     g_setMessageBoxHook(MessageBoxHook());
     g_server = nullptr;
+    // Calls on a stalled phone that a cancel left behind end once the phones are gone.
+    server.stop();
+    phonecall::Running::waitForAll(10000);
     return rc;
 }

@@ -10,12 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <functional>
 
 #include "app/mainwindow_form.h"
 #include "ui/progressform.h"
 #include "fakedevice.h"
+#include "platform/mobilesync/phonecall.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
@@ -146,13 +148,25 @@ TEST_F(RealPhoneTest, TrustTappedLaterIsReadWithoutARePlug) {
     phone->setTrust(fakedevice::Trust::Pending);
     phoneServer()->attach(phone);
     QString status;
+    QString timeLeft;
+    bool statusWhole = false;
+    bool tipsBeforeTap = false;
+    const QString tips = "IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS";
     QTimer tap;
     QObject::connect(&tap, &QTimer::timeout, [&] {
         if (ProgressForm* f = visibleForm()) {
-            if (auto* label = f->findChild<QLabel*>("lbStatus")) {
+            auto* label = f->findChild<QLabel*>("lbStatus");
+            if (label) {
                 status = label->text();
             }
-            if (status.contains("Trust")) {
+            // The user reads the request, and how long the program still waits, before tapping.
+            if (status.contains("Trust") && timeLeft.isEmpty()) {
+                // Every line of the wrapped text fits in the label, inside the dialog.
+                statusWhole =
+                    label->wordWrap() && label->height() >= label->heightForWidth(label->width()) &&
+                    label->geometry().bottom() < f->findChild<QWidget*>("progressBar")->y();
+                timeLeft = f->findChild<QLabel*>("lbProgress")->text();
+                tipsBeforeTap = Boxes::instance().contains(QMessageBox::Information, tips);
                 phone->setTrust(fakedevice::Trust::Trusted);  // the user taps "Trust"
                 tap.stop();
             }
@@ -162,10 +176,22 @@ TEST_F(RealPhoneTest, TrustTappedLaterIsReadWithoutARePlug) {
     open();
     ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }, 10000))
         << Boxes::instance().dump().toStdString() << status.toStdString();
-    EXPECT_TRUE(status.contains("Tap \"Trust\" on the phone")) << status.toStdString();
+    EXPECT_TRUE(status.contains("Tap \"Trust\" on the phone and enter its passcode."))
+        << status.toStdString();
+    EXPECT_TRUE(statusWhole) << "the request is cut short";
+    EXPECT_TRUE(timeLeft.contains(QRegularExpression("^[01]:[0-5][0-9] left$")))
+        << timeLeft.toStdString();
     EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
         << Boxes::instance().dump().toStdString();
     EXPECT_FALSE(mirrorEmpty());
+    // The connection tips come once, after the phone trusts this computer; a re-read of the
+    // same plug-in does not show them again.
+    EXPECT_FALSE(tipsBeforeTap);
+    int tipsShown = 0;
+    for (const Box& b : Boxes::instance().shown) {
+        tipsShown += b.text.contains(tips) ? 1 : 0;
+    }
+    EXPECT_EQ(tipsShown, 1) << Boxes::instance().dump().toStdString();
 }
 
 TEST_F(RealPhoneTest, CancelWhileWaitingForTrustEndsTheRoadAtOnce) {
@@ -347,5 +373,8 @@ int main(int argc, char** argv) {
     const int rc = RUN_ALL_TESTS();
     g_setMessageBoxHook(MessageBoxHook());
     phoneServer() = nullptr;
+    // Calls on a stalled phone that a cancel left behind end once the phones are gone.
+    server.stop();
+    phonecall::Running::waitForAll(10000);
     return rc;
 }
