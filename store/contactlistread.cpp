@@ -11,6 +11,7 @@
 #include <future>
 #include <memory>
 #include <numeric>
+#include <string>
 #include <vector>
 
 using entitycolumns::TypeInfo;
@@ -70,9 +71,14 @@ struct Batch {
         int offset;
         int size;  // -1: NULL
     };
+    Batch() {
+        rows.reserve(BATCH_ROWS + 64);
+        cells.reserve(BATCH_ROWS * 8);
+        bytes.reserve(BATCH_ROWS * 64);
+    }
     std::vector<Row> rows;
     std::vector<Cell> cells;
-    QByteArray bytes;
+    std::string bytes;
 
     void addText(const Sqlite3Cursor& cursor, int column, bool blob = false) {
         int size = 0;
@@ -81,8 +87,8 @@ struct Batch {
             cells.push_back({0, -1});
             return;
         }
-        cells.push_back({bytes.size(), size});
-        bytes.append(p, size);
+        cells.push_back({int(bytes.size()), size});
+        bytes.append(p, size_t(size));
     }
 };
 
@@ -92,11 +98,11 @@ QString text(const Batch& b, const Batch::Cell& c) {
         return QString();
     if (c.size == 0)
         return QStringLiteral("");
-    return QString::fromUtf8(b.bytes.constData() + c.offset, c.size);
+    return QString::fromUtf8(b.bytes.data() + c.offset, c.size);
 }
 
 QByteArray blob(const Batch& b, const Batch::Cell& c) {
-    return c.size <= 0 ? QByteArray() : QByteArray(b.bytes.constData() + c.offset, c.size);
+    return c.size <= 0 ? QByteArray() : QByteArray(b.bytes.data() + c.offset, c.size);
 }
 
 QList<pim::_Contact> build(const Batch& batch, const Columns& columns) {
