@@ -3,8 +3,9 @@
 // rotated from round to round, the median and spread of the rounds printed with the load
 // average of the machine while they ran.
 //
-//   tw_bench_ratios                       sizes 2,500 and 10,000, 5 rounds
-//   TW_BENCH_SIZES=all tw_bench_ratios    2,500, 5,000, 10,000 and 20,000 (or a list: 5000,20000)
+//   tw_bench_ratios                       the reference size, 10,000 contacts, 5 rounds
+//   TW_BENCH_SIZES=all tw_bench_ratios    2,500, 5,000, 10,000 and 20,000 and their growth (or a
+//                                         list: 2500,20000)
 //   TW_BENCH_ROUNDS=7 tw_bench_ratios     more rounds
 //   tw_bench_ratios --prepare N DIR       only the files of one size, for running arms by hand
 //   tw_bench_ratios --arm NAME N DIR      one arm alone (for a profiler)
@@ -255,7 +256,7 @@ QList<int> sizes() {
         if (s.toInt() > 0)
             out << s.toInt();
     }
-    return out.isEmpty() ? QList<int>{2500, 10000} : out;
+    return out.isEmpty() ? QList<int>{10000} : out;
 }
 
 }  // namespace
