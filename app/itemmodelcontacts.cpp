@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QTextDocument>
 
+#include <utility>
+
 #include "editor/photoimage.h"
 
 namespace {
@@ -162,8 +164,9 @@ void ItemModelContacts::clear() {
 
 void ItemModelContacts::loadContacts(QList<pim::_Contact> contacts) {
     beginResetModel();
-    m_contacts = contacts;
-    // Detach now, so that the element addresses handed out in indexes stay put.
+    m_contacts = std::move(contacts);
+    // Detach now, so that the element addresses handed out in indexes stay put (a list
+    // handed over whole is the model's alone already, and is not copied).
     m_contacts.detach();
     m_thumbs.clear();
     endResetModel();

@@ -196,8 +196,9 @@ void MainWindow::showContacts(QList<pim::_Contact> contacts) {
     const PhotoFetch fetch = cur.dbNode ? g_photoFetch(cur.dbNode->db) : PhotoFetch();
     m_contactsModel.setPhotoFetch(fetch);
     ui->wdContactInfo->setPhotoFetch(fetch);
-    m_contactsModel.loadContacts(contacts);
-    ui->lbTotal->setText(tr("Total:%1").arg(contacts.size()));
+    const int count = contacts.size();
+    m_contactsModel.loadContacts(std::move(contacts));
+    ui->lbTotal->setText(tr("Total:%1").arg(count));
     m_listedDb = cur.dbNode ? cur.dbNode->db.toWeakRef() : QWeakPointer<LocalDb>();
     ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(0));
 }

@@ -56,15 +56,21 @@ void setupPrinter(QPrinter& printer) {
 }
 
 // Draws a bold italic label and, after it, its value in normal type; returns the height used.
-// Leaves `font` bold italic when the value is empty, upright and normal otherwise.
+// Leaves `font` bold italic when the value is empty, upright and normal otherwise. Text laid
+// out from the top left of its box is drawn where its bounding box would start, so each text
+// is laid out once and drawn from there unclipped, its bounding box coming back from the draw.
 int drawEntityVal(QPainter& painter, QFont& font, int x, int y, int width, QString label,
                   QString value, bool sameLine) {
     font.setWeight(QFont::Bold);
     font.setStyle(QFont::StyleItalic);
     painter.setFont(font);
-    const QRect labelBox =
-        painter.fontMetrics().boundingRect(QRect(x, y, width, 0), Qt::TextSingleLine, label);
-    painter.drawText(labelBox, Qt::TextSingleLine, label);
+    // An empty text draws nothing and gives no box: its box is a line's height all the same.
+    QRect labelBox = label.isEmpty() ? painter.fontMetrics().boundingRect(QRect(x, y, width, 0),
+                                                                          Qt::TextSingleLine, label)
+                                     : QRect();
+    if (!label.isEmpty())
+        painter.drawText(QRect(x, y, width, 0), Qt::TextSingleLine | Qt::TextDontClip, label,
+                         &labelBox);
     if (value.isEmpty())
         return labelBox.height();
 
@@ -78,9 +84,9 @@ int drawEntityVal(QPainter& painter, QFont& font, int x, int y, int width, QStri
         painter.drawText(valueBox, Qt::TextSingleLine, value);
         return labelBox.height();
     }
-    const QRect valueBox = painter.fontMetrics().boundingRect(
-        QRect(left, y, std::max(0, right - left + 1), 0), Qt::TextWordWrap, value);
-    painter.drawText(valueBox, Qt::TextWordWrap, value);
+    QRect valueBox;
+    painter.drawText(QRect(left, y, std::max(0, right - left + 1), 0),
+                     Qt::TextWordWrap | Qt::TextDontClip, value, &valueBox);
     return valueBox.height();
 }
 

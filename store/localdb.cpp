@@ -1,6 +1,7 @@
 #include "localdb.h"
 
 #include "data_path_util.h"
+#include "contactlistread.h"
 #include "entitycolumns.h"
 #include "photofetch.h"
 
@@ -76,9 +77,7 @@ bool _contactSortCompare(const pim::_Contact& a, const pim::_Contact& b) {
 const QString COL_ID = QStringLiteral("_id");
 const QString COL_TYPE = QStringLiteral("type");
 const QString COL_SRC_ID = QStringLiteral("src_id");
-const QString COL_CONTACT_ID = QStringLiteral("contact_id");
 const QString COL_FULL_NAME = QStringLiteral("full_name");
-const QString COL_CSRC_ID = QStringLiteral("csrc_id");
 const QString COL_NAME = QStringLiteral("name");
 
 }  // namespace
@@ -532,37 +531,8 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     }
     sql.appendSql(QStringLiteral(" order by contact_id asc"));
 
-    QList<pim::_Contact> result;
-    pim::_Contact current;
     Sqlite3Cursor cur = m_db.queryThrow(sql);
-    const int iContact = cur.columnIndex(COL_CONTACT_ID);
-    const int iType = cur.columnIndex(COL_TYPE);
-    const int iId = cur.columnIndex(COL_ID);
-    const int iSrc = cur.columnIndex(COL_SRC_ID);
-    const int iName = cur.columnIndex(COL_FULL_NAME);
-    const int iCsrc = cur.columnIndex(COL_CSRC_ID);
-    const RowColumns columns(cur);
-    QList<pim::Entity>* list = nullptr;
-    int listType = -1;
-    while (cur.moveNext()) {
-        const auto cid = static_cast<unsigned long long>(cur.getInt64(iContact));
-        if (cid != current._id) {
-            if (current._id != 0)
-                result.append(current);
-            current = pim::_Contact(cid, cur.getText(iCsrc), cur.getText(iName));
-            list = nullptr;
-        }
-        const int type = cur.getInt(iType);
-        pim::Entity e(static_cast<unsigned long long>(cur.getInt64(iId)), cur.getText(iSrc));
-        fill_entity(cur, columns, type, e);
-        if (!list || type != listType) {
-            list = &current.entities[type];
-            listType = type;
-        }
-        list->append(e);
-    }
-    if (current._id != 0)
-        result.append(current);
+    QList<pim::_Contact> result = contactlistread::readContacts(cur);
     if (!result.isEmpty())
         std::sort(result.begin(), result.end(), _contactSortCompare);
     return result;

@@ -299,6 +299,20 @@ QByteArray Sqlite3Cursor::getBlob(int index) const {
         return QByteArray();
     return QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(st, i));
 }
+const char* Sqlite3Cursor::textData(int index, int* size) const {
+    const int i = checkedIndex(index);
+    sqlite3_stmt* st = m_lease->st->stmt;
+    const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+    *size = p ? sqlite3_column_bytes(st, i) : 0;
+    return p;
+}
+const char* Sqlite3Cursor::blobData(int index, int* size) const {
+    const int i = checkedIndex(index);
+    sqlite3_stmt* st = m_lease->st->stmt;
+    const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+    *size = p ? sqlite3_column_bytes(st, i) : 0;
+    return p;
+}
 bool Sqlite3Cursor::isNull(int index) const {
     const int i = checkedIndex(index);
     return sqlite3_column_type(m_lease->st->stmt, i) == SQLITE_NULL;

@@ -93,6 +93,10 @@ public:
     QString getText(int index) const;
     QByteArray getBlob(int index) const;
     bool isNull(int index) const;
+    // The bytes of a column as SQLite holds them (text as UTF-8), without a copy: null for
+    // NULL, valid until the next step. For readers that copy many rows on.
+    const char* textData(int index, int* size) const;
+    const char* blobData(int index, int* size) const;
 
 private:
     friend class Sqlite3DB;

@@ -1,0 +1,306 @@
+// The steps users run, each against its like-for-like anchor, on one generated address book per
+// size (see benchbook.h): every arm in a process of its own, the arms of a round in an order
+// rotated from round to round, the median and spread of the rounds printed with the load
+// average of the machine while they ran.
+//
+//   tw_bench_ratios                       the reference size, 10,000 contacts, 5 rounds
+//   TW_BENCH_SIZES=all tw_bench_ratios    2,500, 5,000, 10,000 and 20,000 and their growth (or a
+//                                         list: 2500,20000)
+//   TW_BENCH_ROUNDS=7 tw_bench_ratios     more rounds
+//   tw_bench_ratios --prepare N DIR       only the files of one size, for running arms by hand
+//   tw_bench_ratios --arm NAME N DIR      one arm alone (for a profiler)
+#include "arms.h"
+
+#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    std::vector<double> seconds, peakMb, fileMb;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double loadAverage() {
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    return f.readAll().split(' ').value(0).toDouble();
+}
+
+// One run of an arm in a child process; false when it failed.
+bool runArm(const QString& arm, int n, const QString& dir, const QProcessEnvironment& env,
+            Figures& into) {
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--arm"), arm, QString::number(n), dir});
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0) {
+        std::printf("  %s failed: %s\n", qPrintable(arm), child.readAllStandardError().constData());
+        return false;
+    }
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> kv = line.split(' ');
+        if (kv.size() != 2)
+            continue;
+        if (kv[0] == "seconds")
+            into.seconds.push_back(kv[1].toDouble());
+        else if (kv[0] == "peak_mb")
+            into.peakMb.push_back(kv[1].toDouble());
+        else if (kv[0] == "file_mb")
+            into.fileMb.push_back(kv[1].toDouble());
+    }
+    return true;
+}
+
+// Rounds of a set of arms, each round in an order rotated by one; returns figures by arm.
+std::map<QString, Figures> rounds(const QStringList& arms, int n, const QString& dir,
+                                  const QProcessEnvironment& env, int count,
+                                  std::vector<double>& loads) {
+    std::map<QString, Figures> figures;
+    for (int r = 0; r < count; ++r) {
+        loads.push_back(loadAverage());
+        for (int k = 0; k < arms.size(); ++k) {
+            const QString& arm = arms.at((k + r) % arms.size());
+            runArm(arm, n, dir, env, figures[arm]);
+        }
+    }
+    loads.push_back(loadAverage());
+    return figures;
+}
+
+void printArms(const std::map<QString, Figures>& figures, const std::vector<double>& loads,
+               const char* title) {
+    const auto mm = std::minmax_element(loads.begin(), loads.end());
+    std::printf("\n%s (load average %.1f to %.1f)\n", title, loads.empty() ? 0 : *mm.first,
+                loads.empty() ? 0 : *mm.second);
+    std::printf("  %-18s %5s %10s %10s %10s %9s\n", "arm", "runs", "median s", "min s", "max s",
+                "peak MB");
+    for (const auto& kv : figures) {
+        const Figures& f = kv.second;
+        if (f.seconds.empty())
+            continue;
+        const auto s = std::minmax_element(f.seconds.begin(), f.seconds.end());
+        std::printf("  %-18s %5zu %10.3f %10.3f %10.3f %9.1f\n", qPrintable(kv.first),
+                    f.seconds.size(), median(f.seconds), *s.first, *s.second, median(f.peakMb));
+    }
+}
+
+double med(std::map<QString, Figures>& f, const char* arm) {
+    return median(f[QString::fromLatin1(arm)].seconds);
+}
+
+void printRatio(const char* what, double ours, double anchor, double bound) {
+    if (ours <= 0 || anchor <= 0) {
+        std::printf("  %-52s    n/a\n", what);
+        return;
+    }
+    const double r = ours / anchor;
+    std::printf("  %-52s %6.2fx  (bound %.1fx) %s\n", what, r, bound, r <= bound ? "ok" : "MISSED");
+}
+
+// Keeps four cores busy for as long as it lives.
+class Burners {
+public:
+    explicit Burners(int count) {
+        for (int i = 0; i < count; ++i) {
+            m_children.emplace_back(new QProcess);
+            m_children.back()->start(QCoreApplication::applicationFilePath(),
+                                     {QStringLiteral("--burn")});
+            m_children.back()->waitForStarted();
+        }
+    }
+    ~Burners() {
+        for (auto& p : m_children) {
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_children;
+};
+
+// The simulated phone, in a process of its own, serving n contacts of its own generator with
+// a photo of 30 KB on every fifth: it refuses record files of the size of this book's (its
+// guard against hostile files), so it cannot serve the book itself.
+class Phone {
+public:
+    bool start(const QString& dir, int n, const QStringList& extra = {}) {
+        m_socket = dir + QStringLiteral("/mux") + extra.join(QString());
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList args = {
+            "--socket",      m_socket,      "--udid",     "00008030-0000BE7C40000001",
+            "--name",        "Bench Phone", "--contacts", QString::number(n),
+            "--photo-bytes", "30000"};
+        m_process.start(QStringLiteral(TW_FAKE_IPHONE), args + extra);
+        return m_process.waitForStarted(5000) && m_process.waitForReadyRead(60000);
+    }
+    QString address() const { return QStringLiteral("UNIX:") + m_socket; }
+    ~Phone() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+    QString m_socket;
+};
+
+struct SizeResult {
+    std::map<QString, Figures> quiet, phone, busy, ios12;
+};
+
+SizeResult measureSize(const QString& root, int n, int count) {
+    SizeResult result;
+    const QString dir = QStringLiteral("%1/%2").arg(root).arg(n);
+    QElapsedTimer t;
+    t.start();
+    if (!arms::prepare(dir, n)) {
+        std::printf("\n%d contacts: the files could not be written\n", n);
+        return result;
+    }
+    std::printf("\n== %d contacts (files written in %.1f s; vCard %.1f MB, CSV %.1f MB)\n", n,
+                t.nsecsElapsed() / 1e9, QFileInfo(arms::vcardPath(dir)).size() / 1e6,
+                QFileInfo(arms::csvPath(dir)).size() / 1e6);
+    Phone phone;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const bool withPhone = phone.start(dir, n);
+    if (withPhone)
+        env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), phone.address());
+    else
+        std::printf("  fake-iphone did not start: no phone arms\n");
+    const QStringList quietArms = {"vcard-import", "vcard-bare", "csv-import", "csv-bare",
+                                   "list",         "list-raw",   "pdf"};
+    // No phone where the window lists: it would read the phone meanwhile.
+    QProcessEnvironment noPhone = env;
+    noPhone.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
+                   QStringLiteral("UNIX:") + dir + QStringLiteral("/no-phone"));
+    std::vector<double> loads;
+    result.quiet = rounds(quietArms, n, dir, noPhone, count, loads);
+    printArms(result.quiet, loads, "quiet machine");
+    if (withPhone) {
+        const QStringList phoneArms = {"phone-read", "sync-receive"};
+        std::vector<double> quietLoads, busyLoads;
+        result.phone = rounds(phoneArms, n, dir, env, count, quietLoads);
+        printArms(result.phone, quietLoads, "the phone read, quiet machine");
+        {
+            Burners burn(4);
+            result.busy = rounds(phoneArms, n, dir, env, count, busyLoads);
+        }
+        printArms(result.busy, busyLoads, "the phone read, four more cores kept busy");
+    }
+    // libimobiledevice's own receive speaks only the older device link: against a phone on
+    // iOS 12, our sync layer beside it.
+    Phone old;
+    if (old.start(dir, n, {"--ios", "12"})) {
+        QProcessEnvironment oldEnv = env;
+        oldEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), old.address());
+        std::vector<double> oldLoads;
+        result.ios12 = rounds({"sync-receive", "idevice-receive"}, n, dir, oldEnv, count, oldLoads);
+        printArms(result.ios12, oldLoads, "bare receives from a phone on iOS 12");
+    }
+    auto& q = result.quiet;
+    std::printf("\n  ratios of medians at %d contacts\n", n);
+    printRatio("vCard import / bare writes of the same rows", med(q, "vcard-import"),
+               med(q, "vcard-bare"), 1.5);
+    printRatio("CSV import / bare writes of the same rows", med(q, "csv-import"),
+               med(q, "csv-bare"), 1.5);
+    printRatio("list in the window / raw query of the same columns", med(q, "list"),
+               med(q, "list-raw"), 1.3);
+    printRatio("phone read / our sync layer's receive", med(result.phone, "phone-read"),
+               med(result.phone, "sync-receive"), 1.3);
+    printRatio("  the same, four more cores busy", med(result.busy, "phone-read"),
+               med(result.busy, "sync-receive"), 1.3);
+    printRatio("our sync layer's receive / libimobiledevice's (iOS 12)",
+               med(result.ios12, "sync-receive"), med(result.ios12, "idevice-receive"), 1.3);
+    const Figures& pdf = q[QStringLiteral("pdf")];
+    if (!pdf.seconds.empty()) {
+        const double s = median(pdf.seconds), mb = median(pdf.fileMb);
+        std::printf("  %-52s %6.2f s, %.1f MB file, %.0f MB peak  (bounds 2 s, 30 MB) %s\n",
+                    "PDF through the export worker", s, mb, median(pdf.peakMb),
+                    s < 2 && mb < 30 ? "ok" : "MISSED");
+    }
+    return result;
+}
+
+QList<int> sizes() {
+    const QByteArray env = qgetenv("TW_BENCH_SIZES");
+    if (env == "all")
+        return {2500, 5000, 10000, 20000};
+    QList<int> out;
+    for (const QByteArray& s : env.split(',')) {
+        if (s.toInt() > 0)
+            out << s.toInt();
+    }
+    return out.isEmpty() ? QList<int>{10000} : out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 2 && QByteArray(argv[1]) == "--burn") {
+        volatile unsigned long long x = 0;
+        for (;;)
+            x = x + 1;
+    }
+    if (argc == 5 && QByteArray(argv[1]) == "--arm") {
+        const QString arm = QString::fromLocal8Bit(argv[2]);
+        const QString dir = QString::fromLocal8Bit(argv[4]);
+        if (arm == QLatin1String("list"))
+            qputenv("HOME", QFile::encodeName(arms::homePath(dir)));
+        QApplication app(argc, argv);
+        return arms::run(arm, QByteArray(argv[3]).toInt(), dir);
+    }
+    QApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--prepare")
+        return arms::prepare(QString::fromLocal8Bit(argv[3]), QByteArray(argv[2]).toInt()) ? 0 : 1;
+    QTemporaryDir root;
+    const int count = std::max(5, qEnvironmentVariableIntValue("TW_BENCH_ROUNDS"));
+    const QList<int> ns = sizes();
+    std::printf("Like-for-like steps, %d rounds per size, every arm a process of its own\n", count);
+    std::map<int, SizeResult> all;
+    for (int n : ns)
+        all[n] = measureSize(root.path(), n, count);
+    if (ns.size() > 1) {
+        const int a = ns.first(), b = ns.last();
+        std::printf(
+            "\nGrowth from %d to %d contacts (time per contact, %d = 1.00; linear within "
+            "1.25)\n",
+            a, b, a);
+        for (const auto& kv : all[b].quiet) {
+            const double small = median(all[a].quiet[kv.first].seconds);
+            const double large = median(kv.second.seconds);
+            if (small <= 0 || large <= 0)
+                continue;
+            const double g = (large / b) / (small / a);
+            std::printf("  %-18s %6.2f %s\n", qPrintable(kv.first), g,
+                        g <= 1.25 ? "linear" : "GROWS FASTER");
+        }
+    }
+    return 0;
+}
