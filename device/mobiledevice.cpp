@@ -73,6 +73,20 @@ DeviceFailure mobiledevice_check(QString devid) {
     return failureOfLockdown(dev.lockdowndWithHandshake());
 }
 
+bool mobiledevice_attached(const QString& devid) {
+    idevice_info_t* list = nullptr;
+    int count = 0;
+    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
+        return false;
+    const QByteArray udid = devid.toUtf8();
+    bool found = false;
+    for (int i = 0; i < count && list && !found; ++i)
+        found = list[i] && list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid &&
+                udid == list[i]->udid;
+    idevice_device_list_extended_free(list);
+    return found;
+}
+
 // ---- lockdown values ----
 
 PlistCFType mobiledevice_info(QString devid, QString domain, QString key) {

@@ -92,7 +92,7 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
             lockdownd_service_descriptor_free(descriptor);
         if (why)
             *why = "lockdown StartService: return " + std::to_string(rc) + ".";
-        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfLockdown(rc))
+        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfStartService(rc))
                                         : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
     // The service client sets up TLS itself when the descriptor asks for it.

@@ -49,7 +49,9 @@ void usage() {
             "  locked on|off | tls-refused on|off | unplug-at REQUEST [N]|off |\n"
             "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
             "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
-            "  delay MS | commit-on-finish on|off | clear-journal | reset | quit\n");
+            "  delay MS | commit-on-finish on|off | finish-refused TEXT|off |\n"
+            "  start-service-error EscrowLocked|MissingValue|ServiceLimit|...|off |\n"
+            "  pair-record damaged|off | clear-journal | reset | quit\n");
 }
 
 bool parseSize(const char* s, size_t* out) {
@@ -169,6 +171,24 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
             else
                 s.lockdownErrors.erase("StartSession");
         });
+    } else if (cmd == "finish-refused") {
+        if (arg.empty())
+            return "error finish-refused needs the phone's reason or off";
+        phone.updateScenario(
+            [&](fakedevice::Scenario& s) { s.finishRefusal = arg == "off" ? std::string() : arg; });
+    } else if (cmd == "start-service-error") {
+        if (arg.empty())
+            return "error start-service-error needs a lockdown error name or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            if (arg == "off")
+                s.lockdownErrors.erase("StartService");
+            else
+                s.lockdownErrors["StartService"] = arg;
+        });
+    } else if (cmd == "pair-record") {
+        if (arg != "damaged" && arg != "off")
+            return "error pair-record needs damaged or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) { s.damagedPairRecord = arg != "off"; });
     } else if (cmd == "refuse-sync") {
         phone.updateScenario([&](fakedevice::Scenario& s) {
             s.refuseSync = arg != "off";

@@ -49,7 +49,7 @@ bool connSend(ConnContext& c, const void* buf, size_t n) {
 
 bool connStartTls(ConnContext& c, const char* service) {
     std::string error;
-    c.tls = TlsServer::accept(c.fd, &error);
+    c.tls = TlsServer::accept(c.fd, &error, c.phone->scenario().damagedPairRecord);
     if (c.tls)
         return true;
     JournalEntry e = journalEntry(c, service, "note", false);
@@ -546,7 +546,8 @@ void serveSync(ConnContext& c) {
                     return;
                 continue;
             }
-            if (sc.commitOnFinish) {
+            // A phone that may refuse the finish applies nothing before it.
+            if (sc.commitOnFinish || !sc.finishRefusal.empty()) {
                 std::lock_guard<std::mutex> lock(st.mu);
                 working = st.records;
             }
@@ -628,6 +629,13 @@ void serveSync(ConnContext& c) {
             if (!run.send(dlArray({Plist::string("SDMessageRemapRecordIdentifiers"),
                                    Plist::string(dataClass),
                                    empty ? Plist::string(kEmptyParameter) : remap})))
+                return;
+        } else if (name == "SDMessageFinishSessionOnDevice" && !sc.finishRefusal.empty()) {
+            // It cannot commit the changes: it cancels the session in words and keeps none.
+            working = Plist();
+            run.update([](SyncSession& s) { s.cancelledByDevice = true; });
+            if (!run.send(dlArray({Plist::string("SDMessageCancelSession"),
+                                   Plist::string(dataClass), Plist::string(sc.finishRefusal)})))
                 return;
         } else if (name == "SDMessageFinishSessionOnDevice") {
             if (working) {
