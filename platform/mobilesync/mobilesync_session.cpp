@@ -217,6 +217,7 @@ int MobileSyncSession::readyToSendChangesNoWait() {
 }
 
 int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions) {
+    description_.clear();
     failure_ = DeviceFailure::None;
     phoneWords_.clear();
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))

@@ -7,11 +7,13 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
 
 #include "app/mainwindow_form.h"
+#include "editor/editcontactform.h"
 #include "fakedevice.h"
 #include "store/localdb.h"
 #include "ui/progressform.h"
@@ -43,7 +45,7 @@ protected:
         EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
         for (const Box& b : Boxes::instance().shown) {
             if (b.icon == QMessageBox::Critical) {
-                return b.text;
+                return plain(b.text);
             }
         }
         return QString();
@@ -67,6 +69,10 @@ protected:
                                QString("+1 555 01%1").arg(i, 2, 10, QChar('0')));
         }
         return out;
+    }
+    // A box's text with the quotes the message box escapes as they were written.
+    static QString plain(QString html) {
+        return html.replace("&quot;", "\"").replace("&amp;", "&");
     }
     bool anyBoxSays(const QString& part) const {
         for (const Box& b : Boxes::instance().shown) {
@@ -155,7 +161,7 @@ TEST_F(CausesTest, ARestoreWhoseFinishIsRefusedSaysThePhoneMayHaveKeptNone) {
     EXPECT_LT(t.elapsed(), 10000);
     ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
         << Boxes::instance().dump().toStdString();
-    const QString shown = Boxes::instance().shown.front().text;
+    const QString shown = plain(Boxes::instance().shown.front().text);
     EXPECT_TRUE(shown.contains("It said: \"Couldn't commit changes on device\"."))
         << shown.toStdString();
     EXPECT_TRUE(
@@ -211,6 +217,32 @@ TEST_F(CausesTest, ARestoreCancelledAfterThePhoneTookEverythingSaysTheyStay) {
     EXPECT_FALSE(anyBoxSays("the others were not written"))
         << Boxes::instance().dump().toStdString();
     EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0)
+        << Boxes::instance().dump().toStdString();
+}
+
+TEST_F(CausesTest, AnEditWhoseFinishIsRefusedIsNotSaidToBeOnThePhone) {
+    auto phone = phoneWith(73, 2);
+    readIn(phone);
+    phone->updateScenario(
+        [](fakedevice::Scenario& s) { s.finishRefusal = "Couldn't commit changes on device"; });
+    choosers.editForm = [](EditContactForm& form) {
+        form.editor()->nameEdit.firstName->setText("Refused");
+        form.form().btnSave->click();
+        return form.result();
+    };
+    QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                              Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+    ASSERT_TRUE(waitFor([] { return Boxes::instance().count(QMessageBox::Critical) == 1; }))
+        << Boxes::instance().dump().toStdString();
+    const QString shown = plain(Boxes::instance().shown.front().text);
+    EXPECT_TRUE(shown.contains("It said: \"Couldn't commit changes on device\"."))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains("it may have kept none of this edit")) << shown.toStdString();
+    for (const std::string& id : phone->recordIds("com.apple.contacts.Contact")) {
+        EXPECT_NE(phone->record(id).stringAt("first name"), "Refused");
+    }
+    // The re-read shows the phone as it is.
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
         << Boxes::instance().dump().toStdString();
 }
 
