@@ -70,7 +70,10 @@ QString udidOf(const mobiledevice_sync_client& holder) {
     seen.stage = stage;
     seen.phoneWords = session.phoneWords();
     seen.waitMs = waited ? session.lastWaitMs() : 0;
-    fail(seen, udidOf(holder), pattern, rc, QString::fromStdString(session.description()));
+    // After a confirmed cancel nobody reads the words: the phone is not asked after.
+    const bool cancelled = holder.cancelFlag && holder.cancelFlag->load();
+    fail(seen, cancelled ? QString() : udidOf(holder), pattern, rc,
+         QString::fromStdString(session.description()));
 }
 
 }  // namespace
