@@ -70,7 +70,12 @@ DeviceFailure mobiledevice_check(QString devid) {
     const int rc = dev.newDevice();
     if (rc != 0)
         return failureOfLookup(rc);
-    return failureOfLockdown(dev.lockdowndWithHandshake());
+    const DeviceFailure kind = failureOfLockdown(dev.lockdowndWithHandshake());
+    // A failed handshake (-5) or a dropped one (-8) says nothing of the cable by itself.
+    if (kind != DeviceFailure::SecurityRefused && kind != DeviceFailure::Disconnected)
+        return kind;
+    return mobiledevice_attached(devid) ? DeviceFailure::SecurityRefused
+                                        : DeviceFailure::Disconnected;
 }
 
 bool mobiledevice_attached(const QString& devid) {
