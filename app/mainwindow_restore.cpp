@@ -53,8 +53,7 @@ QString cancelledRestoreText(int taken, int total, bool finishFailed, bool batch
         return QCoreApplication::translate(
                    "MainWindow",
                    "The restore was cancelled. The phone acknowledged %1 of the %2 contacts but "
-                   "did not accept the end of the session, so it may have kept none of them; its "
-                   "contacts are read again now.")
+                   "did not accept the end of the session, so it may have kept none of them.")
             .arg(taken)
             .arg(total);
     }

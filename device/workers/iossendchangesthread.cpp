@@ -43,8 +43,8 @@ void IOSSendChangesThread::run() {
         text.insert(cause < 0 ? text.size() : cause,
                     m_finishing
                         ? tr(" The phone did not accept the end of the session, so it may have "
-                             "kept none of this edit: its contacts are read again now; make the "
-                             "edit again if it is missing.")
+                             "kept none of this edit: make it again if it is missing once the "
+                             "phone is connected.")
                         : tr(" This edit was not saved on the phone in full: make it again once "
                              "the phone is connected."));
         m_reporter->error(text);

@@ -135,8 +135,7 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
         // The phone acknowledged the batches but not the end of the session: it may have
         // dropped every one of them.
         said = tr(" The phone acknowledged %1 of the %2 contacts but did not accept the end of "
-                  "the session, so it may have kept none of them; its contacts are read again "
-                  "now.")
+                  "the session, so it may have kept none of them.")
                    .arg(m_taken)
                    .arg(m_contacts.size());
     } else if (m_finished && m_taken == m_contacts.size()) {
