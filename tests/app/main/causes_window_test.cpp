@@ -17,6 +17,7 @@
 #include "fakedevice.h"
 #include "store/localdb.h"
 #include "ui/progressform.h"
+#include "tests/timing.h"
 #include "testutil.h"
 #include "windowfixture.h"
 
@@ -38,10 +39,10 @@ protected:
         QElapsedTimer t;
         t.start();
         open();
-        EXPECT_TRUE(
-            waitFor([] { return Boxes::instance().count(QMessageBox::Critical) == 1; }, 10000))
+        EXPECT_TRUE(waitFor([] { return Boxes::instance().count(QMessageBox::Critical) == 1; },
+                            10000 * kTimeScale))
             << Boxes::instance().dump().toStdString();
-        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
         EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
         for (const Box& b : Boxes::instance().shown) {
             if (b.icon == QMessageBox::Critical) {
@@ -158,7 +159,7 @@ TEST_F(CausesTest, ARestoreWhoseFinishIsRefusedSaysThePhoneMayHaveKeptNone) {
     QElapsedTimer t;
     t.start();
     win->transfer2IOS(newContacts(20), QString());
-    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
     ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
         << Boxes::instance().dump().toStdString();
     const QString shown = plain(Boxes::instance().shown.front().text);
