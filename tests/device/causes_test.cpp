@@ -176,25 +176,3 @@ TEST_F(DeviceTest, AFinishThePhoneCannotCommitKeepsNothingAndSaysSo) {
     client.free();
     EXPECT_EQ(phone->recordCount(), before);
 }
-
-TEST_F(DeviceTest, OnlyTheTetheredKeysSayContactsSyncOverTheAir) {
-    // A phone that syncs with a computer also has the flag set: the keys tell the two apart.
-    bool disabled = false, overTheAir = true;
-    ASSERT_TRUE(
-        mobiledevice_sync_set_tethered_throw(udid, "Contacts", false, &disabled, &overTheAir));
-    EXPECT_TRUE(disabled);
-    EXPECT_FALSE(overTheAir);
-    PlistCFType flagOnly = PlistCFType::createCFDictionary();
-    flagOnly.put("DisableTethered", PlistCFType::createCFBoolean(true));
-    phone->setLockdownValue("com.apple.mobile.tethered_sync", "Contacts",
-                            fakedevice::Plist(plist_copy(static_cast<plist_t>(flagOnly.ref()))));
-    ASSERT_TRUE(
-        mobiledevice_sync_set_tethered_throw(udid, "Contacts", false, &disabled, &overTheAir));
-    EXPECT_TRUE(disabled);
-    EXPECT_FALSE(overTheAir);
-
-    phone->emulateICloudContacts(false);
-    ASSERT_TRUE(
-        mobiledevice_sync_set_tethered_throw(udid, "Contacts", false, &disabled, &overTheAir));
-    EXPECT_TRUE(overTheAir);
-}
