@@ -1,6 +1,8 @@
 // Sending contacts to a connected phone: from a local database or from another phone.
 #include "app/mainwindow.h"
 
+#include <QCoreApplication>
+
 #include "app/mainwindow_form.h"
 #include "app/mainwindow_steps.h"
 #include "app/ui/datasourceselform.h"
@@ -42,6 +44,47 @@ void MainWindow::miContactDB2I() {
     transfer2IOS(contactsSelected(), QString());
 }
 
+namespace {
+
+// What a cancelled restore left on the phone, from what the phone acknowledged; empty when it
+// took nothing.
+QString cancelledRestoreText(int taken, int total, bool finishFailed, bool batchInDoubt) {
+    if (finishFailed) {
+        return QCoreApplication::translate(
+                   "MainWindow",
+                   "The restore was cancelled. The phone acknowledged %1 of the %2 contacts but "
+                   "did not accept the end of the session, so it may have kept none of them.")
+            .arg(taken)
+            .arg(total);
+    }
+    if (taken == 0 && !batchInDoubt) {
+        return QString();
+    }
+    QString text;
+    if (taken >= total) {
+        text = QCoreApplication::translate(
+                   "MainWindow",
+                   "The restore was cancelled after the phone had taken all %1 contacts: they "
+                   "stay on it.")
+                   .arg(total);
+    } else {
+        text = QCoreApplication::translate("MainWindow",
+                                           "The restore was cancelled. The phone took %1 of the "
+                                           "%2 contacts; the others were not written to it.")
+                   .arg(taken)
+                   .arg(total);
+    }
+    if (batchInDoubt) {
+        text += QCoreApplication::translate(
+            "MainWindow",
+            " The phone did not answer for the contacts being sent when you cancelled: they may "
+            "be on it too, and the phone's contacts are read again now.");
+    }
+    return text;
+}
+
+}  // namespace
+
 void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excludeId) {
     BusyScope busy(this);
     try {
@@ -71,24 +114,22 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
             source.dbNode->db->loadPhotos(sent);
         }
         QSharedPointer<LocalDb> db = target->db;
+        const QString devid = target->id;
         bool ok = false;
+        // What the phone keeps is not known from its answers alone: the re-read says.
+        bool inDoubt = false;
         {
             ProgressForm form(QString(), this);
             IOSSyncToDeviceThread worker(target->id, db.data(), sent, &form);
             ok = runUnderForm(form, worker);
-            // The batches sent before the cancel stay on the phone: say how many.
-            if (worker.wasCancelled() && (worker.takenCount() > 0 || worker.batchInDoubt())) {
-                QString text = tr("The restore was cancelled. The phone took %1 of the %2 "
-                                  "contacts; the others were not written to it.")
-                                   .arg(worker.takenCount())
-                                   .arg(contacts.size());
-                if (worker.batchInDoubt()) {
-                    text +=
-                        tr(" The phone did not answer for the contacts being sent when you "
-                           "cancelled: they may be on it too, and the phone's contacts are "
-                           "read again now.");
+            inDoubt = worker.finishFailed() || worker.batchInDoubt();
+            if (worker.wasCancelled()) {
+                const QString text =
+                    cancelledRestoreText(worker.takenCount(), contacts.size(),
+                                         worker.finishFailed(), worker.batchInDoubt());
+                if (!text.isEmpty()) {
+                    Tips::info(text);
                 }
-                Tips::info(text);
             }
         }
         if (ok) {
@@ -96,6 +137,11 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
         } else {
             // The mirror may hold what never reached the phone: read the phone again.
             deviceRefreshAfterFailedWrite(target);
+            _DBItemNode* reread = inDoubt ? findDeviceNode(devid) : nullptr;
+            if (reread && reread->db) {
+                Tips::info(tr("The phone's contacts were read again: it holds %1 contacts.")
+                               .arg(reread->db->contactIds(0, QString()).size()));
+            }
         }
     } catch (const std::exception& e) {
         Tips::error(utf8(e));

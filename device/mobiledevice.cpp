@@ -70,7 +70,26 @@ DeviceFailure mobiledevice_check(QString devid) {
     const int rc = dev.newDevice();
     if (rc != 0)
         return failureOfLookup(rc);
-    return failureOfLockdown(dev.lockdowndWithHandshake());
+    const DeviceFailure kind = failureOfLockdown(dev.lockdowndWithHandshake());
+    // A failed handshake (-5) or a dropped one (-8) says nothing of the cable by itself.
+    if (kind != DeviceFailure::SecurityRefused && kind != DeviceFailure::Disconnected)
+        return kind;
+    return mobiledevice_attached(devid) ? DeviceFailure::SecurityRefused
+                                        : DeviceFailure::Disconnected;
+}
+
+bool mobiledevice_attached(const QString& devid) {
+    idevice_info_t* list = nullptr;
+    int count = 0;
+    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
+        return false;
+    const QByteArray udid = devid.toUtf8();
+    bool found = false;
+    for (int i = 0; i < count && list && !found; ++i)
+        found = list[i] && list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid &&
+                udid == list[i]->udid;
+    idevice_device_list_extended_free(list);
+    return found;
 }
 
 // ---- lockdown values ----

@@ -11,6 +11,7 @@
 #include <libimobiledevice/lockdown.h>
 
 #include "deviceerror.h"
+#include "devicewords.h"
 #include "plistcftype.h"
 
 // The label the program gives itself on every lockdown connection and service start.
@@ -49,6 +50,10 @@ protected:
 // Looks the phone up and makes one lockdown handshake: None when the phone can be used, else
 // why not (a pending "Trust" prompt, a declined one, a locked phone, ...).
 DeviceFailure mobiledevice_check(QString devid);
+
+// Whether usbmuxd lists the phone as attached over USB now (a question to usbmuxd only; the
+// phone is not contacted).
+bool mobiledevice_attached(const QString& devid);
 
 // Lockdown values. Empty domain/key are passed as "none", so both empty give the whole value
 // dictionary. Failure (device not attached over USB, handshake refused, missing value) is an

@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <QDateTime>
+#include <QThread>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
@@ -12,47 +13,68 @@
 
 namespace {
 
-// What was under way when the phone failed: it decides what the user is told was kept.
-enum class Stage { Open, Read, Write };
-
-QString stageWords(DeviceFailure kind, Stage stage, int waitMs) {
-    QString text;
-    if (kind == DeviceFailure::Silent)
-        text = QStringLiteral("The phone stopped answering for %1 seconds.").arg(waitMs / 1000.0);
-    else if (kind == DeviceFailure::Disconnected)
-        text = QStringLiteral("The phone was disconnected.");
-    else
-        return QString::fromStdString(deviceFailureWords(kind));
-    if (stage == Stage::Read)
-        text += QStringLiteral(" Nothing of this read was kept.");
-    else if (stage == Stage::Write)
-        text += QStringLiteral(
-            " What the phone had taken before stays on it; the rest was not written to it.");
-    text += kind == DeviceFailure::Silent
-                ? QStringLiteral(" Unplug it, plug it in again and keep it unlocked.")
-                : QStringLiteral(" Plug it in again.");
-    return text;
+// A closed connection or a failed TLS handshake does not by itself say that the cable is gone:
+// usbmuxd's list of attached phones does. A phone pulled out leaves that list within moments of
+// its connections breaking, so an attached phone is looked for once more after a short pause.
+DeviceFailure checkedFailure(DeviceFailure kind, DeviceStage stage, const QString& udid) {
+    const bool linkFailure =
+        kind == DeviceFailure::Disconnected || kind == DeviceFailure::SecurityRefused;
+    if ((!linkFailure && kind != DeviceFailure::Other) || udid.isEmpty())
+        return kind;
+    if (!mobiledevice_attached(udid))
+        return DeviceFailure::Disconnected;
+    // A code that names no cause stays without one while the phone is attached.
+    if (!linkFailure)
+        return kind;
+    QThread::msleep(300);
+    if (!mobiledevice_attached(udid))
+        return DeviceFailure::Disconnected;
+    // Still attached: a connection that fails while it is being set up (lockdown's TLS, the
+    // service's TLS) is a pairing or security problem; one that closes later, the phone ending
+    // the sync without a word.
+    return stage == DeviceStage::Open ? DeviceFailure::SecurityRefused
+                                      : DeviceFailure::EndedByPhone;
 }
 
 // Throws the failure: its words first, then the failing call with its code (the pattern, %1 the
-// code) and the phone's own text, when it gave one, as the detail line.
-[[noreturn]] void fail(DeviceFailure kind, Stage stage, int waitMs, const char* pattern, int rc,
+// code) and the layer's or the phone's own text, when there is one, as the detail line.
+[[noreturn]] void fail(DeviceSeen seen, const QString& udid, const char* pattern, int rc,
                        const QString& extra = QString()) {
     QString detail = QString::fromLatin1(pattern).arg(rc);
     if (detail.contains(QLatin1String("%2")))
         detail = detail.arg(extra);
     else if (!extra.isEmpty())
         detail += QLatin1Char(' ') + extra;
-    if (kind == DeviceFailure::None)
-        kind = DeviceFailure::Other;
-    throw DeviceError(kind, stageWords(kind, stage, waitMs).toStdString(),
-                      detail.toUtf8().toStdString());
+    if (seen.kind == DeviceFailure::None)
+        seen.kind = DeviceFailure::Other;
+    const DeviceFailure checked = checkedFailure(seen.kind, seen.stage, udid);
+    if (checked != seen.kind) {
+        seen.kind = checked;
+        seen.phoneWords.clear();
+    }
+    throw DeviceError(seen.kind, deviceFailureWords(seen), detail.toUtf8().toStdString());
 }
 
-[[noreturn]] void fail(const mobiledevice_sync_client& holder, Stage stage, const char* pattern,
-                       int rc) {
+QString udidOf(const mobiledevice_sync_client& holder) {
+    char* udid = nullptr;
+    if (!holder.device || idevice_get_udid(holder.device, &udid) != IDEVICE_E_SUCCESS || !udid)
+        return QString();
+    const QString out = QString::fromUtf8(udid);
+    std::free(udid);
+    return out;
+}
+
+[[noreturn]] void fail(const mobiledevice_sync_client& holder, DeviceStage stage,
+                       const char* pattern, int rc, bool waited = true) {
     const MobileSyncSession& session = *holder.client;
-    fail(session.failure(), stage, session.lastWaitMs(), pattern, rc,
+    DeviceSeen seen;
+    seen.kind = session.failure();
+    seen.stage = stage;
+    seen.phoneWords = session.phoneWords();
+    seen.waitMs = waited ? session.lastWaitMs() : 0;
+    // After a confirmed cancel nobody reads the words: the phone is not asked after.
+    const bool cancelled = holder.cancelFlag && holder.cancelFlag->load();
+    fail(seen, cancelled ? QString() : udidOf(holder), pattern, rc,
          QString::fromStdString(session.description()));
 }
 
@@ -87,8 +109,10 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     if (rc != 0) {
         if (device)
             idevice_free(device);
-        fail(failureOfLookup(rc), Stage::Open, 0,
-             "mobiledevice_sync_start_throw: open device failed. return %1.", rc);
+        DeviceSeen seen;
+        seen.kind = failureOfLookup(rc);
+        seen.stage = DeviceStage::Open;
+        fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.", rc);
     }
     // The connection keeps a pointer to the device (TLS reads the udid through it), so the
     // holder keeps it until the session goes.
@@ -99,8 +123,8 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     holder.client->setCancelFlag(holder.cancelFlag, holder.cancelGraceMs);
     rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
     if (rc != 0)
-        fail(holder, Stage::Open, "mobiledevice_sync_start_throw: start service failed. return %1.",
-             rc);
+        fail(holder, DeviceStage::Open,
+             "mobiledevice_sync_start_throw: start service failed. return %1.", rc);
 
     const QByteArray dataClass = ctx.dataClass.toUtf8();
     const QByteArray deviceAnchor = ctx.deviceAnchor.toUtf8();
@@ -109,7 +133,8 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     rc = holder.client->start(dataClass.constData(), deviceAnchor.constData(),
                               computerAnchor.constData(), 106, &answer);
     if (rc != 0)
-        fail(holder, Stage::Open, "mobiledevice_sync_start_throw: start failed. return %1. %2", rc);
+        fail(holder, DeviceStage::Open,
+             "mobiledevice_sync_start_throw: start failed. return %1. %2", rc);
 }
 
 void mobiledevice_sync_start_recv_all_records_throw(mobiledevice_sync_client& holder) {
@@ -117,7 +142,8 @@ void mobiledevice_sync_start_recv_all_records_throw(mobiledevice_sync_client& ho
         return;
     const int rc = holder.client->getAllRecords();
     if (rc != 0)
-        fail(holder, Stage::Read, "mobilesync_get_all_records_from_device failed. return %1.", rc);
+        fail(holder, DeviceStage::Read, "mobilesync_get_all_records_from_device failed. return %1.",
+             rc);
 }
 
 void mobiledevice_sync_start_send_to_device_throw(mobiledevice_sync_client& holder) {
@@ -125,7 +151,7 @@ void mobiledevice_sync_start_send_to_device_throw(mobiledevice_sync_client& hold
         return;
     const int rc = holder.client->readyToSendChangesNoWait();
     if (rc != 0)
-        fail(holder, Stage::Write,
+        fail(holder, DeviceStage::Write,
              "mobilesync_ready_to_send_changes_from_computer failed. return %1.", rc);
 }
 
@@ -137,7 +163,7 @@ bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& holder, Plist
     MobileSyncBatch batch;
     int rc = holder.client->receiveChanges(&batch);
     if (rc != 0)
-        fail(holder, Stage::Read, "mobilesync_receive_changes failed. return %1.", rc);
+        fail(holder, DeviceStage::Read, "mobilesync_receive_changes failed. return %1.", rc);
     records = PlistCFType(batch.entities, true);
     if (actions)
         *actions = PlistCFType(batch.actions, true);
@@ -145,8 +171,8 @@ bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& holder, Plist
         plist_free(batch.actions);
     rc = holder.client->acknowledgeChanges();
     if (rc != 0)
-        fail(holder, Stage::Read, "mobilesync_acknowledge_changes_from_device failed. return %1.",
-             rc);
+        fail(holder, DeviceStage::Read,
+             "mobilesync_acknowledge_changes_from_device failed. return %1.", rc);
     return !batch.isLast;
 }
 
@@ -159,12 +185,11 @@ PlistCFType mobiledevice_sync_send_throw(mobiledevice_sync_client& holder, Plist
         static_cast<plist_t>(records.ref()), isLastBatch,
         actions.isNull() ? nullptr : static_cast<plist_t>(actions.ref()));
     if (rc != 0)
-        fail(holder.client->failure(), Stage::Write, 0,
-             "mobilesync_send_changes failed. return %1.", rc);
+        fail(holder, DeviceStage::Write, "mobilesync_send_changes failed. return %1.", rc, false);
     plist_t mapping = nullptr;
     rc = holder.client->remapIdentifiers(&mapping);
     if (rc != 0)
-        fail(holder, Stage::Write, "mobilesync_remap_identifiers failed. return %1.", rc);
+        fail(holder, DeviceStage::Write, "mobilesync_remap_identifiers failed. return %1.", rc);
     return PlistCFType(mapping, true);
 }
 
@@ -174,7 +199,7 @@ void mobiledevice_sync_send_finish_throw(mobiledevice_sync_client& holder) {
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
     const int rc = holder.client->finish();
     if (rc != 0)
-        fail(holder, Stage::Write, "mobilesync_finish failed. return %1.", rc);
+        fail(holder, DeviceStage::Finish, "mobilesync_finish failed. return %1.", rc);
 }
 
 void mobiledevice_sync_cancel(mobiledevice_sync_client& holder, QString reason) {
@@ -183,12 +208,16 @@ void mobiledevice_sync_cancel(mobiledevice_sync_client& holder, QString reason) 
 }
 
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
-                                          bool* wasDisabled, const std::atomic<bool>* cancel) {
+                                          bool* wasDisabled, bool* overTheAir,
+                                          const std::atomic<bool>* cancel) {
     if (wasDisabled)
         *wasDisabled = false;
+    if (overTheAir)
+        *overTheAir = false;
     struct Outcome {
         bool ok = false;
         bool wasDisabled = false;
+        bool overTheAir = false;
     };
     // The look-up, the handshake and both values wait on the phone: a cancel stops waiting at
     // once, and a call left behind writes nothing.
@@ -210,6 +239,11 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
             o.wasDisabled = before.isCFBoolean()
                                 ? before.CFNumberBool(false)
                                 : before.isCFNumber() && before.CFNumberInt64(0) != 0;
+            // "Mac OS X" (or another computer's system) syncs the class over the cable; the
+            // phone's own system ("iOS", "iPhone OS") syncs it with the cloud.
+            const QString syncingOs = value.get(QStringLiteral("SyncingOS")).CFStringQString();
+            o.overTheAir = o.wasDisabled && (syncingOs.startsWith(QLatin1String("iOS")) ||
+                                             syncingOs.startsWith(QLatin1String("iPhone OS")));
             if (!before.isCFBoolean() && before.isCFNumber())
                 value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
             else
@@ -224,5 +258,7 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
         return false;
     if (wasDisabled)
         *wasDisabled = outcome->wasDisabled;
+    if (overTheAir)
+        *overTheAir = outcome->overTheAir;
     return outcome->ok;
 }

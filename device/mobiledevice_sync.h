@@ -21,6 +21,7 @@
 #include <libimobiledevice/libimobiledevice.h>
 
 #include "deviceerror.h"
+#include "devicewords.h"
 #include "mobilesync_session.h"
 #include "plistcftype.h"
 
@@ -89,9 +90,11 @@ void mobiledevice_sync_cancel(mobiledevice_sync_client& client, QString reason);
 // Sets "DisableTethered" to disable in the phone's value under the key in
 // "com.apple.mobile.tethered_sync", read first: every other key the phone had stays.
 // *wasDisabled (when given) tells whether the
-// phone had tethered sync off, i.e. keeps that data class in the cloud. Does not throw;
-// returns success. A set cancel flag ends the wait for the phone at once (false); nothing is
-// written to the phone after it.
+// phone had tethered sync off. That flag alone is also what a phone that never synced with a
+// computer has; *overTheAir (when given) tells whether the value's keys say the phone itself
+// syncs that data class over the air ("SyncingOS" naming the phone's own system, with the
+// flag set), i.e. keeps it in the cloud. Does not throw; returns success. A set cancel flag
+// ends the wait for the phone at once (false); nothing is written to the phone after it.
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
-                                          bool* wasDisabled = nullptr,
+                                          bool* wasDisabled = nullptr, bool* overTheAir = nullptr,
                                           const std::atomic<bool>* cancel = nullptr);

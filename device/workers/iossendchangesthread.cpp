@@ -41,8 +41,12 @@ void IOSSendChangesThread::run() {
         QString text = QString::fromUtf8(e.what());
         const int cause = text.indexOf(QLatin1Char('\n'));
         text.insert(cause < 0 ? text.size() : cause,
-                    tr(" This edit was not saved on the phone in full: make it again once the "
-                       "phone is connected."));
+                    m_finishing
+                        ? tr(" The phone did not accept the end of the session, so it may have "
+                             "kept none of this edit: make it again if it is missing once the "
+                             "phone is connected.")
+                        : tr(" This edit was not saved on the phone in full: make it again once "
+                             "the phone is connected."));
         m_reporter->error(text);
         return;
     } catch (...) {
@@ -53,6 +57,7 @@ void IOSSendChangesThread::run() {
 }
 
 void IOSSendChangesThread::send() {
+    m_finishing = false;
     m_reporter->progress(tr("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
     if (!m_contact && !m_changes.isEmpty()) {
         throw std::runtime_error("IOSSendChangesThread: change records without a contact.");
@@ -136,8 +141,10 @@ void IOSSendChangesThread::send() {
         for (unsigned long long rowId : movedIntoContact) {
             m_db->updateEntitySrcId(rowId, m_contact->srcId);
         }
+        m_finishing = true;
         mobiledevice_sync_send_finish_throw(client);
     } else if (sentContact) {
+        m_finishing = true;
         mobiledevice_sync_send_finish_throw(client);
     }
     client.free();

@@ -35,4 +35,6 @@ private:
     QList<contactchanges::_ChangeData> m_changes;
     QList<pim::_Contact> m_toDelete;
     RunReporter* m_reporter;
+    // The changes went out and the session was being finished when it failed.
+    bool m_finishing = false;
 };

@@ -38,6 +38,7 @@ void IOSSyncToDeviceThread::run() {
     m_finished = false;
     m_halfSent = false;
     m_abandoned = false;
+    m_finishFailed = false;
     m_idMap.clear();
     m_changeMap.clear();
     m_contactRecords.clear();
@@ -117,7 +118,12 @@ void IOSSyncToDeviceThread::finishSession() {
         return;
     }
     std::unique_ptr<mobiledevice_sync_client> client = std::move(m_session);
-    mobiledevice_sync_send_finish_throw(*client);
+    try {
+        mobiledevice_sync_send_finish_throw(*client);
+    } catch (...) {
+        m_finishFailed = true;
+        throw;
+    }
     client->free();
     m_finished = true;
 }
@@ -125,7 +131,14 @@ void IOSSyncToDeviceThread::finishSession() {
 QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
     // Said beside the cause, before the detail line with the failing call.
     QString said;
-    if (m_finished && m_taken == m_contacts.size()) {
+    if (m_finishFailed) {
+        // The phone acknowledged the batches but not the end of the session: it may have
+        // dropped every one of them.
+        said = tr(" The phone acknowledged %1 of the %2 contacts but did not accept the end of "
+                  "the session, so it may have kept none of them.")
+                   .arg(m_taken)
+                   .arg(m_contacts.size());
+    } else if (m_finished && m_taken == m_contacts.size()) {
         // Only the mirror failed (a full disk, say): the phone has every contact.
         said = tr(" The phone took all %1 contacts; only this computer's copy of them could not "
                   "be saved, and it is read again from the phone.")

@@ -37,6 +37,10 @@ public:
     // A cancel gave up on an answer the phone kept back: the batch then on its way may be on
     // the phone too.
     bool batchInDoubt() const { return m_abandoned; }
+    // The phone did not accept the end of the session (it cancelled it, or the session broke
+    // while it was ending): a phone that cannot commit the changes keeps none of them, so what
+    // it acknowledged may not be on it.
+    bool finishFailed() const { return m_finishFailed; }
 
 protected:
     void run() override;
@@ -70,6 +74,7 @@ private:
     bool m_finished = false;  // the phone acknowledged the end of the session
     bool m_halfSent = false;  // the open batch's contacts were sent, their details not yet
     bool m_abandoned = false;
+    bool m_finishFailed = false;
     std::unique_ptr<mobiledevice_sync_client> m_session;
     // The form in which the phone will give each contact back, made ahead during the run.
     std::unique_ptr<PhoneForms> m_phoneForms;

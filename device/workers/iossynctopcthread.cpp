@@ -198,8 +198,11 @@ void IOSSyncToPCThread::run() {
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
+        // The tethered-sync flag alone says nothing of iCloud (a phone that never synced with a
+        // computer has it set too); its keys say whether the phone syncs its contacts over the
+        // air.
         bool inCloud = false;
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, &inCloud,
+        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, nullptr, &inCloud,
                                              m_reporter->cancelFlag());
         if (m_reporter->cancelled())
             return;

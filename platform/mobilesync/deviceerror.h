@@ -10,30 +10,38 @@
 enum class DeviceFailure {
     None,
     NotFound,         // no such phone attached over USB
-    Locked,           // locked with its passcode since it was started
+    Locked,           // locked with its passcode ("PasswordProtected")
     TrustPending,     // "Trust this computer?" still on the phone's screen
     TrustDeclined,    // "Don't Trust" tapped
     PairingInvalid,   // the phone no longer knows this computer (erased, pairing removed)
-    SecurityRefused,  // the phone refused the TLS handshake
-    SyncRefused,      // the phone refuses to sync the data class (contacts kept in iCloud)
-    Disconnected,     // the connection closed without a word (cable pulled)
+    SecurityRefused,  // the TLS handshake failed with the phone still attached
+    SyncRefused,      // the phone refuses to sync the data class, in its own words
+    Disconnected,     // the connection closed and the phone is no longer attached
     Silent,           // nothing arrived within the wait
-    EndedByPhone,     // the phone cancelled or hung up in words
+    EndedByPhone,     // the phone cancelled or hung up (its words, when it gave any, apart)
     InvalidMessage,   // the phone sent something the session cannot take
     Cancelled,        // the user cancelled
-    Other,
+    Other,            // nothing names a cause
+
+    // Not unlocked since it restarted: its data stay sealed ("EscrowLocked", or "MissingValue"
+    // from StartService).
+    NotUnlockedSinceRestart,
+    // Another program holds the service ("ServiceLimit").
+    ServiceBusy,
 };
 
-// A lockdownd_error_t (lockdown client, service start through lockdown).
+// A lockdownd_error_t of the lockdown client and its handshake.
 DeviceFailure failureOfLockdown(int code);
+// A lockdownd_error_t of StartService: a phone not unlocked since it restarted answers
+// "MissingValue" there (its escrow bag cannot be opened), which means nothing of the kind
+// elsewhere.
+DeviceFailure failureOfStartService(int code);
 // A service_error_t (service client set-up and its connection).
 DeviceFailure failureOfService(int code);
 // An idevice_error_t of the device lookup.
 DeviceFailure failureOfLookup(int code);
 
-// The cause in plain words and what the user can do, for every failure but Silent and
-// Disconnected, whose words depend on the wait and on what was under way (the caller's).
-std::string deviceFailureWords(DeviceFailure kind);
+// The words for each failure are in devicewords.h.
 
 // A device operation that failed: what() is the words, a line break and the detail (the
 // failing call with its code, and the phone's own text when it gave one), complete as shown.

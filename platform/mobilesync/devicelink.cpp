@@ -137,7 +137,7 @@ int Connection::startService(idevice_t device, const char* service, const char* 
             lockdownd_service_descriptor_free(descriptor);
         if (why)
             *why = "lockdown StartService: return " + std::to_string(rc) + ".";
-        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfLockdown(rc))
+        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfStartService(rc))
                                         : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
     // The service client sets up TLS itself when the descriptor asks for it.

@@ -44,6 +44,7 @@ int invalid(std::string* description, const char* what) {
 int MobileSyncSession::open(idevice_t device, const char* label) {
     description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     // Lockdown and the version exchange wait as long as the library does.
     lastWaitMs_ = devicelink::kDefaultTimeoutMs;
     return link_.open(device, kSyncServiceName, label, &description_);
@@ -51,6 +52,7 @@ int MobileSyncSession::open(idevice_t device, const char* label) {
 
 int MobileSyncSession::receive(plist_t* message, int waitMs) {
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     lastWaitMs_ = waitMs > 0 ? waitMs : timeoutMs_;
     return link_.receive(message, lastWaitMs_, &description_);
 }
@@ -94,11 +96,21 @@ int MobileSyncSession::readStartAnswer(plist_t message, MobileSyncStart* answer,
     return MOBILESYNC_E_SUCCESS;
 }
 
+std::string MobileSyncSession::phoneWordsOf(plist_t message) {
+    if (isMessage(message, "SDMessageRefuseToSyncDataClassWithComputer") ||
+        isMessage(message, "SDMessageCancelSession"))
+        return text(element(message, 2));
+    if (isMessage(message, "DLMessageDisconnect"))
+        return text(element(message, 1));
+    return std::string();
+}
+
 int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
                              const char* computerAnchor, uint64_t version,
                              MobileSyncStart* answer) {
     description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     if (!dataClass || !answer)
         return MOBILESYNC_E_INVALID_ARG;
     dataClass_ = dataClass;
@@ -115,11 +127,12 @@ int MobileSyncSession::start(const char* dataClass, const char* deviceAnchor,
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     rc = readStartAnswer(reply.p, answer, &description_);
-    return failWith(rc, failureOfAnswer(rc));
+    return failWith(rc, failureOfAnswer(rc), reply.p);
 }
 
 int MobileSyncSession::getAllRecords() {
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     Owned msg{arrayOf({plist_new_string("SDMessageGetAllRecordsFromDevice"),
                        plist_new_string(dataClass_.c_str())})};
     const int rc = link_.send(msg.p);
@@ -169,6 +182,7 @@ int MobileSyncSession::readChanges(plist_t message, MobileSyncBatch* batch,
 int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
     description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     if (!batch)
         return MOBILESYNC_E_INVALID_ARG;
     *batch = MobileSyncBatch();
@@ -179,7 +193,7 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
     firstBatch_ = false;
     rc = readChanges(msg.p, batch, &description_);
     if (rc != MOBILESYNC_E_SUCCESS) {
-        failure_ = failureOfAnswer(rc);
+        failWith(rc, failureOfAnswer(rc), msg.p);
         reading_ = false;
         link_.close();  // whatever follows cannot be trusted
     } else if (batch->isLast) {
@@ -190,6 +204,7 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
 
 int MobileSyncSession::acknowledgeChanges() {
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     Owned msg{arrayOf({plist_new_string("SDMessageAcknowledgeChangesFromDevice"),
                        plist_new_string(dataClass_.c_str())})};
     return link_.send(msg.p);
@@ -197,11 +212,14 @@ int MobileSyncSession::acknowledgeChanges() {
 
 int MobileSyncSession::readyToSendChangesNoWait() {
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     return link_.ping("Preparing to get changes for device");
 }
 
 int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions) {
+    description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))
         return failWith(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
     sentRecords_ = plist_dict_get_size(entities);
@@ -232,6 +250,7 @@ int MobileSyncSession::readRemap(plist_t message, plist_t* mapping, std::string*
 int MobileSyncSession::remapIdentifiers(plist_t* mapping) {
     description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     if (!mapping)
         return MOBILESYNC_E_INVALID_ARG;
     *mapping = nullptr;
@@ -243,7 +262,7 @@ int MobileSyncSession::remapIdentifiers(plist_t* mapping) {
             return rc;
         rc = readRemap(msg.p, mapping, &description_);
         if (rc != kStray)
-            return failWith(rc, failureOfAnswer(rc));
+            return failWith(rc, failureOfAnswer(rc), msg.p);
     }
     return failWith(invalid(&description_, "no identifier remap"), DeviceFailure::InvalidMessage);
 }
@@ -251,6 +270,7 @@ int MobileSyncSession::remapIdentifiers(plist_t* mapping) {
 int MobileSyncSession::finish() {
     description_.clear();
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     Owned msg{arrayOf({plist_new_string("SDMessageFinishSessionOnDevice"),
                        plist_new_string(dataClass_.c_str())})};
     int rc = link_.send(msg.p);
@@ -263,8 +283,10 @@ int MobileSyncSession::finish() {
             return rc;
         if (isMessage(reply.p, "SDMessageDeviceReadyToReceiveChanges"))
             continue;
+        // A phone that cannot apply the changes cancels here ("Couldn't commit changes on
+        // device") and keeps none of them.
         if ((rc = phoneEnded(reply.p, &description_)))
-            return failWith(rc, DeviceFailure::EndedByPhone);
+            return failWith(rc, DeviceFailure::EndedByPhone, reply.p);
         if (isMessage(reply.p, "SDMessageDeviceFinishedSession"))
             return MOBILESYNC_E_SUCCESS;
         return failWith(invalid(&description_, "the session's end was due"),
@@ -276,6 +298,7 @@ int MobileSyncSession::finish() {
 
 int MobileSyncSession::cancel(const char* reason) {
     failure_ = DeviceFailure::None;
+    phoneWords_.clear();
     Owned msg{
         arrayOf({plist_new_string("SDMessageCancelSession"), plist_new_string(dataClass_.c_str()),
                  plist_new_string(reason ? reason : "Cancelled")})};

@@ -78,6 +78,9 @@ public:
         link_.setCancelFlag(flag, graceMs);
     }
     const std::string& description() const { return description_; }
+    // The phone's own text of the last failure (the reason of its refusal, its cancel or its
+    // hang-up) as it gave it; empty when it gave none.
+    const std::string& phoneWords() const { return phoneWords_; }
     DeviceFailure failure() const {
         return failure_ != DeviceFailure::None ? failure_ : link_.failure();
     }
@@ -92,6 +95,9 @@ public:
     static int readStartAnswer(plist_t message, MobileSyncStart* answer, std::string* description);
     static int readChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
     static int readRemap(plist_t message, plist_t* mapping, std::string* description);
+    // The reason a refusal, a cancel or a goodbye of the phone carries; empty for any other
+    // message.
+    static std::string phoneWordsOf(plist_t message);
 
 private:
     int receive(plist_t* message, int waitMs = 0);
@@ -99,11 +105,17 @@ private:
         failure_ = kind;
         return rc;
     }
+    // A failure the phone answered with: its kind, and its words kept apart.
+    int failWith(int rc, DeviceFailure kind, plist_t answer) {
+        phoneWords_ = phoneWordsOf(answer);
+        return failWith(rc, kind);
+    }
     static DeviceFailure failureOfAnswer(int rc);
 
     devicelink::Connection link_;
     std::string dataClass_;
     std::string description_;
+    std::string phoneWords_;
     DeviceFailure failure_ = DeviceFailure::None;
     bool reading_ = false;      // records asked for, the last batch not yet received
     bool firstBatch_ = false;   // the next batch is the first of the read

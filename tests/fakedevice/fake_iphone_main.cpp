@@ -51,7 +51,9 @@ void usage() {
             "  cancel-at-batch K|off | drop-at-batch K|off | disconnect-at-batch K|off |\n"
             "  malformed-at-batch K|off | hostile nested|shared|nul|oversized|off [K] |\n"
             "  delay MS | stall lockdown|sync REQUEST [N]|off | stall-tls lockdown|sync|off |\n"
-            "  commit-on-finish on|off | clear-journal | reset | quit\n");
+            "  commit-on-finish on|off | finish-refused TEXT|off |\n"
+            "  start-service-error EscrowLocked|MissingValue|ServiceLimit|...|off |\n"
+            "  pair-record damaged|off | clear-journal | reset | quit\n");
 }
 
 bool parseSize(const char* s, size_t* out) {
@@ -171,6 +173,24 @@ std::string handleCommand(const std::string& line, fakedevice::Server& server,
             else
                 s.lockdownErrors.erase("StartSession");
         });
+    } else if (cmd == "finish-refused") {
+        if (arg.empty())
+            return "error finish-refused needs the phone's reason or off";
+        phone.updateScenario(
+            [&](fakedevice::Scenario& s) { s.finishRefusal = arg == "off" ? std::string() : arg; });
+    } else if (cmd == "start-service-error") {
+        if (arg.empty())
+            return "error start-service-error needs a lockdown error name or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) {
+            if (arg == "off")
+                s.lockdownErrors.erase("StartService");
+            else
+                s.lockdownErrors["StartService"] = arg;
+        });
+    } else if (cmd == "pair-record") {
+        if (arg != "damaged" && arg != "off")
+            return "error pair-record needs damaged or off";
+        phone.updateScenario([&](fakedevice::Scenario& s) { s.damagedPairRecord = arg != "off"; });
     } else if (cmd == "refuse-sync") {
         phone.updateScenario([&](fakedevice::Scenario& s) {
             s.refuseSync = arg != "off";

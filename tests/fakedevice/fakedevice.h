@@ -134,6 +134,10 @@ struct Scenario {
     bool pairRecordWithoutHostId = false;     // handshake fails with LOCKDOWN_E_INVALID_CONF
     bool pairRecordWithoutEscrowBag = false;  // (only the backup service start needs it)
     bool refuseConnect = false;               // every usbmuxd Connect answers Result 3
+    // The computer's copy of the pair record is damaged (its root certificate and key cut
+    // short): the computer presents no certificate, and the phone, which asks for the one it
+    // paired with, ends the TLS handshake while it stays attached.
+    bool damagedPairRecord = false;
 
     // lockdownd
     // Request name -> device Error text, e.g. {"StartSession","InvalidHostID"} (untrusted),
@@ -180,6 +184,10 @@ struct Scenario {
     int malformedAtBatch = -1;        // batch k's records are an array, not a record dictionary
     HostileFrame hostileFrame = HostileFrame::None;  // sent instead of batch hostileAtBatch
     int hostileAtBatch = 0;
+    // FinishSession is answered with SDMessageCancelSession and this reason (a phone that cannot
+    // commit the changes: "Couldn't commit changes on device"), and the session's changes are
+    // dropped; empty: the finish is accepted.
+    std::string finishRefusal;
 
     // generic faults
     std::vector<Fault> faults;

@@ -175,8 +175,13 @@ Plist pairRecord(Phone& phone, const Scenario& sc) {
     if (!sc.pairRecordWithoutHostId)
         r.set("HostID", Plist::string(hostId));
     r.set("HostPrivateKey", plistData(id.hostKey));
-    r.set("RootCertificate", plistData(id.rootCert));
-    r.set("RootPrivateKey", plistData(id.rootKey));
+    if (sc.damagedPairRecord) {
+        r.set("RootCertificate", plistData(id.rootCert.substr(0, id.rootCert.size() / 2)));
+        r.set("RootPrivateKey", plistData(id.rootKey.substr(0, id.rootKey.size() / 2)));
+    } else {
+        r.set("RootCertificate", plistData(id.rootCert));
+        r.set("RootPrivateKey", plistData(id.rootKey));
+    }
     r.set("SystemBUID", Plist::string(buid));
     r.set("WiFiMACAddress", Plist::string("02:00:00:00:00:01"));
     return r;
@@ -468,8 +473,10 @@ void Server::Impl::serveClient(Conn* conn) {
                 }
                 if (!sc.noPairRecord && !deleted) {
                     reply = Plist::dict();
-                    reply.set("PairRecordData",
-                              plistData(saved.empty() ? pairRecord(*phone, sc).toBinary() : saved));
+                    // A damaged copy replaces whatever the computer saved.
+                    reply.set("PairRecordData", plistData(saved.empty() || sc.damagedPairRecord
+                                                              ? pairRecord(*phone, sc).toBinary()
+                                                              : saved));
                 }
             }
             std::string out = muxPacket(tag, reply ? reply : muxResult(2));

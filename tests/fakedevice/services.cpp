@@ -69,7 +69,7 @@ bool connStartTls(ConnContext& c, const char* service) {
         return false;
     }
     std::string error;
-    c.tls = TlsServer::accept(c.fd, &error);
+    c.tls = TlsServer::accept(c.fd, &error, c.phone->scenario().damagedPairRecord);
     if (c.tls)
         return true;
     JournalEntry e = journalEntry(c, service, "note", false);
@@ -575,7 +575,8 @@ void serveSync(ConnContext& c) {
                     return;
                 continue;
             }
-            if (sc.commitOnFinish) {
+            // A phone that may refuse the finish applies nothing before it.
+            if (sc.commitOnFinish || !sc.finishRefusal.empty()) {
                 std::lock_guard<std::mutex> lock(st.mu);
                 working = st.records;
             }
@@ -657,6 +658,13 @@ void serveSync(ConnContext& c) {
             if (!run.send(dlArray({Plist::string("SDMessageRemapRecordIdentifiers"),
                                    Plist::string(dataClass),
                                    empty ? Plist::string(kEmptyParameter) : remap})))
+                return;
+        } else if (name == "SDMessageFinishSessionOnDevice" && !sc.finishRefusal.empty()) {
+            // It cannot commit the changes: it cancels the session in words and keeps none.
+            working = Plist();
+            run.update([](SyncSession& s) { s.cancelledByDevice = true; });
+            if (!run.send(dlArray({Plist::string("SDMessageCancelSession"),
+                                   Plist::string(dataClass), Plist::string(sc.finishRefusal)})))
                 return;
         } else if (name == "SDMessageFinishSessionOnDevice") {
             if (working) {

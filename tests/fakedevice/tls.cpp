@@ -139,11 +139,17 @@ struct TlsServer::Impl {
     }
 };
 
-std::unique_ptr<TlsServer> TlsServer::accept(int fd, std::string* error) {
+std::unique_ptr<TlsServer> TlsServer::accept(int fd, std::string* error, bool checkClient) {
     std::unique_ptr<TlsServer> s(new TlsServer);
     s->impl_ = std::make_unique<Impl>();
     s->impl_->ssl = SSL_new(serverContext());
     SSL_set_fd(s->impl_->ssl, fd);
+    if (checkClient) {
+        // The pairing's root is self-signed: the chain is not what is checked, the certificate
+        // itself is (below).
+        SSL_set_verify(s->impl_->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT,
+                       [](int, X509_STORE_CTX*) { return 1; });
+    }
     ERR_clear_error();
     if (SSL_accept(s->impl_->ssl) != 1) {
         if (error) {
@@ -153,6 +159,16 @@ std::unique_ptr<TlsServer> TlsServer::accept(int fd, std::string* error) {
         }
         ERR_clear_error();
         return nullptr;
+    }
+    if (checkClient) {
+        X509* peer = SSL_get1_peer_certificate(s->impl_->ssl);
+        const bool known = peer && certPem(peer) == tlsIdentity().rootCert;
+        X509_free(peer);
+        if (!known) {
+            if (error)
+                *error = "the computer's certificate is not the pairing's";
+            return nullptr;
+        }
     }
     return s;
 }

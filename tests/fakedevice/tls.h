@@ -24,8 +24,10 @@ class TlsServer {
 public:
     enum class Read { Ok, Closed, Error };
 
-    // Runs the server handshake on a blocking socket; null (and *error) when it fails.
-    static std::unique_ptr<TlsServer> accept(int fd, std::string* error);
+    // Runs the server handshake on a blocking socket; null (and *error) when it fails. With
+    // checkClient the phone asks for the computer's certificate and ends the handshake unless
+    // it is the root certificate of the pairing it keeps.
+    static std::unique_ptr<TlsServer> accept(int fd, std::string* error, bool checkClient = false);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
