@@ -89,8 +89,9 @@ void BackupManifest::readManifestInfo() {
     const PlistCFType lockdown = plist.get(QStringLiteral("Lockdown"));
     info.uniqueDeviceID = lockdown.get(QStringLiteral("UniqueDeviceID")).CFStringQString();
     info.deviceName = lockdown.get(QStringLiteral("DeviceName")).CFStringQString();
-    info.date = plist.get(QStringLiteral("Date"))
-                    .CFDateToDateTime(static_cast<const __CFTimeZone*>(nullptr));
+    // When the backup was made: a true moment, shown in local time as Status.plist's is, not
+    // a calendar date kept by its wall-clock fields as a contact's dates are.
+    info.date = plist.get(QStringLiteral("Date")).CFDateToMoment();
     info.productType = lockdown.get(QStringLiteral("ProductType")).CFStringQString();
     info.productVersion = lockdown.get(QStringLiteral("ProductVersion")).CFStringQString();
     info.serialNumber = lockdown.get(QStringLiteral("SerialNumber")).CFStringQString();

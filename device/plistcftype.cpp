@@ -299,6 +299,13 @@ QDateTime PlistCFType::CFDateToDateTime(int offsetSeconds) const {
     return local;
 }
 
+QDateTime PlistCFType::CFDateToMoment() const {
+    if (!isCFDate())
+        return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(kMacEpoch * 1000 + dateMillisSince2001(N(ref())),
+                                          Qt::LocalTime);
+}
+
 QDateTime PlistCFType::CFDateToDateTime(const __CFTimeZone*) const {
     return CFDateToDateTime(0);
 }

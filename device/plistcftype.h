@@ -96,6 +96,9 @@ public:
     QDateTime CFDateToDateTime(int offsetSeconds) const;
     QDateTime CFDateToDateTime(const __CFTimeZone* zone) const;
     QDateTime CFDateToDateTime(QString zoneName) const;
+    // A date node as the moment it names, in local time: for timestamps such as when a backup
+    // was made, which a writer stores as a true instant rather than as wall-clock fields.
+    QDateTime CFDateToMoment() const;
 
     // Sizes and navigation. at() and get() return borrowed handles into this container.
     int array_size() const;

@@ -457,8 +457,10 @@ void BackupBuilder::build() {
     lockdown.put(QStringLiteral("SerialNumber"),
                  PlistCFType::createCFString(QStringLiteral("SN123")));
     plist.put(QStringLiteral("Lockdown"), lockdown);
+    // The moment the backup was made, stored as that instant (createCFDate keeps the fields it
+    // is given as UTC, so it is given the UTC ones).
     if (date.isValid())
-        plist.put(QStringLiteral("Date"), PlistCFType::createCFDate(date));
+        plist.put(QStringLiteral("Date"), PlistCFType::createCFDate(date.toUTC()));
     plist.put(QStringLiteral("IsEncrypted"), PlistCFType::createCFBoolean(encrypted));
     if (encrypted)
         plist.put(QStringLiteral("BackupKeyBag"), PlistCFType::createCFData(keybag));

@@ -33,7 +33,8 @@ void writeManifest(const QString& dir, const QString& udid, const QString& name,
         lockdown.put("DeviceName", PlistCFType::createCFString(name));
     plist.put("Lockdown", lockdown);
     if (withDate)
-        plist.put("Date", PlistCFType::createCFDate(QDateTime(QDate(2019, 3, 4), QTime(5, 6, 7))));
+        plist.put("Date",
+                  PlistCFType::createCFDate(QDateTime(QDate(2019, 3, 4), QTime(5, 6, 7), Qt::UTC)));
     writeFile(QDir(dir).absoluteFilePath("Manifest.plist"), plist.CFPropertyListToBytes(100));
 }
 
@@ -66,7 +67,7 @@ TEST(Manifest, DisplayNamesDatesAndFailures) {
 
     BackupManifest dated(exact);
     dated.readManifestInfo();
-    EXPECT_EQ(dated.info.date, QDateTime(QDate(2019, 3, 4), QTime(5, 6, 7)));
+    EXPECT_EQ(dated.info.date, QDateTime(QDate(2019, 3, 4), QTime(5, 6, 7), Qt::UTC));
     EXPECT_EQ(dated.info.productType, QString());
     EXPECT_FALSE(dated.info.isEncrypted);
     writeFile(QDir(exact).absoluteFilePath("Status.plist"), "whatever");
