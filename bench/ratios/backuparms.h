@@ -1,0 +1,23 @@
+// The backup arms of the like-for-like ratios: the bench's address book as a phone keeps it
+// (AddressBook.sqlitedb and AddressBookImages.sqlitedb, a photo on every other person) in an
+// encrypted backup, once with the record-id indexes phones keep and once without them.
+#ifndef TW_BENCH_RATIOS_BACKUPARMS_H
+#define TW_BENCH_RATIOS_BACKUPARMS_H
+
+#include <QString>
+
+namespace arms {
+
+// The backup folder of one size.
+QString backupPath(const QString& dir, bool indexes);
+
+// Writes both backups of one size and what the import stores of each, for the anchors.
+bool prepareBackups(const QString& dir, int n);
+
+// Runs the arm when it is a backup arm ("backup-import", "backup-bare", each with "-idx" for the
+// backup with the indexes) and returns its exit code; -1 for any other arm.
+int runBackupArm(const QString& arm, const QString& dir);
+
+}  // namespace arms
+
+#endif
