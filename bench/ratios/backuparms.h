@@ -1,6 +1,11 @@
 // The backup arms of the like-for-like ratios: the bench's address book as a phone keeps it
 // (AddressBook.sqlitedb and AddressBookImages.sqlitedb, a photo on every other person) in an
 // encrypted backup, once with the record-id indexes phones keep and once without them.
+//
+// Both arms start from the backup unlocked and its file index read, as the user has it once the
+// password is taken, and both decrypt the two databases inside their timing: the import through
+// its own copy, the anchor with OpenSSL alone. The anchor then reads each table once and writes
+// the rows the import stores of the same backup with bare SQLite.
 #ifndef TW_BENCH_RATIOS_BACKUPARMS_H
 #define TW_BENCH_RATIOS_BACKUPARMS_H
 
