@@ -246,7 +246,7 @@ SizeResult measureSize(const QString& root, int n, int count) {
                med(q, "vcard-bare"), 1.5);
     printRatio("CSV import / bare writes of the same rows", med(q, "csv-import"),
                med(q, "csv-bare"), 1.5);
-    printRatio("encrypted backup import / one-pass read + bare writes", med(q, "backup-import"),
+    printRatio("encrypted backup import / one-pass read, bare writes", med(q, "backup-import"),
                med(q, "backup-bare"), 1.5);
     printRatio("  the same, with the record-id indexes", med(q, "backup-import-idx"),
                med(q, "backup-bare-idx"), 1.5);
