@@ -1,5 +1,6 @@
 #include "arms.h"
 
+#include "backuparms.h"
 #include "benchbook.h"
 
 #include "app/mainwindow.h"
@@ -55,20 +56,6 @@ double peakMb() {
     }
     return 0;
 }
-
-void report(double seconds) {
-    std::printf("seconds %.6f\npeak_mb %.1f\n", seconds, peakMb());
-}
-
-class QuietReporter : public RunReporter {
-public:
-    bool cancelled() override { return false; }
-    void progress(QString, int, QString) override {}
-    void succeed(QString m) override { result = m; }
-    void error(QString m) override { result = m, failed = true; }
-    QString result;
-    bool failed = false;
-};
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
@@ -177,10 +164,13 @@ std::vector<Person> readStored(const QString& path) {
     return people;
 }
 
+}  // namespace
+
 // The floor of an import: the rows it stored, their values in memory as UTF-8, written through
 // prepared statements in one transaction into the same empty database, with one name look-up
 // per contact as any merge needs, and the indexes the store's bulk edit defers built at the end.
-int bareWritesArm(const QString& stored, const QString& target) {
+int bareWritesArm(const QString& stored, const QString& target,
+                  const std::function<bool()>& readFirst) {
     const std::vector<Person> people = readStored(stored);
     QFile::remove(target);
     LocalDb(target, localRule()).create();
@@ -188,6 +178,10 @@ int bareWritesArm(const QString& stored, const QString& target) {
     sqlite3_open_v2(QFile::encodeName(target).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     QElapsedTimer t;
     t.start();
+    if (readFirst && !readFirst()) {
+        sqlite3_close(db);
+        return 1;
+    }
     sqlite3_exec(db,
                  "pragma cache_size=-65536; create index if not exists "
                  "index_contacts_full_name_nocase on contact(full_name collate nocase)",
@@ -252,6 +246,8 @@ int bareWritesArm(const QString& stored, const QString& target) {
     report(s);
     return 0;
 }
+
+namespace {
 
 // The window as the program is: clicking the database's node until its list is filled.
 int listArm(int n) {
@@ -440,6 +436,10 @@ int phoneReadArm(const QString& target) {
 
 }  // namespace
 
+void report(double seconds) {
+    std::printf("seconds %.6f\npeak_mb %.1f\n", seconds, peakMb());
+}
+
 QString vcardPath(const QString& dir) {
     return dir + QStringLiteral("/book.vcf");
 }
@@ -477,6 +477,8 @@ bool prepare(const QString& dir, int n) {
             return false;
         }
     }
+    if (!prepareBackups(dir, n))
+        return false;
     // The window lists the databases of its data folder.
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(homePath(dir)));
@@ -500,6 +502,9 @@ int run(const QString& arm, int n, const QString& dir) {
         std::fprintf(stderr, "box: %s\n", box.text().toUtf8().constData());
         return int(QMessageBox::Ok);
     });
+    const int backupRc = runBackupArm(arm, dir);
+    if (backupRc != -1)
+        return backupRc;
     if (arm == QLatin1String("vcard-import"))
         return importArm(false, vcardPath(dir), scratch);
     if (arm == QLatin1String("csv-import"))

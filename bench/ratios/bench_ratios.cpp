@@ -10,10 +10,12 @@
 //   tw_bench_ratios --prepare N DIR       only the files of one size, for running arms by hand
 //   tw_bench_ratios --arm NAME N DIR      one arm alone (for a profiler)
 #include "arms.h"
+#include "backuparms.h"
 
 #include <QCoreApplication>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -170,6 +172,16 @@ private:
     QString m_socket;
 };
 
+qint64 folderBytes(const QString& path) {
+    qint64 total = 0;
+    QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
 struct SizeResult {
     std::map<QString, Figures> quiet, phone, busy, ios12;
 };
@@ -183,9 +195,12 @@ SizeResult measureSize(const QString& root, int n, int count) {
         std::printf("\n%d contacts: the files could not be written\n", n);
         return result;
     }
-    std::printf("\n== %d contacts (files written in %.1f s; vCard %.1f MB, CSV %.1f MB)\n", n,
-                t.nsecsElapsed() / 1e9, QFileInfo(arms::vcardPath(dir)).size() / 1e6,
-                QFileInfo(arms::csvPath(dir)).size() / 1e6);
+    std::printf(
+        "\n== %d contacts (files written in %.1f s; vCard %.1f MB, CSV %.1f MB, encrypted "
+        "backup %.1f MB)\n",
+        n, t.nsecsElapsed() / 1e9, QFileInfo(arms::vcardPath(dir)).size() / 1e6,
+        QFileInfo(arms::csvPath(dir)).size() / 1e6,
+        folderBytes(arms::backupPath(dir, false)) / 1e6);
     Phone phone;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const bool withPhone = phone.start(dir, n);
@@ -193,8 +208,10 @@ SizeResult measureSize(const QString& root, int n, int count) {
         env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), phone.address());
     else
         std::printf("  fake-iphone did not start: no phone arms\n");
-    const QStringList quietArms = {"vcard-import", "vcard-bare", "csv-import", "csv-bare",
-                                   "list",         "list-raw",   "pdf"};
+    const QStringList quietArms = {
+        "vcard-import", "vcard-bare",        "csv-import",      "csv-bare", "backup-import",
+        "backup-bare",  "backup-import-idx", "backup-bare-idx", "list",     "list-raw",
+        "pdf"};
     // No phone where the window lists: it would read the phone meanwhile.
     QProcessEnvironment noPhone = env;
     noPhone.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
@@ -229,6 +246,10 @@ SizeResult measureSize(const QString& root, int n, int count) {
                med(q, "vcard-bare"), 1.5);
     printRatio("CSV import / bare writes of the same rows", med(q, "csv-import"),
                med(q, "csv-bare"), 1.5);
+    printRatio("encrypted backup import / one-pass read, bare writes", med(q, "backup-import"),
+               med(q, "backup-bare"), 1.5);
+    printRatio("  the same, with the record-id indexes", med(q, "backup-import-idx"),
+               med(q, "backup-bare-idx"), 1.5);
     printRatio("list in the window / raw query of the same columns", med(q, "list"),
                med(q, "list-raw"), 1.3);
     printRatio("phone read / our sync layer's receive", med(result.phone, "phone-read"),

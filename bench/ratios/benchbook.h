@@ -1,7 +1,7 @@
 // One generated address book per size, written once in every form the imports read: a vCard
-// file and a CSV file. Every contact has a name, a company with a job title,
-// two phones, an e-mail, a postal address and a web page; every other one a birthday and a
-// real JPEG of about 30 KB, every third one a note.
+// file, a CSV file and an encrypted phone backup (backuparms.h). Every contact has a name, a
+// company with a job title, two phones, an e-mail, a postal address and a web page; every other one
+// a birthday and a real JPEG of about 30 KB, every third one a note.
 #ifndef TW_BENCH_BENCHBOOK_H
 #define TW_BENCH_BENCHBOOK_H
 
