@@ -53,8 +53,11 @@ void propHandler(void* userData, const char* name, const char** params) {
     ctx->versionLine = strcasecmp(name, "VERSION") == 0;
     ctx->openProperty = true;
     ctx->inValue = true;
-    if (ctx->counted)
+    if (ctx->counted) {
+        // Counting needs no value but the version's, which sets the folding rule.
+        CARD_SetValueUnused(ctx->tokenizer, !ctx->versionLine);
         return;
+    }
     QVCardParser::_Property prop;
     prop.name = QString::fromLatin1(name);
     for (const char** slot = params; slot[0]; slot += 2) {

@@ -485,6 +485,9 @@ void CARD_SetDataHandler(CARD_Parser* p, CARD_DataHandler h) {
 void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank) {
     p->fold_keeps_blank = keepsBlank ? -1 : 0;
 }
+void CARD_SetValueUnused(CARD_Parser* p, int unused) {
+    p->value_unused = unused ? -1 : 0;
+}
 int CARD_GetDroppedLines(CARD_Parser* p) {
     return p->dropped_lines;
 }
@@ -510,26 +513,32 @@ static int take_plain_run(CARD_Parser* p, const char* buf, int i, int len) {
     int j = i;
     while (j < len && buf[j] != '\n' && buf[j] != '\r')
         ++j;
-    if (j > i && !vcard_add_bytes_to_line(p, buf + i, j - i))
+    if (j > i && !p->value_unused && !vcard_add_bytes_to_line(p, buf + i, j - i))
         return -1;
     return j - i;
 }
 
 // Whole Base64 groups of four valid symbols taken at once; the rest goes byte by byte.
 static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(buf);
+    const unsigned char* v = kBase64.v;
     int j = i;
+    if (p->value_unused) {
+        while (j + 4 <= len && (v[in[j]] | v[in[j + 1]] | v[in[j + 2]] | v[in[j + 3]]) <= 63)
+            j += 4;
+        return j - i;
+    }
     char out[768];
     int o = 0;
     while (j + 4 <= len && o + 3 <= int(sizeof out)) {
-        const unsigned a1 = Base64ToOrd(static_cast<unsigned char>(buf[j]));
-        const unsigned a2 = Base64ToOrd(static_cast<unsigned char>(buf[j + 1]));
-        const unsigned a3 = Base64ToOrd(static_cast<unsigned char>(buf[j + 2]));
-        const unsigned a4 = Base64ToOrd(static_cast<unsigned char>(buf[j + 3]));
+        const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]], a4 = v[in[j + 3]];
         if ((a1 | a2 | a3 | a4) > 63)
             break;
-        out[o++] = static_cast<char>(((a1 << 2) | (a2 >> 4)) & 0xFF);
-        out[o++] = static_cast<char>(((a2 << 4) | (a3 >> 2)) & 0xFF);
-        out[o++] = static_cast<char>(((a3 << 6) | a4) & 0xFF);
+        const unsigned group = (a1 << 18) | (a2 << 12) | (a3 << 6) | a4;
+        out[o] = static_cast<char>(group >> 16);
+        out[o + 1] = static_cast<char>((group >> 8) & 0xFF);
+        out[o + 2] = static_cast<char>(group & 0xFF);
+        o += 3;
         j += 4;
     }
     if (j > i && !vcard_add_bytes_to_line(p, out, o))

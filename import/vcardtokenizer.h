@@ -47,6 +47,9 @@ struct CARD_Parser {
     int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
     int qp_split;         // digits held at a line start that may end an escape split there
     char qp_split_digits[2];
+    // The current property's value is not wanted (a pass that only counts cards): runs of
+    // plain and Base64 bytes are checked as usual but not stored.
+    int value_unused;
 };
 
 const char* CARD_ParserVersion();
@@ -67,6 +70,9 @@ void CARD_SkipLine(CARD_Parser* p);
 
 // Sets the folding rule (see `fold_keeps_blank`); takes effect from the next line.
 void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank);
+// Whether the value of the property just reported is wanted; set from the property handler.
+// Malformed bytes are found as before either way.
+void CARD_SetValueUnused(CARD_Parser* p, int unused);
 // Lines dropped so far because they ended before their ":".
 int CARD_GetDroppedLines(CARD_Parser* p);
 

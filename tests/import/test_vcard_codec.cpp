@@ -259,6 +259,11 @@ TEST(VCardStream, SameCardsAsTheWholeParse) {
                    "B\0E\0G\0I\0N\0:\0V\0C\0A\0R\0D\0\n\0F\0N\0:\0u\0\n\0",
                    30),
         "BEGIN:VCARD\nFN:a\nTEL;X=1",
+        // A long photo with a stray byte, then a 2.1 card whose folding the count must follow.
+        "BEGIN:VCARD\nVERSION:3.0\nPHOTO;ENCODING=b:" + QByteArray(3000, 'A') +
+            "AA*A\n AAAA\nFN:p\nEND:VCARD\nBEGIN:VCARD\nVERSION:2.1\nPHOTO;ENCODING=BASE64:\n"
+            " " +
+            QByteArray(2000, '/') + "\n\nN:x\n BEGIN:VCARD\nEND:VCARD\n",
     };
     // The fuzz corpus and, where the build has them, other programs' files.
     for (const char* folder : {TW_VCARD_CORPUS, TW_VCARD_TESTDATA}) {

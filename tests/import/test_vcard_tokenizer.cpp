@@ -1,6 +1,7 @@
 // The tokenizer's events for whole and byte-by-byte input.
 #include "vcardtokenizer.h"
 
+#include <QByteArray>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -297,6 +298,74 @@ TEST(VCardTokenizer, ErrorOffsetAndSkipLineResume) {
     EXPECT_EQ(CARD_Parse(p, in.data() + off + 1, rest, 1), -1);
     EXPECT_EQ(rec.events, (Events{"P:A", "D:1", "E", "P:PHOTO|ENCODING=b", "P:B", "D:2", "E"}));
     CARD_ParserFree(p);
+}
+
+// Values far past one decoding stretch, of every length remainder, folded as writers fold them,
+// decode to what Qt's own decoder gives for the same text.
+TEST(VCardTokenizer, LongBase64ValuesMatchQtsDecoder) {
+    for (int size : {2303, 2304, 2305, 40000}) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char((i * 131 + i / 7) & 0xFF);
+        const QByteArray text = bytes.toBase64();
+        std::string folded;
+        for (int i = 0; i < text.size(); i += 75)
+            folded += (i ? "\r\n " : "") + text.mid(i, 75).toStdString();
+        for (size_t step : {size_t(0), size_t(3), size_t(1000)}) {
+            const Tokens r = tokenize("PHOTO;ENCODING=b:" + folded + "\r\nA:1\n", step);
+            ASSERT_EQ(r.result, -1);
+            ASSERT_EQ(r.events.size(), 6u) << size;
+            EXPECT_TRUE(r.events[1] == "D:" + QByteArray::fromBase64(text).toStdString())
+                << size << " step " << step;
+        }
+    }
+}
+
+// A pass that wants no values still fails on the byte a full pass fails on, and a value wanted
+// again after one that was not arrives whole.
+TEST(VCardTokenizer, UnusedValuesFailWhereUsedOnesDo) {
+    struct Unwanted {
+        CARD_Parser* p = nullptr;
+        Recorder rec;
+        static void onProp(void* ud, const char* name, const char** params) {
+            Unwanted* u = static_cast<Unwanted*>(ud);
+            Recorder::onProp(&u->rec, name, params);
+            CARD_SetValueUnused(u->p, std::string(name) != "A");
+        }
+        static void onData(void* ud, const char* data, int len) {
+            Recorder::onData(&static_cast<Unwanted*>(ud)->rec, data, len);
+        }
+    };
+    const std::string good(3000, 'Q');
+    for (const std::string& bad : {good + "Q*QQ", good + "QQ\xC3\xA9", "QQ*Q" + good}) {
+        const std::string in = "PHOTO;ENCODING=b:" + bad + "\nA:1\nNOTE:x\n";
+        const Tokens full = tokenize(in);
+        Unwanted u;
+        u.p = CARD_ParserCreate();
+        CARD_SetUserData(u.p, &u);
+        CARD_SetPropHandler(u.p, Unwanted::onProp);
+        CARD_SetDataHandler(u.p, Unwanted::onData);
+        EXPECT_EQ(CARD_Parse(u.p, in.data(), static_cast<int>(in.size()), 1), full.result);
+        Recorder check;
+        CARD_Parser* p = CARD_ParserCreate();
+        CARD_SetUserData(p, &check);
+        CARD_SetPropHandler(p, Recorder::onProp);
+        CARD_SetDataHandler(p, Recorder::onData);
+        CARD_Parse(p, in.data(), static_cast<int>(in.size()), 1);
+        EXPECT_EQ(CARD_GetErrorOffset(u.p), CARD_GetErrorOffset(p));
+        CARD_ParserFree(p);
+        CARD_ParserFree(u.p);
+    }
+    Unwanted u;
+    u.p = CARD_ParserCreate();
+    CARD_SetUserData(u.p, &u);
+    CARD_SetPropHandler(u.p, Unwanted::onProp);
+    CARD_SetDataHandler(u.p, Unwanted::onData);
+    const std::string in = "NOTE:" + good + "\nA:" + good + "\n";
+    EXPECT_EQ(CARD_Parse(u.p, in.data(), static_cast<int>(in.size()), 1), -1);
+    EXPECT_EQ(u.rec.events.back(), "E");
+    EXPECT_EQ(u.rec.events[u.rec.events.size() - 2], "D:" + good);
+    CARD_ParserFree(u.p);
 }
 
 TEST(VCardTokenizer, Base64Alphabet) {
