@@ -3,6 +3,7 @@
 #include "vcardvalues.h"
 
 #include <QSet>
+#include <cstring>
 
 namespace {
 
@@ -71,13 +72,19 @@ QString groupName(const QVCardParser::Card& card, LegacyCharset* legacy) {
 }  // namespace
 
 bool VCardGroups::mayHoldGroups(const QByteArray& data) {
-    // Property names are case-insensitive; these are the spellings writers use ("kind" alone
-    // is a word of many notes). UTF-16 files are not looked into here.
-    for (const char* name : {"KIND:", "KIND;", "kind:", "kind;", "Kind:", "Kind;"}) {
-        if (data.contains(name))
+    // Property names are case-insensitive ("kind" alone is a word of many notes, so the
+    // separator must follow). One pass over the bytes: the file may be many megabytes of
+    // photos. UTF-16 files are not looked into here.
+    const char* p = data.constData();
+    const int n = data.size();
+    for (int i = 0; i + 4 < n; ++i) {
+        if ((p[i] | 0x20) != 'k' || (p[i + 1] | 0x20) != 'i' || (p[i + 2] | 0x20) != 'n' ||
+            (p[i + 3] | 0x20) != 'd')
+            continue;
+        if (p[i + 4] == ':' || p[i + 4] == ';')
             return true;
     }
-    return data.contains('\0');
+    return std::memchr(p, '\0', static_cast<size_t>(n)) != nullptr;
 }
 
 bool VCardGroups::isGroupCard(const QVCardParser::Card& card) {
