@@ -2,13 +2,14 @@
 
 #include <plist/plist.h>
 
-#include <QAtomicPointer>
 #include <QCoreApplication>
+#include <QTimer>
 #include <csignal>
 #include <mutex>
 #include <vector>
 
 #include "backuptool.h"
+#include "phonecall.h"
 
 const char* const MOBILEDEVICE_CLIENT_LABEL = "QUORVANTELI";
 
@@ -139,21 +140,45 @@ bool mobiledevice_set(QString devid, QString domain, QString key, PlistCFType va
 
 namespace {
 
-// The library keeps one process-wide subscription; remember whose it is, so that an older
-// subscriber going away does not end a newer one's events.
-QAtomicPointer<MobiledeviceSubscribe> g_currentSubscriber;
+// The library keeps one event subscription per process and ends it by cancelling its event
+// thread. Cancelled while that thread still greets usbmuxd or reads an event, it leaves the
+// message it holds behind. So the subscription, once made, lasts to the process's end and
+// passes from subscriber to subscriber; it is made anew only for another usbmuxd address.
+// A subscriber that takes over an existing subscription is told of the phones already
+// attached, as a new subscription would tell it.
+struct DeviceEvents {
+    std::mutex mutex;
+    MobiledeviceSubscribe* current = nullptr;
+    bool subscribed = false;
+    QByteArray address;
+    QStringList attached;
+};
 
-void subscribe(const idevice_event_t* event, void* user) {
-    if (!event || !user || !event->udid)
+// Never destroyed: the library's thread may call in while the process ends.
+DeviceEvents& deviceEvents() {
+    static DeviceEvents* events = new DeviceEvents;
+    return *events;
+}
+
+void onDeviceEvent(const idevice_event_t* event, void*) {
+    if (!event || !event->udid)
         return;
     if (event->conn_type != CONNECTION_USBMUXD)
         return;  // network connections produce no signals
-    auto* self = static_cast<MobiledeviceSubscribe*>(user);
     const QString udid = QString::fromLatin1(event->udid);
-    if (event->event == IDEVICE_DEVICE_ADD)
-        self->invokeNewDevice(udid);
-    else if (event->event == IDEVICE_DEVICE_REMOVE)
-        self->invokeKickDevice(udid);
+    DeviceEvents& events = deviceEvents();
+    std::lock_guard<std::mutex> lock(events.mutex);
+    // Emitted here, the signals reach the GUI thread queued.
+    if (event->event == IDEVICE_DEVICE_ADD) {
+        if (!events.attached.contains(udid))
+            events.attached << udid;
+        if (events.current && events.current->announce(udid))
+            emit events.current->newDevice(udid);
+    } else if (event->event == IDEVICE_DEVICE_REMOVE) {
+        events.attached.removeAll(udid);
+        if (events.current && events.current->forget(udid))
+            emit events.current->kickDevice(udid);
+    }
 }
 
 }  // namespace
@@ -161,28 +186,106 @@ void subscribe(const idevice_event_t* event, void* user) {
 MobiledeviceSubscribe::MobiledeviceSubscribe(QObject* parent) : QObject(parent) {}
 
 MobiledeviceSubscribe::~MobiledeviceSubscribe() {
-    if (m_subscribed && g_currentSubscriber.testAndSetOrdered(this, nullptr))
-        idevice_event_unsubscribe();
+    DeviceEvents& events = deviceEvents();
+    std::lock_guard<std::mutex> lock(events.mutex);
+    if (events.current == this)
+        events.current = nullptr;
 }
 
 bool MobiledeviceSubscribe::start() {
     mobiledevice_ignore_sigpipe();
-    m_count = 0;
-    if (idevice_event_subscribe(subscribe, this) != IDEVICE_E_SUCCESS)
-        return false;
-    m_subscribed = true;
-    g_currentSubscriber.storeRelease(this);
+    DeviceEvents& events = deviceEvents();
+    const QByteArray address = qgetenv("USBMUXD_SOCKET_ADDRESS");
+    bool renew = false;
+    {
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.current = nullptr;
+        m_count = 0;
+        m_announced.clear();
+        renew = !events.subscribed || events.address != address;
+    }
+    if (renew) {
+        // Unlocked: ending the subscription waits for the library's thread, which may be
+        // waiting for the lock in onDeviceEvent.
+        if (events.subscribed)
+            idevice_event_unsubscribe();
+        {
+            std::lock_guard<std::mutex> lock(events.mutex);
+            events.subscribed = false;
+            events.attached.clear();
+            events.current = this;
+        }
+        if (idevice_event_subscribe(onDeviceEvent, nullptr) != IDEVICE_E_SUCCESS) {
+            std::lock_guard<std::mutex> lock(events.mutex);
+            events.current = nullptr;
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.subscribed = true;
+        events.address = address;
+        return true;
+    }
+    QStringList known;
+    {
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.current = this;
+        known = events.attached;
+    }
+    if (!known.isEmpty())
+        announceAttached(known);
     return true;
 }
 
-void MobiledeviceSubscribe::invokeNewDevice(QString devid) {
-    ++m_count;
-    emit newDevice(devid);
+// The library's list may still hold a phone whose removal it has not read yet, so usbmuxd is
+// asked which of them are attached now, off the GUI thread.
+void MobiledeviceSubscribe::announceAttached(const QStringList& known) {
+    auto check =
+        std::make_shared<phonecall::Call<QStringList>>([known](const std::atomic<bool>& abandoned) {
+            QStringList attached;
+            for (const QString& udid : known) {
+                if (!abandoned && mobiledevice_attached(udid))
+                    attached << udid;
+            }
+            return attached;
+        });
+    auto* poll = new QTimer(this);
+    poll->setInterval(phonecall::kPollMs);
+    connect(poll, &QTimer::timeout, this, [this, check, poll] {
+        if (!check->finished())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        QStringList fresh;
+        {
+            DeviceEvents& events = deviceEvents();
+            std::lock_guard<std::mutex> lock(events.mutex);
+            if (events.current != this)
+                return;
+            for (const QString& udid : check->take()) {
+                if (events.attached.contains(udid) && announce(udid))
+                    fresh << udid;
+            }
+        }
+        // Unlocked: a receiver may open the phone at once.
+        for (const QString& udid : fresh)
+            emit newDevice(udid);
+    });
+    poll->start();
 }
 
-void MobiledeviceSubscribe::invokeKickDevice(QString devid) {
+bool MobiledeviceSubscribe::announce(const QString& devid) {
+    if (m_announced.contains(devid))
+        return false;
+    m_announced << devid;
+    ++m_count;
+    return true;
+}
+
+bool MobiledeviceSubscribe::forget(const QString& devid) {
+    if (!m_announced.removeAll(devid))
+        return false;
     --m_count;
-    emit kickDevice(devid);
+    return true;
 }
 
 // ---- pairing ----

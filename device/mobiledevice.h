@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
@@ -66,7 +67,7 @@ bool mobiledevice_set(QString devid, QString domain, QString key, PlistCFType va
 
 // Device add/remove events of USB-attached devices, emitted on the library's event thread; a
 // receiver living in the GUI thread gets them queued (automatic connection). One subscriber
-// exists at a time (the library's subscription is process-wide).
+// gets them at a time, the one started last (the library's subscription is process-wide).
 class MobiledeviceSubscribe : public QObject {
     Q_OBJECT
 public:
@@ -78,17 +79,20 @@ public:
     // Devices seen attached minus detached since start().
     int deviceCount() const { return m_count; }
 
-    // Called only by the event callback.
-    void invokeNewDevice(QString devid);
-    void invokeKickDevice(QString devid);
+    // Under the event lock: whether the phone is new to this subscriber, and counted; whether
+    // it had been announced, and is no longer counted.
+    bool announce(const QString& devid);
+    bool forget(const QString& devid);
 
 signals:
     void newDevice(QString devid);
     void kickDevice(QString devid);
 
 private:
+    void announceAttached(const QStringList& known);
+
     int m_count = 0;
-    bool m_subscribed = false;
+    QStringList m_announced;
 };
 
 // Pairing with a device that has not trusted this computer yet (no flow calls it).

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QThread>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "device_fixture.h"
@@ -145,6 +146,72 @@ TEST_F(DeviceTest, MalformedEventReannouncesTheDevice) {
     ASSERT_TRUE(waitFor([&] { return events.size() == 3; }, 5000));
     EXPECT_EQ(events, QStringList({"+" + udid, "-" + udid, "+" + udid}));
     EXPECT_EQ(sub.deviceCount(), 1);
+}
+
+// The library ends its event thread by cancelling it, and a thread cancelled while it greets
+// usbmuxd leaves that greeting behind (found by the leak checker at the process's end). Windows
+// come and go while the program runs, each with a subscriber.
+TEST_F(DeviceTest, SubscribersThatComeAndGoEachHearTheAttachedPhones) {
+    for (int i = 0; i < 200; ++i) {
+        MobiledeviceSubscribe quick;
+        ASSERT_TRUE(quick.start());
+        // Gone at every point of the library's greeting, up to a few hundred microseconds.
+        QThread::usleep((i % 10) * 40);
+    }
+    for (int i = 0; i < 5; ++i) {
+        QStringList added;
+        QObject receiver;
+        auto sub = std::make_unique<MobiledeviceSubscribe>();
+        QObject::connect(sub.get(), &MobiledeviceSubscribe::newDevice, &receiver,
+                         [&](QString id) { added << id; });
+        ASSERT_TRUE(sub->start());
+        ASSERT_TRUE(waitFor([&] { return !added.isEmpty(); }));
+        EXPECT_EQ(added, QStringList({udid}));
+        EXPECT_EQ(sub->deviceCount(), 1);
+    }
+
+    // A phone that comes while no one listens is announced to the next subscriber; one that
+    // left is not.
+    auto second = std::make_shared<fakedevice::Phone>(fakedevice::makeUdid(2), "Second");
+    server->attach(second);
+    EXPECT_TRUE(server->detach(phone->udid()));
+    QThread::msleep(200);
+    QStringList events;
+    QObject receiver;
+    MobiledeviceSubscribe last;
+    QObject::connect(&last, &MobiledeviceSubscribe::newDevice, &receiver,
+                     [&](QString id) { events << "+" + id; });
+    QObject::connect(&last, &MobiledeviceSubscribe::kickDevice, &receiver,
+                     [&](QString id) { events << "-" + id; });
+    ASSERT_TRUE(last.start());
+    ASSERT_TRUE(waitFor([&] { return events.size() == 1; }));
+    const QString secondId = QString::fromStdString(second->udid());
+    EXPECT_EQ(events, QStringList({"+" + secondId}));
+    EXPECT_TRUE(server->detach(second->udid()));
+    ASSERT_TRUE(waitFor([&] { return events.size() == 2; }));
+    EXPECT_EQ(events.last(), "-" + secondId);
+    EXPECT_EQ(last.deviceCount(), 0);
+}
+
+TEST_F(DeviceTest, ASubscriberHearsTheUsbmuxdItIsStartedAgainst) {
+    {
+        MobiledeviceSubscribe first;
+        ASSERT_TRUE(first.start());
+    }
+    fakedevice::TempDir otherDir;
+    fakedevice::Server other(otherDir.socketPath());
+    auto elsewhere = std::make_shared<fakedevice::Phone>(fakedevice::makeUdid(4), "Elsewhere");
+    other.attach(elsewhere);
+    fakedevice::ScopedMuxAddress address(other.socketAddress());
+    QStringList added;
+    QObject receiver;
+    MobiledeviceSubscribe sub;
+    QObject::connect(&sub, &MobiledeviceSubscribe::newDevice, &receiver,
+                     [&](QString id) { added << id; });
+    ASSERT_TRUE(sub.start());
+    ASSERT_TRUE(waitFor([&] { return !added.isEmpty(); }));
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(added, QStringList({QString::fromStdString(elsewhere->udid())}));
 }
 
 // ---- lockdown values ----

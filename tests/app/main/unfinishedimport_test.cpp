@@ -91,7 +91,9 @@ TEST_F(UnfinishedImport, AKilledImportLeavesNoDatabaseAfterTheNextStart) {
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), {"--import-child"});
         ASSERT_TRUE(child.waitForStarted(5000));
-        ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(markPath()); }, 20000));
+        // The mark comes first, then the database: kill once both are there.
+        ASSERT_TRUE(waitFor(
+            [&] { return QFileInfo::exists(markPath()) && QFileInfo::exists(dbPath()); }, 20000));
         QThread::msleep(50 + 150 * round);
         ::kill(pid_t(child.processId()), SIGKILL);
         ASSERT_TRUE(child.waitForFinished(5000));
