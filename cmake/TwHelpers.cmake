@@ -1,3 +1,12 @@
+# A time limit in seconds for a test, in VAR: sanitized builds run two to three times slower, and
+# their limits grow with them (they still end a hung test).
+function(tw_test_timeout var seconds)
+    if(TW_SANITIZE)
+        math(EXPR seconds "${seconds} * 3")
+    endif()
+    set(${var} ${seconds} PARENT_SCOPE)
+endfunction()
+
 # tw_add_test(NAME SOURCES a.cpp ... LIBS lib ... [ENV "K=V" ...] [OWN_MAIN] [TIMEOUT s])
 # Builds one GoogleTest executable and registers it with CTest. Every test runs with the
 # offscreen Qt platform and a private HOME so it never touches the user's data folder, and with
@@ -18,6 +27,7 @@ function(tw_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
+    tw_test_timeout(T_TIMEOUT ${T_TIMEOUT})
     add_test(NAME ${name} COMMAND ${name})
     set(home ${CMAKE_BINARY_DIR}/testhome/${name})
     file(MAKE_DIRECTORY ${home})
