@@ -54,9 +54,11 @@ test)
     install_missing
     build build
     run_tests build
-    # Once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+    # Once more under AddressSanitizer and UndefinedBehaviorSanitizer. The runtime of GCC 12
+    # takes some dynamic thread-local blocks for an old glibc's and, reading them, ends the leak
+    # check in "Tracer caught signal 11" now and then: it is told not to look at them.
     build build-asan -DTW_SANITIZE=ON -DTW_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_tests build-asan
     # The fuzz targets, built with clang and run briefly, all at once.
     build_fuzz

@@ -13,7 +13,7 @@ artifacts=$build/fuzz/artifacts
 mkdir -p "$logs" "$artifacts"
 
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS=detect_leaks=1
+export ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0
 export LSAN_OPTIONS=suppressions=$here/tests/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
