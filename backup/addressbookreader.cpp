@@ -238,8 +238,12 @@ void AddressBookReader::openImages() {
         backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
         backup.copyWriteAheadLog(backup.addressBookImagesWal, imagesCopy);
         images.openThrow(imagesCopy, 2);
+        // Only the row ids are put in person order; each image is then read from its row. A
+        // database without the record-id indexes is sorted here, and sorting the images
+        // themselves would copy every one of them through temporary files. (length() of a blob
+        // is taken from the row's header, without reading the image.)
         fullImages = RowsByPerson(
-            images.queryThrow("select record_id, data from ABFullSizeImage where length(data) > 0 "
+            images.queryThrow("select record_id, rowid from ABFullSizeImage where length(data) > 0 "
                               "order by record_id, rowid"));
         // Thumbnails serve a person without a full-size image: the largest of them. Older
         // databases have none.
@@ -247,7 +251,7 @@ void AddressBookReader::openImages() {
             "select 1 from sqlite_master where type='table' and name like 'ABThumbnailImage'");
         if (t.moveNext())
             thumbnails = RowsByPerson(images.queryThrow(
-                "select record_id, data from ABThumbnailImage where length(data) > 0 "
+                "select record_id, rowid from ABThumbnailImage where length(data) > 0 "
                 "order by record_id, length(data) desc"));
     } catch (const std::exception& e) {
         m_photoError = QString::fromUtf8(e.what());
@@ -257,15 +261,24 @@ void AddressBookReader::openImages() {
     }
 }
 
+QByteArray AddressBookReader::imageData(const char* query, long long rowId) {
+    Sqlite3Sql sql(query);
+    sql.addInt64Param(rowId);
+    Sqlite3Cursor c = images.queryThrow(sql);
+    return c.moveNext() ? c.getBlob(0) : QByteArray();
+}
+
 void AddressBookReader::readPhoto(long long personId, pim::_Contact& contact) {
     if (!images.isOpen())
         return;
     try {
         QByteArray bytes;
         if (fullImages.at(personId))
-            bytes = fullImages.row().getBlob(1);
+            bytes = imageData("select data from ABFullSizeImage where rowid = ?",
+                              fullImages.row().getInt64(1));
         else if (thumbnails.at(personId))
-            bytes = thumbnails.row().getBlob(1);
+            bytes = imageData("select data from ABThumbnailImage where rowid = ?",
+                              thumbnails.row().getInt64(1));
         if (bytes.isEmpty())
             return;
         pim::Entity photo;

@@ -97,6 +97,8 @@ private:
     void readMultiValue(const Sqlite3Cursor& row, pim::_Contact& contact);
     void openImages();
     void readPhoto(long long personId, pim::_Contact& contact);
+    // The bytes of the image in row `rowId` of the images database, by `query`.
+    QByteArray imageData(const char* query, long long rowId);
     static void nameFromDetails(pim::_Contact& contact);
 
     const BackupManifest& backup;

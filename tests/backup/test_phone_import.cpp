@@ -126,6 +126,40 @@ void writePhoneImages(const QString& path) {
     put("insert into ABThumbnailImage(record_id, format, data) values(?,1,?)", 2, image('B', 90));
 }
 
+// Images as a phone may leave them without the record-id indexes: rows in no person order, two
+// full-size rows for one person (the first one counts), an empty one, one of a person that is
+// gone, and a full-size image larger than a cipher block of the copy.
+const QByteArray kLargeImage = image('L', 1536 * 1024 + 7);
+
+void writeUnindexedImages(const QString& path) {
+    QFile::remove(path);
+    runSql(path,
+           QStringLiteral(
+               "CREATE TABLE ABFullSizeImage (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+               "record_id INTEGER, crop_x INTEGER, crop_y INTEGER, crop_width INTEGER, "
+               "crop_height INTEGER, data BLOB);"
+               "CREATE TABLE ABThumbnailImage (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+               "record_id INTEGER, format INTEGER, derived_from_format INTEGER, data BLOB);"));
+    Sqlite3DB db;
+    db.openThrow(path, 2);
+    auto put = [&db](const char* sql, int record, const QByteArray& bytes) {
+        Sqlite3Sql s(sql);
+        s.addIntParam(record);
+        s.addBlobParam(bytes);
+        db.executeThrow(s);
+    };
+    const char* full = "insert into ABFullSizeImage(record_id, data) values(?,?)";
+    put(full, 42, image('Z', 50));
+    put(full, 2, QByteArray());
+    put(full, 1, kLargeImage);
+    put(full, 1, image('a', 100));
+    const char* thumb = "insert into ABThumbnailImage(record_id, format, data) values(?,0,?)";
+    put(thumb, 2, image('b', 20));
+    put(thumb, 1, image('t', 500));
+    put(thumb, 2, image('B', 90));
+    put(thumb, 2, image('c', 40));
+}
+
 QByteArray phoneFile(void (*write)(const QString&)) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("db");
@@ -342,6 +376,42 @@ TEST(PhoneBackup, EveryLayoutImportsWholeOnceFromAReadOnlyFolder) {
         EXPECT_TRUE(privateFolders().isEmpty());
         EXPECT_EQ(listing(QDir::tempPath(), tmp.path()), tempBefore);
         EXPECT_EQ(listing(folder), backupBefore);
+    }
+}
+
+TEST(PhoneBackup, PhotosWithoutRecordIdIndexesAreTheOnesThePhoneShows) {
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath("enc");
+    BackupBuilder b(folder, BackupBuilder::DB);
+    b.setEncrypted("pw", true);
+    addPhoneAddressBook(b, false);
+    b.addFile({"HomeDomain", "Library/AddressBook/AddressBookImages.sqlitedb",
+               phoneFile(writeUnindexedImages), 3, false});
+    b.build();
+    LocalDb db(tmp.filePath("target.db"),
+               QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    db.create();
+    BackupManifest bm(folder);
+    bm.readManifestInfo();
+    ASSERT_TRUE(bm.setPasscodeNoUIThrow("pw"));
+    bm.parseInfo();
+    EXPECT_EQ(import(bm, db), QStringList{"Successfully imported 7 contacts from iTunes Backup."});
+    const QMap<QString, pim::_Contact> all = storedByName(db);
+    for (auto it = all.constBegin(); it != all.constEnd(); ++it) {
+        const QList<pim::Entity> photos = it.value().entities.value(pim::ENTITY_PHOTO);
+        QByteArray expected;
+        if (it.key() == "Anna Berg")
+            expected = kLargeImage;
+        else if (it.key() == "Carl Diaz")
+            expected = image('B', 90);  // the largest thumbnail, the full-size row being empty
+        SCOPED_TRACE(it.key().toStdString());
+        if (expected.isEmpty()) {
+            EXPECT_TRUE(photos.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(photos.size(), 1);
+        EXPECT_TRUE(photos[0].fields.value("data15").toByteArray() == expected);
+        EXPECT_EQ(photos[0].text("data4"), pim::Entity::photoHash(expected));
     }
 }
 
