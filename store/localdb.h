@@ -3,6 +3,7 @@
 
 #include "combinerule.h"
 #include "pim.h"
+#include "rowinserts.h"
 
 #include <sqlite3db.h>
 
@@ -151,6 +152,8 @@ private:
 
     QSharedPointer<AbsContactCombineRule> m_combineRule;
     Sqlite3DB m_db;
+    // After m_db: its statements go before the connection closes.
+    RowInserts m_rows;
     QString m_path;
     // Name and definition ("create index ...") of each index dropped by beginBulkEdit.
     QList<QPair<QString, QString> > m_deferredIndexes;

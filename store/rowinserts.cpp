@@ -1,0 +1,106 @@
+#include "rowinserts.h"
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void fail(const char* call, int rc, sqlite3* db) {
+    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw std::runtime_error(QString("%1 failed. return %2: %3")
+                                 .arg(QString::fromUtf8(call))
+                                 .arg(rc)
+                                 .arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc)))
+                                 .toUtf8()
+                                 .toStdString());
+}
+
+// Resets the statement however the row ends, so that it holds no lock between rows.
+struct ResetOnExit {
+    sqlite3_stmt* st;
+    ~ResetOnExit() { sqlite3_reset(st); }
+};
+
+}  // namespace
+
+RowInserts::~RowInserts() {
+    clear();
+}
+
+void RowInserts::clear() {
+    for (sqlite3_stmt*& st : m_statements) {
+        if (st)
+            sqlite3_finalize(st);
+        st = nullptr;
+    }
+    m_db = nullptr;
+}
+
+sqlite3_stmt* RowInserts::statement(sqlite3* db, int type, const entitycolumns::TypeInfo& ti) {
+    if (db != m_db) {
+        clear();
+        m_db = db;
+    }
+    sqlite3_stmt*& st = m_statements[type];
+    if (!st) {
+        const QByteArray sql = ti.insertSql.toUtf8();
+        const int rc = sqlite3_prepare_v3(db, sql.constData(), sql.size() + 1,
+                                          SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+        if (rc != SQLITE_OK) {
+            st = nullptr;
+            fail("sqlite3_prepare_v2", rc, db);
+        }
+    }
+    return st;
+}
+
+long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInfo& ti,
+                             unsigned long long contactId, pim::Entity& entity,
+                             const QString* photoHash) {
+    if (!db)
+        throw std::runtime_error("sqlite3_prepare_v2 failed: database is not open");
+    sqlite3_stmt* st = statement(db, type, ti);
+    ResetOnExit reset{st};
+    int slot = 0;
+    // Text as the wrapper binds it: UTF-8, a null string as empty text (never SQL NULL).
+    auto bindText = [&](int index, const QString& text) {
+        QByteArray& utf8 = m_texts[slot++];
+        utf8 = text.toUtf8();
+        return sqlite3_bind_text(st, index, utf8.constData(), utf8.size(), SQLITE_STATIC);
+    };
+    int rc = sqlite3_bind_int64(st, 1, static_cast<sqlite3_int64>(contactId));
+    if (rc == SQLITE_OK)
+        rc = sqlite3_bind_int(st, 2, type);
+    if (rc == SQLITE_OK)
+        rc = bindText(3, entity.srcId);
+    QByteArray blob;  // alive until the row is written
+    for (int k = 0; k < ti.cols.size() && rc == SQLITE_OK; ++k) {
+        const int index = 4 + k;
+        if (ti.kinds[k] == entitycolumns::TypeInfo::PHOTO_HASH) {
+            rc = bindText(index, photoHash ? *photoHash : entity.photoHash());
+            continue;
+        }
+        // A map that has every key is only read, so it stays shared.
+        const QString& col = ti.cols[k];
+        auto it = entity.fields.constFind(col);
+        const QVariant& v = it != entity.fields.constEnd() ? it.value() : entity.fields[col];
+        if (ti.kinds[k] == entitycolumns::TypeInfo::BLOB) {
+            blob = v.toByteArray();
+            rc = blob.isEmpty() ? sqlite3_bind_zeroblob(st, index, 0)
+                                : sqlite3_bind_blob(st, index, blob.constData(), blob.size(),
+                                                    SQLITE_STATIC);
+        } else if (v.userType() == QMetaType::QString) {
+            rc = bindText(index, *static_cast<const QString*>(v.constData()));
+        } else {
+            rc = bindText(index, pim::fieldText(v));
+        }
+    }
+    if (rc != SQLITE_OK)
+        fail("sqlite3_bind", rc, db);
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        fail("sqlite3_step", rc, db);
+    return sqlite3_last_insert_rowid(db);
+}
