@@ -399,6 +399,16 @@ void LocalDb::insertRow(unsigned long long contactId, int type, pim::Entity& ent
     if (!ti)
         throwText(QStringLiteral("insertEntity: unknown entity type %1").arg(type));
     open_check();
+    if (!photoHash && type == pim::ENTITY_PHOTO && !m_knownPhotoHashes.isEmpty()) {
+        const QByteArray bytes = entity.fields.value(K_DATA15).toByteArray();
+        for (const auto& known : m_knownPhotoHashes) {
+            if (known.first.constData() == bytes.constData() &&
+                known.first.size() == bytes.size()) {
+                photoHash = &known.second;
+                break;
+            }
+        }
+    }
     // The entity ends up holding the keys it was written with (as null values when it lacked
     // them), which is what callers compare against later.
     entity._id = static_cast<unsigned long long>(

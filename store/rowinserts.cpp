@@ -87,9 +87,9 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
         const QVariant& v = it != entity.fields.constEnd() ? it.value() : entity.fields[col];
         if (ti.kinds[k] == entitycolumns::TypeInfo::BLOB) {
             blob = v.toByteArray();
-            rc = blob.isEmpty() ? sqlite3_bind_zeroblob(st, index, 0)
-                                : sqlite3_bind_blob(st, index, blob.constData(), blob.size(),
-                                                    SQLITE_STATIC);
+            rc = blob.isEmpty()
+                     ? sqlite3_bind_zeroblob(st, index, 0)
+                     : sqlite3_bind_blob(st, index, blob.constData(), blob.size(), SQLITE_STATIC);
         } else if (v.userType() == QMetaType::QString) {
             rc = bindText(index, *static_cast<const QString*>(v.constData()));
         } else {

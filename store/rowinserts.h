@@ -23,8 +23,7 @@ public:
     // given, is the hash of the entity's photo bytes. Throws std::runtime_error with SQLite's
     // own text; the statement is left reset either way.
     long long insert(sqlite3* db, int type, const entitycolumns::TypeInfo& ti,
-                     unsigned long long contactId, pim::Entity& entity,
-                     const QString* photoHash);
+                     unsigned long long contactId, pim::Entity& entity, const QString* photoHash);
 
     // Lets go of the statements; due before their connection closes.
     void clear();
