@@ -16,6 +16,43 @@ namespace {
                                  .toStdString());
 }
 
+// `text` as UTF-8 into `out`, reusing its memory. Text with surrogates (characters beyond the
+// first plane, or broken pairs) goes through Qt, whose handling of broken pairs is the one
+// stored so far.
+void encodeUtf8(const QString& text, QByteArray& out) {
+    const ushort* in = text.utf16();
+    const int n = text.size();
+    int bytes = 0;
+    for (int i = 0; i < n; ++i) {
+        const ushort c = in[i];
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            out = text.toUtf8();
+            return;
+        } else {
+            bytes += 3;
+        }
+    }
+    out.resize(bytes);
+    char* o = out.data();
+    for (int i = 0; i < n; ++i) {
+        const ushort c = in[i];
+        if (c < 0x80) {
+            *o++ = char(c);
+        } else if (c < 0x800) {
+            *o++ = char(0xc0 | (c >> 6));
+            *o++ = char(0x80 | (c & 0x3f));
+        } else {
+            *o++ = char(0xe0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3f));
+            *o++ = char(0x80 | (c & 0x3f));
+        }
+    }
+}
+
 // Resets the statement however the row ends, so that it holds no lock between rows.
 struct ResetOnExit {
     sqlite3_stmt* st;
@@ -44,6 +81,10 @@ sqlite3_stmt* RowInserts::statement(sqlite3* db, int type, const entitycolumns::
     }
     sqlite3_stmt*& st = m_statements[type];
     if (!st) {
+        if (ti.cols.size() > kMostColumns)
+            throw std::runtime_error("insertEntity: too many columns");
+        for (int s = 0; s < ti.sortedCols.size(); ++s)
+            m_colOfSorted[type][s] = ti.cols.indexOf(ti.sortedCols[s]);
         const QByteArray sql = ti.insertSql.toUtf8();
         const int rc = sqlite3_prepare_v3(db, sql.constData(), sql.size() + 1,
                                           SQLITE_PREPARE_PERSISTENT, &st, nullptr);
@@ -66,7 +107,8 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
     // Text as the wrapper binds it: UTF-8, a null string as empty text (never SQL NULL).
     auto bindText = [&](int index, const QString& text) {
         QByteArray& utf8 = m_texts[slot++];
-        utf8 = text.toUtf8();
+        encodeUtf8(text, utf8);
+        // constData() of an empty array is "", never null: empty text, not NULL.
         return sqlite3_bind_text(st, index, utf8.constData(), utf8.size(), SQLITE_STATIC);
     };
     int rc = sqlite3_bind_int64(st, 1, static_cast<sqlite3_int64>(contactId));
@@ -74,22 +116,49 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
         rc = sqlite3_bind_int(st, 2, type);
     if (rc == SQLITE_OK)
         rc = bindText(3, entity.srcId);
+    // The values of the columns, found in one walk along the map (both in key order). Keys the
+    // entity lacks are added first; a map that has them all is only read, so it stays shared.
+    const int columns = ti.cols.size();
+    const QVariant* values[kMostColumns] = {};
+    auto walk = [&] {
+        bool all = true;
+        auto it = entity.fields.constBegin();
+        const auto end = entity.fields.constEnd();
+        for (int s = 0; s < columns; ++s) {
+            const QString& key = ti.sortedCols[s];
+            while (it != end && it.key() < key)
+                ++it;
+            if (it != end && it.key() == key) {
+                values[m_colOfSorted[type][s]] = &it.value();
+                ++it;
+            } else {
+                all = false;
+            }
+        }
+        return all;
+    };
+    if (!walk()) {
+        for (int k = 0; k < columns; ++k) {
+            if (!values[k] && ti.kinds[k] != entitycolumns::TypeInfo::PHOTO_HASH)
+                entity.fields[ti.cols[k]];
+        }
+        walk();
+    }
     QByteArray blob;  // alive until the row is written
-    for (int k = 0; k < ti.cols.size() && rc == SQLITE_OK; ++k) {
+    for (int k = 0; k < columns && rc == SQLITE_OK; ++k) {
         const int index = 4 + k;
         if (ti.kinds[k] == entitycolumns::TypeInfo::PHOTO_HASH) {
             rc = bindText(index, photoHash ? *photoHash : entity.photoHash());
             continue;
         }
-        // A map that has every key is only read, so it stays shared.
-        const QString& col = ti.cols[k];
-        auto it = entity.fields.constFind(col);
-        const QVariant& v = it != entity.fields.constEnd() ? it.value() : entity.fields[col];
+        const QVariant& v = *values[k];
         if (ti.kinds[k] == entitycolumns::TypeInfo::BLOB) {
             blob = v.toByteArray();
             rc = blob.isEmpty()
                      ? sqlite3_bind_zeroblob(st, index, 0)
                      : sqlite3_bind_blob(st, index, blob.constData(), blob.size(), SQLITE_STATIC);
+        } else if (!v.isValid()) {
+            rc = sqlite3_bind_text(st, index, "", 0, SQLITE_STATIC);  // as an absent value reads
         } else if (v.userType() == QMetaType::QString) {
             rc = bindText(index, *static_cast<const QString*>(v.constData()));
         } else {

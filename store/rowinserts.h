@@ -31,8 +31,11 @@ public:
 private:
     sqlite3_stmt* statement(sqlite3* db, int type, const entitycolumns::TypeInfo& ti);
 
+    enum { kMostColumns = 16 };
     sqlite3* m_db = nullptr;  // the connection the statements belong to
     sqlite3_stmt* m_statements[pim::ENTITY_URL + 1] = {};
+    // Per type, the position in the statement of each column in key order.
+    int m_colOfSorted[pim::ENTITY_URL + 1][kMostColumns] = {};
     // The UTF-8 of each text value, alive until the row is written.
-    QByteArray m_texts[20];
+    QByteArray m_texts[kMostColumns + 1];
 };
