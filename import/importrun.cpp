@@ -30,6 +30,7 @@ public:
         Kind kind = END;
         pim::_Contact contact;
         std::exception_ptr error;
+        LocalDb::KnownPhotoHashes photoHashes;  // of the contact's photos
     };
 
     explicit ContactFeed(AbsImport& importer) : m_importer(importer) {
@@ -98,6 +99,7 @@ private:
                     try {
                         item.contact = m_importer.nextContact();
                         item.kind = CONTACT;
+                        hashPhotos(item);
                     } catch (...) {
                         item.kind = NEXT_FAILED;
                         item.error = std::current_exception();
@@ -120,6 +122,18 @@ private:
         }
     }
 
+    // Hashing a photo costs about as much as storing it: done here, the merges need not.
+    static void hashPhotos(Item& item) {
+        const auto photos = item.contact.entities.constFind(pim::ENTITY_PHOTO);
+        if (photos == item.contact.entities.constEnd())
+            return;
+        for (const pim::Entity& photo : *photos) {
+            const QByteArray bytes = photo.fields.value(QStringLiteral("data15")).toByteArray();
+            if (!bytes.isEmpty())
+                item.photoHashes.append(qMakePair(bytes, pim::Entity::photoHash(bytes)));
+        }
+    }
+
     AbsImport& m_importer;
     std::mutex m_mutex;
     std::condition_variable m_cond;
@@ -134,10 +148,13 @@ private:
 // The feed as a source of a merge run: its failures come out where they happened.
 class FeedSource : public MergeSource {
 public:
-    FeedSource(ContactFeed& feed, int total) : m_feed(feed), m_total(total) {}
+    FeedSource(ContactFeed& feed, int total, LocalDb& db)
+        : m_feed(feed), m_total(total), m_db(db) {}
+    ~FeedSource() override { m_db.setKnownPhotoHashes(LocalDb::KnownPhotoHashes()); }
     int total() const override { return m_total; }
     const pim::_Contact* next() override {
         ContactFeed::Item& item = m_feed.take();
+        m_db.setKnownPhotoHashes(item.photoHashes);
         switch (item.kind) {
             case ContactFeed::CONTACT:
                 return &item.contact;
@@ -153,6 +170,7 @@ public:
 private:
     ContactFeed& m_feed;
     int m_total;
+    LocalDb& m_db;
 };
 
 QString tr(const char* key) {
@@ -197,7 +215,7 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
     MergeRun::Outcome outcome = MergeRun::FAILED;
     {
         ContactFeed feed(importer);
-        FeedSource source(feed, total);
+        FeedSource source(feed, total, db);
         outcome = run.run(source);
         feed.stop();
     }

@@ -75,16 +75,22 @@ bool VCardGroups::mayHoldGroups(const QByteArray& data) {
     // Property names are case-insensitive ("kind" alone is a word of many notes, so the
     // separator must follow). One pass over the bytes: the file may be many megabytes of
     // photos. UTF-16 files are not looked into here.
+    // Found from the separators, which Base64 never holds: memchr skips the photos at once.
     const char* p = data.constData();
-    const int n = data.size();
-    for (int i = 0; i + 4 < n; ++i) {
-        if ((p[i] | 0x20) != 'k' || (p[i + 1] | 0x20) != 'i' || (p[i + 2] | 0x20) != 'n' ||
-            (p[i + 3] | 0x20) != 'd')
-            continue;
-        if (p[i + 4] == ':' || p[i + 4] == ';')
-            return true;
+    const size_t n = static_cast<size_t>(data.size());
+    for (const char separator : {':', ';'}) {
+        for (size_t at = 4; at < n;) {
+            const void* hit = std::memchr(p + at, separator, n - at);
+            if (!hit)
+                break;
+            const size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
+            if (i >= 4 && (p[i - 4] | 0x20) == 'k' && (p[i - 3] | 0x20) == 'i' &&
+                (p[i - 2] | 0x20) == 'n' && (p[i - 1] | 0x20) == 'd')
+                return true;
+            at = i + 1;
+        }
     }
-    return std::memchr(p, '\0', static_cast<size_t>(n)) != nullptr;
+    return std::memchr(p, '\0', n) != nullptr;
 }
 
 bool VCardGroups::isGroupCard(const QVCardParser::Card& card) {

@@ -1,5 +1,6 @@
 #include "vcardimport.h"
 
+#include "filebytes.h"
 #include "vcardcharset.h"
 #include "vcardmapping.h"
 
@@ -21,7 +22,7 @@ void VCardImport::initialize(QString path) {
     if (!file.open(QIODevice::ReadOnly)) {
         throw std::runtime_error(file.errorString().toUtf8().toStdString());
     }
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = filebytes::readAll(file);
     file.close();
     // Counting is a fraction of parsing: the merges then begin on the first cards while the
     // rest are parsed.

@@ -518,14 +518,43 @@ static int take_plain_run(CARD_Parser* p, const char* buf, int i, int len) {
     return j - i;
 }
 
-// Whole Base64 groups of four valid symbols taken at once; the rest goes byte by byte.
+// A valid Base64 symbol into the group being read, as the byte machine takes it.
+static int take_base64_symbol(CARD_Parser* p, unsigned char c) {
+    p->code_buf[p->code_count++] = static_cast<char>(c);
+    if (p->code_count < 4)
+        return -1;
+    if (p->value_unused) {
+        memset(p->code_buf, 0, sizeof p->code_buf);
+        p->code_count = 0;
+        return -1;
+    }
+    return vcard_decode_base64_group(p);
+}
+
+// Valid Base64 symbols taken at once, exactly as the byte machine takes them: first those that
+// end a group begun before (a folded line breaks groups anywhere), then whole groups, then the
+// first symbols of a group that goes on past the line end. Anything else (a blank, "=", the
+// line end) is left to the byte machine.
 static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
     const unsigned char* in = reinterpret_cast<const unsigned char*>(buf);
     const unsigned char* v = kBase64.v;
     int j = i;
+    // A group that holds a bad symbol or padding already is the byte machine's to fail.
+    for (int k = 0; k < p->code_count; ++k) {
+        if (v[static_cast<unsigned char>(p->code_buf[k])] > 63)
+            return 0;
+    }
+    while (p->code_count > 0 && j < len && v[in[j]] <= 63) {
+        if (!take_base64_symbol(p, in[j++]))
+            return -1;
+    }
+    if (p->code_count > 0)
+        return j - i;
     if (p->value_unused) {
         while (j + 4 <= len && (v[in[j]] | v[in[j + 1]] | v[in[j + 2]] | v[in[j + 3]]) <= 63)
             j += 4;
+        while (j < len && p->code_count < 3 && v[in[j]] <= 63)
+            take_base64_symbol(p, in[j++]);
         return j - i;
     }
     char out[768];
@@ -541,8 +570,10 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
         o += 3;
         j += 4;
     }
-    if (j > i && !vcard_add_bytes_to_line(p, out, o))
+    if (o > 0 && !vcard_add_bytes_to_line(p, out, o))
         return -1;
+    while (j < len && p->code_count < 3 && v[in[j]] <= 63)
+        take_base64_symbol(p, in[j++]);
     return j - i;
 }
 
@@ -562,7 +593,7 @@ static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
         int taken = 0;
         if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
             taken = take_plain_run(p, buf, i, len);
-        else if (p->encoding == ENC_BASE64 && p->code_count == 0)
+        else if (p->encoding == ENC_BASE64)
             taken = take_base64_run(p, buf, i, len);
         if (taken < 0)
             return 0;

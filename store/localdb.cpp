@@ -300,6 +300,7 @@ void LocalDb::endEdit(bool commit) {
     try {
         m_db.rollbackTran();
     } catch (const std::exception&) {
+        m_rows.clear();
         m_db.close();
     }
 }
@@ -365,6 +366,7 @@ LocalDb::CacheWrites::~CacheWrites() {
 }
 
 void LocalDb::close() {
+    m_rows.clear();
     m_db.close();  // an open batch is discarded, deferred indexes included
     m_deferredIndexes.clear();
 }
@@ -397,29 +399,20 @@ void LocalDb::insertRow(unsigned long long contactId, int type, pim::Entity& ent
     if (!ti)
         throwText(QStringLiteral("insertEntity: unknown entity type %1").arg(type));
     open_check();
-    Sqlite3Sql sql(ti->insertSql);
-    sql.addInt64Param(static_cast<long long>(contactId));
-    sql.addIntParam(type);
-    sql.addTextParam(entity.srcId);
-    for (int k = 0; k < ti->cols.size(); ++k) {
-        if (ti->kinds[k] == TypeInfo::PHOTO_HASH) {
-            sql.addTextParam(photoHash ? *photoHash : entity.photoHash());
-            continue;
-        }
-        // The entity ends up holding the keys it was written with (as null values when it
-        // lacked them), which is what callers compare against later. A map that has them all
-        // is only read, so it stays shared.
-        const QString& col = ti->cols[k];
-        auto it = entity.fields.constFind(col);
-        const QVariant& v = it != entity.fields.constEnd() ? it.value() : entity.fields[col];
-        if (ti->kinds[k] == TypeInfo::BLOB) {
-            sql.addBlobParam(v.toByteArray());
-        } else {
-            sql.addTextParam(pim::fieldText(v));
+    if (!photoHash && type == pim::ENTITY_PHOTO && !m_knownPhotoHashes.isEmpty()) {
+        const QByteArray bytes = entity.fields.value(K_DATA15).toByteArray();
+        for (const auto& known : m_knownPhotoHashes) {
+            if (known.first.constData() == bytes.constData() &&
+                known.first.size() == bytes.size()) {
+                photoHash = &known.second;
+                break;
+            }
         }
     }
-    m_db.executeThrow(sql);
-    entity._id = static_cast<unsigned long long>(m_db.lastInsertId());
+    // The entity ends up holding the keys it was written with (as null values when it lacked
+    // them), which is what callers compare against later.
+    entity._id = static_cast<unsigned long long>(
+        m_rows.insert(m_db.handle(), type, *ti, contactId, entity, photoHash));
 }
 
 // Positions of each type's columns in one result set, in field-map order; -1 where the

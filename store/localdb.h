@@ -3,6 +3,7 @@
 
 #include "combinerule.h"
 #include "pim.h"
+#include "rowinserts.h"
 
 #include <sqlite3db.h>
 
@@ -12,6 +13,7 @@
 #include <QSet>
 #include <QSharedPointer>
 #include <QString>
+#include <QVector>
 
 class LocalDb {
 public:
@@ -85,6 +87,11 @@ public:
     // insertEntity for a photo whose hash (pim::Entity::photoHash) the caller has worked out
     // already: a phone read hashes its photos on another thread than the one that writes.
     void insertPhoto(unsigned long long contactId, pim::Entity& photo, const QString& hash);
+    // Hashes of photo bytes worked out ahead, on another thread, for the merges that follow: a
+    // photo row written with exactly these bytes (the same shared data) takes its hash from
+    // here instead of hashing them again. Replaces the ones given before.
+    using KnownPhotoHashes = QVector<QPair<QByteArray, QString> >;
+    void setKnownPhotoHashes(const KnownPhotoHashes& hashes) { m_knownPhotoHashes = hashes; }
     // Reads the type's columns of the cursor's current row into the entity. A row read
     // without "data15" gives a photo entity without that key: listed, its bytes not loaded.
     void fill_entity(Sqlite3Cursor& cursor, int type, pim::Entity& entity);
@@ -151,6 +158,9 @@ private:
 
     QSharedPointer<AbsContactCombineRule> m_combineRule;
     Sqlite3DB m_db;
+    // After m_db: its statements go before the connection closes.
+    RowInserts m_rows;
+    KnownPhotoHashes m_knownPhotoHashes;
     QString m_path;
     // Name and definition ("create index ...") of each index dropped by beginBulkEdit.
     QList<QPair<QString, QString> > m_deferredIndexes;

@@ -1,11 +1,13 @@
 // The import loop against a real local database: counts, closing texts, progress, cancel and
 // failures.
 #include "csvimport.h"
+#include "filebytes.h"
 #include "importrun.h"
 #include "vcardimport.h"
 
 #include "store/localdb.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -374,4 +376,62 @@ TEST_F(ImportRun, ClosingTextNamesUnreadColumnsAndDates) {
             EXPECT_EQ(c.entities.value(pim::ENTITY_EVENT)[0].text("data1"), "1990-02-01T00:00:00");
         }
     }
+}
+
+// A vCard of many megabytes of photos through the whole import: every photo is stored with the
+// MD5 of its own bytes, also where contacts share one picture and where a second card of the
+// same person brings another; the card count the progress runs against is the file's.
+TEST_F(ImportRun, BigPhotoFileStoresEachPhotoWithItsHash) {
+    QList<QByteArray> pictures;
+    for (int k = 0; k < 3; ++k) {
+        QByteArray bytes(300 * 1024 + k, Qt::Uninitialized);
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * (k + 3) + i / 11) & 0xFF);
+        pictures << bytes;
+    }
+    QByteArray file;
+    const int people = 40;
+    for (int i = 0; i < people; ++i) {
+        const QByteArray b64 = pictures[(i + i / 30) % 3].toBase64();
+        QByteArray folded;
+        for (int at = 0; at < b64.size(); at += 75)
+            folded += (at ? "\r\n " : "") + b64.mid(at, 75);
+        file += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Person " + QByteArray::number(i % 30) +
+                "\r\nTEL:" + QByteArray::number(i % 30) +
+                "\r\nPHOTO;ENCODING=b;TYPE=JPEG:" + folded + "\r\nEND:VCARD\r\n";
+    }
+    ASSERT_GT(file.size(), 16 * 1024 * 1024);
+    Recorder r;
+    VCardImport vcf;
+    g_runImport(vcf, write(file, "big.vcf"), *db, r);
+    ASSERT_EQ(r.errors, QStringList());
+    EXPECT_EQ(r.texts.last(), QStringLiteral("Contacts:%1/%1").arg(people));
+    int photos = 0;
+    Sqlite3DB check;
+    check.openThrow(db->path(), 1);
+    Sqlite3Cursor cur =
+        check.queryThrow(Sqlite3Sql(QStringLiteral("select data4,data15 from data where type=2")));
+    while (cur.moveNext()) {
+        const QByteArray bytes = cur.getBlob(1);
+        EXPECT_TRUE(pictures.contains(bytes));
+        EXPECT_EQ(cur.getText(0),
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toBase64()));
+        ++photos;
+    }
+    // Ten people come twice, with another picture the second time: a contact holds one photo.
+    EXPECT_EQ(photos, 30);
+}
+
+// A big file read into memory is the file, from wherever it stands to its end.
+TEST_F(ImportRun, BigFileReadsAsReadAll) {
+    QByteArray bytes(9 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 4096);
+    QFile file(write(bytes, "big.bin"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(filebytes::readAll(file) == bytes);
+    ASSERT_TRUE(file.seek(5));
+    EXPECT_TRUE(filebytes::readAll(file) == bytes.mid(5));
+    EXPECT_TRUE(filebytes::readAll(file).isEmpty());
 }

@@ -145,3 +145,27 @@ TEST_F(VCardGroupImport, FastmailNamelessMemberAStoredGroupAndCancel) {
               "IDS_SUC_IMPORT_1_CONTACTS_TO_DB\n"
               "2 group cards were read as groups, not as contacts.");
 }
+
+// The look for group cards skips photos by their separators; it still finds the property name
+// at the very start and end of the file, in any case, before ":" or ";" only.
+TEST(VCardGroupLook, FindsKindBeforeASeparatorAnywhere) {
+    const QByteArray photo(100000, 'k');
+    struct Case {
+        QByteArray bytes;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"KIND:group", true},
+        {"kind;VALUE=text:group", true},
+        {photo + "\r\nX-ADDRESSBOOKSERVER-KiNd:group\r\n", true},
+        {photo + "kind:", true},
+        {photo + "kind", false},
+        {"kin:d;kind kind\r\nNOTE:what kind of\r\n" + photo, false},
+        {"ind:kind" + photo, false},
+        {":;kind", false},
+        {QByteArray("NOTE:a\0b", 8) + photo, true},  // a zero byte: perhaps UTF-16
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(VCardGroups::mayHoldGroups(c.bytes), c.expected) << c.bytes.left(40).constData();
+}

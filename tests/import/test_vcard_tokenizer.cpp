@@ -380,3 +380,43 @@ TEST(VCardTokenizer, Base64Alphabet) {
 }
 
 }  // namespace
+
+// Writers fold Base64 at every width, so groups of four break anywhere across lines; blanks
+// inside a line, padding and a bad symbol after a group begun on the line before are read as
+// a byte at a time would read them.
+TEST(VCardTokenizer, Base64GroupsBrokenByAnyFold) {
+    QByteArray bytes(3001, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 37 + i / 5) & 0xFF);
+    const std::string text = bytes.toBase64().toStdString();
+    for (size_t width : {1, 2, 3, 5, 6, 7, 73, 74, 76, 77}) {
+        std::string folded;
+        for (size_t i = 0; i < text.size(); i += width)
+            folded += (i ? "\r\n " : "") + text.substr(i, width);
+        for (size_t step : {size_t(0), size_t(1), size_t(5), size_t(999)}) {
+            const Tokens r = tokenize("PHOTO;ENCODING=b:" + folded + "\r\nA:1\n", step);
+            ASSERT_EQ(r.result, -1) << width;
+            ASSERT_EQ(r.events.size(), 6u) << width;
+            EXPECT_TRUE(r.events[1] == "D:" + bytes.toStdString())
+                << "width " << width << " step " << step;
+        }
+    }
+    // Blanks inside a line are no symbols; a group cut by them still decodes.
+    const Tokens spaced = tokenize("PHOTO;ENCODING=b:QU JD\r\n RE VG\tRw==\r\n");
+    ASSERT_EQ(spaced.result, -1);
+    EXPECT_EQ(spaced.events[1], "D:ABCDEFG");
+    // A group with a bad symbol, begun right after one that the line before began, fails at
+    // its last symbol, whole or fed a byte at a time.
+    const std::string bad = "PHOTO;ENCODING=b:QUJ\r\n D*QUJ\r\nA:1\n";
+    const Tokens whole = tokenize(bad);
+    EXPECT_EQ(whole.result, 0);
+    EXPECT_EQ(tokenize(bad, 1).result, 0);
+    CARD_Parser* p = CARD_ParserCreate();
+    Recorder rec;
+    CARD_SetUserData(p, &rec);
+    CARD_SetPropHandler(p, Recorder::onProp);
+    CARD_SetDataHandler(p, Recorder::onData);
+    EXPECT_EQ(CARD_Parse(p, bad.data(), static_cast<int>(bad.size()), 1), 0);
+    EXPECT_EQ(CARD_GetErrorOffset(p), static_cast<int>(bad.find('*') + 3));
+    CARD_ParserFree(p);
+}
