@@ -1,6 +1,7 @@
 #include "contactsprinter.h"
 
 #include "cardpreview.h"
+#include "cardtext.h"
 
 #include "exportfile.h"
 
@@ -29,6 +30,7 @@
 #include <malloc.h>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -55,40 +57,102 @@ void setupPrinter(QPrinter& printer) {
     printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
 }
 
-// Draws a bold italic label and, after it, its value in normal type; returns the height used.
-// Leaves `font` bold italic when the value is empty, upright and normal otherwise. Text laid
-// out from the top left of its box is drawn where its bounding box would start, so each text
-// is laid out once and drawn from there unclipped, its bounding box coming back from the draw.
-int drawEntityVal(QPainter& painter, QFont& font, int x, int y, int width, QString label,
-                  QString value, bool sameLine) {
-    font.setWeight(QFont::Bold);
-    font.setStyle(QFont::StyleItalic);
-    painter.setFont(font);
-    // An empty text draws nothing and gives no box: its box is a line's height all the same.
-    QRect labelBox = label.isEmpty() ? painter.fontMetrics().boundingRect(QRect(x, y, width, 0),
-                                                                          Qt::TextSingleLine, label)
-                                     : QRect();
-    if (!label.isEmpty())
-        painter.drawText(QRect(x, y, width, 0), Qt::TextSingleLine | Qt::TextDontClip, label,
-                         &labelBox);
-    if (value.isEmpty())
-        return labelBox.height();
+// The texts of one card, laid out before any is drawn: whether the card needs its clip is known
+// only once every text's box is.
+class CardTexts {
+public:
+    CardTexts(QPainter& painter, CardText& kept) : m_painter(painter), m_kept(kept) {}
 
-    font.setWeight(QFont::Normal);
-    font.setStyle(QFont::StyleNormal);
-    painter.setFont(font);
-    const int left = labelBox.right() + 3;
-    const int right = x + width - 2;
-    if (sameLine) {
-        const QRect valueBox(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom()));
-        painter.drawText(valueBox, Qt::TextSingleLine, value);
-        return labelBox.height();
+    // A bold italic label and, after it, its value in normal type; returns the height used.
+    // Leaves `font` bold italic when the value is empty, upright and normal otherwise.
+    int addEntityVal(QFont& font, int x, int y, int width, const QString& label,
+                     const QString& value, bool sameLine) {
+        font.setWeight(QFont::Bold);
+        font.setStyle(QFont::StyleItalic);
+        m_painter.setFont(font);
+        // An empty text draws nothing and gives no box: its box is a line's height all the
+        // same.
+        const QRect labelBox =
+            label.isEmpty()
+                ? m_painter.fontMetrics().boundingRect(QRect(x, y, width, 0), Qt::TextSingleLine,
+                                                       label)
+                : add(QRect(x, y, width, 0), Qt::TextSingleLine | Qt::TextDontClip, label);
+        if (value.isEmpty())
+            return labelBox.height();
+
+        font.setWeight(QFont::Normal);
+        font.setStyle(QFont::StyleNormal);
+        m_painter.setFont(font);
+        const int left = labelBox.right() + 3;
+        const int right = x + width - 2;
+        if (sameLine) {
+            add(QRect(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom())),
+                Qt::TextSingleLine, value);
+            return labelBox.height();
+        }
+        return add(QRect(left, y, std::max(0, right - left + 1), 0),
+                   Qt::TextWordWrap | Qt::TextDontClip, value)
+            .height();
     }
-    QRect valueBox;
-    painter.drawText(QRect(left, y, std::max(0, right - left + 1), 0),
-                     Qt::TextWordWrap | Qt::TextDontClip, value, &valueBox);
-    return valueBox.height();
-}
+
+    // Whether every text lies well inside `inside`: a glyph may reach a little beyond its box
+    // (an italic's overhang, an accent), so a margin of a third of the type size is kept.
+    bool allWithin(const QRect& inside) const {
+        for (const Text& t : m_texts) {
+            QRect ink = t.drawn;
+            if (!(t.flags & Qt::TextDontClip))
+                ink = ink.intersected(t.box);
+            const int margin = std::max(2, t.font.pixelSize() / 3);
+            if (!t.laid ||
+                !inside.contains(ink.marginsAdded(QMargins(margin, margin, margin, margin))))
+                return false;
+        }
+        return true;
+    }
+
+    // Draws them offset by `origin`, as drawText would have where each was added.
+    void draw(QPoint origin) const {
+        for (const Text& t : m_texts) {
+            const QRect box = t.box.translated(origin);
+            if (!t.laid) {
+                m_painter.setFont(t.font);
+                m_painter.drawText(box, t.flags, t.text);
+                continue;
+            }
+            const QRectF clip(box);
+            CardText::draw(m_painter, t.block, clip.topLeft(),
+                           (t.flags & Qt::TextDontClip) ? nullptr : &clip);
+        }
+    }
+
+private:
+    struct Text {
+        QRect box;
+        int flags;
+        QString text;
+        QFont font;
+        bool laid;
+        CardText::Block block;
+        QRect drawn;  // the box drawText gives back
+    };
+
+    // Lays out `text` as drawText(box, flags, text) would, in the painter's font; returns the
+    // box drawText would give back.
+    QRect add(const QRect& box, int flags, const QString& text) {
+        Text t{box, flags, text, m_painter.font(), false, CardText::Block(), QRect()};
+        t.laid = m_kept.block(text, t.font,
+                              (flags & Qt::TextWordWrap) ? CardText::Wrapped : CardText::OneLine,
+                              box.width(), m_painter.layoutDirection(), t.block);
+        t.drawn = t.laid ? QRectF(QRectF(box).topLeft(), t.block.size).toAlignedRect()
+                         : m_painter.fontMetrics().boundingRect(box, flags, text);
+        m_texts.push_back(t);
+        return t.drawn;
+    }
+
+    QPainter& m_painter;
+    CardText& m_kept;
+    std::vector<Text> m_texts;
+};
 
 // The placeholder picture, decoded once for the process.
 const QImage& placeholderImage() {
@@ -197,32 +261,21 @@ private:
     QImage m_placeholder;
 };
 
-// Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
-void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
-               const QImage& picture) {
+// Draws one card with its top-left corner at `origin`; nothing leaves the card. A card whose
+// texts all lie well inside it is drawn without a clip of its own: each clip costs the PDF a
+// fresh graphics state.
+void paintCard(QPainter& painter, QPoint origin, int w, int h, const pim::_Contact& contact,
+               const QImage& picture, CardText& kept) {
     const CardMetrics m(w);
-    painter.save();
-    painter.setClipRect(QRect(0, 0, w, h));
-    painter.fillRect(0, 0, w, h, QColor(255, 255, 255));
-
-    QPen border(QBrush(QColor(185, 185, 187)), m.borderW, Qt::SolidLine, Qt::SquareCap,
-                Qt::BevelJoin);
-    painter.setPen(border);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(
-        QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW)));
-
-    if (w >= 3 && !picture.isNull())
-        painter.drawImage(m.pattern, m.pattern, picture);
+    CardTexts texts(painter, kept);
 
     const int x = w / 3 + m.pattern + m.lineSep;
     const int width = w - x - 10;
     int y = m.pattern;
-    painter.setPen(QColor(0, 0, 0));
 
     QFont font = QApplication::font();
     font.setPixelSize(std::max(1, m.fontSize + m.fontSize / 7));
-    y += drawEntityVal(painter, font, x, y, width, contact.fullName, QString(), true) + m.lineSep;
+    y += texts.addEntityVal(font, x, y, width, contact.fullName, QString(), true) + m.lineSep;
     font.setPixelSize(std::max(1, m.fontSize));
 
     const QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
@@ -233,7 +286,7 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
             line += ' ' + text(org, "data5");
         if (!text(org, "data1").isEmpty())
             line += ' ' + text(org, "data1");
-        y += drawEntityVal(painter, font, x, y, width, line.trimmed(), QString(), true) + m.lineSep;
+        y += texts.addEntityVal(font, x, y, width, line.trimmed(), QString(), true) + m.lineSep;
     }
 
     for (const pim::Entity& e : contact.entities.value(pim::ENTITY_EVENT)) {
@@ -242,7 +295,7 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
         const QDateTime dt = QDateTime::fromString(text(e, "data1"), Qt::ISODate);
         const QString date =
             dt.isValid() ? QLocale::system().toString(dt.date(), QLocale::ShortFormat) : QString();
-        y += drawEntityVal(painter, font, x, y, width, QStringLiteral("Birthday:"), date, false) +
+        y += texts.addEntityVal(font, x, y, width, QStringLiteral("Birthday:"), date, false) +
              m.lineSep;
         break;
     }
@@ -254,22 +307,42 @@ void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
         const pim::Entity& e = phones.at(i);
         const QString label =
             phoneLabels.value(e.fields.value(QStringLiteral("data2")).toInt()) + ':';
-        y += drawEntityVal(painter, font, x, y, width, label, text(e, "data1"), true) + m.lineSep;
+        y += texts.addEntityVal(font, x, y, width, label, text(e, "data1"), true) + m.lineSep;
     }
 
     const QList<pim::Entity> emails = contact.entities.value(pim::ENTITY_EMAIL);
     if (!emails.isEmpty()) {
-        y += drawEntityVal(painter, font, x, y, width, QStringLiteral("E-Mail:"),
-                           text(emails.first(), "data1"), true) +
+        y += texts.addEntityVal(font, x, y, width, QStringLiteral("E-Mail:"),
+                                text(emails.first(), "data1"), true) +
              m.lineSep;
     }
 
     const QList<pim::Entity> addrs = contact.entities.value(pim::ENTITY_ADDR);
     if (!addrs.isEmpty()) {
-        drawEntityVal(painter, font, x, y, width, QStringLiteral("Address:"),
-                      addrs.first().formattedAddr(), false);
+        texts.addEntityVal(font, x, y, width, QStringLiteral("Address:"),
+                           addrs.first().formattedAddr(), false);
     }
-    painter.restore();
+
+    const QRect card(origin, QSize(w, h));
+    const bool clipped = !texts.allWithin(QRect(0, 0, w, h));
+    if (clipped) {
+        painter.save();
+        painter.setClipRect(card);
+    }
+    painter.fillRect(card, QColor(255, 255, 255));
+    QPen border(QBrush(QColor(185, 185, 187)), m.borderW, Qt::SolidLine, Qt::SquareCap,
+                Qt::BevelJoin);
+    painter.setPen(border);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(
+        QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW))
+            .translated(origin));
+    if (w >= 3 && !picture.isNull())
+        painter.drawImage(origin + QPoint(m.pattern, m.pattern), picture);
+    painter.setPen(QColor(0, 0, 0));
+    texts.draw(origin);
+    if (clipped)
+        painter.restore();
 }
 
 // How many photos are decoded ahead of the card being drawn.
@@ -281,14 +354,12 @@ int lookAhead() {
 // photos ahead up to card `aheadUntil`. False when `step` stopped it.
 bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& places, int first,
                  int last, int aheadUntil, const QList<pim::_Contact>& contacts, CardImages& images,
-                 const std::function<bool(int)>& step) {
+                 CardText& kept, const std::function<bool(int)>& step) {
     for (int i = first; i <= last; ++i) {
         const ContactsPrinter::CardPlace& place = places.at(i);
         const QImage picture = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
-        painter.save();
-        painter.translate(place.rect.topLeft());
-        paintCard(painter, place.rect.width(), place.rect.height(), contacts.at(i), picture);
-        painter.restore();
+        paintCard(painter, place.rect.topLeft(), place.rect.width(), place.rect.height(),
+                  contacts.at(i), picture, kept);
         if (step && !step(i + 1))
             return false;
     }
@@ -305,6 +376,7 @@ int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const 
     if (places.isEmpty())
         return 0;
     CardImages images(contacts, fetch, std::max(1, places.first().rect.width() / 3));
+    CardText kept;
     int first = 0;
     while (first < places.size()) {
         int last = first;
@@ -313,7 +385,8 @@ int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const 
         if (first > 0)
             device.newPage();
         // The photos of the next page are decoded while this one is drawn.
-        if (!paintPlaces(painter, places, first, last, places.size() - 1, contacts, images, step))
+        if (!paintPlaces(painter, places, first, last, places.size() - 1, contacts, images, kept,
+                         step))
             return -1;
         first = last + 1;
     }
@@ -363,7 +436,8 @@ QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) 
     QPainter painter(&pixmap);
     const QList<pim::_Contact> one{contact};
     CardImages images(one, PhotoFetch(), std::max(1, w / 3));
-    paintCard(painter, w, h, contact, w >= 3 ? images.forCard(0, 0) : QImage());
+    CardText kept;
+    paintCard(painter, QPoint(0, 0), w, h, contact, w >= 3 ? images.forCard(0, 0) : QImage(), kept);
     painter.end();
     return pixmap;
 }
@@ -437,7 +511,8 @@ void ContactsPrinter::paintPage(QPainter& painter, const QList<pim::_Contact>& c
         places[i] = {page, QRect(x, lay.top + (onPage / 2) * lay.rowStep, lay.cardW, lay.cardH)};
     }
     CardImages images(contacts, fetch, std::max(1, lay.cardW / 3));
-    paintPlaces(painter, places, first, last, last, contacts, images, {});
+    CardText kept;
+    paintPlaces(painter, places, first, last, last, contacts, images, kept, {});
 }
 
 void ContactsPrinter::onPaintRequested(QPrinter* printer) {
