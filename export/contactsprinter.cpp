@@ -323,13 +323,16 @@ void paintCard(QPainter& painter, QPoint origin, int w, int h, const pim::_Conta
                            addrs.first().formattedAddr(), false);
     }
 
-    const QRect card(origin, QSize(w, h));
+    // A card that needs its clip is drawn from a moved origin, as the clip's own coordinates:
+    // the PDF then states the card's place once.
     const bool clipped = !texts.allWithin(QRect(0, 0, w, h));
     if (clipped) {
         painter.save();
-        painter.setClipRect(card);
+        painter.translate(origin);
+        painter.setClipRect(QRect(0, 0, w, h));
+        origin = QPoint(0, 0);
     }
-    painter.fillRect(card, QColor(255, 255, 255));
+    painter.fillRect(QRect(origin, QSize(w, h)), QColor(255, 255, 255));
     QPen border(QBrush(QColor(185, 185, 187)), m.borderW, Qt::SolidLine, Qt::SquareCap,
                 Qt::BevelJoin);
     painter.setPen(border);
