@@ -7,9 +7,12 @@
 
 #include <QFont>
 #include <QHash>
+#include <QPointF>
+#include <QRawFont>
 #include <QSizeF>
 #include <QString>
 #include <QTextLayout>
+#include <QVector>
 
 #include <memory>
 
@@ -40,6 +43,22 @@ public:
     // Draws a block with the top left of its box at `at`, as drawText does: clipped to `clip`
     // when given and the text leaves it.
     static void draw(QPainter& painter, const Block& block, QPointF at,
+                     const QRectF* clip = nullptr);
+
+    // A text laid out on another thread than the painter's, as glyphs of the font's own face
+    // at their places: the font engines of a thread are its own, so the drawing thread draws
+    // these glyphs with its own copy of the face.
+    struct Shaped {
+        QVector<QVector<quint32>> glyphs;  // one run a line
+        QVector<QVector<QPointF>> positions;
+        QSizeF size;
+    };
+    // As block(), on any thread with a font of the thread's own; also false when a glyph
+    // comes from another face than the font's (a fallback font for another script).
+    static bool shape(const QString& text, const QFont& font, Mode mode, int width,
+                      Qt::LayoutDirection direction, Shaped& out);
+    // Draws shaped glyphs in `face` (QRawFont::fromFont of the painter's font), as draw() does.
+    static void draw(QPainter& painter, const Shaped& shaped, const QRawFont& face, QPointF at,
                      const QRectF* clip = nullptr);
 
 private:

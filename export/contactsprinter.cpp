@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QRawFont>
 
 #include <QThreadPool>
 
@@ -57,40 +58,90 @@ void setupPrinter(QPrinter& printer) {
     printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
 }
 
-// The texts of one card, laid out before any is drawn: whether the card needs its clip is known
-// only once every text's box is.
-class CardTexts {
-public:
-    CardTexts(QPainter& painter, CardText& kept) : m_painter(painter), m_kept(kept) {}
+// The three faces of a card's type (its metrics follow the card's width), as a painter on the
+// device resolves them.
+struct CardFonts {
+    QFont name;   // the name line, bold italic and larger
+    QFont label;  // labels and the company line, bold italic
+    QFont value;  // values
 
-    // A bold italic label and, after it, its value in normal type; returns the height used.
-    // Leaves `font` bold italic when the value is empty, upright and normal otherwise.
-    int addEntityVal(QFont& font, int x, int y, int width, const QString& label,
-                     const QString& value, bool sameLine) {
+    CardFonts(QPainter& painter, int w) {
+        const CardMetrics m(w);
+        const QFont before = painter.font();
+        QFont font = QApplication::font();
         font.setWeight(QFont::Bold);
         font.setStyle(QFont::StyleItalic);
-        m_painter.setFont(font);
+        font.setPixelSize(std::max(1, m.fontSize + m.fontSize / 7));
+        painter.setFont(font);
+        name = painter.font();
+        font.setPixelSize(std::max(1, m.fontSize));
+        painter.setFont(font);
+        label = painter.font();
+        font.setWeight(QFont::Normal);
+        font.setStyle(QFont::StyleNormal);
+        painter.setFont(font);
+        value = painter.font();
+        painter.setFont(before);
+    }
+
+    // Copies of their own, for another thread: a font caches the engines of the thread that
+    // uses it.
+    CardFonts detached() const {
+        CardFonts copy;
+        copy.name = name;
+        copy.label = label;
+        copy.value = value;
+        for (QFont* f : {&copy.name, &copy.label, &copy.value})
+            f->setPixelSize(f->pixelSize());
+        return copy;
+    }
+
+    // The face of each, for glyphs laid out on another thread; made on this one when first
+    // asked for.
+    const QRawFont& face(int which) const {
+        QRawFont& f = m_faces[which];
+        if (!f.isValid())
+            f = QRawFont::fromFont(which == 0 ? name : which == 1 ? label : value);
+        return f;
+    }
+
+private:
+    CardFonts() = default;
+    mutable QRawFont m_faces[3];
+};
+
+// The texts of one card, laid out before any is drawn: whether the card needs its clip is known
+// only once every text's box is. Laid out on the painter's thread through its kept layouts, or
+// on another thread as glyphs (`kept` null, the fonts detached for that thread).
+class CardTexts {
+public:
+    enum Face { NameFace, LabelFace, ValueFace };
+
+    CardTexts(const CardFonts& fonts, Qt::LayoutDirection direction, CardText* kept)
+        : m_fonts(fonts), m_direction(direction), m_kept(kept) {}
+
+    // A bold italic label (in `labelFace`) and, after it, its value in normal type; returns
+    // the height used.
+    int addEntityVal(Face labelFace, int x, int y, int width, const QString& label,
+                     const QString& value, bool sameLine) {
         // An empty text draws nothing and gives no box: its box is a line's height all the
         // same.
         const QRect labelBox =
-            label.isEmpty()
-                ? m_painter.fontMetrics().boundingRect(QRect(x, y, width, 0), Qt::TextSingleLine,
-                                                       label)
-                : add(QRect(x, y, width, 0), Qt::TextSingleLine | Qt::TextDontClip, label);
+            label.isEmpty() ? QFontMetrics(font(labelFace))
+                                  .boundingRect(QRect(x, y, width, 0), Qt::TextSingleLine, label)
+                            : add(labelFace, QRect(x, y, width, 0),
+                                  Qt::TextSingleLine | Qt::TextDontClip, label);
         if (value.isEmpty())
             return labelBox.height();
 
-        font.setWeight(QFont::Normal);
-        font.setStyle(QFont::StyleNormal);
-        m_painter.setFont(font);
         const int left = labelBox.right() + 3;
         const int right = x + width - 2;
         if (sameLine) {
-            add(QRect(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom())),
+            add(ValueFace, QRect(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom())),
                 Qt::TextSingleLine, value);
             return labelBox.height();
         }
-        return add(QRect(left, y, std::max(0, right - left + 1), 0),
+        return add(ValueFace, QRect(left, y, std::max(0, right - left + 1), 0),
                    Qt::TextWordWrap | Qt::TextDontClip, value)
             .height();
     }
@@ -102,57 +153,84 @@ public:
             QRect ink = t.drawn;
             if (!(t.flags & Qt::TextDontClip))
                 ink = ink.intersected(t.box);
-            const int margin = std::max(2, t.font.pixelSize() / 3);
-            if (!t.laid ||
+            const int margin = std::max(2, font(t.face).pixelSize() / 3);
+            if (t.how == DrawText ||
                 !inside.contains(ink.marginsAdded(QMargins(margin, margin, margin, margin))))
                 return false;
         }
         return true;
     }
 
-    // Draws them offset by `origin`, as drawText would have where each was added.
-    void draw(QPoint origin) const {
+    // Draws them offset by `origin`, as drawText would have where each was added, in the
+    // painter's own `fonts`.
+    void draw(QPainter& painter, QPoint origin, const CardFonts& fonts) const {
         for (const Text& t : m_texts) {
             const QRect box = t.box.translated(origin);
-            if (!t.laid) {
-                m_painter.setFont(t.font);
-                m_painter.drawText(box, t.flags, t.text);
-                continue;
-            }
             const QRectF clip(box);
-            CardText::draw(m_painter, t.block, clip.topLeft(),
-                           (t.flags & Qt::TextDontClip) ? nullptr : &clip);
+            const QRectF* clipTo = (t.flags & Qt::TextDontClip) ? nullptr : &clip;
+            const QFont& own = t.face == NameFace    ? fonts.name
+                               : t.face == LabelFace ? fonts.label
+                                                     : fonts.value;
+            switch (t.how) {
+                case DrawText:
+                    painter.setFont(own);
+                    painter.drawText(box, t.flags, t.text);
+                    break;
+                case Kept:
+                    CardText::draw(painter, t.block, clip.topLeft(), clipTo);
+                    break;
+                case Glyphs:
+                    CardText::draw(painter, t.shaped, fonts.face(t.face), clip.topLeft(), clipTo);
+                    break;
+            }
         }
     }
 
 private:
+    enum How { DrawText, Kept, Glyphs };
     struct Text {
+        Face face;
         QRect box;
         int flags;
         QString text;
-        QFont font;
-        bool laid;
+        How how;
         CardText::Block block;
+        CardText::Shaped shaped;
         QRect drawn;  // the box drawText gives back
     };
 
-    // Lays out `text` as drawText(box, flags, text) would, in the painter's font; returns the
-    // box drawText would give back.
-    QRect add(const QRect& box, int flags, const QString& text) {
-        Text t{box, flags, text, m_painter.font(), false, CardText::Block(), QRect()};
-        t.laid = m_kept.block(text, t.font,
-                              (flags & Qt::TextWordWrap) ? CardText::Wrapped : CardText::OneLine,
-                              box.width(), m_painter.layoutDirection(), t.block);
-        t.drawn = t.laid ? QRectF(QRectF(box).topLeft(), t.block.size).toAlignedRect()
-                         : m_painter.fontMetrics().boundingRect(box, flags, text);
-        m_texts.push_back(t);
-        return t.drawn;
+    const QFont& font(Face face) const {
+        return face == NameFace ? m_fonts.name : face == LabelFace ? m_fonts.label : m_fonts.value;
     }
 
-    QPainter& m_painter;
-    CardText& m_kept;
+    // Lays out `text` as drawText(box, flags, text) would; returns the box drawText would give
+    // back.
+    QRect add(Face face, const QRect& box, int flags, const QString& text) {
+        Text t{face, box, flags, text, DrawText, {}, {}, QRect()};
+        const CardText::Mode mode =
+            (flags & Qt::TextWordWrap) ? CardText::Wrapped : CardText::OneLine;
+        QSizeF size;
+        if (m_kept && m_kept->block(text, font(face), mode, box.width(), m_direction, t.block)) {
+            t.how = Kept;
+            size = t.block.size;
+        } else if (!m_kept &&
+                   CardText::shape(text, font(face), mode, box.width(), m_direction, t.shaped)) {
+            t.how = Glyphs;
+            size = t.shaped.size;
+        }
+        t.drawn = t.how == DrawText ? QFontMetrics(font(face)).boundingRect(box, flags, text)
+                                    : QRectF(QRectF(box).topLeft(), size).toAlignedRect();
+        m_texts.push_back(std::move(t));
+        return m_texts.back().drawn;
+    }
+
+    CardFonts m_fonts;
+    Qt::LayoutDirection m_direction;
+    CardText* m_kept;
     std::vector<Text> m_texts;
 };
+
+CardTexts planCard(const pim::_Contact& contact, int w, CardTexts texts);
 
 // The placeholder picture, decoded once for the process.
 const QImage& placeholderImage() {
@@ -206,22 +284,37 @@ public:
     CardImages(const QList<pim::_Contact>& contacts, PhotoFetch fetch, int box)
         : m_contacts(contacts), m_fetch(std::move(fetch)), m_box(box) {}
 
+    // Has the texts of the next cards laid out on the other threads too, in copies of `fonts`,
+    // for cards `width` pixels wide.
+    void planTexts(const CardFonts& fonts, int width, Qt::LayoutDirection direction) {
+        m_planFonts = std::make_shared<const CardFonts>(fonts.detached());
+        m_planWidth = width;
+        m_direction = direction;
+    }
+
+    struct Card {
+        QImage picture;
+        std::shared_ptr<const CardTexts> texts;  // null when not laid out ahead
+    };
+
     // The picture of card `index`, the placeholder when it has no readable photo.
-    QImage forCard(int index, int lookAhead) {
+    Card forCard(int index, int lookAhead) {
         for (int i = std::max(index, m_queued); i < m_contacts.size() && i <= index + lookAhead;
              ++i)
             queue(i);
         m_queued = std::max(m_queued, index + lookAhead + 1);
-        QImage image;
+        Card card;
         const auto it = m_pending.find(index);
         if (it != m_pending.end()) {
-            image = it->second.get();
+            card = it->second.get();
             m_pending.erase(it);
         } else if (index >= 0 && index < m_contacts.size()) {
-            image = decodeFitted(photoBytes(index), m_box);
+            card.picture = decodeFitted(photoBytes(index), m_box);
         }
         // Pictures too large to decode safely get the placeholder, like unreadable ones.
-        return image.isNull() ? placeholder() : image;
+        if (card.picture.isNull())
+            card.picture = placeholder();
+        return card;
     }
 
 private:
@@ -232,16 +325,31 @@ private:
         return g_firstPhotoBytes(contact, m_fetch);
     }
 
-    // Reads the bytes here (the store is used by one thread) and decodes them in the pool.
+    // Reads the bytes here (the store is used by one thread) and decodes them in the pool,
+    // where the card's texts are laid out too when asked for. The task holds copies of what it
+    // reads.
     void queue(int index) {
         if (m_pending.count(index))
             return;
         const QByteArray bytes = photoBytes(index);
-        if (bytes.isEmpty())
+        if (bytes.isEmpty() && !m_planFonts)
             return;
         const int box = m_box;
-        auto task = std::make_shared<std::packaged_task<QImage()> >(
-            [bytes, box] { return decodeFitted(bytes, box); });
+        const pim::_Contact contact = m_planFonts ? m_contacts.at(index) : pim::_Contact();
+        const std::shared_ptr<const CardFonts> fonts = m_planFonts;
+        const int width = m_planWidth;
+        const Qt::LayoutDirection direction = m_direction;
+        auto task = std::make_shared<std::packaged_task<Card()> >([=] {
+            Card card;
+            if (!bytes.isEmpty())
+                card.picture = decodeFitted(bytes, box);
+            if (fonts) {
+                const CardFonts own = fonts->detached();
+                card.texts = std::make_shared<const CardTexts>(
+                    planCard(contact, width, CardTexts(own, direction, nullptr)));
+            }
+            return card;
+        });
         m_pending.emplace(index, task->get_future());
         QThreadPool::globalInstance()->start([task] { (*task)(); });
     }
@@ -257,26 +365,24 @@ private:
     PhotoFetch m_fetch;
     int m_box;
     int m_queued = 0;
-    std::map<int, std::future<QImage> > m_pending;
+    std::map<int, std::future<Card> > m_pending;
     QImage m_placeholder;
+    std::shared_ptr<const CardFonts> m_planFonts;
+    int m_planWidth = 0;
+    Qt::LayoutDirection m_direction = Qt::LeftToRight;
 };
 
-// Draws one card with its top-left corner at `origin`; nothing leaves the card. A card whose
-// texts all lie well inside it is drawn without a clip of its own: each clip costs the PDF a
-// fresh graphics state.
-void paintCard(QPainter& painter, QPoint origin, int w, int h, const pim::_Contact& contact,
-               const QImage& picture, CardText& kept) {
+// The texts of a card `w` pixels wide, laid out as drawn.
+CardTexts planCard(const pim::_Contact& contact, int w, CardTexts texts) {
     const CardMetrics m(w);
-    CardTexts texts(painter, kept);
 
     const int x = w / 3 + m.pattern + m.lineSep;
     const int width = w - x - 10;
     int y = m.pattern;
 
-    QFont font = QApplication::font();
-    font.setPixelSize(std::max(1, m.fontSize + m.fontSize / 7));
-    y += texts.addEntityVal(font, x, y, width, contact.fullName, QString(), true) + m.lineSep;
-    font.setPixelSize(std::max(1, m.fontSize));
+    y += texts.addEntityVal(CardTexts::NameFace, x, y, width, contact.fullName, QString(), true) +
+         m.lineSep;
+    const CardTexts::Face font = CardTexts::LabelFace;
 
     const QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
     if (!orgs.isEmpty()) {
@@ -322,6 +428,15 @@ void paintCard(QPainter& painter, QPoint origin, int w, int h, const pim::_Conta
         texts.addEntityVal(font, x, y, width, QStringLiteral("Address:"),
                            addrs.first().formattedAddr(), false);
     }
+    return texts;
+}
+
+// Draws one card with its top-left corner at `origin`, its texts laid out already; nothing
+// leaves the card. A card whose texts all lie well inside it is drawn without a clip of its
+// own: each clip costs the PDF a fresh graphics state. `fonts` are the painter's own.
+void paintCard(QPainter& painter, QPoint origin, int w, int h, const QImage& picture,
+               const CardTexts& texts, const CardFonts& fonts) {
+    const CardMetrics m(w);
 
     // A card that needs its clip is drawn from a moved origin, as the clip's own coordinates:
     // the PDF then states the card's place once.
@@ -343,7 +458,7 @@ void paintCard(QPainter& painter, QPoint origin, int w, int h, const pim::_Conta
     if (w >= 3 && !picture.isNull())
         painter.drawImage(origin + QPoint(m.pattern, m.pattern), picture);
     painter.setPen(QColor(0, 0, 0));
-    texts.draw(origin);
+    texts.draw(painter, origin, fonts);
     if (clipped)
         painter.restore();
 }
@@ -358,11 +473,22 @@ int lookAhead() {
 bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& places, int first,
                  int last, int aheadUntil, const QList<pim::_Contact>& contacts, CardImages& images,
                  CardText& kept, const std::function<bool(int)>& step) {
+    if (first > last)
+        return true;
+    const CardFonts fonts(painter, places.at(first).rect.width());
     for (int i = first; i <= last; ++i) {
         const ContactsPrinter::CardPlace& place = places.at(i);
-        const QImage picture = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
-        paintCard(painter, place.rect.topLeft(), place.rect.width(), place.rect.height(),
-                  contacts.at(i), picture, kept);
+        const int w = place.rect.width();
+        const CardImages::Card card = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
+        if (card.texts) {
+            paintCard(painter, place.rect.topLeft(), w, place.rect.height(), card.picture,
+                      *card.texts, fonts);
+        } else {
+            paintCard(
+                painter, place.rect.topLeft(), w, place.rect.height(), card.picture,
+                planCard(contacts.at(i), w, CardTexts(fonts, painter.layoutDirection(), &kept)),
+                fonts);
+        }
         if (step && !step(i + 1))
             return false;
     }
@@ -373,12 +499,17 @@ bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& p
 // drawn so far; false stops (returns -1).
 int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const QMarginsF& margins,
                const QList<pim::_Contact>& contacts, const PhotoFetch& fetch,
-               const std::function<bool(int)>& step) {
+               const std::function<bool(int)>& step, bool textsAhead = false) {
     const QVector<ContactsPrinter::CardPlace> places =
         ContactsPrinter::layoutCards(contacts.size(), page, margins);
     if (places.isEmpty())
         return 0;
     CardImages images(contacts, fetch, std::max(1, places.first().rect.width() / 3));
+    // Laying texts out is most of the drawing thread's work after the PDF's own: the next
+    // cards' are laid out on the other threads meanwhile.
+    if (textsAhead)
+        images.planTexts(CardFonts(painter, places.first().rect.width()),
+                         places.first().rect.width(), painter.layoutDirection());
     CardText kept;
     int first = 0;
     while (first < places.size()) {
@@ -440,7 +571,9 @@ QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) 
     const QList<pim::_Contact> one{contact};
     CardImages images(one, PhotoFetch(), std::max(1, w / 3));
     CardText kept;
-    paintCard(painter, QPoint(0, 0), w, h, contact, w >= 3 ? images.forCard(0, 0) : QImage(), kept);
+    const CardFonts fonts(painter, w);
+    paintCard(painter, QPoint(0, 0), w, h, w >= 3 ? images.forCard(0, 0).picture : QImage(),
+              planCard(contact, w, CardTexts(fonts, painter.layoutDirection(), &kept)), fonts);
     painter.end();
     return pixmap;
 }
@@ -576,7 +709,7 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
         const QString status =
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
-        count = paintCards(writer, painter, page, margins, contacts, fetch, [&](int done) {
+        const auto step = [&](int done) {
             if (!reporter)
                 return true;
             if (reporter->cancelled())
@@ -591,7 +724,8 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
                         .arg(n));
             }
             return true;
-        });
+        };
+        count = paintCards(writer, painter, page, margins, contacts, fetch, step, true);
         if (count < 0)
             return -1;  // the writer is discarded with `file`
         // The PDF engine says nothing of a failed write: the device and the file's end tell.

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -58,6 +61,33 @@ Drawn byCardText(CardText& kept, const QString& text, const QFont& font, const Q
     return d;
 }
 
+// Shaped on another thread with a font of its own, drawn here in this thread's face. A null
+// image when the text needs a fallback face (left to the drawing thread).
+Drawn byShapedElsewhere(const QString& text, const QFont& font, const QRect& box, int flags) {
+    Drawn d{blank(), QRect()};
+    QPainter p(&d.image);
+    p.setFont(font);
+    const QFont own = p.font();
+    const Qt::LayoutDirection direction = p.layoutDirection();
+    CardText::Shaped shaped;
+    bool laid = false;
+    std::thread worker([&] {
+        QFont copy = own;
+        copy.setPixelSize(copy.pixelSize());
+        laid = CardText::shape(text, copy,
+                               (flags & Qt::TextWordWrap) ? CardText::Wrapped : CardText::OneLine,
+                               box.width(), direction, shaped);
+    });
+    worker.join();
+    if (!laid)
+        return Drawn{QImage(), QRect()};
+    const QRectF clip(box);
+    CardText::draw(p, shaped, QRawFont::fromFont(p.font()), clip.topLeft(),
+                   (flags & Qt::TextDontClip) ? nullptr : &clip);
+    d.box = QRectF(clip.topLeft(), shaped.size).toAlignedRect();
+    return d;
+}
+
 }  // namespace
 
 TEST(CardText, DrawsWhereDrawTextDraws) {
@@ -89,6 +119,15 @@ TEST(CardText, DrawsWhereDrawTextDraws) {
                 const Drawn got = byCardText(kept, text, font, c.box, c.flags);
                 EXPECT_EQ(got.box, want.box) << qPrintable(text) << " flags " << c.flags;
                 EXPECT_TRUE(got.image == want.image) << qPrintable(text) << " flags " << c.flags;
+                // Text in a script the font lacks comes from a fallback face: that one is laid
+                // out where it is drawn.
+                const Drawn shaped = byShapedElsewhere(text, font, c.box, c.flags);
+                EXPECT_TRUE(!shaped.image.isNull() || text.at(0).script() != QChar::Script_Latin)
+                    << qPrintable(text);
+                if (shaped.image.isNull())
+                    continue;
+                EXPECT_EQ(shaped.box, want.box) << qPrintable(text) << " flags " << c.flags;
+                EXPECT_TRUE(shaped.image == want.image) << qPrintable(text) << " flags " << c.flags;
             }
         }
     }
