@@ -1,6 +1,7 @@
 #include "contactsprinter.h"
 
 #include "cardpreview.h"
+#include "cardplan.h"
 #include "cardtext.h"
 
 #include "exportfile.h"
@@ -35,202 +36,14 @@
 
 namespace {
 
-// Card metrics follow the card width (a preview switched to landscape lays out wider cards).
-struct CardMetrics {
-    explicit CardMetrics(int w)
-        : fontSize(12 * w / 339), lineSep(w / 113), pattern(10 * w / 399), borderW(2 * w / 399) {}
-    int fontSize;
-    int lineSep;
-    int pattern;
-    int borderW;
-};
-
 // PDF output is laid out as on a screen-resolution printer.
 constexpr int kPdfResolution = 96;
-
-QString text(const pim::Entity& e, const char* key) {
-    return e.text(QLatin1String(key));
-}
 
 void setupPrinter(QPrinter& printer) {
     printer.setPageOrientation(QPageLayout::Portrait);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
 }
-
-// The three faces of a card's type (its metrics follow the card's width), as a painter on the
-// device resolves them.
-struct CardFonts {
-    QFont name;   // the name line, bold italic and larger
-    QFont label;  // labels and the company line, bold italic
-    QFont value;  // values
-
-    CardFonts(QPainter& painter, int w) {
-        const CardMetrics m(w);
-        const QFont before = painter.font();
-        QFont font = QApplication::font();
-        font.setWeight(QFont::Bold);
-        font.setStyle(QFont::StyleItalic);
-        font.setPixelSize(std::max(1, m.fontSize + m.fontSize / 7));
-        painter.setFont(font);
-        name = painter.font();
-        font.setPixelSize(std::max(1, m.fontSize));
-        painter.setFont(font);
-        label = painter.font();
-        font.setWeight(QFont::Normal);
-        font.setStyle(QFont::StyleNormal);
-        painter.setFont(font);
-        value = painter.font();
-        painter.setFont(before);
-    }
-
-    // Copies of their own, for another thread: a font caches the engines of the thread that
-    // uses it.
-    CardFonts detached() const {
-        CardFonts copy;
-        copy.name = name;
-        copy.label = label;
-        copy.value = value;
-        for (QFont* f : {&copy.name, &copy.label, &copy.value})
-            f->setPixelSize(f->pixelSize());
-        return copy;
-    }
-
-    // The face of each, for glyphs laid out on another thread; made on this one when first
-    // asked for.
-    const QRawFont& face(int which) const {
-        QRawFont& f = m_faces[which];
-        if (!f.isValid())
-            f = QRawFont::fromFont(which == 0 ? name : which == 1 ? label : value);
-        return f;
-    }
-
-private:
-    CardFonts() = default;
-    mutable QRawFont m_faces[3];
-};
-
-// The texts of one card, laid out before any is drawn: whether the card needs its clip is known
-// only once every text's box is. Laid out on the painter's thread through its kept layouts, or
-// on another thread as glyphs (`kept` null, the fonts detached for that thread).
-class CardTexts {
-public:
-    enum Face { NameFace, LabelFace, ValueFace };
-
-    CardTexts(const CardFonts& fonts, Qt::LayoutDirection direction, CardText* kept)
-        : m_fonts(fonts), m_direction(direction), m_kept(kept) {}
-
-    // A bold italic label (in `labelFace`) and, after it, its value in normal type; returns
-    // the height used.
-    int addEntityVal(Face labelFace, int x, int y, int width, const QString& label,
-                     const QString& value, bool sameLine) {
-        // An empty text draws nothing and gives no box: its box is a line's height all the
-        // same.
-        const QRect labelBox =
-            label.isEmpty() ? QFontMetrics(font(labelFace))
-                                  .boundingRect(QRect(x, y, width, 0), Qt::TextSingleLine, label)
-                            : add(labelFace, QRect(x, y, width, 0),
-                                  Qt::TextSingleLine | Qt::TextDontClip, label);
-        if (value.isEmpty())
-            return labelBox.height();
-
-        const int left = labelBox.right() + 3;
-        const int right = x + width - 2;
-        if (sameLine) {
-            add(ValueFace, QRect(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom())),
-                Qt::TextSingleLine, value);
-            return labelBox.height();
-        }
-        return add(ValueFace, QRect(left, y, std::max(0, right - left + 1), 0),
-                   Qt::TextWordWrap | Qt::TextDontClip, value)
-            .height();
-    }
-
-    // Whether every text lies well inside `inside`: a glyph may reach a little beyond its box
-    // (an italic's overhang, an accent), so a margin of a third of the type size is kept.
-    bool allWithin(const QRect& inside) const {
-        for (const Text& t : m_texts) {
-            QRect ink = t.drawn;
-            if (!(t.flags & Qt::TextDontClip))
-                ink = ink.intersected(t.box);
-            const int margin = std::max(2, font(t.face).pixelSize() / 3);
-            if (t.how == DrawText ||
-                !inside.contains(ink.marginsAdded(QMargins(margin, margin, margin, margin))))
-                return false;
-        }
-        return true;
-    }
-
-    // Draws them offset by `origin`, as drawText would have where each was added, in the
-    // painter's own `fonts`.
-    void draw(QPainter& painter, QPoint origin, const CardFonts& fonts) const {
-        for (const Text& t : m_texts) {
-            const QRect box = t.box.translated(origin);
-            const QRectF clip(box);
-            const QRectF* clipTo = (t.flags & Qt::TextDontClip) ? nullptr : &clip;
-            const QFont& own = t.face == NameFace    ? fonts.name
-                               : t.face == LabelFace ? fonts.label
-                                                     : fonts.value;
-            switch (t.how) {
-                case DrawText:
-                    painter.setFont(own);
-                    painter.drawText(box, t.flags, t.text);
-                    break;
-                case Kept:
-                    CardText::draw(painter, t.block, clip.topLeft(), clipTo);
-                    break;
-                case Glyphs:
-                    CardText::draw(painter, t.shaped, fonts.face(t.face), clip.topLeft(), clipTo);
-                    break;
-            }
-        }
-    }
-
-private:
-    enum How { DrawText, Kept, Glyphs };
-    struct Text {
-        Face face;
-        QRect box;
-        int flags;
-        QString text;
-        How how;
-        CardText::Block block;
-        CardText::Shaped shaped;
-        QRect drawn;  // the box drawText gives back
-    };
-
-    const QFont& font(Face face) const {
-        return face == NameFace ? m_fonts.name : face == LabelFace ? m_fonts.label : m_fonts.value;
-    }
-
-    // Lays out `text` as drawText(box, flags, text) would; returns the box drawText would give
-    // back.
-    QRect add(Face face, const QRect& box, int flags, const QString& text) {
-        Text t{face, box, flags, text, DrawText, {}, {}, QRect()};
-        const CardText::Mode mode =
-            (flags & Qt::TextWordWrap) ? CardText::Wrapped : CardText::OneLine;
-        QSizeF size;
-        if (m_kept && m_kept->block(text, font(face), mode, box.width(), m_direction, t.block)) {
-            t.how = Kept;
-            size = t.block.size;
-        } else if (!m_kept &&
-                   CardText::shape(text, font(face), mode, box.width(), m_direction, t.shaped)) {
-            t.how = Glyphs;
-            size = t.shaped.size;
-        }
-        t.drawn = t.how == DrawText ? QFontMetrics(font(face)).boundingRect(box, flags, text)
-                                    : QRectF(QRectF(box).topLeft(), size).toAlignedRect();
-        m_texts.push_back(std::move(t));
-        return m_texts.back().drawn;
-    }
-
-    CardFonts m_fonts;
-    Qt::LayoutDirection m_direction;
-    CardText* m_kept;
-    std::vector<Text> m_texts;
-};
-
-CardTexts planCard(const pim::_Contact& contact, int w, CardTexts texts);
 
 // The placeholder picture, decoded once for the process.
 const QImage& placeholderImage() {
@@ -371,65 +184,6 @@ private:
     int m_planWidth = 0;
     Qt::LayoutDirection m_direction = Qt::LeftToRight;
 };
-
-// The texts of a card `w` pixels wide, laid out as drawn.
-CardTexts planCard(const pim::_Contact& contact, int w, CardTexts texts) {
-    const CardMetrics m(w);
-
-    const int x = w / 3 + m.pattern + m.lineSep;
-    const int width = w - x - 10;
-    int y = m.pattern;
-
-    y += texts.addEntityVal(CardTexts::NameFace, x, y, width, contact.fullName, QString(), true) +
-         m.lineSep;
-    const CardTexts::Face font = CardTexts::LabelFace;
-
-    const QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
-    if (!orgs.isEmpty()) {
-        const pim::Entity& org = orgs.first();
-        QString line = text(org, "data4");
-        if (!text(org, "data5").isEmpty())
-            line += ' ' + text(org, "data5");
-        if (!text(org, "data1").isEmpty())
-            line += ' ' + text(org, "data1");
-        y += texts.addEntityVal(font, x, y, width, line.trimmed(), QString(), true) + m.lineSep;
-    }
-
-    for (const pim::Entity& e : contact.entities.value(pim::ENTITY_EVENT)) {
-        if (e.fields.value(QStringLiteral("data2")).toInt() != 3)
-            continue;
-        const QDateTime dt = QDateTime::fromString(text(e, "data1"), Qt::ISODate);
-        const QString date =
-            dt.isValid() ? QLocale::system().toString(dt.date(), QLocale::ShortFormat) : QString();
-        y += texts.addEntityVal(font, x, y, width, QStringLiteral("Birthday:"), date, false) +
-             m.lineSep;
-        break;
-    }
-
-    QList<pim::Entity> phones = contact.entities.value(pim::ENTITY_PHONE);
-    std::stable_sort(phones.begin(), phones.end(), pim::comparePhoneLess);
-    const QMap<int, QString> phoneLabels = pim::phoneTypeMap();
-    for (int i = 0; i < phones.size() && i < 4; ++i) {
-        const pim::Entity& e = phones.at(i);
-        const QString label =
-            phoneLabels.value(e.fields.value(QStringLiteral("data2")).toInt()) + ':';
-        y += texts.addEntityVal(font, x, y, width, label, text(e, "data1"), true) + m.lineSep;
-    }
-
-    const QList<pim::Entity> emails = contact.entities.value(pim::ENTITY_EMAIL);
-    if (!emails.isEmpty()) {
-        y += texts.addEntityVal(font, x, y, width, QStringLiteral("E-Mail:"),
-                                text(emails.first(), "data1"), true) +
-             m.lineSep;
-    }
-
-    const QList<pim::Entity> addrs = contact.entities.value(pim::ENTITY_ADDR);
-    if (!addrs.isEmpty()) {
-        texts.addEntityVal(font, x, y, width, QStringLiteral("Address:"),
-                           addrs.first().formattedAddr(), false);
-    }
-    return texts;
-}
 
 // Draws one card with its top-left corner at `origin`, its texts laid out already; nothing
 // leaves the card. A card whose texts all lie well inside it is drawn without a clip of its
