@@ -1,6 +1,8 @@
 #include "contactsprinter.h"
 
 #include "cardpreview.h"
+#include "cardplan.h"
+#include "cardtext.h"
 
 #include "exportfile.h"
 
@@ -18,6 +20,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QRawFont>
 
 #include <QThreadPool>
 
@@ -29,65 +32,17 @@
 #include <malloc.h>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
-// Card metrics follow the card width (a preview switched to landscape lays out wider cards).
-struct CardMetrics {
-    explicit CardMetrics(int w)
-        : fontSize(12 * w / 339), lineSep(w / 113), pattern(10 * w / 399), borderW(2 * w / 399) {}
-    int fontSize;
-    int lineSep;
-    int pattern;
-    int borderW;
-};
-
 // PDF output is laid out as on a screen-resolution printer.
 constexpr int kPdfResolution = 96;
-
-QString text(const pim::Entity& e, const char* key) {
-    return e.text(QLatin1String(key));
-}
 
 void setupPrinter(QPrinter& printer) {
     printer.setPageOrientation(QPageLayout::Portrait);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
-}
-
-// Draws a bold italic label and, after it, its value in normal type; returns the height used.
-// Leaves `font` bold italic when the value is empty, upright and normal otherwise. Text laid
-// out from the top left of its box is drawn where its bounding box would start, so each text
-// is laid out once and drawn from there unclipped, its bounding box coming back from the draw.
-int drawEntityVal(QPainter& painter, QFont& font, int x, int y, int width, QString label,
-                  QString value, bool sameLine) {
-    font.setWeight(QFont::Bold);
-    font.setStyle(QFont::StyleItalic);
-    painter.setFont(font);
-    // An empty text draws nothing and gives no box: its box is a line's height all the same.
-    QRect labelBox = label.isEmpty() ? painter.fontMetrics().boundingRect(QRect(x, y, width, 0),
-                                                                          Qt::TextSingleLine, label)
-                                     : QRect();
-    if (!label.isEmpty())
-        painter.drawText(QRect(x, y, width, 0), Qt::TextSingleLine | Qt::TextDontClip, label,
-                         &labelBox);
-    if (value.isEmpty())
-        return labelBox.height();
-
-    font.setWeight(QFont::Normal);
-    font.setStyle(QFont::StyleNormal);
-    painter.setFont(font);
-    const int left = labelBox.right() + 3;
-    const int right = x + width - 2;
-    if (sameLine) {
-        const QRect valueBox(QPoint(left, labelBox.top()), QPoint(right, labelBox.bottom()));
-        painter.drawText(valueBox, Qt::TextSingleLine, value);
-        return labelBox.height();
-    }
-    QRect valueBox;
-    painter.drawText(QRect(left, y, std::max(0, right - left + 1), 0),
-                     Qt::TextWordWrap | Qt::TextDontClip, value, &valueBox);
-    return valueBox.height();
 }
 
 // The placeholder picture, decoded once for the process.
@@ -142,22 +97,37 @@ public:
     CardImages(const QList<pim::_Contact>& contacts, PhotoFetch fetch, int box)
         : m_contacts(contacts), m_fetch(std::move(fetch)), m_box(box) {}
 
+    // Has the texts of the next cards laid out on the other threads too, in copies of `fonts`,
+    // for cards `width` pixels wide.
+    void planTexts(const CardFonts& fonts, int width, Qt::LayoutDirection direction) {
+        m_planFonts = std::make_shared<const CardFonts>(fonts.detached());
+        m_planWidth = width;
+        m_direction = direction;
+    }
+
+    struct Card {
+        QImage picture;
+        std::shared_ptr<const CardTexts> texts;  // null when not laid out ahead
+    };
+
     // The picture of card `index`, the placeholder when it has no readable photo.
-    QImage forCard(int index, int lookAhead) {
+    Card forCard(int index, int lookAhead) {
         for (int i = std::max(index, m_queued); i < m_contacts.size() && i <= index + lookAhead;
              ++i)
             queue(i);
         m_queued = std::max(m_queued, index + lookAhead + 1);
-        QImage image;
+        Card card;
         const auto it = m_pending.find(index);
         if (it != m_pending.end()) {
-            image = it->second.get();
+            card = it->second.get();
             m_pending.erase(it);
         } else if (index >= 0 && index < m_contacts.size()) {
-            image = decodeFitted(photoBytes(index), m_box);
+            card.picture = decodeFitted(photoBytes(index), m_box);
         }
         // Pictures too large to decode safely get the placeholder, like unreadable ones.
-        return image.isNull() ? placeholder() : image;
+        if (card.picture.isNull())
+            card.picture = placeholder();
+        return card;
     }
 
 private:
@@ -168,16 +138,31 @@ private:
         return g_firstPhotoBytes(contact, m_fetch);
     }
 
-    // Reads the bytes here (the store is used by one thread) and decodes them in the pool.
+    // Reads the bytes here (the store is used by one thread) and decodes them in the pool,
+    // where the card's texts are laid out too when asked for. The task holds copies of what it
+    // reads.
     void queue(int index) {
         if (m_pending.count(index))
             return;
         const QByteArray bytes = photoBytes(index);
-        if (bytes.isEmpty())
+        if (bytes.isEmpty() && !m_planFonts)
             return;
         const int box = m_box;
-        auto task = std::make_shared<std::packaged_task<QImage()> >(
-            [bytes, box] { return decodeFitted(bytes, box); });
+        const pim::_Contact contact = m_planFonts ? m_contacts.at(index) : pim::_Contact();
+        const std::shared_ptr<const CardFonts> fonts = m_planFonts;
+        const int width = m_planWidth;
+        const Qt::LayoutDirection direction = m_direction;
+        auto task = std::make_shared<std::packaged_task<Card()> >([=] {
+            Card card;
+            if (!bytes.isEmpty())
+                card.picture = decodeFitted(bytes, box);
+            if (fonts) {
+                const CardFonts own = fonts->detached();
+                card.texts = std::make_shared<const CardTexts>(
+                    planCard(contact, width, CardTexts(own, direction, nullptr)));
+            }
+            return card;
+        });
         m_pending.emplace(index, task->get_future());
         QThreadPool::globalInstance()->start([task] { (*task)(); });
     }
@@ -193,83 +178,43 @@ private:
     PhotoFetch m_fetch;
     int m_box;
     int m_queued = 0;
-    std::map<int, std::future<QImage> > m_pending;
+    std::map<int, std::future<Card> > m_pending;
     QImage m_placeholder;
+    std::shared_ptr<const CardFonts> m_planFonts;
+    int m_planWidth = 0;
+    Qt::LayoutDirection m_direction = Qt::LeftToRight;
 };
 
-// Draws one card with its top-left corner at the painter's origin; nothing leaves the card.
-void paintCard(QPainter& painter, int w, int h, const pim::_Contact& contact,
-               const QImage& picture) {
+// Draws one card with its top-left corner at `origin`, its texts laid out already; nothing
+// leaves the card. A card whose texts all lie well inside it is drawn without a clip of its
+// own: each clip costs the PDF a fresh graphics state. `fonts` are the painter's own.
+void paintCard(QPainter& painter, QPoint origin, int w, int h, const QImage& picture,
+               const CardTexts& texts, const CardFonts& fonts) {
     const CardMetrics m(w);
-    painter.save();
-    painter.setClipRect(QRect(0, 0, w, h));
-    painter.fillRect(0, 0, w, h, QColor(255, 255, 255));
 
+    // A card that needs its clip is drawn from a moved origin, as the clip's own coordinates:
+    // the PDF then states the card's place once.
+    const bool clipped = !texts.allWithin(QRect(0, 0, w, h));
+    if (clipped) {
+        painter.save();
+        painter.translate(origin);
+        painter.setClipRect(QRect(0, 0, w, h));
+        origin = QPoint(0, 0);
+    }
+    painter.fillRect(QRect(origin, QSize(w, h)), QColor(255, 255, 255));
     QPen border(QBrush(QColor(185, 185, 187)), m.borderW, Qt::SolidLine, Qt::SquareCap,
                 Qt::BevelJoin);
     painter.setPen(border);
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(
-        QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW)));
-
+        QRect(QPoint(m.borderW / 2, m.borderW / 2), QPoint(w - 1 - m.borderW, h - 1 - m.borderW))
+            .translated(origin));
     if (w >= 3 && !picture.isNull())
-        painter.drawImage(m.pattern, m.pattern, picture);
-
-    const int x = w / 3 + m.pattern + m.lineSep;
-    const int width = w - x - 10;
-    int y = m.pattern;
+        painter.drawImage(origin + QPoint(m.pattern, m.pattern), picture);
     painter.setPen(QColor(0, 0, 0));
-
-    QFont font = QApplication::font();
-    font.setPixelSize(std::max(1, m.fontSize + m.fontSize / 7));
-    y += drawEntityVal(painter, font, x, y, width, contact.fullName, QString(), true) + m.lineSep;
-    font.setPixelSize(std::max(1, m.fontSize));
-
-    const QList<pim::Entity> orgs = contact.entities.value(pim::ENTITY_ORG);
-    if (!orgs.isEmpty()) {
-        const pim::Entity& org = orgs.first();
-        QString line = text(org, "data4");
-        if (!text(org, "data5").isEmpty())
-            line += ' ' + text(org, "data5");
-        if (!text(org, "data1").isEmpty())
-            line += ' ' + text(org, "data1");
-        y += drawEntityVal(painter, font, x, y, width, line.trimmed(), QString(), true) + m.lineSep;
-    }
-
-    for (const pim::Entity& e : contact.entities.value(pim::ENTITY_EVENT)) {
-        if (e.fields.value(QStringLiteral("data2")).toInt() != 3)
-            continue;
-        const QDateTime dt = QDateTime::fromString(text(e, "data1"), Qt::ISODate);
-        const QString date =
-            dt.isValid() ? QLocale::system().toString(dt.date(), QLocale::ShortFormat) : QString();
-        y += drawEntityVal(painter, font, x, y, width, QStringLiteral("Birthday:"), date, false) +
-             m.lineSep;
-        break;
-    }
-
-    QList<pim::Entity> phones = contact.entities.value(pim::ENTITY_PHONE);
-    std::stable_sort(phones.begin(), phones.end(), pim::comparePhoneLess);
-    const QMap<int, QString> phoneLabels = pim::phoneTypeMap();
-    for (int i = 0; i < phones.size() && i < 4; ++i) {
-        const pim::Entity& e = phones.at(i);
-        const QString label =
-            phoneLabels.value(e.fields.value(QStringLiteral("data2")).toInt()) + ':';
-        y += drawEntityVal(painter, font, x, y, width, label, text(e, "data1"), true) + m.lineSep;
-    }
-
-    const QList<pim::Entity> emails = contact.entities.value(pim::ENTITY_EMAIL);
-    if (!emails.isEmpty()) {
-        y += drawEntityVal(painter, font, x, y, width, QStringLiteral("E-Mail:"),
-                           text(emails.first(), "data1"), true) +
-             m.lineSep;
-    }
-
-    const QList<pim::Entity> addrs = contact.entities.value(pim::ENTITY_ADDR);
-    if (!addrs.isEmpty()) {
-        drawEntityVal(painter, font, x, y, width, QStringLiteral("Address:"),
-                      addrs.first().formattedAddr(), false);
-    }
-    painter.restore();
+    texts.draw(painter, origin, fonts);
+    if (clipped)
+        painter.restore();
 }
 
 // How many photos are decoded ahead of the card being drawn.
@@ -281,14 +226,23 @@ int lookAhead() {
 // photos ahead up to card `aheadUntil`. False when `step` stopped it.
 bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& places, int first,
                  int last, int aheadUntil, const QList<pim::_Contact>& contacts, CardImages& images,
-                 const std::function<bool(int)>& step) {
+                 CardText& kept, const std::function<bool(int)>& step) {
+    if (first > last)
+        return true;
+    const CardFonts fonts(painter, places.at(first).rect.width());
     for (int i = first; i <= last; ++i) {
         const ContactsPrinter::CardPlace& place = places.at(i);
-        const QImage picture = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
-        painter.save();
-        painter.translate(place.rect.topLeft());
-        paintCard(painter, place.rect.width(), place.rect.height(), contacts.at(i), picture);
-        painter.restore();
+        const int w = place.rect.width();
+        const CardImages::Card card = images.forCard(i, std::min(lookAhead(), aheadUntil - i));
+        if (card.texts) {
+            paintCard(painter, place.rect.topLeft(), w, place.rect.height(), card.picture,
+                      *card.texts, fonts);
+        } else {
+            paintCard(
+                painter, place.rect.topLeft(), w, place.rect.height(), card.picture,
+                planCard(contacts.at(i), w, CardTexts(fonts, painter.layoutDirection(), &kept)),
+                fonts);
+        }
         if (step && !step(i + 1))
             return false;
     }
@@ -299,12 +253,18 @@ bool paintPlaces(QPainter& painter, const QVector<ContactsPrinter::CardPlace>& p
 // drawn so far; false stops (returns -1).
 int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const QMarginsF& margins,
                const QList<pim::_Contact>& contacts, const PhotoFetch& fetch,
-               const std::function<bool(int)>& step) {
+               const std::function<bool(int)>& step, bool textsAhead = false) {
     const QVector<ContactsPrinter::CardPlace> places =
         ContactsPrinter::layoutCards(contacts.size(), page, margins);
     if (places.isEmpty())
         return 0;
     CardImages images(contacts, fetch, std::max(1, places.first().rect.width() / 3));
+    // Laying texts out is most of the drawing thread's work after the PDF's own: the next
+    // cards' are laid out on the other threads meanwhile.
+    if (textsAhead)
+        images.planTexts(CardFonts(painter, places.first().rect.width()),
+                         places.first().rect.width(), painter.layoutDirection());
+    CardText kept;
     int first = 0;
     while (first < places.size()) {
         int last = first;
@@ -313,7 +273,8 @@ int paintCards(QPagedPaintDevice& device, QPainter& painter, QSizeF page, const 
         if (first > 0)
             device.newPage();
         // The photos of the next page are decoded while this one is drawn.
-        if (!paintPlaces(painter, places, first, last, places.size() - 1, contacts, images, step))
+        if (!paintPlaces(painter, places, first, last, places.size() - 1, contacts, images, kept,
+                         step))
             return -1;
         first = last + 1;
     }
@@ -363,7 +324,10 @@ QPixmap ContactsPrinter::renderCard(int w, int h, const pim::_Contact& contact) 
     QPainter painter(&pixmap);
     const QList<pim::_Contact> one{contact};
     CardImages images(one, PhotoFetch(), std::max(1, w / 3));
-    paintCard(painter, w, h, contact, w >= 3 ? images.forCard(0, 0) : QImage());
+    CardText kept;
+    const CardFonts fonts(painter, w);
+    paintCard(painter, QPoint(0, 0), w, h, w >= 3 ? images.forCard(0, 0).picture : QImage(),
+              planCard(contact, w, CardTexts(fonts, painter.layoutDirection(), &kept)), fonts);
     painter.end();
     return pixmap;
 }
@@ -437,7 +401,8 @@ void ContactsPrinter::paintPage(QPainter& painter, const QList<pim::_Contact>& c
         places[i] = {page, QRect(x, lay.top + (onPage / 2) * lay.rowStep, lay.cardW, lay.cardH)};
     }
     CardImages images(contacts, fetch, std::max(1, lay.cardW / 3));
-    paintPlaces(painter, places, first, last, last, contacts, images, {});
+    CardText kept;
+    paintPlaces(painter, places, first, last, last, contacts, images, kept, {});
 }
 
 void ContactsPrinter::onPaintRequested(QPrinter* printer) {
@@ -498,7 +463,7 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
         const QString status =
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
-        count = paintCards(writer, painter, page, margins, contacts, fetch, [&](int done) {
+        const auto step = [&](int done) {
             if (!reporter)
                 return true;
             if (reporter->cancelled())
@@ -513,7 +478,8 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
                         .arg(n));
             }
             return true;
-        });
+        };
+        count = paintCards(writer, painter, page, margins, contacts, fetch, step, true);
         if (count < 0)
             return -1;  // the writer is discarded with `file`
         // The PDF engine says nothing of a failed write: the device and the file's end tell.
