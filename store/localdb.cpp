@@ -502,7 +502,7 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
     return c;
 }
 
-QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
+Sqlite3Cursor LocalDb::queryListed(unsigned long long groupId, const QString& keyword) {
     open_check();
     // Every column but the photo bytes: a list shows no photo at its stored size, and a row
     // whose bytes run into overflow pages is read without them. loadPhotos() adds them.
@@ -531,11 +531,20 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     }
     sql.appendSql(QStringLiteral(" order by contact_id asc"));
 
-    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    return m_db.queryThrow(sql);
+}
+
+QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
+    Sqlite3Cursor cur = queryListed(groupId, keyword);
     QList<pim::_Contact> result = contactlistread::readContacts(cur);
     if (!result.isEmpty())
         std::sort(result.begin(), result.end(), _contactSortCompare);
     return result;
+}
+
+ContactListing LocalDb::listing(unsigned long long groupId, QString keyword) {
+    Sqlite3Cursor cur = queryListed(groupId, keyword);
+    return contactlistread::readListing(cur);
 }
 
 QByteArray LocalDb::photo(unsigned long long photoEntityId) {
