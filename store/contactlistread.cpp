@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <numeric>
-#include <string>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 using entitycolumns::TypeInfo;
@@ -56,6 +59,49 @@ struct Columns {
     }
 };
 
+// A growing array of plain values in one block from malloc. realloc grows a large block by
+// remapping its pages, so neither the values nor their pages are copied as it grows.
+template <typename T>
+class Grown {
+    static_assert(std::is_trivially_copyable<T>::value, "plain values only");
+
+public:
+    Grown() = default;
+    Grown(const Grown&) = delete;
+    Grown& operator=(const Grown&) = delete;
+    ~Grown() { std::free(m_data); }
+
+    size_t size() const { return m_size; }
+    const T* data() const { return m_data; }
+    const T& operator[](size_t i) const { return m_data[i]; }
+    void reserve(size_t n) {
+        if (n > m_capacity)
+            grow(n);
+    }
+    void push_back(const T& v) {
+        if (m_size == m_capacity)
+            grow(m_capacity * 2 + 256);
+        m_data[m_size++] = v;
+    }
+    void append(const T* p, size_t n) {
+        if (m_size + n > m_capacity)
+            grow(std::max(m_capacity * 2 + 256, m_size + n));
+        std::memcpy(m_data + m_size, p, n * sizeof(T));
+        m_size += n;
+    }
+
+private:
+    void grow(size_t n) {
+        void* p = std::realloc(m_data, n * sizeof(T));
+        if (!p)
+            throw std::bad_alloc();
+        m_data = static_cast<T*>(p);
+        m_capacity = n;
+    }
+    T* m_data = nullptr;
+    size_t m_size = 0, m_capacity = 0;
+};
+
 // A cell's bytes: size -1 for NULL.
 struct Cell {
     const char* data;
@@ -74,8 +120,8 @@ struct Rows {
         int type;
         bool startsContact;
     };
-    std::vector<Row> rows;
-    std::string bytes;
+    Grown<Row> rows;
+    Grown<char> bytes;
 
     void reserve(size_t n) {
         rows.reserve(n + 64);
@@ -88,7 +134,7 @@ struct Rows {
             v >>= 7;
         }
         bytes.push_back(char(v));
-        if (p)
+        if (p && size > 0)
             bytes.append(p, size_t(size));
     }
     void addCell(const Sqlite3Cursor& cursor, int column, bool blob = false) {
@@ -253,8 +299,6 @@ public:
         for (int at : order)
             sorted.push_back(std::move(d->contacts[size_t(at)]));
         d->contacts = std::move(sorted);
-        d->rows.bytes.shrink_to_fit();
-        d->rows.rows.shrink_to_fit();
         ContactListing listing;
         listing.d = std::move(d);
         return listing;

@@ -543,6 +543,28 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
 }
 
 ContactListing LocalDb::listing(unsigned long long groupId, QString keyword) {
+    open_check();
+    // The listing reads each page once, in one pass: a small cache recycles a few pages where
+    // the large one kept for merges would take fresh memory for every page read, and grow the
+    // program by the size of the file read.
+    QString cacheSize;
+    {
+        Sqlite3Cursor cur = m_db.queryThrow("pragma cache_size");
+        if (cur.moveNext())
+            cacheSize = QString::number(cur.getInt64(0));
+    }
+    m_db.executeThrow(Sqlite3Sql("pragma cache_size=-2048"));
+    struct Restore {
+        Sqlite3DB& db;
+        const QString& size;
+        ~Restore() {
+            try {
+                if (!size.isEmpty())
+                    db.executeThrow(Sqlite3Sql(QStringLiteral("pragma cache_size=") + size));
+            } catch (const std::exception&) {
+            }
+        }
+    } restore{m_db, cacheSize};
     Sqlite3Cursor cur = queryListed(groupId, keyword);
     return contactlistread::readListing(cur);
 }

@@ -133,3 +133,18 @@ TEST(ContactList, FlatListingHoldsWhatTheFullListingHolds) {
     }
     EXPECT_EQ(t.db->listing(0, "nobody").size(), 0);
 }
+
+// The listing reads through a small page cache and gives the connection its own back.
+TEST(ContactList, ListingLeavesThePageCacheSettingAsItWas) {
+    TempDb t;
+    fill(t);
+    auto cacheSize = [&t] {
+        Sqlite3Cursor cur = t.db->db().queryThrow("pragma cache_size");
+        return cur.moveNext() ? cur.getInt64(0) : 0;
+    };
+    t.db->db().executeThrow("pragma cache_size=-12345");
+    EXPECT_EQ(t.db->listing().size(), kContacts);
+    EXPECT_EQ(cacheSize(), -12345);
+    EXPECT_EQ(t.db->listing(0, "Zoë").size(), t.db->contactIds(0, "Zoë").size());
+    EXPECT_EQ(cacheSize(), -12345);
+}
