@@ -218,6 +218,12 @@ void build(const Rows& rows, size_t from, size_t to, const Columns& columns,
     }
 }
 
+QList<pim::_Contact> buildAll(const Rows& rows, const Columns& columns) {
+    QList<pim::_Contact> out;
+    build(rows, 0, rows.rows.size(), columns, out);
+    return out;
+}
+
 // Copies the cursor's current row; `starts` when it is the first of its contact.
 void addRow(Rows& rows, const Sqlite3Cursor& cursor, const Columns& columns,
             unsigned long long contact, bool starts) {
@@ -363,11 +369,6 @@ QList<pim::_Contact> readContacts(Sqlite3Cursor& cursor) {
         built.push_back(building.front().get());
         building.pop_front();
     };
-    auto buildAll = [&columns](const Rows& rows) {
-        QList<pim::_Contact> out;
-        build(rows, 0, rows.rows.size(), columns, out);
-        return out;
-    };
     auto batch = std::make_shared<Rows>();
     batch->reserve(BATCH_ROWS);
     unsigned long long last = 0;
@@ -379,8 +380,8 @@ QList<pim::_Contact> readContacts(Sqlite3Cursor& cursor) {
             if (int(building.size()) >= helpers)
                 collect();
             std::shared_ptr<const Rows> full = std::move(batch);
-            building.push_back(
-                std::async(std::launch::async, [full, &buildAll] { return buildAll(*full); }));
+            building.push_back(std::async(std::launch::async,
+                                          [full, &columns] { return buildAll(*full, columns); }));
             batch = std::make_shared<Rows>();
             batch->reserve(BATCH_ROWS);
         }
@@ -389,7 +390,7 @@ QList<pim::_Contact> readContacts(Sqlite3Cursor& cursor) {
         addRow(*batch, cursor, columns, contact, starts);
     }
     // The last rows are built here while the helpers finish theirs.
-    QList<pim::_Contact> tail = buildAll(*batch);
+    QList<pim::_Contact> tail = buildAll(*batch, columns);
     batch.reset();
     while (!building.empty())
         collect();
