@@ -180,8 +180,8 @@ QList<pim::_Contact> MainWindow::contactsSelected() {
         return out;
     }
     for (const QModelIndex& idx : sel->selectedRows(0)) {
-        auto* c = static_cast<pim::_Contact*>(idx.internalPointer());
-        if (c) {
+        // A listed row's contact is made when first asked for.
+        if (const pim::_Contact* c = m_contactsModel.contactAt(idx.row())) {
             out.append(*c);
         }
     }
@@ -189,6 +189,14 @@ QList<pim::_Contact> MainWindow::contactsSelected() {
 }
 
 void MainWindow::showContacts(QList<pim::_Contact> contacts) {
+    showList([&] { m_contactsModel.loadContacts(std::move(contacts)); });
+}
+
+void MainWindow::showListing(ContactListing listing) {
+    showList([&] { m_contactsModel.loadListing(std::move(listing)); });
+}
+
+void MainWindow::showList(const std::function<void()>& load) {
     // The pane holds its own copy, but it must not show a contact that left the list.
     ui->wdContactInfo->clear();
     const _CurrentNode cur = currentNode();
@@ -196,9 +204,8 @@ void MainWindow::showContacts(QList<pim::_Contact> contacts) {
     const PhotoFetch fetch = cur.dbNode ? g_photoFetch(cur.dbNode->db) : PhotoFetch();
     m_contactsModel.setPhotoFetch(fetch);
     ui->wdContactInfo->setPhotoFetch(fetch);
-    const int count = contacts.size();
-    m_contactsModel.loadContacts(std::move(contacts));
-    ui->lbTotal->setText(tr("Total:%1").arg(count));
+    load();
+    ui->lbTotal->setText(tr("Total:%1").arg(m_contactsModel.size()));
     m_listedDb = cur.dbNode ? cur.dbNode->db.toWeakRef() : QWeakPointer<LocalDb>();
     ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(0));
 }
@@ -240,7 +247,7 @@ void MainWindow::onMainTreeItemSelected(QItemSelection, QItemSelection) {
             m_treeModel.refreshDbNodeGroups(db);
         }
         ui->treeMain->expand(m_treeModel.indexOfItemNode(db));
-        showContacts(nodeContacts(cur));
+        showListing(cur.dbNode->db->listing(groupIdOf(cur), QString()));
     } catch (const std::exception& e) {
         // Nothing of the previous database stays listed or actionable: its rows carry row ids
         // that would act on this one. Clearing the selection reaches this slot again; the guard
@@ -289,8 +296,7 @@ void MainWindow::onContactsTreeItemSelected(QItemSelection selected, QItemSelect
         ui->wdContactInfo->clear();
         return;
     }
-    ui->wdContactInfo->showContact(
-        static_cast<const pim::_Contact*>(idx.first().internalPointer()));
+    ui->wdContactInfo->showContact(m_contactsModel.contactAt(idx.first().row()));
 }
 
 void MainWindow::onBtnSearchPressed() {
@@ -301,25 +307,15 @@ void MainWindow::onBtnSearchPressed() {
     const QString keyword = ui->txtKeyword->text().trimmed();
     const quint64 group = groupIdOf(cur);
     try {
-        QList<pim::_Contact> found;
         if (!keyword.isEmpty() && isListed(cur) && ui->lbDisplayKeyword->isHidden()) {
             // The whole node is listed already: the search only picks among the listed
-            // contacts instead of reading every detail of the database again.
+            // contacts instead of reading every detail of the database again. They come in the
+            // store's order: a contact added since the listing no longer stands at the end.
             const QSet<unsigned long long> ids = cur.dbNode->db->contactIds(group, keyword);
-            for (const pim::_Contact& c : m_contactsModel.contacts()) {
-                if (ids.contains(c._id)) {
-                    found.append(c);
-                }
-            }
-            // In the store's order: a contact added since the listing stands at the end.
-            std::stable_sort(found.begin(), found.end(),
-                             [](const pim::_Contact& a, const pim::_Contact& b) {
-                                 return a.fullName < b.fullName;
-                             });
+            showList([&] { m_contactsModel.keepOnly(ids); });
         } else {
-            found = cur.dbNode->db->contacts(group, keyword);
+            showListing(cur.dbNode->db->listing(group, keyword));
         }
-        showContacts(found);
     } catch (const std::exception& e) {
         Tips::error(utf8(e));
         return;

@@ -62,6 +62,7 @@ public:
     _CurrentNode currentNode();
     QList<pim::_Contact> contactsSelected();
     void showContacts(QList<pim::_Contact> contacts);
+    void showListing(ContactListing listing);
 
     // Flows.
     // The chosen or created local database node; null when cancelled or creation failed.
@@ -148,6 +149,8 @@ private:
     void setDbActionsEnabled(bool enabled);
     // Empties the list, the total and the pane; no database is listed afterwards.
     void clearContacts();
+    // Shows in the list what `load` puts in its model, with the total and no contact in the pane.
+    void showList(const std::function<void()>& load);
     // True when the list shows the contacts of the node's own database.
     bool isListed(const _CurrentNode& cur) const;
     // Enables the database commands for the node, by its type and the phones in the tree.

@@ -89,13 +89,10 @@ void MainWindow::reloadListKeeping(const _CurrentNode& cur, const pim::_Contact&
     const quint64 group = groupIdOf(cur);
     const QString keyword =
         ui->lbDisplayKeyword->isHidden() ? QString() : ui->txtKeyword->text().trimmed();
-    showContacts(cur.dbNode->db->contacts(group, keyword));
-    const QList<pim::_Contact>& listed = m_contactsModel.contacts();
-    for (int row = 0; row < listed.size(); ++row) {
-        if (listed[row]._id == contact._id) {
-            ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(row));
-            break;
-        }
+    showListing(cur.dbNode->db->listing(group, keyword));
+    const int row = m_contactsModel.rowOf(contact._id);
+    if (row >= 0) {
+        ui->treeContacts->setCurrentIndex(m_contactsModel.indexOfPos(row));
     }
 }
 
@@ -206,7 +203,7 @@ bool MainWindow::delContacts(const QList<pim::_Contact>& contacts) {
         // The list comes back whole: a keyword shown from an earlier search no longer applies.
         ui->txtKeyword->clear();
         ui->lbDisplayKeyword->hide();
-        showContacts(db->contacts(group, QString()));
+        showListing(db->listing(group, QString()));
     } catch (const std::exception& e) {
         // The contacts are gone; only the list could not be read back.
         Tips::error(utf8(e));

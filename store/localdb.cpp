@@ -495,7 +495,7 @@ pim::_Contact LocalDb::contact(unsigned long long contactId) {
     return c;
 }
 
-QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
+Sqlite3Cursor LocalDb::queryListed(unsigned long long groupId, const QString& keyword) {
     open_check();
     // Every column but the photo bytes: a list shows no photo at its stored size, and a row
     // whose bytes run into overflow pages is read without them. loadPhotos() adds them.
@@ -524,11 +524,42 @@ QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keywo
     }
     sql.appendSql(QStringLiteral(" order by contact_id asc"));
 
-    Sqlite3Cursor cur = m_db.queryThrow(sql);
+    return m_db.queryThrow(sql);
+}
+
+QList<pim::_Contact> LocalDb::contacts(unsigned long long groupId, QString keyword) {
+    Sqlite3Cursor cur = queryListed(groupId, keyword);
     QList<pim::_Contact> result = contactlistread::readContacts(cur);
     if (!result.isEmpty())
         std::sort(result.begin(), result.end(), _contactSortCompare);
     return result;
+}
+
+ContactListing LocalDb::listing(unsigned long long groupId, QString keyword) {
+    open_check();
+    // The listing reads each page once, in one pass: a small cache recycles a few pages where
+    // the large one kept for merges would take fresh memory for every page read, and grow the
+    // program by the size of the file read.
+    QString cacheSize;
+    {
+        Sqlite3Cursor cur = m_db.queryThrow("pragma cache_size");
+        if (cur.moveNext())
+            cacheSize = QString::number(cur.getInt64(0));
+    }
+    m_db.executeThrow(Sqlite3Sql("pragma cache_size=-2048"));
+    struct Restore {
+        Sqlite3DB& db;
+        const QString& size;
+        ~Restore() {
+            try {
+                if (!size.isEmpty())
+                    db.executeThrow(Sqlite3Sql(QStringLiteral("pragma cache_size=") + size));
+            } catch (const std::exception&) {
+            }
+        }
+    } restore{m_db, cacheSize};
+    Sqlite3Cursor cur = queryListed(groupId, keyword);
+    return contactlistread::readListing(cur);
 }
 
 QByteArray LocalDb::photo(unsigned long long photoEntityId) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "combinerule.h"
+#include "contactlistread.h"
 #include "pim.h"
 #include "rowinserts.h"
 
@@ -104,6 +105,9 @@ public:
     // Photos come without their bytes (no "data15" key; g_photoBytesHeld tells): whoever
     // shows or writes a photo reads it with photo() or loadPhotos().
     QList<pim::_Contact> contacts(unsigned long long groupId = 0, QString keyword = QString());
+    // The same contacts in the same order, held as their rows' bytes: for a window that shows
+    // many and opens few.
+    ContactListing listing(unsigned long long groupId = 0, QString keyword = QString());
     // The stored bytes of one photo entity; empty when no photo row has that id.
     QByteArray photo(unsigned long long photoEntityId);
     // Gives every photo entity of the contacts that lacks its bytes the stored ones.
@@ -153,6 +157,8 @@ public:
 
 private:
     struct RowColumns;
+    // The list query of contacts() and listing().
+    Sqlite3Cursor queryListed(unsigned long long groupId, const QString& keyword);
     static void fill_entity(Sqlite3Cursor& cursor, const RowColumns& columns, int type,
                             pim::Entity& entity);
 

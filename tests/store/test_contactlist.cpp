@@ -95,3 +95,56 @@ TEST(ContactList, LargeSearchListsExactlyTheMatchingContacts) {
 }
 
 }  // namespace
+
+// The listing a window shows holds the same contacts, in the same order, as the full listing:
+// made whole one by one, and field by field without making them.
+TEST(ContactList, FlatListingHoldsWhatTheFullListingHolds) {
+    TempDb t;
+    fill(t);
+    for (const QString& keyword : {QString(), QStringLiteral("Zoë")}) {
+        const QList<pim::_Contact> full = t.db->contacts(0, keyword);
+        const ContactListing flat = t.db->listing(0, keyword);
+        ASSERT_EQ(flat.size(), full.size());
+        for (int i = 0; i < full.size(); ++i) {
+            const pim::_Contact& c = full.at(i);
+            // Equal names stand in the same order too.
+            ASSERT_EQ(flat.id(i), c._id) << i;
+            EXPECT_EQ(flat.fullName(i), c.fullName);
+            EXPECT_EQ(flat.fullName(i).isNull(), c.fullName.isNull());
+            const pim::_Contact made = flat.contact(i);
+            ASSERT_EQ(made, c);
+            EXPECT_EQ(made.srcId.isNull(), c.srcId.isNull());
+            for (int type = pim::ENTITY_NAME; type <= pim::ENTITY_URL; ++type) {
+                const QList<pim::Entity> details = c.entities.value(type);
+                ASSERT_EQ(flat.detailCount(i, type), details.size());
+                for (int n = 0; n < details.size(); ++n) {
+                    for (int k = 1; k <= 15; ++k) {
+                        const QString key = "data" + QString::number(k);
+                        const QVariant want = details.at(n).fields.value(key);
+                        const QVariant got = flat.field(i, type, n, key);
+                        ASSERT_EQ(got, want) << i << " " << type << " " << key.toStdString();
+                        ASSERT_EQ(got.isValid(), want.isValid());
+                        ASSERT_EQ(got.toString().isNull(), want.toString().isNull());
+                    }
+                }
+                EXPECT_FALSE(flat.field(i, type, details.size(), "data1").isValid());
+            }
+        }
+    }
+    EXPECT_EQ(t.db->listing(0, "nobody").size(), 0);
+}
+
+// The listing reads through a small page cache and gives the connection its own back.
+TEST(ContactList, ListingLeavesThePageCacheSettingAsItWas) {
+    TempDb t;
+    fill(t);
+    auto cacheSize = [&t] {
+        Sqlite3Cursor cur = t.db->db().queryThrow("pragma cache_size");
+        return cur.moveNext() ? cur.getInt64(0) : 0;
+    };
+    t.db->db().executeThrow("pragma cache_size=-12345");
+    EXPECT_EQ(t.db->listing().size(), kContacts);
+    EXPECT_EQ(cacheSize(), -12345);
+    EXPECT_EQ(t.db->listing(0, "Zoë").size(), t.db->contactIds(0, "Zoë").size());
+    EXPECT_EQ(cacheSize(), -12345);
+}

@@ -343,3 +343,86 @@ TEST_F(ModelsTest, CancelledBackupLeavesNothingBehind) {
     EXPECT_EQ(reporter.reports, 0);
     EXPECT_TRUE(db->contacts().isEmpty());
 }
+
+// A list shown from a store's listing shows, orders, picks and hands out the very contacts a
+// list of the same contacts made whole does.
+TEST_F(ModelsTest, ContactListFromListingMatchesTheWholeContacts) {
+    QSharedPointer<LocalDb> db = freshDb("listing.db");
+    db->beginEdit();
+    for (int i = 0; i < 40; ++i) {
+        // Namesakes, a contact without a name, phones of several types in varied order,
+        // numbers stored as integers, markup, photos good and bad.
+        pim::_Contact c(0, QString(), i % 9 == 0 ? QString() : QString("Name %1").arg(i % 6));
+        db->insertContactBase(c);
+        for (int k = 0; k < i % 4; ++k) {
+            pim::Entity phone;
+            phone.fields["data1"] = QString("<b>%1-%2</b>").arg(i).arg(k);
+            phone.fields["data2"] = (i + k) % 3;
+            db->insertEntity(c._id, pim::ENTITY_PHONE, phone);
+        }
+        if (i % 3 == 0) {
+            pim::Entity mail;
+            mail.fields["data1"] = QString("p%1@example.org").arg(i);
+            db->insertEntity(c._id, pim::ENTITY_EMAIL, mail);
+        }
+        if (i % 5 != 0) {
+            pim::Entity adr;
+            adr.fields["data4"] = QString("%1 Main St").arg(i);
+            if (i % 2 == 0)
+                adr.fields["data1"] = QString("%1 Main St, Town").arg(i);
+            db->insertEntity(c._id, pim::ENTITY_ADDR, adr);
+        }
+        if (i % 4 == 1) {
+            pim::Entity photo;
+            photo.fields["data15"] = i % 8 == 1 ? pngBytes() : QByteArray("junk");
+            db->insertEntity(c._id, pim::ENTITY_PHOTO, photo);
+        }
+    }
+    db->endEdit(true);
+
+    ItemModelContacts whole, flat;
+    whole.setPhotoFetch(g_photoFetch(db));
+    flat.setPhotoFetch(g_photoFetch(db));
+    whole.loadContacts(db->contacts());
+    flat.loadListing(db->listing());
+    ASSERT_EQ(flat.rowCount(), 39);  // one holds no detail, and is not listed
+    auto sameCells = [&](int rows) {
+        for (int r = 0; r < rows; ++r) {
+            for (int col = 0; col < 5; ++col) {
+                for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+                    const QVariant a = whole.data(whole.index(r, col), role);
+                    const QVariant b = flat.data(flat.index(r, col), role);
+                    ASSERT_EQ(a, b) << r << " " << col << " " << role;
+                    ASSERT_EQ(a.isValid(), b.isValid()) << r << " " << col;
+                }
+            }
+            EXPECT_EQ(whole.data(whole.index(r, 0), Qt::DecorationRole).value<QPixmap>().toImage(),
+                      flat.data(flat.index(r, 0), Qt::DecorationRole).value<QPixmap>().toImage())
+                << r;
+        }
+    };
+    sameCells(39);
+
+    // Rows are made whole where they stay: the address handed out before is the one after.
+    const void* second = flat.index(1, 0).internalPointer();
+    EXPECT_EQ(flat.contactAt(1), second);
+    EXPECT_EQ(*flat.contactAt(1), whole.contacts().at(1));
+    EXPECT_EQ(flat.rowOf(whole.contacts().at(7)._id), 7);
+    EXPECT_EQ(flat.rowOf(0), -1);
+
+    // A contact added after the listing, then a search among the listed ones.
+    whole.insertContact(makeContact("Aaron", "First"));
+    flat.insertContact(makeContact("Aaron", "First"));
+    EXPECT_EQ(flat.index(1, 0).internalPointer(), second);
+    QSet<unsigned long long> ids;
+    for (int r = whole.size() - 1; r >= 0; r -= 3)
+        ids.insert(whole.contacts().at(r)._id);
+    whole.keepOnly(ids);
+    flat.keepOnly(ids);
+    ASSERT_EQ(flat.size(), whole.size());
+    // In the store's order: the added contact no longer stands at the end.
+    EXPECT_GE(flat.rowOf(0), 0);
+    EXPECT_LT(flat.rowOf(0), flat.size() - 1);
+    sameCells(flat.size());
+    EXPECT_EQ(flat.contacts(), whole.contacts());
+}
