@@ -209,8 +209,9 @@ TEST(MergeRun, ProgressIsThrottled) {
     EXPECT_EQ(r.percents.first(), 50);
     EXPECT_EQ(r.texts.last(), "Contacts:150/150");
     EXPECT_EQ(r.percents.last(), 100);
+    // Two clocks read in whole milliseconds: one may lose a millisecond on the other.
     for (int i = 1; i + 1 < r.at.size(); ++i)
-        EXPECT_GE(r.at[i] - r.at[i - 1], MergeRun::PROGRESS_INTERVAL_MS) << i;
+        EXPECT_GE(r.at[i] - r.at[i - 1], MergeRun::PROGRESS_INTERVAL_MS - 1) << i;
 }
 
 TEST(MergeRun, BulkPathRebuildsTheIndexes) {
