@@ -114,7 +114,9 @@ TEST_F(SlowPhoneTest, CancelDuringASlowReadKeepsNothingAndTheWindowAnswers) {
         << Boxes::instance().dump().toStdString();
     const qint64 stallAfterCancel = beat.worst;
     const qint64 toEnd = sinceCancel.elapsed();
-    EXPECT_LT(stallWhileNamed, 250) << "the window froze while the device name was read";
+    // A quarter second here is several under AddressSanitizer on a busy machine.
+    EXPECT_LT(stallWhileNamed, 250 * kTimeScale)
+        << "the window froze while the device name was read";
     EXPECT_LT(stallAfterCancel, 1000) << "the window froze after the cancel";
     EXPECT_LT(toEnd, 6000);
     waitFor([] { return false; }, 100);
