@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "sqlite3db.h"
+
 #include <stdexcept>
 
 namespace {
@@ -14,43 +16,6 @@ namespace {
                                  .arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc)))
                                  .toUtf8()
                                  .toStdString());
-}
-
-// `text` as UTF-8 into `out`, reusing its memory. Text with surrogates (characters beyond the
-// first plane, or broken pairs) goes through Qt, whose handling of broken pairs is the one
-// stored so far.
-void encodeUtf8(const QString& text, QByteArray& out) {
-    const ushort* in = text.utf16();
-    const int n = text.size();
-    int bytes = 0;
-    for (int i = 0; i < n; ++i) {
-        const ushort c = in[i];
-        if (c < 0x80) {
-            bytes += 1;
-        } else if (c < 0x800) {
-            bytes += 2;
-        } else if (c >= 0xd800 && c <= 0xdfff) {
-            out = text.toUtf8();
-            return;
-        } else {
-            bytes += 3;
-        }
-    }
-    out.resize(bytes);
-    char* o = out.data();
-    for (int i = 0; i < n; ++i) {
-        const ushort c = in[i];
-        if (c < 0x80) {
-            *o++ = char(c);
-        } else if (c < 0x800) {
-            *o++ = char(0xc0 | (c >> 6));
-            *o++ = char(0x80 | (c & 0x3f));
-        } else {
-            *o++ = char(0xe0 | (c >> 12));
-            *o++ = char(0x80 | ((c >> 6) & 0x3f));
-            *o++ = char(0x80 | (c & 0x3f));
-        }
-    }
 }
 
 // Resets the statement however the row ends, so that it holds no lock between rows.

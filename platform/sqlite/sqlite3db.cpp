@@ -77,9 +77,12 @@ QString errorText(const char* call, int rc, sqlite3* db) {
         .arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc)));
 }
 
-// `text` as UTF-8 into `out`, reusing its memory. Text with surrogates (characters beyond the
-// first plane, or broken pairs) goes through Qt, whose handling of broken pairs is the one
-// stored so far.
+[[noreturn]] void throwError(const char* call, int rc, sqlite3* db) {
+    throw std::runtime_error(errorText(call, rc, db).toUtf8().toStdString());
+}
+
+}  // namespace
+
 void encodeUtf8(const QString& text, QByteArray& out) {
     const ushort* in = text.utf16();
     const int n = text.size();
@@ -113,12 +116,6 @@ void encodeUtf8(const QString& text, QByteArray& out) {
         }
     }
 }
-
-[[noreturn]] void throwError(const char* call, int rc, sqlite3* db) {
-    throw std::runtime_error(errorText(call, rc, db).toUtf8().toStdString());
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Sqlite3Sql

@@ -22,6 +22,11 @@ struct sqlite3_stmt;
 // Version of this wrapper's interface; the application refuses to start unless it is 8.
 int sqlite_qt_version();
 
+// `text` as UTF-8 into `out`, reusing its memory: bound text of many rows costs no allocation
+// each. Text with surrogates (characters beyond the first plane, or broken pairs) goes through
+// Qt, whose handling of broken pairs is the one stored so far.
+void encodeUtf8(const QString& text, QByteArray& out);
+
 class Sqlite3DB;
 
 class Sqlite3Sql {
