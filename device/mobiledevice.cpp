@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <mutex>
 #include <vector>
@@ -152,7 +154,15 @@ struct DeviceEvents {
     bool subscribed = false;
     QByteArray address;
     QStringList attached;
+    // The library's thread greets usbmuxd as it starts, and a cancel that lands in that greeting
+    // leaves the greeting's message behind. A phone announced means the greeting is over; with
+    // none attached, the greeting is given its time.
+    std::chrono::steady_clock::time_point subscribedAt;
+    bool heard = false;
+    std::condition_variable heardCondition;
 };
+
+constexpr auto kGreetingTime = std::chrono::seconds(2);
 
 // Never destroyed: the library's thread may call in while the process ends.
 DeviceEvents& deviceEvents() {
@@ -161,13 +171,15 @@ DeviceEvents& deviceEvents() {
 }
 
 void onDeviceEvent(const idevice_event_t* event, void*) {
+    DeviceEvents& events = deviceEvents();
+    std::lock_guard<std::mutex> lock(events.mutex);
+    events.heard = true;
+    events.heardCondition.notify_all();
     if (!event || !event->udid)
         return;
     if (event->conn_type != CONNECTION_USBMUXD)
         return;  // network connections produce no signals
     const QString udid = QString::fromLatin1(event->udid);
-    DeviceEvents& events = deviceEvents();
-    std::lock_guard<std::mutex> lock(events.mutex);
     // Emitted here, the signals reach the GUI thread queued.
     if (event->event == IDEVICE_DEVICE_ADD) {
         if (!events.attached.contains(udid))
@@ -205,14 +217,22 @@ bool MobiledeviceSubscribe::start() {
         renew = !events.subscribed || events.address != address;
     }
     if (renew) {
-        // Unlocked: ending the subscription waits for the library's thread, which may be
-        // waiting for the lock in onDeviceEvent.
-        if (events.subscribed)
+        if (events.subscribed) {
+            {
+                std::unique_lock<std::mutex> lock(events.mutex);
+                events.heardCondition.wait_until(lock, events.subscribedAt + kGreetingTime,
+                                                 [&events] { return events.heard; });
+            }
+            // Unlocked: ending the subscription waits for the library's thread, which may be
+            // waiting for the lock in onDeviceEvent.
             idevice_event_unsubscribe();
+        }
         {
             std::lock_guard<std::mutex> lock(events.mutex);
             events.subscribed = false;
             events.attached.clear();
+            events.heard = false;
+            events.subscribedAt = std::chrono::steady_clock::now();
             events.current = this;
         }
         if (idevice_event_subscribe(onDeviceEvent, nullptr) != IDEVICE_E_SUCCESS) {
