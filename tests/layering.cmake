@@ -37,7 +37,7 @@ endfunction()
 rule(platform store ui device backup editor import export backupservice resources
      tests/store tests/device tests/device_workers tests/backup tests/editor tests/import
      tests/export tests/backupservice tests/platform tests/fuzz
-     bench/store bench/device bench/backup bench/import bench/export FORBID "app/")
+     bench/store bench/backup bench/import FORBID "app/")
 # The store and the platform layers know nothing of widgets or subsystems.
 foreach(prefix ui/ device/ backup/ editor/ import/ export/ backupservice/)
     rule(store platform FORBID "${prefix}")

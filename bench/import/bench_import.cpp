@@ -1,16 +1,9 @@
-// Throughput of the vCard and CSV readers beside other parsers, and the cost of a whole import.
-// Prints MB/s and ratios; the figures are for reading, not pass/fail.
+// Throughput of the vCard and CSV readers beside other parsers. Prints MB/s and ratios; the
+// figures are for reading, not pass/fail. Whole imports against bare writes of the same rows are
+// tw_bench_ratios' arms.
 #include "csvhelper.h"
-#include "csvimport.h"
-#include "importrun.h"
 #include "qvcardparser.h"
 #include "vcardimport.h"
-
-#include "store/localdb.h"
-
-#include "../barewrites.h"
-
-#include <sqlite3.h>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -144,47 +137,6 @@ const char* const kPyCsvScript =
     "    best = min(best, time.perf_counter() - t)\n"
     "print(best)\n";
 
-class NullReporter : public ImportReporter {
-public:
-    bool cancelled() override { return false; }
-    void progress(QString, int, QString) override {}
-    void succeed(QString m) override { result = m; }
-    void error(QString m) override { result = "error: " + m; }
-    QString result;
-};
-
-double importSeconds(const QString& dir, const QString& vcfPath, const char* name,
-                     bool csv = false) {
-    LocalDb db(dir + "/" + name, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-    db.create();
-    NullReporter r;
-    VCardImport vcard;
-    CSVImport csvImport;
-    AbsImport& imp = csv ? static_cast<AbsImport&>(csvImport) : vcard;
-    QElapsedTimer t;
-    t.start();
-    g_runImport(imp, vcfPath, db, r);
-    const double s = t.nsecsElapsed() / 1e9;
-    std::printf("  %s: %s\n", name, r.result.toUtf8().constData());
-    return s;
-}
-
-// Merge and store alone: the same cards, parsed and mapped beforehand, in one bulk edit.
-double storeSeconds(const QString& dir, const QList<pim::_Contact>& contacts, const char* name) {
-    LocalDb db(dir + "/" + name, QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-    db.create();
-    QElapsedTimer t;
-    t.start();
-    db.beginBulkEdit(contacts.size());
-    for (const pim::_Contact& c : contacts) {
-        pim::_Contact out;
-        bool existed = false;
-        db.combineContact(c, out, existed);
-    }
-    db.endEdit(true);
-    return t.nsecsElapsed() / 1e9;
-}
-
 void ratio(const char* what, double ours, double peer, double want, bool higherIsBetter) {
     if (peer <= 0) {
         std::printf("  %-58s n/a\n", what);
@@ -196,43 +148,10 @@ void ratio(const char* what, double ours, double peer, double want, bool higherI
                 higherIsBetter ? ">=" : "<=", want, ok ? "ok" : "MISSED");
 }
 
-// Like with like: each whole import of 10,000 contacts (read, parse, map, merge, store) against
-// bare SQLite writing the rows that import stores. Best of three.
-void importRatios(const QString& dir, const QString& vcfPath, const QList<pim::_Contact>& cards,
-                  const QString& csvPath) {
-    std::printf("\nWhole imports of 10,000 contacts against bare SQLite writes of the same rows\n");
-    QList<pim::_Contact> rows;
-    {
-        CSVImport reader;
-        reader.initialize(csvPath);
-        while (reader.hasNext())
-            rows << reader.nextContact();
-        reader.uninitialize();
-    }
-    double vcfImp = 1e9, vcfRaw = 1e9, csvImp = 1e9, csvRaw = 1e9;
-    for (int rep = 0; rep < 3; ++rep) {
-        const QByteArray n = QByteArray::number(rep);
-        vcfImp = std::min(vcfImp, importSeconds(dir, vcfPath, ("vcf10k-" + n + ".db").constData()));
-        vcfRaw = std::min(vcfRaw, bareWriteSeconds(dir + "/vcfraw-" + n + ".db", cards));
-        csvImp = std::min(csvImp,
-                          importSeconds(dir, csvPath, ("csv10k-" + n + ".db").constData(), true));
-        csvRaw = std::min(csvRaw, bareWriteSeconds(dir + "/csvraw-" + n + ".db", rows));
-    }
-    std::printf(
-        "  vCard import %.3f s, bare writes %.3f s; CSV import %.3f s, bare writes %.3f s\n",
-        vcfImp, vcfRaw, csvImp, csvRaw);
-    ratio("vCard import / bare SQLite writes of the same rows", vcfImp, vcfRaw, 1.5, false);
-    ratio("CSV import / bare SQLite writes of the same rows", csvImp, csvRaw, 1.5, false);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    // For profiling: "import" runs only the database import of 10,000 cards; "store" only the
-    // merge and store of them, mapped beforehand ("store store" without, "store raw" only the
-    // bare SQLite inserts); "ratios" only the whole imports against bare writes.
-    const bool importOnly = argc > 1 && QByteArray(argv[1]) == "import";
     QTemporaryDir dir;
     auto save = [&](const QByteArray& data, const char* name) {
         QFile f(dir.filePath(name));
@@ -242,34 +161,10 @@ int main(int argc, char** argv) {
     };
     const QByteArray vcf = makeVcf(10000, false);
     const QString vcfPath = save(vcf, "plain.vcf");
-    if (importOnly) {
-        std::printf("10,000 cards: %.3f s\n", importSeconds(dir.path(), vcfPath, "only.db"));
-        return 0;
-    }
-    if (argc > 1 && QByteArray(argv[1]) == "ratios") {
-        QList<pim::_Contact> cards;
-        for (const auto& c : QVCardParser::parse(vcf))
-            cards << VCardImport::cardToContact(c);
-        importRatios(dir.path(), vcfPath, cards, save(makeCsv(10000), "rows10k.csv"));
-        return 0;
-    }
-    if (argc > 1 && QByteArray(argv[1]) == "store") {
-        QList<pim::_Contact> mapped;
-        for (const auto& c : QVCardParser::parse(vcf))
-            mapped << VCardImport::cardToContact(c);
-        const QByteArray which = argc > 2 ? QByteArray(argv[2]) : QByteArray();
-        if (which != "raw")
-            std::printf("store 10,000 mapped cards: %.3f s\n",
-                        storeSeconds(dir.path(), mapped, "store.db"));
-        if (which != "store")
-            std::printf("raw SQLite, same rows: %.3f s\n",
-                        bareWriteSeconds(dir.path() + "/raw.db", mapped));
-        return 0;
-    }
     const QByteArray vcfPhotos = makeVcf(10000, true);
-    const QByteArray vcf20 = makeVcf(20000, false), csv = makeCsv(50000);
+    const QByteArray csv = makeCsv(50000);
     const QString photoPath = save(vcfPhotos, "photos.vcf");
-    const QString vcf20Path = save(vcf20, "plain20k.vcf"), csvPath = save(csv, "rows.csv");
+    const QString csvPath = save(csv, "rows.csv");
     std::printf(
         "Files: %.2f MB vCard (10,000 cards), %.2f MB with photos, %.2f MB CSV (50,000 rows)\n\n",
         vcf.size() / 1e6, vcfPhotos.size() / 1e6, csv.size() / 1e6);
@@ -279,7 +174,6 @@ int main(int argc, char** argv) {
         const QByteArray* data;
         QString path;
     } files[] = {{"10k cards", &vcf, vcfPath}, {"10k cards + photos", &vcfPhotos, photoPath}};
-    double parsePlain = 0;
     for (const auto& f : files) {
         std::printf("vCard parse, %s\n", f.label);
         int cards = 0;
@@ -295,8 +189,6 @@ int main(int argc, char** argv) {
         });
         std::printf("  parse and map into contacts  %8.1f MB/s  (%d cards)\n",
                     mbps(f.data->size(), ours), cards);
-        if (f.data == &vcf)
-            parsePlain = parseOnly;
         double kde = -1;
 #ifdef TW_HAVE_KCONTACTS
         KContacts::VCardConverter conv;
@@ -341,40 +233,5 @@ int main(int argc, char** argv) {
         std::printf("  python3 csv.reader           %8.1f MB/s\n", mbps(csv.size(), pyCsv));
     ratio("throughput vs python csv", mbps(csv.size(), ourCsv), mbps(csv.size(), pyCsv), 1.0, true);
 
-    std::printf("\nImport into a new local database (parse, map, merge, store)\n");
-    // Best of three, like the other figures (the machine may be busy).
-    double imp10 = 1e9;
-    for (const char* name : {"import10k-1.db", "import10k-2.db", "import10k-3.db"})
-        imp10 = std::min(imp10, importSeconds(dir.path(), vcfPath, name));
-    double imp20 = 1e9;
-    for (const char* name : {"import20k-1.db", "import20k-2.db", "import20k-3.db"})
-        imp20 = std::min(imp20, importSeconds(dir.path(), vcf20Path, name));
-    const double mapped = best(3, [&] {
-        for (const auto& c : QVCardParser::parse(vcf))
-            (void)VCardImport::cardToContact(c);
-    });
-    std::printf(
-        "  10,000 cards %.3f s, 20,000 cards %.3f s, parse alone %.3f s, parse and map %.3f s\n",
-        imp10, imp20, parsePlain, mapped);
-    std::printf(
-        "  (the rest of the import time is spent storing: merge lookups and row inserts)\n");
-    ratio("import 20k / import 10k", imp20, imp10, 2.2, false);
-    QList<pim::_Contact> cards;
-    for (const auto& c : QVCardParser::parse(vcf))
-        cards << VCardImport::cardToContact(c);
-    double store10 = 1e9, raw10 = 1e9;
-    for (int rep = 0; rep < 3; ++rep) {
-        const QByteArray n = QByteArray::number(rep);
-        store10 = std::min(store10,
-                           storeSeconds(dir.path(), cards, ("store10k-" + n + ".db").constData()));
-        raw10 = std::min(raw10, bareWriteSeconds(dir.path() + "/raw10k-" + n + ".db", cards));
-    }
-    std::printf(
-        "  merge and store alone (cards mapped beforehand) %.3f s; the same rows through bare "
-        "SQLite statements %.3f s\n",
-        store10, raw10);
-    ratio("merge and store alone / bare SQLite writes", store10, raw10, 1.5, false);
-
-    importRatios(dir.path(), vcfPath, cards, save(makeCsv(10000), "rows10k.csv"));
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "backuparms.h"
 #include "benchbook.h"
+#include "previewarm.h"
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
@@ -522,6 +523,8 @@ int run(const QString& arm, int n, const QString& dir) {
         return rawQueryArm(refDbPath(dir, "vcard"));
     if (arm == QLatin1String("pdf"))
         return pdfArm(refDbPath(dir, "vcard"), dir + QStringLiteral("/run-cards.pdf"));
+    if (arm == QLatin1String("preview"))
+        return previewArm(refDbPath(dir, "vcard"));
     if (arm == QLatin1String("phone-read"))
         return phoneReadArm(scratch);
     if (arm == QLatin1String("sync-receive"))

@@ -208,10 +208,18 @@ SizeResult measureSize(const QString& root, int n, int count) {
         env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), phone.address());
     else
         std::printf("  fake-iphone did not start: no phone arms\n");
-    const QStringList quietArms = {
-        "vcard-import", "vcard-bare",        "csv-import",      "csv-bare", "backup-import",
-        "backup-bare",  "backup-import-idx", "backup-bare-idx", "list",     "list-raw",
-        "pdf"};
+    const QStringList quietArms = {"vcard-import",
+                                   "vcard-bare",
+                                   "csv-import",
+                                   "csv-bare",
+                                   "backup-import",
+                                   "backup-bare",
+                                   "backup-import-idx",
+                                   "backup-bare-idx",
+                                   "list",
+                                   "list-raw",
+                                   "pdf",
+                                   "preview"};
     // No phone where the window lists: it would read the phone meanwhile.
     QProcessEnvironment noPhone = env;
     noPhone.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
@@ -264,6 +272,13 @@ SizeResult measureSize(const QString& root, int n, int count) {
         std::printf("  %-52s %6.2f s, %.1f MB file, %.0f MB peak  (bounds 2 s, 30 MB) %s\n",
                     "PDF through the export worker", s, mb, median(pdf.peakMb),
                     s < 2 && mb < 30 ? "ok" : "MISSED");
+    }
+    const Figures& preview = q[QStringLiteral("preview")];
+    if (!preview.seconds.empty()) {
+        const double mb = median(preview.peakMb);
+        std::printf("  %-52s %6.2f s, %.0f MB peak  (bound 300 MB) %s\n",
+                    "print preview, turned and scrolled to the end", median(preview.seconds), mb,
+                    mb < 300 ? "ok" : "MISSED");
     }
     return result;
 }
