@@ -38,6 +38,8 @@ namespace {
 
 // PDF output is laid out as on a screen-resolution printer.
 constexpr int kPdfResolution = 96;
+// Cards drawn between two write-backs of the PDF file: about a megabyte with photos.
+constexpr int kCardsPerWriteBack = 256;
 
 void setupPrinter(QPrinter& printer) {
     printer.setPageOrientation(QPageLayout::Portrait);
@@ -493,6 +495,10 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
         const auto step = [&](int done) {
+            // A file of thousands of photos takes a while to reach the disk: it goes there
+            // while the next cards are drawn rather than all at the end.
+            if (done % kCardsPerWriteBack == 0)
+                file.startWriteBack();
             if (!reporter)
                 return true;
             if (reporter->cancelled())
