@@ -54,23 +54,12 @@ QList<QImage> pdfJpegs(const QByteArray& pdf) {
     return out;
 }
 
-QColor meanColour(const QImage& image) {
-    const QRect middle(image.width() / 4, image.height() / 4, image.width() / 2,
-                       image.height() / 2);
-    long r = 0, g = 0, b = 0, n = 0;
-    for (int y = middle.top(); y <= middle.bottom(); ++y)
-        for (int x = middle.left(); x <= middle.right(); ++x, ++n) {
-            const QRgb p = image.pixel(x, y);
-            r += qRed(p);
-            g += qGreen(p);
-            b += qBlue(p);
-        }
-    return n ? QColor(int(r / n), int(g / n), int(b / n)) : QColor();
-}
-
-bool near(const QColor& a, const QColor& b) {
-    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
-           std::abs(a.blue() - b.blue()) < 24;
+// Whether the middle of the picture has about that colour (JPEG moves it a little).
+bool looksLike(const QImage& image, const QColor& colour) {
+    const QColor middle = image.pixelColor(image.width() / 2, image.height() / 2);
+    return std::abs(middle.red() - colour.red()) < 24 &&
+           std::abs(middle.green() - colour.green()) < 24 &&
+           std::abs(middle.blue() - colour.blue()) < 24;
 }
 
 // A fetch through the database's own connection that notes readers overlapping and reads
@@ -148,10 +137,7 @@ TEST(CardPhotos, EachStoredPhotoLandsOnItsOwnCardReadOneAtATime) {
         }
         if (i % 2)
             continue;
-        ASSERT_FALSE(images.at(image).isNull()) << i;
-        EXPECT_TRUE(near(meanColour(images.at(image)), photoColour(i)))
-            << "card " << i << " shows " << meanColour(images.at(image)).name().toStdString()
-            << ", its photo is " << photoColour(i).name().toStdString();
+        EXPECT_TRUE(looksLike(images.at(image), photoColour(i))) << "card " << i;
         ++image;
     }
 
