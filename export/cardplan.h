@@ -135,6 +135,8 @@ public:
     // Draws them offset by `origin`, as drawText would have where each was added, in the
     // painter's own `fonts`.
     void draw(QPainter& painter, QPoint origin, const CardFonts& fonts) const {
+        // Texts laid out as glyphs that need no clip are drawn last, one run per face.
+        CardText::Gathered gathered[3];
         for (const Text& t : m_texts) {
             const QRect box = t.box.translated(origin);
             const QRectF clip(box);
@@ -151,10 +153,14 @@ public:
                     CardText::draw(painter, t.block, clip.topLeft(), clipTo);
                     break;
                 case Glyphs:
-                    CardText::draw(painter, t.shaped, fonts.face(t.face), clip.topLeft(), clipTo);
+                    if (!CardText::gather(t.shaped, clip.topLeft(), clipTo, gathered[t.face]))
+                        CardText::draw(painter, t.shaped, fonts.face(t.face), clip.topLeft(),
+                                       clipTo);
                     break;
             }
         }
+        for (int face = NameFace; face <= ValueFace; ++face)
+            CardText::draw(painter, gathered[face], fonts.face(face));
     }
 
 private:

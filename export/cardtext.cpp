@@ -115,6 +115,27 @@ void CardText::draw(QPainter& painter, const Shaped& shaped, const QRawFont& fac
         painter.restore();
 }
 
+bool CardText::gather(const Shaped& shaped, QPointF at, const QRectF* clip, Gathered& into) {
+    if (clip && !clip->contains(QRectF(at, shaped.size)))
+        return false;
+    for (int i = 0; i < shaped.glyphs.size(); ++i) {
+        into.glyphs += shaped.glyphs.at(i);
+        for (const QPointF& p : shaped.positions.at(i))
+            into.positions += p + at;
+    }
+    return true;
+}
+
+void CardText::draw(QPainter& painter, const Gathered& gathered, const QRawFont& face) {
+    if (gathered.glyphs.isEmpty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(face);
+    run.setGlyphIndexes(gathered.glyphs);
+    run.setPositions(gathered.positions);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
 bool CardText::block(const QString& text, const QFont& font, Mode mode, int width,
                      Qt::LayoutDirection direction, Block& out) {
     if (!ownCase(text, mode, direction))

@@ -61,6 +61,18 @@ public:
     static void draw(QPainter& painter, const Shaped& shaped, const QRawFont& face, QPointF at,
                      const QRectF* clip = nullptr);
 
+    // Glyphs of one face gathered from several texts and drawn as one run: a PDF pays for
+    // each run drawn (its own graphics state, font and text object) besides its glyphs.
+    struct Gathered {
+        QVector<quint32> glyphs;
+        QVector<QPointF> positions;
+    };
+    // Adds the shaped glyphs, placed at `at`, to `into` when they need no clip (none given, or
+    // they stay inside it); false when they must be drawn alone with draw().
+    static bool gather(const Shaped& shaped, QPointF at, const QRectF* clip, Gathered& into);
+    // Draws what was gathered in `face`, as draw() would have drawn each text.
+    static void draw(QPainter& painter, const Gathered& gathered, const QRawFont& face);
+
 private:
     struct Key {
         QString text;

@@ -38,6 +38,8 @@ namespace {
 
 // PDF output is laid out as on a screen-resolution printer.
 constexpr int kPdfResolution = 96;
+// Cards drawn between two write-backs of the PDF file: about a megabyte with photos.
+constexpr int kCardsPerWriteBack = 256;
 
 void setupPrinter(QPrinter& printer) {
     printer.setPageOrientation(QPageLayout::Portrait);
@@ -87,15 +89,50 @@ QImage decodeFitted(const QByteArray& bytes, int box) {
     return QImage();
 }
 
-// The pictures of the cards of one layout: each photo decoded once, straight to its box, from
-// its stored bytes (held by the contact, or read through the fetch). Decoding is most of a
-// card's time, so the photos of the next cards are decoded on other threads while this one
-// is drawn; only those few are held at a time. The placeholder is scaled once and shared by
-// every card that shows it, so a PDF holds it once.
+// Reads the stored bytes of contacts' photos through a fetch that serves one thread at a
+// time: the decoding threads take turns, and whoever holds it last has finished before the
+// paint request returns.
+class PhotoReader {
+public:
+    explicit PhotoReader(PhotoFetch fetch) : m_fetch(std::move(fetch)) {}
+
+    static bool hasPhoto(const pim::_Contact& contact) {
+        return !contact.entities.value(pim::ENTITY_PHOTO).isEmpty();
+    }
+
+    QByteArray read(const pim::_Contact& contact) {
+        if (!hasPhoto(contact))
+            return QByteArray();
+        std::lock_guard<std::mutex> hold(m_lock);
+        return g_firstPhotoBytes(contact, m_fetch);
+    }
+
+private:
+    PhotoFetch m_fetch;
+    std::mutex m_lock;
+};
+
+// The pictures of the cards of one layout: each photo read and decoded once, straight to its
+// box, from its stored bytes (held by the contact, or read through the fetch). Reading a photo
+// from the store and decoding it are most of a card's time, so the photos of the next cards
+// are read and decoded on other threads while this one is drawn; only those few are held at a
+// time. The placeholder is scaled once and shared by every card that shows it, so a PDF holds
+// it once.
 class CardImages {
 public:
     CardImages(const QList<pim::_Contact>& contacts, PhotoFetch fetch, int box)
-        : m_contacts(contacts), m_fetch(std::move(fetch)), m_box(box) {}
+        : m_contacts(contacts),
+          m_reader(std::make_shared<PhotoReader>(std::move(fetch))),
+          m_box(box) {}
+
+    // The tasks still running read through the fetch and the caller's store: both must
+    // outlive them.
+    ~CardImages() {
+        for (auto& pending : m_pending)
+            pending.second.wait();
+    }
+    CardImages(const CardImages&) = delete;
+    CardImages& operator=(const CardImages&) = delete;
 
     // Has the texts of the next cards laid out on the other threads too, in copies of `fonts`,
     // for cards `width` pixels wide.
@@ -122,7 +159,7 @@ public:
             card = it->second.get();
             m_pending.erase(it);
         } else if (index >= 0 && index < m_contacts.size()) {
-            card.picture = decodeFitted(photoBytes(index), m_box);
+            card.picture = decodeFitted(m_reader->read(m_contacts.at(index)), m_box);
         }
         // Pictures too large to decode safely get the placeholder, like unreadable ones.
         if (card.picture.isNull())
@@ -131,29 +168,23 @@ public:
     }
 
 private:
-    QByteArray photoBytes(int index) const {
-        const pim::_Contact& contact = m_contacts.at(index);
-        if (contact.entities.value(pim::ENTITY_PHOTO).isEmpty())
-            return QByteArray();
-        return g_firstPhotoBytes(contact, m_fetch);
-    }
-
-    // Reads the bytes here (the store is used by one thread) and decodes them in the pool,
-    // where the card's texts are laid out too when asked for. The task holds copies of what it
-    // reads.
+    // Reads and decodes in the pool, where the card's texts are laid out too when asked for.
+    // The task holds copies of what it uses.
     void queue(int index) {
         if (m_pending.count(index))
             return;
-        const QByteArray bytes = photoBytes(index);
-        if (bytes.isEmpty() && !m_planFonts)
+        const pim::_Contact& listed = m_contacts.at(index);
+        if (!m_planFonts && !PhotoReader::hasPhoto(listed))
             return;
+        const pim::_Contact contact = listed;
+        const std::shared_ptr<PhotoReader> reader = m_reader;
         const int box = m_box;
-        const pim::_Contact contact = m_planFonts ? m_contacts.at(index) : pim::_Contact();
         const std::shared_ptr<const CardFonts> fonts = m_planFonts;
         const int width = m_planWidth;
         const Qt::LayoutDirection direction = m_direction;
         auto task = std::make_shared<std::packaged_task<Card()> >([=] {
             Card card;
+            const QByteArray bytes = reader->read(contact);
             if (!bytes.isEmpty())
                 card.picture = decodeFitted(bytes, box);
             if (fonts) {
@@ -175,7 +206,7 @@ private:
     }
 
     const QList<pim::_Contact>& m_contacts;
-    PhotoFetch m_fetch;
+    std::shared_ptr<PhotoReader> m_reader;
     int m_box;
     int m_queued = 0;
     std::map<int, std::future<Card> > m_pending;
@@ -464,6 +495,10 @@ int ContactsPrinter::writePdfThrow(const QList<pim::_Contact>& contacts, const Q
             QCoreApplication::translate("ExportToFileThread", "IDS_EXPORTING_CONTACTS_TO_FILE");
         int lastPercent = -1;
         const auto step = [&](int done) {
+            // A file of thousands of photos takes a while to reach the disk: it goes there
+            // while the next cards are drawn rather than all at the end.
+            if (done % kCardsPerWriteBack == 0)
+                file.startWriteBack();
             if (!reporter)
                 return true;
             if (reporter->cancelled())

@@ -193,6 +193,11 @@ void ExportFile::checkThrow() {
         throwDevice(*file, errno);
 }
 
+void ExportFile::startWriteBack() {
+    if (m_temp)
+        ::sync_file_range(m_temp->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void ExportFile::flushThrow() {
     checkThrow();
     QFileDevice* file = m_temp.data();

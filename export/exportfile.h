@@ -30,6 +30,10 @@ public:
     void writeThrow(const QByteArray& bytes);
     // Throws when a write through device() failed.
     void checkThrow();
+    // Has the system start writing what it holds of the file to the disk, without waiting
+    // for it: a long writer calls this now and then, so that the sync at its end finds little
+    // left to do. A failure here shows in flushThrow().
+    void startWriteBack();
     // Flushes and syncs: what was written is on disk (or this throws).
     void flushThrow();
     // Flushes, syncs and moves the file into place.

@@ -1,6 +1,8 @@
 // Card texts laid out once and drawn again must land where QPainter::drawText puts them: the
 // same pixels and the same box, label or value, one line or wrapped, clipped or not.
+#include "cardplan.h"
 #include "cardtext.h"
+#include "export_test_util.h"
 
 #include <QApplication>
 #include <QImage>
@@ -8,6 +10,7 @@
 #include <QRawFont>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 namespace {
@@ -150,4 +153,56 @@ TEST(CardText, LeavesDrawTextItsOwnCases) {
     ASSERT_TRUE(kept.block(QString(), font, CardText::OneLine, 100, Qt::LeftToRight, block));
     EXPECT_FALSE(block.layout);
     EXPECT_GT(block.size.height(), 0);
+}
+
+// A whole card's texts laid out on another thread and drawn with the glyphs of each face
+// gathered into one run show the same pixels as the card laid out and drawn text by text on
+// the painting thread: labels, values cut at their box, a company line and an address running
+// past the card's edge.
+TEST(CardText, GatheredCardDrawsAsTextByText) {
+    using namespace exporttest;
+    const pim::_Contact card = contact(
+        QStringLiteral("Aisha Dubois1121"),
+        {{pim::ENTITY_ORG,
+          ent({{"data1", "Example Corporation International"}, {"data4", "Account Manager"}})},
+         {pim::ENTITY_EVENT, ent({{"data1", "1972-07-12T00:00:00"}, {"data2", "3"}})},
+         {pim::ENTITY_PHONE, ent({{"data1", "+1 555 1001121"}, {"data2", "2"}})},
+         {pim::ENTITY_PHONE, ent({{"data1", "+1 555 2001121"}, {"data2", "3"}})},
+         {pim::ENTITY_EMAIL, ent({{"data1", "a.rather.long.address.1121@example.com"}})},
+         {pim::ENTITY_ADDR, ent({{"data4", "1121 Main Street, Building 7, Floor 3, Room 12"},
+                                 {"data7", "Springfield"},
+                                 {"data9", "62701"},
+                                 {"data10", "USA"}})}});
+    const int w = 341;
+    auto draw = [&](bool elsewhere) {
+        QImage image(w, 213, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter p(&image);
+        p.setFont(QApplication::font());
+        const CardFonts fonts(p, w);
+        CardText kept;
+        if (!elsewhere) {
+            planCard(card, w, CardTexts(fonts, p.layoutDirection(), &kept))
+                .draw(p, QPoint(0, 0), fonts);
+            return image;
+        }
+        const CardFonts copy = fonts.detached();
+        const Qt::LayoutDirection direction = p.layoutDirection();
+        std::unique_ptr<CardTexts> texts;
+        std::thread worker([&] {
+            const CardFonts own = copy.detached();
+            texts.reset(new CardTexts(planCard(card, w, CardTexts(own, direction, nullptr))));
+        });
+        worker.join();
+        texts->draw(p, QPoint(0, 0), fonts);
+        return image;
+    };
+    const QImage textByText = draw(false);
+    const QImage gathered = draw(true);
+    EXPECT_TRUE(gathered == textByText);
+    // The card shows ink right up to its edge, where the long lines are cut.
+    int inkAtEdge = 0;
+    for (int y = 0; y < 213; ++y)
+        inkAtEdge += textByText.pixel(w - 12, y) != qRgb(255, 255, 255);
+    EXPECT_GT(inkAtEdge, 0);
 }
