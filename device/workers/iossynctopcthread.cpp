@@ -14,6 +14,7 @@
 #include "device/workers/recordpipe.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
+#include "store/mirrorfile.h"
 #include "store/runreporter.h"
 #include "store/pim.h"
 
@@ -216,6 +217,9 @@ void IOSSyncToPCThread::run() {
         // filled. Its indexes are kept row by row on the storing thread, which keeps up with
         // the phone: built at the commit, they would hold up the end of the read.
         LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledAsWritten);
+        // Every photo of the phone goes into the mirror: in the template's small pages that is
+        // one write call per kilobyte.
+        mirrorfile::useLargePages(*m_db);
         EditTransaction edit(*m_db);
         RecordWriter writer(m_db);
         {

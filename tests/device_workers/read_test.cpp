@@ -6,6 +6,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "store/edittransaction.h"
+#include "store/mirrorfile.h"
 #include "workers_fixture.h"
 
 namespace {
@@ -281,6 +282,18 @@ TEST_F(WorkersTest, ReadStoresWhatOneThreadStoresAndAFailedStoreKeepsNothing) {
     const QStringList rows = dumpRows(*plain);
     EXPECT_GT(rows.size(), 2000);
     EXPECT_EQ(dumpRows(*piped), rows);
+    // The read's mirror is written in larger pages than the template's; the rows are the same.
+    auto pragma = [](LocalDb& db, const char* sql) {
+        Sqlite3Cursor c = db.db().queryThrow(sql);
+        return c.moveNext() ? c.getText(0) : QString();
+    };
+    EXPECT_EQ(pragma(*piped, "pragma page_size"), QString::number(mirrorfile::kPageSize));
+    EXPECT_EQ(pragma(*piped, "pragma integrity_check"), "ok");
+    EXPECT_EQ(pragma(*plain, "pragma page_size"), "1024");
+    // A file that holds contacts already keeps its pages.
+    mirrorfile::useLargePages(*plain);
+    EXPECT_EQ(pragma(*plain, "pragma page_size"), "1024");
+    EXPECT_EQ(dumpRows(*plain), rows);
     // Photos hashed off the storing thread carry the hash of the bytes stored with them.
     int photos = 0;
     Sqlite3Cursor photo = piped->db().queryThrow(
