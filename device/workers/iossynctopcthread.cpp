@@ -20,7 +20,6 @@
 
 namespace {
 
-const char* const kKindKey = "com.apple.syncservices.RecordEntityName";
 const QString kContact = "com.apple.contacts.Contact";
 
 }  // namespace
@@ -153,7 +152,7 @@ std::shared_ptr<IOSSyncToPCThread::RecordWriter::Rows> IOSSyncToPCThread::Record
         if (!rec.isCFDictionary()) {
             continue;
         }
-        const QString kind = rec.get(QString::fromLatin1(kKindKey)).CFStringQString();
+        const QString kind = contactrecords::recordKind(rec);
         PreparedRecord r;
         r.id = id;
         if (kind == kContact) {
