@@ -294,6 +294,18 @@ TEST_F(WorkersTest, ReadStoresWhatOneThreadStoresAndAFailedStoreKeepsNothing) {
     mirrorfile::useLargePages(*plain);
     EXPECT_EQ(pragma(*plain, "pragma page_size"), "1024");
     EXPECT_EQ(dumpRows(*plain), rows);
+    // A rewrite that cannot run (here inside an open edit) fails and leaves the file as it was.
+    QSharedPointer<LocalDb> fresh = newDb(tmp.filePath("fresh"), true);
+    fresh->open_check();
+    const QString tables = pragma(*fresh, "select group_concat(sql, ';') from sqlite_master");
+    fresh->beginEdit();
+    EXPECT_THROW(mirrorfile::useLargePages(*fresh), std::exception);
+    fresh->endEdit(false);
+    EXPECT_EQ(pragma(*fresh, "pragma page_size"), "1024");
+    mirrorfile::useLargePages(*fresh);
+    EXPECT_EQ(pragma(*fresh, "pragma page_size"), QString::number(mirrorfile::kPageSize));
+    EXPECT_EQ(pragma(*fresh, "select group_concat(sql, ';') from sqlite_master"), tables);
+    EXPECT_EQ(pragma(*fresh, "pragma integrity_check"), "ok");
     // Photos hashed off the storing thread carry the hash of the bytes stored with them.
     int photos = 0;
     Sqlite3Cursor photo = piped->db().queryThrow(
