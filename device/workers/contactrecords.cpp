@@ -5,7 +5,10 @@
 #include <QHash>
 #include <QMap>
 #include <QSet>
+#include <cstring>
 #include <exception>
+
+#include <plist/plist.h>
 
 #include "store/devicerecordkeys.h"
 #include "store/localdb.h"
@@ -52,21 +55,40 @@ void putText(PlistCFType& rec, const char* key, const QString& value) {
     }
 }
 
+// The value under a key (an ASCII literal), or null. A phone read looks up some twenty keys of
+// each of tens of thousands of records: the key goes to the library as it is, and no handle is
+// made for a value that is only read.
+plist_t valueOf(const PlistCFType& rec, const char* key) {
+    if (!rec.isCFDictionary()) {
+        return nullptr;
+    }
+    return plist_dict_get_item(static_cast<plist_t>(rec.ref()), key);
+}
+
 QString textOf(const PlistCFType& rec, const char* key) {
-    return rec.get(QString::fromLatin1(key)).CFStringQString();
+    const plist_t v = valueOf(rec, key);
+    if (!v) {
+        return QString();
+    }
+    if (plist_get_node_type(v) == PLIST_STRING) {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(v, &length);
+        return text ? QString::fromUtf8(text, int(strnlen(text, size_t(length)))) : QString();
+    }
+    return PlistCFType(v, false).CFStringQString();
 }
 
 QString dateOf(const PlistCFType& rec, const char* key) {
-    const PlistCFType v = rec.get(QString::fromLatin1(key));
-    if (!v.isCFDate()) {
+    const plist_t node = valueOf(rec, key);
+    if (!node || plist_get_node_type(node) != PLIST_DATE) {
         return QString("");
     }
-    const QDateTime dt = v.CFDateToDateTime(0);
+    const QDateTime dt = PlistCFType(node, false).CFDateToDateTime(0);
     return dt.isValid() ? dt.toString(pim::DATE_TIME_FORMAT) : QString("");
 }
 
 bool present(const PlistCFType& rec, const char* key) {
-    return rec.get(QString::fromLatin1(key)).ref() != nullptr;
+    return valueOf(rec, key) != nullptr;
 }
 
 // One child kind: its entity type, record name, record code, the words of its "type" codes and
@@ -194,9 +216,10 @@ void readLabelPair(pim::Entity& e, const PlistCFType& rec, const Kind& k) {
         return;
     }
     e.fields["data3"] = label;
-    const PlistCFType type = rec.get(QStringLiteral("type"));
-    if (type.isCFString()) {
-        const QString word = type.CFStringQString();
+    const plist_t type = valueOf(rec, "type");
+    if (type &&
+        (plist_get_node_type(type) == PLIST_STRING || plist_get_node_type(type) == PLIST_KEY)) {
+        const QString word = textOf(rec, "type");
         for (auto it = k.words.constBegin(); it != k.words.constEnd(); ++it) {
             if (it.value() == word) {
                 e.fields["data2"] = it.key();
@@ -223,11 +246,11 @@ QString serviceOf(const pim::Entity& e) {
 }
 
 void readService(pim::Entity& e, const PlistCFType& rec) {
-    const PlistCFType v = rec.get(QStringLiteral("service"));
-    if (!v.isCFString()) {
+    const plist_t v = valueOf(rec, "service");
+    if (!v || (plist_get_node_type(v) != PLIST_STRING && plist_get_node_type(v) != PLIST_KEY)) {
         return;
     }
-    const QString word = v.CFStringQString();
+    const QString word = textOf(rec, "service");
     for (auto it = serviceWords().constBegin(); it != serviceWords().constEnd(); ++it) {
         if (it.value() == word) {
             e.fields["data5"] = it.key();
@@ -485,7 +508,7 @@ pim::_Contact contactFromRecord(const QString& id, const PlistCFType& rec) {
     }
     if (present(rec, "image")) {
         pim::Entity e(0, id);
-        e.fields["data15"] = rec.get(QString("image")).CFDataBytes();
+        e.fields["data15"] = PlistCFType(valueOf(rec, "image"), false).CFDataBytes();
         contact.entities[pim::ENTITY_PHOTO].append(e);
     }
     if (present(rec, "notes")) {
@@ -494,6 +517,10 @@ pim::_Contact contactFromRecord(const QString& id, const PlistCFType& rec) {
         contact.entities[pim::ENTITY_NOTES].append(e);
     }
     return contact;
+}
+
+QString recordKind(const PlistCFType& rec) {
+    return textOf(rec, kKindKey);
 }
 
 int childType(const QString& kind) {

@@ -37,6 +37,8 @@ void addEntity(PlistCFType& records, const QString& contactId, int type, long lo
 // Reading. The contact of a contact record, with its name, nickname, organisation, birthday,
 // photo and note entities, all under the record id.
 pim::_Contact contactFromRecord(const QString& id, const PlistCFType& record);
+// A record's kind ("com.apple.syncservices.RecordEntityName"), empty when it has none.
+QString recordKind(const PlistCFType& record);
 // The entity type of a child record's kind, 0 for a kind that is not a child.
 int childType(const QString& kind);
 pim::Entity childEntity(int type, const QString& id, const PlistCFType& record);

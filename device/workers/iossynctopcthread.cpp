@@ -14,12 +14,12 @@
 #include "device/workers/recordpipe.h"
 #include "store/edittransaction.h"
 #include "store/localdb.h"
+#include "store/mirrorfile.h"
 #include "store/runreporter.h"
 #include "store/pim.h"
 
 namespace {
 
-const char* const kKindKey = "com.apple.syncservices.RecordEntityName";
 const QString kContact = "com.apple.contacts.Contact";
 
 }  // namespace
@@ -152,7 +152,7 @@ std::shared_ptr<IOSSyncToPCThread::RecordWriter::Rows> IOSSyncToPCThread::Record
         if (!rec.isCFDictionary()) {
             continue;
         }
-        const QString kind = rec.get(QString::fromLatin1(kKindKey)).CFStringQString();
+        const QString kind = contactrecords::recordKind(rec);
         PreparedRecord r;
         r.id = id;
         if (kind == kContact) {
@@ -216,6 +216,9 @@ void IOSSyncToPCThread::run() {
         // filled. Its indexes are kept row by row on the storing thread, which keeps up with
         // the phone: built at the commit, they would hold up the end of the read.
         LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledAsWritten);
+        // Every photo of the phone goes into the mirror: in the template's small pages that is
+        // one write call per kilobyte.
+        mirrorfile::useLargePages(*m_db);
         EditTransaction edit(*m_db);
         RecordWriter writer(m_db);
         {

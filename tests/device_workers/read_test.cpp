@@ -6,6 +6,7 @@
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
 #include "store/edittransaction.h"
+#include "store/mirrorfile.h"
 #include "workers_fixture.h"
 
 namespace {
@@ -281,6 +282,30 @@ TEST_F(WorkersTest, ReadStoresWhatOneThreadStoresAndAFailedStoreKeepsNothing) {
     const QStringList rows = dumpRows(*plain);
     EXPECT_GT(rows.size(), 2000);
     EXPECT_EQ(dumpRows(*piped), rows);
+    // The read's mirror is written in larger pages than the template's; the rows are the same.
+    auto pragma = [](LocalDb& db, const char* sql) {
+        Sqlite3Cursor c = db.db().queryThrow(sql);
+        return c.moveNext() ? c.getText(0) : QString();
+    };
+    EXPECT_EQ(pragma(*piped, "pragma page_size"), QString::number(mirrorfile::kPageSize));
+    EXPECT_EQ(pragma(*piped, "pragma integrity_check"), "ok");
+    EXPECT_EQ(pragma(*plain, "pragma page_size"), "1024");
+    // A file that holds contacts already keeps its pages.
+    mirrorfile::useLargePages(*plain);
+    EXPECT_EQ(pragma(*plain, "pragma page_size"), "1024");
+    EXPECT_EQ(dumpRows(*plain), rows);
+    // A rewrite that cannot run (here inside an open edit) fails and leaves the file as it was.
+    QSharedPointer<LocalDb> fresh = newDb(tmp.filePath("fresh"), true);
+    fresh->open_check();
+    const QString tables = pragma(*fresh, "select group_concat(sql, ';') from sqlite_master");
+    fresh->beginEdit();
+    EXPECT_THROW(mirrorfile::useLargePages(*fresh), std::exception);
+    fresh->endEdit(false);
+    EXPECT_EQ(pragma(*fresh, "pragma page_size"), "1024");
+    mirrorfile::useLargePages(*fresh);
+    EXPECT_EQ(pragma(*fresh, "pragma page_size"), QString::number(mirrorfile::kPageSize));
+    EXPECT_EQ(pragma(*fresh, "select group_concat(sql, ';') from sqlite_master"), tables);
+    EXPECT_EQ(pragma(*fresh, "pragma integrity_check"), "ok");
     // Photos hashed off the storing thread carry the hash of the bytes stored with them.
     int photos = 0;
     Sqlite3Cursor photo = piped->db().queryThrow(
