@@ -23,4 +23,10 @@ struct TypeInfo {
 // The columns of an entity type; null for a type the store does not know.
 const TypeInfo* typeInfo(int type);
 
+// Gives every entity of a known type the keys its row holds (heldKeys), as null values where
+// it lacks them. A merge reads a null value as it reads an absent one, and a new entity whose
+// fields are then just what its row gets shares the incoming map instead of copying it: a
+// reading thread can do this ahead of the merges.
+void holdRowKeys(pim::_Contact& contact);
+
 }  // namespace entitycolumns
