@@ -133,7 +133,8 @@ bool isNewAsIs(const QStringList& valid, const pim::Entity& incoming, const QStr
             return false;
         if (!it.value().isValid())
             continue;
-        if (pim::isFieldEmpty(it.value()) || !valid.contains(it.key()))
+        if (pim::isFieldEmpty(it.value()) ||
+            std::find(valid.constBegin(), valid.constEnd(), it.key()) == valid.constEnd())
             return false;
         any = true;
     }
