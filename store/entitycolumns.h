@@ -20,6 +20,21 @@ struct TypeInfo {
     QString updateSql;
 };
 
+// The order of two field keys as QString's operators order them (by UTF-16 code unit), inline:
+// the row writes compare every key of every detail, and keys are a few characters long.
+inline int keyOrder(const QString& a, const QString& b) {
+    const QChar* pa = a.constData();
+    const QChar* pb = b.constData();
+    if (pa == pb)
+        return 0;
+    const int n = qMin(a.size(), b.size());
+    for (int i = 0; i < n; ++i) {
+        if (pa[i] != pb[i])
+            return pa[i].unicode() < pb[i].unicode() ? -1 : 1;
+    }
+    return a.size() - b.size();
+}
+
 // The columns of an entity type; null for a type the store does not know.
 const TypeInfo* typeInfo(int type);
 

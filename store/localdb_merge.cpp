@@ -129,12 +129,14 @@ bool isNewAsIs(const QStringList& valid, const pim::Entity& incoming, const QStr
     bool any = false;
     auto h = held.constBegin();
     for (auto it = incoming.fields.constBegin(); it != incoming.fields.constEnd(); ++it, ++h) {
-        if (it.key() != *h)
+        if (entitycolumns::keyOrder(it.key(), *h) != 0)
             return false;
         if (!it.value().isValid())
             continue;
         if (pim::isFieldEmpty(it.value()) ||
-            std::find(valid.constBegin(), valid.constEnd(), it.key()) == valid.constEnd())
+            std::none_of(valid.constBegin(), valid.constEnd(), [&](const QString& v) {
+                return entitycolumns::keyOrder(v, it.key()) == 0;
+            }))
             return false;
         any = true;
     }

@@ -116,9 +116,10 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
         const auto end = entity.fields.constEnd();
         for (int s = 0; s < columns; ++s) {
             const QString& key = ti.sortedCols[s];
-            while (it != end && it.key() < key)
+            int order = -1;
+            while (it != end && (order = entitycolumns::keyOrder(it.key(), key)) < 0)
                 ++it;
-            if (it != end && it.key() == key) {
+            if (it != end && order == 0) {
                 values[m_colOfSorted[type][s]] = &it.value();
                 ++it;
             } else {
