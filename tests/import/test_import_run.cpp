@@ -578,3 +578,24 @@ TEST_F(ImportRun, CsvRowsAsThePlainMergeWritesThem) {
     EXPECT_EQ(countOf(rows, "Cy Fox|10|"), 1);
     EXPECT_EQ(countOf(rows, "Ann Lee|13|"), 1);
 }
+
+// The columns not understood are named from every row, whether or not the rows were taken yet.
+TEST_F(ImportRun, CsvUnreadColumnsBeforeAndAfterTheRows) {
+    CSVImport csv;
+    csv.initialize(
+        write("Name,Shoe size,E-mail,Hat\r\n"
+              "Ann,,ann@example.com,\r\n"
+              "Bob,41,,\r\n"
+              "Cy,,,\"big\nround\"",
+              "u.csv"));
+    ASSERT_EQ(csv.total(), 3);
+    const QStringList both{"Shoe size", "Hat"};
+    EXPECT_EQ(csv.unreadColumns(), both);
+    ASSERT_TRUE(csv.hasNext());
+    EXPECT_EQ(csv.nextContact().fullName, "Ann");
+    EXPECT_EQ(csv.unreadColumns(), both);
+    EXPECT_EQ(csv.nextContact().fullName, "Bob");
+    EXPECT_EQ(csv.nextContact().fullName, "Cy");
+    EXPECT_FALSE(csv.hasNext());
+    EXPECT_EQ(csv.unreadColumns(), both);
+}
