@@ -167,6 +167,48 @@ bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest, char separat
     }
 }
 
+int countCSVRows(const QByteArray& text, int from, char separator, int* lastStart) {
+    const char sep = classOf(separator).separator;
+    const char* p = text.constData();
+    const int n = text.size();
+    int i = from;
+    if (n - i >= 3 && std::memcmp(p + i, "\xEF\xBB\xBF", 3) == 0)
+        i += 3;
+    // The states of utf8CSVRow; `empty`: the cell holds no byte yet, so a quote opens quoting.
+    CellState state = Unquoted;
+    bool empty = true;
+    int rows = 0;
+    *lastStart = i;
+    for (; i < n; ++i) {
+        const char ch = p[i];
+        if (state == Quoted) {
+            if (ch == '"')
+                state = QuotePending;
+            continue;
+        }
+        if (ch == '\n' && state != Quoted) {
+            ++rows;
+            *lastStart = i + 1;
+            state = Unquoted;
+            empty = true;
+        } else if (ch == sep) {
+            state = Unquoted;
+            empty = true;
+        } else if (state == QuotePending) {
+            state = ch == '"' ? Quoted : AfterQuotes;
+            empty = false;
+        } else if (ch == '"') {
+            if (state == Unquoted && empty)
+                state = Quoted;
+            else
+                empty = false;
+        } else if (ch != '\r') {  // a CR outside quotes is dropped
+            empty = false;
+        }
+    }
+    return rows;
+}
+
 QString formatCell(QString cell) {
     QString out;
     out.reserve(cell.size() + 2);

@@ -16,6 +16,10 @@ namespace csvhelper {
 // appends nothing. `separator` is ',' (the default), ';' or '\t'; any other is taken as ','.
 // Throws std::runtime_error on a read error.
 bool utf8CSVRow(QStringList& row, QIODevice* device, bool markTest, char separator = ',');
+// Rows that utf8CSVRow ends with a line feed in `text` read from `from` on (a UTF-8 byte-order
+// mark there skipped first), without making their cells; `lastStart` receives where the part
+// after the last of them starts (the size of `text` when nothing follows it).
+int countCSVRows(const QByteArray& text, int from, char separator, int* lastStart);
 // The cell as written into a CSV line, quoted when it holds a quote, comma, CR or LF.
 QString formatCell(QString cell);
 // Line feeds outside quotes from the current position to the end; consumes the device.

@@ -20,9 +20,7 @@ int CSVImport::knownHeaderCount() {
     return csvheaders::table().size();
 }
 
-CSVImport::CSVImport() {
-    readPos = rows.constEnd();
-}
+CSVImport::CSVImport() {}
 
 CSVImport::~CSVImport() {}
 
@@ -100,25 +98,38 @@ void CSVImport::initialize(QString path) {
     if (file.error() != QFileDevice::NoError)
         throw std::runtime_error(file.errorString().toUtf8().toStdString());
     file.close();
-    QByteArray text = textencoding::toUtf8(raw);
-    const char separator = separatorOf(text);
-    QBuffer buffer(&text);
+    buffer.close();
+    text = textencoding::toUtf8(raw);
+    separator = separatorOf(text);
+    // The rows are counted here and made into cells as they are read: on the import's reading
+    // thread rather than ahead of every merge.
+    int lastStart = 0;
+    int lineCount = csvhelper::countCSVRows(text, 0, separator, &lastStart);
+    buffer.setBuffer(&text);
     buffer.open(QIODevice::ReadOnly);
-    QList<QStringList> lines;
-    QStringList scratch;
-    for (bool first = true;; first = false) {
-        const bool more = csvhelper::utf8CSVRow(scratch, &buffer, first, separator);
-        // A last line without a line feed is still a row; a read that starts at the very end
-        // yields one empty cell (none at all when the file is empty), which is not.
-        if (more || !(scratch.isEmpty() || (scratch.size() == 1 && scratch.first().isEmpty())))
-            lines.append(scratch);
-        scratch.clear();
-        if (!more)
-            break;
+    if (lastStart < text.size()) {
+        // A last line without a line feed is still a row, unless it reads as one empty cell.
+        buffer.seek(lastStart);
+        QStringList last;
+        csvhelper::utf8CSVRow(last, &buffer, false, separator);
+        if (!(last.isEmpty() || (last.size() == 1 && last.first().isEmpty())))
+            ++lineCount;
     }
-    findHeader(lines);
+    buffer.seek(0);
+    QList<QStringList> lines;
+    QVector<qint64> ends;  // where each of `lines` ends
+    QStringList scratch;
+    for (bool first = true; lines.size() < qMin(lineCount, kHeaderSearchLines); first = false) {
+        csvhelper::utf8CSVRow(scratch, &buffer, first, separator);
+        lines.append(scratch);
+        ends.append(buffer.pos());
+        scratch.clear();
+    }
+    const int at = findHeader(lines);
+    buffer.seek(lines.isEmpty() ? text.size() : ends[at]);
+    rowCount = qMax(0, lineCount - (at + 1));
+    rowsRead = 0;
     readColumns();
-    readPos = rows.constBegin();
     if (!anyKnown && !text.trimmed().isEmpty()) {
         // Not an address book (or not CSV at all): say so rather than import nothing.
         throw std::runtime_error(
@@ -134,7 +145,7 @@ void CSVImport::initialize(QString path) {
 // The header is the first line that names a known column. A line of one cell ("Notes:") may be
 // a note ahead of the header, so a later line naming two known columns wins over it. The lines
 // ahead of the header that hold something are counted as skipped.
-void CSVImport::findHeader(QList<QStringList>& lines) {
+int CSVImport::findHeader(const QList<QStringList>& lines) {
     int at = -1;
     const int searched = qMin(lines.size(), kHeaderSearchLines);
     for (int i = 0; i < searched && at < 0; ++i) {
@@ -155,10 +166,8 @@ void CSVImport::findHeader(QList<QStringList>& lines) {
     skippedLineCount = 0;
     for (int i = 0; i < at && i < lines.size(); ++i)
         skippedLineCount += isBlank(lines[i]) ? 0 : 1;
-    if (!lines.isEmpty())
-        header = lines[at];
-    lines.erase(lines.begin(), lines.begin() + qMin(lines.size(), at + 1));
-    rows = std::move(lines);
+    header = lines.isEmpty() ? QStringList() : lines[at];
+    return at;
 }
 
 QVector<CSVImport::_ColInfo> CSVImport::headerColumns(const QStringList& header) {
@@ -167,35 +176,39 @@ QVector<CSVImport::_ColInfo> CSVImport::headerColumns(const QStringList& header)
 
 void CSVImport::readColumns() {
     columns = headerColumns(header);
-    unread.clear();
     anyKnown = false;
     for (const _ColInfo& info : columns)
         anyKnown = anyKnown || info.known();
     dayFirst = csvheaders::outlookLanguage(header) != QLatin1String("en");
-    // Columns left unread are named in the closing text, those that hold anything at least.
-    for (int i = 0; i < header.size(); ++i) {
-        if (columns[i].known())
-            continue;
-        for (const QStringList& row : rows) {
-            if (i < row.size() && !row[i].trimmed().isEmpty()) {
-                unread.append(notUnderstoodName(header[i], i));
-                break;
-            }
-        }
+    filled = QVector<bool>(header.size(), false);
+}
+
+// Columns left unread are named in the closing text, those that hold anything at least.
+void CSVImport::noteFilled(const QStringList& row, QVector<bool>& held) const {
+    for (int i = 0; i < header.size() && i < row.size(); ++i) {
+        if (!held[i] && !columns[i].known() && !row[i].trimmed().isEmpty())
+            held[i] = true;
     }
 }
 
+QStringList CSVImport::readRow() {
+    QStringList row;
+    csvhelper::utf8CSVRow(row, &buffer, false, separator);
+    ++rowsRead;
+    noteFilled(row, filled);
+    return row;
+}
+
 int CSVImport::total() {
-    return rows.size();
+    return rowCount;
 }
 
 bool CSVImport::hasNext() {
-    return readPos != rows.constEnd();
+    return rowsRead < rowCount;
 }
 
 pim::_Contact CSVImport::nextContact() {
-    const QStringList& row = *readPos;
-    ++readPos;
+    const QStringList row = readRow();
     csvrow::RowReader reader(header.size(), columns, dayFirst);
     pim::_Contact contact = reader.read(row);
     skippedDateCount += reader.skippedDates();
@@ -205,6 +218,24 @@ pim::_Contact CSVImport::nextContact() {
 void CSVImport::uninitialize() {}
 
 QStringList CSVImport::unreadColumns() const {
+    QVector<bool> held = filled;
+    if (rowsRead < rowCount) {
+        // Rows not imported (yet) count as well.
+        QByteArray rest = text;
+        QBuffer more(&rest);
+        more.open(QIODevice::ReadOnly);
+        more.seek(buffer.pos());
+        for (int k = rowsRead; k < rowCount; ++k) {
+            QStringList row;
+            csvhelper::utf8CSVRow(row, &more, false, separator);
+            noteFilled(row, held);
+        }
+    }
+    QStringList unread;
+    for (int i = 0; i < header.size(); ++i) {
+        if (held[i])
+            unread.append(notUnderstoodName(header[i], i));
+    }
     return unread;
 }
 

@@ -4,6 +4,7 @@
 
 #include "absimport.h"
 
+#include <QBuffer>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -76,15 +77,21 @@ public:
 
 private:
     void readColumns();
-    void findHeader(QList<QStringList>& lines);
+    // The index of the header among `lines`, which is taken as `header`.
+    int findHeader(const QList<QStringList>& lines);
+    QStringList readRow();
+    void noteFilled(const QStringList& row, QVector<bool>& held) const;
 
+    QByteArray text;  // the file as UTF-8
+    char separator = ',';
+    QBuffer buffer;  // over `text`, at the next row
+    int rowCount = 0;
+    int rowsRead = 0;
     QStringList header;
-    QList<QStringList> rows;
-    QList<QStringList>::const_iterator readPos;
     QVector<_ColInfo> columns;  // descriptor of each header cell, looked up once per file
     bool anyKnown = false;
     bool dayFirst = false;  // dates as d/M/y (Outlook outside English)
-    QStringList unread;     // names of the columns not understood that hold something
+    QVector<bool> filled;   // per column, whether a row read so far holds something in it
     int skippedDateCount = 0;
     int skippedLineCount = 0;  // lines ahead of the header (LinkedIn's notes) that hold something
 };

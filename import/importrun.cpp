@@ -1,6 +1,7 @@
 #include "importrun.h"
 
 #include "absimport.h"
+#include "store/entitycolumns.h"
 #include "store/localdb.h"
 #include "store/mergerun.h"
 
@@ -100,6 +101,8 @@ private:
                         item.contact = m_importer.nextContact();
                         item.kind = CONTACT;
                         hashPhotos(item);
+                        // Here rather than in the merge: its new rows then share these maps.
+                        entitycolumns::holdRowKeys(item.contact);
                     } catch (...) {
                         item.kind = NEXT_FAILED;
                         item.error = std::current_exception();

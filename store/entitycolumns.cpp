@@ -62,4 +62,23 @@ const TypeInfo* typeInfo(int type) {
     return &table[type];
 }
 
+void holdRowKeys(pim::_Contact& contact) {
+    for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
+        const TypeInfo* ti = typeInfo(t.key());
+        if (!ti)
+            continue;
+        for (pim::Entity& e : t.value()) {
+            // Both in key order: one walk along the map.
+            auto at = e.fields.begin();
+            for (const QString& key : ti->heldKeys) {
+                while (at != e.fields.end() && at.key() < key)
+                    ++at;
+                if (at == e.fields.end() || key < at.key())
+                    at = e.fields.insert(at, key, QVariant());
+                ++at;
+            }
+        }
+    }
+}
+
 }  // namespace entitycolumns

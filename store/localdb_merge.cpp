@@ -120,12 +120,39 @@ bool equalsIncoming(const pim::Entity& stored, const pim::Entity& incoming, cons
     return true;
 }
 
+// Whether buildNew would make `incoming`'s own fields: it holds exactly the `held` keys, each
+// either null or a non-empty value under `valid`, and at least one such value. (A null value
+// reads as an absent one whichever way absent fields are read, and is left out either way.)
+bool isNewAsIs(const QStringList& valid, const pim::Entity& incoming, const QStringList& held) {
+    if (incoming.fields.size() != held.size())
+        return false;
+    bool any = false;
+    auto h = held.constBegin();
+    for (auto it = incoming.fields.constBegin(); it != incoming.fields.constEnd(); ++it, ++h) {
+        if (entitycolumns::keyOrder(it.key(), *h) != 0)
+            return false;
+        if (!it.value().isValid())
+            continue;
+        if (pim::isFieldEmpty(it.value()) ||
+            std::none_of(valid.constBegin(), valid.constEnd(), [&](const QString& v) {
+                return entitycolumns::keyOrder(v, it.key()) == 0;
+            }))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 // The fields of a new entity from `incoming`: its non-empty values under `valid` (at most
 // MOST_VALID keys), and the keys of `held` (in map order) as null values where it has none.
 // False when `incoming` holds no value at all under `valid`: equal to an empty entity, it is
 // nothing new.
 bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStringList* held,
               LocalDb::AbsentField absent, pim::Entity& out) {
+    if (held && isNewAsIs(valid, incoming, *held)) {
+        out.fields = incoming.fields;  // shared, not copied
+        return true;
+    }
     struct Field {
         const QString* key;
         const QVariant* value;

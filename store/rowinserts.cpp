@@ -4,6 +4,7 @@
 
 #include "sqlite3db.h"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -16,6 +17,30 @@ namespace {
                                  .arg(QString::fromUtf8(msg ? msg : sqlite3_errstr(rc)))
                                  .toUtf8()
                                  .toStdString());
+}
+
+bool isWhole(int userType) {
+    return userType == QMetaType::Int || userType == QMetaType::UInt ||
+           userType == QMetaType::LongLong || userType == QMetaType::ULongLong;
+}
+
+unsigned long long wholeMagnitude(long long n) {
+    return n < 0 ? 0ull - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+}
+
+// The decimal text of a whole number, into `out` (whose capacity is kept from row to row).
+void decimal(bool negative, unsigned long long magnitude, QByteArray& out) {
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    char* p = end;
+    do {
+        *--p = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative)
+        *--p = '-';
+    out.resize(int(end - p));
+    std::memcpy(out.data(), p, size_t(end - p));
 }
 
 // Resets the statement however the row ends, so that it holds no lock between rows.
@@ -91,9 +116,10 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
         const auto end = entity.fields.constEnd();
         for (int s = 0; s < columns; ++s) {
             const QString& key = ti.sortedCols[s];
-            while (it != end && it.key() < key)
+            int order = -1;
+            while (it != end && (order = entitycolumns::keyOrder(it.key(), key)) < 0)
                 ++it;
-            if (it != end && it.key() == key) {
+            if (it != end && order == 0) {
                 values[m_colOfSorted[type][s]] = &it.value();
                 ++it;
             } else {
@@ -126,6 +152,14 @@ long long RowInserts::insert(sqlite3* db, int type, const entitycolumns::TypeInf
             rc = sqlite3_bind_text(st, index, "", 0, SQLITE_STATIC);  // as an absent value reads
         } else if (v.userType() == QMetaType::QString) {
             rc = bindText(index, *static_cast<const QString*>(v.constData()));
+        } else if (isWhole(v.userType())) {
+            // The digits fieldText gives, without a QString on the way.
+            QByteArray& digits = m_texts[slot++];
+            if (v.userType() == QMetaType::ULongLong)
+                decimal(false, v.toULongLong(), digits);
+            else
+                decimal(v.toLongLong() < 0, wholeMagnitude(v.toLongLong()), digits);
+            rc = sqlite3_bind_text(st, index, digits.constData(), digits.size(), SQLITE_STATIC);
         } else {
             rc = bindText(index, pim::fieldText(v));
         }

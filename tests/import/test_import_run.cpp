@@ -435,3 +435,167 @@ TEST_F(ImportRun, BigFileReadsAsReadAll) {
     EXPECT_TRUE(filebytes::readAll(file) == bytes.mid(5));
     EXPECT_TRUE(filebytes::readAll(file).isEmpty());
 }
+
+namespace {
+
+// Every stored detail as text, contact by contact: what a second import must leave as it was.
+QStringList stored(LocalDb& db) {
+    QList<pim::_Contact> cs = db.contacts();
+    db.loadPhotos(cs);
+    QStringList out;
+    for (const pim::_Contact& c : cs) {
+        for (auto t = c.entities.constBegin(); t != c.entities.constEnd(); ++t) {
+            for (const pim::Entity& e : t.value()) {
+                QStringList cells{c.fullName, QString::number(t.key())};
+                for (auto f = e.fields.constBegin(); f != e.fields.constEnd(); ++f)
+                    cells << f.key() + "=" + pim::fieldText(f.value());
+                out << cells.join("|");
+            }
+        }
+    }
+    out.sort();
+    return out;
+}
+
+int countOf(const QStringList& rows, const QString& prefix) {
+    return int(std::count_if(rows.begin(), rows.end(),
+                             [&](const QString& r) { return r.startsWith(prefix); }));
+}
+
+const QByteArray kBook =
+    "First Name,Last Name,Mobile Phone,E-mail Address,Home Street,Home City,Birthday,Notes,"
+    "Company,Job Title,Web Page\r\n"
+    "Ann,Lee,+1 555 0101,ann@example.com,1 Main St,Springfield,1980-02-03,\"Met, at work\","
+    "Acme,Boss,https://ann.example\r\n"
+    "Bob,Ray,+1 555 0202,,,,,,,,\r\n"
+    "Cy,Fox,,cy@example.com,,,,,Initech,,\r\n"
+    "Ann,Lee,+1 555 0101,ann.lee@example.com,,,,,,,\r\n";
+
+}  // namespace
+
+// The same file twice: the second run matches every row to what the first stored and adds no
+// row; a row that repeats a person in the file joins the first.
+TEST_F(ImportRun, SameCsvTwiceAddsNothing) {
+    Recorder r;
+    CSVImport csv;
+    const QString path = write(kBook, "book.csv");
+    g_runImport(csv, path, *db, r);
+    EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_3_CONTACTS_TO_DB_1_MERGED"});
+    const QStringList first = stored(*db);
+    EXPECT_EQ(countOf(first, "Ann Lee|4|"), 2);  // both addresses, on one contact
+    EXPECT_EQ(countOf(first, "Ann Lee|3|"), 1);
+    EXPECT_EQ(countOf(first, "Ann Lee|6|data1=1980-02-03T00:00:00"), 1);
+    EXPECT_EQ(countOf(first, "Ann Lee|9|data1=Met, at work"), 1);
+    EXPECT_EQ(countOf(first, "Ann Lee|12|data1="), 1);
+
+    Recorder again;
+    CSVImport csv2;
+    g_runImport(csv2, path, *db, again);
+    EXPECT_EQ(again.succeeded, QStringList{"IDS_SUC_IMPORT_0_CONTACTS_TO_DB_4_MERGED"});
+    EXPECT_EQ(stored(*db), first);
+    EXPECT_EQ(names(), (QStringList{"Ann Lee", "Bob Ray", "Cy Fox"}));
+}
+
+// Into a database that holds some of the file's people already: those rows join them, keeping
+// what they held, and only the new person is added.
+TEST_F(ImportRun, CsvIntoDatabaseHoldingSomeOfItsPeople) {
+    ListImport held;
+    held.list << named("Bob Ray", "+1 555 0202") << named("Cy Fox");
+    pim::Entity mail;
+    mail.fields["data1"] = "bob@work.example";
+    mail.fields["data2"] = 2;
+    held.list[0].entities[pim::ENTITY_EMAIL].append(mail);
+    Recorder r0;
+    g_runImport(held, QString(), *db, r0);
+    ASSERT_EQ(r0.succeeded, QStringList{"IDS_SUC_IMPORT_2_CONTACTS_TO_DB"});
+
+    Recorder r;
+    CSVImport csv;
+    g_runImport(csv, write(kBook, "book.csv"), *db, r);
+    EXPECT_EQ(r.succeeded, QStringList{"IDS_SUC_IMPORT_1_CONTACTS_TO_DB_3_MERGED"});
+    EXPECT_EQ(names(), (QStringList{"Ann Lee", "Bob Ray", "Cy Fox"}));
+    const QStringList rows = stored(*db);
+    EXPECT_EQ(countOf(rows, "Bob Ray|3|"), 1);  // the same number, not a second row
+    EXPECT_EQ(countOf(rows, "Bob Ray|4|data1=bob@work.example"), 1);
+    EXPECT_EQ(countOf(rows, "Cy Fox|3|"), 0);
+    EXPECT_EQ(countOf(rows, "Cy Fox|4|data1=cy@example.com"), 1);
+    EXPECT_EQ(countOf(rows, "Ann Lee|4|"), 2);
+
+    // The same file into a fresh database gives Ann the same rows: a merge into stored people
+    // does not change how the new one is written.
+    QTemporaryDir other;
+    LocalDb fresh(other.filePath("f.db"),
+                  QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    fresh.create();
+    Recorder r2;
+    CSVImport csv2;
+    g_runImport(csv2, write(kBook, "book2.csv"), fresh, r2);
+    QStringList annHere, annThere;
+    for (const QString& row : rows) {
+        if (row.startsWith("Ann Lee|"))
+            annHere << row;
+    }
+    for (const QString& row : stored(fresh)) {
+        if (row.startsWith("Ann Lee|"))
+            annThere << row;
+    }
+    EXPECT_EQ(annHere, annThere);
+}
+
+// The file import takes the new details' fields as the reading thread prepared them; the rows
+// must be the ones the merge writes for the contacts as the importer gives them.
+TEST_F(ImportRun, CsvRowsAsThePlainMergeWritesThem) {
+    const QString path = write(kBook, "book.csv");
+    Recorder r;
+    CSVImport csv;
+    g_runImport(csv, path, *db, r);
+    ASSERT_EQ(r.succeeded.size(), 1);
+
+    QTemporaryDir other;
+    LocalDb plain(other.filePath("p.db"),
+                  QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    plain.create();
+    CSVImport reader;
+    reader.initialize(path);
+    while (reader.hasNext())
+        plain.mergeContact(reader.nextContact());
+    // A detail with values under keys the rule does not carry over.
+    pim::_Contact dan = named("Dan Poe");
+    pim::Entity org;
+    org.fields["data1"] = "Globex";
+    org.fields["data2"] = 1;
+    org.fields["data6"] = "Sales floor";
+    dan.entities[pim::ENTITY_ORG].append(org);
+    ListImport list;
+    list.list << dan;
+    Recorder r2;
+    g_runImport(list, QString(), *db, r2);
+    plain.mergeContact(dan);
+    const QStringList rows = stored(*db);
+    EXPECT_EQ(rows, stored(plain));
+    EXPECT_EQ(countOf(rows, "Dan Poe|10|"), 1);
+    EXPECT_EQ(countOf(rows, "Ann Lee|10|"), 1);
+    EXPECT_EQ(countOf(rows, "Cy Fox|10|"), 1);
+    EXPECT_EQ(countOf(rows, "Ann Lee|13|"), 1);
+}
+
+// The columns not understood are named from every row, whether or not the rows were taken yet.
+TEST_F(ImportRun, CsvUnreadColumnsBeforeAndAfterTheRows) {
+    CSVImport csv;
+    csv.initialize(
+        write("Name,Shoe size,E-mail,Hat\r\n"
+              "Ann,,ann@example.com,\r\n"
+              "Bob,41,,\r\n"
+              "Cy,,,\"big\nround\"",
+              "u.csv"));
+    ASSERT_EQ(csv.total(), 3);
+    const QStringList both{"Shoe size", "Hat"};
+    EXPECT_EQ(csv.unreadColumns(), both);
+    ASSERT_TRUE(csv.hasNext());
+    EXPECT_EQ(csv.nextContact().fullName, "Ann");
+    EXPECT_EQ(csv.unreadColumns(), both);
+    EXPECT_EQ(csv.nextContact().fullName, "Bob");
+    EXPECT_EQ(csv.nextContact().fullName, "Cy");
+    EXPECT_FALSE(csv.hasNext());
+    EXPECT_EQ(csv.unreadColumns(), both);
+}
