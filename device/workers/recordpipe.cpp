@@ -20,6 +20,8 @@ RecordPipe::~RecordPipe() {
     m_cond.notify_all();
     m_preparer.join();
     m_storer.join();
+    m_stored.clear();
+    m_prepared.clear();
 }
 
 void RecordPipe::push(PlistCFType batch) {
@@ -28,6 +30,8 @@ void RecordPipe::push(PlistCFType batch) {
     if (m_error)
         rethrow();
     m_batches.push_back(std::move(batch));
+    std::deque<PlistCFType> prepared;
+    prepared.swap(m_prepared);
     lock.unlock();
     m_cond.notify_all();
 }
@@ -88,6 +92,7 @@ void RecordPipe::prepareLoop() {
         if (!takeBatch(batch))
             return;
         Store store;
+        std::deque<Store> stored;  // freed after the lock is released, as the loop goes on
         bool failed = false;
         try {
             store = m_prepare(batch);
@@ -97,12 +102,12 @@ void RecordPipe::prepareLoop() {
             store = [error] { std::rethrow_exception(error); };
             failed = true;
         }
-        // The batch is freed here, not on the storing thread.
-        batch = PlistCFType();
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            m_prepared.push_back(std::move(batch));
             m_cond.wait(lock,
                         [this] { return m_stopping || m_error || m_stores.size() < MAX_QUEUED; });
+            stored.swap(m_stored);
             --m_busy;
             if (m_stopping || m_error)
                 return;  // the rows are freed once the lock is released
@@ -125,9 +130,9 @@ void RecordPipe::storeLoop() {
             fail(std::current_exception());
             return;
         }
-        store = Store();  // the rows are freed before the batch counts as stored
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            m_stored.push_back(std::move(store));
             --m_busy;
         }
         m_cond.notify_all();

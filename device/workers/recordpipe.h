@@ -1,6 +1,9 @@
 // Hands the record batches of a phone read to two threads of their own, one that makes each
 // batch into rows and one that stores the rows, so that while the phone sends a batch the one
-// before is being made into rows and the one before that stored.
+// before is being made into rows and the one before that stored. Each thread frees what it
+// made: a batch goes back to the thread that pushed it, rows back to the preparing thread.
+// (glibc gives each thread an arena of its own; a free from another thread takes the lock of
+// that arena while its own thread is allocating in it.)
 #pragma once
 
 #include <condition_variable>
@@ -27,8 +30,8 @@ public:
     RecordPipe(const RecordPipe&) = delete;
     RecordPipe& operator=(const RecordPipe&) = delete;
 
-    // Queues a batch; waits while a few are queued already. Throws what preparing or storing
-    // an earlier batch threw.
+    // Queues a batch; waits while a few are queued already. Frees the batches prepared since
+    // the last push. Throws what preparing or storing an earlier batch threw.
     void push(PlistCFType batch);
     // Waits until every queued batch is stored; throws what preparing or storing threw.
     void finish();
@@ -51,6 +54,8 @@ private:
     std::condition_variable m_cond;
     std::deque<PlistCFType> m_batches;
     std::deque<Store> m_stores;
+    std::deque<PlistCFType> m_prepared;  // batches made into rows, for the pushing thread to free
+    std::deque<Store> m_stored;          // rows stored, for the preparing thread to free
     int m_busy = 0;  // batches taken by a thread and not yet handed on or stored
     bool m_stopping = false;
     std::exception_ptr m_error;

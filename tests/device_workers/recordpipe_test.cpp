@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -99,4 +102,56 @@ TEST(RecordPipe, StoppingWithBatchesQueuedWaitsOnlyForTheBatchesInHand) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
     EXPECT_LE(prepared.load(), 2);
     EXPECT_LE(stored.load(), 1);
+}
+
+TEST(RecordPipe, RowsAreFreedByTheThreadThatMadeThemAndNeverPileUp) {
+    // Rows that note the thread that frees them.
+    struct Rows {
+        std::atomic<int>& live;
+        std::vector<std::thread::id>& freedOn;
+        std::mutex& mutex;
+        Rows(std::atomic<int>& l, std::vector<std::thread::id>& f, std::mutex& m)
+            : live(l), freedOn(f), mutex(m) {
+            ++live;
+        }
+        ~Rows() {
+            --live;
+            std::lock_guard<std::mutex> lock(mutex);
+            freedOn.push_back(std::this_thread::get_id());
+        }
+    };
+    std::atomic<int> live{0};
+    int mostAlive = 0;
+    std::vector<std::thread::id> freedOn;
+    std::mutex mutex;
+    std::thread::id preparer, storer;
+    {
+        RecordPipe pipe([&](const PlistCFType& b) -> RecordPipe::Store {
+            preparer = std::this_thread::get_id();
+            auto rows = std::make_shared<Rows>(live, freedOn, mutex);
+            mostAlive = std::max(mostAlive, live.load());
+            const int n = numberOf(b);
+            return [&, rows, n] {
+                storer = std::this_thread::get_id();
+                std::this_thread::sleep_for(std::chrono::microseconds(200 * (n % 3)));
+            };
+        });
+        for (int i = 0; i < 60; ++i)
+            pipe.push(batch(i));
+        pipe.finish();
+    }
+    EXPECT_EQ(live.load(), 0);
+    ASSERT_EQ(freedOn.size(), 60u);
+    // The last few wait for the pipe's end, on the thread that ends it.
+    size_t onPreparer = 0;
+    for (const std::thread::id& id : freedOn) {
+        EXPECT_NE(id, storer);
+        if (id == preparer)
+            ++onPreparer;
+        else
+            EXPECT_EQ(id, std::this_thread::get_id());
+    }
+    EXPECT_GE(onPreparer, 50u);
+    // Queued, in hand and waiting to be freed: a handful at any time, however long the read.
+    EXPECT_LE(mostAlive, 8);
 }

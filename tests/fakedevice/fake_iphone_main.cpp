@@ -44,6 +44,7 @@ void usage() {
             "  --ios N            behave as a phone on iOS N (default 17: device-link 400 and\n"
             "                     TLS; 12: device-link 300, no TLS on the sync service)\n"
             "  --photo-bytes N    every generated contact has a photo of N bytes\n"
+            "  --photo-every K    with --photo-bytes: only every Kth one has (default 1)\n"
             "control commands: attach | netattach | detach | count | save FILE | load FILE |\n"
             "  name NAME | contacts N [SEED [PHOTO_BYTES]] | untrusted on|off |\n"
             "  refuse-sync [TEXT|off] | icloud refuse|empty | trust pending|tap|decline |\n"
@@ -337,7 +338,7 @@ int main(int argc, char** argv) {
     mallopt(M_MXFAST, 0);
     std::string socketPath, udid = fakedevice::makeUdid(1), name = "Fake iPhone", fixture, journal,
                             control;
-    size_t contacts = 0, batch = 50, seed = 1, ios = 17, photoBytes = 0;
+    size_t contacts = 0, batch = 50, seed = 1, ios = 17, photoBytes = 0, photoEvery = 1;
     bool network = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -372,6 +373,12 @@ int main(int argc, char** argv) {
         } else if (a == "--photo-bytes") {
             if (!parseSize(value("--photo-bytes"), &photoBytes) || photoBytes > (64u << 20)) {
                 fprintf(stderr, "fake-iphone: --photo-bytes needs a number up to 64 MiB\n");
+                return 2;
+            }
+        } else if (a == "--photo-every") {
+            if (!parseSize(value("--photo-every"), &photoEvery) || photoEvery < 1 ||
+                photoEvery > 1000000) {
+                fprintf(stderr, "fake-iphone: --photo-every needs a number from 1\n");
                 return 2;
             }
         } else if (a == "--fixture") {
@@ -429,7 +436,7 @@ int main(int argc, char** argv) {
         fakedevice::GenerateOptions opt;
         opt.seed = static_cast<uint32_t>(seed);
         if (photoBytes > 0) {
-            opt.photoEvery = 1;
+            opt.photoEvery = static_cast<int>(photoEvery);
             opt.photoBytes = photoBytes;
         }
         phone->generateContacts(contacts, opt);

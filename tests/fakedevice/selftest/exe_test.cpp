@@ -233,3 +233,24 @@ TEST_F(FakeIphoneExe, BadArgumentsAreRefused) {
               1);
     EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", "/nonexistent-dir/mux"}), 5s), 1);
 }
+
+TEST_F(FakeIphoneExe, PhotosGoOnEveryKthGeneratedContact) {
+    EXPECT_EQ(waitExit(spawn({FAKE_IPHONE_EXE, "--socket", mux, "--photo-every", "0"}), 5s), 2);
+    pid_t pid = spawn({FAKE_IPHONE_EXE, "--socket", mux, "--contacts", "10", "--photo-bytes",
+                       "3000", "--photo-every", "2", "--control", ctl});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(fakedevice::waitUntil([&] { return isSocket(mux) && isSocket(ctl); }, 30s));
+    const std::string saved = dir.path() + "/saved.plist";
+    EXPECT_EQ(control(ctl, "save " + saved), "ok\n");
+    kill(pid, SIGTERM);
+    EXPECT_EQ(waitExit(pid, 10s), 0);
+    const std::string xml = run("cat " + saved);
+    size_t contacts = 0, photos = 0;
+    for (size_t at = 0; (at = xml.find("com.apple.contacts.Contact<", at)) != std::string::npos;
+         ++at)
+        ++contacts;
+    for (size_t at = 0; (at = xml.find("<key>image</key>", at)) != std::string::npos; ++at)
+        ++photos;
+    EXPECT_EQ(contacts, 10u);
+    EXPECT_EQ(photos, 5u);
+}
