@@ -62,22 +62,25 @@ const TypeInfo* typeInfo(int type) {
     return &table[type];
 }
 
+void holdRowKeys(int type, pim::Entity& entity) {
+    const TypeInfo* ti = typeInfo(type);
+    if (!ti)
+        return;
+    // Both in key order: one walk along the map.
+    auto at = entity.fields.begin();
+    for (const QString& key : ti->heldKeys) {
+        while (at != entity.fields.end() && at.key() < key)
+            ++at;
+        if (at == entity.fields.end() || key < at.key())
+            at = entity.fields.insert(at, key, QVariant());
+        ++at;
+    }
+}
+
 void holdRowKeys(pim::_Contact& contact) {
     for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
-        const TypeInfo* ti = typeInfo(t.key());
-        if (!ti)
-            continue;
-        for (pim::Entity& e : t.value()) {
-            // Both in key order: one walk along the map.
-            auto at = e.fields.begin();
-            for (const QString& key : ti->heldKeys) {
-                while (at != e.fields.end() && at.key() < key)
-                    ++at;
-                if (at == e.fields.end() || key < at.key())
-                    at = e.fields.insert(at, key, QVariant());
-                ++at;
-            }
-        }
+        for (pim::Entity& e : t.value())
+            holdRowKeys(t.key(), e);
     }
 }
 

@@ -43,5 +43,7 @@ const TypeInfo* typeInfo(int type);
 // fields are then just what its row gets shares the incoming map instead of copying it: a
 // reading thread can do this ahead of the merges.
 void holdRowKeys(pim::_Contact& contact);
+// The same for one entity of the type.
+void holdRowKeys(int type, pim::Entity& entity);
 
 }  // namespace entitycolumns

@@ -13,6 +13,7 @@
 #include "device/workers/contactrecords.h"
 #include "device/workers/recordpipe.h"
 #include "store/edittransaction.h"
+#include "store/entitycolumns.h"
 #include "store/localdb.h"
 #include "store/mirrorfile.h"
 #include "store/runreporter.h"
@@ -51,8 +52,8 @@ struct IOSSyncToPCThread::RecordWriter::Private {
 
     void storeContact(PreparedRecord& r) {
         pim::_Contact& contact = r.contact;
-        QMap<int, QList<pim::Entity>> entities;
-        entities.swap(contact.entities);
+        // Left in the rows, for the preparing thread to free.
+        QMap<int, QList<pim::Entity>>& entities = contact.entities;
         db->insertContactBase(contact);
         const qint64 rowId = static_cast<qint64>(contact._id);
         contactIds.insert(r.id, rowId);
@@ -155,14 +156,18 @@ std::shared_ptr<IOSSyncToPCThread::RecordWriter::Rows> IOSSyncToPCThread::Record
         const QString kind = contactrecords::recordKind(rec);
         PreparedRecord r;
         r.id = id;
+        // The rows' keys are given here, so that the storing thread writes the maps as they
+        // are instead of adding the keys (and copying a child's map) itself.
         if (kind == kContact) {
             r.contact = contactrecords::contactFromRecord(id, rec);
+            entitycolumns::holdRowKeys(r.contact);
             const QList<pim::Entity> photos = r.contact.entities.value(pim::ENTITY_PHOTO);
             if (!photos.isEmpty()) {
                 r.photoHash = photos.first().photoHash();
             }
         } else if ((r.type = contactrecords::childType(kind))) {
             r.entity = contactrecords::childEntity(r.type, id, rec);
+            entitycolumns::holdRowKeys(r.type, r.entity);
             const PlistCFType owners = rec.get(QString("contact"));
             const int n = owners.array_size();
             for (int i = 0; i < n; ++i) {

@@ -1,5 +1,7 @@
 #include "store_test_util.h"
 
+#include <entitycolumns.h>
+
 #include <sqlite3.h>
 
 #include "../export/small_disk.h"
@@ -314,6 +316,44 @@ TEST(LocalDbEntities, PartialEntitiesAndValueForms) {
     pim::Entity bad;
     EXPECT_THROW(t.db->insertEntity(c._id, 0, bad), std::runtime_error);
     EXPECT_EQ(bad._id, 0u);
+}
+
+TEST(LocalDbEntities, KeysHeldAheadStoreTheSameRowsAndLeaveTheMapShared) {
+    // Details given their row's keys on another thread are written as they are: the same rows
+    // as the plain details, and the maps are only read.
+    TempDb plain, held;
+    for (TempDb* t : {&plain, &held}) {
+        pim::_Contact c = makeContact("Held");
+        t->db->insertContactBase(c);
+        for (const auto& tc : kColumns) {
+            SCOPED_TRACE(tc.first);
+            pim::Entity e(0, QStringLiteral("src-%1").arg(tc.first));
+            e.fields[key(tc.second.front())] = QStringLiteral("v%1").arg(tc.first);
+            if (tc.first == pim::ENTITY_PHOTO)
+                e.fields[key(15)] = QByteArray("\xff\xd8photo", 7);
+            if (t == &held) {
+                entitycolumns::holdRowKeys(tc.first, e);
+                const QMap<QString, QVariant> before = e.fields;
+                t->db->insertEntity(c._id, tc.first, e);
+                EXPECT_TRUE(e.fields.isSharedWith(before));
+            } else {
+                t->db->insertEntity(c._id, tc.first, e);
+            }
+        }
+    }
+    auto rows = [](TempDb& t) {
+        QStringList out;
+        Sqlite3Cursor cur = t.db->db().queryThrow("select * from data order by _id");
+        while (cur.moveNext()) {
+            QStringList cells;
+            for (int i = 0; i < cur.columnCount(); ++i)
+                cells << cur.getText(i);
+            out << cells.join('|');
+        }
+        return out;
+    };
+    EXPECT_EQ(rows(held), rows(plain));
+    EXPECT_EQ(rows(plain).size(), int(kColumns.size()));
 }
 
 class LocalDbQueries : public ::testing::Test {
