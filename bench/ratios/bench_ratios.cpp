@@ -347,15 +347,21 @@ int main(int argc, char** argv) {
             "\nGrowth from %d to %d contacts (time per contact, %d = 1.00; linear within "
             "1.25)\n",
             a, b, a);
-        for (const auto& kv : all[b].quiet) {
-            const double small = median(all[a].quiet[kv.first].seconds);
-            const double large = median(kv.second.seconds);
-            if (small <= 0 || large <= 0)
-                continue;
-            const double g = (large / b) / (small / a);
-            std::printf("  %-18s %6.2f %s\n", qPrintable(kv.first), g,
-                        g <= 1.25 ? "linear" : "GROWS FASTER");
-        }
+        auto growth = [&](std::map<QString, Figures>& small, std::map<QString, Figures>& large,
+                          const char* suffix) {
+            for (const auto& kv : large) {
+                const double s = median(small[kv.first].seconds);
+                const double l = median(kv.second.seconds);
+                if (s <= 0 || l <= 0)
+                    continue;
+                const double g = (l / b) / (s / a);
+                std::printf("  %-18s %6.2f %s\n", qPrintable(kv.first + QLatin1String(suffix)), g,
+                            g <= 1.25 ? "linear" : "GROWS FASTER");
+            }
+        };
+        growth(all[a].quiet, all[b].quiet, "");
+        growth(all[a].phone, all[b].phone, "");
+        growth(all[a].busy, all[b].busy, " (busy)");
     }
     return 0;
 }

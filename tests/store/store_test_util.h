@@ -33,6 +33,18 @@ struct TempDb {
         Sqlite3Cursor c = db->db().queryThrow(sql);
         return c.moveNext() ? c.getInt(0) : -1;
     }
+    // Every row of a query, its cells as text joined by '|'.
+    QStringList rows(const QString& sql) {
+        QStringList out;
+        Sqlite3Cursor c = db->db().queryThrow(sql);
+        while (c.moveNext()) {
+            QStringList cells;
+            for (int i = 0; i < c.columnCount(); ++i)
+                cells << c.getText(i);
+            out << cells.join('|');
+        }
+        return out;
+    }
     QTemporaryDir dir;
     QString path;
     std::unique_ptr<LocalDb> db;

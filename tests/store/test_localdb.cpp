@@ -341,19 +341,9 @@ TEST(LocalDbEntities, KeysHeldAheadStoreTheSameRowsAndLeaveTheMapShared) {
             }
         }
     }
-    auto rows = [](TempDb& t) {
-        QStringList out;
-        Sqlite3Cursor cur = t.db->db().queryThrow("select * from data order by _id");
-        while (cur.moveNext()) {
-            QStringList cells;
-            for (int i = 0; i < cur.columnCount(); ++i)
-                cells << cur.getText(i);
-            out << cells.join('|');
-        }
-        return out;
-    };
-    EXPECT_EQ(rows(held), rows(plain));
-    EXPECT_EQ(rows(plain).size(), int(kColumns.size()));
+    const QString all = QStringLiteral("select * from data order by _id");
+    EXPECT_EQ(held.rows(all), plain.rows(all));
+    EXPECT_EQ(plain.rows(all).size(), int(kColumns.size()));
 }
 
 class LocalDbQueries : public ::testing::Test {

@@ -358,17 +358,9 @@ TEST(MergeAbsentFields, ReadAsEmptyTextTheyMergeLikeEmptyOnes) {
     };
     TempDb absent, empty(new LocalDbCombineRule, "empty.db");
     auto dump = [](TempDb& t) {
-        QStringList rows;
-        Sqlite3Cursor c = t.db->db().queryThrow(
+        return t.rows(
             "select d.*, c.full_name from data d join contact c on c._id = d.contact_id "
             "order by d._id");
-        while (c.moveNext()) {
-            QStringList row;
-            for (int i = 0; i < c.columnCount(); ++i)
-                row << c.getText(i);
-            rows << row.join('|');
-        }
-        return rows;
     };
     QStringList afterFirst;
     // Names repeat, so contacts merge into each other as well.
