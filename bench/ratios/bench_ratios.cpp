@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
                 if (s <= 0 || l <= 0)
                     continue;
                 const double g = (l / b) / (s / a);
-                std::printf("  %-18s %6.2f %s\n", qPrintable(kv.first + QLatin1String(suffix)), g,
+                std::printf("  %-20s %6.2f %s\n", qPrintable(kv.first + QLatin1String(suffix)), g,
                             g <= 1.25 ? "linear" : "GROWS FASTER");
             }
         };
