@@ -3,6 +3,11 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 #include <libimobiledevice/service.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <cstdlib>
+#include <cstring>
 
 DeviceFailure failureOfLockdown(int code) {
     switch (code) {
@@ -36,9 +41,60 @@ DeviceFailure failureOfLockdown(int code) {
     }
 }
 
+namespace {
+
+// Whether the last TLS error of this thread is the peer's alert that refuses this computer's
+// certificate or the handshake.
+bool peerRefusedCertificate() {
+    const unsigned long error = ERR_peek_last_error();
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL)
+        return false;
+    switch (ERR_GET_REASON(error) - SSL_AD_REASON_OFFSET) {
+        case SSL_AD_HANDSHAKE_FAILURE:
+        case SSL_AD_BAD_CERTIFICATE:
+        case SSL_AD_UNSUPPORTED_CERTIFICATE:
+        case SSL_AD_CERTIFICATE_REVOKED:
+        case SSL_AD_CERTIFICATE_EXPIRED:
+        case SSL_AD_CERTIFICATE_UNKNOWN:
+        case SSL_AD_UNKNOWN_CA:
+        case SSL_AD_ACCESS_DENIED:
+        case SSL_AD_DECRYPT_ERROR:
+        case SSL_AD_CERTIFICATE_REQUIRED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void clearTlsErrors() {
+    ERR_clear_error();
+}
+
 DeviceFailure failureOfStartService(int code) {
-    return code == LOCKDOWN_E_MISSING_VALUE ? DeviceFailure::NotUnlockedSinceRestart
-                                            : failureOfLockdown(code);
+    switch (code) {
+        case LOCKDOWN_E_MISSING_VALUE:
+            return DeviceFailure::NotUnlockedSinceRestart;
+        case LOCKDOWN_E_SSL_ERROR:
+            return peerRefusedCertificate() ? DeviceFailure::SecurityRefused
+                                            : DeviceFailure::Disconnected;
+        default:
+            return failureOfLockdown(code);
+    }
+}
+
+bool isUsbmuxdFailure(DeviceFailure kind) {
+    switch (kind) {
+        case DeviceFailure::MuxNotRunning:
+        case DeviceFailure::MuxNoAccess:
+        case DeviceFailure::MuxForeign:
+        case DeviceFailure::MuxSilent:
+        case DeviceFailure::MuxUnreachable:
+            return true;
+        default:
+            return false;
+    }
 }
 
 DeviceFailure failureOfService(int code) {
@@ -66,6 +122,20 @@ DeviceFailure failureOfLookup(int code) {
         default:
             return DeviceFailure::Other;
     }
+}
+
+UsbmuxdAddress usbmuxdAddress() {
+    UsbmuxdAddress a;
+    const char* env = std::getenv("USBMUXD_SOCKET_ADDRESS");
+    if (!env || !*env) {
+        a.text = "/var/run/usbmuxd";
+    } else if (std::strncmp(env, "UNIX:", 5) == 0) {
+        a.text = env + 5;
+    } else {
+        a.text = env;
+        a.isUnix = false;
+    }
+    return a;
 }
 
 DeviceError::DeviceError(DeviceFailure kind, const std::string& words, const std::string& detail)

@@ -156,6 +156,9 @@ struct Scenario {
     // lockdown session, kServiceSync for the sync service): it takes the client's hello and
     // sends nothing more. Empty: none.
     std::string stallTlsOf;
+    // The phone completes the TLS handshake of that service and then closes the connection
+    // without a word (a sync agent that restarts). Empty: none.
+    std::string hangUpAfterTlsOf;
     // StartSession answers EnableSessionSSL true and the session goes on over TLS, as on
     // every real phone; false only for tests of the plain protocol.
     bool sessionSsl = true;
