@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fakedevice {
@@ -491,6 +492,30 @@ private:
 };
 
 // Sets USBMUXD_SOCKET_ADDRESS for its lifetime and restores the previous value.
+// A usbmuxd socket that no working usbmuxd serves, as computers have them: none at the path, one
+// left behind by a usbmuxd that ended (nothing listens), another program's server at it (it
+// answers every request with "HTTP/1.1 400 Bad Request" and closes), or a usbmuxd that takes
+// connections and never answers. Point USBMUXD_SOCKET_ADDRESS at socketAddress().
+enum class BrokenMuxKind { Missing, NothingListening, OtherProtocol, Silent };
+
+class BrokenMux {
+public:
+    BrokenMux(const std::string& path, BrokenMuxKind kind);
+    ~BrokenMux();
+    BrokenMux(const BrokenMux&) = delete;
+    BrokenMux& operator=(const BrokenMux&) = delete;
+    std::string socketAddress() const { return "UNIX:" + path_; }
+
+private:
+    void serve();
+
+    std::string path_;
+    BrokenMuxKind kind_;
+    int listenFd_ = -1;
+    int stopPipe_[2] = {-1, -1};
+    std::thread thread_;
+};
+
 class ScopedMuxAddress {
 public:
     explicit ScopedMuxAddress(const std::string& address);
