@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "phonecall.h"
 
@@ -16,6 +17,29 @@ namespace {
 // libusbmuxd waits 5 seconds for usbmuxd's answer: a failure that took nearly that long was a
 // wait that no answer ended; a quicker one, an answer the library could not take.
 constexpr qint64 kNoAnswerMs = 4500;
+// The first question of a process to a usbmuxd that never answers waits twice as long (the
+// library tries a second way to ask): a question is given up on after this.
+constexpr qint64 kQuestionLimitMs = 6000;
+
+// Runs fn on a thread of its own (see phonecall.h) and waits until it ends, the flag is set
+// (empty, *cancelled true) or the limit passes (empty); a call given up on ends by itself.
+template <class R>
+std::optional<R> askUsbmuxd(typename phonecall::Call<R>::Fn fn, const std::atomic<bool>* cancel,
+                            bool* cancelled) {
+    *cancelled = false;
+    phonecall::Call<R> call(std::move(fn));
+    QElapsedTimer waited;
+    waited.start();
+    while (!call.waitFor(phonecall::kPollMs)) {
+        if (cancel && cancel->load()) {
+            *cancelled = true;
+            return std::nullopt;
+        }
+        if (waited.elapsed() >= kQuestionLimitMs)
+            return std::nullopt;
+    }
+    return call.take();
+}
 
 // errno of a connection to a UNIX socket, 0 when something listens there. Never blocks: a
 // backlog that nobody takes connections from also means something listens.
@@ -96,24 +120,32 @@ DeviceFailure usbmuxdFailure(int err, qint64 waitedMs) {
 }
 
 DeviceFailure mobiledevice_listing(const QString& devid) {
-    idevice_info_t* list = nullptr;
-    int count = 0;
-    QElapsedTimer waited;
-    waited.start();
-    errno = 0;
-    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
-        return usbmuxdFailure(errno, waited.elapsed());
-    const bool found = listedOverUsb(list, count, devid.toUtf8());
-    idevice_device_list_extended_free(list);
-    return found ? DeviceFailure::None : DeviceFailure::NotFound;
+    bool cancelled = false;
+    const std::optional<DeviceFailure> listing = askUsbmuxd<DeviceFailure>(
+        [udid = devid.toUtf8()](const std::atomic<bool>&) {
+            idevice_info_t* list = nullptr;
+            int count = 0;
+            QElapsedTimer waited;
+            waited.start();
+            errno = 0;
+            if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
+                return usbmuxdFailure(errno, waited.elapsed());
+            const bool found = listedOverUsb(list, count, udid);
+            idevice_device_list_extended_free(list);
+            return found ? DeviceFailure::None : DeviceFailure::NotFound;
+        },
+        nullptr, &cancelled);
+    return listing ? *listing : usbmuxdFailure(0, kQuestionLimitMs);
 }
 
 FoundDevice mobiledevice_lookup(const QString& devid, const std::atomic<bool>* cancel) {
-    std::optional<FoundDevice> found = phonecall::waitUnlessCancelled<FoundDevice>(
-        [devid](const std::atomic<bool>&) { return lookUp(devid); }, cancel);
+    bool cancelled = false;
+    std::optional<FoundDevice> found = askUsbmuxd<FoundDevice>(
+        [devid](const std::atomic<bool>&) { return lookUp(devid); }, cancel, &cancelled);
     if (found)
         return std::move(*found);
-    FoundDevice cancelled;
-    cancelled.failure = DeviceFailure::Cancelled;
-    return cancelled;
+    FoundDevice none;
+    none.rc = IDEVICE_E_NO_DEVICE;
+    none.failure = cancelled ? DeviceFailure::Cancelled : usbmuxdFailure(0, kQuestionLimitMs);
+    return none;
 }

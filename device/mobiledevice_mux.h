@@ -40,6 +40,6 @@ struct FoundDevice {
     idevice_t release() { return std::exchange(device, nullptr); }
 };
 
-// With a cancel flag the look-up runs on a thread of its own and a set flag ends the wait at
-// once (failure Cancelled); a usbmuxd that never answers holds it for the library's 5 seconds.
+// Each question to usbmuxd runs on a thread of its own: a set cancel flag ends the wait at once
+// (failure Cancelled), and a usbmuxd that never answers is given up on within 6 seconds.
 FoundDevice mobiledevice_lookup(const QString& devid, const std::atomic<bool>* cancel = nullptr);

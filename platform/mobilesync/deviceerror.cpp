@@ -4,10 +4,15 @@
 #include <libimobiledevice/lockdown.h>
 #include <libimobiledevice/service.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <usbmuxd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "plistguard.h"
 
 DeviceFailure failureOfLockdown(int code) {
     switch (code) {
@@ -66,19 +71,62 @@ bool peerRefusedCertificate() {
     }
 }
 
+// The PEM text of a data entry of the record, or empty.
+std::string pemOf(plist_t record, const char* key) {
+    plist_t node = plist_dict_get_item(record, key);
+    if (!node || plist_get_node_type(node) != PLIST_DATA)
+        return std::string();
+    char* bytes = nullptr;
+    uint64_t size = 0;
+    plist_get_data_val(node, &bytes, &size);
+    std::string out(bytes ? bytes : "", bytes ? size : 0);
+    std::free(bytes);
+    return out;
+}
+
+// Whether this computer's pair record for the phone, as usbmuxd keeps it, holds no certificate
+// and key that TLS can use: libimobiledevice presents RootCertificate with RootPrivateKey. False
+// when there is no record to judge.
+bool pairRecordUnusable(const std::string& udid) {
+    char* data = nullptr;
+    uint32_t size = 0;
+    if (udid.empty() || usbmuxd_read_pair_record(udid.c_str(), &data, &size) < 0 || !data)
+        return false;
+    std::unique_ptr<void, void (*)(plist_t)> record(plistguard::parse(data, size), plist_free);
+    std::free(data);
+    if (!record || plist_get_node_type(record.get()) != PLIST_DICT)
+        return true;
+    const std::string certText = pemOf(record.get(), "RootCertificate");
+    const std::string keyText = pemOf(record.get(), "RootPrivateKey");
+    std::unique_ptr<BIO, int (*)(BIO*)> certBio(
+        BIO_new_mem_buf(certText.data(), int(certText.size())), BIO_free);
+    std::unique_ptr<BIO, int (*)(BIO*)> keyBio(BIO_new_mem_buf(keyText.data(), int(keyText.size())),
+                                               BIO_free);
+    std::unique_ptr<X509, void (*)(X509*)> cert(
+        PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr), X509_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    // The parse errors are this check's own, not the connection's.
+    ERR_clear_error();
+    return !cert || !key || X509_check_private_key(cert.get(), key.get()) != 1;
+}
+
 }  // namespace
 
 void clearTlsErrors() {
     ERR_clear_error();
 }
 
-DeviceFailure failureOfStartService(int code) {
+DeviceFailure failureOfStartService(int code, const std::string& udid) {
     switch (code) {
         case LOCKDOWN_E_MISSING_VALUE:
             return DeviceFailure::NotUnlockedSinceRestart;
         case LOCKDOWN_E_SSL_ERROR:
-            return peerRefusedCertificate() ? DeviceFailure::SecurityRefused
-                                            : DeviceFailure::Disconnected;
+        case LOCKDOWN_E_MUX_ERROR:
+            // The phone's alert may be lost when it closes before the request is written.
+            return peerRefusedCertificate() || pairRecordUnusable(udid)
+                       ? DeviceFailure::SecurityRefused
+                       : DeviceFailure::Disconnected;
         default:
             return failureOfLockdown(code);
     }

@@ -43,13 +43,14 @@ bool isUsbmuxdFailure(DeviceFailure kind);
 
 // A lockdownd_error_t of the lockdown client and its handshake.
 DeviceFailure failureOfLockdown(int code);
-// A lockdownd_error_t of StartService: a phone not unlocked since it restarted answers
-// "MissingValue" there (its escrow bag cannot be opened), which means nothing of the kind
-// elsewhere. The session's TLS handshake is over by then: an SSL error there is the phone
-// refusing this computer's certificate only when its TLS alert says so (over TLS 1.3 the client
-// learns of that at its first read), and otherwise a connection that broke. The alert is read
-// from OpenSSL's error queue of the calling thread: clearTlsErrors() before the call.
-DeviceFailure failureOfStartService(int code);
+// A lockdownd_error_t of StartService for the phone udid: a phone not unlocked since it
+// restarted answers "MissingValue" there (its escrow bag cannot be opened), which means nothing
+// of the kind elsewhere. The session's TLS handshake is over by then: an SSL or mux error there
+// is the phone refusing this computer's certificate only when its TLS alert says so (over TLS 1.3
+// the client learns of that at its first read) or when this computer's pair record holds no
+// usable certificate and key; otherwise it is a connection that broke. The alert is read from
+// OpenSSL's error queue of the calling thread: clearTlsErrors() before the call.
+DeviceFailure failureOfStartService(int code, const std::string& udid);
 void clearTlsErrors();
 // A service_error_t (service client set-up and its connection).
 DeviceFailure failureOfService(int code);

@@ -133,7 +133,7 @@ int Connection::startService(idevice_t device, const char* service, const char* 
     clearTlsErrors();
     rc = lockdownd_start_service(lockdown, service, &descriptor);
     // Read before the goodbye to lockdown, which leaves TLS errors of its own.
-    const DeviceFailure startFailure = failureOfStartService(rc);
+    const DeviceFailure startFailure = failureOfStartService(rc, udidOf(device));
     lockdownd_client_free(lockdown);
     if (rc != LOCKDOWN_E_SUCCESS || !descriptor || descriptor->port == 0) {
         if (descriptor)

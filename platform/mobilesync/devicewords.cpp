@@ -25,51 +25,63 @@ QString plainWords(DeviceFailure kind) {
         case DeviceFailure::None:
             return QString();
         case DeviceFailure::NotFound:
-            return tr("The phone is not connected (or not by USB). Connect it with its cable and "
-                      "try again.");
+            return tr(
+                "The phone is not connected (or not by USB). Connect it with its cable and "
+                "try again.");
         case DeviceFailure::Locked:
-            return tr("The phone is locked. Unlock it with its passcode and keep it unlocked "
-                      "while its contacts are read or written, then unplug it and plug it in "
-                      "again.");
+            return tr(
+                "The phone is locked. Unlock it with its passcode and keep it unlocked "
+                "while its contacts are read or written, then unplug it and plug it in "
+                "again.");
         case DeviceFailure::NotUnlockedSinceRestart:
-            return tr("The phone has not been unlocked since it was restarted, so it keeps its "
-                      "contacts sealed. Unlock it with its passcode, keep it unlocked and try "
-                      "again.");
+            return tr(
+                "The phone has not been unlocked since it was restarted, so it keeps its "
+                "contacts sealed. Unlock it with its passcode, keep it unlocked and try "
+                "again.");
         case DeviceFailure::ServiceBusy:
-            return tr("Another program, such as a sync or backup tool, is using the phone. Close "
-                      "that program and try again.");
+            return tr(
+                "Another program, such as a sync or backup tool, is using the phone. Close "
+                "that program and try again.");
         case DeviceFailure::TrustPending:
-            return tr("The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
-                      "and enter its passcode.");
+            return tr(
+                "The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
+                "and enter its passcode.");
         case DeviceFailure::TrustDeclined:
-            return tr("The phone does not trust this computer (\"Don't Trust\" was tapped). "
-                      "Unplug the phone, plug it in again and tap \"Trust\" when it asks.");
+            return tr(
+                "The phone does not trust this computer (\"Don't Trust\" was tapped). "
+                "Unplug the phone, plug it in again and tap \"Trust\" when it asks.");
         case DeviceFailure::PairingInvalid:
-            return tr("The phone no longer knows this computer (it may have been erased or "
-                      "reset). Unplug the phone, plug it in again and tap \"Trust\" when it "
-                      "asks.");
+            return tr(
+                "The phone no longer knows this computer (it may have been erased or "
+                "reset). Unplug the phone, plug it in again and tap \"Trust\" when it "
+                "asks.");
         case DeviceFailure::SecurityRefused:
-            return tr("The phone is attached, but it refused the secure connection to this "
-                      "computer: this computer's pairing with the phone is damaged or no longer "
-                      "valid. Unplug the phone, plug it in again and tap \"Trust\" if it asks; if "
-                      "it keeps refusing, remove this computer's pairing with the phone (for "
-                      "example with \"idevicepair unpair\") and pair it again.");
+            return tr(
+                "The phone is attached, but it refused the secure connection to this "
+                "computer: this computer's pairing with the phone is damaged or no longer "
+                "valid. Unplug the phone, plug it in again and tap \"Trust\" if it asks; if "
+                "it keeps refusing, remove this computer's pairing with the phone (for "
+                "example with \"idevicepair unpair\") and pair it again.");
         case DeviceFailure::SyncRefused:
-            return tr("The phone refuses to sync its contacts with this computer and did not say "
-                      "why.");
+            return tr(
+                "The phone refuses to sync its contacts with this computer and did not say "
+                "why.");
         case DeviceFailure::Disconnected:
             return tr("The phone was disconnected. Plug it in again.");
         case DeviceFailure::Silent:
-            return tr("The phone stopped answering. Unplug it, plug it in again and keep it "
-                      "unlocked.");
+            return tr(
+                "The phone stopped answering. Unplug it, plug it in again and keep it "
+                "unlocked.");
         case DeviceFailure::EndedByPhone:
-            return tr("The phone is attached, but it ended the connection without saying why. "
-                      "Unplug it, plug it in again and try again.");
+            return tr(
+                "The phone is attached, but it ended the connection without saying why. "
+                "Unplug it, plug it in again and try again.");
         case DeviceFailure::Other:
             return tr("The phone ended the sync without saying why. Try again.");
         case DeviceFailure::InvalidMessage:
-            return tr("The phone sent something this program cannot read, and the sync was "
-                      "stopped.");
+            return tr(
+                "The phone sent something this program cannot read, and the sync was "
+                "stopped.");
         case DeviceFailure::Cancelled:
             return tr("Cancelled.");
         case DeviceFailure::MuxNotRunning:
@@ -124,13 +136,15 @@ QString keptWords(DeviceStage stage) {
 QString endedWithoutWords(DeviceStage stage) {
     switch (stage) {
         case DeviceStage::Open:
-            return tr("The phone is attached, but it ended the connection while the sync "
-                      "service was being started, without saying why. Unplug it, plug it in "
-                      "again and try again.");
+            return tr(
+                "The phone is attached, but it ended the connection while the sync "
+                "service was being started, without saying why. Unplug it, plug it in "
+                "again and try again.");
         case DeviceStage::Start:
-            return tr("The phone is attached, but it ended the connection when the sync session "
-                      "was started, without saying why. Unplug it, plug it in again and try "
-                      "again.");
+            return tr(
+                "The phone is attached, but it ended the connection when the sync session "
+                "was started, without saying why. Unplug it, plug it in again and try "
+                "again.");
         case DeviceStage::None:
             return plainWords(DeviceFailure::EndedByPhone);
         case DeviceStage::Read:

@@ -67,8 +67,7 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
         {"another protocol", BrokenMuxKind::OtherProtocol, DeviceFailure::MuxForeign,
          "something else answers at its socket " + path, "start usbmuxd"},
         {"silent", BrokenMuxKind::Silent, DeviceFailure::MuxSilent,
-         "it took the connection at its socket " + path + " but did not answer",
-         "Restart usbmuxd"},
+         "it took the connection at its socket " + path + " but did not answer", "Restart usbmuxd"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,8 +79,8 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
         EXPECT_LT(t.elapsed(), 10000);
         const Seen f = startOf(udid);
         EXPECT_EQ(f.kind, c.failure) << f.text;
-        EXPECT_TRUE(has(f.text, "This computer's phone service (usbmuxd) could not be reached: " +
-                                    c.words))
+        EXPECT_TRUE(
+            has(f.text, "This computer's phone service (usbmuxd) could not be reached: " + c.words))
             << f.text;
         EXPECT_TRUE(has(f.text, c.next)) << f.text;
         EXPECT_FALSE(has(f.text, "not connected")) << f.text;
@@ -124,8 +123,8 @@ TEST_F(DeviceTest, ASocketThisUserMayNotOpenIsNamed) {
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty())
             GTEST_SKIP() << "running as root without setpriv: no user whom the socket's mode stops";
-        command = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"} +
-                  command;
+        command =
+            QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"} + command;
         // The user must reach the socket's folder and the helper; only the socket is closed.
         ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     }
@@ -145,9 +144,9 @@ TEST_F(DeviceTest, ASocketThisUserMayNotOpenIsNamed) {
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_EQ(out[0].toInt(), int(DeviceFailure::MuxNoAccess));
     EXPECT_EQ(out[1].toInt(), int(DeviceFailure::MuxNoAccess));
-    EXPECT_TRUE(out[2].contains(
-        QString::fromStdString("this user may not open its socket " + path + ". Give this user "
-                               "access to that socket")))
+    EXPECT_TRUE(out[2].contains(QString::fromStdString("this user may not open its socket " + path +
+                                                       ". Give this user "
+                                                       "access to that socket")))
         << out.join('\n').toStdString();
     EXPECT_TRUE(phone->syncSessions().empty());
 }
