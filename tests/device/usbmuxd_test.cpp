@@ -14,37 +14,20 @@
 #include <thread>
 
 #include "device_fixture.h"
+#include "seen.h"
 #include "mobiledevice.h"
 #include "mobiledevice_sync.h"
 
+using namespace devicetest;
+
 namespace {
 
-struct Seen {
-    DeviceFailure kind = DeviceFailure::None;
-    std::string text;
-    std::string detail;
-    qint64 ms = 0;
-};
-
 Seen startOf(const QString& udid, const std::atomic<bool>* cancel = nullptr) {
-    Seen out;
-    QElapsedTimer t;
-    t.start();
-    try {
+    return failureOf([&] {
         mobiledevice_sync_client client;
         client.cancelFlag = cancel;
         mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
-    } catch (const DeviceError& e) {
-        out.kind = e.kind();
-        out.text = e.what();
-        out.detail = e.detail();
-    }
-    out.ms = t.elapsed();
-    return out;
-}
-
-bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+    });
 }
 
 }  // namespace
