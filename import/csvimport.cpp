@@ -201,6 +201,8 @@ void CSVImport::settleNumberColumns() {
         if (columns[i].numbersOnly)
             open.append(i);
     }
+    if (open.isEmpty())
+        return;
     rowsAhead([this, &open](const QStringList& row) {
         for (auto it = open.begin(); it != open.end();) {
             const QString cell = row.value(*it).trimmed();
