@@ -130,17 +130,27 @@ struct Reporter : ImportReporter {
     void error(QString m) override { errors << m; }
 };
 
+// A CSV file through the import run into a fresh contact database.
+struct ImportedFile {
+    QTemporaryDir dir;
+    LocalDb db{dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)};
+    Reporter r;
+
+    explicit ImportedFile(const QByteArray& bytes) {
+        db.create();
+        QFile f(dir.filePath("in.csv"));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        CSVImport importer;
+        g_runImport(importer, f.fileName(), db, r);
+    }
+};
+
 // A layout no table lists, below a title line, through the import run into a real database:
 // every column is read by its words, and what the database gives back has the kinds the column
 // names said; the title line and the columns no words explain are named in the closing text.
 TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
-    QTemporaryDir dir;
-    LocalDb db(dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-    db.create();
-    const QString path = dir.filePath("crm.csv");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(
+    ImportedFile in(
         "Contacts exported 2026-12-01\r\n"
         "Contact ID,First name,Last name,Email Address,Other Email,Phone Number,"
         "Mobile Phone Number,Other Phone,Company Name,Position,Street Address,Address Line 2,"
@@ -149,17 +159,14 @@ TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
         "1001,Maria,Garcia,maria@example.com,mg@other.example,+1 555 0100,+1 555 0101,"
         "+1 555 0102,Garcia & Co,Owner,1 Main St,Unit 4,Springfield,IL,62701,United States,"
         "https://garcia.example,6/3/1975,\"Prefers calls\nafter 5pm\",Open\r\n");
-    f.close();
-    CSVImport importer;
-    Reporter r;
-    g_runImport(importer, path, db, r);
+    const Reporter& r = in.r;
     ASSERT_EQ(r.errors, QStringList{});
     ASSERT_EQ(r.succeeded.size(), 1);
     EXPECT_TRUE(r.succeeded[0].startsWith("IDS_SUC_IMPORT_1_CONTACTS_TO_DB"))
         << r.succeeded[0].toStdString();
     EXPECT_TRUE(r.succeeded[0].contains("Contact ID, Lead Status")) << r.succeeded[0].toStdString();
 
-    const QList<pim::_Contact> stored = db.contacts();
+    const QList<pim::_Contact> stored = in.db.contacts();
     ASSERT_EQ(stored.size(), 1);
     const pim::_Contact& c = stored[0];
     EXPECT_EQ(c.fullName, "Maria Garcia");
@@ -214,16 +221,13 @@ TEST(CsvColumnsByWhatTheyHold, StoredRowsAndClosingText) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        QTemporaryDir dir;
-        LocalDb db(dir.filePath("t.db"),
-                   QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-        db.create();
-        CSVImport importer;
-        Reporter r;
-        g_runImport(importer, QStringLiteral(TW_IMPORT_DATA "/") + c.file, db, r);
+        QFile f(QStringLiteral(TW_IMPORT_DATA "/") + c.file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        ImportedFile in(f.readAll());
+        const Reporter& r = in.r;
         ASSERT_EQ(r.errors, QStringList{});
         QStringList stored;
-        for (const pim::_Contact& contact : db.contacts()) {
+        for (const pim::_Contact& contact : in.db.contacts()) {
             QStringList values;
             for (int type : {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_ORG}) {
                 for (const pim::Entity& e : contact.entities.value(type))
