@@ -38,6 +38,11 @@ struct Listed {
     }
 };
 
+// The words of a failure with its cause (%1) in them.
+[[noreturn]] void throwWithCause(const QString& words, const std::exception& cause) {
+    throw std::runtime_error(words.arg(QString::fromUtf8(cause.what())).toUtf8().toStdString());
+}
+
 // Columns of the multi-value query (readPersons), read by position: this runs per value.
 enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
 
@@ -357,33 +362,32 @@ bool AddressBookReader::read(Sink& sink) {
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
     backup.copyFile(bookFiles.database, addressBookCopy, nullptr, nullptr);
-    // With its write-ahead log: what the phone wrote last may be there only, and an import
-    // without it would quietly miss those contacts.
-    try {
-        backup.copyCompanion(bookFiles.wal, addressBookCopy, QStringLiteral("-wal"));
-    } catch (const std::exception& e) {
-        throw std::runtime_error(
-            tr("The latest changes to the address book of this backup "
-               "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts "
-               "would be missing. Make a new backup of the phone and import that one. (%1)")
-                .arg(QString::fromUtf8(e.what()))
-                .toUtf8()
-                .constData());
-    }
-    // With its rollback journal: a backup taken in the middle of a change holds the database
-    // half changed, and the pages as the phone last committed them in the journal only.
-    try {
-        backup.copyCompanion(bookFiles.journal, addressBookCopy, QStringLiteral("-journal"));
-    } catch (const std::exception& e) {
-        throw std::runtime_error(
-            tr("The journal of the address book of this backup "
-               "(Library/AddressBook/AddressBook.sqlitedb-journal) cannot be read. When a backup "
-               "is taken in the middle of a change, the journal holds what undoes it, so "
-               "without it contacts could be missing or wrong. Make a new backup of the phone "
-               "and import that one. (%1)")
-                .arg(QString::fromUtf8(e.what()))
-                .toUtf8()
-                .constData());
+    // With its write-ahead log, where what the phone wrote last may be, and its rollback
+    // journal: a backup taken in the middle of a change holds the database half changed and the
+    // pages as the phone last committed them in the journal only. An import without either would
+    // quietly miss or garble contacts.
+    const struct {
+        const BackupManifest::_FileNode* node;
+        const char* suffix;
+        QString words;
+    } companions[] = {
+        {bookFiles.wal, "-wal",
+         tr("The latest changes to the address book of this backup "
+            "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts would be "
+            "missing. Make a new backup of the phone and import that one. (%1)")},
+        {bookFiles.journal, "-journal",
+         tr("The journal of the address book of this backup "
+            "(Library/AddressBook/AddressBook.sqlitedb-journal) cannot be read. When a backup is "
+            "taken in the middle of a change, the journal holds what undoes it, so without it "
+            "contacts could be missing or wrong. Make a new backup of the phone and import that "
+            "one. (%1)")},
+    };
+    for (const auto& companion : companions) {
+        try {
+            backup.copyCompanion(companion.node, addressBookCopy, QLatin1String(companion.suffix));
+        } catch (const std::exception& e) {
+            throwWithCause(companion.words, e);
+        }
     }
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
@@ -391,12 +395,9 @@ bool AddressBookReader::read(Sink& sink) {
     } catch (const NoContact&) {
         throw;
     } catch (const std::exception& e) {
-        throw std::runtime_error(
-            tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
-               "cannot be read: %1")
-                .arg(QString::fromUtf8(e.what()))
-                .toUtf8()
-                .constData());
+        throwWithCause(tr("The address book of this backup "
+                          "(Library/AddressBook/AddressBook.sqlitedb) cannot be read: %1"),
+                       e);
     }
 }
 

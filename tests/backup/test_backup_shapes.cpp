@@ -413,19 +413,14 @@ TEST(BackupShapes, TheSameBackupAgainChangesNothing) {
         std::function<void(BackupBuilder&)> add;
         int persons;
     };
+    const auto midChange = [&ab](BackupBuilder& b) {
+        addJournalled(b, ab.midChangeBook, ab.midChangeBookJournal, File::Written,
+                      ab.midChangeImages, ab.midChangeImagesJournal);
+    };
     const Case cases[] = {
-        {"an older phone caught in the middle of a change", kKinds[0],
-         [&ab](BackupBuilder& b) {
-             addJournalled(b, ab.midChangeBook, ab.midChangeBookJournal, File::Written,
-                           ab.midChangeImages, ab.midChangeImagesJournal);
-         },
+        {"an older phone caught in the middle of a change", kKinds[0], midChange,
          kJournalledPersons},
-        {"the same, encrypted", kKinds[3],
-         [&ab](BackupBuilder& b) {
-             addJournalled(b, ab.midChangeBook, ab.midChangeBookJournal, File::Written,
-                           ab.midChangeImages, ab.midChangeImagesJournal);
-         },
-         kJournalledPersons},
+        {"the same, encrypted", kKinds[3], midChange, kJournalledPersons},
         {"a recent phone in use, with linked cards", kKinds[2],
          [](BackupBuilder& b) { b.addLinkedAddressBook(PhoneSchema::iOS17, true); },
          kLinkedContacts},
