@@ -46,9 +46,7 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
     const auto read = [this](const std::atomic<bool>& cancel) {
         return readAll(udid, cancel) == DeviceFailure::Cancelled;
     };
-    bool serviceTls = true;
-    phone->updateScenario([&](fakedevice::Scenario& s) { serviceTls = s.serviceSsl; });
-    std::vector<Stall> stalls = {
+    const std::vector<Stall> stalls = {
         {"a batch the phone keeps back",
          [](fakedevice::Scenario& s) {
              s.batchSize = 5;
@@ -56,6 +54,7 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
                           fakedevice::FaultKind::Stall, 0, 1}};
          },
          fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", read},
+        // The set-up's call (lockdown, StartService, the service's TLS) waits the same way.
         {"lockdown's TLS handshake",
          [](fakedevice::Scenario& s) { s.stallTlsOf = fakedevice::kServiceLockdown; },
          fakedevice::kServiceLockdown, "StartSession", read},
@@ -70,11 +69,6 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
                                                           &cancel);
          }},
     };
-    // An iOS 12 phone runs the sync service without TLS.
-    if (serviceTls)
-        stalls.push_back({"the sync service's TLS handshake",
-                          [](fakedevice::Scenario& s) { s.stallTlsOf = fakedevice::kServiceSync; },
-                          fakedevice::kServiceLockdown, "StartService", read});
     phone->generateContacts(20);
     for (const Stall& stall : stalls) {
         SCOPED_TRACE(stall.where);
