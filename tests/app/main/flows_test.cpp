@@ -33,7 +33,7 @@ const char* const kDoc = "Word files(*.doc)";
 const char* const kPdf = "PDF files(*.pdf)";
 
 QString home() {
-    return QString::fromLocal8Bit(qgetenv("HOME"));
+    return testHome();
 }
 
 QByteArray readAll(const QString& path) {
