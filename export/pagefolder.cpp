@@ -3,6 +3,7 @@
 #include "exportfile.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -119,12 +120,14 @@ PageFolder::PageFolder(const QString& pagePath) {
 
     // The folders named after this page that the other pages of its name use.
     QSet<QString> used;
-    const QStringList beside = QDir(m_dir).entryList(QDir::Files | QDir::Hidden);
-    for (const QString& other : beside) {
-        if (other == page.fileName() || !other.startsWith(stemAsCut) ||
-            firstName(m_dir + QLatin1Char('/') + other) != first)
+    // Unsorted: a folder of many files is read once, and only pages of this name are opened.
+    QDirIterator beside(m_dir, QDir::Files | QDir::Hidden);
+    while (beside.hasNext()) {
+        const QString other = beside.next();
+        const QString name = beside.fileName();
+        if (name == page.fileName() || !name.startsWith(stemAsCut) || firstName(other) != first)
             continue;
-        const QHash<QString, QSet<QString> > refs = refsOfFile(m_dir + QLatin1Char('/') + other);
+        const QHash<QString, QSet<QString> > refs = refsOfFile(other);
         for (auto it = refs.cbegin(); it != refs.cend(); ++it) {
             if (isCandidate(it.key()))
                 used.insert(it.key());
