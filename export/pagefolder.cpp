@@ -9,31 +9,16 @@
 #include <QUrl>
 
 #include <climits>
+#include <cstring>
 
 namespace {
 
 const QString kTail = QStringLiteral("_files");
 
-// Where a reference ends. The characters that may start one end it too, so that every byte of
-// the markup is looked at once.
+// Where a reference ends: the characters that may start one end it too, so that every byte of
+// the markup is looked at once. A NUL byte ends one as well.
 bool endsRef(char c) {
-    switch (c) {
-        case '"':
-        case '\'':
-        case '=':
-        case '<':
-        case '>':
-        case '?':
-        case '#':
-        case ' ':
-        case '\t':
-        case '\r':
-        case '\n':
-        case '\f':
-            return true;
-        default:
-            return false;
-    }
+    return std::strchr("\"'=<>?# \t\r\n\f", c) != nullptr;
 }
 
 QString decoded(const QByteArray& part) {
@@ -56,26 +41,10 @@ void addRef(QHash<QString, QSet<QString> >& refs, QByteArray value) {
         files.insert(decoded(rest));
 }
 
-// A page of many contacts is mapped rather than read into memory.
-QHash<QString, QSet<QString> > refsOfFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const int size = int(qMin<qint64>(file.size(), INT_MAX));
-    if (size <= 0)
-        return {};
-    if (uchar* mapped = file.map(0, size)) {
-        const QHash<QString, QSet<QString> > refs =
-            g_relativeRefs(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size));
-        file.unmap(mapped);
-        return refs;
-    }
-    return g_relativeRefs(file.read(size));
-}
-
-}  // namespace
-
-QHash<QString, QSet<QString> > g_relativeRefs(const QByteArray& markup) {
+// Relative references in markup: for each first folder referred to ("x_files" of
+// src="x_files/1.jpg"), the names of the files referred to directly in it. A reference is a
+// value after a quote or "=": taking too much for one only makes a folder count as used.
+QHash<QString, QSet<QString> > relativeRefs(const QByteArray& markup) {
     QHash<QString, QSet<QString> > refs;
     const char* bytes = markup.constData();
     const int n = markup.size();
@@ -91,6 +60,25 @@ QHash<QString, QSet<QString> > g_relativeRefs(const QByteArray& markup) {
     }
     return refs;
 }
+
+// A page of many contacts is mapped rather than read into memory.
+QHash<QString, QSet<QString> > refsOfFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const int size = int(qMin<qint64>(file.size(), INT_MAX));
+    if (size <= 0)
+        return {};
+    if (uchar* mapped = file.map(0, size)) {
+        const QHash<QString, QSet<QString> > refs =
+            relativeRefs(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size));
+        file.unmap(mapped);
+        return refs;
+    }
+    return relativeRefs(file.read(size));
+}
+
+}  // namespace
 
 QString PageFolder::firstName(const QString& pagePath) {
     const QFileInfo page(pagePath);

@@ -2,7 +2,6 @@
 #ifndef TW_EXPORT_PAGEFOLDER_H
 #define TW_EXPORT_PAGEFOLDER_H
 
-#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -43,10 +42,5 @@ private:
     // that no other page uses.
     QHash<QString, QSet<QString> > m_replaced;
 };
-
-// Relative references in markup: for each first folder a page refers to ("x_files" of
-// src="x_files/1.jpg"), the file names it refers to directly in it, percent-decoded. A reference
-// is a value after a quote or "=" up to the next quote, "=", blank or markup character.
-QHash<QString, QSet<QString> > g_relativeRefs(const QByteArray& markup);
 
 #endif
