@@ -21,24 +21,19 @@ constexpr qint64 kNoAnswerMs = 4500;
 // library tries a second way to ask): a question is given up on after this.
 constexpr qint64 kQuestionLimitMs = 6000;
 
-// Runs fn on a thread of its own (see phonecall.h) and waits until it ends, the flag is set
-// (empty, *cancelled true) or the limit passes (empty); a call given up on ends by itself.
+// Runs fn on a thread of its own and waits for it as every phone wait does (phonecall.h), at
+// most kQuestionLimitMs; empty when the flag (*cancelled) or the limit ended the wait.
 template <class R>
 std::optional<R> askUsbmuxd(typename phonecall::Call<R>::Fn fn, const std::atomic<bool>* cancel,
                             bool* cancelled) {
-    *cancelled = false;
     phonecall::Call<R> call(std::move(fn));
-    QElapsedTimer waited;
-    waited.start();
-    while (!call.waitFor(phonecall::kPollMs)) {
-        if (cancel && cancel->load()) {
-            *cancelled = true;
-            return std::nullopt;
-        }
-        if (waited.elapsed() >= kQuestionLimitMs)
-            return std::nullopt;
+    phonecall::Wait wait(cancel, kQuestionLimitMs);
+    for (int slice; (slice = wait.next()) > 0;) {
+        if (call.waitFor(slice))
+            return call.take();
     }
-    return call.take();
+    *cancelled = wait.cancelled();
+    return std::nullopt;
 }
 
 // errno of a connection to a UNIX socket, 0 when something listens there. Never blocks: a
