@@ -73,6 +73,11 @@ void MainWindow::iosDeviceConnected(QString devid) {
     if (!state) {
         return;
     }
+    // Without usbmuxd no later step can reach the phone.
+    if (isUsbmuxdFailure(*state)) {
+        Tips::error(QString::fromStdString(deviceFailureWords(*state)));
+        return;
+    }
     if (*state == DeviceFailure::TrustPending && !waitForTrust(devid)) {
         return;
     }

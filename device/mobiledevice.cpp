@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backuptool.h"
+#include "mobiledevice_mux.h"
 #include "phonecall.h"
 
 const char* const MOBILEDEVICE_CLIENT_LABEL = "QUORVANTELI";
@@ -44,6 +45,12 @@ int iDevice::newDevice() {
     return idevice_new_with_options(&m_device, udid.constData(), IDEVICE_LOOKUP_USBMUX);
 }
 
+void iDevice::adopt(idevice_t device) {
+    if (m_device)
+        idevice_free(m_device);
+    m_device = device;
+}
+
 int iDevice::lockdowndWithHandshake() {
     if (!m_device)
         return LOCKDOWN_E_INVALID_ARG;
@@ -70,29 +77,25 @@ bool iDevice::open() {
 
 DeviceFailure mobiledevice_check(QString devid) {
     iDevice dev(devid);
-    const int rc = dev.newDevice();
-    if (rc != 0)
-        return failureOfLookup(rc);
+    FoundDevice found = mobiledevice_lookup(devid);
+    if (found.failure != DeviceFailure::None)
+        return found.failure;
+    dev.adopt(found.release());
     const DeviceFailure kind = failureOfLockdown(dev.lockdowndWithHandshake());
-    // A failed handshake (-5) or a dropped one (-8) says nothing of the cable by itself.
+    // -5 is the TLS handshake itself failing; -8 a connection to lockdown that could not be made
+    // or that closed before lockdown answered. Neither says anything of the cable by itself, and
+    // a -8 nothing of the pairing.
     if (kind != DeviceFailure::SecurityRefused && kind != DeviceFailure::Disconnected)
         return kind;
-    return mobiledevice_attached(devid) ? DeviceFailure::SecurityRefused
-                                        : DeviceFailure::Disconnected;
+    const DeviceFailure listing = mobiledevice_listing(devid);
+    if (listing != DeviceFailure::None)
+        return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
+    return kind == DeviceFailure::SecurityRefused ? DeviceFailure::SecurityRefused
+                                                  : DeviceFailure::EndedByPhone;
 }
 
 bool mobiledevice_attached(const QString& devid) {
-    idevice_info_t* list = nullptr;
-    int count = 0;
-    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
-        return false;
-    const QByteArray udid = devid.toUtf8();
-    bool found = false;
-    for (int i = 0; i < count && list && !found; ++i)
-        found = list[i] && list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid &&
-                udid == list[i]->udid;
-    idevice_device_list_extended_free(list);
-    return found;
+    return mobiledevice_listing(devid) == DeviceFailure::None;
 }
 
 // ---- lockdown values ----

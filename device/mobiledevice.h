@@ -31,6 +31,8 @@ public:
 
     // idevice_new_with_options(..., IDEVICE_LOOKUP_USBMUX); 0 when found.
     int newDevice();
+    // Takes over a handle found elsewhere (see mobiledevice_lookup), in place of newDevice().
+    void adopt(idevice_t device);
     // lockdownd_client_new_with_handshake; needs newDevice() first. 0 when connected.
     int lockdowndWithHandshake();
     // lockdownd_client_new without the handshake (pairing only).
@@ -49,11 +51,12 @@ protected:
 };
 
 // Looks the phone up and makes one lockdown handshake: None when the phone can be used, else
-// why not (a pending "Trust" prompt, a declined one, a locked phone, ...).
+// why not (a pending "Trust" prompt, a declined one, a locked phone, a usbmuxd that cannot be
+// asked, ...).
 DeviceFailure mobiledevice_check(QString devid);
 
 // Whether usbmuxd lists the phone as attached over USB now (a question to usbmuxd only; the
-// phone is not contacted).
+// phone is not contacted). mobiledevice_listing (mobiledevice_mux.h) also says why not.
 bool mobiledevice_attached(const QString& devid);
 
 // Lockdown values. Empty domain/key are passed as "none", so both empty give the whole value

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "mobiledevice.h"
+#include "mobiledevice_mux.h"
 #include "phonecall.h"
 
 namespace {
@@ -16,24 +17,26 @@ namespace {
 // A closed connection or a failed TLS handshake does not by itself say that the cable is gone:
 // usbmuxd's list of attached phones does. A phone pulled out leaves that list within moments of
 // its connections breaking, so an attached phone is looked for once more after a short pause.
-DeviceFailure checkedFailure(DeviceFailure kind, DeviceStage stage, const QString& udid) {
+// A usbmuxd that cannot be asked is named as such: it carries every connection to the phone.
+DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
     const bool linkFailure =
         kind == DeviceFailure::Disconnected || kind == DeviceFailure::SecurityRefused;
     if ((!linkFailure && kind != DeviceFailure::Other) || udid.isEmpty())
         return kind;
-    if (!mobiledevice_attached(udid))
-        return DeviceFailure::Disconnected;
+    DeviceFailure listing = mobiledevice_listing(udid);
+    if (listing != DeviceFailure::None)
+        return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
     // A code that names no cause stays without one while the phone is attached.
     if (!linkFailure)
         return kind;
     QThread::msleep(300);
-    if (!mobiledevice_attached(udid))
-        return DeviceFailure::Disconnected;
-    // Still attached: a connection that fails while it is being set up (lockdown's TLS, the
-    // service's TLS) is a pairing or security problem; one that closes later, the phone ending
-    // the sync without a word.
-    return stage == DeviceStage::Open ? DeviceFailure::SecurityRefused
-                                      : DeviceFailure::EndedByPhone;
+    listing = mobiledevice_listing(udid);
+    if (listing != DeviceFailure::None)
+        return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
+    // Still attached: only the TLS handshake's own failure speaks of the pairing. A connection
+    // that closed, at whatever step, is the phone ending it without a word.
+    return kind == DeviceFailure::SecurityRefused ? DeviceFailure::SecurityRefused
+                                                  : DeviceFailure::EndedByPhone;
 }
 
 // Throws the failure: its words first, then the failing call with its code (the pattern, %1 the
@@ -47,7 +50,7 @@ DeviceFailure checkedFailure(DeviceFailure kind, DeviceStage stage, const QStrin
         detail += QLatin1Char(' ') + extra;
     if (seen.kind == DeviceFailure::None)
         seen.kind = DeviceFailure::Other;
-    const DeviceFailure checked = checkedFailure(seen.kind, seen.stage, udid);
+    const DeviceFailure checked = checkedFailure(seen.kind, udid);
     if (checked != seen.kind) {
         seen.kind = checked;
         seen.phoneWords.clear();
@@ -103,17 +106,19 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     // A holder reused for a second session first lets go of the first one.
     holder.free();
 
-    idevice_t device = nullptr;
-    const QByteArray udid = devid.toUtf8();
-    int rc = idevice_new_with_options(&device, udid.constData(), IDEVICE_LOOKUP_USBMUX);
-    if (rc != 0) {
-        if (device)
-            idevice_free(device);
+    // A cancel ends the wait for usbmuxd's answer at once.
+    FoundDevice found = mobiledevice_lookup(devid, holder.cancelFlag);
+    if (found.failure == DeviceFailure::Cancelled)
+        throw DeviceError(DeviceFailure::Cancelled, deviceFailureWords(DeviceFailure::Cancelled),
+                          "mobiledevice_sync_start_throw: open device cancelled.");
+    if (found.failure != DeviceFailure::None) {
         DeviceSeen seen;
-        seen.kind = failureOfLookup(rc);
+        seen.kind = found.failure;
         seen.stage = DeviceStage::Open;
-        fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.", rc);
+        fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.",
+             found.rc);
     }
+    idevice_t device = found.release();
     // The connection keeps a pointer to the device (TLS reads the udid through it), so the
     // holder keeps it until the session goes.
     holder.device = device;
@@ -121,7 +126,7 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     holder.client = new MobileSyncSession;
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
     holder.client->setCancelFlag(holder.cancelFlag, holder.cancelGraceMs);
-    rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
+    int rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
     if (rc != 0)
         fail(holder, DeviceStage::Open,
              "mobiledevice_sync_start_throw: start service failed. return %1.", rc);
@@ -133,7 +138,7 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     rc = holder.client->start(dataClass.constData(), deviceAnchor.constData(),
                               computerAnchor.constData(), 106, &answer);
     if (rc != 0)
-        fail(holder, DeviceStage::Open,
+        fail(holder, DeviceStage::Start,
              "mobiledevice_sync_start_throw: start failed. return %1. %2", rc);
 }
 

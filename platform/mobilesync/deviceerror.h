@@ -14,11 +14,12 @@ enum class DeviceFailure {
     TrustPending,     // "Trust this computer?" still on the phone's screen
     TrustDeclined,    // "Don't Trust" tapped
     PairingInvalid,   // the phone no longer knows this computer (erased, pairing removed)
-    SecurityRefused,  // the TLS handshake failed with the phone still attached
+    SecurityRefused,  // the TLS handshake itself failed with the phone still attached
     SyncRefused,      // the phone refuses to sync the data class, in its own words
     Disconnected,     // the connection closed and the phone is no longer attached
     Silent,           // nothing arrived within the wait
-    EndedByPhone,     // the phone cancelled or hung up (its words, when it gave any, apart)
+    EndedByPhone,     // the phone cancelled, or hung up while attached (its words, when it gave
+                      // any, apart)
     InvalidMessage,   // the phone sent something the session cannot take
     Cancelled,        // the user cancelled
     Other,            // nothing names a cause
@@ -28,18 +29,41 @@ enum class DeviceFailure {
     NotUnlockedSinceRestart,
     // Another program holds the service ("ServiceLimit").
     ServiceBusy,
+
+    // usbmuxd, which lists the phones and carries every connection to them, could not be asked:
+    MuxNotRunning,   // nothing listens at its socket (none there, or one left behind)
+    MuxNoAccess,     // this user may not open its socket
+    MuxForeign,      // something answered there that is not usbmuxd
+    MuxSilent,       // it took the connection and gave no answer within the library's wait
+    MuxUnreachable,  // the list could not be had, for no reason that was seen
 };
+
+// Whether the failure is usbmuxd's, not the phone's.
+bool isUsbmuxdFailure(DeviceFailure kind);
 
 // A lockdownd_error_t of the lockdown client and its handshake.
 DeviceFailure failureOfLockdown(int code);
-// A lockdownd_error_t of StartService: a phone not unlocked since it restarted answers
-// "MissingValue" there (its escrow bag cannot be opened), which means nothing of the kind
-// elsewhere.
-DeviceFailure failureOfStartService(int code);
+// A lockdownd_error_t of StartService for the phone udid: a phone not unlocked since it
+// restarted answers "MissingValue" there (its escrow bag cannot be opened), which means nothing
+// of the kind elsewhere. The session's TLS handshake is over by then: an SSL or mux error there
+// is the phone refusing this computer's certificate only when its TLS alert says so (over TLS 1.3
+// the client learns of that at its first read) or when this computer's pair record holds no
+// usable certificate and key; otherwise it is a connection that broke. The alert is read from
+// OpenSSL's error queue of the calling thread: clearTlsErrors() before the call.
+DeviceFailure failureOfStartService(int code, const std::string& udid);
+void clearTlsErrors();
 // A service_error_t (service client set-up and its connection).
 DeviceFailure failureOfService(int code);
 // An idevice_error_t of the device lookup.
 DeviceFailure failureOfLookup(int code);
+
+// Where usbmuxd is asked, as libusbmuxd reads it: USBMUXD_SOCKET_ADDRESS "UNIX:<path>", another
+// address ("host:port") in that variable, or the socket /var/run/usbmuxd.
+struct UsbmuxdAddress {
+    std::string text;  // the socket's path, or the address as given
+    bool isUnix = true;
+};
+UsbmuxdAddress usbmuxdAddress();
 
 // The words for each failure are in devicewords.h.
 

@@ -123,14 +123,17 @@ int Connection::startService(idevice_t device, const char* service, const char* 
         return fail(rc, failureOfLockdown(rc));
     }
     lockdownd_service_descriptor_t descriptor = nullptr;
+    clearTlsErrors();
     rc = lockdownd_start_service(lockdown, service, &descriptor);
+    // Read before the goodbye to lockdown, which leaves TLS errors of its own.
+    const DeviceFailure startFailure = failureOfStartService(rc, udidOf(device));
     lockdownd_client_free(lockdown);
     if (rc != LOCKDOWN_E_SUCCESS || !descriptor || descriptor->port == 0) {
         if (descriptor)
             lockdownd_service_descriptor_free(descriptor);
         if (why)
             *why = "lockdown StartService: return " + std::to_string(rc) + ".";
-        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, failureOfStartService(rc))
+        return rc != LOCKDOWN_E_SUCCESS ? fail(rc, startFailure)
                                         : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
     // The service client sets up TLS itself when the descriptor asks for it.

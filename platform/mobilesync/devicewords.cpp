@@ -1,123 +1,207 @@
 #include "devicewords.h"
 
-#include <cstdio>
+#include <QCoreApplication>
+#include <QString>
 
 namespace {
 
-std::string quoted(const std::string& words) {
-    return "\"" + words + "\"";
+// Every sentence goes through the program's translation (context "DeviceWords"); the English
+// source is also what the user reads where no translation is installed.
+QString tr(const char* text) {
+    return QCoreApplication::translate("DeviceWords", text);
+}
+
+QString quoted(const std::string& words) {
+    return QLatin1Char('"') + QString::fromStdString(words) + QLatin1Char('"');
+}
+
+QString socketOf() {
+    return QString::fromStdString(usbmuxdAddress().text);
 }
 
 // Words for the failures whose cause the kind alone names.
-std::string plainWords(DeviceFailure kind) {
+QString plainWords(DeviceFailure kind) {
     switch (kind) {
         case DeviceFailure::None:
-            return std::string();
+            return QString();
         case DeviceFailure::NotFound:
-            return "The phone is not connected (or not by USB). Connect it with its cable and try "
-                   "again.";
+            return tr(
+                "The phone is not connected (or not by USB). Connect it with its cable and "
+                "try again.");
         case DeviceFailure::Locked:
-            return "The phone is locked. Unlock it with its passcode and keep it unlocked while "
-                   "its contacts are read or written, then unplug it and plug it in again.";
+            return tr(
+                "The phone is locked. Unlock it with its passcode and keep it unlocked "
+                "while its contacts are read or written, then unplug it and plug it in "
+                "again.");
         case DeviceFailure::NotUnlockedSinceRestart:
-            return "The phone has not been unlocked since it was restarted, so it keeps its "
-                   "contacts sealed. Unlock it with its passcode, keep it unlocked and try again.";
+            return tr(
+                "The phone has not been unlocked since it was restarted, so it keeps its "
+                "contacts sealed. Unlock it with its passcode, keep it unlocked and try "
+                "again.");
         case DeviceFailure::ServiceBusy:
-            return "Another program, such as a sync or backup tool, is using the phone. Close "
-                   "that program and try again.";
+            return tr(
+                "Another program, such as a sync or backup tool, is using the phone. Close "
+                "that program and try again.");
         case DeviceFailure::TrustPending:
-            return "The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
-                   "and enter its passcode.";
+            return tr(
+                "The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
+                "and enter its passcode.");
         case DeviceFailure::TrustDeclined:
-            return "The phone does not trust this computer (\"Don't Trust\" was tapped). Unplug "
-                   "the phone, plug it in again and tap \"Trust\" when it asks.";
+            return tr(
+                "The phone does not trust this computer (\"Don't Trust\" was tapped). "
+                "Unplug the phone, plug it in again and tap \"Trust\" when it asks.");
         case DeviceFailure::PairingInvalid:
-            return "The phone no longer knows this computer (it may have been erased or reset). "
-                   "Unplug the phone, plug it in again and tap \"Trust\" when it asks.";
+            return tr(
+                "The phone no longer knows this computer (it may have been erased or "
+                "reset). Unplug the phone, plug it in again and tap \"Trust\" when it "
+                "asks.");
         case DeviceFailure::SecurityRefused:
-            return "The phone is attached, but it refused the secure connection to this "
-                   "computer: this computer's pairing with the phone is damaged or no longer "
-                   "valid. Unplug the phone, plug it in again and tap \"Trust\" if it asks; if it "
-                   "keeps refusing, remove this computer's pairing with the phone (for example "
-                   "with \"idevicepair unpair\") and pair it again.";
+            return tr(
+                "The phone is attached, but it refused the secure connection to this "
+                "computer: this computer's pairing with the phone is damaged or no longer "
+                "valid. Unplug the phone, plug it in again and tap \"Trust\" if it asks; if "
+                "it keeps refusing, remove this computer's pairing with the phone (for "
+                "example with \"idevicepair unpair\") and pair it again.");
         case DeviceFailure::SyncRefused:
-            return "The phone refuses to sync its contacts with this computer and did not say "
-                   "why.";
+            return tr(
+                "The phone refuses to sync its contacts with this computer and did not say "
+                "why.");
         case DeviceFailure::Disconnected:
-            return "The phone was disconnected. Plug it in again.";
+            return tr("The phone was disconnected. Plug it in again.");
         case DeviceFailure::Silent:
-            return "The phone stopped answering. Unplug it, plug it in again and keep it "
-                   "unlocked.";
+            return tr(
+                "The phone stopped answering. Unplug it, plug it in again and keep it "
+                "unlocked.");
         case DeviceFailure::EndedByPhone:
+            return tr(
+                "The phone is attached, but it ended the connection without saying why. "
+                "Unplug it, plug it in again and try again.");
         case DeviceFailure::Other:
-            return "The phone ended the sync without saying why. Try again.";
+            return tr("The phone ended the sync without saying why. Try again.");
         case DeviceFailure::InvalidMessage:
-            return "The phone sent something this program cannot read, and the sync was "
-                   "stopped.";
+            return tr(
+                "The phone sent something this program cannot read, and the sync was "
+                "stopped.");
         case DeviceFailure::Cancelled:
-            return "Cancelled.";
+            return tr("Cancelled.");
+        case DeviceFailure::MuxNotRunning:
+            return tr("This computer's phone service (usbmuxd) could not be reached: it is not "
+                      "running (nothing listens at its socket %1). Start usbmuxd, or plug the "
+                      "phone in, which starts it on most systems, and try again.")
+                .arg(socketOf());
+        case DeviceFailure::MuxNoAccess:
+            return tr("This computer's phone service (usbmuxd) could not be reached: this user "
+                      "may not open its socket %1. Give this user access to that socket (for "
+                      "example, ask the computer's administrator to add the user to the group "
+                      "that owns it) and try again.")
+                .arg(socketOf());
+        case DeviceFailure::MuxForeign:
+            return tr("This computer's phone service (usbmuxd) could not be reached: something "
+                      "else answers at its socket %1. Stop the program that listens there and "
+                      "start usbmuxd (or plug the phone in, which starts it on most systems), "
+                      "then try again.")
+                .arg(socketOf());
+        case DeviceFailure::MuxSilent:
+            return tr("This computer's phone service (usbmuxd) could not be reached: it took the "
+                      "connection at its socket %1 but did not answer. Restart usbmuxd (or unplug "
+                      "the phone and plug it in again, which starts it on most systems), then try "
+                      "again.")
+                .arg(socketOf());
+        case DeviceFailure::MuxUnreachable:
+            return tr("This computer's phone service (usbmuxd) could not be reached at %1, for a "
+                      "reason it did not give. Start usbmuxd, or plug the phone in, which starts "
+                      "it on most systems, and try again.")
+                .arg(socketOf());
     }
-    return std::string();
+    return QString();
 }
 
-std::string keptWords(DeviceStage stage) {
+// What the user is told was kept; empty where the stage says nothing of it.
+QString keptWords(DeviceStage stage) {
     switch (stage) {
         case DeviceStage::Read:
-            return " Nothing of this read was kept.";
+            return QLatin1Char(' ') + tr("Nothing of this read was kept.");
         case DeviceStage::Write:
-            return " What the phone had taken before stays on it; the rest was not written to "
-                   "it.";
+            return QLatin1Char(' ') + tr("What the phone had taken before stays on it; the rest "
+                                         "was not written to it.");
         case DeviceStage::None:
         case DeviceStage::Open:
+        case DeviceStage::Start:
         case DeviceStage::Finish:
             break;
     }
-    return std::string();
+    return QString();
+}
+
+QString endedWithoutWords(DeviceStage stage) {
+    switch (stage) {
+        case DeviceStage::Open:
+            return tr(
+                "The phone is attached, but it ended the connection while the sync "
+                "service was being started, without saying why. Unplug it, plug it in "
+                "again and try again.");
+        case DeviceStage::Start:
+            return tr(
+                "The phone is attached, but it ended the connection when the sync session "
+                "was started, without saying why. Unplug it, plug it in again and try "
+                "again.");
+        case DeviceStage::None:
+            return plainWords(DeviceFailure::EndedByPhone);
+        case DeviceStage::Read:
+        case DeviceStage::Write:
+        case DeviceStage::Finish:
+            break;
+    }
+    return tr("The phone ended the sync without saying why.") + keptWords(stage) +
+           QLatin1Char(' ') + tr("Try again.");
+}
+
+QString seenWords(const DeviceSeen& seen) {
+    const std::string& said = seen.phoneWords;
+    switch (seen.kind) {
+        case DeviceFailure::SyncRefused:
+            if (said == kICloudRefusal)
+                return tr("The phone refuses to sync its contacts with this computer: its "
+                          "contacts are kept in iCloud (it said %1). To sync them over USB, turn "
+                          "off Contacts in the phone's Settings > [your name] > iCloud (choose to "
+                          "keep the contacts on the phone), then unplug the phone and plug it in "
+                          "again.")
+                    .arg(quoted(said));
+            if (!said.empty())
+                return tr("The phone refuses to sync its contacts with this computer. It said: "
+                          "%1.")
+                    .arg(quoted(said));
+            return plainWords(seen.kind);
+        case DeviceFailure::EndedByPhone:
+            if (!said.empty())
+                return tr("The phone ended the sync. It said: %1.").arg(quoted(said)) +
+                       keptWords(seen.stage);
+            return endedWithoutWords(seen.stage);
+        case DeviceFailure::Other:
+            return tr("The phone ended the sync without saying why.") + keptWords(seen.stage) +
+                   QLatin1Char(' ') + tr("Try again.");
+        case DeviceFailure::Silent: {
+            const QString stopped =
+                seen.waitMs > 0
+                    ? tr("The phone stopped answering for %1 seconds.").arg(seen.waitMs / 1000.0)
+                    : tr("The phone stopped answering.");
+            return stopped + keptWords(seen.stage) + QLatin1Char(' ') +
+                   tr("Unplug it, plug it in again and keep it unlocked.");
+        }
+        case DeviceFailure::Disconnected:
+            return tr("The phone was disconnected.") + keptWords(seen.stage) + QLatin1Char(' ') +
+                   tr("Plug it in again.");
+        default:
+            return plainWords(seen.kind);
+    }
 }
 
 }  // namespace
 
 std::string deviceFailureWords(DeviceFailure kind) {
-    return plainWords(kind);
+    return plainWords(kind).toStdString();
 }
 
 std::string deviceFailureWords(const DeviceSeen& seen) {
-    const std::string& said = seen.phoneWords;
-    switch (seen.kind) {
-        case DeviceFailure::SyncRefused:
-            if (said == kICloudRefusal)
-                return "The phone refuses to sync its contacts with this computer: its contacts "
-                       "are kept in iCloud (it said " +
-                       quoted(said) +
-                       "). To sync them over USB, turn off Contacts in the phone's Settings > "
-                       "[your name] > iCloud (choose to keep the contacts on the phone), then "
-                       "unplug the phone and plug it in again.";
-            if (!said.empty())
-                return "The phone refuses to sync its contacts with this computer. It said: " +
-                       quoted(said) + ".";
-            return plainWords(seen.kind);
-        case DeviceFailure::EndedByPhone:
-            if (!said.empty())
-                return "The phone ended the sync. It said: " + quoted(said) + "." +
-                       keptWords(seen.stage);
-            return "The phone ended the sync without saying why." + keptWords(seen.stage) +
-                   " Try again.";
-        case DeviceFailure::Other:
-            return "The phone ended the sync without saying why." + keptWords(seen.stage) +
-                   " Try again.";
-        case DeviceFailure::Silent: {
-            std::string text = "The phone stopped answering";
-            if (seen.waitMs > 0) {
-                char seconds[32];
-                std::snprintf(seconds, sizeof seconds, "%g", seen.waitMs / 1000.0);
-                text += std::string(" for ") + seconds + " seconds";
-            }
-            return text + "." + keptWords(seen.stage) +
-                   " Unplug it, plug it in again and keep it unlocked.";
-        }
-        case DeviceFailure::Disconnected:
-            return "The phone was disconnected." + keptWords(seen.stage) + " Plug it in again.";
-        default:
-            return plainWords(seen.kind);
-    }
+    return seenWords(seen).toStdString();
 }

@@ -8,10 +8,12 @@
 
 #include "deviceerror.h"
 
-// What was under way when the phone failed: it decides what the user is told was kept.
-// At Finish the phone held every change of the session and had not accepted them yet: what it
-// kept is for the caller to say.
-enum class DeviceStage { None, Open, Read, Write, Finish };
+// What was under way when the phone failed: it names the step, and decides what the user is
+// told was kept. Open is the sync service's set-up (lockdown's handshake and StartService, the
+// service's connection and TLS, the device-link version exchange), Start the sync session's
+// start. At Finish the phone held every change of the session and had not accepted them yet:
+// what it kept is for the caller to say.
+enum class DeviceStage { None, Open, Start, Read, Write, Finish };
 
 struct DeviceSeen {
     DeviceFailure kind = DeviceFailure::Other;
@@ -26,6 +28,6 @@ struct DeviceSeen {
 // The refusal a phone with iCloud Contacts on gives.
 constexpr const char* kICloudRefusal = "No Data Store available for data class";
 
-// The cause in plain words and what the user can do.
+// The cause in plain words and what the user can do, in the program's translation (UTF-8).
 std::string deviceFailureWords(const DeviceSeen& seen);
 std::string deviceFailureWords(DeviceFailure kind);

@@ -4,62 +4,12 @@
 // that name the true cause, or say that none is known.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-#include <functional>
-
 #include "device_fixture.h"
+#include "seen.h"
 #include "mobiledevice.h"
 #include "mobiledevice_sync.h"
 
-namespace {
-
-struct Seen {
-    DeviceFailure kind = DeviceFailure::None;
-    std::string text;
-    std::string detail;
-    qint64 ms = 0;
-};
-
-Seen failureOf(const std::function<void()>& f) {
-    Seen out;
-    QElapsedTimer t;
-    t.start();
-    try {
-        f();
-    } catch (const DeviceError& e) {
-        out.kind = e.kind();
-        out.text = e.what();
-        out.detail = e.detail();
-    }
-    out.ms = t.elapsed();
-    return out;
-}
-
-void readAll(const QString& udid) {
-    mobiledevice_sync_client client;
-    mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
-    mobiledevice_sync_start_recv_all_records_throw(client);
-    for (bool more = true; more;) {
-        PlistCFType records;
-        more = mobiledevice_sync_record_next_throw(client, records, nullptr);
-    }
-}
-
-bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-PlistCFType newContact(const char* first) {
-    PlistCFType records = PlistCFType::createCFDictionary();
-    PlistCFType contact = PlistCFType::createCFDictionary();
-    contact.put("com.apple.syncservices.RecordEntityName",
-                PlistCFType::createCFString("com.apple.contacts.Contact"));
-    contact.put("first name", PlistCFType::createCFString(first));
-    records.put("-1", contact);
-    return records;
-}
-
-}  // namespace
+using namespace devicetest;
 
 TEST_F(DeviceTest, ACodeMeansWhatItsStepSays) {
     // "MissingValue" from StartService: a phone not unlocked since it restarted (the window's

@@ -11,28 +11,14 @@
 #include <thread>
 
 #include "device_fixture.h"
+#include "seen.h"
 #include "mobiledevice.h"
 #include "mobiledevice_sync.h"
 
+using devicetest::failureOf;
+using devicetest::Seen;
+
 namespace {
-
-struct Failure {
-    DeviceFailure kind = DeviceFailure::None;
-    std::string text;
-    std::string detail;
-};
-
-Failure failureOf(const std::function<void()>& f) {
-    Failure out;
-    try {
-        f();
-    } catch (const DeviceError& e) {
-        out.kind = e.kind();
-        out.text = e.what();
-        out.detail = e.detail();
-    }
-    return out;
-}
 
 // Reads every batch; returns the number of records.
 int readAll(const QString& udid, mobiledevice_sync_client& client) {
@@ -62,7 +48,7 @@ bool contains(const std::string& text, const char* part) {
 TEST_F(DeviceTest, ICloudContactsRefusedOrEmptyAreToldAsSuch) {
     phone->generateContacts(3);
     phone->emulateICloudContacts(true);
-    const Failure f = failureOf([&] { readAll(udid); });
+    const Seen f = failureOf([&] { readAll(udid); });
     EXPECT_EQ(f.kind, DeviceFailure::SyncRefused);
     EXPECT_TRUE(contains(f.text, "iCloud")) << f.text;
     EXPECT_EQ(f.detail,
@@ -134,7 +120,7 @@ TEST_F(DeviceTest, LockedUntrustedAndForgottenPhonesAreNamed) {
         c.set();
         QElapsedTimer t;
         t.start();
-        const Failure f = failureOf([&] { readAll(udid); });
+        const Seen f = failureOf([&] { readAll(udid); });
         EXPECT_LT(t.elapsed(), 10000) << f.text;
         EXPECT_EQ(f.kind, c.kind) << f.text;
         EXPECT_TRUE(contains(f.text, c.words)) << f.text;
@@ -158,7 +144,7 @@ TEST_F(DeviceTest, APulledCableIsADisconnectionNotASilentPhone) {
     });
     QElapsedTimer t;
     t.start();
-    const Failure f = failureOf([&] { readAll(udid); });
+    const Seen f = failureOf([&] { readAll(udid); });
     EXPECT_LT(t.elapsed(), 3000);
     EXPECT_EQ(f.kind, DeviceFailure::Disconnected) << f.text;
     EXPECT_TRUE(contains(f.text, "The phone was disconnected. Nothing of this read was kept."))
@@ -180,7 +166,7 @@ TEST_F(DeviceTest, APulledCableIsADisconnectionNotASilentPhone) {
     contact.put("first name", PlistCFType::createCFString("Ada"));
     records.put("-1", contact);
     mobiledevice_sync_send_throw(client, records, false, PlistCFType());
-    const Failure w =
+    const Seen w =
         failureOf([&] { mobiledevice_sync_send_throw(client, records, false, PlistCFType()); });
     EXPECT_EQ(w.kind, DeviceFailure::Disconnected) << w.text;
     EXPECT_TRUE(contains(w.text, "What the phone had taken before stays on it")) << w.text;
@@ -204,7 +190,7 @@ TEST_F(DeviceTest, ACancelEndsTheWaitForASilentPhoneAtOnce) {
     });
     mobiledevice_sync_client client;
     client.cancelFlag = &cancel;
-    const Failure f = failureOf([&] { readAll(udid, client); });
+    const Seen f = failureOf([&] { readAll(udid, client); });
     const qint64 toEnd = sinceCancel.elapsed();
     user.join();
     EXPECT_EQ(f.kind, DeviceFailure::Cancelled) << f.text;
@@ -228,7 +214,7 @@ TEST_F(DeviceTest, WaitsFitWhatThePhoneIsDoing) {
         s.faults = {{fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", 1,
                      fakedevice::FaultKind::Delay, 3000, 1}};
     });
-    const Failure f = failureOf([&] { readAll(udid, 500); });
+    const Seen f = failureOf([&] { readAll(udid, 500); });
     EXPECT_EQ(f.kind, DeviceFailure::Silent);
     EXPECT_TRUE(contains(f.text, "The phone stopped answering for 0.5 seconds.")) << f.text;
 }

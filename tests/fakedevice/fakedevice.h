@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fakedevice {
@@ -156,6 +157,9 @@ struct Scenario {
     // lockdown session, kServiceSync for the sync service): it takes the client's hello and
     // sends nothing more. Empty: none.
     std::string stallTlsOf;
+    // The phone completes the TLS handshake of that service and then closes the connection
+    // without a word (a sync agent that restarts). Empty: none.
+    std::string hangUpAfterTlsOf;
     // StartSession answers EnableSessionSSL true and the session goes on over TLS, as on
     // every real phone; false only for tests of the plain protocol.
     bool sessionSsl = true;
@@ -488,6 +492,30 @@ private:
 };
 
 // Sets USBMUXD_SOCKET_ADDRESS for its lifetime and restores the previous value.
+// A usbmuxd socket that no working usbmuxd serves, as computers have them: none at the path, one
+// left behind by a usbmuxd that ended (nothing listens), another program's server at it (it
+// answers every request with "HTTP/1.1 400 Bad Request" and closes), or a usbmuxd that takes
+// connections and never answers. Point USBMUXD_SOCKET_ADDRESS at socketAddress().
+enum class BrokenMuxKind { Missing, NothingListening, OtherProtocol, Silent };
+
+class BrokenMux {
+public:
+    BrokenMux(const std::string& path, BrokenMuxKind kind);
+    ~BrokenMux();
+    BrokenMux(const BrokenMux&) = delete;
+    BrokenMux& operator=(const BrokenMux&) = delete;
+    std::string socketAddress() const { return "UNIX:" + path_; }
+
+private:
+    void serve();
+
+    std::string path_;
+    BrokenMuxKind kind_;
+    int listenFd_ = -1;
+    int stopPipe_[2] = {-1, -1};
+    std::thread thread_;
+};
+
 class ScopedMuxAddress {
 public:
     explicit ScopedMuxAddress(const std::string& address);

@@ -70,6 +70,12 @@ bool connStartTls(ConnContext& c, const char* service) {
     }
     std::string error;
     c.tls = TlsServer::accept(c.fd, &error, c.phone->scenario().damagedPairRecord);
+    if (c.tls && c.phone->scenario().hangUpAfterTlsOf == service) {
+        JournalEntry e = journalEntry(c, service, "note", false);
+        e.text = "hung up after the TLS handshake";
+        journalAdd(*c.phone, e);
+        return false;
+    }
     if (c.tls)
         return true;
     JournalEntry e = journalEntry(c, service, "note", false);

@@ -15,6 +15,7 @@
 #include "app/mainwindow_form.h"
 #include "editor/editcontactform.h"
 #include "fakedevice.h"
+#include "store/data_path_util.h"
 #include "store/localdb.h"
 #include "ui/progressform.h"
 #include "tests/timing.h"
@@ -245,6 +246,41 @@ TEST_F(CausesTest, AnEditWhoseFinishIsRefusedIsNotSaidToBeOnThePhone) {
     // The re-read shows the phone as it is.
     ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
         << Boxes::instance().dump().toStdString();
+}
+
+TEST_F(CausesTest, APlugInWithoutUsbmuxdStopsAtTheCheckAndWritesNothing) {
+    open();
+    udid = fakedevice::makeUdid(80);
+    fakedevice::TempDir broken;
+    const std::string path = broken.path() + "/usbmuxd";
+    const struct {
+        fakedevice::BrokenMuxKind kind;
+        const char* words;
+    } cases[] = {
+        {fakedevice::BrokenMuxKind::NothingListening, "it is not running"},
+        {fakedevice::BrokenMuxKind::OtherProtocol, "something else answers at its socket"},
+        {fakedevice::BrokenMuxKind::Silent, "did not answer"},
+    };
+    for (const auto& c : cases) {
+        Boxes::instance().reset();
+        fakedevice::BrokenMux mux(path, c.kind);
+        fakedevice::ScopedMuxAddress at(mux.socketAddress());
+        QElapsedTimer t;
+        t.start();
+        win->iosDeviceConnected(QString::fromStdString(udid));
+        EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
+        ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
+            << Boxes::instance().dump().toStdString();
+        const QString shown = plain(Boxes::instance().shown.back().text);
+        EXPECT_TRUE(shown.contains("This computer's phone service (usbmuxd) could not be reached"))
+            << shown.toStdString();
+        EXPECT_TRUE(shown.contains(c.words)) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromStdString(path))) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("not connected")) << shown.toStdString();
+        EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
+        // No mirror was made for the phone.
+        EXPECT_FALSE(g_dataSaveDir().exists(QString("ios_cache/%1").arg(udid.c_str())));
+    }
 }
 
 int main(int argc, char** argv) {
