@@ -132,8 +132,8 @@ void printRatio(const char* what, Rounds& r, const char* ours, const char* ancho
     const auto spread = std::minmax_element(each.begin(), each.end());
     const auto load = std::minmax_element(r.loads.begin(), r.loads.end());
     const double ratio = mine / theirs;
-    std::printf("  %-52s %6.2fx  rounds %.2f-%.2f, load %.1f-%.1f  (bound %.1fx) %s\n", what,
-                ratio, *spread.first, *spread.second, r.loads.empty() ? 0 : *load.first,
+    std::printf("  %-52s %6.2fx  rounds %.2f-%.2f, load %.1f-%.1f  (bound %.1fx) %s\n", what, ratio,
+                *spread.first, *spread.second, r.loads.empty() ? 0 : *load.first,
                 r.loads.empty() ? 0 : *load.second, bound, ratio <= bound ? "ok" : "MISSED");
 }
 
@@ -293,8 +293,7 @@ SizeResult measureSize(const QString& root, int n, int count) {
     }
     // The restore's phone starts empty and each run of either arm empties it first.
     Phone target;
-    if (target.start(dir, 0,
-                     {"--control", arms::restoreControlPath(dir), "--batch-size", "500"})) {
+    if (target.start(dir, 0, {"--control", arms::restoreControlPath(dir), "--batch-size", "500"})) {
         QProcessEnvironment targetEnv = env;
         targetEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), target.address());
         result.restore = rounds({"restore", "restore-send"}, n, dir, targetEnv, count);
@@ -302,8 +301,7 @@ SizeResult measureSize(const QString& root, int n, int count) {
     }
     auto& q = result.quiet;
     std::printf("\n  ratios of medians at %d contacts\n", n);
-    printRatio("vCard import / bare writes of the same rows", q, "vcard-import", "vcard-bare",
-               1.5);
+    printRatio("vCard import / bare writes of the same rows", q, "vcard-import", "vcard-bare", 1.5);
     printRatio("  the same, four more cores busy", result.vcardBusy, "vcard-import", "vcard-bare",
                1.5);
     printRatio("CSV import / bare writes of the same rows", q, "csv-import", "csv-bare", 1.5);
