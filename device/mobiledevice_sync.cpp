@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QThread>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -164,11 +165,14 @@ bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& holder, Plist
     int rc = holder.client->receiveChanges(&batch);
     if (rc != 0)
         fail(holder, DeviceStage::Read, "mobilesync_receive_changes failed. return %1.", rc);
-    records = PlistCFType(batch.entities, true);
+    // The records are used inside the message they came in, which the handles keep.
+    const std::shared_ptr<void> message(batch.message, [](void* p) {
+        if (p)
+            plist_free(plist_t(p));
+    });
+    records = PlistCFType::within(batch.entities, message);
     if (actions)
-        *actions = PlistCFType(batch.actions, true);
-    else if (batch.actions)
-        plist_free(batch.actions);
+        *actions = PlistCFType::within(batch.actions, message);
     rc = holder.client->acknowledgeChanges();
     if (rc != 0)
         fail(holder, DeviceStage::Read,

@@ -31,6 +31,10 @@ struct MobileSyncBatch {
     plist_t entities = nullptr;  // owned by the caller once taken: dictionary id -> record
     plist_t actions = nullptr;   // owned by the caller: a dictionary, or null
     bool isLast = false;
+    // When set (receiveChanges): the phone's whole message, owned by the caller, which
+    // entities and actions live inside; only it is freed. A batch of photos is then not copied
+    // out of the message it came in.
+    plist_t message = nullptr;
 };
 
 class MobileSyncSession {
@@ -94,6 +98,8 @@ public:
     // the decoded message (borrowed) and fills its outputs with copies.
     static int readStartAnswer(plist_t message, MobileSyncStart* answer, std::string* description);
     static int readChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
+    // readChanges without the copies: batch's entities and actions are borrowed from message.
+    static int findChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
     static int readRemap(plist_t message, plist_t* mapping, std::string* description);
     // The reason a refusal, a cancel or a goodbye of the phone carries; empty for any other
     // message.
