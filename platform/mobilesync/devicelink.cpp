@@ -256,25 +256,28 @@ int Connection::send(plist_t message) {
         std::free(bin);
         return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::Other);
     }
-    std::vector<char> frame(length + 4);
-    frame[0] = char(length >> 24);
-    frame[1] = char(length >> 16);
-    frame[2] = char(length >> 8);
-    frame[3] = char(length);
-    std::memcpy(frame.data() + 4, bin, length);
+    // The length, then the message as plist_to_bin made it: a batch of photos is not copied
+    // into a frame of its own.
+    const char head[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    const bool sent = sendAll(head, sizeof head) && sendAll(bin, length);
     std::free(bin);
-    uint32_t done = 0;
-    while (done < frame.size()) {
-        uint32_t sent = 0;
-        const int rc =
-            service_send(client_, frame.data() + done, uint32_t(frame.size() - done), &sent);
-        if (rc != SERVICE_E_SUCCESS || sent == 0) {
-            broken_ = true;
-            return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
-        }
-        done += sent;
+    if (!sent) {
+        broken_ = true;
+        return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
     }
     return MOBILESYNC_E_SUCCESS;
+}
+
+bool Connection::sendAll(const char* data, uint32_t size) {
+    uint32_t done = 0;
+    while (done < size) {
+        uint32_t sent = 0;
+        const int rc = service_send(client_, data + done, size - done, &sent);
+        if (rc != SERVICE_E_SUCCESS || sent == 0)
+            return false;
+        done += sent;
+    }
+    return true;
 }
 
 int Connection::receiveBytes(char* data, uint32_t size, int silenceMs, bool* started) {
