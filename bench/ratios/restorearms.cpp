@@ -6,6 +6,7 @@
 #include "device/workers/iossynctodevicethread.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"
+#include "store/mirrorfile.h"
 #include "ui/progressform.h"
 
 #include <QElapsedTimer>
@@ -40,6 +41,8 @@ int restoreArm(const QString& dir, const QList<pim::_Contact>& contacts) {
     QFile::remove(mirror);
     LocalDb db(mirror, QSharedPointer<AbsContactCombineRule>(new IOSContactCombineRule));
     db.create();
+    // As the read of the phone at its connection leaves it.
+    mirrorfile::useLargePages(db);
     QElapsedTimer t;
     t.start();
     int result = 0;
