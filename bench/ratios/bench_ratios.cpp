@@ -208,6 +208,20 @@ qint64 folderBytes(const QString& path) {
     return total;
 }
 
+// The rounds of the arms on a quiet machine, then with four more cores kept busy.
+void quietAndBusy(const QStringList& arms, int n, const QString& dir,
+                  const QProcessEnvironment& env, int count, const char* what, Rounds& quiet,
+                  Rounds& busy) {
+    quiet = rounds(arms, n, dir, env, count);
+    printArms(quiet, qPrintable(QStringLiteral("%1, quiet machine").arg(QLatin1String(what))));
+    {
+        Burners burn(4);
+        busy = rounds(arms, n, dir, env, count);
+    }
+    printArms(busy,
+              qPrintable(QStringLiteral("%1, four more cores kept busy").arg(QLatin1String(what))));
+}
+
 struct SizeResult {
     Rounds quiet, vcardBusy, phone, busy, ios12, ios12Busy, restore;
 };
@@ -268,13 +282,8 @@ SizeResult measureSize(const QString& root, int n, int count) {
         const QStringList phoneArms = {"phone-read", "sync-receive"};
         // A session with the phone varies more from run to run than the other arms, and
         // takes two seconds: twice the rounds.
-        result.phone = rounds(phoneArms, n, dir, env, 2 * count);
-        printArms(result.phone, "the phone read, quiet machine");
-        {
-            Burners burn(4);
-            result.busy = rounds(phoneArms, n, dir, env, 2 * count);
-        }
-        printArms(result.busy, "the phone read, four more cores kept busy");
+        quietAndBusy(phoneArms, n, dir, env, 2 * count, "the phone read", result.phone,
+                     result.busy);
     }
     // libimobiledevice's own receive speaks only the older device link: against a phone on
     // iOS 12, our read and our sync layer beside it.
@@ -283,13 +292,8 @@ SizeResult measureSize(const QString& root, int n, int count) {
         QProcessEnvironment oldEnv = env;
         oldEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), old.address());
         const QStringList oldArms = {"phone-read", "sync-receive", "idevice-receive"};
-        result.ios12 = rounds(oldArms, n, dir, oldEnv, 2 * count);
-        printArms(result.ios12, "a phone on iOS 12, quiet machine");
-        {
-            Burners burn(4);
-            result.ios12Busy = rounds(oldArms, n, dir, oldEnv, 2 * count);
-        }
-        printArms(result.ios12Busy, "a phone on iOS 12, four more cores kept busy");
+        quietAndBusy(oldArms, n, dir, oldEnv, 2 * count, "a phone on iOS 12", result.ios12,
+                     result.ios12Busy);
     }
     // The restore's phone starts empty and each run of either arm empties it first.
     Phone target;
