@@ -1,6 +1,7 @@
 #include "addressbookreader.h"
 
 #include "addressbooklabels.h"
+#include "addressbookschema.h"
 #include "linkedcards.h"
 
 #include <QFile>
@@ -12,8 +13,35 @@
 
 namespace {
 
-// A file of the backup with its name under Library/AddressBook.
-using Listed = std::pair<const BackupManifest::_FileNode*, const char*>;
+// A database of the backup, named under Library/AddressBook, with the files SQLite keeps beside
+// it: the write-ahead log, and the rollback journal of older phones. Each is copied beside the
+// copy of the database under its own suffix, so that SQLite reads what the phone committed. (The
+// index of a log, "-shm", is left out: SQLite rebuilds it from the log when it opens the copy,
+// whatever lies there.)
+struct Listed {
+    const BackupManifest::_FileNode* database;
+    const char* name;
+    const BackupManifest::_FileNode* wal;
+    const BackupManifest::_FileNode* journal;
+
+    // The name and data file of the first of them that the index lists but the folder lacks (a
+    // backup that did not run to its end); empty when none is missing.
+    QPair<QString, QString> missing(const BackupManifest& backup) const {
+        const QPair<const BackupManifest::_FileNode*, const char*> files[] = {
+            {database, ""}, {wal, "-wal"}, {journal, "-journal"}};
+        for (const auto& f : files) {
+            const QString path = backup.missingFile(f.first);
+            if (!path.isEmpty())
+                return qMakePair(QLatin1String(name) + QLatin1String(f.second), path);
+        }
+        return QPair<QString, QString>();
+    }
+};
+
+// The words of a failure with its cause (%1) in them.
+[[noreturn]] void throwWithCause(const QString& words, const std::exception& cause) {
+    throw std::runtime_error(words.arg(QString::fromUtf8(cause.what())).toUtf8().toStdString());
+}
 
 // Columns of the multi-value query (readPersons), read by position: this runs per value.
 enum { kRecordId = 0, kUid = 1, kProperty = 2, kValue = 3, kLabel = 4 };
@@ -218,25 +246,25 @@ void AddressBookReader::openImages() {
         m_photoError = tr("the backup holds no address-book images database");
         return;
     }
-    const Listed imageFiles[] = {{backup.addressBookImagesDb, "AddressBookImages.sqlitedb"},
-                                 {backup.addressBookImagesWal, "AddressBookImages.sqlitedb-wal"}};
-    for (const Listed& listed : imageFiles) {
-        const QString missing = backup.missingFile(listed.first);
-        if (!missing.isEmpty()) {
-            m_photoError = tr("this backup is unfinished: it lists Library/AddressBook/%1, but "
-                              "its file %2 is missing. Make a complete backup of the phone, "
-                              "keeping the phone connected until the backup ends, and import "
-                              "that one for the photos")
-                               .arg(QLatin1String(listed.second), missing);
-            return;
-        }
+    const Listed imageFiles{backup.addressBookImagesDb, "AddressBookImages.sqlitedb",
+                            backup.addressBookImagesWal, backup.addressBookImagesJournal};
+    const QPair<QString, QString> missing = imageFiles.missing(backup);
+    if (!missing.first.isEmpty()) {
+        m_photoError = tr("this backup is unfinished: it lists Library/AddressBook/%1, but "
+                          "its file %2 is missing. Make a complete backup of the phone, "
+                          "keeping the phone connected until the backup ends, and import "
+                          "that one for the photos")
+                           .arg(missing.first, missing.second);
+        return;
     }
     // Photos are a part of the import, not a condition of it: a damaged or unreadable images
     // database costs the photos only.
     try {
         imagesCopy = workDir->filePath(QStringLiteral("AddressBookImages.sqlitedb"));
-        backup.copyFile(backup.addressBookImagesDb, imagesCopy, nullptr, nullptr);
-        backup.copyWriteAheadLog(backup.addressBookImagesWal, imagesCopy);
+        backup.copyFile(imageFiles.database, imagesCopy, nullptr, nullptr);
+        backup.copyCompanion(imageFiles.wal, imagesCopy, QStringLiteral("-wal"));
+        backup.copyCompanion(imageFiles.journal, imagesCopy, QStringLiteral("-journal"));
+        // Opened for writing, as a hot journal is rolled back only so.
         images.openThrow(imagesCopy, 2);
         // Only the row ids are put in person order; each image is then read from its row. A
         // database without the record-id indexes is sorted here, and sorting the images
@@ -247,9 +275,7 @@ void AddressBookReader::openImages() {
                               "order by record_id, rowid"));
         // Thumbnails serve a person without a full-size image: the largest of them. Older
         // databases have none.
-        Sqlite3Cursor t = images.queryThrow(
-            "select 1 from sqlite_master where type='table' and name like 'ABThumbnailImage'");
-        if (t.moveNext())
+        if (addressbookschema::hasTable(images, "ABThumbnailImage"))
             thumbnails = RowsByPerson(images.queryThrow(
                 "select record_id, rowid from ABThumbnailImage where length(data) > 0 "
                 "order by record_id, length(data) desc"));
@@ -325,31 +351,43 @@ bool AddressBookReader::read(Sink& sink) {
         throwUnfinished(tr("Status.plist gives its state as \"%1\" where a complete backup "
                            "says \"finished\".")
                             .arg(backup.info.snapshotState));
-    const Listed bookFiles[] = {{backup.addressBookDb, "AddressBook.sqlitedb"},
-                                {backup.addressBookWal, "AddressBook.sqlitedb-wal"}};
-    for (const Listed& listed : bookFiles) {
-        const QString missing = backup.missingFile(listed.first);
-        if (!missing.isEmpty())
-            throwUnfinished(tr("It lists Library/AddressBook/%1, but its file %2 is missing.")
-                                .arg(QLatin1String(listed.second), missing));
-    }
+    const Listed bookFiles{backup.addressBookDb, "AddressBook.sqlitedb", backup.addressBookWal,
+                           backup.addressBookJournal};
+    const QPair<QString, QString> missing = bookFiles.missing(backup);
+    if (!missing.first.isEmpty())
+        throwUnfinished(tr("It lists Library/AddressBook/%1, but its file %2 is missing.")
+                            .arg(missing.first, missing.second));
     // The copies are decrypted data: they live in a folder of this user's own that goes on
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
-    backup.copyFile(backup.addressBookDb, addressBookCopy, nullptr, nullptr);
-    // With its write-ahead log: what the phone wrote last may be there only, and an import
-    // without it would quietly miss those contacts.
-    try {
-        backup.copyWriteAheadLog(backup.addressBookWal, addressBookCopy);
-    } catch (const std::exception& e) {
-        throw std::runtime_error(
-            tr("The latest changes to the address book of this backup "
-               "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts "
-               "would be missing. Make a new backup of the phone and import that one. (%1)")
-                .arg(QString::fromUtf8(e.what()))
-                .toUtf8()
-                .constData());
+    backup.copyFile(bookFiles.database, addressBookCopy, nullptr, nullptr);
+    // With its write-ahead log, where what the phone wrote last may be, and its rollback
+    // journal: a backup taken in the middle of a change holds the database half changed and the
+    // pages as the phone last committed them in the journal only. An import without either would
+    // quietly miss or garble contacts.
+    const struct {
+        const BackupManifest::_FileNode* node;
+        const char* suffix;
+        QString words;
+    } companions[] = {
+        {bookFiles.wal, "-wal",
+         tr("The latest changes to the address book of this backup "
+            "(Library/AddressBook/AddressBook.sqlitedb-wal) cannot be read, so contacts would be "
+            "missing. Make a new backup of the phone and import that one. (%1)")},
+        {bookFiles.journal, "-journal",
+         tr("The journal of the address book of this backup "
+            "(Library/AddressBook/AddressBook.sqlitedb-journal) cannot be read. When a backup is "
+            "taken in the middle of a change, the journal holds what undoes it, so without it "
+            "contacts could be missing or wrong. Make a new backup of the phone and import that "
+            "one. (%1)")},
+    };
+    for (const auto& companion : companions) {
+        try {
+            backup.copyCompanion(companion.node, addressBookCopy, QLatin1String(companion.suffix));
+        } catch (const std::exception& e) {
+            throwWithCause(companion.words, e);
+        }
     }
     // The database's own messages name our private copy: say which file of the backup it is.
     try {
@@ -357,12 +395,9 @@ bool AddressBookReader::read(Sink& sink) {
     } catch (const NoContact&) {
         throw;
     } catch (const std::exception& e) {
-        throw std::runtime_error(
-            tr("The address book of this backup (Library/AddressBook/AddressBook.sqlitedb) "
-               "cannot be read: %1")
-                .arg(QString::fromUtf8(e.what()))
-                .toUtf8()
-                .constData());
+        throwWithCause(tr("The address book of this backup "
+                          "(Library/AddressBook/AddressBook.sqlitedb) cannot be read: %1"),
+                       e);
     }
 }
 
@@ -376,6 +411,12 @@ pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) const {
     name.fields[QStringLiteral("data6")] = c.getText(5);
     contact.fullName = name.fullName();
     name.fields[QStringLiteral("data1")] = contact.fullName;
+    const QString phoneticGiven = c.getText(12);
+    const QString phoneticFamily = c.getText(13);
+    if (!phoneticGiven.isEmpty())
+        name.fields[QStringLiteral("data7")] = phoneticGiven;
+    if (!phoneticFamily.isEmpty())
+        name.fields[QStringLiteral("data8")] = phoneticFamily;
     contact.entities[pim::ENTITY_NAME].append(name);
 
     const QString org = c.getText(6);
@@ -413,6 +454,8 @@ pim::_Contact AddressBookReader::personFromRow(const Sqlite3Cursor& c) const {
 }
 
 bool AddressBookReader::readAddressBook(Sink& sink) {
+    // Opened for writing: SQLite rolls back a hot journal beside the copy only so, and a copy
+    // opened read-only would read the half-made change or fail.
     addressBook.openThrow(addressBookCopy, 2);
     openImages();
     loadLookupTables();
@@ -439,10 +482,17 @@ bool AddressBookReader::readAddressBook(Sink& sink) {
     RowsByPerson values(
         addressBook.queryThrow("select record_id, UID, property, value, label from ABMultiValue "
                                "order by record_id, UID"));
+    // The phonetic names, where the address book has their columns: for a person that has
+    // nothing else they are all there is to show.
+    auto column = [this](const char* name) {
+        return QLatin1String(addressbookschema::hasColumn(addressBook, "ABPerson", name) ? name
+                                                                                         : "null");
+    };
     Sqlite3Cursor c = addressBook.queryThrow(
-        "select rowid, "
-        "first,last,middle,prefix,suffix,organization,department,jobtitle,note,birthday,"
-        "nickname from Abperson order by rowid asc");
+        QStringLiteral("select rowid, "
+                       "first,last,middle,prefix,suffix,organization,department,jobtitle,note,"
+                       "birthday,nickname,%1,%2 from Abperson order by rowid asc")
+            .arg(column("FirstPhonetic"), column("LastPhonetic")));
     // Cards linked into one contact are joined at their last card and take the place of the
     // first.
     LinkedCards links(rule);

@@ -1,6 +1,6 @@
 // Reads the contacts of a backup's address book: copies the address book and its images, with
-// their write-ahead logs, into a private folder, reads every person with its details and
-// photo, and joins the cards the phone links into one contact.
+// their write-ahead logs and rollback journals, into a private folder, reads every person with
+// its details and photo, and joins the cards the phone links into one contact.
 #pragma once
 
 #include "backupmanifest.h"

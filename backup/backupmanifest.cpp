@@ -382,6 +382,8 @@ void BackupManifest::fillHomeLookups(const _FileNode* node, const QString& path)
         {&addressBookImagesDb, "Library/AddressBook/AddressBookImages.sqlitedb"},
         {&addressBookWal, "Library/AddressBook/AddressBook.sqlitedb-wal"},
         {&addressBookImagesWal, "Library/AddressBook/AddressBookImages.sqlitedb-wal"},
+        {&addressBookJournal, "Library/AddressBook/AddressBook.sqlitedb-journal"},
+        {&addressBookImagesJournal, "Library/AddressBook/AddressBookImages.sqlitedb-journal"},
         {&notesDb, "Library/Notes/notes.sqlite"},
         {&calendarDb, "Library/Calendar/Calendar.sqlitedb"},
         {&calendarExtrasDb, "Library/Calendar/Extras.db"},
@@ -458,16 +460,18 @@ void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* use
     copyItemThrow(node->item, destPath, userData, progress);
 }
 
-void BackupManifest::copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const {
-    if (!wal)
+void BackupManifest::copyCompanion(const _FileNode* companion, const QString& databaseCopy,
+                                   const QString& suffix) const {
+    if (!companion)
         return;
-    // An empty log adds nothing (SQLite leaves one after a checkpoint). Phones list it with
-    // size 0 and may write no file for it, or an empty one that no cipher would take.
-    const QFileInfo data(MBDBParser::getBKFilePath(dir, wal->item.backupFileName(), false));
-    if (data.exists() ? data.size() == 0 : wal->item.size == 0)
+    // An empty log or journal adds nothing (SQLite leaves one after a checkpoint or a commit).
+    // Phones list it with size 0 and may write no file for it, or an empty one that no cipher
+    // would take.
+    const QFileInfo data(MBDBParser::getBKFilePath(dir, companion->item.backupFileName(), false));
+    if (data.exists() ? data.size() == 0 : companion->item.size == 0)
         return;
-    const QString dest = databaseCopy + QStringLiteral("-wal");
-    copyFile(wal, dest, nullptr, nullptr);
+    const QString dest = databaseCopy + suffix;
+    copyFile(companion, dest, nullptr, nullptr);
     // One that decrypts to nothing is as empty.
     if (QFileInfo(dest).size() == 0)
         QFile::remove(dest);

@@ -76,10 +76,12 @@ public:
     // Copies a node's file out of the backup (nothing for a null node).
     void copyFile(const _FileNode* node, QString destPath, void* userData,
                   BackupCopyProgress progress) const;
-    // Copies a database's write-ahead log (nothing for a null node) beside the copy of the
-    // database (its path followed by "-wal"), where SQLite applies it when the copy is opened.
-    // A log of no bytes is left out: it adds nothing.
-    void copyWriteAheadLog(const _FileNode* wal, const QString& databaseCopy) const;
+    // Copies a file that SQLite keeps beside a database (nothing for a null node) beside the
+    // copy of the database, its path followed by `suffix`: there SQLite applies a write-ahead
+    // log ("-wal") and rolls back the unfinished change of a rollback journal ("-journal") when
+    // the copy is opened for writing. A file of no bytes is left out: it adds nothing.
+    void copyCompanion(const _FileNode* companion, const QString& databaseCopy,
+                       const QString& suffix) const;
     // The path of the node's data file when the index lists it but the folder lacks it (a
     // backup that did not run to its end); empty otherwise.
     QString missingFile(const _FileNode* node) const;
@@ -127,6 +129,10 @@ public:
     // book is in use holds the latest changes there only.
     const _FileNode* addressBookWal = nullptr;
     const _FileNode* addressBookImagesWal = nullptr;
+    // Their rollback journals (older phones): a backup taken in the middle of a change holds
+    // the pages as they were before it there only, and the database half changed.
+    const _FileNode* addressBookJournal = nullptr;
+    const _FileNode* addressBookImagesJournal = nullptr;
     QMap<QString, const _FileNode*> recordings;
     QMap<int, const _FileNode*> voicemails;
     QHash<QString, MBDBParser::_MBDBItem> items;

@@ -1,6 +1,7 @@
 #include "importcontactsfromitunesthread.h"
 
 #include "contactfeed.h"
+#include "namelesscontacts.h"
 
 #include <localdb.h>
 #include <mergerun.h>
@@ -34,7 +35,7 @@ void ImportContactsFromiTunesThread::closeAndRemoveCopies() {
 }
 
 void ImportContactsFromiTunesThread::storeUnnamed(pim::_Contact contact) {
-    // Nothing to know it by: stored as it is, never merged into another nameless contact.
+    // No name to merge under: stored as it is, never merged into another nameless contact.
     db->insertContactBase(contact);
     for (auto t = contact.entities.begin(); t != contact.entities.end(); ++t) {
         for (pim::Entity& e : t.value())
@@ -47,8 +48,12 @@ void ImportContactsFromiTunesThread::run() {
     reader.reset(new AddressBookReader(backup, db->combineRule()));
     MergeRun merge(*db, *progress);
     merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 0, 100);
-    merge.setStep([this, &merge](int, const pim::_Contact& incoming) {
+    NamelessContacts nameless(*db);
+    merge.setStep([this, &merge, &nameless](int, const pim::_Contact& incoming) {
         if (incoming.fullName.isEmpty()) {
+            // Known by its values alone: stored with the same ones before, it is that contact.
+            if (nameless.take(incoming) != 0)
+                return MergeRun::MERGED;
             storeUnnamed(incoming);
             return MergeRun::ADDED;
         }

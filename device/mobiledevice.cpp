@@ -269,19 +269,27 @@ void MobiledeviceSubscribe::announceAttached(const QStringList& known) {
             return attached;
         });
     auto* poll = new QTimer(this);
-    poll->setInterval(phonecall::kPollMs);
-    connect(poll, &QTimer::timeout, this, [this, check, poll] {
+    poll->setInterval(phonecall::kSliceMs);
+    connect(poll, &QTimer::timeout, this, [this, check, poll, known] {
         if (!check->finished())
             return;
         poll->stop();
         poll->deleteLater();
+        QStringList attached;
+        try {
+            attached = check->take();
+        } catch (const std::exception&) {
+            // Unchecked, the library's own list stands: a phone gone meanwhile fails its read
+            // with its own words, while one left out would never be read.
+            attached = known;
+        }
         QStringList fresh;
         {
             DeviceEvents& events = deviceEvents();
             std::lock_guard<std::mutex> lock(events.mutex);
             if (events.current != this)
                 return;
-            for (const QString& udid : check->take()) {
+            for (const QString& udid : attached) {
                 if (events.attached.contains(udid) && announce(udid))
                     fresh << udid;
             }

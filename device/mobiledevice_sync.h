@@ -93,8 +93,9 @@ void mobiledevice_sync_cancel(mobiledevice_sync_client& client, QString reason);
 // phone had tethered sync off. That flag alone is also what a phone that never synced with a
 // computer has; *overTheAir (when given) tells whether the value's keys say the phone itself
 // syncs that data class over the air ("SyncingOS" naming the phone's own system, with the
-// flag set), i.e. keeps it in the cloud. Does not throw; returns success. A set cancel flag
-// ends the wait for the phone at once (false); nothing is written to the phone after it.
+// flag set), i.e. keeps it in the cloud. Returns success; throws only a failure the call met
+// unexpectedly (phonecall.h). A set cancel flag ends the wait for the phone at once (false);
+// nothing is written to the phone after it.
 bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disable,
                                           bool* wasDisabled = nullptr, bool* overTheAir = nullptr,
                                           const std::atomic<bool>* cancel = nullptr);

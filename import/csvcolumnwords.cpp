@@ -3,6 +3,7 @@
 #include "typelabels.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace csvwords {
@@ -260,10 +261,27 @@ CSVImport::_ColInfo meaning(const QString& header) {
     }
     if (s.contains(NAME))
         return C(pim::ENTITY_NAME, 0, QString(), "data2", C::FULL_NAME);
-    // A place alone ("Home", "Work"): the number of that place, as address books list them.
-    if (s.contains(HOME) || s.contains(WORK) || s.contains(OTHER) || s.contains(MAIN))
-        return phone(s);
+    // A place alone ("Home", "Work"): the number of that place, as address books list them,
+    // when its cells are numbers ("Business" is as often the company).
+    if (s.contains(HOME) || s.contains(WORK) || s.contains(OTHER) || s.contains(MAIN)) {
+        C info = phone(s);
+        info.numbersOnly = true;
+        return info;
+    }
     return C();
+}
+
+bool isPhoneNumber(const QString& cell) {
+    static const QRegularExpression number(
+        QStringLiteral("^([0-9\\s+()./-]+?)(?:\\s*(?:x|ext\\.?)\\s*[0-9]+)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = number.match(cell.trimmed());
+    if (!m.hasMatch())
+        return false;
+    int digits = 0;
+    for (QChar ch : m.capturedRef(1))
+        digits += ch >= QLatin1Char('0') && ch <= QLatin1Char('9') ? 1 : 0;
+    return digits >= 3;
 }
 
 }  // namespace csvwords

@@ -15,6 +15,10 @@ namespace csvwords {
 // descriptor (type 0, role PLAIN) when the words say nothing.
 CSVImport::_ColInfo meaning(const QString& header);
 
+// Whether a cell holds a phone number and nothing else: digits (three at least), blanks and
+// "+ ( ) - . /", then perhaps an extension ("x12", "ext. 12").
+bool isPhoneNumber(const QString& cell);
+
 }  // namespace csvwords
 
 #endif

@@ -27,6 +27,19 @@ void addMapped(ColTable& t, const QString& prefix, const QMap<int, QString>& lab
         put(t, prefix + it.value(), C(type, it.key(), subtypeKey, dataKey));
 }
 
+C leftOut() {
+    C info(0, 0, kNone, kNone, C::IGNORED);
+    info.leftOut = true;
+    return info;
+}
+
+// A place word alone: the place's phone where the column's cells are numbers.
+C placePhone(int subtype) {
+    C info(3, subtype, d2, d1);
+    info.numbersOnly = true;
+    return info;
+}
+
 void addOwn(ColTable& t) {
     put(t, "Prefix", C(1, 0, kNone, d5));
     put(t, "First Name", C(1, 0, kNone, d2));
@@ -77,13 +90,16 @@ void addGoogle(ColTable& t) {
     put(t, "Organization Department", C(10, 0, d2, d5));
     put(t, "Labels", C(7, 0, kNone, d2, C::GROUPS));
     put(t, "Group Membership", C(7, 0, kNone, d2, C::GROUPS));
+    // Columns whose text is not kept: named when they hold any. The photo is a link to
+    // Google's server, not the picture, and goes unsaid.
     for (const char* skip :
          {"Phonetic First Name", "Phonetic Middle Name", "Phonetic Last Name", "File As",
-          "Yomi Name", "Given Name Yomi", "Additional Name Yomi", "Family Name Yomi", "Photo",
-          "Location", "Billing Information", "Directory Server", "Mileage", "Occupation", "Hobby",
-          "Subject", "Language"}) {
-        put(t, skip, C(0, 0, kNone, kNone, C::IGNORED));
+          "Yomi Name", "Given Name Yomi", "Additional Name Yomi", "Family Name Yomi", "Location",
+          "Billing Information", "Directory Server", "Mileage", "Occupation", "Hobby", "Subject",
+          "Language"}) {
+        put(t, skip, leftOut());
     }
+    put(t, "Photo", C(0, 0, kNone, kNone, C::IGNORED));
 }
 
 // Thunderbird's export, with the spellings of its British build.
@@ -123,11 +139,11 @@ void addYahoo(ColTable& t) {
     put(t, "First", C(1, 0, kNone, d2));
     put(t, "Middle", C(1, 0, kNone, d4));
     put(t, "Last", C(1, 0, kNone, d3));
-    put(t, "Home", C(3, 1, d2, d1));
-    put(t, "Work", C(3, 3, d2, d1));
+    put(t, "Home", placePhone(1));
+    put(t, "Work", placePhone(3));
     put(t, "Mobile", C(3, 2, d2, d1));
     put(t, "Fax", C(3, 13, d2, d1));
-    put(t, "Other", C(3, 0, d2, d1));
+    put(t, "Other", placePhone(0));
     C yahooPhone(3, 0, d2, d1);
     yahooPhone.label = QStringLiteral("Yahoo! Phone");
     put(t, "Yahoo! Phone", yahooPhone);
@@ -235,7 +251,11 @@ C googleOrganization(const QString& part) {
         return C(10, 0, d2, d4);
     if (part == QLatin1String("Department"))
         return C(10, 0, d2, d5);
-    return C(0, 0, kNone, kNone, C::IGNORED);
+    // Its kind says nothing of the contact's own; its symbol, location, description and
+    // phonetic name are text not kept.
+    if (part == QLatin1String("Type"))
+        return C(0, 0, kNone, kNone, C::IGNORED);
+    return leftOut();
 }
 
 // This program's own column names: a further value under one of them comes numbered.

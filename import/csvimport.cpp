@@ -1,5 +1,6 @@
 #include "csvimport.h"
 
+#include "csvcolumnwords.h"
 #include "csvheadertable.h"
 #include "csvhelper.h"
 #include "csvrowreader.h"
@@ -140,6 +141,7 @@ void CSVImport::initialize(QString path) {
                 .toUtf8()
                 .toStdString());
     }
+    settleNumberColumns();
 }
 
 // The header is the first line that names a known column. A line of one cell ("Notes:") may be
@@ -186,8 +188,45 @@ void CSVImport::readColumns() {
 // Columns left unread are named in the closing text, those that hold anything at least.
 void CSVImport::noteFilled(const QStringList& row, QVector<bool>& held) const {
     for (int i = 0; i < header.size() && i < row.size(); ++i) {
-        if (!held[i] && !columns[i].known() && !row[i].trimmed().isEmpty())
+        if (!held[i] && columns[i].unread() && !row[i].trimmed().isEmpty())
             held[i] = true;
+    }
+}
+
+// A column that is a phone by its cells alone is one only when every cell it fills holds a
+// number, so the rows are looked at here, before the first contact is made of them.
+void CSVImport::settleNumberColumns() {
+    QVector<int> open;
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns[i].numbersOnly)
+            open.append(i);
+    }
+    if (open.isEmpty())
+        return;
+    rowsAhead([this, &open](const QStringList& row) {
+        for (auto it = open.begin(); it != open.end();) {
+            const QString cell = row.value(*it).trimmed();
+            if (cell.isEmpty() || csvwords::isPhoneNumber(cell)) {
+                ++it;
+            } else {
+                columns[*it] = _ColInfo();
+                it = open.erase(it);
+            }
+        }
+        return !open.isEmpty();
+    });
+}
+
+void CSVImport::rowsAhead(const std::function<bool(const QStringList&)>& take) const {
+    QByteArray rest = text;
+    QBuffer more(&rest);
+    more.open(QIODevice::ReadOnly);
+    more.seek(buffer.pos());
+    bool goOn = true;
+    for (int k = rowsRead; k < rowCount && goOn; ++k) {
+        QStringList row;
+        csvhelper::utf8CSVRow(row, &more, false, separator);
+        goOn = take(row);
     }
 }
 
@@ -219,18 +258,11 @@ void CSVImport::uninitialize() {}
 
 QStringList CSVImport::unreadColumns() const {
     QVector<bool> held = filled;
-    if (rowsRead < rowCount) {
-        // Rows not imported (yet) count as well.
-        QByteArray rest = text;
-        QBuffer more(&rest);
-        more.open(QIODevice::ReadOnly);
-        more.seek(buffer.pos());
-        for (int k = rowsRead; k < rowCount; ++k) {
-            QStringList row;
-            csvhelper::utf8CSVRow(row, &more, false, separator);
-            noteFilled(row, held);
-        }
-    }
+    // Rows not imported (yet) count as well.
+    rowsAhead([this, &held](const QStringList& row) {
+        noteFilled(row, held);
+        return true;
+    });
     QStringList unread;
     for (int i = 0; i < header.size(); ++i) {
         if (held[i])

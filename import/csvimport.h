@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class CSVImport : public AbsImport {
 public:
     // What one column fills: entity type (0 = ignored), subtype code, the entity key that
@@ -48,11 +50,20 @@ public:
         // post-office box first, then the extended address, then the street lines in column order.
         enum StreetLine { PO_BOX, EXTENDED, STREET };
         StreetLine streetLine = STREET;
+        // A place word alone ("Home", "Business") may name a number or a company: the column is
+        // that place's phone only when every cell it fills holds a phone number, else it is not
+        // understood.
+        bool numbersOnly = false;
+        // Known, but what it holds is not kept (a hobby, a phonetic name): named in the closing
+        // text, like a column not understood, when it holds anything.
+        bool leftOut = false;
 
         _ColInfo() {}
         _ColInfo(int type, int subtype, QString subtypeKey, QString dataKey, Role role = PLAIN,
                  int slot = 0);
         bool known() const { return type != 0 || role != PLAIN; }
+        // Whether what the column holds is left out and so named in the closing text.
+        bool unread() const { return !known() || leftOut; }
     };
 
     CSVImport();
@@ -81,6 +92,9 @@ private:
     int findHeader(const QList<QStringList>& lines);
     QStringList readRow();
     void noteFilled(const QStringList& row, QVector<bool>& held) const;
+    void settleNumberColumns();
+    // Each row not read yet, in order, while `take` returns true; the read position stays.
+    void rowsAhead(const std::function<bool(const QStringList&)>& take) const;
 
     QByteArray text;  // the file as UTF-8
     char separator = ',';

@@ -48,6 +48,7 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->qp_escape = 0;
     p->qp_last_escaped = 0;
     p->qp_split = 0;
+    p->qp_split_open = 0;
     p->param_count = 0;
     p->escape = 0;
     p->param_quoted = 0;
@@ -263,15 +264,29 @@ static bool isHighHexDigit(unsigned char c) {
     return isHexDigit(c) && !(c >= '0' && c <= '7');
 }
 
-// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits:
-// "=D0=9A=" and then "D0=A1". A line that follows a soft break right after an escaped byte and
-// begins with two digits of a non-ASCII byte that end there (at "=", ";" or the line end) is
-// read as that escape's digits; "=0A=" and then "AB Street" stays text. `c` is the byte after
-// the digits held; they are stored, as one byte or as text.
+// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits,
+// in two forms: "=D0=9A=" and then "D0=A1", or "=D0=9A==" and then "D0=A1". A line that follows
+// such a break and begins with two digits that end there (at "=", ";" or the line end) is read
+// as that escape's digits. In the first form the break may as well be a plain soft break, so
+// only digits of a non-ASCII byte after an escaped byte count, and other digits stay text
+// ("=0A=" and then "AB Street"). In the second the escape is open, and digits that do not end
+// there begin a property line of their own ("==" and then "BDAY:"), as they would without the
+// break. `c` is the byte after the digits held.
 static int vcard_settle_split(CARD_Parser* p, unsigned char c) {
     const bool joins = p->qp_split == 2 && (c == '=' || c == ';' || c == '\r' || c == '\n');
     const int held = p->qp_split;
+    const bool open = p->qp_split_open != 0;
     p->qp_split = 0;
+    p->qp_split_open = 0;
+    if (!joins && open) {
+        if (!vcard_finish_value(p))
+            return 0;
+        for (int k = 0; k < held; ++k) {
+            if (!vcard_process_char(p, static_cast<unsigned char>(p->qp_split_digits[k])))
+                return 0;
+        }
+        return -1;
+    }
     if (joins) {
         const char digits[3] = {p->qp_split_digits[0], p->qp_split_digits[1], 0};
         unsigned int v = 0;
@@ -292,6 +307,8 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
         }
         if (!vcard_settle_split(p, c))
             return 0;
+        if (p->state != ST_VALUE)
+            return vcard_process_char(p, c);
     }
     if (c == '\r')
         return -1;
@@ -506,6 +523,12 @@ static bool softBreakPending(const CARD_Parser* p) {
     return p->state == ST_VALUE && p->encoding == ENC_QP && p->qp_escape && p->code_buf[0] == 0;
 }
 
+// A quoted-printable value whose line ended in "==": an escape begun, then a soft break.
+static bool escapeOpenAtBreak(const CARD_Parser* p) {
+    return p->state == ST_VALUE && p->encoding == ENC_QP && p->qp_escape && p->code_buf[0] == '=' &&
+           p->code_buf[1] == 0;
+}
+
 // Inside a value, a run of plain bytes up to the line end is taken at once, exactly as the
 // byte machine would take it. Returns the bytes taken (0 when the run is empty), -1 when memory
 // ran out.
@@ -659,6 +682,13 @@ static int feed_line_start(CARD_Parser* p, unsigned char c) {
             p->qp_split_digits[0] = static_cast<char>(c);
             return -1;
         }
+    } else if (escapeOpenAtBreak(p) && p->data_handler && isHexDigit(c)) {
+        p->qp_escape = 0;
+        memset(p->code_buf, 0, sizeof p->code_buf);
+        p->qp_split = 1;
+        p->qp_split_open = -1;
+        p->qp_split_digits[0] = static_cast<char>(c);
+        return -1;
     } else {
         vcard_process_char(p, '\n');
     }

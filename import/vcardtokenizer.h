@@ -47,6 +47,8 @@ struct CARD_Parser {
     int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
     int qp_split;         // digits held at a line start that may end an escape split there
     char qp_split_digits[2];
+    int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): the held
+                        // digits complete it, or else begin a line of their own
     // The current property's value is not wanted (a pass that only counts cards): runs of
     // plain and Base64 bytes are checked as usual but not stored.
     int value_unused;

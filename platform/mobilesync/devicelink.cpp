@@ -3,7 +3,6 @@
 #include <libimobiledevice/lockdown.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -17,12 +16,6 @@
 namespace devicelink {
 
 namespace {
-
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 uint32_t be32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
@@ -282,33 +275,25 @@ bool Connection::sendAll(const char* data, uint32_t size) {
 
 int Connection::receiveBytes(char* data, uint32_t size, int silenceMs, bool* started) {
     uint32_t have = 0;
-    int64_t lastByte = nowMs();
-    int64_t cancelSeen = -1;
+    phonecall::Wait wait(cancel_, silenceMs, cancelGraceMs_);
     while (have < size) {
-        if (cancelled()) {
-            if (cancelSeen < 0)
-                cancelSeen = nowMs();
-            if (nowMs() - cancelSeen >= cancelGraceMs_)
-                return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
-        }
-        const int64_t left = silenceMs - (nowMs() - lastByte);
-        if (left <= 0)
-            return fail(MOBILESYNC_E_RECEIVE_TIMEOUT, DeviceFailure::Silent);
-        // Short slices, so that a cancel is seen within one of them.
-        const int64_t slice = cancel_ ? std::min<int64_t>(left, kCancelSliceMs) : left;
+        const int slice = wait.next();
+        if (slice == 0)
+            return wait.cancelled() ? fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled)
+                                    : fail(MOBILESYNC_E_RECEIVE_TIMEOUT, DeviceFailure::Silent);
         uint32_t got = 0;
-        const int64_t before = nowMs();
+        const int64_t before = phonecall::Wait::nowMs();
         const int rc =
             service_receive_with_timeout(client_, data + have, size - have, &got, unsigned(slice));
         if (got > 0) {
             have += got;
             *started = true;
-            lastByte = nowMs();
+            wait.heard();
             continue;
         }
         // The library reports a closed connection as "not enough data", over TLS as an SSL
         // error, and on some paths as a time-out that did not wait: all mean the link is gone.
-        if (rc == SERVICE_E_TIMEOUT && nowMs() - before + slice / 2 + 10 >= slice)
+        if (rc == SERVICE_E_TIMEOUT && phonecall::Wait::nowMs() - before + slice / 2 + 10 >= slice)
             continue;
         return fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Disconnected);
     }

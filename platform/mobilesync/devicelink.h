@@ -7,7 +7,7 @@
 // service), which every phone since iOS 14 refuses; this one answers with the version the phone
 // announces. Every frame from the phone passes plistguard before libplist sees it, and every
 // receive gives up on a phone that stays silent for a bounded time (bytes arriving keep a large
-// frame going) or on a cancel flag, checked several times a second.
+// frame going) or on a cancel flag, waiting in slices (phonecall::Wait).
 //
 // Results are mobilesync_error_t codes, so that callers report them as they always have; what
 // they mean for the user is failure(), set where the code arose (a lockdown or service code is
@@ -33,8 +33,6 @@ namespace devicelink {
 constexpr uint64_t kMaxVersion = 400;
 // How long a receive waits for a phone that has gone quiet.
 constexpr int kDefaultTimeoutMs = 30000;
-// How often a waiting receive looks at the cancel flag.
-constexpr int kCancelSliceMs = 100;
 // The largest frame a phone may send: a batch of 40 contacts with photos of several megabytes
 // each is a few hundred megabytes at most; the guard's other limits stay as they are.
 constexpr size_t kMaxFrameBytes = 256u << 20;
@@ -71,7 +69,8 @@ public:
     // Starts the service through a lockdown session, connects (with TLS when lockdown asks
     // for it) and answers the version exchange. With a cancel flag, a set cancel ends the
     // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the
-    // code alone does not (a version the layer does not speak).
+    // code alone does not (a version the layer does not speak). The set-up run with a flag
+    // throws what its thread threw (see phonecall.h).
     int open(idevice_t device, const char* service, const char* label, std::string* why);
     bool isOpen() const { return client_ != nullptr; }
     uint64_t version() const { return version_; }

@@ -661,6 +661,59 @@ PhoneAddressBook linkedAddressBook(PhoneSchema schema, bool inUse) {
     return out;
 }
 
+namespace {
+
+QString dataScript(const char* name) {
+    QFile f(QStringLiteral(TW_BACKUP_TEST_DATA "/") + QLatin1String(name));
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error(std::string("fixture: cannot read ") + name);
+    return QString::fromUtf8(f.readAll());
+}
+
+// The database of `base`; then the same with `change` begun and not committed, read while the
+// transaction is open. Pages spill into the database long before the commit (a cache of one
+// page), so the file alone holds half the change and the journal beside it what undoes it.
+void writeMidChange(const QString& path, const QString& base, const QString& change,
+                    QByteArray& committed, QByteArray& db, QByteArray& journal) {
+    QFile::remove(path);
+    QFile::remove(path + "-journal");
+    Sqlite3DB d;
+    d.openThrow(path, 6);
+    d.executeScriptThrow(QStringLiteral("PRAGMA journal_mode=DELETE;") + base);
+    committed = readFile(path);
+    d.executeScriptThrow(QStringLiteral("PRAGMA cache_size=1; PRAGMA cache_spill=1; BEGIN;") +
+                         change);
+    db = readFile(path);
+    journal = readFile(path + "-journal");
+    d.executeScriptThrow(QStringLiteral("ROLLBACK;"));
+    d.close();
+    QFile::remove(path);
+}
+
+}  // namespace
+
+JournalledAddressBook journalledAddressBook() {
+    QTemporaryDir tmp;
+    JournalledAddressBook out;
+    const QString change = dataScript("older-phone-change.sql");
+    writeMidChange(tmp.filePath("AddressBook.sqlitedb"), dataScript("older-phone-addressbook.sql"),
+                   change, out.book, out.midChangeBook, out.midChangeBookJournal);
+    writeMidChange(tmp.filePath("AddressBookImages.sqlitedb"), dataScript("older-phone-images.sql"),
+                   dataScript("older-phone-images-change.sql"), out.images, out.midChangeImages,
+                   out.midChangeImagesJournal);
+    // The change committed; the journal stays with its header cleared.
+    const QString path = tmp.filePath("kept.sqlitedb");
+    writeFile(path, out.book);
+    Sqlite3DB d;
+    d.openThrow(path, 2);
+    d.executeScriptThrow(QStringLiteral("PRAGMA journal_mode=PERSIST; BEGIN;") + change +
+                         QStringLiteral("COMMIT;"));
+    d.close();
+    out.changedBook = readFile(path);
+    out.keptJournal = readFile(path + "-journal");
+    return out;
+}
+
 void BackupBuilder::addLinkedAddressBook(PhoneSchema schema, bool inUse) {
     const PhoneAddressBook book = linkedAddressBook(schema, inUse);
     const QString dir = QStringLiteral("Library/AddressBook/");

@@ -46,6 +46,26 @@ constexpr int kLinkedCards = 42;
 constexpr int kLinkedContacts = 38;
 constexpr int kCardsInWal = 2;
 
+// The address book of an older phone, whose SQLite keeps a rollback journal: persons of every
+// shape and their images (data/older-phone-*.sql), written by SQLite as the phone last
+// committed them, caught in the middle of a change (the database half changed, the pages as they
+// were in a hot journal beside it), and with the change committed and the journal kept
+// ("PRAGMA journal_mode=PERSIST": a journal that undoes nothing).
+struct JournalledAddressBook {
+    QByteArray book;
+    QByteArray images;
+    QByteArray midChangeBook;
+    QByteArray midChangeBookJournal;
+    QByteArray midChangeImages;
+    QByteArray midChangeImagesJournal;
+    QByteArray changedBook;
+    QByteArray keptJournal;
+};
+JournalledAddressBook journalledAddressBook();
+// Its persons: 59, among them a blank card; the unfinished change renames 9 ("Half Written"),
+// deletes 10 and adds 120.
+constexpr int kJournalledPersons = 59;
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 

@@ -1,6 +1,7 @@
 // Backup shapes that readers of phone backups meet: write-ahead logs left empty by a checkpoint
-// (listed with no data file, or an empty one that no cipher takes), backups that did not run to
-// their end, address books without a contact; plain and encrypted, imported into a real
+// (listed with no data file, or an empty one that no cipher takes), rollback journals of a
+// backup caught in the middle of a change, backups that did not run to their end, address books
+// without a contact, the same backup imported again; plain and encrypted, imported into a real
 // LocalDb, with nothing decrypted left behind.
 #include "backup_fixture.h"
 #include "backupmanifest.h"
@@ -11,6 +12,7 @@
 
 #include <combinerule.h>
 #include <localdb.h>
+#include <sqlite3db.h>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -42,7 +44,8 @@ struct Kind {
     bool dp;
 };
 const Kind kKinds[] = {Kind{BackupBuilder::MBDB, false, false},
-                       Kind{BackupBuilder::MBDB, true, false}, Kind{BackupBuilder::DB, true, true}};
+                       Kind{BackupBuilder::MBDB, true, false},
+                       Kind{BackupBuilder::DB, false, false}, Kind{BackupBuilder::DB, true, true}};
 
 std::string name(const Kind& k) {
     return QString("layout %1 encrypted %2").arg(k.layout).arg(k.encrypted).toStdString();
@@ -87,6 +90,22 @@ QString dataFile(const QString& folder, BackupBuilder::Layout layout, const QStr
         QCryptographicHash::hash(("HomeDomain-" + path).toUtf8(), QCryptographicHash::Sha1)
             .toHex());
     return QDir(folder).absoluteFilePath(layout == BackupBuilder::DB ? id.left(2) + "/" + id : id);
+}
+
+// Every row of the target database, in row order.
+QStringList dump(LocalDb& db) {
+    QStringList out;
+    for (const char* table : {"contact", "data", "contact_group"}) {
+        Sqlite3Cursor c =
+            db.db().queryThrow(QStringLiteral("select * from %1 order by _id").arg(table));
+        while (c.moveNext()) {
+            QStringList cells{QLatin1String(table)};
+            for (int i = 0; i < c.columnCount(); ++i)
+                cells << (c.isNull(i) ? QStringLiteral("NULL") : c.getText(i));
+            out << cells.join('|');
+        }
+    }
+    return out;
 }
 
 // Builds, unlocks and imports one backup into a fresh database.
@@ -242,5 +261,183 @@ TEST(BackupShapes, AnAddressBookWithoutContactsSaysSo) {
             "kept in iCloud are not in a phone's backup: only those kept on the phone are."))
             << out.boxes[0].toStdString();
         EXPECT_TRUE(run.db.contacts().isEmpty());
+    }
+}
+
+namespace {
+
+// The address book and its images with their journals (no journal for empty bytes).
+void addJournalled(BackupBuilder& b, const QByteArray& book, const QByteArray& bookJournal,
+                   File::Data journalData, const QByteArray& images,
+                   const QByteArray& imagesJournal) {
+    b.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb", book});
+    if (!bookJournal.isEmpty() || journalData != File::Written)
+        b.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb-journal", bookJournal, 3, false,
+                   journalData});
+    b.addFile({"HomeDomain", kDir + "AddressBookImages.sqlitedb", images});
+    if (!imagesJournal.isEmpty())
+        b.addFile({"HomeDomain", kDir + "AddressBookImages.sqlitedb-journal", imagesJournal});
+}
+
+// The rows of a fresh database after importing the address book and images alone.
+QStringList importedRows(const QByteArray& book, const QByteArray& images) {
+    const Kind plain{BackupBuilder::MBDB, false, false};
+    ShapedBackup run(plain);
+    addJournalled(run.builder, book, QByteArray(), File::Written, images, QByteArray());
+    run.builder.build();
+    EXPECT_EQ(run.import(plain).result, 1);
+    return dump(run.db);
+}
+
+int halfWritten(const QByteArray& book) {
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath("alone.sqlitedb"), book);
+    Sqlite3DB db;
+    db.openThrow(tmp.filePath("alone.sqlitedb"), 2);
+    Sqlite3Cursor c = db.queryThrow("select count(*) from ABPerson where First = 'Half Written'");
+    return c.moveNext() ? c.getInt(0) : -1;
+}
+
+}  // namespace
+
+// A journal beside the address book is taken with it, so that SQLite reads what the phone
+// committed: a hot one (a backup caught in the middle of a change) is rolled back, a kept or
+// empty one undoes nothing, and one that cannot be read stops the import with words.
+TEST(BackupShapes, TheAddressBookComesWithItsJournal) {
+    const JournalledAddressBook ab = journalledAddressBook();
+    // The database alone holds half the change: only its journal gives what the phone committed.
+    ASSERT_EQ(halfWritten(ab.midChangeBook), 9);
+    const QStringList committed = importedRows(ab.book, ab.images);
+    const QStringList changed = importedRows(ab.changedBook, ab.images);
+    ASSERT_NE(committed, changed);
+    ASSERT_TRUE(committed.filter("Half Written").isEmpty());
+    const QString imported =
+        QString("Successfully imported %1 contacts from iTunes Backup.").arg(kJournalledPersons);
+
+    enum Expect { Committed, Changed, Stops };
+    struct Case {
+        const char* what;
+        QByteArray book, journal;
+        File::Data journalData;
+        QByteArray images, imagesJournal;
+        bool damageJournal;  // its data file replaced by bytes that are no ciphertext of it
+        Expect expect;
+        QString text;
+    };
+    const Case cases[] = {
+        {"caught in the middle of a change", ab.midChangeBook, ab.midChangeBookJournal,
+         File::Written, ab.midChangeImages, ab.midChangeImagesJournal, false, Committed, imported},
+        // 59 persons, 10 deleted and 120 added.
+        {"the journal kept after the commit", ab.changedBook, ab.keptJournal, File::Written,
+         ab.images, QByteArray(), false, Changed,
+         "Successfully imported 169 contacts from iTunes Backup."},
+        {"the journal emptied by the commit", ab.book, QByteArray(), File::Empty, ab.images,
+         QByteArray(), false, Committed, imported},
+        {"the journal listed without a file", ab.book, QByteArray(), File::Missing, ab.images,
+         QByteArray(), false, Committed, imported},
+        {"a journal listed whose file is missing", ab.midChangeBook, ab.midChangeBookJournal,
+         File::Missing, ab.images, QByteArray(), false, Stops,
+         "It lists Library/AddressBook/AddressBook.sqlitedb-journal, but its file "},
+        {"a journal that does not decrypt", ab.midChangeBook, ab.midChangeBookJournal,
+         File::Written, ab.images, QByteArray(), true, Stops,
+         "The journal of the address book of this backup "
+         "(Library/AddressBook/AddressBook.sqlitedb-journal) cannot be read. When a backup is "
+         "taken in the middle of a change, the journal holds what undoes it, so without it "
+         "contacts could be missing or wrong. Make a new backup of the phone and import that "
+         "one. ("},
+    };
+    for (const Kind& k : kKinds) {
+        const QStringList before = privateFolders();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(name(k) + ", " + c.what);
+            if (c.damageJournal && !k.encrypted)
+                continue;
+            ShapedBackup run(k);
+            addJournalled(run.builder, c.book, c.journal, c.journalData, c.images, c.imagesJournal);
+            run.builder.build();
+            const QString journalFile =
+                dataFile(run.folder, k.layout, kDir + "AddressBook.sqlitedb-journal");
+            if (c.damageJournal)
+                writeFile(journalFile, QByteArray(33, 'x'));
+            const QByteArray journalBefore = readFile(journalFile);
+
+            const Outcome out = run.import(k);
+            ASSERT_EQ(out.boxes.size(), 1);
+            EXPECT_TRUE(out.boxes[0].contains(c.text)) << out.boxes[0].toStdString();
+            if (c.expect == Stops) {
+                EXPECT_NE(out.result, 1);
+                EXPECT_TRUE(dump(run.db).isEmpty());
+            } else {
+                EXPECT_EQ(out.result, 1);
+                EXPECT_EQ(dump(run.db), c.expect == Changed ? changed : committed);
+            }
+            // The copy was rolled back, never the backup's own file.
+            EXPECT_EQ(readFile(journalFile), journalBefore);
+        }
+        EXPECT_EQ(privateFolders(), before);
+    }
+}
+
+// Importing the same backup again changes nothing, for persons of every shape: those without a
+// name, company, e-mail address or number are known again by the values they have, two people
+// with the same values stay two, and every value comes in.
+TEST(BackupShapes, TheSameBackupAgainChangesNothing) {
+    const JournalledAddressBook ab = journalledAddressBook();
+    // Rows of the data table that the first import must have made: type, column, value, count.
+    struct Held {
+        int type;
+        const char* column;
+        const char* value;
+        int count;
+    };
+    const Held held[] = {
+        {pim::ENTITY_NAME, "data7", "Taro", 1},
+        {pim::ENTITY_NAME, "data8", "Yamada", 1},
+        {pim::ENTITY_NAME, "data7", "Ana", 1},
+        {pim::ENTITY_ADDR, "data4", "Hauptstrasse 5", 1},
+        {pim::ENTITY_NOTES, "data1", "Gate code 4711", 2},
+        {pim::ENTITY_NOTES, "data1", "Gate code 4712", 1},
+        {pim::ENTITY_URL, "data1", "https://only-a-link.example", 1},
+        {pim::ENTITY_NICKNAME, "data1", "Bobby", 1},
+        {pim::ENTITY_IM, "data1", "someone@jabber.example", 1},
+        {pim::ENTITY_REL, "data1", "Maria Keller", 1},
+        {pim::ENTITY_ORG, "data5", "Night Shift", 1},
+        {pim::ENTITY_PHONE, "data1", "+1 555 1001", 1},
+        {pim::ENTITY_PHONE, "data1", "+1 555 2002", 1},
+    };
+    // Caught in the middle of a change: the journal's rollback must give the same rows again.
+    const Kind k = kKinds[0];
+    ShapedBackup run(k);
+    addJournalled(run.builder, ab.midChangeBook, ab.midChangeBookJournal, File::Written,
+                  ab.midChangeImages, ab.midChangeImagesJournal);
+    run.builder.build();
+    EXPECT_EQ(run.import(k).boxes,
+              QStringList{QString("Successfully imported %1 contacts from iTunes Backup.")
+                              .arg(kJournalledPersons)});
+    for (const Held& h : held) {
+        SCOPED_TRACE(h.value);
+        Sqlite3Sql sql(QStringLiteral("select count(*) from data where type = ? and %1 = ?")
+                           .arg(QLatin1String(h.column)));
+        sql.addIntParam(h.type);
+        sql.addTextParam(QLatin1String(h.value));
+        Sqlite3Cursor n = run.db.db().queryThrow(sql);
+        ASSERT_TRUE(n.moveNext());
+        EXPECT_EQ(n.getInt(0), h.count);
+    }
+    // The person with nothing but a photo has it.
+    Sqlite3Cursor photos = run.db.db().queryThrow(
+        "select count(*) from data as d join contact as c on c._id = d.contact_id "
+        "where d.type = 2 and c.full_name = ''");
+    ASSERT_TRUE(photos.moveNext());
+    EXPECT_EQ(photos.getInt(0), 1);
+
+    const QStringList rows = dump(run.db);
+    for (int again = 2; again <= 3; ++again) {
+        SCOPED_TRACE(again);
+        EXPECT_EQ(run.import(k).boxes,
+                  QStringList{QString("Successfully imported 0 contacts from iTunes Backup,with "
+                                      "%1 repeated contacts merged.")
+                                  .arg(kJournalledPersons)});
+        EXPECT_EQ(dump(run.db), rows);
     }
 }

@@ -130,17 +130,27 @@ struct Reporter : ImportReporter {
     void error(QString m) override { errors << m; }
 };
 
+// A CSV file through the import run into a fresh contact database.
+struct ImportedFile {
+    QTemporaryDir dir;
+    LocalDb db{dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule)};
+    Reporter r;
+
+    explicit ImportedFile(const QByteArray& bytes) {
+        db.create();
+        QFile f(dir.filePath("in.csv"));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        CSVImport importer;
+        g_runImport(importer, f.fileName(), db, r);
+    }
+};
+
 // A layout no table lists, below a title line, through the import run into a real database:
 // every column is read by its words, and what the database gives back has the kinds the column
 // names said; the title line and the columns no words explain are named in the closing text.
 TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
-    QTemporaryDir dir;
-    LocalDb db(dir.filePath("t.db"), QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
-    db.create();
-    const QString path = dir.filePath("crm.csv");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(
+    ImportedFile in(
         "Contacts exported 2026-12-01\r\n"
         "Contact ID,First name,Last name,Email Address,Other Email,Phone Number,"
         "Mobile Phone Number,Other Phone,Company Name,Position,Street Address,Address Line 2,"
@@ -149,17 +159,14 @@ TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
         "1001,Maria,Garcia,maria@example.com,mg@other.example,+1 555 0100,+1 555 0101,"
         "+1 555 0102,Garcia & Co,Owner,1 Main St,Unit 4,Springfield,IL,62701,United States,"
         "https://garcia.example,6/3/1975,\"Prefers calls\nafter 5pm\",Open\r\n");
-    f.close();
-    CSVImport importer;
-    Reporter r;
-    g_runImport(importer, path, db, r);
+    const Reporter& r = in.r;
     ASSERT_EQ(r.errors, QStringList{});
     ASSERT_EQ(r.succeeded.size(), 1);
     EXPECT_TRUE(r.succeeded[0].startsWith("IDS_SUC_IMPORT_1_CONTACTS_TO_DB"))
         << r.succeeded[0].toStdString();
     EXPECT_TRUE(r.succeeded[0].contains("Contact ID, Lead Status")) << r.succeeded[0].toStdString();
 
-    const QList<pim::_Contact> stored = db.contacts();
+    const QList<pim::_Contact> stored = in.db.contacts();
     ASSERT_EQ(stored.size(), 1);
     const pim::_Contact& c = stored[0];
     EXPECT_EQ(c.fullName, "Maria Garcia");
@@ -188,6 +195,57 @@ TEST(CsvUnlistedLayout, ImportsIntoTheDatabase) {
     EXPECT_EQ(c.entities.value(pim::ENTITY_NOTES).value(0).text("data1"),
               "Prefers calls\nafter 5pm");
     EXPECT_EQ(c.entities.value(pim::ENTITY_URL).value(0).text("data1"), "https://garcia.example");
+}
+
+// Columns read by what they hold, each file through the import run into a real database: a
+// place word alone ("Business", "Home", "Work", "Other") is that place's phone only when every
+// cell of its column is a number, else named as not understood and stored nowhere; a column
+// left out on purpose is named when it holds text (the photo link is not).
+TEST(CsvColumnsByWhatTheyHold, StoredRowsAndClosingText) {
+    struct {
+        const char* file;
+        QStringList stored;  // "name: number/kind ... email/kind ..." of each contact
+        const char* unread;  // the closing text's list of columns, or null for none
+    } cases[] = {
+        {"csv-business-company.csv", {"John Doe: (555) 123-4567/2"}, "Business"},
+        {"csv-place-numbers.csv",
+         {"Al Poe: 555-0100/3", "Jane Roe:",
+          "John Doe: (555) 123-4567/2 +1 (555) 123-4567 ext. 89/3 +44 20 7946 0958/1 "
+          "555.987.6543 x12/0"},
+         nullptr},
+        // One cell that is no number decides for the whole column.
+        {"csv-place-mixed.csv", {"Jane Roe:", "John Doe: 555-0199/2"}, "Home, Work"},
+        {"csv-left-out-text.csv",
+         {"Jane Roe: jane@example.com/1", "John Doe: john@example.com/1"},
+         "Location, Hobby"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        QFile f(QStringLiteral(TW_IMPORT_DATA "/") + c.file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        ImportedFile in(f.readAll());
+        const Reporter& r = in.r;
+        ASSERT_EQ(r.errors, QStringList{});
+        QStringList stored;
+        for (const pim::_Contact& contact : in.db.contacts()) {
+            QStringList values;
+            for (int type : {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_ORG}) {
+                for (const pim::Entity& e : contact.entities.value(type))
+                    values << e.text("data1") + "/" + e.text("data2");
+            }
+            values.sort();
+            stored << (QStringList{contact.fullName + ":"} + values).join(" ");
+        }
+        stored.sort();
+        EXPECT_EQ(stored.join("\n").toStdString(), c.stored.join("\n").toStdString());
+        const QString closing = r.succeeded.value(0);
+        EXPECT_EQ(closing.contains("not understood"), c.unread != nullptr) << closing.toStdString();
+        if (c.unread) {
+            EXPECT_TRUE(
+                closing.contains(QString("Columns not understood, left out: %1.").arg(c.unread)))
+                << closing.toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -179,6 +179,21 @@ const std::vector<Case>& cases() {
          "N;QUOTED-PRINTABLE:=D0=9A=\r\nD0=A1;=D0=\nA1\nX:1\n",
          {"P:N|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E", "P:X", "D:1", "E"},
          -1},
+        // ... and with the escape's "=" before the soft break's ("=9A==" then "D0=A1"); digits
+        // that do not end there begin a property line, as does a line of no digits.
+        {"quoted-printable escape open at a soft break",
+         "N;QUOTED-PRINTABLE:=D0=9A==\r\nD0=A1;=D0==\nA1\nM;QUOTED-PRINTABLE:=41==\n4\nX:1\n",
+         {"P:N|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E", "P:M|QUOTED-PRINTABLE", "D:A",
+          "E", "P:X", "D:1", "E"},
+         -1},
+        {"quoted-printable value ending in '==' before a property line",
+         "N;QUOTED-PRINTABLE:ab==\nBDAY:1\nM;QUOTED-PRINTABLE:c==\r\nFN:x\r\n"
+         "O;QUOTED-PRINTABLE:d==\r\nAD:y\r\nP;QUOTED-PRINTABLE:e==\n:z\n",
+         {"P:N|QUOTED-PRINTABLE", "D:ab", "E", "P:BDAY", "D:1", "E",
+          "P:M|QUOTED-PRINTABLE", "D:c",  "E", "P:FN",   "D:x", "E",
+          "P:O|QUOTED-PRINTABLE", "D:d",  "E", "P:AD",   "D:y", "E",
+          "P:P|QUOTED-PRINTABLE", "D:e",  "E", "P:",     "D:z", "E"},
+         -1},
         {"quoted-printable digits after a soft break that are text",
          "N;QUOTED-PRINTABLE:=0A=\r\nAB Street=0A=\r\nDEF=0A=\r\nC=0A=\r\n8a\r\n"
          "M;QUOTED-PRINTABLE:a=\r\nC3=A9\r\n",

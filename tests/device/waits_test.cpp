@@ -1,0 +1,99 @@
+// A phone that stops answering at any point of its connection: the user's cancel ends the wait
+// within a tenth of a second of the flag, and nothing is written to the phone.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "device_fixture.h"
+#include "mobiledevice_sync.h"
+#include "phonecall.h"
+#include "tests/timing.h"
+
+namespace {
+
+// The read of every record, as the phone read runs it; the kind it ended with.
+DeviceFailure readAll(const QString& udid, const std::atomic<bool>& cancel) {
+    mobiledevice_sync_client client;
+    client.cancelFlag = &cancel;
+    try {
+        mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+        mobiledevice_sync_start_recv_all_records_throw(client);
+        for (bool more = true; more;) {
+            PlistCFType records;
+            more = mobiledevice_sync_record_next_throw(client, records, nullptr);
+        }
+    } catch (const DeviceError& e) {
+        return e.kind();
+    }
+    return DeviceFailure::None;
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
+    struct Stall {
+        const char* where;
+        std::function<void(fakedevice::Scenario&)> make;
+        // A request the phone receives before it stalls.
+        const char* service;
+        const char* request;
+        // Runs into the stall; true when it ended as cancelled.
+        std::function<bool(const std::atomic<bool>&)> run;
+    };
+    const auto read = [this](const std::atomic<bool>& cancel) {
+        return readAll(udid, cancel) == DeviceFailure::Cancelled;
+    };
+    const std::vector<Stall> stalls = {
+        {"a batch the phone keeps back",
+         [](fakedevice::Scenario& s) {
+             s.batchSize = 5;
+             s.faults = {{fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", 1,
+                          fakedevice::FaultKind::Stall, 0, 1}};
+         },
+         fakedevice::kServiceSync, "SDMessageAcknowledgeChangesFromDevice", read},
+        // The set-up's call (lockdown, StartService, the service's TLS) waits the same way.
+        {"lockdown's TLS handshake",
+         [](fakedevice::Scenario& s) { s.stallTlsOf = fakedevice::kServiceLockdown; },
+         fakedevice::kServiceLockdown, "StartSession", read},
+        {"the tethered-sync value",
+         [](fakedevice::Scenario& s) {
+             s.faults = {{fakedevice::kServiceLockdown, "GetValue com.apple.mobile.tethered_sync",
+                          1, fakedevice::FaultKind::Stall, 0, 1}};
+         },
+         fakedevice::kServiceLockdown, "GetValue",
+         [this](const std::atomic<bool>& cancel) {
+             return !mobiledevice_sync_set_tethered_throw(udid, "Contacts", true, nullptr, nullptr,
+                                                          &cancel);
+         }},
+    };
+    phone->generateContacts(20);
+    for (const Stall& stall : stalls) {
+        SCOPED_TRACE(stall.where);
+        phone->clearJournal();
+        phone->updateScenario([&](fakedevice::Scenario& s) {
+            s.faults.clear();
+            s.stallTlsOf.clear();
+            stall.make(s);
+        });
+        std::atomic<bool> cancel{false};
+        std::atomic<int64_t> setAt{0};
+        std::thread user([&] {
+            EXPECT_TRUE(phone->waitForRequest(stall.service, stall.request, 5s));
+            std::this_thread::sleep_for(300ms);
+            setAt = phonecall::Wait::nowMs();
+            cancel = true;
+        });
+        EXPECT_TRUE(stall.run(cancel));
+        const int64_t afterFlag = phonecall::Wait::nowMs() - setAt;
+        user.join();
+        EXPECT_LT(afterFlag, 100 * kTimeScale);
+        EXPECT_EQ(phone->countRequests(fakedevice::kServiceLockdown, "SetValue"), 0u);
+        // What the abandoned calls still hold goes with the phone's connections.
+        server->detach(phone->udid());
+        EXPECT_TRUE(phonecall::Running::waitForAll(10000));
+        server->attach(phone);
+    }
+}
