@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
-#include <vector>
 
 #include "phonecall.h"
 #include "plistguard.h"
@@ -326,20 +326,25 @@ int Connection::receive(plist_t* message, int timeoutMs, std::string* why) {
                    " bytes).";
         return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::InvalidMessage);
     }
-    // The buffer grows with what arrives, so a length the phone only announces costs nothing.
+    // The buffer grows with what arrives, so a length the phone only announces costs nothing;
+    // it is not cleared first, as the bytes that arrive fill it.
     constexpr uint32_t kChunk = 4u << 20;
-    std::vector<char> body;
-    while (body.size() < length) {
-        const size_t at = body.size();
-        const uint32_t part = std::min<uint32_t>(kChunk, length - uint32_t(at));
-        body.resize(at + part);
-        rc = receiveBytes(body.data() + at, part, silence, &started);
+    std::unique_ptr<char[]> body;
+    uint32_t have = 0;
+    while (have < length) {
+        const uint32_t part = std::min<uint32_t>(kChunk, length - have);
+        std::unique_ptr<char[]> grown(new char[have + part]);
+        if (have > 0)
+            std::memcpy(grown.get(), body.get(), have);
+        body = std::move(grown);
+        rc = receiveBytes(body.get() + have, part, silence, &started);
         if (rc != MOBILESYNC_E_SUCCESS) {
             broken_ = true;
             return rc;
         }
+        have += part;
     }
-    rc = decodeFrame(body.data(), body.size(), message, why);
+    rc = decodeFrame(body.get(), have, message, why);
     if (rc != MOBILESYNC_E_SUCCESS) {
         broken_ = true;
         failure_ = DeviceFailure::InvalidMessage;
