@@ -116,6 +116,16 @@ PlistCFType::PlistCFType(void* node, bool owned)
 
 PlistCFType::PlistCFType(const PlistCFType& other) : d(other.d) {}
 
+void* PlistCFType::handOver(bool* own) const {
+    *own = isOwned();
+    return isNull() ? nullptr : takeForContainer();
+}
+
+void PlistCFType::keepInside(std::shared_ptr<void> tree) const {
+    d->m_owned = false;
+    d->m_tree = std::move(tree);
+}
+
 PlistCFType PlistCFType::within(void* node, std::shared_ptr<void> tree) {
     PlistCFType handle;
     if (node)

@@ -41,6 +41,8 @@ private:
     void* m_node;
     bool m_owned;
     std::shared_ptr<void> m_tree;
+
+    friend class PlistCFType;
 };
 
 class PlistCFType {
@@ -66,6 +68,12 @@ public:
     // part of a message used where it lies instead of copied out. Borrowed like at()'s results,
     // so putting it into a container copies it.
     static PlistCFType within(void* node, std::shared_ptr<void> tree);
+    // For a tree built around this value (a message to send): the node to link into it, this
+    // value's own when the handle owns it (*own true; keepInside must follow) or else a copy.
+    void* handOver(bool* own) const;
+    // After handOver gave this value's own node: the handle and its copies keep `tree`, which
+    // the node lives in now.
+    void keepInside(std::shared_ptr<void> tree) const;
     PlistCFType(const PlistCFType& other);
     PlistCFType& operator=(const PlistCFType& other);
     virtual ~PlistCFType();

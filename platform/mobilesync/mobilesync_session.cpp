@@ -230,18 +230,19 @@ int MobileSyncSession::readyToSendChangesNoWait() {
     return link_.ping("Preparing to get changes for device");
 }
 
-int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions) {
+int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions, plist_t* kept) {
     description_.clear();
     failure_ = DeviceFailure::None;
     phoneWords_.clear();
+    *kept = entities;
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))
         return failWith(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
     sentRecords_ = plist_dict_get_size(entities);
-    Owned msg{
+    *kept =
         arrayOf({plist_new_string("SDMessageProcessChanges"), plist_new_string(dataClass_.c_str()),
-                 plist_copy(entities), plist_new_bool(isLast ? 0 : 1),
-                 actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)})};
-    return link_.send(msg.p);
+                 entities, plist_new_bool(isLast ? 0 : 1),
+                 actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)});
+    return link_.send(*kept);
 }
 
 int MobileSyncSession::readRemap(plist_t message, plist_t* mapping, std::string* description) {

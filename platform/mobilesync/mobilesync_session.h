@@ -62,9 +62,11 @@ public:
     // Tells the phone that changes follow without waiting for its answer (a ping it does not
     // answer); a "ready to receive" it volunteers is skipped when the remap is read.
     int readyToSendChangesNoWait();
-    // SDMessageProcessChanges with the records (a dictionary) and actions (a dictionary, or
-    // null for none); more = !isLast.
-    int sendChanges(plist_t entities, bool isLast, plist_t actions);
+    // SDMessageProcessChanges with the records (a dictionary, which the message takes rather
+    // than copies) and actions (a dictionary, or null for none); more = !isLast. *kept gets,
+    // whatever the outcome, the tree the records now live in (the message, or the records
+    // alone when no message was made), owned by the caller.
+    int sendChanges(plist_t entities, bool isLast, plist_t actions, plist_t* kept);
     // The phone's answer to sendChanges: *mapping gets its remap dictionary, or null when the
     // phone assigned no identifiers.
     int remapIdentifiers(plist_t* mapping);

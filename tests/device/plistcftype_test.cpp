@@ -137,6 +137,27 @@ TEST(PlistOwnership, PartsOfAMessageKeepItAndArePlacedAsCopies) {
     EXPECT_NE(elsewhere.at(0).ref(), entities.ref());
     EXPECT_EQ(elsewhere.at(0).get("r1").CFStringQString(), "one");
     EXPECT_TRUE(P::within(nullptr, nullptr).isNull());
+
+    // Records handed into a message to send: their handles keep the message, and a borrowed
+    // value goes in as a copy.
+    P outgoing = P::createCFDictionary();
+    outgoing.put("r2", P::createCFString("two"));
+    const P copy = outgoing;
+    bool own = false;
+    plist_t node = plist_t(outgoing.handOver(&own));
+    EXPECT_TRUE(own);
+    EXPECT_EQ(node, outgoing.ref());
+    {
+        plist_t sent = plist_new_array();
+        plist_array_append_item(sent, node);
+        outgoing.keepInside(std::shared_ptr<void>(sent, [](void* p) { plist_free(plist_t(p)); }));
+    }
+    outgoing = P();
+    EXPECT_EQ(copy.get("r2").CFStringQString(), "two");
+    plist_t copied = plist_t(copy.handOver(&own));
+    EXPECT_NE(copied, copy.ref());
+    EXPECT_FALSE(own);
+    plist_free(copied);
 }
 
 TEST(PlistReaders, KindsAndDefaults) {
