@@ -38,10 +38,16 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
     QSharedPointer<AbsExport> exporter;
     HtmlExport* html = nullptr;
     QScopedPointer<ExportFile> file;
-    auto fail = [&](const QString& text) {
-        file.reset();  // the earlier file stays as it was
+    // An export that does not finish leaves nothing of its own: the earlier file stays as it
+    // was, and of a page's pictures only those this export wrote go (with the folder when it
+    // made it).
+    auto drop = [&] {
+        file.reset();
         if (html)
-            html->removeWritten();  // the pictures folder too when this export made it
+            html->removeWritten();
+    };
+    auto fail = [&](const QString& text) {
+        drop();
         reporter.error(text);
     };
     try {
@@ -79,7 +85,7 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
         for (int i = 1; i <= n; ++i) {
             if (reporter.cancelled()) {
                 // The dialog has ended already; it gets no further word.
-                file.reset();
+                drop();
                 return;
             }
             reporter.progress(status, g_exportPercent(i, n),
@@ -89,11 +95,14 @@ void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
         file->writeThrow(exporter->uninitialize());
         // A cancel confirmed meanwhile, or still being asked about, leaves no file.
         if (reporter.cancelConfirmed()) {
-            file.reset();
+            drop();
             return;
         }
         // Success is reported only once the complete file stands at the path.
         file->commitThrow();
+        // The page it replaced has gone with that: so do the pictures only it showed.
+        if (html)
+            html->removeReplaced();
     } catch (const std::exception& e) {
         fail(QString::fromUtf8(e.what()));
         return;

@@ -16,12 +16,13 @@ enum ExportType { EXPORT_VCARD = 1, EXPORT_CSV = 2, EXPORT_TXT = 3, EXPORT_HTML 
 
 // Writes `contacts` to `path` with the exporter of `type` and reports the outcome exactly once
 // (succeed or error; nothing after a cancel). For EXPORT_HTML the path names the page; its
-// pictures go into a folder beside it named after it ("contacts_files" beside
-// "contacts.html"), and `path` is cleaned ("x.html/" gives "x.html").
+// pictures go into a folder beside it that no other page uses (PageFolder: "contacts_files"
+// beside "contacts.html"), and `path` is cleaned ("x.html/" gives "x.html").
 //
 // The file is written beside the target and moved into place only when complete: a failed or
 // cancelled export leaves no partial file and leaves a file that stood at the path before as it
-// was.
+// was; of a page's pictures it removes those it wrote. A page replaced takes with it the
+// pictures only it referred to, once the new page is in place.
 void g_runExport(const QList<pim::_Contact>& contacts, int type, QString& path,
                  ExportReporter& reporter);
 

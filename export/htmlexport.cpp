@@ -46,19 +46,13 @@ QString entitiesHtml(QString title, const QList<pim::Entity>& entities,
 }  // namespace
 
 HtmlExport::HtmlExport(const QString& pagePath)
-    : photosDir(QFileInfo(pagePath).absoluteDir().absoluteFilePath(photosFolderName(pagePath))) {
+    : m_folder(QFileInfo(pagePath).absoluteFilePath()), photosDir(m_folder.path()) {
     tw_initUiResources();
     // A relative reference: the page and its folder can move together.
-    photosRef = h(QString::fromLatin1(QUrl::toPercentEncoding(photosFolderName(pagePath))));
+    photosRef = h(QString::fromLatin1(QUrl::toPercentEncoding(m_folder.name())));
     // Only the folder itself: the page's own folder must exist as for any other export.
     if (!photosDir.exists())
         madePhotosDir = QDir().mkdir(photosDir.absolutePath());
-}
-
-QString HtmlExport::photosFolderName(const QString& pagePath) {
-    const QFileInfo page(pagePath);
-    return g_nameWithinLimit(page.absolutePath(), page.completeBaseName(),
-                             QStringLiteral("_files"));
 }
 
 void HtmlExport::writePicture(const QString& name, const QByteArray& bytes) {
@@ -76,6 +70,10 @@ void HtmlExport::removeWritten() {
     written.clear();
     if (madePhotosDir)
         photosDir.rmdir(photosDir.absolutePath());
+}
+
+void HtmlExport::removeReplaced() {
+    m_folder.removeReplaced(referenced);
 }
 
 HtmlExport::~HtmlExport() {}
@@ -104,6 +102,7 @@ QByteArray HtmlExport::initialize(const QList<pim::_Contact>&) {
         out += kCrLf;
     }
 
+    // One already there is kept: it may be what the page being replaced shows.
     if (!QFile::exists(photosDir.absoluteFilePath(kDefaultPhoto))) {
         QFile placeholder(QStringLiteral(":res/empty_contact.png"));
         if (placeholder.open(QIODevice::ReadOnly))
@@ -125,13 +124,17 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
         return kDefaultPhoto;
 
     // Named by the row id (digits only, so always inside the folder). Contacts that share an
-    // id, such as unsaved ones, get a file each so that every card shows its own picture.
-    // Ids are digits only, so "<id>-<n>" never stands for another id's first file.
-    const int n = ++photosPerId[contact._id];
-    QString name = QString::number(contact._id);
-    if (n > 1)
-        name += QLatin1Char('-') + QString::number(n);
-    name += QLatin1String(".jpg");
+    // id, such as unsaved ones, get a file each so that every card shows its own picture, and
+    // a name taken in the folder (by the page being replaced) is passed over. Ids are digits
+    // only, so "<id>-<n>" never stands for another id's first file.
+    int& n = photosPerId[contact._id];
+    QString name;
+    do {
+        name = QString::number(contact._id);
+        if (++n > 1)
+            name += QLatin1Char('-') + QString::number(n);
+        name += QLatin1String(".jpg");
+    } while (QFileInfo::exists(photosDir.absoluteFilePath(name)));
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
@@ -144,8 +147,10 @@ QString HtmlExport::savePhoto(const pim::_Contact& contact) {
 QByteArray HtmlExport::ct2Bytes(const pim::_Contact& contact) {
     QString out;
     out += QLatin1String("<div style=\"margin-bottom:50px;\">") + kCrLf;
+    const QString picture = savePhoto(contact);
+    referenced.insert(picture);
     out += QStringLiteral("<img class=\"photo\" src=\"%1/%2\" width=\"128\" />")
-               .arg(photosRef, savePhoto(contact)) +
+               .arg(photosRef, picture) +
            kCrLf;
     out += QLatin1String("<div class=\"ct_name\">") + kCrLf;
 

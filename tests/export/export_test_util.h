@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QScopedPointer>
 #include <QString>
 #include <QTemporaryDir>
@@ -52,6 +53,9 @@ struct TempDb {
 };
 
 QByteArray readFile(const QString& path);
+// Every file and folder below a folder, hidden ones included, with its content ("<dir>" for a
+// folder).
+QMap<QString, QByteArray> snapshot(const QString& root);
 void writeFile(const QString& path, const QByteArray& bytes);
 
 }  // namespace exporttest

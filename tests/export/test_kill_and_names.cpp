@@ -2,7 +2,7 @@
 // file or the new one stands whole, and a legal name never fails for what a temporary adds.
 #include "export_test_util.h"
 #include "exportrun.h"
-#include "htmlexport.h"
+#include "pagefolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -139,7 +139,7 @@ TEST(ExportNames, LegalNamesUpToTheLimitAreWritten) {
     Quiet q;
     g_runExport(list, EXPORT_HTML, page, q);
     EXPECT_EQ(q.errors, QStringList());
-    const QString folder = HtmlExport::photosFolderName(page);
+    const QString folder = PageFolder::firstName(page);
     EXPECT_EQ(QFile::encodeName(folder).size(), 255);
     EXPECT_TRUE(folder.endsWith("_files"));
     EXPECT_TRUE(QFileInfo(dir.filePath(folder + "/contact.png")).isFile());

@@ -6,7 +6,6 @@
 #include "small_disk.h"
 
 #include <QDir>
-#include <QDirIterator>
 
 #include <cstring>
 #include <sys/fsuid.h>
@@ -39,19 +38,6 @@ QList<pim::_Contact> manyContacts(int n) {
     }
     list[1].entities[pim::ENTITY_PHOTO] << ent({{"data15", imageBytes("PNG", 30, 30)}});
     return list;
-}
-
-// Every file below a folder with its content.
-QMap<QString, QByteArray> snapshot(const QString& root) {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Dirs,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path),
-                     QFileInfo(path).isDir() ? QByteArray("<dir>") : readFile(path));
-    }
-    return files;
 }
 
 }  // namespace

@@ -249,8 +249,8 @@ TEST_F(DeviceWriteTest, TransferToConnectedPhonesOnly) {
 }
 
 TEST_F(DeviceWriteTest, ImportsAnEncryptedBackupIntoANamedDatabase) {
-    const QString root = QDir(QString::fromLocal8Bit(qgetenv("HOME")))
-                             .absoluteFilePath("Library/Application Support/MobileSync/Backup");
+    const QString root =
+        QDir(testHome()).absoluteFilePath("Library/Application Support/MobileSync/Backup");
     QDir(root).removeRecursively();
     {
         fixture::BackupBuilder b(QDir(root).absoluteFilePath("kitchen"),
@@ -299,8 +299,8 @@ TEST_F(DeviceWriteTest, ImportsAnEncryptedBackupIntoANamedDatabase) {
 }
 
 TEST_F(DeviceWriteTest, FailedBackupImportRemovesOnlyADatabaseItMade) {
-    const QString root = QDir(QString::fromLocal8Bit(qgetenv("HOME")))
-                             .absoluteFilePath("Library/Application Support/MobileSync/Backup");
+    const QString root =
+        QDir(testHome()).absoluteFilePath("Library/Application Support/MobileSync/Backup");
     QDir(root).removeRecursively();
     {
         // A backup without an address book: the import fails.

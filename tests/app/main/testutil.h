@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QString>
 #include <QThread>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -170,8 +172,22 @@ inline bool waitFor(const std::function<bool()>& pred, int ms = 10000) {
     return true;
 }
 
+// The home folder the tests may empty: the one CTest gives the test program. Run by hand, a
+// test would otherwise empty the user's own home, data folder and phone backups.
+inline QString testHome() {
+    const QByteArray home = qgetenv("HOME");
+    if (home.isEmpty() || home != qgetenv("TW_TEST_HOME")) {
+        std::fprintf(stderr,
+                     "Refusing to run: HOME is not this test's own folder. Run the test "
+                     "through ctest, or set HOME and TW_TEST_HOME to one empty folder.\n");
+        std::exit(2);
+    }
+    return QString::fromLocal8Bit(home);
+}
+
 // Empties the data folder and marks the update check as just done (no network).
 inline void freshDataFolder() {
+    testHome();
     QDir root = g_dataSaveDir();
     for (const QString& name : root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
         QFileInfo fi(root.absoluteFilePath(name));
