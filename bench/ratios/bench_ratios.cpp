@@ -164,8 +164,9 @@ private:
 // this book's (its guard against hostile files), so it cannot serve the book itself.
 class Phone {
 public:
-    bool start(const QString& dir, int n, const QStringList& extra = {}) {
-        m_socket = dir + QStringLiteral("/mux") + extra.join(QString());
+    bool start(const QString& dir, int n, const QStringList& extra = {},
+               const QString& socketName = QStringLiteral("mux")) {
+        m_socket = dir + QLatin1Char('/') + socketName;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Each session copies the phone's records (hundreds of megabytes of photos) on a
         // thread of its own. With glibc's arena per thread and its trimming, a session now and
@@ -288,7 +289,7 @@ SizeResult measureSize(const QString& root, int n, int count) {
     // libimobiledevice's own receive speaks only the older device link: against a phone on
     // iOS 12, our read and our sync layer beside it.
     Phone old;
-    if (old.start(dir, n, {"--ios", "12"})) {
+    if (old.start(dir, n, {"--ios", "12"}, QStringLiteral("mux-ios12"))) {
         QProcessEnvironment oldEnv = env;
         oldEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), old.address());
         const QStringList oldArms = {"phone-read", "sync-receive", "idevice-receive"};
@@ -297,7 +298,8 @@ SizeResult measureSize(const QString& root, int n, int count) {
     }
     // The restore's phone starts empty and each run of either arm empties it first.
     Phone target;
-    if (target.start(dir, 0, {"--control", arms::restoreControlPath(dir), "--batch-size", "500"})) {
+    if (target.start(dir, 0, {"--control", arms::restoreControlPath(dir), "--batch-size", "500"},
+                     QStringLiteral("mux-restore"))) {
         QProcessEnvironment targetEnv = env;
         targetEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), target.address());
         result.restore = rounds({"restore", "restore-send"}, n, dir, targetEnv, count);
@@ -321,8 +323,8 @@ SizeResult measureSize(const QString& root, int n, int count) {
                "idevice-receive", 1.3);
     printRatio("  the same, four more cores busy", result.ios12Busy, "phone-read",
                "idevice-receive", 1.3);
-    printRatio("our sync layer's receive / libimobiledevice's (iOS 12)", result.ios12,
-               "sync-receive", "idevice-receive", 1.0);
+    printRatio("our receive / libimobiledevice's (iOS 12)", result.ios12, "sync-receive",
+               "idevice-receive", 1.0);
     printRatio("  the same, four more cores busy", result.ios12Busy, "sync-receive",
                "idevice-receive", 1.0);
     printRatio("restore / the same records sent over one session", result.restore, "restore",
