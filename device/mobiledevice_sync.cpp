@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QThread>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -160,6 +161,18 @@ void mobiledevice_sync_start_send_to_device_throw(mobiledevice_sync_client& hold
              "mobilesync_ready_to_send_changes_from_computer failed. return %1.", rc);
 }
 
+namespace {
+
+// A whole plist, freed with the last of its sharers.
+std::shared_ptr<void> sharedTree(plist_t tree) {
+    return std::shared_ptr<void>(tree, [](void* p) {
+        if (p)
+            plist_free(plist_t(p));
+    });
+}
+
+}  // namespace
+
 bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& holder, PlistCFType& records,
                                          PlistCFType* actions) {
     if (!holder.client)
@@ -169,11 +182,11 @@ bool mobiledevice_sync_record_next_throw(mobiledevice_sync_client& holder, Plist
     int rc = holder.client->receiveChanges(&batch);
     if (rc != 0)
         fail(holder, DeviceStage::Read, "mobilesync_receive_changes failed. return %1.", rc);
-    records = PlistCFType(batch.entities, true);
+    // The records are used inside the message they came in, which the handles keep.
+    const std::shared_ptr<void> message = sharedTree(batch.message);
+    records = PlistCFType::within(batch.entities, message);
     if (actions)
-        *actions = PlistCFType(batch.actions, true);
-    else if (batch.actions)
-        plist_free(batch.actions);
+        *actions = PlistCFType::within(batch.actions, message);
     rc = holder.client->acknowledgeChanges();
     if (rc != 0)
         fail(holder, DeviceStage::Read,
@@ -186,9 +199,16 @@ PlistCFType mobiledevice_sync_send_throw(mobiledevice_sync_client& holder, Plist
     if (!holder.client)
         return PlistCFType();
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
+    // The records go into the message as they are, not copied: from then on their handles
+    // keep the message they live in.
+    bool own = false;
+    plist_t node = static_cast<plist_t>(records.handOver(&own));
+    plist_t kept = nullptr;
     int rc = holder.client->sendChanges(
-        static_cast<plist_t>(records.ref()), isLastBatch,
-        actions.isNull() ? nullptr : static_cast<plist_t>(actions.ref()));
+        node, isLastBatch, actions.isNull() ? nullptr : static_cast<plist_t>(actions.ref()), &kept);
+    const std::shared_ptr<void> tree = sharedTree(kept);
+    if (own)
+        records.keepInside(tree);
     if (rc != 0)
         fail(holder, DeviceStage::Write, "mobilesync_send_changes failed. return %1.", rc, false);
     plist_t mapping = nullptr;

@@ -101,6 +101,9 @@ qint64 dateMillisSince2001(plist_t node) {
 
 PlistCFTypePrivacy::PlistCFTypePrivacy(void* node, bool owned) : m_node(node), m_owned(owned) {}
 
+PlistCFTypePrivacy::PlistCFTypePrivacy(void* node, std::shared_ptr<void> tree)
+    : m_node(node), m_owned(false), m_tree(std::move(tree)) {}
+
 PlistCFTypePrivacy::~PlistCFTypePrivacy() {
     if (m_node && m_owned)
         plist_free(N(m_node));
@@ -112,6 +115,23 @@ PlistCFType::PlistCFType(void* node, bool owned)
     : d(new PlistCFTypePrivacy(node, node ? owned : false)) {}
 
 PlistCFType::PlistCFType(const PlistCFType& other) : d(other.d) {}
+
+void* PlistCFType::handOver(bool* own) const {
+    *own = isOwned();
+    return isNull() ? nullptr : takeForContainer();
+}
+
+void PlistCFType::keepInside(std::shared_ptr<void> tree) const {
+    d->m_owned = false;
+    d->m_tree = std::move(tree);
+}
+
+PlistCFType PlistCFType::within(void* node, std::shared_ptr<void> tree) {
+    PlistCFType handle;
+    if (node)
+        handle.d.reset(new PlistCFTypePrivacy(node, std::move(tree)));
+    return handle;
+}
 
 PlistCFType& PlistCFType::operator=(const PlistCFType& other) {
     d = other.d;

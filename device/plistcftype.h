@@ -16,6 +16,7 @@
 #include <QSharedPointer>
 #include <QString>
 #include <functional>
+#include <memory>
 
 struct __CFTimeZone;
 
@@ -26,6 +27,8 @@ enum : int { kCFPropertyListXMLFormat_v1_0 = 100, kCFPropertyListBinaryFormat_v1
 class PlistCFTypePrivacy {
 public:
     PlistCFTypePrivacy(void* node, bool owned);
+    // A borrowed node kept alive by the tree it lives in, which this record shares.
+    PlistCFTypePrivacy(void* node, std::shared_ptr<void> tree);
     ~PlistCFTypePrivacy();
     PlistCFTypePrivacy(const PlistCFTypePrivacy&) = delete;
     PlistCFTypePrivacy& operator=(const PlistCFTypePrivacy&) = delete;
@@ -37,6 +40,9 @@ public:
 private:
     void* m_node;
     bool m_owned;
+    std::shared_ptr<void> m_tree;
+
+    friend class PlistCFType;
 };
 
 class PlistCFType {
@@ -58,6 +64,16 @@ public:
     PlistCFType() : PlistCFType(nullptr, true) {}
     // Wraps a node; a null node gives an empty value whatever the flag.
     PlistCFType(void* node, bool owned);
+    // A node inside a tree that the handle (and its copies) keeps until the last of them goes:
+    // part of a message used where it lies instead of copied out. Borrowed like at()'s results,
+    // so putting it into a container copies it.
+    static PlistCFType within(void* node, std::shared_ptr<void> tree);
+    // For a tree built around this value (a message to send): the node to link into it, this
+    // value's own when the handle owns it (*own true; keepInside must follow) or else a copy.
+    void* handOver(bool* own) const;
+    // After handOver gave this value's own node: the handle and its copies keep `tree`, which
+    // the node lives in now.
+    void keepInside(std::shared_ptr<void> tree) const;
     PlistCFType(const PlistCFType& other);
     PlistCFType& operator=(const PlistCFType& other);
     virtual ~PlistCFType();

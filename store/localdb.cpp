@@ -332,7 +332,8 @@ void LocalDb::endPart(bool keep) {
 LocalDb::CacheWrites::CacheWrites(LocalDb& db, Pages pages) : m_db(db) {
     m_db.open_check();
     m_db.m_db.executeThrow(Sqlite3Sql("pragma synchronous=off"));
-    m_db.m_db.executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
+    if (pages != SpilledWithJournal)
+        m_db.m_db.executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
     if (pages == HeldUntilCommit) {
         m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=off"));
         return;

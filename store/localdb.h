@@ -49,9 +49,9 @@ public:
     void endPart(bool keep);
 
     // For the length of the scope, writes to a file that is only a cache (a phone's mirror,
-    // which every connection of the phone rebuilds) go without waiting for the disk, with the
-    // rollback journal in memory, so a crash loses only cache. The usual settings come back
-    // when the scope ends.
+    // which every connection of the phone rebuilds) go without waiting for the disk, the
+    // rollback journal in memory unless the pages say otherwise, so a crash loses only cache.
+    // The usual settings come back when the scope ends.
     class CacheWrites {
     public:
         // Where the pages an edit writes wait for its commit.
@@ -63,7 +63,12 @@ public:
             // to write: only for a file made afresh for the edit and not read before it
             // commits, which a crash mid-edit may leave unreadable. A rollback still undoes
             // them.
-            SpilledAsWritten
+            SpilledAsWritten,
+            // Into the file once a small page cache is full, the rollback journal kept in a
+            // file: memory stays small for an edit of any size, and an edit that a crash cut
+            // short is rolled back when the file is next opened. Other connections cannot read
+            // the file from the first spill until the commit.
+            SpilledWithJournal
         };
         explicit CacheWrites(LocalDb& db, Pages pages = HeldUntilCommit);
         ~CacheWrites();

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/mainwindow.h"
+#include "bench/onesession.h"
 #include "app/mainwindow_form.h"
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"
@@ -168,27 +169,7 @@ public:
     std::string address() const { return "UNIX:" + m_socket.toStdString(); }
 
     // One control command; true when answered "ok".
-    bool command(const char* line) const {
-        const QByteArray path = m_control.toUtf8();
-        sockaddr_un addr{};
-        if (path.size() >= int(sizeof addr.sun_path))
-            return false;
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (fd < 0)
-            return false;
-        std::string answer;
-        const std::string text = std::string(line) + "\n";
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size())) {
-            char c;
-            while (::recv(fd, &c, 1, 0) == 1 && c != '\n')
-                answer += c;
-        }
-        ::close(fd);
-        return answer.rfind("ok", 0) == 0;
-    }
+    bool command(const char* line) const { return onesession::command(m_control, line); }
 
 private:
     QProcess m_process;
@@ -218,36 +199,7 @@ void sendOnly(benchmark::State& state) {
         emptyPhone();
         QElapsedTimer t;
         t.start();
-        mobiledevice_sync_client client;
-        mobiledevice_sync_start_throw(QString::fromStdString(kUdid),
-                                      _mobiledevice_sync_ctx::contacts(), client);
-        mobiledevice_sync_start_send_to_device_throw(client);
-        for (int first = 0; first < n; first += 10) {
-            PlistCFType records = PlistCFType::createCFDictionary();
-            QStringList ids;
-            for (int i = first; i < std::min(n, first + 10); ++i) {
-                pim::_Contact c = contacts.at(i);
-                c._id = quint64(i + 1);
-                contactrecords::addContact(records, c);
-            }
-            const PlistCFType remap =
-                mobiledevice_sync_send_throw(client, records, false, PlistCFType());
-            PlistCFType children = PlistCFType::createCFDictionary();
-            long long row = 0;
-            for (int i = first; i < std::min(n, first + 10); ++i) {
-                const QString owner = remap.get(QString("-%1").arg(i + 1)).CFStringQString();
-                for (auto it = contacts.at(i).entities.constBegin();
-                     it != contacts.at(i).entities.constEnd(); ++it) {
-                    for (const pim::Entity& e : it.value()) {
-                        contactrecords::addEntity(children, owner, it.key(), -(++row), e);
-                    }
-                }
-            }
-            benchmark::DoNotOptimize(
-                mobiledevice_sync_send_throw(client, children, false, PlistCFType()));
-        }
-        mobiledevice_sync_send_finish_throw(client);
-        client.free();
+        onesession::send(QString::fromStdString(kUdid), contacts);
         double& best = g_sendBest[n];
         best = best == 0 ? t.nsecsElapsed() / 1e9 : std::min(best, t.nsecsElapsed() / 1e9);
     }

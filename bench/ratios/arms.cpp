@@ -3,6 +3,7 @@
 #include "backuparms.h"
 #include "benchbook.h"
 #include "previewarm.h"
+#include "restorearms.h"
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
@@ -506,6 +507,9 @@ int run(const QString& arm, int n, const QString& dir) {
     const int backupRc = runBackupArm(arm, dir);
     if (backupRc != -1)
         return backupRc;
+    const int restoreRc = runRestoreArm(arm, dir);
+    if (restoreRc != -1)
+        return restoreRc;
     if (arm == QLatin1String("vcard-import"))
         return importArm(false, vcardPath(dir), scratch);
     if (arm == QLatin1String("csv-import"))

@@ -11,6 +11,7 @@
 //   tw_bench_ratios --arm NAME N DIR      one arm alone (for a profiler)
 #include "arms.h"
 #include "backuparms.h"
+#include "restorearms.h"
 
 #include <QCoreApplication>
 #include <QApplication>
@@ -30,7 +31,7 @@
 namespace {
 
 struct Figures {
-    std::vector<double> seconds, peakMb, fileMb;
+    std::vector<double> seconds, peakMb, fileMb, photoMb;
 };
 
 double median(std::vector<double> v) {
@@ -70,28 +71,36 @@ bool runArm(const QString& arm, int n, const QString& dir, const QProcessEnviron
             into.peakMb.push_back(kv[1].toDouble());
         else if (kv[0] == "file_mb")
             into.fileMb.push_back(kv[1].toDouble());
+        else if (kv[0] == "photo_mb")
+            into.photoMb.push_back(kv[1].toDouble());
     }
     return true;
 }
 
-// Rounds of a set of arms, each round in an order rotated by one; returns figures by arm.
-std::map<QString, Figures> rounds(const QStringList& arms, int n, const QString& dir,
-                                  const QProcessEnvironment& env, int count,
-                                  std::vector<double>& loads) {
-    std::map<QString, Figures> figures;
+// The arms of one set of rounds and the load average while they ran.
+struct Rounds {
+    std::map<QString, Figures> arms;
+    std::vector<double> loads;
+};
+
+// Rounds of a set of arms, each round in an order rotated by one.
+Rounds rounds(const QStringList& arms, int n, const QString& dir, const QProcessEnvironment& env,
+              int count) {
+    Rounds out;
     for (int r = 0; r < count; ++r) {
-        loads.push_back(loadAverage());
+        out.loads.push_back(loadAverage());
         for (int k = 0; k < arms.size(); ++k) {
             const QString& arm = arms.at((k + r) % arms.size());
-            runArm(arm, n, dir, env, figures[arm]);
+            runArm(arm, n, dir, env, out.arms[arm]);
         }
     }
-    loads.push_back(loadAverage());
-    return figures;
+    out.loads.push_back(loadAverage());
+    return out;
 }
 
-void printArms(const std::map<QString, Figures>& figures, const std::vector<double>& loads,
-               const char* title) {
+void printArms(const Rounds& rounds, const char* title) {
+    const std::map<QString, Figures>& figures = rounds.arms;
+    const std::vector<double>& loads = rounds.loads;
     const auto mm = std::minmax_element(loads.begin(), loads.end());
     std::printf("\n%s (load average %.1f to %.1f)\n", title, loads.empty() ? 0 : *mm.first,
                 loads.empty() ? 0 : *mm.second);
@@ -107,17 +116,25 @@ void printArms(const std::map<QString, Figures>& figures, const std::vector<doub
     }
 }
 
-double med(std::map<QString, Figures>& f, const char* arm) {
-    return median(f[QString::fromLatin1(arm)].seconds);
-}
-
-void printRatio(const char* what, double ours, double anchor, double bound) {
-    if (ours <= 0 || anchor <= 0) {
+// The ratio of the medians, which the bound is checked on, with the spread of the ratios of the
+// rounds (each arm's run against its anchor's of the same round) and the load it ran under.
+void printRatio(const char* what, Rounds& r, const char* ours, const char* anchor, double bound) {
+    const std::vector<double>& a = r.arms[QString::fromLatin1(ours)].seconds;
+    const std::vector<double>& b = r.arms[QString::fromLatin1(anchor)].seconds;
+    const double mine = median(a), theirs = median(b);
+    if (mine <= 0 || theirs <= 0) {
         std::printf("  %-52s    n/a\n", what);
         return;
     }
-    const double r = ours / anchor;
-    std::printf("  %-52s %6.2fx  (bound %.1fx) %s\n", what, r, bound, r <= bound ? "ok" : "MISSED");
+    std::vector<double> each;
+    for (size_t k = 0; k < std::min(a.size(), b.size()); ++k)
+        each.push_back(a[k] / b[k]);
+    const auto spread = std::minmax_element(each.begin(), each.end());
+    const auto load = std::minmax_element(r.loads.begin(), r.loads.end());
+    const double ratio = mine / theirs;
+    std::printf("  %-52s %6.2fx  rounds %.2f-%.2f, load %.1f-%.1f  (bound %.1fx) %s\n", what, ratio,
+                *spread.first, *spread.second, r.loads.empty() ? 0 : *load.first,
+                r.loads.empty() ? 0 : *load.second, bound, ratio <= bound ? "ok" : "MISSED");
 }
 
 // Keeps four cores busy for as long as it lives.
@@ -147,8 +164,9 @@ private:
 // this book's (its guard against hostile files), so it cannot serve the book itself.
 class Phone {
 public:
-    bool start(const QString& dir, int n, const QStringList& extra = {}) {
-        m_socket = dir + QStringLiteral("/mux") + extra.join(QString());
+    bool start(const QString& dir, int n, const QStringList& extra = {},
+               const QString& socketName = QStringLiteral("mux")) {
+        m_socket = dir + QLatin1Char('/') + socketName;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Each session copies the phone's records (hundreds of megabytes of photos) on a
         // thread of its own. With glibc's arena per thread and its trimming, a session now and
@@ -191,8 +209,22 @@ qint64 folderBytes(const QString& path) {
     return total;
 }
 
+// The rounds of the arms on a quiet machine, then with four more cores kept busy.
+void quietAndBusy(const QStringList& arms, int n, const QString& dir,
+                  const QProcessEnvironment& env, int count, const char* what, Rounds& quiet,
+                  Rounds& busy) {
+    quiet = rounds(arms, n, dir, env, count);
+    printArms(quiet, qPrintable(QStringLiteral("%1, quiet machine").arg(QLatin1String(what))));
+    {
+        Burners burn(4);
+        busy = rounds(arms, n, dir, env, count);
+    }
+    printArms(busy,
+              qPrintable(QStringLiteral("%1, four more cores kept busy").arg(QLatin1String(what))));
+}
+
 struct SizeResult {
-    std::map<QString, Figures> quiet, phone, busy, ios12;
+    Rounds quiet, vcardBusy, phone, busy, ios12, ios12Busy, restore;
 };
 
 SizeResult measureSize(const QString& root, int n, int count) {
@@ -240,59 +272,76 @@ SizeResult measureSize(const QString& root, int n, int count) {
     QProcessEnvironment noPhone = env;
     noPhone.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
                    QStringLiteral("UNIX:") + dir + QStringLiteral("/no-phone"));
-    std::vector<double> loads;
-    result.quiet = rounds(quietArms, n, dir, noPhone, count, loads);
-    printArms(result.quiet, loads, "quiet machine");
+    result.quiet = rounds(quietArms, n, dir, noPhone, count);
+    printArms(result.quiet, "quiet machine");
+    {
+        Burners burn(4);
+        result.vcardBusy = rounds({"vcard-import", "vcard-bare"}, n, dir, noPhone, count);
+    }
+    printArms(result.vcardBusy, "the vCard import, four more cores kept busy");
     if (withPhone) {
         const QStringList phoneArms = {"phone-read", "sync-receive"};
-        std::vector<double> quietLoads, busyLoads;
         // A session with the phone varies more from run to run than the other arms, and
         // takes two seconds: twice the rounds.
-        result.phone = rounds(phoneArms, n, dir, env, 2 * count, quietLoads);
-        printArms(result.phone, quietLoads, "the phone read, quiet machine");
-        {
-            Burners burn(4);
-            result.busy = rounds(phoneArms, n, dir, env, 2 * count, busyLoads);
-        }
-        printArms(result.busy, busyLoads, "the phone read, four more cores kept busy");
+        quietAndBusy(phoneArms, n, dir, env, 2 * count, "the phone read", result.phone,
+                     result.busy);
     }
     // libimobiledevice's own receive speaks only the older device link: against a phone on
-    // iOS 12, our sync layer beside it.
+    // iOS 12, our read and our sync layer beside it.
     Phone old;
-    if (old.start(dir, n, {"--ios", "12"})) {
+    if (old.start(dir, n, {"--ios", "12"}, QStringLiteral("mux-ios12"))) {
         QProcessEnvironment oldEnv = env;
         oldEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), old.address());
-        std::vector<double> oldLoads;
-        result.ios12 =
-            rounds({"sync-receive", "idevice-receive"}, n, dir, oldEnv, 2 * count, oldLoads);
-        printArms(result.ios12, oldLoads, "bare receives from a phone on iOS 12");
+        const QStringList oldArms = {"phone-read", "sync-receive", "idevice-receive"};
+        quietAndBusy(oldArms, n, dir, oldEnv, 2 * count, "a phone on iOS 12", result.ios12,
+                     result.ios12Busy);
+    }
+    // The restore's phone starts empty and each run of either arm empties it first.
+    Phone target;
+    if (target.start(dir, 0, {"--control", arms::restoreControlPath(dir), "--batch-size", "500"},
+                     QStringLiteral("mux-restore"))) {
+        QProcessEnvironment targetEnv = env;
+        targetEnv.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), target.address());
+        result.restore = rounds({"restore", "restore-send"}, n, dir, targetEnv, count);
+        printArms(result.restore, "the restore to an empty phone");
     }
     auto& q = result.quiet;
     std::printf("\n  ratios of medians at %d contacts\n", n);
-    printRatio("vCard import / bare writes of the same rows", med(q, "vcard-import"),
-               med(q, "vcard-bare"), 1.5);
-    printRatio("CSV import / bare writes of the same rows", med(q, "csv-import"),
-               med(q, "csv-bare"), 1.5);
-    printRatio("encrypted backup import / one-pass read, bare writes", med(q, "backup-import"),
-               med(q, "backup-bare"), 1.5);
-    printRatio("  the same, with the record-id indexes", med(q, "backup-import-idx"),
-               med(q, "backup-bare-idx"), 1.5);
-    printRatio("list in the window / raw query of the same columns", med(q, "list"),
-               med(q, "list-raw"), 1.3);
-    printRatio("phone read / our sync layer's receive", med(result.phone, "phone-read"),
-               med(result.phone, "sync-receive"), 1.3);
-    printRatio("  the same, four more cores busy", med(result.busy, "phone-read"),
-               med(result.busy, "sync-receive"), 1.3);
-    printRatio("our sync layer's receive / libimobiledevice's (iOS 12)",
-               med(result.ios12, "sync-receive"), med(result.ios12, "idevice-receive"), 1.3);
-    const Figures& pdf = q[QStringLiteral("pdf")];
+    printRatio("vCard import / bare writes of the same rows", q, "vcard-import", "vcard-bare", 1.5);
+    printRatio("  the same, four more cores busy", result.vcardBusy, "vcard-import", "vcard-bare",
+               1.5);
+    printRatio("CSV import / bare writes of the same rows", q, "csv-import", "csv-bare", 1.5);
+    printRatio("encrypted backup import / one-pass read, bare writes", q, "backup-import",
+               "backup-bare", 1.5);
+    printRatio("  the same, with the record-id indexes", q, "backup-import-idx", "backup-bare-idx",
+               1.5);
+    printRatio("list in the window / raw query of the same columns", q, "list", "list-raw", 1.3);
+    printRatio("phone read / our sync layer's receive", result.phone, "phone-read", "sync-receive",
+               1.3);
+    printRatio("  the same, four more cores busy", result.busy, "phone-read", "sync-receive", 1.3);
+    printRatio("phone read / libimobiledevice's receive (iOS 12)", result.ios12, "phone-read",
+               "idevice-receive", 1.3);
+    printRatio("  the same, four more cores busy", result.ios12Busy, "phone-read",
+               "idevice-receive", 1.3);
+    printRatio("our receive / libimobiledevice's (iOS 12)", result.ios12, "sync-receive",
+               "idevice-receive", 1.0);
+    printRatio("  the same, four more cores busy", result.ios12Busy, "sync-receive",
+               "idevice-receive", 1.0);
+    printRatio("restore / the same records sent over one session", result.restore, "restore",
+               "restore-send", 1.5);
+    const Figures& restore = result.restore.arms[QStringLiteral("restore")];
+    if (!restore.peakMb.empty()) {
+        std::printf("  %-52s %6.0f MB peak, %.0f MB of photos sent\n", "restore memory",
+                    median(restore.peakMb), median(restore.photoMb));
+    }
+    const Figures& pdf = q.arms[QStringLiteral("pdf")];
     if (!pdf.seconds.empty()) {
         const double s = median(pdf.seconds), mb = median(pdf.fileMb);
         std::printf("  %-52s %6.2f s, %.1f MB file, %.0f MB peak  (bounds 2 s, 30 MB) %s\n",
                     "PDF through the export worker", s, mb, median(pdf.peakMb),
                     s < 2 && mb < 30 ? "ok" : "MISSED");
     }
-    const Figures& preview = q[QStringLiteral("preview")];
+    const Figures& preview = q.arms[QStringLiteral("preview")];
     if (!preview.seconds.empty()) {
         const double mb = median(preview.peakMb);
         std::printf("  %-52s %6.2f s, %.0f MB peak  (bound 300 MB) %s\n",
@@ -359,9 +408,20 @@ int main(int argc, char** argv) {
                             g <= 1.25 ? "linear" : "GROWS FASTER");
             }
         };
-        growth(all[a].quiet, all[b].quiet, "");
-        growth(all[a].phone, all[b].phone, "");
-        growth(all[a].busy, all[b].busy, " (busy)");
+        growth(all[a].quiet.arms, all[b].quiet.arms, "");
+        growth(all[a].vcardBusy.arms, all[b].vcardBusy.arms, " (busy)");
+        growth(all[a].phone.arms, all[b].phone.arms, "");
+        growth(all[a].busy.arms, all[b].busy.arms, " (busy)");
+        growth(all[a].restore.arms, all[b].restore.arms, "");
+        // The restore's memory beyond a fixed amount: what it grows by per photo byte it sends.
+        Figures& small = all[a].restore.arms[QStringLiteral("restore")];
+        Figures& large = all[b].restore.arms[QStringLiteral("restore")];
+        const double photos = median(large.photoMb) - median(small.photoMb);
+        if (photos > 0) {
+            const double perPhoto = (median(large.peakMb) - median(small.peakMb)) / photos;
+            std::printf("  %-20s %6.2f MB per MB of photos sent (bound 2.00) %s\n",
+                        "restore peak memory", perPhoto, perPhoto <= 2 ? "ok" : "MISSED");
+        }
     }
     return 0;
 }

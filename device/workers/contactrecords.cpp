@@ -620,6 +620,19 @@ pim::_Contact phoneForm(const pim::_Contact& contact) {
     PlistCFType records = PlistCFType::createCFDictionary();
     pim::_Contact bare = contact;
     bare.srcId = id;
+    // The record carries a photo's bytes as they are: a stand-in makes the round trip instead,
+    // and the form shares the contact's own bytes rather than two copies of them.
+    QByteArray photoBytes;
+    const auto photos = bare.entities.find(pim::ENTITY_PHOTO);
+    if (photos != bare.entities.end() && !photos->isEmpty()) {
+        const auto bytes = photos->first().fields.find(QStringLiteral("data15"));
+        if (bytes != photos->first().fields.end()) {
+            photoBytes = bytes->toByteArray();
+            if (!photoBytes.isEmpty()) {
+                (*photos)[0].fields[QStringLiteral("data15")] = QByteArray(1, '\0');
+            }
+        }
+    }
     addContact(records, bare);
     pim::_Contact out = contactFromRecord(id, records.get(id));
     out._id = contact._id;
@@ -630,6 +643,9 @@ pim::_Contact phoneForm(const pim::_Contact& contact) {
         }
     }
     for (pim::Entity& photo : out.entities[pim::ENTITY_PHOTO]) {
+        if (!photoBytes.isEmpty()) {
+            photo.fields[QStringLiteral("data15")] = photoBytes;
+        }
         photo.fields["data4"] = photo.photoHash();
     }
     if (out.entities.value(pim::ENTITY_PHOTO).isEmpty()) {

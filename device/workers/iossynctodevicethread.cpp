@@ -64,8 +64,10 @@ void IOSSyncToDeviceThread::run() {
     });
     MergeRun::Outcome outcome = MergeRun::FAILED;
     try {
-        // The mirror is a cache that every connection of the phone rebuilds.
-        LocalDb::CacheWrites cacheWrites(*m_db);
+        // The mirror is a cache that every connection of the phone rebuilds. Its pages go to
+        // the file as the restore writes them (a journal in a file keeps a crash from leaving
+        // it half-written): held until the commit, every photo sent would be in memory twice.
+        LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledWithJournal);
         ListSource source(m_contacts);
         outcome = merge.run(source);
         m_taken = merge.counts().taken;
@@ -186,7 +188,19 @@ MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
     // detail the next restore of the same contact brings.
     pim::_Contact merged;
     bool wasMerged = false;
-    const ChangeMap changes = m_db->combineContact(m_phoneForms->at(index), merged, wasMerged);
+    const pim::_Contact& form = m_phoneForms->at(index);
+    // The form's photos carry their hashes: the mirror takes them rather than hashing again.
+    LocalDb::KnownPhotoHashes hashes;
+    for (const pim::Entity& photo : form.entities.value(pim::ENTITY_PHOTO)) {
+        hashes.append(qMakePair(photo.fields.value(QStringLiteral("data15")).toByteArray(),
+                                photo.fields.value(QStringLiteral("data4")).toString()));
+    }
+    struct KnownForThisMerge {
+        LocalDb& db;
+        ~KnownForThisMerge() { db.setKnownPhotoHashes(LocalDb::KnownPhotoHashes()); }
+    } known{*m_db};
+    m_db->setKnownPhotoHashes(hashes);
+    const ChangeMap changes = m_db->combineContact(form, merged, wasMerged);
     if (wasMerged)
         ++m_merged;
     const MergeRun::Result result = wasMerged ? MergeRun::MERGED : MergeRun::ADDED;

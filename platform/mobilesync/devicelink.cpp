@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
-#include <vector>
 
 #include "phonecall.h"
 #include "plistguard.h"
@@ -252,25 +252,28 @@ int Connection::send(plist_t message) {
         std::free(bin);
         return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::Other);
     }
-    std::vector<char> frame(length + 4);
-    frame[0] = char(length >> 24);
-    frame[1] = char(length >> 16);
-    frame[2] = char(length >> 8);
-    frame[3] = char(length);
-    std::memcpy(frame.data() + 4, bin, length);
+    // The length, then the message as plist_to_bin made it: a batch of photos is not copied
+    // into a frame of its own.
+    const char head[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    const bool sent = sendAll(head, sizeof head) && sendAll(bin, length);
     std::free(bin);
-    uint32_t done = 0;
-    while (done < frame.size()) {
-        uint32_t sent = 0;
-        const int rc =
-            service_send(client_, frame.data() + done, uint32_t(frame.size() - done), &sent);
-        if (rc != SERVICE_E_SUCCESS || sent == 0) {
-            broken_ = true;
-            return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
-        }
-        done += sent;
+    if (!sent) {
+        broken_ = true;
+        return fail(MOBILESYNC_E_MUX_ERROR, DeviceFailure::Disconnected);
     }
     return MOBILESYNC_E_SUCCESS;
+}
+
+bool Connection::sendAll(const char* data, uint32_t size) {
+    uint32_t done = 0;
+    while (done < size) {
+        uint32_t sent = 0;
+        const int rc = service_send(client_, data + done, size - done, &sent);
+        if (rc != SERVICE_E_SUCCESS || sent == 0)
+            return false;
+        done += sent;
+    }
+    return true;
 }
 
 int Connection::receiveBytes(char* data, uint32_t size, int silenceMs, bool* started) {
@@ -326,20 +329,25 @@ int Connection::receive(plist_t* message, int timeoutMs, std::string* why) {
                    " bytes).";
         return fail(MOBILESYNC_E_PLIST_ERROR, DeviceFailure::InvalidMessage);
     }
-    // The buffer grows with what arrives, so a length the phone only announces costs nothing.
+    // The buffer grows with what arrives, so a length the phone only announces costs nothing;
+    // it is not cleared first, as the bytes that arrive fill it.
     constexpr uint32_t kChunk = 4u << 20;
-    std::vector<char> body;
-    while (body.size() < length) {
-        const size_t at = body.size();
-        const uint32_t part = std::min<uint32_t>(kChunk, length - uint32_t(at));
-        body.resize(at + part);
-        rc = receiveBytes(body.data() + at, part, silence, &started);
+    std::unique_ptr<char[]> body;
+    uint32_t have = 0;
+    while (have < length) {
+        const uint32_t part = std::min<uint32_t>(kChunk, length - have);
+        std::unique_ptr<char[]> grown(new char[have + part]);
+        if (have > 0)
+            std::memcpy(grown.get(), body.get(), have);
+        body = std::move(grown);
+        rc = receiveBytes(body.get() + have, part, silence, &started);
         if (rc != MOBILESYNC_E_SUCCESS) {
             broken_ = true;
             return rc;
         }
+        have += part;
     }
-    rc = decodeFrame(body.data(), body.size(), message, why);
+    rc = decodeFrame(body.get(), have, message, why);
     if (rc != MOBILESYNC_E_SUCCESS) {
         broken_ = true;
         failure_ = DeviceFailure::InvalidMessage;

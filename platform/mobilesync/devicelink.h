@@ -110,6 +110,8 @@ private:
     static int startService(idevice_t device, const char* service, const char* label,
                             service_client_t* client, DeviceFailure* failure, std::string* why);
     int receiveBytes(char* data, uint32_t size, int silenceMs, bool* started);
+    // Writes all of it; false when the connection failed.
+    bool sendAll(const char* data, uint32_t size);
     int versionExchange(std::string* why);
     int fail(int rc, DeviceFailure kind) {
         failure_ = kind;

@@ -143,6 +143,16 @@ int MobileSyncSession::getAllRecords() {
 
 int MobileSyncSession::readChanges(plist_t message, MobileSyncBatch* batch,
                                    std::string* description) {
+    const int rc = findChanges(message, batch, description);
+    if (rc == MOBILESYNC_E_SUCCESS) {
+        batch->entities = plist_copy(batch->entities);
+        batch->actions = batch->actions ? plist_copy(batch->actions) : nullptr;
+    }
+    return rc;
+}
+
+int MobileSyncSession::findChanges(plist_t message, MobileSyncBatch* batch,
+                                   std::string* description) {
     description->clear();
     if (int rc = phoneEnded(message, description))
         return rc;
@@ -173,8 +183,8 @@ int MobileSyncSession::readChanges(plist_t message, MobileSyncBatch* batch,
         return invalid(description, "a batch that is not a record dictionary");
     uint8_t moreFlag = 0;
     plist_get_bool_val(more, &moreFlag);
-    batch->entities = plist_copy(entities);
-    batch->actions = isType(actions, PLIST_DICT) ? plist_copy(actions) : nullptr;
+    batch->entities = entities;
+    batch->actions = isType(actions, PLIST_DICT) ? actions : nullptr;
     batch->isLast = !moreFlag;
     return MOBILESYNC_E_SUCCESS;
 }
@@ -191,14 +201,18 @@ int MobileSyncSession::receiveChanges(MobileSyncBatch* batch) {
     if (rc != MOBILESYNC_E_SUCCESS)
         return rc;
     firstBatch_ = false;
-    rc = readChanges(msg.p, batch, &description_);
+    rc = findChanges(msg.p, batch, &description_);
     if (rc != MOBILESYNC_E_SUCCESS) {
+        *batch = MobileSyncBatch();
         failWith(rc, failureOfAnswer(rc), msg.p);
         reading_ = false;
         link_.close();  // whatever follows cannot be trusted
-    } else if (batch->isLast) {
-        reading_ = false;
+        return rc;
     }
+    batch->message = msg.p;
+    msg.p = nullptr;
+    if (batch->isLast)
+        reading_ = false;
     return rc;
 }
 
@@ -216,18 +230,19 @@ int MobileSyncSession::readyToSendChangesNoWait() {
     return link_.ping("Preparing to get changes for device");
 }
 
-int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions) {
+int MobileSyncSession::sendChanges(plist_t entities, bool isLast, plist_t actions, plist_t* kept) {
     description_.clear();
     failure_ = DeviceFailure::None;
     phoneWords_.clear();
+    *kept = entities;
     if (!isType(entities, PLIST_DICT) || (actions && !isType(actions, PLIST_DICT)))
         return failWith(MOBILESYNC_E_INVALID_ARG, DeviceFailure::Other);
     sentRecords_ = plist_dict_get_size(entities);
-    Owned msg{
+    *kept =
         arrayOf({plist_new_string("SDMessageProcessChanges"), plist_new_string(dataClass_.c_str()),
-                 plist_copy(entities), plist_new_bool(isLast ? 0 : 1),
-                 actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)})};
-    return link_.send(msg.p);
+                 entities, plist_new_bool(isLast ? 0 : 1),
+                 actions ? plist_copy(actions) : plist_new_string(devicelink::kEmptyParameter)});
+    return link_.send(*kept);
 }
 
 int MobileSyncSession::readRemap(plist_t message, plist_t* mapping, std::string* description) {

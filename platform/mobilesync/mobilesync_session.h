@@ -31,6 +31,10 @@ struct MobileSyncBatch {
     plist_t entities = nullptr;  // owned by the caller once taken: dictionary id -> record
     plist_t actions = nullptr;   // owned by the caller: a dictionary, or null
     bool isLast = false;
+    // When set (receiveChanges): the phone's whole message, owned by the caller, which
+    // entities and actions live inside; only it is freed. A batch of photos is then not copied
+    // out of the message it came in.
+    plist_t message = nullptr;
 };
 
 class MobileSyncSession {
@@ -58,9 +62,11 @@ public:
     // Tells the phone that changes follow without waiting for its answer (a ping it does not
     // answer); a "ready to receive" it volunteers is skipped when the remap is read.
     int readyToSendChangesNoWait();
-    // SDMessageProcessChanges with the records (a dictionary) and actions (a dictionary, or
-    // null for none); more = !isLast.
-    int sendChanges(plist_t entities, bool isLast, plist_t actions);
+    // SDMessageProcessChanges with the records (a dictionary, which the message takes rather
+    // than copies) and actions (a dictionary, or null for none); more = !isLast. *kept gets,
+    // whatever the outcome, the tree the records now live in (the message, or the records
+    // alone when no message was made), owned by the caller.
+    int sendChanges(plist_t entities, bool isLast, plist_t actions, plist_t* kept);
     // The phone's answer to sendChanges: *mapping gets its remap dictionary, or null when the
     // phone assigned no identifiers.
     int remapIdentifiers(plist_t* mapping);
@@ -94,6 +100,8 @@ public:
     // the decoded message (borrowed) and fills its outputs with copies.
     static int readStartAnswer(plist_t message, MobileSyncStart* answer, std::string* description);
     static int readChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
+    // readChanges without the copies: batch's entities and actions are borrowed from message.
+    static int findChanges(plist_t message, MobileSyncBatch* batch, std::string* description);
     static int readRemap(plist_t message, plist_t* mapping, std::string* description);
     // The reason a refusal, a cancel or a goodbye of the phone carries; empty for any other
     // message.

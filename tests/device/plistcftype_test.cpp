@@ -113,6 +113,53 @@ TEST(PlistOwnership, NodesFromOutsideAreWrappedOwnedOrBorrowed) {
     EXPECT_EQ(second.dict_size(), 1);
 }
 
+// A batch's records used inside the message they came in: the message lasts as long as any
+// handle on a part of it, and a part placed elsewhere goes as a copy (the message still frees
+// its own).
+TEST(PlistOwnership, PartsOfAMessageKeepItAndArePlacedAsCopies) {
+    plist_t message = plist_new_array();
+    plist_t records = plist_new_dict();
+    plist_dict_set_item(records, "r1", plist_new_string("one"));
+    plist_array_append_item(message, plist_new_string("SDMessageProcessChanges"));
+    plist_array_append_item(message, records);
+    plist_array_append_item(message, plist_new_dict());
+    P entities, actions;
+    {
+        const std::shared_ptr<void> tree(message, [](void* p) { plist_free(plist_t(p)); });
+        entities = P::within(records, tree);
+        actions = P::within(plist_array_get_item(message, 2), tree);
+    }
+    actions = P();  // the message stays for the records
+    EXPECT_FALSE(entities.isOwned());
+    EXPECT_EQ(entities.get("r1").CFStringQString(), "one");
+    P elsewhere = P::createCFArray();
+    elsewhere.append(entities);
+    EXPECT_NE(elsewhere.at(0).ref(), entities.ref());
+    EXPECT_EQ(elsewhere.at(0).get("r1").CFStringQString(), "one");
+    EXPECT_TRUE(P::within(nullptr, nullptr).isNull());
+
+    // Records handed into a message to send: their handles keep the message, and a borrowed
+    // value goes in as a copy.
+    P outgoing = P::createCFDictionary();
+    outgoing.put("r2", P::createCFString("two"));
+    const P copy = outgoing;
+    bool own = false;
+    plist_t node = plist_t(outgoing.handOver(&own));
+    EXPECT_TRUE(own);
+    EXPECT_EQ(node, outgoing.ref());
+    {
+        plist_t sent = plist_new_array();
+        plist_array_append_item(sent, node);
+        outgoing.keepInside(std::shared_ptr<void>(sent, [](void* p) { plist_free(plist_t(p)); }));
+    }
+    outgoing = P();
+    EXPECT_EQ(copy.get("r2").CFStringQString(), "two");
+    plist_t copied = plist_t(copy.handOver(&own));
+    EXPECT_NE(copied, copy.ref());
+    EXPECT_FALSE(own);
+    plist_free(copied);
+}
+
 TEST(PlistReaders, KindsAndDefaults) {
     EXPECT_EQ(P::createCFNumberDouble(2.5).CFNumberInt64(-1), -1);
     EXPECT_EQ(P::createCFNumberInt32(3).CFNumberDouble(1.5), 1.5);

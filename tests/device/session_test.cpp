@@ -394,9 +394,11 @@ TEST_F(DeviceTest, SendSkipsAStrayReadyMessageAndSendsActions) {
                 PlistCFType::createCFBoolean(true));
     const PlistCFType remap = mobiledevice_sync_send_throw(client, records, true, actions);
     EXPECT_FALSE(remap.get("-7").CFStringQString().isEmpty());
-    // The caller's values are untouched by the send.
-    EXPECT_TRUE(records.isOwned());
+    // The caller's values are whole after the send: the records went into the message as they
+    // were, and their handle keeps that message now.
     EXPECT_EQ(records.dict_size(), 1);
+    EXPECT_FALSE(records.get("-7").isNull());
+    EXPECT_TRUE(actions.isOwned());
     mobiledevice_sync_send_finish_throw(client);
 }
 

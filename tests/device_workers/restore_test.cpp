@@ -1,6 +1,7 @@
-// A restore large enough to be written as one transaction of savepoints, against the simulated
-// iPhone: whatever ends it (the phone failing at some batch, a cancel), the mirror file holds
-// exactly the batches the phone took, committed, with its whole schema.
+// A restore large enough to be written as one transaction of savepoints, its pages reaching the
+// mirror's file as it goes, against the simulated iPhone: whatever ends it (the phone failing at
+// some batch, a cancel), the mirror file holds exactly the batches the phone took, committed,
+// with its whole schema.
 #include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
@@ -12,6 +13,18 @@
 namespace {
 
 const int kContacts = 600;  // 60 batches; large next to an empty mirror
+
+// 20 KB that differ from contact to contact: the photos of every other contact are three times
+// the restore's page cache, so its pages reach the mirror's file before its batches end.
+QByteArray photoOf(int i) {
+    QByteArray bytes(20000, '\0');
+    quint32 x = 2654435761u * quint32(i + 1);
+    for (char& c : bytes) {
+        x = x * 1664525u + 1013904223u;
+        c = char(x >> 24);
+    }
+    return bytes;
+}
 
 QList<pim::_Contact> people(int n) {
     QList<pim::_Contact> out;
@@ -31,6 +44,10 @@ QList<pim::_Contact> people(int n) {
             day.fields["data1"] = QString("%1-05-06T00:00:00").arg(1604 + i);
             day.fields["data2"] = 3;
             c.entities[pim::ENTITY_EVENT] = {day};
+        } else {
+            pim::Entity photo;
+            photo.fields["data15"] = photoOf(i);
+            c.entities[pim::ENTITY_PHOTO] = {photo};
         }
         out << c;
     }
