@@ -1,6 +1,7 @@
 #include "mobiledevice_mux.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,9 +15,12 @@
 
 namespace {
 
-// libusbmuxd waits 5 seconds for usbmuxd's answer: a failure that took nearly that long was a
-// wait that no answer ended; a quicker one, an answer the library could not take.
+// libusbmuxd waits 5 seconds for usbmuxd's answer: a look-up that failed after nearly that long
+// had no list to read, and asking for the list again would only wait as long once more.
 constexpr qint64 kNoAnswerMs = 4500;
+// How long the socket is given to answer a question of our own, when the library could not
+// read its answer.
+constexpr int kProbeMs = 1500;
 // The first question of a process to a usbmuxd that never answers waits twice as long (the
 // library tries a second way to ask): a question is given up on after this.
 constexpr qint64 kQuestionLimitMs = 6000;
@@ -54,6 +58,64 @@ int connectErrno(const std::string& path) {
     return err;
 }
 
+// A usbmuxd request for the list of phones, as libusbmuxd frames it: its length, version 1
+// (property lists), message 8 (a property list) and a tag, then the request itself.
+QByteArray listRequest() {
+    const QByteArray body =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>MessageType</key><string>ListDevices</string>"
+        "<key>ProgName</key><string>tellwick</string></dict></plist>\n";
+    QByteArray frame(16, '\0');
+    const quint32 header[4] = {static_cast<quint32>(16 + body.size()), 1, 8, 1};
+    std::memcpy(frame.data(), header, sizeof header);
+    return frame + body;
+}
+
+// What the socket at path answers to that request within kProbeMs: bytes that do not begin
+// usbmuxd's frame (version 1, message 8) are something else's (MuxForeign); no byte at all is a
+// usbmuxd that does not answer (MuxSilent); usbmuxd's own frame leaves no cause that was seen
+// (MuxUnreachable). A set cancel flag ends the wait at once (Cancelled).
+DeviceFailure answerAt(const std::string& path, const std::atomic<bool>* cancel) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path)
+        return DeviceFailure::MuxUnreachable;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return DeviceFailure::MuxUnreachable;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    DeviceFailure seen = DeviceFailure::MuxSilent;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        const QByteArray request = listRequest();
+        (void)::send(fd, request.constData(), request.size(), MSG_NOSIGNAL);
+        QByteArray answer;
+        phonecall::Wait wait(cancel, kProbeMs);
+        for (int slice; answer.size() < 16 && (slice = wait.next()) > 0;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, slice) <= 0)
+                continue;
+            char buf[16];
+            const ssize_t n = ::recv(fd, buf, sizeof buf - answer.size(), 0);
+            if (n <= 0) {
+                // Closed: an answer too short for usbmuxd's frame, or none at all.
+                seen = answer.isEmpty() ? DeviceFailure::MuxUnreachable : DeviceFailure::MuxForeign;
+                break;
+            }
+            answer.append(buf, static_cast<int>(n));
+        }
+        if (wait.cancelled())
+            seen = DeviceFailure::Cancelled;
+        else if (answer.size() >= 16) {
+            quint32 header[4];
+            std::memcpy(header, answer.constData(), sizeof header);
+            seen = header[1] == 1 && header[2] == 8 ? DeviceFailure::MuxUnreachable
+                                                    : DeviceFailure::MuxForeign;
+        }
+    }
+    ::close(fd);
+    return seen;
+}
+
 bool listedOverUsb(idevice_info_t* list, int count, const QByteArray& udid) {
     for (int i = 0; i < count && list; ++i) {
         if (list[i] && list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid &&
@@ -66,7 +128,7 @@ bool listedOverUsb(idevice_info_t* list, int count, const QByteArray& udid) {
 // A look-up that found no phone: usbmuxd either answered without it or could not be asked.
 DeviceFailure notFound(const QString& devid, int err, qint64 waitedMs) {
     if (waitedMs >= kNoAnswerMs)
-        return usbmuxdFailure(err, waitedMs);
+        return usbmuxdFailure(err);
     const DeviceFailure listing = mobiledevice_listing(devid);
     return isUsbmuxdFailure(listing) ? listing : DeviceFailure::NotFound;
 }
@@ -90,7 +152,7 @@ FoundDevice lookUp(const QString& devid) {
 
 }  // namespace
 
-DeviceFailure usbmuxdFailure(int err, qint64 waitedMs) {
+DeviceFailure usbmuxdFailure(int err, const std::atomic<bool>* cancel) {
     const UsbmuxdAddress address = usbmuxdAddress();
     // The library closes and retries before it gives up, so its errno may be of a later step:
     // what the socket does now is asked directly. An address that is not a UNIX socket keeps
@@ -108,7 +170,9 @@ DeviceFailure usbmuxdFailure(int err, qint64 waitedMs) {
         case 0:
             if (!address.isUnix)
                 return DeviceFailure::MuxUnreachable;
-            return waitedMs >= kNoAnswerMs ? DeviceFailure::MuxSilent : DeviceFailure::MuxForeign;
+            // Something listens: what it answers, not how long the library waited, tells
+            // what it is.
+            return answerAt(address.text, cancel);
         default:
             return DeviceFailure::MuxUnreachable;
     }
@@ -120,17 +184,15 @@ DeviceFailure mobiledevice_listing(const QString& devid) {
         [udid = devid.toUtf8()](const std::atomic<bool>&) {
             idevice_info_t* list = nullptr;
             int count = 0;
-            QElapsedTimer waited;
-            waited.start();
             errno = 0;
             if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
-                return usbmuxdFailure(errno, waited.elapsed());
+                return usbmuxdFailure(errno);
             const bool found = listedOverUsb(list, count, udid);
             idevice_device_list_extended_free(list);
             return found ? DeviceFailure::None : DeviceFailure::NotFound;
         },
         nullptr, &cancelled);
-    return listing ? *listing : usbmuxdFailure(0, kQuestionLimitMs);
+    return listing ? *listing : usbmuxdFailure(0);
 }
 
 FoundDevice mobiledevice_lookup(const QString& devid, const std::atomic<bool>* cancel) {
@@ -141,6 +203,6 @@ FoundDevice mobiledevice_lookup(const QString& devid, const std::atomic<bool>* c
         return std::move(*found);
     FoundDevice none;
     none.rc = IDEVICE_E_NO_DEVICE;
-    none.failure = cancelled ? DeviceFailure::Cancelled : usbmuxdFailure(0, kQuestionLimitMs);
+    none.failure = cancelled ? DeviceFailure::Cancelled : usbmuxdFailure(0, cancel);
     return none;
 }
