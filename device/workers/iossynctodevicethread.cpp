@@ -67,7 +67,6 @@ void IOSSyncToDeviceThread::run() {
     // they make would first sort through the blocks. Merged and given back, they cost nothing.
     malloc_trim(0);
     m_phoneForms.reset(new PhoneForms(m_contacts));
-    m_sender.reset(new BatchSender(m_udid, m_reporter->cancelFlag(), kCancelGraceMs));
 
     // The whole restore is one edit of the mirror, each batch a part of it kept once the phone
     // took the batch, so a batch costs no commit of its own. As for a file import, a large
@@ -93,6 +92,7 @@ void IOSSyncToDeviceThread::run() {
         // the file as the restore writes them (a journal in a file keeps a crash from leaving
         // it half-written): held until the commit, every photo sent would be in memory twice.
         LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledWithJournal);
+        m_sender.reset(new BatchSender(m_udid, m_reporter->cancelFlag(), kCancelGraceMs));
         ListSource source(m_contacts);
         outcome = merge.run(source);
         m_taken = merge.counts().taken;
@@ -111,8 +111,7 @@ void IOSSyncToDeviceThread::run() {
             }
             return;
         case MergeRun::FAILED:
-            // The session ends without the finish step.
-            m_sender->abandon();
+            // The session ends without the finish step (with the sender, at the run's end).
             return;
         case MergeRun::FINISHED:
             break;
