@@ -1,7 +1,7 @@
 // The one way to write to a contact database in a transaction: an edit committed by commit(),
 // rolled back when the scope is left any other way (an exception on the way). A failed commit
-// throws and still rolls back. An edit can hold parts (savepoints) that are kept or undone
-// alone while the rest of the edit stays open.
+// throws and still rolls back. An edit can hold parts (savepoints, nested) that are kept or
+// undone alone while the rest of the edit stays open.
 #pragma once
 
 #include "localdb.h"
@@ -21,7 +21,7 @@ public:
     bool isOpen() const { return m_open; }
 
     void commit() {
-        if (m_partOpen)
+        while (m_parts > 0)
             keepPart();
         try {
             m_db.endEdit(true);
@@ -37,32 +37,35 @@ public:
         if (!m_open)
             return;
         m_open = false;
-        m_partOpen = false;
+        m_parts = 0;
         m_db.endEdit(false);
     }
 
-    // A part of the edit; parts do not nest.
+    // A part of the edit, inside the parts open before it; keepPart and dropPart end the
+    // innermost one.
     void beginPart() {
         m_db.beginPart();
-        m_partOpen = true;
+        ++m_parts;
     }
     void keepPart() {
         m_db.endPart(true);
-        m_partOpen = false;
+        --m_parts;
     }
     // Never throws: a part that cannot be undone alone takes the whole edit with it.
     void dropPart() {
-        if (!m_partOpen)
+        if (m_parts == 0)
             return;
-        m_partOpen = false;
+        --m_parts;
         m_db.endPart(false);
-        if (!m_db.db().inTransaction())
+        if (!m_db.db().inTransaction()) {
             m_open = false;
+            m_parts = 0;
+        }
     }
-    bool partOpen() const { return m_partOpen; }
+    int openParts() const { return m_parts; }
 
 private:
     LocalDb& m_db;
     bool m_open = true;
-    bool m_partOpen = false;
+    int m_parts = 0;
 };

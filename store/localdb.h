@@ -43,7 +43,8 @@ public:
     void beginBulkEdit(int expectedContacts);
     void endEdit(bool commit);
     // A part of the open edit (a savepoint) that can be undone alone while the rest of the edit
-    // stays open for its own endEdit. Parts do not nest. endPart(false) never throws: when the
+    // stays open for its own endEdit. Parts nest: endPart ends the innermost one, and undoing a
+    // part undoes the parts inside it. endPart(false) never throws: when the
     // part cannot be undone, the whole edit is rolled back instead.
     void beginPart();
     void endPart(bool keep);
@@ -146,6 +147,10 @@ public:
     // one (PersonMarks), or 0: the first that shares a number or e-mail address with it, else
     // the first that does not contradict it.
     unsigned long long isContactBaseExist(const QString& knownAs, const pim::_Contact& incoming);
+    // The name a merge looks an incoming contact up by (full_name, ASCII case-insensitive): its
+    // full name, else its company, first e-mail address or number; empty for a contact known by
+    // nothing, which is never merged into another.
+    static QString knownAs(const pim::_Contact& incoming);
     // Merges one incoming contact under this database's rule; returns the entities inserted
     // or updated, by type. Throws std::runtime_error after rolling the transaction back.
     QMap<int, QList<pim::Entity> > combineContact(const pim::_Contact& incoming, pim::_Contact& out,

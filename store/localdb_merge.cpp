@@ -297,6 +297,10 @@ bool LocalDb::mergeContact(const pim::_Contact& incoming, AbsentField absent) {
     return existed;
 }
 
+QString LocalDb::knownAs(const pim::_Contact& incoming) {
+    return incoming.fullName.isEmpty() ? pim::nameFromDetails(incoming) : incoming.fullName;
+}
+
 void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& existed,
                       QMap<int, QList<pim::Entity> >* written, AbsentField absent) {
     if (!m_combineRule)
@@ -304,8 +308,7 @@ void LocalDb::combine(const pim::_Contact& incoming, pim::_Contact& out, bool& e
     open_check();
     // A contact without a name is known, as the phone lists it, by its company, else its first
     // e-mail address or number; one known by nothing at all is never merged into another.
-    const QString knownAs =
-        incoming.fullName.isEmpty() ? pim::nameFromDetails(incoming) : incoming.fullName;
+    const QString knownAs = LocalDb::knownAs(incoming);
     const unsigned long long id = knownAs.isEmpty() ? 0 : isContactBaseExist(knownAs, incoming);
     if (id == 0 && !hasListedDetail(incoming.entities)) {
         existed = false;

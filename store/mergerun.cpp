@@ -3,6 +3,7 @@
 #include "edittransaction.h"
 #include "localdb.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -21,9 +22,21 @@ void MergeRun::setProgress(const QString& status, int fromPercent, int toPercent
     m_toPercent = toPercent;
 }
 
-void MergeRun::setBatches(int size, Hook taken) {
+void MergeRun::setBatches(int size, Hand hand) {
     m_batchSize = size;
-    m_taken = std::move(taken);
+    m_hand = std::move(hand);
+}
+
+void MergeRun::setBatches(int size, Hook taken) {
+    int handed = 0;
+    setBatches(size, [taken, handed](bool batchDone) mutable {
+        if (batchDone) {
+            if (taken)
+                taken();
+            ++handed;
+        }
+        return handed;
+    });
 }
 
 MergeRun::Result MergeRun::merge(const pim::_Contact& incoming, LocalDb::AbsentField absent) {
@@ -60,12 +73,24 @@ void MergeRun::count(Result result) {
     }
 }
 
-void MergeRun::takeBatch(EditTransaction& edit, int& inBatch) {
-    if (m_taken)
-        m_taken();
-    edit.keepPart();
-    m_counts.taken += inBatch;
-    inBatch = 0;
+void MergeRun::noteTaken(int batches) {
+    batches = std::min(batches, m_handed);
+    for (; m_takenBatches < batches; ++m_takenBatches)
+        m_counts.taken += m_openParts.at(size_t(m_takenBatches - m_firstOpen));
+}
+
+void MergeRun::handBatch(EditTransaction& edit, bool batchDone) {
+    if (batchDone)
+        ++m_handed;
+    noteTaken(m_hand(batchDone));
+    // A part can be kept only with the parts inside it: once nothing handed is still on its
+    // way, they are all kept.
+    if (m_takenBatches < m_handed || m_openParts.size() > size_t(m_handed - m_firstOpen))
+        return;
+    for (size_t k = 0; k < m_openParts.size(); ++k)
+        edit.keepPart();
+    m_firstOpen += int(m_openParts.size());
+    m_openParts.clear();
 }
 
 void MergeRun::settle(EditTransaction* edit) {
@@ -75,8 +100,23 @@ void MergeRun::settle(EditTransaction* edit) {
         edit->rollback();
         return;
     }
-    edit->dropPart();
+    // A hand-over that throws has settled the batch that failed; asked again it says what was
+    // taken. Each throw settles at least one batch on its way.
+    for (int left = m_handed - m_takenBatches; left >= 0; --left) {
+        try {
+            noteTaken(m_hand(false));
+            break;
+        } catch (...) {
+        }
+    }
+    // The parts of the batches not taken are the innermost.
+    const size_t kept = size_t(m_takenBatches - m_firstOpen);
+    for (size_t k = m_openParts.size(); k > kept; --k)
+        edit->dropPart();
+    m_openParts.resize(std::min(kept, m_openParts.size()));
     try {
+        if (edit->isOpen() && m_afterUndo)
+            m_afterUndo();
         if (edit->isOpen())
             edit->commit();
     } catch (const std::exception& e) {
@@ -88,6 +128,10 @@ void MergeRun::settle(EditTransaction* edit) {
 MergeRun::Outcome MergeRun::run(MergeSource& source) {
     m_counts = Counts();
     m_reported.invalidate();
+    m_openParts.clear();
+    m_firstOpen = 0;
+    m_handed = 0;
+    m_takenBatches = 0;
     std::unique_ptr<EditTransaction> edit;
     try {
         const int total = source.total();
@@ -100,16 +144,25 @@ MergeRun::Outcome MergeRun::run(MergeSource& source) {
             const pim::_Contact* incoming = source.next();
             if (!incoming)
                 break;
-            if (m_batchSize > 0 && inBatch == 0)
+            if (m_batchSize > 0 && inBatch == 0) {
                 edit->beginPart();
+                m_openParts.push_back(0);
+            }
             ++m_counts.done;
             report(total);
             count(m_step(index, *incoming));
-            if (m_batchSize > 0 && ++inBatch == m_batchSize)
-                takeBatch(*edit, inBatch);
+            if (m_batchSize > 0) {
+                ++m_openParts.back();
+                if (++inBatch == m_batchSize) {
+                    inBatch = 0;
+                    handBatch(*edit, true);
+                }
+            }
         }
         if (inBatch > 0)
-            takeBatch(*edit, inBatch);
+            handBatch(*edit, true);
+        if (m_batchSize > 0)
+            handBatch(*edit, false);
         if (m_beforeCommit)
             m_beforeCommit();
         // Waits while the user is still being asked: a cancel confirmed now still counts.

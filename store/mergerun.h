@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class EditTransaction;
 
@@ -49,7 +50,7 @@ public:
         int added = 0;
         int merged = 0;  // matched a stored contact
         int skipped = 0;
-        int taken = 0;  // contacts of the batches handed on
+        int taken = 0;  // contacts of the batches taken
     };
     // What the run does with the contact at `index` of the source.
     using Step = std::function<Result(int index, const pim::_Contact& incoming)>;
@@ -67,11 +68,23 @@ public:
     void setProgress(const QString& status, int fromPercent = 0, int toPercent = 100);
     // Replaces the default step, merge().
     void setStep(Step step) { m_step = std::move(step); }
-    // Splits the run into batches of `size` contacts, each a part of the edit that `taken`
-    // hands on (to a phone) after its last contact. A batch that was taken stays whatever
-    // happens later: a cancel or a failure then undoes the open batch alone and commits the
-    // rest. Without batches a cancel or a failure keeps nothing.
+    // How a run hands its batches on (to a phone). hand(true) is called after a batch's last
+    // contact and hands that batch on; hand(false) hands nothing and returns once no batch is
+    // on its way (before the commit, and after a cancel or a failure). Each returns how many of
+    // the batches handed so far were taken: always the first ones. Either may throw (a batch
+    // that failed); after a cancel or a failure the run asks again until the answer comes.
+    using Hand = std::function<int(bool batchDone)>;
+    // Splits the run into batches of `size` contacts, each a part of the edit. A batch handed
+    // on stays undoable until it is taken, while the next ones are merged in parts inside its
+    // own; a cancel or a failure then undoes the batches not taken and commits the rest.
+    // Without batches a cancel or a failure keeps nothing.
+    void setBatches(int size, Hand hand);
+    // The same for batches that are taken by the time `taken` returns.
     void setBatches(int size, Hook taken);
+    // Runs after a cancel or a failure undid the batches not taken, before the rest is
+    // committed: what the run wrote for the taken batches inside the parts undone (an answer
+    // of the phone that came while a later batch was merged) is written again.
+    void setAfterUndo(Hook hook) { m_afterUndo = std::move(hook); }
     // Runs after the last contact, before the cancel is asked about and the edit committed.
     void setBeforeCommit(Hook hook) { m_beforeCommit = std::move(hook); }
     // The error text of a failure that is no std::exception.
@@ -97,7 +110,10 @@ public:
 private:
     void report(int total);
     void count(Result result);
-    void takeBatch(EditTransaction& edit, int& inBatch);
+    // Hands a batch on (or, with false, waits for those on their way) and keeps the parts
+    // once every batch handed is taken.
+    void handBatch(EditTransaction& edit, bool batchDone);
+    void noteTaken(int batches);
     // After a cancel or a failure: undoes what a cancel undoes.
     void settle(EditTransaction* edit);
     void fail(const QString& cause);
@@ -105,9 +121,15 @@ private:
     LocalDb& m_db;
     RunReporter& m_reporter;
     Step m_step;
-    Hook m_taken;
+    Hand m_hand;
     Hook m_beforeCommit;
+    Hook m_afterUndo;
     int m_batchSize = 0;
+    // The contacts of each open part, oldest first: the first belongs to batch m_firstOpen.
+    std::vector<int> m_openParts;
+    int m_firstOpen = 0;
+    int m_handed = 0;
+    int m_takenBatches = 0;
     QString m_status;
     int m_fromPercent = 0;
     int m_toPercent = 100;

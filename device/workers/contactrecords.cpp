@@ -712,11 +712,18 @@ void keepUnshownKeys(LocalDb& db, const QString& id, const QByteArray& keyBytes)
 }
 
 PlistCFType unshownKeysOf(LocalDb& db, const QString& id) {
-    const QByteArray bytes = devicerecordkeys::of(db, id);
-    if (bytes.isEmpty()) {
+    return unshownKeysFrom(unshownKeyBytesOf(db, id));
+}
+
+QByteArray unshownKeyBytesOf(LocalDb& db, const QString& id) {
+    return devicerecordkeys::of(db, id);
+}
+
+PlistCFType unshownKeysFrom(const QByteArray& keyBytes) {
+    if (keyBytes.isEmpty()) {
         return PlistCFType();
     }
-    const PlistCFType keys = PlistCFType::createCFPropertyList(bytes);
+    const PlistCFType keys = PlistCFType::createCFPropertyList(keyBytes);
     return keys.isCFDictionary() ? keys : PlistCFType();
 }
 

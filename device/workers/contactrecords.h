@@ -70,5 +70,9 @@ void addEntityDeletion(PlistCFType& records, const pim::Entity& entity);
 void prepareUnshownKeys(LocalDb& db);
 void keepUnshownKeys(LocalDb& db, const QString& id, const QByteArray& keyBytes);
 PlistCFType unshownKeysOf(LocalDb& db, const QString& id);
+// The same in two steps, for a caller that reads the mirror on one thread and makes the records
+// on another: the bytes as the mirror keeps them, then the dictionary they hold.
+QByteArray unshownKeyBytesOf(LocalDb& db, const QString& id);
+PlistCFType unshownKeysFrom(const QByteArray& keyBytes);
 
 }  // namespace contactrecords

@@ -1,25 +1,32 @@
 #include "device/workers/iossynctodevicethread.h"
 
-#include <QSet>
+#include <malloc.h>
+
 #include <algorithm>
 #include <exception>
 #include <memory>
 
 #include "device/mobiledevice_sync.h"
-#include "device/plistcftype.h"
 #include "device/workers/contactrecords.h"
 #include "device/workers/phoneforms.h"
-#include "device/workers/remapreply.h"
 #include "store/localdb.h"
 #include "store/runreporter.h"
 
 namespace {
 
-// Contacts per message to the device.
-const int kContactsPerMessage = 20;
 const int kBatchSize = 10;
 // How long an answer due from the phone may still come after a confirmed cancel.
 const int kCancelGraceMs = 700;
+// Batches merged while those before are on their way nest their parts inside theirs; every so
+// many the phone's answers are awaited before the next is merged, so that the parts can be kept
+// and the nesting stays shallow.
+const int kBatchesPerKeep = 32;
+
+// The name under which a merge looks for the contact among the mirror's, folded so that names
+// the lookup takes for one (ASCII letters in either case) are equal.
+QString matchKey(const pim::_Contact& contact) {
+    return LocalDb::knownAs(contact).toCaseFolded();
+}
 
 }  // namespace
 
@@ -36,17 +43,29 @@ void IOSSyncToDeviceThread::run() {
     m_taken = 0;
     m_cancelled = false;
     m_finished = false;
-    m_halfSent = false;
     m_abandoned = false;
     m_finishFailed = false;
+    m_handedBatches = 0;
+    m_takenBatches = 0;
+    m_namesOnItsWay.clear();
+    m_openBatchNames.clear();
+    m_idsSinceKept.clear();
     m_idMap.clear();
     m_changeMap.clear();
     m_contactRecords.clear();
-    // Ended with the run, on every path: its thread is stopped and joined.
-    struct FormsOfRun {
+    // Ended with the run, on every path: their threads are stopped and joined.
+    struct ThreadsOfRun {
         std::unique_ptr<PhoneForms>& forms;
-        ~FormsOfRun() { forms.reset(); }
-    } formsOfRun{m_phoneForms};
+        std::unique_ptr<BatchSender>& sender;
+        ~ThreadsOfRun() {
+            sender.reset();
+            forms.reset();
+        }
+    } threadsOfRun{m_phoneForms, m_sender};
+    // Reading the contacts (on threads that have ended) left their allocator's memory strewn with
+    // small free blocks; this run's threads take those heaps over, and every large message
+    // they make would first sort through the blocks. Merged and given back, they cost nothing.
+    malloc_trim(0);
     m_phoneForms.reset(new PhoneForms(m_contacts));
 
     // The whole restore is one edit of the mirror, each batch a part of it kept once the phone
@@ -55,7 +74,12 @@ void IOSSyncToDeviceThread::run() {
     MergeRun merge(*m_db, *m_reporter);
     merge.setProgress(tr("IDS_MERGING_CONTACTS"));
     merge.setStep([this](int index, const pim::_Contact&) { return mergeIntoBatch(index); });
-    merge.setBatches(kBatchSize, [this] { sendBatch(); });
+    merge.setBatches(kBatchSize,
+                     MergeRun::Hand([this](bool batchDone) { return hand(batchDone); }));
+    merge.setAfterUndo([this] {
+        for (const BatchReply& reply : m_idsSinceKept)
+            writeIds(reply);
+    });
     merge.setBeforeCommit([this] { finishSession(); });
     merge.setUnexpectedFailureText(QStringLiteral("IOSSyncToDeviceThread: unexpected failure."));
     merge.setFailureText([this, &merge](const QString& cause) {
@@ -68,6 +92,7 @@ void IOSSyncToDeviceThread::run() {
         // the file as the restore writes them (a journal in a file keeps a crash from leaving
         // it half-written): held until the commit, every photo sent would be in memory twice.
         LocalDb::CacheWrites cacheWrites(*m_db, LocalDb::CacheWrites::SpilledWithJournal);
+        m_sender.reset(new BatchSender(m_udid, m_reporter->cancelFlag(), kCancelGraceMs));
         ListSource source(m_contacts);
         outcome = merge.run(source);
         m_taken = merge.counts().taken;
@@ -86,8 +111,7 @@ void IOSSyncToDeviceThread::run() {
             }
             return;
         case MergeRun::FAILED:
-            // The session ends without the finish step.
-            m_session.reset();
+            // The session ends without the finish step (with the sender, at the run's end).
             return;
         case MergeRun::FINISHED:
             break;
@@ -101,33 +125,13 @@ void IOSSyncToDeviceThread::run() {
     }
 }
 
-mobiledevice_sync_client& IOSSyncToDeviceThread::session() {
-    if (!m_session) {
-        std::unique_ptr<mobiledevice_sync_client> client(new mobiledevice_sync_client);
-        // A confirmed cancel ends a wait for the phone: an answer already due still has a
-        // moment to come, so that a phone that answers keeps its batch whole.
-        client->cancelFlag = m_reporter->cancelFlag();
-        client->cancelGraceMs = kCancelGraceMs;
-        mobiledevice_sync_start_throw(m_udid, _mobiledevice_sync_ctx::contacts(), *client);
-        mobiledevice_sync_start_send_to_device_throw(*client);
-        m_session = std::move(client);
-    }
-    return *m_session;
-}
-
 void IOSSyncToDeviceThread::finishSession() {
-    if (!m_session) {
-        return;
-    }
-    std::unique_ptr<mobiledevice_sync_client> client = std::move(m_session);
     try {
-        mobiledevice_sync_send_finish_throw(*client);
+        m_finished = m_sender->finish();
     } catch (...) {
         m_finishFailed = true;
         throw;
     }
-    client->free();
-    m_finished = true;
 }
 
 QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
@@ -154,7 +158,7 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
                    .arg(m_taken)
                    .arg(m_contacts.size());
     }
-    if (m_halfSent) {
+    if (m_sender && m_sender->halfSent()) {
         said +=
             tr(" Contacts of the batch being sent when it failed may be on the phone without "
                "all their details: restoring again completes them.");
@@ -165,21 +169,83 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
     return text;
 }
 
-PlistCFType IOSSyncToDeviceThread::send(const PlistCFType& records) {
-    PlistCFType remap;
+int IOSSyncToDeviceThread::hand(bool batchDone) {
+    if (!batchDone) {
+        takeReplies();
+        return m_takenBatches;
+    }
+    if (m_sender->onItsWay() == BatchSender::kMostOnItsWay)
+        takeReply();
+    // The phone may have kept the run waiting long after the batch was merged: a cancel
+    // meanwhile sends nothing more.
+    if (m_reporter->cancelled())
+        throw RunCancelled();
+    OutgoingBatch batch;
+    batch.ids = std::move(m_idMap);
+    batch.changes = std::move(m_changeMap);
+    batch.contactRecords = std::move(m_contactRecords);
+    m_idMap.clear();
+    m_changeMap.clear();
+    m_contactRecords.clear();
+    // The mirror is read here, on the thread that writes it; the records are made on the
+    // sending thread.
+    for (const pim::_Contact& c : batch.contactRecords) {
+        if (!c.srcId.isEmpty())
+            batch.keptKeys.insert(c.srcId, contactrecords::unshownKeyBytesOf(*m_db, c.srcId));
+    }
+    for (const OutgoingBatch::ChangeMap& changes : batch.changes) {
+        for (const QList<pim::Entity>& list : changes) {
+            for (const pim::Entity& e : list) {
+                if (!e.srcId.isEmpty() && !batch.keptKeys.contains(e.srcId))
+                    batch.keptKeys.insert(e.srcId,
+                                          contactrecords::unshownKeyBytesOf(*m_db, e.srcId));
+            }
+        }
+    }
+    // A batch that changed nothing goes the same way, so that batches are taken in order.
+    m_sender->hand(std::move(batch));
+    m_namesOnItsWay.push_back(std::move(m_openBatchNames));
+    m_openBatchNames.clear();
+    if (++m_handedBatches % kBatchesPerKeep == 0)
+        takeReplies();
+    // Every batch handed is taken: the run keeps every part now.
+    if (m_sender->onItsWay() == 0)
+        m_idsSinceKept.clear();
+    return m_takenBatches;
+}
+
+void IOSSyncToDeviceThread::takeReplies() {
+    while (m_sender->onItsWay() > 0)
+        takeReply();
+}
+
+void IOSSyncToDeviceThread::takeReply() {
+    m_namesOnItsWay.pop_front();
+    BatchReply reply;
     try {
-        remap = mobiledevice_sync_send_throw(session(), records, false, PlistCFType());
+        reply = m_sender->reply();
+    } catch (const BatchSender::NotSent&) {
+        throw RunCancelled();
     } catch (const std::exception&) {
         if (!m_reporter->cancelled())
             throw;
         // Cancelled while the phone kept its answer back past the grace: the session is given
         // up without its finish, and the batch counts as not taken.
-        m_session.reset();
+        m_sender->abandon();
         m_abandoned = true;
         throw RunCancelled();
     }
-    remapreply::checkNewIdsGiven(records, remap);
-    return remap;
+    writeIds(reply);
+    ++m_takenBatches;
+
+    m_idsSinceKept.append(reply);
+}
+
+void IOSSyncToDeviceThread::writeIds(const BatchReply& reply) {
+    for (const auto& given : reply.contactIds)
+        m_db->updateContactBaseSrcId(given.first, given.second);
+    for (const auto& given : reply.entityIds)
+        m_db->updateEntitySrcId(given.first, given.second);
 }
 
 MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
@@ -189,6 +255,15 @@ MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
     pim::_Contact merged;
     bool wasMerged = false;
     const pim::_Contact& form = m_phoneForms->at(index);
+    // A merge finds stored contacts by name: one that may find a contact of a batch on its
+    // way needs the ids the phone gives that batch first.
+    if (m_sender->onItsWay() > 0) {
+        const QString key = matchKey(form);
+        if (!key.isEmpty() &&
+            std::any_of(m_namesOnItsWay.begin(), m_namesOnItsWay.end(),
+                        [&](const QSet<QString>& names) { return names.contains(key); }))
+            takeReplies();
+    }
     // The form's photos carry their hashes: the mirror takes them rather than hashing again.
     LocalDb::KnownPhotoHashes hashes;
     for (const pim::Entity& photo : form.entities.value(pim::ENTITY_PHOTO)) {
@@ -206,6 +281,7 @@ MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
     const MergeRun::Result result = wasMerged ? MergeRun::MERGED : MergeRun::ADDED;
     if (changes.isEmpty())
         return result;
+    m_openBatchNames.insert(matchKey(form));
     const unsigned long long rowId = merged._id;
     m_idMap[rowId] = merged.srcId;
     // Two contacts of one batch can land on the same mirror contact: keep what both merges
@@ -245,62 +321,4 @@ MergeRun::Result IOSSyncToDeviceThread::mergeIntoBatch(int index) {
         }
     }
     return result;
-}
-
-void IOSSyncToDeviceThread::sendBatch() {
-    sendContactRecords();
-    // From here until the details are sent, the batch's new contacts are on the phone without
-    // them.
-    m_halfSent = !m_contactRecords.isEmpty();
-    sendChildRecords();
-    m_halfSent = false;
-    m_idMap.clear();
-    m_changeMap.clear();
-    m_contactRecords.clear();
-}
-
-void IOSSyncToDeviceThread::sendContactRecords() {
-    QSet<unsigned long long> offeredContacts;
-    for (auto it = m_idMap.constBegin(); it != m_idMap.constEnd(); ++it)
-        offeredContacts.insert(it.key());
-    for (int first = 0; first < m_contactRecords.size(); first += kContactsPerMessage) {
-        PlistCFType records = PlistCFType::createCFDictionary();
-        const int last = std::min(first + kContactsPerMessage, m_contactRecords.size());
-        for (int i = first; i < last; ++i) {
-            const pim::_Contact& c = m_contactRecords.at(i);
-            contactrecords::addContact(records, c, contactrecords::unshownKeysOf(*m_db, c.srcId));
-        }
-        const PlistCFType remap = send(records);
-        const QMap<unsigned long long, QString> given =
-            remapreply::applyContactIds(remap, offeredContacts, *m_db);
-        for (auto it = given.constBegin(); it != given.constEnd(); ++it)
-            m_idMap[it.key()] = it.value();
-    }
-}
-
-void IOSSyncToDeviceThread::sendChildRecords() {
-    const QList<unsigned long long> rowIds = m_changeMap.keys();
-    for (int first = 0; first < rowIds.size(); first += kContactsPerMessage) {
-        PlistCFType records = PlistCFType::createCFDictionary();
-        QSet<unsigned long long> offered;
-        const int last = std::min(first + kContactsPerMessage, rowIds.size());
-        for (int i = first; i < last; ++i) {
-            const unsigned long long rowId = rowIds.at(i);
-            QString owner = m_idMap.value(rowId);
-            if (owner.isEmpty())
-                owner = QStringLiteral("-") + QString::number(rowId);
-            const ChangeMap& changes = m_changeMap[rowId];
-            for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
-                for (const pim::Entity& e : it.value()) {
-                    contactrecords::addEntityChange(records, owner, it.key(),
-                                                    -static_cast<long long>(e._id), e,
-                                                    contactrecords::unshownKeysOf(*m_db, e.srcId));
-                    offered.insert(e._id);
-                }
-            }
-        }
-        if (records.dict_size() == 0)
-            continue;
-        remapreply::applyEntityIds(send(records), offered, *m_db);
-    }
 }

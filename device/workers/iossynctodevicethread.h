@@ -2,14 +2,16 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QThread>
+#include <deque>
 #include <memory>
 
+#include "device/workers/batchsender.h"
 #include "store/mergerun.h"
 #include "store/pim.h"
 
-struct mobiledevice_sync_client;
 class LocalDb;
 class PhoneForms;
 class PlistCFType;
@@ -18,10 +20,11 @@ class RunReporter;
 // Writes a list of contacts to a connected iPhone. Every contact is first merged into the
 // device's mirror database with the mirror's rule; only what the merge added or changed goes to
 // the device, in batches of 10 contacts, all in one sync session. The mirror is written in one
-// transaction, each batch a part of it kept once the device has taken the batch. The record ids
-// the device assigns to new records are written back into the mirror. A cancel takes effect
-// between contacts and between messages; a cancel or a failure undoes the open batch only, and
-// the batches the device took are committed (after a cancel the session is finished so that the
+// transaction, each batch a part of it kept once the device has taken the batch. A batch goes
+// to the device on a thread of its own while the next one is merged. The record ids the device
+// assigns to new records are written back into the mirror. A cancel takes effect between
+// contacts and between messages; a cancel or a failure undoes the batches the device did not
+// take, and those it took are committed (after a cancel the session is finished so that the
 // device keeps them).
 class IOSSyncToDeviceThread : public QThread {
     Q_OBJECT
@@ -51,14 +54,14 @@ private:
     // Merges the contact at `index` into the mirror and notes what the merge changed for the
     // open batch.
     MergeRun::Result mergeIntoBatch(int index);
-    // Sends what the open batch changed: contact records first (the phone gives new contacts
-    // their ids), then the child records naming those ids.
-    void sendBatch();
-    void sendContactRecords();
-    void sendChildRecords();
-    // The one sync session of the whole run, opened for the first batch that sends anything.
-    mobiledevice_sync_client& session();
-    PlistCFType send(const PlistCFType& records);
+    // The run's hand-over (MergeRun::Hand): the batch just merged goes to the phone behind
+    // those on their way; returns how many batches the phone took.
+    int hand(bool batchDone);
+    // Waits for the oldest batch on its way and writes the ids the phone gave into the mirror;
+    // takeReplies does so for all.
+    void takeReply();
+    void takeReplies();
+    void writeIds(const BatchReply& reply);
     void finishSession();
     // The failure's text with what the phone took put beside its cause.
     QString failureText(const QString& cause) const;
@@ -72,16 +75,23 @@ private:
     int m_taken = 0;
     bool m_cancelled = false;
     bool m_finished = false;  // the phone acknowledged the end of the session
-    bool m_halfSent = false;  // the open batch's contacts were sent, their details not yet
     bool m_abandoned = false;
     bool m_finishFailed = false;
-    std::unique_ptr<mobiledevice_sync_client> m_session;
+    std::unique_ptr<BatchSender> m_sender;
+    int m_handedBatches = 0;
+    int m_takenBatches = 0;
+    // Folded names the batches on their way were merged under, oldest first: a contact that a
+    // merge may find among their rows waits for the phone's ids of those batches first.
+    std::deque<QSet<QString>> m_namesOnItsWay;
+    QSet<QString> m_openBatchNames;
+    // The ids written since the parts were last kept, written again after an undo.
+    QList<BatchReply> m_idsSinceKept;
     // The form in which the phone will give each contact back, made ahead during the run.
     std::unique_ptr<PhoneForms> m_phoneForms;
 
-    // The open batch, by mirror contact row id: the contact's record id (its source id, then
-    // what the phone gave it), what the merges changed, and the merged contacts that need their
-    // contact record, in the order of the batch.
+    // The open batch, by mirror contact row id: the contact's record id (its source id), what
+    // the merges changed, and the merged contacts that need their contact record, in the order
+    // of the batch.
     QMap<unsigned long long, QString> m_idMap;
     QMap<unsigned long long, ChangeMap> m_changeMap;
     QList<pim::_Contact> m_contactRecords;

@@ -80,9 +80,8 @@ void checkNewIdsGiven(const PlistCFType& records, const PlistCFType& remap) {
     }
 }
 
-QMap<unsigned long long, QString> applyContactIds(const PlistCFType& remap,
-                                                  const QSet<unsigned long long>& offered,
-                                                  LocalDb& db) {
+QMap<unsigned long long, QString> contactIdsGiven(const PlistCFType& remap,
+                                                  const QSet<unsigned long long>& offered) {
     QMap<unsigned long long, QString> given;
     remap.dict_foreach([&](const char* key, const PlistCFType& value) {
         const unsigned long long rowId = contactRowIdOf(QString::fromUtf8(key));
@@ -90,17 +89,16 @@ QMap<unsigned long long, QString> applyContactIds(const PlistCFType& remap,
             return;
         }
         const QString newId = idValue(value);
-        if (newId.isEmpty()) {
-            return;
+        if (!newId.isEmpty()) {
+            given[rowId] = newId;
         }
-        db.updateContactBaseSrcId(rowId, newId);
-        given[rowId] = newId;
     });
     return given;
 }
 
-void applyEntityIds(const PlistCFType& remap, const QSet<unsigned long long>& offered,
-                    LocalDb& db) {
+QList<QPair<unsigned long long, QString>> entityIdsGiven(const PlistCFType& remap,
+                                                         const QSet<unsigned long long>& offered) {
+    QList<QPair<unsigned long long, QString>> given;
     remap.dict_foreach([&](const char* key, const PlistCFType& value) {
         const unsigned long long rowId = childRowIdOf(QString::fromUtf8(key));
         if (rowId == 0 || !offered.contains(rowId)) {
@@ -108,9 +106,27 @@ void applyEntityIds(const PlistCFType& remap, const QSet<unsigned long long>& of
         }
         const QString newId = idValue(value);
         if (!newId.isEmpty()) {
-            db.updateEntitySrcId(rowId, newId);
+            given.append(qMakePair(rowId, newId));
         }
     });
+    return given;
+}
+
+QMap<unsigned long long, QString> applyContactIds(const PlistCFType& remap,
+                                                  const QSet<unsigned long long>& offered,
+                                                  LocalDb& db) {
+    const QMap<unsigned long long, QString> given = contactIdsGiven(remap, offered);
+    for (auto it = given.constBegin(); it != given.constEnd(); ++it) {
+        db.updateContactBaseSrcId(it.key(), it.value());
+    }
+    return given;
+}
+
+void applyEntityIds(const PlistCFType& remap, const QSet<unsigned long long>& offered,
+                    LocalDb& db) {
+    for (const auto& given : entityIdsGiven(remap, offered)) {
+        db.updateEntitySrcId(given.first, given.second);
+    }
 }
 
 QString applyOwnContactId(const PlistCFType& remap, const QString& sentId, unsigned long long rowId,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
+#include <QPair>
 #include <QSet>
 #include <QString>
 
@@ -18,6 +20,13 @@ unsigned long long childRowIdOf(const QString& recordId);
 // Throws when the answer gives no id to a new record of the message: the mirror could not keep
 // such a record in step with the phone.
 void checkNewIdsGiven(const PlistCFType& records, const PlistCFType& remap);
+
+// Contact keys "-<row id>": row id -> new id for each offered row the answer gives an id.
+QMap<unsigned long long, QString> contactIdsGiven(const PlistCFType& remap,
+                                                  const QSet<unsigned long long>& offered);
+// Child keys "<code>/<contact>/-<row id>": (row id, new id) for each offered row given an id.
+QList<QPair<unsigned long long, QString>> entityIdsGiven(const PlistCFType& remap,
+                                                         const QSet<unsigned long long>& offered);
 
 // Contact keys "-<row id>": writes each new id of an offered row into the mirror and returns
 // row id -> new id for those.

@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QThread>
 
+#include <set>
+
 #include "device/workers/iossynctodevicethread.h"
 #include "tests/timing.h"
 #include "workers_fixture.h"
@@ -172,6 +174,11 @@ TEST_F(RestoreTest, PhoneFailureAtSomeBatchKeepsTheBatchesItTook) {
         EXPECT_TRUE(phoneIds(*phone, "com.apple.contacts.Contact").contains(m.contacts));
         EXPECT_TRUE(phoneIds(*phone, "com.apple.contacts.Phone Number").contains(m.phones));
         EXPECT_EQ(m.phones.size(), m.contacts.size());
+        // Nothing goes to the phone after the message that failed (the phone notes those it
+        // answered), though the batches merged meanwhile were ready.
+        const auto sessions = phone->syncSessions();
+        ASSERT_FALSE(sessions.empty());
+        EXPECT_EQ(int(sessions.back().changesReceived.size()), c.nth - 1);
         before = m.contacts.size();
     }
     EXPECT_GT(before, 0);
@@ -267,4 +274,58 @@ TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
     const MirrorIds m = committed(mirror->path());
     EXPECT_EQ(m.contacts.size(), 200);
     EXPECT_FALSE(mirror->db().inTransaction());
+}
+
+// Repeats of people merged while the batches that brought them may still be on their way to a
+// phone that answers late: each waits for the ids the phone gives its person, so the phone holds
+// every person once, with the repeat's new detail, under the id the mirror keeps.
+TEST_F(RestoreTest, RepeatsOfPeopleOnTheirWayMergeUnderThePhonesIds) {
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 0,
+                            fakedevice::FaultKind::Delay, 30, 0});
+    });
+    // At these positions, the person this many contacts earlier again (one or two batches
+    // back), the name in capitals and an e-mail address added.
+    const QMap<int, int> repeats = {{10, 1},  {20, 1},  {30, 1},  {40, 1}, {50, 1},
+                                    {21, 16}, {31, 13}, {41, 19}, {51, 12}};
+    const QList<pim::_Contact> fresh = people(60);
+    QList<pim::_Contact> list;
+    for (int at = 0, next = 0; at < 60; ++at) {
+        if (!repeats.contains(at)) {
+            list << fresh.at(next++);
+            continue;
+        }
+        pim::_Contact again = list.at(at - repeats.value(at));
+        pim::Entity& name = again.entities[pim::ENTITY_NAME][0];
+        for (const char* key : {"data1", "data2", "data3"})
+            name.fields[key] = name.fields.value(key).toString().toUpper();
+        again.fullName = again.fullName.toUpper();
+        pim::Entity mail;
+        mail.fields["data1"] = QString("repeat%1@example.org").arg(at);
+        mail.fields["data2"] = 1;
+        again.entities[pim::ENTITY_EMAIL] = {mail};
+        list << again;
+    }
+    const int rc = runUnderForm(
+        [&](ProgressForm* f) { return new IOSSyncToDeviceThread(udid, mirror.data(), list, f); });
+    ASSERT_EQ(rc, 1) << boxes.errors.join("\n").toStdString();
+    const MirrorIds m = committed(mirror->path());
+    EXPECT_EQ(phoneIds(*phone, "com.apple.contacts.Contact").size(), 51u);
+    EXPECT_EQ(m.contacts, phoneIds(*phone, "com.apple.contacts.Contact"));
+    EXPECT_EQ(m.phones, phoneIds(*phone, "com.apple.contacts.Phone Number"));
+    EXPECT_EQ(phoneIds(*phone, "com.apple.contacts.Email Address").size(), 9u);
+    EXPECT_EQ(m.indexes, indexes);
+    // A contact goes under its provisional id once: after that, under the id the phone gave.
+    ASSERT_TRUE(phone->waitForSyncEnd(5s, 1));
+    const auto sessions = phone->syncSessions();
+    std::set<std::string> provisional;
+    for (const fakedevice::Plist& records : sessions.back().changesReceived) {
+        for (const std::string& id : records.keys()) {
+            if (id.rfind('-', 0) == 0) {
+                EXPECT_EQ(provisional.count(id), 0u) << id;
+                provisional.insert(id);
+            }
+        }
+    }
+    EXPECT_EQ(provisional.size(), 51u);
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <stdexcept>
 
 #include <sys/wait.h>
@@ -190,6 +191,73 @@ TEST(MergeRun, BatchesKeepWhatWasTakenWhenLaterOnesFail) {
     ListSource again(list);
     EXPECT_EQ(all.run(again), MergeRun::CANCELLED);
     EXPECT_EQ(contacts(u), 25);
+}
+
+// Batches handed on while earlier ones are still on their way (a phone that answers later):
+// each stays undoable until it is taken. A failure or a cancel undoes exactly the batches not
+// taken, and what was written for the taken ones inside the undone parts (the phone's ids,
+// written when a batch is taken) comes back through the after-undo hook.
+TEST(MergeRun, BatchesOnTheirWayStayUndoableUntilTaken) {
+    struct Case {
+        int lag;          // batches on their way before the oldest is taken
+        int failTaking;   // the batch whose taking fails; -1: none
+        int cancelAfter;  // contacts before the cancel shows; -1: never
+        MergeRun::Outcome outcome;
+        int kept;
+    };
+    const Case cases[] = {
+        {0, -1, -1, MergeRun::FINISHED, 25},  {2, -1, -1, MergeRun::FINISHED, 25},
+        {1, 1, -1, MergeRun::FAILED, 10},     {2, 1, -1, MergeRun::FAILED, 10},
+        {2, 2, -1, MergeRun::FAILED, 20},     {2, -1, 23, MergeRun::CANCELLED, 20},
+        {1, -1, 13, MergeRun::CANCELLED, 10},
+    };
+    const QList<pim::_Contact> list = people(25);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.lag << " " << c.failTaking << " " << c.cancelAfter);
+        TempDb t;
+        Recorder r;
+        r.cancelAfter = c.cancelAfter;
+        MergeRun run(*t.db, r);
+        std::deque<int> onItsWay;
+        int handed = 0, taken = 0;
+        // Taking a batch marks its contacts, as the phone's ids are written.
+        auto mark = [&](int batch) {
+            t.db->db().executeThrow(
+                QString("update contact set src_id='taken' where _id>%1 and _id<=%2")
+                    .arg(batch * 10)
+                    .arg(batch * 10 + 10));
+        };
+        // After a failure the batches behind it are dropped, never taken.
+        bool failed = false;
+        auto take = [&] {
+            const int batch = onItsWay.front();
+            onItsWay.pop_front();
+            failed = failed || batch == c.failTaking;
+            if (batch == c.failTaking)
+                throw std::runtime_error("phone gone");
+            if (!failed) {
+                mark(batch);
+                ++taken;
+            }
+        };
+        run.setBatches(10, MergeRun::Hand([&](bool batchDone) {
+                           if (batchDone)
+                               onItsWay.push_back(handed++);
+                           while (!onItsWay.empty() && (!batchDone || int(onItsWay.size()) > c.lag))
+                               take();
+                           return taken;
+                       }));
+        run.setAfterUndo([&] {
+            for (int b = 0; b < taken; ++b)
+                mark(b);
+        });
+        ListSource source(list);
+        EXPECT_EQ(run.run(source), c.outcome);
+        EXPECT_EQ(run.counts().taken, c.kept);
+        EXPECT_FALSE(t.db->db().inTransaction());
+        EXPECT_EQ(contacts(t), c.kept);
+        EXPECT_EQ(t.count("select count(*) from contact where src_id='taken'"), c.kept);
+    }
 }
 
 TEST(MergeRun, ProgressIsThrottled) {
