@@ -176,10 +176,9 @@ namespace {
 // How much of a file a reader takes at a time.
 enum { BLOCK_BYTES = 256 * 1024 };
 
-// The cards of a stretch of text and the lines they skip, counted with a tokenizer of their own.
+// The cards of a stretch of text, counted with a tokenizer of their own.
 struct PieceCount {
     int cards = 0;
-    int skipped = 0;
     bool kindNamed = false;
 };
 
@@ -192,15 +191,15 @@ PieceCount countPiece(const CardSource& text, qint64 begin, qint64 end) {
     if (!owner)
         return result;
     QByteArray buffer;
+    int skipped = 0;
     for (qint64 at = begin;;) {
         const char* bytes = nullptr;
         const int n = text.read(at, int(qMin<qint64>(BLOCK_BYTES, end - at)), buffer, bytes);
         at += n;
         const bool last = n == 0 || at >= end;
-        if (!feed(ctx, bytes, n, last, result.skipped) || last)
+        if (!feed(ctx, bytes, n, last, skipped) || last)
             break;
     }
-    result.skipped += CARD_GetDroppedLines(owner.get());
     return result;
 }
 
@@ -309,17 +308,13 @@ QVCardParser::CardCount QVCardParser::countCards(const CardSource& text) {
         if (errors[k])
             std::rethrow_exception(errors[k]);
         total.cards += counts[k].cards;
-        total.skippedLines += counts[k].skipped;
         total.kindNamed = total.kindNamed || counts[k].kindNamed;
     }
     return total;
 }
 
-int QVCardParser::countCards(const QByteArray& data, int* skippedLines) {
-    const CardCount count = countCards(CardSource(toUtf8Bytes(data)));
-    if (skippedLines)
-        *skippedLines = count.skippedLines;
-    return count.cards;
+int QVCardParser::countCards(const QByteArray& data) {
+    return countCards(CardSource(toUtf8Bytes(data))).cards;
 }
 
 struct VCardStream::State {
@@ -363,6 +358,11 @@ VCardStream::VCardStream(std::shared_ptr<const CardSource> text, qint64 begin, q
 }
 
 VCardStream::~VCardStream() = default;
+
+int VCardStream::skippedLines() const {
+    const State& s = *m_state;
+    return s.skipped + (s.tokenizer ? CARD_GetDroppedLines(s.tokenizer.get()) : 0);
+}
 
 bool VCardStream::next(QVCardParser::Card& card) {
     State& s = *m_state;

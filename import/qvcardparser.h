@@ -45,11 +45,10 @@ public:
     // is skipped (with `skippedLines`, when given, counting them) and parsing goes on.
     static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr);
 
-    // How many cards parse() finds in `data`, and the lines it skips, without keeping the cards.
-    static int countCards(const QByteArray& data, int* skippedLines = nullptr);
+    // How many cards parse() finds in `data`, without keeping them or reading their values.
+    static int countCards(const QByteArray& data);
     struct CardCount {
         int cards = 0;
-        int skippedLines = 0;
         // Some property of a card is named "...KIND" in any case: a group card may be there.
         bool kindNamed = false;
     };
@@ -86,6 +85,8 @@ public:
 
     // The next card; false after the last.
     bool next(QVCardParser::Card& card);
+    // The lines parse() skips in the stretch, once next() has returned false.
+    int skippedLines() const;
 
 private:
     struct State;

@@ -50,11 +50,15 @@ public:
                                    : QVCardParser::cardCut(text, cutAt(m_last));
             m_stream.reset(new VCardStream(m_owner.text, begin, end));
         }
-        while (!m_cardReady && m_stream->next(m_card)) {
-            if (m_owner.mayHoldGroups && VCardGroups::isGroupCard(m_card))
+        while (!m_cardReady && !m_ended) {
+            if (!m_stream->next(m_card)) {
+                m_ended = true;
+                m_owner.skipped += m_stream->skippedLines();
+            } else if (m_owner.mayHoldGroups && VCardGroups::isGroupCard(m_card)) {
                 m_card.clear();
-            else
+            } else {
                 m_cardReady = true;
+            }
         }
         return m_cardReady;
     }
@@ -87,6 +91,7 @@ private:
     std::unique_ptr<VCardStream> m_stream;
     QVCardParser::Card m_card;  // the next card, when `m_cardReady`
     bool m_cardReady = false;
+    bool m_ended = false;
 };
 
 VCardImport::VCardImport() {}
@@ -114,7 +119,7 @@ void VCardImport::initialize(QString path) {
     // rest are parsed.
     const QVCardParser::CardCount counted = QVCardParser::countCards(*text);
     count = counted.cards;
-    skipped = counted.skippedLines;
+    skipped = 0;
     charset.reset(new VCardFileCharset(text));
     groupCards = VCardGroups();
     mayHoldGroups = counted.kindNamed;

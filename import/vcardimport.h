@@ -33,6 +33,7 @@ public:
     static pim::_Contact cardToContact(const QList<QVCardParser::_Property>& card,
                                        int* skippedDates = nullptr,
                                        LegacyCharset* legacy = nullptr);
+    // Known once every part has been read.
     int skippedLines() const override { return skipped; }
     int skippedDates() const override { return skippedDateCount; }
     QStringList groups() const override { return groupCards.groupNames(); }
@@ -50,7 +51,7 @@ private:
     VCardGroups groupCards;
     bool mayHoldGroups = false;
     int count = 0;
-    int skipped = 0;
+    std::atomic<int> skipped{0};
     std::atomic<int> skippedDateCount{0};
 };
 

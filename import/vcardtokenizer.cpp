@@ -321,6 +321,9 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
     }
     if (!p->data_handler)
         return -1;
+    // A value nobody reads is passed over; only quoted-printable's soft breaks join lines.
+    if (p->value_unused && p->encoding != ENC_QP)
+        return -1;
     switch (p->encoding) {
         case ENC_QP:
             if (p->qp_escape) {
@@ -533,12 +536,35 @@ static bool escapeOpenAtBreak(const CARD_Parser* p) {
 // byte machine would take it. Returns the bytes taken (0 when the run is empty), -1 when memory
 // ran out.
 static int take_plain_run(CARD_Parser* p, const char* buf, int i, int len) {
-    int j = i;
-    while (j < len && buf[j] != '\n' && buf[j] != '\r')
-        ++j;
+    const char* at = buf + i;
+    const char* lf = static_cast<const char*>(memchr(at, '\n', size_t(len - i)));
+    const char* end = lf ? lf : buf + len;
+    const char* cr = static_cast<const char*>(memchr(at, '\r', size_t(end - at)));
+    const int j = int((cr ? cr : end) - buf);
     if (j > i && !p->value_unused && !vcard_add_bytes_to_line(p, buf + i, j - i))
         return -1;
     return j - i;
+}
+
+// A value nobody reads (in any encoding but quoted-printable, whose soft breaks join lines) is
+// passed over at once as far as the buffer shows it goes on: over its continuation lines ("\n",
+// a space or tab, then any byte but a line end), leaving the machine as their line starts would.
+// Returns the bytes passed over.
+static int pass_unused_value(CARD_Parser* p, const char* buf, int i, int len) {
+    for (int j = i;;) {
+        const char* lf = static_cast<const char*>(memchr(buf + j, '\n', size_t(len - j)));
+        if (!lf)
+            return len - i;
+        const int k = int(lf - buf);
+        if (k + 2 >= len)
+            return k - i;
+        const char blank = buf[k + 1], first = buf[k + 2];
+        if ((blank != ' ' && blank != '\t') || first == '\n' || first == '\r')
+            return k - i;
+        p->fold_pending = -1;
+        p->fold_byte = blank;
+        j = k + 3;
+    }
 }
 
 // A valid Base64 symbol into the group being read, as the byte machine takes it.
@@ -546,11 +572,6 @@ static int take_base64_symbol(CARD_Parser* p, unsigned char c) {
     p->code_buf[p->code_count++] = static_cast<char>(c);
     if (p->code_count < 4)
         return -1;
-    if (p->value_unused) {
-        memset(p->code_buf, 0, sizeof p->code_buf);
-        p->code_count = 0;
-        return -1;
-    }
     return vcard_decode_base64_group(p);
 }
 
@@ -573,13 +594,6 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
     }
     if (p->code_count > 0)
         return j - i;
-    if (p->value_unused) {
-        while (j + 4 <= len && (v[in[j]] | v[in[j + 1]] | v[in[j + 2]] | v[in[j + 3]]) <= 63)
-            j += 4;
-        while (j < len && p->code_count < 3 && v[in[j]] <= 63)
-            take_base64_symbol(p, in[j++]);
-        return j - i;
-    }
     char out[768];
     int o = 0;
     while (j + 4 <= len && o + 3 <= int(sizeof out)) {
@@ -614,7 +628,9 @@ static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
         return -1;
     if (p->state == ST_VALUE && !p->value_start && p->data_handler) {
         int taken = 0;
-        if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
+        if (p->value_unused && p->encoding != ENC_QP)
+            taken = pass_unused_value(p, buf, i, len);
+        else if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
             taken = take_plain_run(p, buf, i, len);
         else if (p->encoding == ENC_BASE64)
             taken = take_base64_run(p, buf, i, len);
