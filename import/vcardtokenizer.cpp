@@ -35,6 +35,10 @@ inline bool isBlank(unsigned char c) {
 
 }  // namespace
 
+static inline int qMinInt(int a, int b) {
+    return a < b ? a : b;
+}
+
 static void vcard_clear_line(CARD_Parser* p) {
     p->line_length = 0;
     p->state = ST_NAME;
@@ -567,50 +571,79 @@ static int pass_unused_value(CARD_Parser* p, const char* buf, int i, int len) {
     }
 }
 
-// A valid Base64 symbol into the group being read, as the byte machine takes it.
-static int take_base64_symbol(CARD_Parser* p, unsigned char c) {
-    p->code_buf[p->code_count++] = static_cast<char>(c);
-    if (p->code_count < 4)
-        return -1;
-    return vcard_decode_base64_group(p);
+// The three bytes of four Base64 symbols (their values already looked up).
+static void put_group(char* out, unsigned a1, unsigned a2, unsigned a3, unsigned a4) {
+    const unsigned group = (a1 << 18) | (a2 << 12) | (a3 << 6) | a4;
+    out[0] = static_cast<char>(group >> 16);
+    out[1] = static_cast<char>((group >> 8) & 0xFF);
+    out[2] = static_cast<char>(group & 0xFF);
 }
 
-// Valid Base64 symbols taken at once, exactly as the byte machine takes them: first those that
-// end a group begun before (a folded line breaks groups anywhere), then whole groups, then the
-// first symbols of a group that goes on past the line end. Anything else (a blank, "=", the
-// line end) is left to the byte machine.
+// Base64 taken at once, exactly as the byte machine takes it, as far as the buffer shows the
+// value goes on: symbols into groups of four (a folded line breaks groups anywhere), blanks
+// and carriage returns passed over, and the breaks of its continuation lines ("\n", a space or
+// tab, then any byte but a line end) joined, leaving the machine as their line starts would.
+// Padding, a bad symbol, a byte from 0x80 up and the value's end are left to the byte machine,
+// so a failure falls on the byte it falls on there. Returns the bytes taken, -1 when memory
+// ran out.
 static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
     const unsigned char* in = reinterpret_cast<const unsigned char*>(buf);
     const unsigned char* v = kBase64.v;
-    int j = i;
     // A group that holds a bad symbol or padding already is the byte machine's to fail.
     for (int k = 0; k < p->code_count; ++k) {
         if (v[static_cast<unsigned char>(p->code_buf[k])] > 63)
             return 0;
     }
-    while (p->code_count > 0 && j < len && v[in[j]] <= 63) {
-        if (!take_base64_symbol(p, in[j++]))
-            return -1;
-    }
-    if (p->code_count > 0)
-        return j - i;
-    char out[768];
+    char out[3072];
     int o = 0;
-    while (j + 4 <= len && o + 3 <= int(sizeof out)) {
-        const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]], a4 = v[in[j + 3]];
-        if ((a1 | a2 | a3 | a4) > 63)
+    int j = i;
+    while (j < len) {
+        if (o + 3 > int(sizeof out)) {
+            if (!vcard_add_bytes_to_line(p, out, o))
+                return -1;
+            o = 0;
+        }
+        if (p->code_count == 0) {
+            // Whole groups, the most of a photo.
+            const int stop = qMinInt(len, j + (int(sizeof out) - o) / 3 * 4);
+            while (j + 4 <= stop) {
+                const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]],
+                               a4 = v[in[j + 3]];
+                if ((a1 | a2 | a3 | a4) > 63)
+                    break;
+                put_group(out + o, a1, a2, a3, a4);
+                o += 3;
+                j += 4;
+            }
+            if (o + 3 > int(sizeof out))
+                continue;
+            if (j >= len)
+                break;
+        }
+        const unsigned char c = in[j];
+        if (v[c] <= 63) {
+            p->code_buf[p->code_count++] = static_cast<char>(c);
+            ++j;
+            if (p->code_count == 4) {
+                const unsigned char* g = reinterpret_cast<const unsigned char*>(p->code_buf);
+                put_group(out + o, v[g[0]], v[g[1]], v[g[2]], v[g[3]]);
+                o += 3;
+                memset(p->code_buf, 0, sizeof p->code_buf);
+                p->code_count = 0;
+            }
+        } else if (c == ' ' || c == '\r' || (c >= '\t' && c <= '\f' && c != '\n')) {
+            ++j;
+        } else if (c == '\n' && j + 2 < len && (in[j + 1] == ' ' || in[j + 1] == '\t') &&
+                   in[j + 2] != '\n' && in[j + 2] != '\r') {
+            p->fold_pending = -1;
+            p->fold_byte = in[j + 1];
+            j += 2;
+        } else {
             break;
-        const unsigned group = (a1 << 18) | (a2 << 12) | (a3 << 6) | a4;
-        out[o] = static_cast<char>(group >> 16);
-        out[o + 1] = static_cast<char>((group >> 8) & 0xFF);
-        out[o + 2] = static_cast<char>(group & 0xFF);
-        o += 3;
-        j += 4;
+        }
     }
     if (o > 0 && !vcard_add_bytes_to_line(p, out, o))
         return -1;
-    while (j < len && p->code_count < 3 && v[in[j]] <= 63)
-        take_base64_symbol(p, in[j++]);
     return j - i;
 }
 
