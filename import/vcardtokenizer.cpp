@@ -1,5 +1,6 @@
 #include "vcardtokenizer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -34,10 +35,6 @@ inline bool isBlank(unsigned char c) {
 }
 
 }  // namespace
-
-static inline int qMinInt(int a, int b) {
-    return a < b ? a : b;
-}
 
 static void vcard_clear_line(CARD_Parser* p) {
     p->line_length = 0;
@@ -605,7 +602,7 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
         }
         if (p->code_count == 0) {
             // Whole groups, the most of a photo.
-            const int stop = qMinInt(len, j + (int(sizeof out) - o) / 3 * 4);
+            const int stop = std::min(len, j + (int(sizeof out) - o) / 3 * 4);
             while (j + 4 <= stop) {
                 const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]],
                                a4 = v[in[j + 3]];
