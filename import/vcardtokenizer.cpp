@@ -23,8 +23,9 @@ enum {
 enum { ENC_NONE = 0, ENC_QP = 1, ENC_BASE64 = 2, ENC_8BIT = 3 };
 
 // A line buffer that grew past this is released at the end of its line, so one huge photo does
-// not pin its memory for the rest of the file.
-const int kKeepLineCapacity = 1024;
+// not pin its memory for the rest of the file; one of a common photo's size is kept, so the next
+// photo does not grow it from nothing again.
+const int kKeepLineCapacity = 256 * 1024;
 
 // Blanks below 0x80 are the same in every locale; bytes from 0x80 up are left to the locale.
 // `c` is always an unsigned byte: isspace on a negative char is undefined.
