@@ -168,6 +168,21 @@ struct Base64Table {
 };
 constexpr Base64Table kBase64;
 
+// Each symbol's value shifted to its place in a group of four; 0xFF000000 for a byte that is no
+// symbol, so that one test tells whether a group is four symbols.
+struct Base64Places {
+    uint32_t at[4][256];
+    constexpr Base64Places() : at() {
+        for (int k = 0; k < 4; ++k) {
+            for (int c = 0; c < 256; ++c) {
+                const unsigned value = kBase64.v[c];
+                at[k][c] = value > 63 ? 0xFF000000u : value << (18 - 6 * k);
+            }
+        }
+    }
+};
+constexpr Base64Places kPlaces;
+
 }  // namespace
 
 unsigned char Base64ToOrd(unsigned char c) {
@@ -603,16 +618,22 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
         }
         if (p->code_count == 0) {
             // Whole groups, the most of a photo.
-            const int stop = std::min(len, j + (int(sizeof out) - o) / 3 * 4);
-            while (j + 4 <= stop) {
-                const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]],
-                               a4 = v[in[j + 3]];
-                if ((a1 | a2 | a3 | a4) > 63)
+            const unsigned char* from = in + j;
+            const unsigned char* const last = in + std::min(len, j + (int(sizeof out) - o) / 3 * 4);
+            char* to = out + o;
+            while (last - from >= 4) {
+                const uint32_t group = kPlaces.at[0][from[0]] | kPlaces.at[1][from[1]] |
+                                       kPlaces.at[2][from[2]] | kPlaces.at[3][from[3]];
+                if (group > 0xFFFFFF)
                     break;
-                put_group(out + o, a1, a2, a3, a4);
-                o += 3;
-                j += 4;
+                to[0] = static_cast<char>(group >> 16);
+                to[1] = static_cast<char>((group >> 8) & 0xFF);
+                to[2] = static_cast<char>(group & 0xFF);
+                to += 3;
+                from += 4;
             }
+            j = int(from - in);
+            o = int(to - out);
             if (o + 3 > int(sizeof out))
                 continue;
             if (j >= len)
