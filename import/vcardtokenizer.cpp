@@ -1,5 +1,7 @@
 #include "vcardtokenizer.h"
 
+#include "base64groups.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -167,21 +169,6 @@ struct Base64Table {
     }
 };
 constexpr Base64Table kBase64;
-
-// Each symbol's value shifted to its place in a group of four; 0xFF000000 for a byte that is no
-// symbol, so that one test tells whether a group is four symbols.
-struct Base64Places {
-    uint32_t at[4][256];
-    constexpr Base64Places() : at() {
-        for (int k = 0; k < 4; ++k) {
-            for (int c = 0; c < 256; ++c) {
-                const unsigned value = kBase64.v[c];
-                at[k][c] = value > 63 ? 0xFF000000u : value << (18 - 6 * k);
-            }
-        }
-    }
-};
-constexpr Base64Places kPlaces;
 
 }  // namespace
 
@@ -607,34 +594,23 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
         if (v[static_cast<unsigned char>(p->code_buf[k])] > 63)
             return 0;
     }
-    char out[3072];
+    enum { ROOM = 3072 };
+    char out[ROOM + 8];  // the group decoder may write eight bytes past what it decodes
     int o = 0;
     int j = i;
     while (j < len) {
-        if (o + 3 > int(sizeof out)) {
+        if (o + 3 > ROOM) {
             if (!vcard_add_bytes_to_line(p, out, o))
                 return -1;
             o = 0;
         }
         if (p->code_count == 0) {
             // Whole groups, the most of a photo.
-            const unsigned char* from = in + j;
-            const unsigned char* const last = in + std::min(len, j + (int(sizeof out) - o) / 3 * 4);
-            char* to = out + o;
-            while (last - from >= 4) {
-                const uint32_t group = kPlaces.at[0][from[0]] | kPlaces.at[1][from[1]] |
-                                       kPlaces.at[2][from[2]] | kPlaces.at[3][from[3]];
-                if (group > 0xFFFFFF)
-                    break;
-                to[0] = static_cast<char>(group >> 16);
-                to[1] = static_cast<char>((group >> 8) & 0xFF);
-                to[2] = static_cast<char>(group & 0xFF);
-                to += 3;
-                from += 4;
-            }
-            j = int(from - in);
-            o = int(to - out);
-            if (o + 3 > int(sizeof out))
+            const int groups = std::min((len - j) / 4, (ROOM - o) / 3);
+            const int done = base64groups::decode(in + j, groups, out + o);
+            j += done * 4;
+            o += done * 3;
+            if (o + 3 > ROOM)
                 continue;
             if (j >= len)
                 break;
