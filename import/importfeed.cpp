@@ -110,11 +110,13 @@ bool ImportFeed::readPart(int reader, int part) {
     }
     WholeImport whole(m_importer);
     ImportPart& source = own ? *own : static_cast<ImportPart&>(whole);
-    for (bool ended = false; !ended;) {
+    // The merges wait for the first contacts: the first chunk is a short one.
+    size_t size = part == 0 ? FIRST_CHUNK : CHUNK;
+    for (bool ended = false; !ended; size = CHUNK) {
         Chunk chunk;
         chunk.reader = reader;
-        chunk.items.reserve(CHUNK);
-        while (!ended && chunk.items.size() < CHUNK) {
+        chunk.items.reserve(size);
+        while (!ended && chunk.items.size() < size) {
             Item item;
             bool more = false;
             if (failure) {

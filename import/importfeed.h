@@ -45,7 +45,13 @@ public:
     void stop();
 
 private:
-    enum { CHUNK = 64, CHUNKS_AHEAD = 8, MOST_READERS = 3, PARTS_AHEAD = 2 * MOST_READERS };
+    enum {
+        CHUNK = 64,
+        FIRST_CHUNK = 8,
+        CHUNKS_AHEAD = 8,
+        MOST_READERS = 3,
+        PARTS_AHEAD = 2 * MOST_READERS
+    };
     struct Chunk {
         std::vector<Item> items;
         int reader = 0;         // the thread that made it, and frees it

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <thread>
+
 namespace {
 
 // The feed as a source of a merge run: its failures come out where they happened.
@@ -48,15 +50,30 @@ QString unknownError() {
 
 void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportReporter& reporter) {
     int total = 0;
-    try {
-        importer.initialize(path);
-        total = importer.total();
-    } catch (const std::exception& e) {
-        reporter.error(QString::fromUtf8(e.what()));
-        return;
-    } catch (...) {
-        reporter.error(unknownError());
-        return;
+    {
+        // The database is opened (a new one gets its name index, and waits for the disk)
+        // while the file is read and counted. Its failures are the run's to report, when the
+        // run opens it again.
+        std::thread opening([&db] {
+            try {
+                db.open_check();
+            } catch (...) {
+            }
+        });
+        struct Join {
+            std::thread& t;
+            ~Join() { t.join(); }
+        } join{opening};
+        try {
+            importer.initialize(path);
+            total = importer.total();
+        } catch (const std::exception& e) {
+            reporter.error(QString::fromUtf8(e.what()));
+            return;
+        } catch (...) {
+            reporter.error(unknownError());
+            return;
+        }
     }
 
     MergeRun run(db, reporter);
