@@ -90,11 +90,25 @@ void ImportFeed::read(int reader) {
             m_cond.wait(lock, [this] {
                 return m_stopping || m_nextPart >= m_parts || m_nextPart < m_head + PARTS_AHEAD;
             });
-            if (m_stopping || m_nextPart >= m_parts)
+            if (m_stopping)
                 return;
+            if (m_nextPart >= m_parts)
+                break;
             part = m_nextPart++;
         }
         if (!readPart(reader, part))
+            return;
+    }
+    // No part left: the chunks this reader made still come back as they are merged, and are
+    // freed here rather than by the merging thread at the end.
+    for (;;) {
+        std::vector<Chunk> spent;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cond.wait(lock, [&] { return m_stopping || !m_spent[size_t(reader)].empty(); });
+            spent.swap(m_spent[size_t(reader)]);
+        }
+        if (spent.empty())
             return;
     }
 }
