@@ -359,6 +359,28 @@ TEST_F(ImportRun, UnreadableFileLeavesTheDatabase) {
     EXPECT_EQ(names(), QStringList{"P0"});
 }
 
+// The database opens while the file is counted; one that cannot be opened is reported once, by
+// the run, and a file that cannot be read still comes first.
+TEST_F(ImportRun, UnopenableDatabaseIsReportedOnceByTheRun) {
+    const QString file = write("BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n", "one.vcf");
+    LocalDb nowhere(dir.filePath("missing/folder/t.db"),
+                    QSharedPointer<AbsContactCombineRule>(new LocalDbCombineRule));
+    for (const QString& path : {file, dir.filePath("missing.vcf")}) {
+        Recorder r;
+        VCardImport vcf;
+        g_runImport(vcf, path, nowhere, r);
+        ASSERT_EQ(r.errors.size(), 1);
+        EXPECT_TRUE(r.succeeded.isEmpty());
+        if (path == file) {
+            EXPECT_TRUE(r.errors.first().contains("t.db")) << r.errors.first().toStdString();
+        } else {
+            QFile probe(path);
+            probe.open(QIODevice::ReadOnly);
+            EXPECT_EQ(r.errors.first(), probe.errorString());
+        }
+    }
+}
+
 TEST_F(ImportRun, FilesEndToEnd) {
     Recorder r;
     VCardImport vcf;
