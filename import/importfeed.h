@@ -13,8 +13,9 @@
 #include <vector>
 
 // Reading a contact (parsing and mapping it, hashing its photos) costs more than merging it, so
-// up to three readers take the importer's parts in file order, each reading one part at a time
-// a bounded stretch ahead of the merges; the merging thread takes the contacts in file order.
+// two readers take the importer's parts in file order, each reading one part at a time a
+// bounded stretch ahead of the merges; the merging thread takes the contacts in file order.
+// Two keep up with the merges; a third only took a core from them on a busy machine.
 // The importer's parts are used by those threads alone from start to stop; what a part gives
 // (contacts, an exception) comes out in the place where it was given, and the end after the
 // last part.
@@ -49,7 +50,7 @@ private:
         CHUNK = 64,
         FIRST_CHUNK = 8,
         CHUNKS_AHEAD = 8,
-        MOST_READERS = 3,
+        MOST_READERS = 2,
         PARTS_AHEAD = 2 * MOST_READERS
     };
     struct Chunk {
