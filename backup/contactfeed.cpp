@@ -1,5 +1,6 @@
 #include "contactfeed.h"
 
+#include <entitycolumns.h>
 #include <runreporter.h>
 
 #include <exception>
@@ -69,6 +70,8 @@ void ContactFeed::expect(int contacts) {
 }
 
 void ContactFeed::take(pim::_Contact&& contact) {
+    // Here rather than in the merge: its new rows then share these maps.
+    entitycolumns::holdRowKeys(contact);
     std::deque<pim::_Contact> spent;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

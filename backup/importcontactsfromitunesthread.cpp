@@ -9,6 +9,35 @@
 
 #include <stdexcept>
 
+namespace {
+
+// The reader hashed each photo as it read it (the photo's "data4"): for the length of one
+// merge the store takes those hashes instead of hashing the bytes again on the merging thread.
+class ReadHashes {
+public:
+    ReadHashes(LocalDb& db, const pim::_Contact& contact) : m_db(db) {
+        const auto photos = contact.entities.constFind(pim::ENTITY_PHOTO);
+        if (photos == contact.entities.constEnd())
+            return;
+        LocalDb::KnownPhotoHashes hashes;
+        for (const pim::Entity& photo : *photos) {
+            const QString hash = photo.fields.value(QStringLiteral("data4")).toString();
+            if (!hash.isEmpty())
+                hashes.append(
+                    qMakePair(photo.fields.value(QStringLiteral("data15")).toByteArray(), hash));
+        }
+        m_db.setKnownPhotoHashes(hashes);
+    }
+    ~ReadHashes() { m_db.setKnownPhotoHashes(LocalDb::KnownPhotoHashes()); }
+    ReadHashes(const ReadHashes&) = delete;
+    ReadHashes& operator=(const ReadHashes&) = delete;
+
+private:
+    LocalDb& m_db;
+};
+
+}  // namespace
+
 ImportContactsFromiTunesThread::ImportContactsFromiTunesThread(BackupManifest& b, LocalDb* d,
                                                                RunReporter* p, QObject* parent)
     : QThread(parent), backup(b), db(d), progress(p) {}
@@ -50,6 +79,7 @@ void ImportContactsFromiTunesThread::run() {
     merge.setProgress(tr("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB"), 0, 100);
     NamelessContacts nameless(*db);
     merge.setStep([this, &merge, &nameless](int, const pim::_Contact& incoming) {
+        const ReadHashes known(*db, incoming);
         if (incoming.fullName.isEmpty()) {
             // Known by its values alone: stored with the same ones before, it is that contact.
             if (nameless.take(incoming) != 0)

@@ -7,6 +7,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+// A stretch of an importer's contacts that one thread reads on its own (AbsImport::part).
+class ImportPart {
+public:
+    virtual ~ImportPart() {}
+    virtual bool hasNext() = 0;
+    // The next contact; call only while hasNext() is true.
+    virtual pim::_Contact nextContact() = 0;
+};
+
 class AbsImport {
 public:
     virtual ~AbsImport() {}
@@ -19,6 +30,16 @@ public:
     virtual pim::_Contact nextContact() = 0;
     // Called once at the end, also after a cancel.
     virtual void uninitialize() = 0;
+    // The contacts in parts, known after initialize(), that threads may read side by side (each
+    // part on one thread at a time); the parts' contacts one after the other are those that
+    // hasNext() and nextContact() give. The counts below then add up every part's.
+    virtual int partCount() const { return 1; }
+    // A reader of part `index`, valid until uninitialize(); null from an importer of one part,
+    // which is read through hasNext() and nextContact().
+    virtual std::unique_ptr<ImportPart> part(int index) {
+        (void)index;
+        return nullptr;
+    }
     // Lines of the file that could not be read and were left out.
     virtual int skippedLines() const { return 0; }
     // Names of the columns that held something this importer could not read (CSV).

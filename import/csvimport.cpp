@@ -142,6 +142,7 @@ void CSVImport::initialize(QString path) {
                 .toStdString());
     }
     settleNumberColumns();
+    columnKeys = csvrow::entityKeys(columns);
 }
 
 // The header is the first line that names a known column. A line of one cell ("Notes:") may be
@@ -248,7 +249,7 @@ bool CSVImport::hasNext() {
 
 pim::_Contact CSVImport::nextContact() {
     const QStringList row = readRow();
-    csvrow::RowReader reader(header.size(), columns, dayFirst);
+    csvrow::RowReader reader(header.size(), columns, columnKeys, dayFirst);
     pim::_Contact contact = reader.read(row);
     skippedDateCount += reader.skippedDates();
     return contact;

@@ -102,7 +102,8 @@ private:
     int rowCount = 0;
     int rowsRead = 0;
     QStringList header;
-    QVector<_ColInfo> columns;  // descriptor of each header cell, looked up once per file
+    QVector<_ColInfo> columns;    // descriptor of each header cell, looked up once per file
+    QVector<QString> columnKeys;  // csvrow::entityKeys(columns)
     bool anyKnown = false;
     bool dayFirst = false;  // dates as d/M/y (Outlook outside English)
     QVector<bool> filled;   // per column, whether a row read so far holds something in it

@@ -36,8 +36,15 @@ QStringList pieces(const QString& cell) {
     return out;
 }
 
+// The type that a key text ("type-subtype...") begins with.
 int typeOfKey(const QString& key) {
-    return key.left(key.indexOf(QLatin1Char('-'))).toInt();
+    int type = 0;
+    for (const QChar ch : key) {
+        if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
+            break;
+        type = type * 10 + (ch.unicode() - '0');
+    }
+    return type;
 }
 
 bool hasAddressPart(const pim::Entity& e) {
@@ -163,8 +170,21 @@ DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out) {
     return DATE;
 }
 
-RowReader::RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, bool dayFirst)
-    : width(width), columns(columns), dayFirst(dayFirst) {}
+QVector<QString> entityKeys(const QVector<CSVImport::_ColInfo>& columns) {
+    QVector<QString> keys;
+    keys.reserve(columns.size());
+    for (const CSVImport::_ColInfo& info : columns) {
+        QString key = QString("%1-%2").arg(info.type).arg(info.subtype);
+        if (info.slot)
+            key += QString("@%1").arg(info.slot);
+        keys.append(key);
+    }
+    return keys;
+}
+
+RowReader::RowReader(int width, const QVector<CSVImport::_ColInfo>& columns,
+                     const QVector<QString>& keys, bool dayFirst)
+    : width(width), columns(columns), keys(keys), dayFirst(dayFirst) {}
 
 void RowReader::readSlotLabels(const QStringList& row) {
     for (int i = 0; i < width; ++i) {
@@ -200,10 +220,7 @@ bool RowReader::dateValue(const QString& text, QVariant& value) {
     return false;
 }
 
-void RowReader::plainCell(const Col& info, const QString& cell) {
-    QString base = QString("%1-%2").arg(info.type).arg(info.subtype);
-    if (info.slot)
-        base += QString("@%1").arg(info.slot);
+void RowReader::plainCell(const Col& info, const QString& base, const QString& cell) {
     QString key = base;
     if (isOnePerValue(info.type)) {
         // The first entity of this type and subtype whose value is still free; the same value
@@ -362,7 +379,7 @@ pim::_Contact RowReader::read(const QStringList& row) {
         switch (info.role) {
             case Col::PLAIN:
                 if (info.type != 0)
-                    plainCell(info, cell);
+                    plainCell(info, keys[i], cell);
                 break;
             case Col::MULTI:
                 multiCell(info, cell);

@@ -17,16 +17,22 @@ enum DateRead { NO_DATE, DATE, NOT_A_DATE };
 // `dayFirst`: a date with "/" whose first number could be a month is read d/M/y.
 DateRead readDate(const QString& cell, bool dayFirst, QDateTime& out);
 
+// The key text of the entity a column's cells fill, "type-subtype[@slot]": the order of these
+// texts is the order of the contact's entities. Made once per file.
+QVector<QString> entityKeys(const QVector<CSVImport::_ColInfo>& columns);
+
 class RowReader {
 public:
-    RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, bool dayFirst);
+    // `keys`: entityKeys(columns).
+    RowReader(int width, const QVector<CSVImport::_ColInfo>& columns, const QVector<QString>& keys,
+              bool dayFirst);
     pim::_Contact read(const QStringList& row);
     int skippedDates() const { return skipped; }
 
 private:
     typedef CSVImport::_ColInfo Col;
     void readSlotLabels(const QStringList& row);
-    void plainCell(const Col& info, const QString& cell);
+    void plainCell(const Col& info, const QString& base, const QString& cell);
     void multiCell(const Col& info, const QString& cell);
     bool dateValue(const QString& text, QVariant& value);
     bool holds(int type, const QString& dataKey, const QString& value) const;
@@ -38,6 +44,7 @@ private:
 
     const int width;
     const QVector<Col>& columns;
+    const QVector<QString>& keys;
     const bool dayFirst;
     int skipped = 0;
 

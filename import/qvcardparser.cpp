@@ -1,5 +1,6 @@
 #include "qvcardparser.h"
 
+#include "cardsource.h"
 #include "textencoding.h"
 #include "vcardtokenizer.h"
 
@@ -19,6 +20,7 @@ struct _ParseContext {
     QList<QVCardParser::Card>* cards = nullptr;
     // Counting only: BEGIN lines are counted here and no card is kept (`cards` unused).
     int* counted = nullptr;
+    bool* kindNamed = nullptr;  // counting: set by a property of a card named "...KIND"
     CARD_Parser* tokenizer = nullptr;
     bool versionLine = false;  // the open property is the card's VERSION
     // Positions rather than references: QList may move its elements as it grows.
@@ -60,6 +62,9 @@ void propHandler(void* userData, const char* name, const char** params) {
     if (ctx->counted) {
         // Counting needs no value but the version's, which sets the folding rule.
         CARD_SetValueUnused(ctx->tokenizer, !ctx->versionLine);
+        const size_t length = std::strlen(name);
+        if (length >= 4 && strcasecmp(name + length - 4, "KIND") == 0)
+            *ctx->kindNamed = true;
         return;
     }
     QVCardParser::_Property prop;
@@ -145,6 +150,10 @@ bool feed(_ParseContext& ctx, const char* bytes, int left, bool isFinal, int& sk
 
 }  // namespace
 
+QByteArray QVCardParser::utf8Text(QByteArray file) {
+    return toUtf8Bytes(std::move(file));
+}
+
 QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int* skippedLines) {
     QList<Card> cards;
     if (skippedLines)
@@ -164,28 +173,41 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
 
 namespace {
 
-// The cards of `len` bytes and the lines they skip, counted with a tokenizer of their own.
+// How much of a file a reader takes at a time.
+enum { BLOCK_BYTES = 256 * 1024 };
+
+// The cards of a stretch of text, counted with a tokenizer of their own.
 struct PieceCount {
     int cards = 0;
-    int skipped = 0;
+    bool kindNamed = false;
 };
 
-PieceCount countPiece(const char* bytes, int len) {
+PieceCount countPiece(const CardSource& text, qint64 begin, qint64 end) {
     PieceCount result;
     _ParseContext ctx;
     ctx.counted = &result.cards;
+    ctx.kindNamed = &result.kindNamed;
     TokenizerPtr owner = newTokenizer(ctx);
     if (!owner)
         return result;
-    feed(ctx, bytes, len, true, result.skipped);
-    result.skipped += CARD_GetDroppedLines(owner.get());
+    QByteArray buffer;
+    int skipped = 0;
+    for (qint64 at = begin;;) {
+        const char* bytes = nullptr;
+        const int n = text.read(at, int(qMin<qint64>(BLOCK_BYTES, end - at)), buffer, bytes);
+        at += n;
+        const bool last = n == 0 || at >= end;
+        if (!feed(ctx, bytes, n, last, skipped) || last)
+            break;
+    }
     return result;
 }
 
-// Whether a piece may begin at `at`, a "BEGIN:VCARD" line, and be read on its own exactly as
-// in the whole: the line before is an "END:VCARD" line, and that line continues nothing (it
+// Whether a reader may begin at `at`, a "BEGIN:VCARD" line, and read on exactly as a reader
+// of the whole: the line before is an "END:VCARD" line, and that line continues nothing (it
 // begins with no blank, and the line before it ends in no quoted-printable soft break).
 // Whatever state the tokenizer is in after such a line, the new card begins from scratch.
+// `p` holds the bytes before `at` that were read, as far back as they go.
 bool isCardCut(const char* p, int at) {
     int e = at;
     if (e < 1 || p[e - 1] != '\n')
@@ -203,50 +225,74 @@ bool isCardCut(const char* p, int at) {
     return e > 0 && p[e - 1] != '=';
 }
 
-// Starts of pieces of about equal size, each after a cut; empty when none is found.
-std::vector<int> cardCuts(const QByteArray& bytes, int pieces) {
-    std::vector<int> cuts;
-    static const char kBegin[] = "\nBEGIN:VCARD";
-    const int n = bytes.size();
-    const char* p = bytes.constData();
-    int from = 0;
-    for (int k = 1; k < pieces; ++k) {
-        from = qMax(from, int(static_cast<long long>(n) * k / pieces));
-        for (;;) {
-            const int lf = bytes.indexOf(kBegin, from);
-            if (lf < 0)
-                return cuts;
-            const int at = lf + 1;
-            const char after = at + 11 < n ? p[at + 11] : '\n';
-            from = at;
-            if ((after == '\r' || after == '\n') && isCardCut(p, at)) {
-                cuts.push_back(at);
-                break;
-            }
-        }
-    }
-    return cuts;
+// isCardCut for the line that begins at `at` with "BEGIN:VCARD", from the bytes shortly before
+// it: a few hundred are plenty, and a cut that cannot be told from them is passed over, so
+// where the text is cut depends on its bytes alone.
+bool isCutAt(const CardSource& text, qint64 at) {
+    enum { LOOK_BACK = 256 };
+    const qint64 from = qMax<qint64>(0, at - LOOK_BACK);
+    const int rel = int(at - from);
+    QByteArray buffer;
+    const char* p = nullptr;
+    const int got = text.read(from, rel + 12, buffer, p);
+    if (got < rel + 11)
+        return false;
+    const char after = rel + 11 < got ? p[rel + 11] : '\n';
+    return (after == '\r' || after == '\n') && isCardCut(p, rel);
 }
 
 }  // namespace
 
-int QVCardParser::countCards(const QByteArray& data, int* skippedLines) {
-    if (skippedLines)
-        *skippedLines = 0;
-    const QByteArray bytes = toUtf8Bytes(data);
+qint64 QVCardParser::cardCut(const CardSource& text, qint64 from) {
+    static const char kBegin[] = "\nBEGIN:VCARD";
+    const int length = int(sizeof kBegin) - 1;
+    const qint64 size = text.size();
+    QByteArray buffer;
+    // A card is seldom longer than a photo: the first look is short.
+    int window = 32 * 1024;
+    for (qint64 at = qMax<qint64>(0, from); at < size; window = BLOCK_BYTES) {
+        const char* bytes = nullptr;
+        const int got = text.read(at, window, buffer, bytes);
+        if (got < length)
+            break;
+        for (const char* hit = bytes;;) {
+            hit = static_cast<const char*>(
+                memmem(hit, size_t(bytes + got - hit), kBegin, size_t(length)));
+            if (!hit)
+                break;
+            const qint64 begin = at + (hit - bytes) + 1;
+            if (isCutAt(text, begin))
+                return begin;
+            ++hit;
+        }
+        if (at + got >= size)
+            break;
+        // A mark cut by the end of the block is found in the next.
+        at += got - (length - 1);
+    }
+    return size;
+}
+
+QVCardParser::CardCount QVCardParser::countCards(const CardSource& text) {
     // A big file (photos, mostly) is counted in pieces side by side: the count stands before
     // the first card can be merged. Small files are not worth a thread.
     enum { PIECE_BYTES = 4 << 20, MOST_PIECES = 4 };
-    const int cores = int(std::thread::hardware_concurrency());
-    const int pieces = qBound(1, qMin(bytes.size() / PIECE_BYTES, cores), int(MOST_PIECES));
-    std::vector<int> starts = cardCuts(bytes, pieces);
-    starts.insert(starts.begin(), 0);
+    const qint64 size = text.size();
+    const qint64 cores = qMax(1u, std::thread::hardware_concurrency());
+    const int pieces = int(qBound<qint64>(1, qMin(size / PIECE_BYTES, cores), MOST_PIECES));
+    std::vector<qint64> starts{0};
+    for (int k = 1; k < pieces; ++k) {
+        const qint64 cut = cardCut(text, qMax(starts.back(), size * k / pieces));
+        if (cut >= size)
+            break;
+        starts.push_back(cut);
+    }
     std::vector<PieceCount> counts(starts.size());
     std::vector<std::exception_ptr> errors(starts.size());
     auto count = [&](size_t k) {
-        const int end = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
+        const qint64 end = k + 1 < starts.size() ? starts[k + 1] : size;
         try {
-            counts[k] = countPiece(bytes.constData() + starts[k], end - starts[k]);
+            counts[k] = countPiece(text, starts[k], end);
         } catch (...) {
             errors[k] = std::current_exception();
         }
@@ -257,22 +303,26 @@ int QVCardParser::countCards(const QByteArray& data, int* skippedLines) {
     count(0);
     for (std::thread& t : helpers)
         t.join();
-    PieceCount total;
+    CardCount total;
     for (size_t k = 0; k < starts.size(); ++k) {
         if (errors[k])
             std::rethrow_exception(errors[k]);
         total.cards += counts[k].cards;
-        total.skipped += counts[k].skipped;
+        total.kindNamed = total.kindNamed || counts[k].kindNamed;
     }
-    if (skippedLines)
-        *skippedLines = total.skipped;
-    return total.cards;
+    return total;
+}
+
+int QVCardParser::countCards(const QByteArray& data) {
+    return countCards(CardSource(toUtf8Bytes(data))).cards;
 }
 
 struct VCardStream::State {
-    QByteArray data;
+    std::shared_ptr<const CardSource> text;
+    qint64 at = 0;  // where the next stretch begins
+    qint64 end = 0;
     int stretch = 0;
-    int fed = 0;  // bytes of `data` given to the tokenizer
+    QByteArray buffer;
     bool ended = false;
     int skipped = 0;
     QList<QVCardParser::Card> cards;
@@ -280,36 +330,39 @@ struct VCardStream::State {
     _ParseContext ctx;
     TokenizerPtr tokenizer{nullptr, CARD_ParserFree};
 
-    // Feeds the next stretch of whole lines (the rest of the file at its end).
+    // Feeds the next stretch (the rest of the text at its end).
     void feedMore() {
-        int end = fed + stretch;
-        if (end >= data.size()) {
-            end = data.size();
-        } else {
-            const int lf = data.indexOf('\n', end - 1);
-            end = lf < 0 ? data.size() : lf + 1;
-        }
-        const bool last = end == data.size();
-        if (!feed(ctx, data.constData() + fed, end - fed, last, skipped))
-            end = data.size();  // as parse() does: the rest goes unread
-        fed = end;
-        ended = last || fed == data.size();
+        const char* bytes = nullptr;
+        const int n = text->read(at, int(qMin<qint64>(stretch, end - at)), buffer, bytes);
+        at += n;
+        const bool last = n == 0 || at >= end;
+        // As parse() does after a failure it cannot go past: the rest goes unread.
+        ended = !feed(ctx, bytes, n, last, skipped) || last;
     }
 };
 
-VCardStream::VCardStream(const QByteArray& data, int stretchBytes) : m_state(new State) {
+VCardStream::VCardStream(const QByteArray& data, int stretchBytes)
+    : VCardStream(std::make_shared<CardSource>(toUtf8Bytes(data)), 0, -1, stretchBytes) {}
+
+VCardStream::VCardStream(std::shared_ptr<const CardSource> text, qint64 begin, qint64 end,
+                         int stretchBytes)
+    : m_state(new State) {
     State& s = *m_state;
     s.stretch = qMax(1, stretchBytes);
     s.ctx.cards = &s.cards;
     s.tokenizer = newTokenizer(s.ctx);
-    if (!s.tokenizer) {
-        s.ended = true;
-        return;
-    }
-    s.data = toUtf8Bytes(data);
+    s.end = end < 0 ? text->size() : qMin(end, text->size());
+    s.at = qBound<qint64>(0, begin, s.end);
+    s.text = std::move(text);
+    s.ended = !s.tokenizer;
 }
 
 VCardStream::~VCardStream() = default;
+
+int VCardStream::skippedLines() const {
+    const State& s = *m_state;
+    return s.skipped + (s.tokenizer ? CARD_GetDroppedLines(s.tokenizer.get()) : 0);
+}
 
 bool VCardStream::next(QVCardParser::Card& card) {
     State& s = *m_state;

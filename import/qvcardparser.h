@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class CardSource;
 class QTextCodec;
 
 // The character set that the values of a file read in, when they name none and are not UTF-8
@@ -44,8 +45,22 @@ public:
     // is skipped (with `skippedLines`, when given, counting them) and parsing goes on.
     static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr);
 
-    // How many cards parse() finds in `data`, and the lines it skips, without keeping the cards.
-    static int countCards(const QByteArray& data, int* skippedLines = nullptr);
+    // How many cards parse() finds in `data`, without keeping them or reading their values.
+    static int countCards(const QByteArray& data);
+    struct CardCount {
+        int cards = 0;
+        // Some property of a card is named "...KIND" in any case: a group card may be there.
+        bool kindNamed = false;
+    };
+    // The same for a file's text, read as it goes.
+    static CardCount countCards(const CardSource& text);
+    // The first place after `from` where a reader may begin and read the cards from there on
+    // exactly as a reader of the whole text reads them (the start of a "BEGIN:VCARD" line that
+    // follows an "END:VCARD" line); the text's size when there is none.
+    static qint64 cardCut(const CardSource& text, qint64 from);
+    // A file's bytes as the tokenizer reads them: a UTF-8 byte-order mark dropped, UTF-16 made
+    // UTF-8.
+    static QByteArray utf8Text(QByteArray file);
 
     // Quoted-printable; `lineLength` 0 means no soft line breaks.
     static QByteArray encodeQuoted(const QByteArray& data, int lineLength);
@@ -55,18 +70,23 @@ public:
     static QByteArray vcard2Bytes(const QList<_Property>& props);
 };
 
-// The cards of a vCard file as parse() finds them, parsed a stretch of lines at a time as they
-// are taken: the first card is ready long before the whole file is read.
+// The cards of a vCard file as parse() finds them, parsed a stretch at a time as they are taken:
+// the first card is ready long before the whole file is read.
 class VCardStream {
 public:
-    // `stretchBytes`: about how much of the file is parsed at a time (whole lines always).
+    // `stretchBytes`: how much of the file is parsed at a time.
     explicit VCardStream(const QByteArray& data, int stretchBytes = 64 * 1024);
+    // The cards of [begin, end) of a file's text; `begin` is 0 or a cardCut().
+    VCardStream(std::shared_ptr<const CardSource> text, qint64 begin, qint64 end,
+                int stretchBytes = 64 * 1024);
     ~VCardStream();
     VCardStream(const VCardStream&) = delete;
     VCardStream& operator=(const VCardStream&) = delete;
 
     // The next card; false after the last.
     bool next(QVCardParser::Card& card);
+    // The lines parse() skips in the stretch, once next() has returned false.
+    int skippedLines() const;
 
 private:
     struct State;

@@ -1,5 +1,6 @@
 #include "vcardcharset.h"
 
+#include "cardsource.h"
 #include "textencoding.h"
 
 #include <QTextCodec>
@@ -37,10 +38,14 @@ bool isBinary(const QVCardParser::_Property& prop) {
 }  // namespace
 
 QByteArray VCardFileCharset::legacyValues(const QByteArray& data, int limit) {
+    VCardStream cards(data);
+    return legacyValues(cards, limit);
+}
+
+QByteArray VCardFileCharset::legacyValues(VCardStream& cards, int limit) {
     QByteArray sample;
-    VCardStream stream(data);
     QVCardParser::Card card;
-    while (sample.size() < limit && stream.next(card)) {
+    while (sample.size() < limit && cards.next(card)) {
         for (const QVCardParser::_Property& prop : card) {
             if (!prop.params.value(QStringLiteral("CHARSET")).isEmpty() || isBinary(prop) ||
                 !hasHighByte(prop.value) || isUtf8(prop.value))
@@ -53,12 +58,14 @@ QByteArray VCardFileCharset::legacyValues(const QByteArray& data, int limit) {
 }
 
 QTextCodec* VCardFileCharset::codec() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_found) {
         m_found = true;
-        const QByteArray sample = legacyValues(m_data);
+        VCardStream cards(m_text, 0, m_text->size());
+        const QByteArray sample = legacyValues(cards);
         if (!sample.isEmpty())
             m_codec = QTextCodec::codecForName(textencoding::detectLegacy(sample));
-        m_data.clear();
+        m_text.reset();
     }
     return m_codec;
 }

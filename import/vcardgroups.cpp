@@ -3,7 +3,6 @@
 #include "vcardvalues.h"
 
 #include <QSet>
-#include <cstring>
 
 namespace {
 
@@ -71,28 +70,6 @@ QString groupName(const QVCardParser::Card& card, LegacyCharset* legacy) {
 
 }  // namespace
 
-bool VCardGroups::mayHoldGroups(const QByteArray& data) {
-    // Property names are case-insensitive ("kind" alone is a word of many notes, so the
-    // separator must follow). One pass over the bytes: the file may be many megabytes of
-    // photos. UTF-16 files are not looked into here.
-    // Found from the separators, which Base64 never holds: memchr skips the photos at once.
-    const char* p = data.constData();
-    const size_t n = static_cast<size_t>(data.size());
-    for (const char separator : {':', ';'}) {
-        for (size_t at = 4; at < n;) {
-            const void* hit = std::memchr(p + at, separator, n - at);
-            if (!hit)
-                break;
-            const size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
-            if (i >= 4 && (p[i - 4] | 0x20) == 'k' && (p[i - 3] | 0x20) == 'i' &&
-                (p[i - 2] | 0x20) == 'n' && (p[i - 1] | 0x20) == 'd')
-                return true;
-            at = i + 1;
-        }
-    }
-    return std::memchr(p, '\0', n) != nullptr;
-}
-
 bool VCardGroups::isGroupCard(const QVCardParser::Card& card) {
     for (const Prop& prop : card) {
         if (endsWithKind(prop.name) && isKindName(bareName(prop)) &&
@@ -102,16 +79,15 @@ bool VCardGroups::isGroupCard(const QVCardParser::Card& card) {
     return false;
 }
 
-void VCardGroups::scan(const QByteArray& data, LegacyCharset* legacy) {
+void VCardGroups::scan(VCardStream& cards, LegacyCharset* legacy) {
     struct Group {
         QString name;
         QStringList members;
     };
     QList<Group> groups;
     QSet<QString> contacts;
-    VCardStream stream(data);
     QVCardParser::Card card;
-    while (stream.next(card)) {
+    while (cards.next(card)) {
         if (!isGroupCard(card)) {
             const QString uid = uidKey(card);
             if (!uid.isEmpty())

@@ -14,13 +14,10 @@ class LegacyCharset;
 
 class VCardGroups {
 public:
-    // Whether the file may hold a group card at all: a cheap look at its bytes, so that files
-    // without one are read only once.
-    static bool mayHoldGroups(const QByteArray& data);
     static bool isGroupCard(const QVCardParser::Card& card);
 
     // Reads every card of the file: its group cards, and the UIDs of the others.
-    void scan(const QByteArray& data, LegacyCharset* legacy = nullptr);
+    void scan(VCardStream& cards, LegacyCharset* legacy = nullptr);
 
     int groupCards() const { return m_groupCards; }
     // Member lines naming no contact card of the file.

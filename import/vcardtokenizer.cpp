@@ -1,5 +1,8 @@
 #include "vcardtokenizer.h"
 
+#include "base64groups.h"
+
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +25,9 @@ enum {
 enum { ENC_NONE = 0, ENC_QP = 1, ENC_BASE64 = 2, ENC_8BIT = 3 };
 
 // A line buffer that grew past this is released at the end of its line, so one huge photo does
-// not pin its memory for the rest of the file.
-const int kKeepLineCapacity = 1024;
+// not pin its memory for the rest of the file; one of a common photo's size is kept, so the next
+// photo does not grow it from nothing again.
+const int kKeepLineCapacity = 256 * 1024;
 
 // Blanks below 0x80 are the same in every locale; bytes from 0x80 up are left to the locale.
 // `c` is always an unsigned byte: isspace on a negative char is undefined.
@@ -321,6 +325,9 @@ static int vcard_value_char(CARD_Parser* p, unsigned char c) {
     }
     if (!p->data_handler)
         return -1;
+    // A value nobody reads is passed over; only quoted-printable's soft breaks join lines.
+    if (p->value_unused && p->encoding != ENC_QP)
+        return -1;
     switch (p->encoding) {
         case ENC_QP:
             if (p->qp_escape) {
@@ -533,70 +540,105 @@ static bool escapeOpenAtBreak(const CARD_Parser* p) {
 // byte machine would take it. Returns the bytes taken (0 when the run is empty), -1 when memory
 // ran out.
 static int take_plain_run(CARD_Parser* p, const char* buf, int i, int len) {
-    int j = i;
-    while (j < len && buf[j] != '\n' && buf[j] != '\r')
-        ++j;
+    const char* at = buf + i;
+    const char* lf = static_cast<const char*>(memchr(at, '\n', size_t(len - i)));
+    const char* end = lf ? lf : buf + len;
+    const char* cr = static_cast<const char*>(memchr(at, '\r', size_t(end - at)));
+    const int j = int((cr ? cr : end) - buf);
     if (j > i && !p->value_unused && !vcard_add_bytes_to_line(p, buf + i, j - i))
         return -1;
     return j - i;
 }
 
-// A valid Base64 symbol into the group being read, as the byte machine takes it.
-static int take_base64_symbol(CARD_Parser* p, unsigned char c) {
-    p->code_buf[p->code_count++] = static_cast<char>(c);
-    if (p->code_count < 4)
-        return -1;
-    if (p->value_unused) {
-        memset(p->code_buf, 0, sizeof p->code_buf);
-        p->code_count = 0;
-        return -1;
+// A value nobody reads (in any encoding but quoted-printable, whose soft breaks join lines) is
+// passed over at once as far as the buffer shows it goes on: over its continuation lines ("\n",
+// a space or tab, then any byte but a line end), leaving the machine as their line starts would.
+// Returns the bytes passed over.
+static int pass_unused_value(CARD_Parser* p, const char* buf, int i, int len) {
+    for (int j = i;;) {
+        const char* lf = static_cast<const char*>(memchr(buf + j, '\n', size_t(len - j)));
+        if (!lf)
+            return len - i;
+        const int k = int(lf - buf);
+        if (k + 2 >= len)
+            return k - i;
+        const char blank = buf[k + 1], first = buf[k + 2];
+        if ((blank != ' ' && blank != '\t') || first == '\n' || first == '\r')
+            return k - i;
+        p->fold_pending = -1;
+        p->fold_byte = blank;
+        j = k + 3;
     }
-    return vcard_decode_base64_group(p);
 }
 
-// Valid Base64 symbols taken at once, exactly as the byte machine takes them: first those that
-// end a group begun before (a folded line breaks groups anywhere), then whole groups, then the
-// first symbols of a group that goes on past the line end. Anything else (a blank, "=", the
-// line end) is left to the byte machine.
+// The three bytes of four Base64 symbols (their values already looked up).
+static void put_group(char* out, unsigned a1, unsigned a2, unsigned a3, unsigned a4) {
+    const unsigned group = (a1 << 18) | (a2 << 12) | (a3 << 6) | a4;
+    out[0] = static_cast<char>(group >> 16);
+    out[1] = static_cast<char>((group >> 8) & 0xFF);
+    out[2] = static_cast<char>(group & 0xFF);
+}
+
+// Base64 taken at once, exactly as the byte machine takes it, as far as the buffer shows the
+// value goes on: symbols into groups of four (a folded line breaks groups anywhere), blanks
+// and carriage returns passed over, and the breaks of its continuation lines ("\n", a space or
+// tab, then any byte but a line end) joined, leaving the machine as their line starts would.
+// Padding, a bad symbol, a byte from 0x80 up and the value's end are left to the byte machine,
+// so a failure falls on the byte it falls on there. Returns the bytes taken, -1 when memory
+// ran out.
 static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
     const unsigned char* in = reinterpret_cast<const unsigned char*>(buf);
     const unsigned char* v = kBase64.v;
-    int j = i;
     // A group that holds a bad symbol or padding already is the byte machine's to fail.
     for (int k = 0; k < p->code_count; ++k) {
         if (v[static_cast<unsigned char>(p->code_buf[k])] > 63)
             return 0;
     }
-    while (p->code_count > 0 && j < len && v[in[j]] <= 63) {
-        if (!take_base64_symbol(p, in[j++]))
-            return -1;
-    }
-    if (p->code_count > 0)
-        return j - i;
-    if (p->value_unused) {
-        while (j + 4 <= len && (v[in[j]] | v[in[j + 1]] | v[in[j + 2]] | v[in[j + 3]]) <= 63)
-            j += 4;
-        while (j < len && p->code_count < 3 && v[in[j]] <= 63)
-            take_base64_symbol(p, in[j++]);
-        return j - i;
-    }
-    char out[768];
+    enum { ROOM = 3072 };
+    char out[ROOM + 8];  // the group decoder may write eight bytes past what it decodes
     int o = 0;
-    while (j + 4 <= len && o + 3 <= int(sizeof out)) {
-        const unsigned a1 = v[in[j]], a2 = v[in[j + 1]], a3 = v[in[j + 2]], a4 = v[in[j + 3]];
-        if ((a1 | a2 | a3 | a4) > 63)
+    int j = i;
+    while (j < len) {
+        if (o + 3 > ROOM) {
+            if (!vcard_add_bytes_to_line(p, out, o))
+                return -1;
+            o = 0;
+        }
+        if (p->code_count == 0) {
+            // Whole groups, the most of a photo.
+            const int groups = std::min((len - j) / 4, (ROOM - o) / 3);
+            const int done = base64groups::decode(in + j, groups, out + o);
+            j += done * 4;
+            o += done * 3;
+            if (o + 3 > ROOM)
+                continue;
+            if (j >= len)
+                break;
+        }
+        const unsigned char c = in[j];
+        if (v[c] <= 63) {
+            p->code_buf[p->code_count++] = static_cast<char>(c);
+            ++j;
+            if (p->code_count == 4) {
+                const unsigned char* g = reinterpret_cast<const unsigned char*>(p->code_buf);
+                put_group(out + o, v[g[0]], v[g[1]], v[g[2]], v[g[3]]);
+                o += 3;
+                memset(p->code_buf, 0, sizeof p->code_buf);
+                p->code_count = 0;
+            }
+        } else if (c == ' ' || c == '\r' || (c >= '\t' && c <= '\f' && c != '\n')) {
+            ++j;
+        } else if (c == '\n' && j + 2 < len && (in[j + 1] == ' ' || in[j + 1] == '\t') &&
+                   in[j + 2] != '\n' && in[j + 2] != '\r') {
+            p->fold_pending = -1;
+            p->fold_byte = in[j + 1];
+            j += 2;
+        } else {
             break;
-        const unsigned group = (a1 << 18) | (a2 << 12) | (a3 << 6) | a4;
-        out[o] = static_cast<char>(group >> 16);
-        out[o + 1] = static_cast<char>((group >> 8) & 0xFF);
-        out[o + 2] = static_cast<char>(group & 0xFF);
-        o += 3;
-        j += 4;
+        }
     }
     if (o > 0 && !vcard_add_bytes_to_line(p, out, o))
         return -1;
-    while (j < len && p->code_count < 3 && v[in[j]] <= 63)
-        take_base64_symbol(p, in[j++]);
     return j - i;
 }
 
@@ -614,7 +656,9 @@ static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
         return -1;
     if (p->state == ST_VALUE && !p->value_start && p->data_handler) {
         int taken = 0;
-        if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
+        if (p->value_unused && p->encoding != ENC_QP)
+            taken = pass_unused_value(p, buf, i, len);
+        else if (p->encoding == ENC_NONE || p->encoding == ENC_8BIT)
             taken = take_plain_run(p, buf, i, len);
         else if (p->encoding == ENC_BASE64)
             taken = take_base64_run(p, buf, i, len);

@@ -49,8 +49,8 @@ struct CARD_Parser {
     char qp_split_digits[2];
     int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): the held
                         // digits complete it, or else begin a line of their own
-    // The current property's value is not wanted (a pass that only counts cards): runs of
-    // plain and Base64 bytes are checked as usual but not stored.
+    // The current property's value is not wanted (a pass that only counts cards): its bytes
+    // are passed over unread, but for quoted-printable ones, whose soft breaks join lines.
     int value_unused;
 };
 
@@ -72,8 +72,9 @@ void CARD_SkipLine(CARD_Parser* p);
 
 // Sets the folding rule (see `fold_keeps_blank`); takes effect from the next line.
 void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank);
-// Whether the value of the property just reported is wanted; set from the property handler.
-// Malformed bytes are found as before either way.
+// Whether the value of the property just reported is wanted; set from the property handler. An
+// unwanted value is not read: where it is malformed, only a pass that wants it fails. Lines
+// begin and end where they do for a pass that wants it.
 void CARD_SetValueUnused(CARD_Parser* p, int unused);
 // Lines dropped so far because they ended before their ":".
 int CARD_GetDroppedLines(CARD_Parser* p);

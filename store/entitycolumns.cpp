@@ -69,9 +69,10 @@ void holdRowKeys(int type, pim::Entity& entity) {
     // Both in key order: one walk along the map.
     auto at = entity.fields.begin();
     for (const QString& key : ti->heldKeys) {
-        while (at != entity.fields.end() && at.key() < key)
+        int order = -1;
+        while (at != entity.fields.end() && (order = keyOrder(at.key(), key)) < 0)
             ++at;
-        if (at == entity.fields.end() || key < at.key())
+        if (at == entity.fields.end() || order > 0)
             at = entity.fields.insert(at, key, QVariant());
         ++at;
     }

@@ -98,13 +98,14 @@ RuleLists askRule(AbsContactCombineRule& rule, int type) {
 
 enum { MOST_VALID = 16 };
 
-// An incoming entity's value under `key`; an absent one as the merge is told to read it.
+// An incoming entity's value under `key`; an absent one (or a null one, which a reading thread
+// may have put in its place, entitycolumns::holdRowKeys) as the merge is told to read it.
 const QVariant& incomingValue(const pim::Entity& incoming, const QString& key,
                               LocalDb::AbsentField absent) {
     static const QVariant missing;
     static const QVariant emptyText = QVariant(QString(QLatin1String("")));
     const auto it = incoming.fields.constFind(key);
-    if (it != incoming.fields.constEnd())
+    if (it != incoming.fields.constEnd() && it.value().isValid())
         return it.value();
     return absent == LocalDb::ABSENT_IS_EMPTY_TEXT ? emptyText : missing;
 }
@@ -163,12 +164,10 @@ bool buildNew(const QStringList& valid, const pim::Entity& incoming, const QStri
     const auto end = incoming.fields.constEnd();
     for (const QString& key : valid) {
         const auto it = incoming.fields.constFind(key);
-        if (it == end) {
+        if (it == end || !it.value().isValid()) {
             anyValid = anyValid || absent == LocalDb::ABSENT_IS_EMPTY_TEXT;
             continue;
         }
-        if (!it.value().isValid())
-            continue;
         anyValid = true;
         if (pim::isFieldEmpty(it.value()))
             continue;

@@ -1,6 +1,7 @@
 // Group cards imported into a real local database, one group of cases per producer: RFC 6350's
 // KIND:group, Apple's Calendar and Contacts Server and Fastmail (X-ADDRESSBOOKSERVER-KIND:group).
 // Each case names the file its cards come from.
+#include "cardsource.h"
 #include "importrun.h"
 #include "vcardimport.h"
 
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <gtest/gtest.h>
 
 namespace {
@@ -146,26 +148,29 @@ TEST_F(VCardGroupImport, FastmailNamelessMemberAStoredGroupAndCancel) {
               "2 group cards were read as groups, not as contacts.");
 }
 
-// The look for group cards skips photos by their separators; it still finds the property name
-// at the very start and end of the file, in any case, before ":" or ";" only.
-TEST(VCardGroupLook, FindsKindBeforeASeparatorAnywhere) {
-    const QByteArray photo(100000, 'k');
+// The count tells whether a group card may be in the file, so that files without one are read
+// only once: a property of a card named "...KIND" in any case, whatever its group prefix and
+// however the file is encoded; the word in a value or outside a card does not count.
+TEST(VCardGroupLook, CountNamesKindProperties) {
+    const QByteArray photo = "PHOTO;ENCODING=b:" + QByteArray(100000, 'k') + "\r\n";
+    const QByteArray begin = "BEGIN:VCARD\r\n", end = "END:VCARD\r\n";
     struct Case {
         QByteArray bytes;
         bool expected;
     };
     const Case cases[] = {
-        {"KIND:group", true},
-        {"kind;VALUE=text:group", true},
-        {photo + "\r\nX-ADDRESSBOOKSERVER-KiNd:group\r\n", true},
-        {photo + "kind:", true},
-        {photo + "kind", false},
-        {"kin:d;kind kind\r\nNOTE:what kind of\r\n" + photo, false},
-        {"ind:kind" + photo, false},
-        {":;kind", false},
-        {QByteArray("NOTE:a\0b", 8) + photo, true},  // a zero byte: perhaps UTF-16
+        {begin + "KIND:group\r\n" + end, true},
+        {begin + "kind;VALUE=text:group\r\n" + end, true},
+        {begin + photo + "item1.X-ADDRESSBOOKSERVER-KiNd:group\r\n" + end, true},
+        {begin + photo + "NOTE:what kind:of\r\nKINDLY:x\r\n" + end, false},
+        {"KIND:group\r\n" + begin + end, false},
+        {QTextCodec::codecForName("UTF-16")->fromUnicode("BEGIN:VCARD\nKIND:group\nEND:VCARD\n"),
+         true},
         {"", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(VCardGroups::mayHoldGroups(c.bytes), c.expected) << c.bytes.left(40).constData();
+    for (const Case& c : cases) {
+        const CardSource text(QVCardParser::utf8Text(c.bytes));
+        EXPECT_EQ(QVCardParser::countCards(text).kindNamed, c.expected)
+            << c.bytes.left(40).constData();
+    }
 }

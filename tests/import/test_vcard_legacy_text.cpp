@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 pim::_Contact importOne(const QByteArray& bytes) {
@@ -77,6 +80,58 @@ TEST(LegacyVCardText, BytesWithoutCharsetReadInTheFilesSet) {
                     "TITLE;CHARSET=ISO-8859-2;ENCODING=QUOTED-PRINTABLE:=AE=E1k\r\n"
                     "PHOTO;ENCODING=BASE64;TYPE=JPEG:/9j/4AAQSkZJRgABAQ==\r\n\r\nEND:VCARD\r\n")
                     .isEmpty());
+}
+
+// A big file is read in parts side by side: the parts ask for the file's set at once, find it
+// once between them, and read every card as one reader of the whole file does.
+TEST(LegacyVCardText, PartsReadSideBySideShareTheFilesSet) {
+    const QByteArray photo = QByteArray(40000, '\x5a').toBase64();
+    QByteArray folded;
+    for (int at = 0; at < photo.size(); at += 76)
+        folded += " " + photo.mid(at, 76) + "\r\n";
+    QByteArray file;
+    for (int i = 0; i < 120; ++i) {
+        file += "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:=C8=E2=E0=ED=EE=E2" +
+                QByteArray::number(i) +
+                ";=CF=E5=F2=F0\r\nNOTE;ENCODING=QUOTED-PRINTABLE:=CF=F0=E8=E2=E5=F2\r\n"
+                "PHOTO;ENCODING=BASE64:\r\n" +
+                folded + "\r\nEND:VCARD\r\n";
+    }
+    QTemporaryDir dir;
+    QFile f(dir.filePath("cards.vcf"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    VCardImport whole;
+    whole.initialize(f.fileName());
+    QList<pim::_Contact> expected;
+    while (whole.hasNext())
+        expected << whole.nextContact();
+    ASSERT_EQ(expected.size(), 120);
+    EXPECT_EQ(expected[7].fullName, QString::fromUtf8("Петр Иванов7"));
+
+    VCardImport parted;
+    parted.initialize(f.fileName());
+    ASSERT_GT(parted.partCount(), 3);
+    std::vector<QList<pim::_Contact> > read(size_t(parted.partCount()));
+    std::vector<std::thread> readers;
+    for (int k = 0; k < parted.partCount(); ++k) {
+        readers.emplace_back([&parted, &read, k] {
+            std::unique_ptr<ImportPart> part = parted.part(k);
+            while (part->hasNext())
+                read[size_t(k)] << part->nextContact();
+        });
+    }
+    for (std::thread& t : readers)
+        t.join();
+    QList<pim::_Contact> got;
+    for (const QList<pim::_Contact>& contacts : read)
+        got += contacts;
+    ASSERT_EQ(got.size(), expected.size());
+    for (int i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].fullName, expected[i].fullName);
+        EXPECT_EQ(field(got[i], pim::ENTITY_NOTES, "data1"), QString::fromUtf8("Привет"));
+    }
 }
 
 // RFC 6350, section 6.4.1 (TEL): the standard's own examples quote their type lists.

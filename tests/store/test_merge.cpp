@@ -1,5 +1,7 @@
 #include "store_test_util.h"
 
+#include "store/entitycolumns.h"
+
 #include <QDateTime>
 
 #include <gtest/gtest.h>
@@ -312,7 +314,8 @@ TEST_F(Merge, NoContactRowWithoutADetailAListShows) {
 }
 
 // A source that leaves out the fields it has no value for merges as one that sends them as
-// empty text, also when the same contacts come again (the backup import's second run).
+// empty text, also when the same contacts come again (the backup import's second run); and
+// as one whose reading thread gave its details their row keys as null values.
 TEST(MergeAbsentFields, ReadAsEmptyTextTheyMergeLikeEmptyOnes) {
     LocalDbCombineRule rule;
     const int types[] = {pim::ENTITY_PHONE,    pim::ENTITY_EMAIL, pim::ENTITY_ADDR,
@@ -356,7 +359,12 @@ TEST(MergeAbsentFields, ReadAsEmptyTextTheyMergeLikeEmptyOnes) {
         }
         return c;
     };
-    TempDb absent, empty(new LocalDbCombineRule, "empty.db");
+    auto held = [](pim::_Contact c) {
+        entitycolumns::holdRowKeys(c);
+        return c;
+    };
+    TempDb absent, empty(new LocalDbCombineRule, "empty.db"),
+        nulls(new LocalDbCombineRule, "nulls.db");
     auto dump = [](TempDb& t) {
         return t.rows(
             "select d.*, c.full_name from data d join contact c on c._id = d.contact_id "
@@ -368,13 +376,17 @@ TEST(MergeAbsentFields, ReadAsEmptyTextTheyMergeLikeEmptyOnes) {
         for (const pim::_Contact& c : contacts) {
             const bool a = absent.db->mergeContact(c, LocalDb::ABSENT_IS_EMPTY_TEXT);
             const bool b = empty.db->mergeContact(padded(c));
+            const bool n = nulls.db->mergeContact(held(c), LocalDb::ABSENT_IS_EMPTY_TEXT);
             ASSERT_EQ(a, b);
+            ASSERT_EQ(a, n);
         }
         const QStringList rows = dump(absent);
-        const QStringList other = dump(empty);
-        ASSERT_EQ(rows.size(), other.size()) << "round " << round;
-        for (int i = 0; i < rows.size(); ++i)
-            ASSERT_EQ(rows[i].toStdString(), other[i].toStdString()) << "round " << round;
+        for (TempDb* t : {&empty, &nulls}) {
+            const QStringList other = dump(*t);
+            ASSERT_EQ(rows.size(), other.size()) << "round " << round;
+            for (int i = 0; i < rows.size(); ++i)
+                ASSERT_EQ(rows[i].toStdString(), other[i].toStdString()) << "round " << round;
+        }
         if (round == 0)
             afterFirst = rows;
     }
