@@ -82,6 +82,35 @@ QString udidOf(const mobiledevice_sync_client& holder) {
          QString::fromStdString(session.description()));
 }
 
+// Sets the flag on an open lockdown session; a call left behind (abandoned) writes nothing.
+TetheredSync setTethered(lockdownd_client_t lockdown, TetheredSync ask,
+                         const std::atomic<bool>& abandoned) {
+    const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
+    const QString flag = QStringLiteral("DisableTethered");
+    // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the flag
+    // changes, in the type the phone gave it (older phones use 0 and 1).
+    const PlistCFType old = lockdown_value(lockdown, domain, ask.key);
+    PlistCFType value = old.isCFDictionary()
+                            ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
+                            : PlistCFType::createCFDictionary();
+    const PlistCFType before = value.get(flag);
+    ask.wasDisabled = before.isCFBoolean() ? before.CFNumberBool(false)
+                                           : before.isCFNumber() && before.CFNumberInt64(0) != 0;
+    // "Mac OS X" (or another computer's system) syncs the class over the cable; the phone's own
+    // system ("iOS", "iPhone OS") syncs it with the cloud.
+    const QString syncingOs = value.get(QStringLiteral("SyncingOS")).CFStringQString();
+    ask.overTheAir = ask.wasDisabled && (syncingOs.startsWith(QLatin1String("iOS")) ||
+                                         syncingOs.startsWith(QLatin1String("iPhone OS")));
+    if (!before.isCFBoolean() && before.isCFNumber())
+        value.put(flag, PlistCFType::createCFNumberInt64(ask.disable ? 1 : 0));
+    else
+        value.put(flag, PlistCFType::createCFBoolean(ask.disable));
+    if (abandoned)
+        return ask;
+    ask.written = lockdown_set_value(lockdown, domain, ask.key, value);
+    return ask;
+}
+
 }  // namespace
 
 _mobiledevice_sync_ctx _mobiledevice_sync_ctx::contacts() {
@@ -127,10 +156,25 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
     holder.client = new MobileSyncSession;
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
     holder.client->setCancelFlag(holder.cancelFlag, holder.cancelGraceMs);
-    int rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
+    // The step may be left behind by a cancel: what it found goes into a value of its own, read
+    // only once the set-up has ended.
+    devicelink::LockdownStep tethered;
+    std::shared_ptr<std::optional<TetheredSync>> setTo;
+    if (holder.tethered) {
+        holder.tethered = TetheredSync(holder.tethered->key, holder.tethered->disable);
+        setTo = std::make_shared<std::optional<TetheredSync>>();
+        tethered = [setTo, ask = *holder.tethered](lockdownd_client_t lockdown,
+                                                   const std::atomic<bool>& abandoned) {
+            *setTo = setTethered(lockdown, ask, abandoned);
+            return (*setTo)->written;
+        };
+    }
+    int rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL, tethered);
     if (rc != 0)
         fail(holder, DeviceStage::Open,
              "mobiledevice_sync_start_throw: start service failed. return %1.", rc);
+    if (setTo && *setTo)
+        holder.tethered = **setTo;
 
     const QByteArray dataClass = ctx.dataClass.toUtf8();
     const QByteArray deviceAnchor = ctx.deviceAnchor.toUtf8();
@@ -239,44 +283,15 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
         *wasDisabled = false;
     if (overTheAir)
         *overTheAir = false;
-    struct Outcome {
-        bool ok = false;
-        bool wasDisabled = false;
-        bool overTheAir = false;
-    };
     // The look-up, the handshake and both values wait on the phone: a cancel stops waiting at
     // once, and a call left behind writes nothing.
-    const std::optional<Outcome> outcome = phonecall::waitUnlessCancelled<Outcome>(
+    const std::optional<TetheredSync> outcome = phonecall::waitUnlessCancelled<TetheredSync>(
         [devid, key, disable](const std::atomic<bool>& abandoned) {
-            Outcome o;
-            const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
-            const QString flag = QStringLiteral("DisableTethered");
+            TetheredSync ask(key, disable);
             iDevice dev(devid);
             if (!dev.open() || abandoned)
-                return o;
-            // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the
-            // flag changes, in the type the phone gave it (older phones use 0 and 1).
-            const PlistCFType old = mobiledevice_info(&dev, domain, key);
-            PlistCFType value = old.isCFDictionary()
-                                    ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
-                                    : PlistCFType::createCFDictionary();
-            const PlistCFType before = value.get(flag);
-            o.wasDisabled = before.isCFBoolean()
-                                ? before.CFNumberBool(false)
-                                : before.isCFNumber() && before.CFNumberInt64(0) != 0;
-            // "Mac OS X" (or another computer's system) syncs the class over the cable; the
-            // phone's own system ("iOS", "iPhone OS") syncs it with the cloud.
-            const QString syncingOs = value.get(QStringLiteral("SyncingOS")).CFStringQString();
-            o.overTheAir = o.wasDisabled && (syncingOs.startsWith(QLatin1String("iOS")) ||
-                                             syncingOs.startsWith(QLatin1String("iPhone OS")));
-            if (!before.isCFBoolean() && before.isCFNumber())
-                value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
-            else
-                value.put(flag, PlistCFType::createCFBoolean(disable));
-            if (abandoned)
-                return o;
-            o.ok = mobiledevice_set(&dev, domain, key, value);
-            return o;
+                return ask;
+            return setTethered(dev.lockdownClient(), std::move(ask), abandoned);
         },
         cancel);
     if (!outcome)
@@ -285,5 +300,5 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
         *wasDisabled = outcome->wasDisabled;
     if (overTheAir)
         *overTheAir = outcome->overTheAir;
-    return outcome->ok;
+    return outcome->written;
 }

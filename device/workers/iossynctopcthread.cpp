@@ -203,18 +203,17 @@ void IOSSyncToPCThread::run() {
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
-        // The tethered-sync flag alone says nothing of iCloud (a phone that never synced with a
-        // computer has it set too); its keys say whether the phone syncs its contacts over the
-        // air.
-        bool inCloud = false;
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, nullptr, &inCloud,
-                                             m_reporter->cancelFlag());
-        if (m_reporter->cancelled())
-            return;
         mobiledevice_sync_client client;  // says goodbye to the phone when it goes
         // A confirmed cancel ends the wait for the phone at once.
         client.cancelFlag = m_reporter->cancelFlag();
+        // Contact sync is allowed while the phone is tethered, on the lockdown session that
+        // starts the sync service.
+        client.tethered = TetheredSync(QStringLiteral("Contacts"), false);
         mobiledevice_sync_start_throw(m_devid, ctx, client);
+        // The tethered-sync flag alone says nothing of iCloud (a phone that never synced with a
+        // computer has it set too); its keys say whether the phone syncs its contacts over the
+        // air.
+        const bool inCloud = client.tethered->overTheAir;
         mobiledevice_sync_start_recv_all_records_throw(client);
         // The mirror is a cache made afresh for the read and listed only once it is read:
         // written without waiting for the disk, its pages going to the file as they are

@@ -175,11 +175,13 @@ TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
         }
     }
     EXPECT_EQ(details, int(phone->recordCount() - phone->recordIds(kContact).size()));
-    // The tethered-sync value goes first, and the session ends without a finish.
+    // The tethered-sync value goes first, on the one lockdown session of the read, and the
+    // session ends without a finish.
     const std::vector<fakedevice::SetValueCall> calls = phone->setValueCalls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().domain, "com.apple.mobile.tethered_sync");
     EXPECT_EQ(calls.front().key, "Contacts");
+    EXPECT_EQ(phone->countRequests(fakedevice::kServiceLockdown, "StartSession"), 1u);
     ASSERT_TRUE(phone->waitForSyncEnd(5s));
     EXPECT_FALSE(phone->syncSessions().back().finished);
 
