@@ -13,7 +13,8 @@ constexpr int kPageSize = 4096;
 
 // Gives a mirror that holds no contacts yet the larger pages, rewriting its (empty) tables.
 // Does nothing to a file that holds contacts or has the pages already; must run outside an
-// edit. Throws the database's error when the file cannot be rewritten, leaving it as it was.
+// edit. The connection's page cache keeps the memory it was given, in the larger pages. Throws
+// the database's error when the file cannot be rewritten, leaving it as it was.
 void useLargePages(LocalDb& db);
 
 }  // namespace mirrorfile
