@@ -23,7 +23,7 @@ void useLargePages(LocalDb& db) {
     sql.executeThrow(Sqlite3Sql(QStringLiteral("pragma page_size=%1").arg(kPageSize)));
     sql.executeThrow(Sqlite3Sql("vacuum"));
     // A cache size in kilobytes is turned into a number of pages when it is set: the cache set
-    // for the small pages would now hold four times its memory (the read's pages then waited
+    // for the small pages would now hold many times its memory (the read's pages then waited
     // for the commit by the ten megabytes). Set again, it holds what it was set to.
     QString cacheSize;
     {
