@@ -59,15 +59,6 @@ DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
     throw DeviceError(seen.kind, deviceFailureWords(seen), detail.toUtf8().toStdString());
 }
 
-QString udidOf(const mobiledevice_sync_client& holder) {
-    char* udid = nullptr;
-    if (!holder.device || idevice_get_udid(holder.device, &udid) != IDEVICE_E_SUCCESS || !udid)
-        return QString();
-    const QString out = QString::fromUtf8(udid);
-    std::free(udid);
-    return out;
-}
-
 [[noreturn]] void fail(const mobiledevice_sync_client& holder, DeviceStage stage,
                        const char* pattern, int rc, bool waited = true) {
     const MobileSyncSession& session = *holder.client;
@@ -78,7 +69,7 @@ QString udidOf(const mobiledevice_sync_client& holder) {
     seen.waitMs = waited ? session.lastWaitMs() : 0;
     // After a confirmed cancel nobody reads the words: the phone is not asked after.
     const bool cancelled = holder.cancelFlag && holder.cancelFlag->load();
-    fail(seen, cancelled ? QString() : udidOf(holder), pattern, rc,
+    fail(seen, cancelled ? QString() : holder.udid, pattern, rc,
          QString::fromStdString(session.description()));
 }
 
@@ -124,10 +115,7 @@ void mobiledevice_sync_client::free() {
         delete client;  // says goodbye to the phone
         client = nullptr;
     }
-    if (device) {
-        idevice_free(device);
-        device = nullptr;
-    }
+    udid.clear();
 }
 
 void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& ctx,
@@ -148,10 +136,7 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
         fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.",
              found.rc);
     }
-    idevice_t device = found.release();
-    // The connection keeps a pointer to the device (TLS reads the udid through it), so the
-    // holder keeps it until the session goes.
-    holder.device = device;
+    holder.udid = devid;
 
     holder.client = new MobileSyncSession;
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
@@ -169,7 +154,9 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
             return (*setTo)->written;
         };
     }
-    int rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL, tethered);
+    // The session takes the handle over: its set-up, on a thread of its own with a cancel flag,
+    // needs no look-up of its own.
+    int rc = holder.client->open(found.release(), MOBILEDEVICE_CLIENT_LABEL, tethered);
     if (rc != 0)
         fail(holder, DeviceStage::Open,
              "mobiledevice_sync_start_throw: start service failed. return %1.", rc);

@@ -50,12 +50,13 @@ struct TetheredSync {
     TetheredSync(QString key, bool disable) : key(std::move(key)), disable(disable) {}
 };
 
-// The caller-owned session handle. `client` is the sync session (null before the start). The
-// holder also keeps the device handle alive for as long as the session lives, and frees both
-// when destroyed. Whoever frees `client` by hand must set it to null.
+// The caller-owned session handle. `client` is the sync session (null before the start), which
+// owns the device handle it was started on; the holder frees it when destroyed. Whoever frees
+// `client` by hand must set it to null.
 struct mobiledevice_sync_client {
     MobileSyncSession* client = nullptr;
-    idevice_t device = nullptr;
+    // The phone's identifier once it was found: a failure is checked against usbmuxd's list.
+    QString udid;
     // How long the phone may stay silent before the session is given up on (longer before the
     // first batch of a read and while the phone applies a batch of changes).
     int receiveTimeoutMs = devicelink::kDefaultTimeoutMs;
@@ -75,7 +76,7 @@ struct mobiledevice_sync_client {
     mobiledevice_sync_client(const mobiledevice_sync_client&) = delete;
     mobiledevice_sync_client& operator=(const mobiledevice_sync_client&) = delete;
 
-    // Ends the session (says goodbye to the device) and releases the device.
+    // Ends the session (says goodbye to the device and releases it).
     void free();
 };
 

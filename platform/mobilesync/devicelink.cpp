@@ -71,7 +71,7 @@ plistguard::Limits frameLimits() {
 
 namespace {
 
-// The service set up on a device handle of its own: an abandoned set-up frees both itself.
+// The service set up on the device handle: an abandoned set-up frees both itself.
 struct Opened {
     idevice_t device = nullptr;
     service_client_t client = nullptr;
@@ -93,6 +93,23 @@ struct Opened {
         if (device)
             idevice_free(device);
     }
+};
+
+// A device handle freed with its last owner unless taken: the set-up's thread takes it, and a
+// set-up that never ran leaves it to be freed.
+class DeviceHandle {
+public:
+    explicit DeviceHandle(idevice_t device) : device_(device) {}
+    ~DeviceHandle() {
+        if (device_)
+            idevice_free(device_);
+    }
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+    idevice_t take() { return std::exchange(device_, nullptr); }
+
+private:
+    idevice_t device_;
 };
 
 std::string udidOf(idevice_t device) {
@@ -181,25 +198,21 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
                      const LockdownStep& before) {
     close();
     failure_ = DeviceFailure::None;
+    const auto handle = std::make_shared<DeviceHandle>(device);
     int rc = MOBILESYNC_E_SUCCESS;
     if (!cancel_) {
         const std::atomic<bool> never{false};
         rc = startService(device, service, label, before, never, &client_, &failure_, why);
+        if (rc == MOBILESYNC_E_SUCCESS)
+            device_ = handle->take();
     } else {
         // Lockdown's handshake, StartService and the TLS handshake cannot be interrupted: they
-        // run on a device handle and a thread of their own, which a cancel leaves behind.
-        phonecall::Call<Opened>::Fn set_up = [udid = udidOf(device), service = std::string(service),
+        // run on a thread of their own, which a cancel leaves behind with the device handle.
+        phonecall::Call<Opened>::Fn set_up = [handle, service = std::string(service),
                                               label = std::string(label),
                                               before](const std::atomic<bool>& abandoned) {
             Opened o;
-            const int found =
-                idevice_new_with_options(&o.device, udid.c_str(), IDEVICE_LOOKUP_USBMUX);
-            if (found != IDEVICE_E_SUCCESS) {
-                o.rc = MOBILESYNC_E_MUX_ERROR;
-                o.failure = failureOfLookup(found);
-                o.why = "device look-up: return " + std::to_string(found) + ".";
-                return o;
-            }
+            o.device = handle->take();
             o.rc = startService(o.device, service.c_str(), label.c_str(), before, abandoned,
                                 &o.client, &o.failure, &o.why);
             return o;
@@ -424,7 +437,7 @@ void Connection::disconnect(const char* reason) {
 }
 
 void Connection::close() {
-    if (client_ && device_ && (broken_ || cancelled())) {
+    if (client_ && cancel_ && (broken_ || cancelled())) {
         // Closing a TLS connection waits for the phone's own close: a stalled phone would hold
         // it, so it is closed on a thread left behind, which owns both handles.
         phonecall::Call<int> closing(

@@ -77,9 +77,11 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Starts the service through a lockdown session, connects (with TLS when lockdown asks
-    // for it) and answers the version exchange. With a cancel flag, a set cancel ends the
-    // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the
+    // Starts the service through a lockdown session on the device, whose handle it takes over
+    // (the connection frees it as it closes; a set-up a cancel left behind frees it itself),
+    // connects (with TLS when lockdown asks for it) and answers the version exchange. With a
+    // cancel flag, a set cancel ends the wait at once (MOBILESYNC_E_CANCELLED), whatever the
+    // phone does. *why explains failures the
     // code alone does not (a version the layer does not speak). The set-up run with a flag
     // throws what its thread threw (see phonecall.h). `before`, when given, runs on the
     // lockdown session first.
@@ -134,8 +136,7 @@ private:
     }
 
     service_client_t client_ = nullptr;
-    // The device handle of a set-up run on a thread of its own (with a cancel flag); the
-    // service client refers to it.
+    // The device handle the service client refers to.
     idevice_t device_ = nullptr;
     uint64_t version_ = 0;
     bool broken_ = false;

@@ -294,11 +294,12 @@ TEST_F(DeviceTest, TetheredSyncValueIsWrittenAsADictionary) {
     EXPECT_FALSE(mobiledevice_sync_set_tethered_throw(udid, "Contacts", true));
 }
 
-// The read sets the tethered-sync flag on the lockdown session that starts the sync service, so
-// one handshake serves both; when the phone does not take the value, or its session broke
-// meanwhile, the service starts on a session of its own, as it would without the flag. The same
-// with the set-up on a thread of its own (a cancel flag that stays clear).
-TEST_F(DeviceTest, TetheredSyncFlagIsSetOnTheSessionThatStartsTheService) {
+// The read asks usbmuxd for the phone once and sets the tethered-sync flag on the lockdown session
+// that starts the sync service, so one handshake serves both; when the phone does not take the
+// value, or its session broke meanwhile, the service starts on a session of its own, as it would
+// without the flag. The same with the set-up on a thread of its own (a cancel flag that stays
+// clear).
+TEST_F(DeviceTest, AStartLooksThePhoneUpOnceAndSetsTheTetheredFlagOnItsLockdownSession) {
     using fakedevice::FaultKind;
     using fakedevice::kServiceLockdown;
     struct Case {
@@ -335,6 +336,13 @@ TEST_F(DeviceTest, TetheredSyncFlagIsSetOnTheSessionThatStartsTheService) {
                 c.make(s);
             });
             phone->clearJournal();
+            const auto lookUps = [this] {
+                size_t n = 0;
+                for (const fakedevice::JournalEntry& e : server->muxJournal())
+                    n += e.name == "ListDevices" ? 1 : 0;
+                return n;
+            };
+            const size_t lookUpsBefore = lookUps();
             mobiledevice_sync_client client;
             client.cancelFlag = flag;
             client.tethered = TetheredSync("Contacts", false);
@@ -347,6 +355,7 @@ TEST_F(DeviceTest, TetheredSyncFlagIsSetOnTheSessionThatStartsTheService) {
                 records += batch.dict_size();
             }
             client.free();
+            EXPECT_EQ(lookUps() - lookUpsBefore, 1u);
             EXPECT_EQ(records, int(phone->recordCount()));
             EXPECT_EQ(client.tethered->written, c.written);
             EXPECT_EQ(phone->countRequests(kServiceLockdown, "StartSession"), c.handshakes);
