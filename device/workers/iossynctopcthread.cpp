@@ -43,8 +43,9 @@ public:
 
 struct IOSSyncToPCThread::RecordWriter::Private {
     LocalDb* db;
-    // Device contact record id -> contact row id, across all batches.
-    QMap<QString, qint64> contactIds;
+    // Device contact record id -> contact row id, across all batches; hashed, as every child
+    // record looks its contacts up here.
+    QHash<QString, qint64> contactIds;
     // Child entities that named a contact not seen yet, by that contact's record id.
     QHash<QString, QList<QPair<int, pim::Entity>>> pending;
     // Contact rows stored without a name; their details come in later records.
