@@ -108,14 +108,17 @@ PlistCFType mobiledevice_info(QString devid, QString domain, QString key) {
 }
 
 PlistCFType mobiledevice_info(iDevice* dev, QString domain, QString key) {
-    if (!dev || !dev->lockdownClient())
+    return dev ? lockdown_value(dev->lockdownClient(), domain, key) : PlistCFType();
+}
+
+PlistCFType lockdown_value(lockdownd_client_t lockdown, QString domain, QString key) {
+    if (!lockdown)
         return PlistCFType();
     const QByteArray d = domain.toUtf8();
     const QByteArray k = key.toUtf8();
     plist_t value = nullptr;
-    const int rc =
-        lockdownd_get_value(dev->lockdownClient(), domain.isEmpty() ? nullptr : d.constData(),
-                            key.isEmpty() ? nullptr : k.constData(), &value);
+    const int rc = lockdownd_get_value(lockdown, domain.isEmpty() ? nullptr : d.constData(),
+                                       key.isEmpty() ? nullptr : k.constData(), &value);
     if (rc != 0) {
         if (value)
             plist_free(value);
@@ -125,13 +128,18 @@ PlistCFType mobiledevice_info(iDevice* dev, QString domain, QString key) {
 }
 
 bool mobiledevice_set(iDevice* dev, QString domain, QString key, PlistCFType value) {
-    if (!dev || !dev->lockdownClient() || value.isNull())
+    return dev && lockdown_set_value(dev->lockdownClient(), domain, key, value);
+}
+
+bool lockdown_set_value(lockdownd_client_t lockdown, QString domain, QString key,
+                        PlistCFType value) {
+    if (!lockdown || value.isNull())
         return false;
     plist_t copy = plist_copy(static_cast<plist_t>(value.ref()));
     const QByteArray d = domain.toUtf8();
     const QByteArray k = key.toUtf8();
     // The library takes the copy over.
-    return lockdownd_set_value(dev->lockdownClient(), d.constData(), k.constData(), copy) == 0;
+    return lockdownd_set_value(lockdown, d.constData(), k.constData(), copy) == 0;
 }
 
 bool mobiledevice_set(QString devid, QString domain, QString key, PlistCFType value) {

@@ -67,6 +67,10 @@ PlistCFType mobiledevice_info(iDevice* dev, QString domain, QString key);
 // Writes a copy of the value; false on any failure.
 bool mobiledevice_set(iDevice* dev, QString domain, QString key, PlistCFType value);
 bool mobiledevice_set(QString devid, QString domain, QString key, PlistCFType value);
+// The same on a lockdown session that is open already (one that starts a service next).
+PlistCFType lockdown_value(lockdownd_client_t lockdown, QString domain, QString key);
+bool lockdown_set_value(lockdownd_client_t lockdown, QString domain, QString key,
+                        PlistCFType value);
 
 // Device add/remove events of USB-attached devices, emitted on the library's event thread; a
 // receiver living in the GUI thread gets them queued (automatic connection). One subscriber

@@ -59,15 +59,6 @@ DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
     throw DeviceError(seen.kind, deviceFailureWords(seen), detail.toUtf8().toStdString());
 }
 
-QString udidOf(const mobiledevice_sync_client& holder) {
-    char* udid = nullptr;
-    if (!holder.device || idevice_get_udid(holder.device, &udid) != IDEVICE_E_SUCCESS || !udid)
-        return QString();
-    const QString out = QString::fromUtf8(udid);
-    std::free(udid);
-    return out;
-}
-
 [[noreturn]] void fail(const mobiledevice_sync_client& holder, DeviceStage stage,
                        const char* pattern, int rc, bool waited = true) {
     const MobileSyncSession& session = *holder.client;
@@ -78,8 +69,37 @@ QString udidOf(const mobiledevice_sync_client& holder) {
     seen.waitMs = waited ? session.lastWaitMs() : 0;
     // After a confirmed cancel nobody reads the words: the phone is not asked after.
     const bool cancelled = holder.cancelFlag && holder.cancelFlag->load();
-    fail(seen, cancelled ? QString() : udidOf(holder), pattern, rc,
+    fail(seen, cancelled ? QString() : holder.udid, pattern, rc,
          QString::fromStdString(session.description()));
+}
+
+// Sets the flag on an open lockdown session; a call left behind (abandoned) writes nothing.
+TetheredSync setTethered(lockdownd_client_t lockdown, TetheredSync ask,
+                         const std::atomic<bool>& abandoned) {
+    const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
+    const QString flag = QStringLiteral("DisableTethered");
+    // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the flag
+    // changes, in the type the phone gave it (older phones use 0 and 1).
+    const PlistCFType old = lockdown_value(lockdown, domain, ask.key);
+    PlistCFType value = old.isCFDictionary()
+                            ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
+                            : PlistCFType::createCFDictionary();
+    const PlistCFType before = value.get(flag);
+    ask.wasDisabled = before.isCFBoolean() ? before.CFNumberBool(false)
+                                           : before.isCFNumber() && before.CFNumberInt64(0) != 0;
+    // "Mac OS X" (or another computer's system) syncs the class over the cable; the phone's own
+    // system ("iOS", "iPhone OS") syncs it with the cloud.
+    const QString syncingOs = value.get(QStringLiteral("SyncingOS")).CFStringQString();
+    ask.overTheAir = ask.wasDisabled && (syncingOs.startsWith(QLatin1String("iOS")) ||
+                                         syncingOs.startsWith(QLatin1String("iPhone OS")));
+    if (!before.isCFBoolean() && before.isCFNumber())
+        value.put(flag, PlistCFType::createCFNumberInt64(ask.disable ? 1 : 0));
+    else
+        value.put(flag, PlistCFType::createCFBoolean(ask.disable));
+    if (abandoned)
+        return ask;
+    ask.written = lockdown_set_value(lockdown, domain, ask.key, value);
+    return ask;
 }
 
 }  // namespace
@@ -95,10 +115,7 @@ void mobiledevice_sync_client::free() {
         delete client;  // says goodbye to the phone
         client = nullptr;
     }
-    if (device) {
-        idevice_free(device);
-        device = nullptr;
-    }
+    udid.clear();
 }
 
 void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& ctx,
@@ -119,18 +136,32 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
         fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.",
              found.rc);
     }
-    idevice_t device = found.release();
-    // The connection keeps a pointer to the device (TLS reads the udid through it), so the
-    // holder keeps it until the session goes.
-    holder.device = device;
+    holder.udid = devid;
 
     holder.client = new MobileSyncSession;
     holder.client->setReceiveTimeout(holder.receiveTimeoutMs);
     holder.client->setCancelFlag(holder.cancelFlag, holder.cancelGraceMs);
-    int rc = holder.client->open(device, MOBILEDEVICE_CLIENT_LABEL);
+    // The step may be left behind by a cancel: what it found goes into a value of its own, read
+    // only once the set-up has ended.
+    devicelink::LockdownStep tethered;
+    std::shared_ptr<std::optional<TetheredSync>> setTo;
+    if (holder.tethered) {
+        holder.tethered = TetheredSync(holder.tethered->key, holder.tethered->disable);
+        setTo = std::make_shared<std::optional<TetheredSync>>();
+        tethered = [setTo, ask = *holder.tethered](lockdownd_client_t lockdown,
+                                                   const std::atomic<bool>& abandoned) {
+            *setTo = setTethered(lockdown, ask, abandoned);
+            return (*setTo)->written;
+        };
+    }
+    // The session takes the handle over: its set-up, on a thread of its own with a cancel flag,
+    // needs no look-up of its own.
+    int rc = holder.client->open(found.release(), MOBILEDEVICE_CLIENT_LABEL, tethered);
     if (rc != 0)
         fail(holder, DeviceStage::Open,
              "mobiledevice_sync_start_throw: start service failed. return %1.", rc);
+    if (setTo && *setTo)
+        holder.tethered = **setTo;
 
     const QByteArray dataClass = ctx.dataClass.toUtf8();
     const QByteArray deviceAnchor = ctx.deviceAnchor.toUtf8();
@@ -239,44 +270,15 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
         *wasDisabled = false;
     if (overTheAir)
         *overTheAir = false;
-    struct Outcome {
-        bool ok = false;
-        bool wasDisabled = false;
-        bool overTheAir = false;
-    };
     // The look-up, the handshake and both values wait on the phone: a cancel stops waiting at
     // once, and a call left behind writes nothing.
-    const std::optional<Outcome> outcome = phonecall::waitUnlessCancelled<Outcome>(
+    const std::optional<TetheredSync> outcome = phonecall::waitUnlessCancelled<TetheredSync>(
         [devid, key, disable](const std::atomic<bool>& abandoned) {
-            Outcome o;
-            const QString domain = QStringLiteral("com.apple.mobile.tethered_sync");
-            const QString flag = QStringLiteral("DisableTethered");
+            TetheredSync ask(key, disable);
             iDevice dev(devid);
             if (!dev.open() || abandoned)
-                return o;
-            // The phone's own value is kept whole (keys such as "SyncingOS" with it); only the
-            // flag changes, in the type the phone gave it (older phones use 0 and 1).
-            const PlistCFType old = mobiledevice_info(&dev, domain, key);
-            PlistCFType value = old.isCFDictionary()
-                                    ? PlistCFType(plist_copy(static_cast<plist_t>(old.ref())), true)
-                                    : PlistCFType::createCFDictionary();
-            const PlistCFType before = value.get(flag);
-            o.wasDisabled = before.isCFBoolean()
-                                ? before.CFNumberBool(false)
-                                : before.isCFNumber() && before.CFNumberInt64(0) != 0;
-            // "Mac OS X" (or another computer's system) syncs the class over the cable; the
-            // phone's own system ("iOS", "iPhone OS") syncs it with the cloud.
-            const QString syncingOs = value.get(QStringLiteral("SyncingOS")).CFStringQString();
-            o.overTheAir = o.wasDisabled && (syncingOs.startsWith(QLatin1String("iOS")) ||
-                                             syncingOs.startsWith(QLatin1String("iPhone OS")));
-            if (!before.isCFBoolean() && before.isCFNumber())
-                value.put(flag, PlistCFType::createCFNumberInt64(disable ? 1 : 0));
-            else
-                value.put(flag, PlistCFType::createCFBoolean(disable));
-            if (abandoned)
-                return o;
-            o.ok = mobiledevice_set(&dev, domain, key, value);
-            return o;
+                return ask;
+            return setTethered(dev.lockdownClient(), std::move(ask), abandoned);
         },
         cancel);
     if (!outcome)
@@ -285,5 +287,5 @@ bool mobiledevice_sync_set_tethered_throw(QString devid, QString key, bool disab
         *wasDisabled = outcome->wasDisabled;
     if (overTheAir)
         *overTheAir = outcome->overTheAir;
-    return outcome->ok;
+    return outcome->written;
 }

@@ -2,7 +2,7 @@
 // DeviceError (a std::runtime_error): UTF-8 text that names the cause in words and the next
 // step, then a line with the failing call, its return code and the phone's own words.
 //
-// Receiving:  mobiledevice_sync_set_tethered_throw(id, "Contacts", false);
+// Receiving:  client.tethered = TetheredSync{"Contacts", false};
 //             mobiledevice_sync_start_throw(id, ctx, client);
 //             mobiledevice_sync_start_recv_all_records_throw(client);
 //             bool more; do { more = mobiledevice_sync_record_next_throw(client, records, 0);
@@ -18,6 +18,7 @@
 #include <QString>
 #include <QByteArray>
 #include <atomic>
+#include <optional>
 #include <libimobiledevice/libimobiledevice.h>
 
 #include "deviceerror.h"
@@ -37,12 +38,25 @@ struct _mobiledevice_sync_ctx {
     static _mobiledevice_sync_ctx contacts();
 };
 
-// The caller-owned session handle. `client` is the sync session (null before the start). The
-// holder also keeps the device handle alive for as long as the session lives, and frees both
-// when destroyed. Whoever frees `client` by hand must set it to null.
+// The phone's tethered-sync flag under a key, to be set to `disable` (see
+// mobiledevice_sync_set_tethered_throw), and what setting it found.
+struct TetheredSync {
+    QString key;
+    bool disable = false;
+    bool written = false;  // the phone took the value
+    bool wasDisabled = false;
+    bool overTheAir = false;
+
+    TetheredSync(QString key, bool disable) : key(std::move(key)), disable(disable) {}
+};
+
+// The caller-owned session handle. `client` is the sync session (null before the start), which
+// owns the device handle it was started on; the holder frees it when destroyed. Whoever frees
+// `client` by hand must set it to null.
 struct mobiledevice_sync_client {
     MobileSyncSession* client = nullptr;
-    idevice_t device = nullptr;
+    // The phone's identifier once it was found: a failure is checked against usbmuxd's list.
+    QString udid;
     // How long the phone may stay silent before the session is given up on (longer before the
     // first batch of a read and while the phone applies a batch of changes).
     int receiveTimeoutMs = devicelink::kDefaultTimeoutMs;
@@ -51,13 +65,18 @@ struct mobiledevice_sync_client {
     const std::atomic<bool>* cancelFlag = nullptr;
     // How long a reply already due may still come once the flag is set (see Connection).
     int cancelGraceMs = 0;
+    // When set, the start sets the phone's tethered-sync flag first, on the lockdown session
+    // that starts the sync service (a handshake costs the phone's round trips and a pause of
+    // 100 ms in libimobiledevice's TLS set-up), and fills in what it found. A value the phone
+    // did not take is not a failure; the service then starts on a session of its own.
+    std::optional<TetheredSync> tethered;
 
     mobiledevice_sync_client() = default;
     ~mobiledevice_sync_client() { free(); }
     mobiledevice_sync_client(const mobiledevice_sync_client&) = delete;
     mobiledevice_sync_client& operator=(const mobiledevice_sync_client&) = delete;
 
-    // Ends the session (says goodbye to the device) and releases the device.
+    // Ends the session (says goodbye to the device and releases it).
     void free();
 };
 

@@ -111,10 +111,14 @@ PlistCFTypePrivacy::~PlistCFTypePrivacy() {
 
 // ---- handle ----
 
-PlistCFType::PlistCFType(void* node, bool owned)
-    : d(new PlistCFTypePrivacy(node, node ? owned : false)) {}
+PlistCFType::PlistCFType(void* node, bool owned) {
+    if (node && owned)
+        d.reset(new PlistCFTypePrivacy(node, true));
+    else
+        m_borrowed = node;
+}
 
-PlistCFType::PlistCFType(const PlistCFType& other) : d(other.d) {}
+PlistCFType::PlistCFType(const PlistCFType& other) : d(other.d), m_borrowed(other.m_borrowed) {}
 
 void* PlistCFType::handOver(bool* own) const {
     *own = isOwned();
@@ -135,13 +139,14 @@ PlistCFType PlistCFType::within(void* node, std::shared_ptr<void> tree) {
 
 PlistCFType& PlistCFType::operator=(const PlistCFType& other) {
     d = other.d;
+    m_borrowed = other.m_borrowed;
     return *this;
 }
 
 PlistCFType::~PlistCFType() {}
 
 void* PlistCFType::ref() const {
-    return d ? d->p() : nullptr;
+    return d ? d->p() : m_borrowed;
 }
 
 bool PlistCFType::isOwned() const {
@@ -401,13 +406,13 @@ QList<QPair<QString, PlistCFType>> PlistCFType::dict_items() const {
 // ---- container writes ----
 
 void* PlistCFType::takeForContainer() const {
-    if (d->owned()) {
+    if (d && d->owned()) {
         d->disown();
         return d->p();
     }
     // A borrowed node already has a place (or belongs to somebody else): linking it again
     // would free it twice, so the container gets a copy.
-    return plist_copy(N(d->p()));
+    return plist_copy(N(ref()));
 }
 
 PlistCFType& PlistCFType::put(QString key, PlistCFType value) {

@@ -183,5 +183,9 @@ private:
     // node when we do not own it.
     void* takeForContainer() const;
 
+    // The record of a node that a handle owns or whose tree it keeps, shared by its copies.
     QSharedPointer<PlistCFTypePrivacy> d;
+    // A borrowed node (at(), get(), a walk's values) needs no record: copies share nothing to
+    // change, and a read looks up hundreds of thousands of them.
+    void* m_borrowed = nullptr;
 };

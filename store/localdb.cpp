@@ -186,6 +186,10 @@ void LocalDb::open_check() {
     if (m_db.isOpen())
         return;
     m_db.openThrow(m_path, 2);
+    tuneConnection();
+}
+
+void LocalDb::tuneConnection() {
     // Best effort, a read-only or busy file simply goes without:
     // - merges read stored contacts at random and an import writes tens of megabytes in one
     //   transaction; a page cache that holds it all keeps both off the disk (SQLite only
@@ -330,10 +334,18 @@ void LocalDb::endPart(bool keep) {
 }
 
 LocalDb::CacheWrites::CacheWrites(LocalDb& db, Pages pages) : m_db(db) {
-    m_db.open_check();
+    // A file made afresh for the edit and opened here gets the edit's settings before the
+    // open's own tuning writes to it (an index), which then does not wait for the disk either.
+    const bool freshlyOpened = pages == SpilledAsWritten && !m_db.isOpen();
+    if (freshlyOpened)
+        m_db.m_db.openThrow(m_db.m_path, 2);
+    else
+        m_db.open_check();
     m_db.m_db.executeThrow(Sqlite3Sql("pragma synchronous=off"));
     if (pages != SpilledWithJournal)
         m_db.m_db.executeThrow(Sqlite3Sql("pragma journal_mode=memory"));
+    if (freshlyOpened)
+        m_db.tuneConnection();
     if (pages == HeldUntilCommit) {
         m_db.m_db.executeThrow(Sqlite3Sql("pragma cache_spill=off"));
         return;

@@ -181,6 +181,8 @@ private:
     // Name and definition ("create index ...") of each index dropped by beginBulkEdit.
     QList<QPair<QString, QString> > m_deferredIndexes;
 
+    // The settings and the index every connection gets once it is opened (open_check).
+    void tuneConnection();
     void restoreDeferredIndexes();
     // insertEntity; `photoHash`, when given, is the hash of the entity's photo bytes.
     void insertRow(unsigned long long contactId, int type, pim::Entity& entity,

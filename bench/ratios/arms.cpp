@@ -334,13 +334,14 @@ int pdfArm(const QString& stored, const QString& target) {
     return 0;
 }
 
-// Our sync layer's bare receive of every record, nothing stored.
+// Our sync layer's bare receive of every record, nothing stored: the work of
+// libimobiledevice's own receive below, so it leaves the phone's lockdown values alone (the
+// phone read sets the tethered-sync flag on the lockdown session that starts the service).
 int syncReceiveArm() {
     QElapsedTimer t;
     t.start();
     size_t n = 0;
     try {
-        mobiledevice_sync_set_tethered_throw(QString::fromLatin1(kUdid), "Contacts", false);
         mobiledevice_sync_client client;
         mobiledevice_sync_start_throw(QString::fromLatin1(kUdid),
                                       _mobiledevice_sync_ctx::contacts(), client);

@@ -43,8 +43,9 @@ public:
 
 struct IOSSyncToPCThread::RecordWriter::Private {
     LocalDb* db;
-    // Device contact record id -> contact row id, across all batches.
-    QMap<QString, qint64> contactIds;
+    // Device contact record id -> contact row id, across all batches; hashed, as every child
+    // record looks its contacts up here.
+    QHash<QString, qint64> contactIds;
     // Child entities that named a contact not seen yet, by that contact's record id.
     QHash<QString, QList<QPair<int, pim::Entity>>> pending;
     // Contact rows stored without a name; their details come in later records.
@@ -203,18 +204,17 @@ void IOSSyncToPCThread::run() {
     try {
         const _mobiledevice_sync_ctx ctx("com.apple.Contacts", "---",
                                          QDateTime::currentDateTime().toString(Qt::ISODate));
-        // The tethered-sync flag alone says nothing of iCloud (a phone that never synced with a
-        // computer has it set too); its keys say whether the phone syncs its contacts over the
-        // air.
-        bool inCloud = false;
-        mobiledevice_sync_set_tethered_throw(m_devid, "Contacts", false, nullptr, &inCloud,
-                                             m_reporter->cancelFlag());
-        if (m_reporter->cancelled())
-            return;
         mobiledevice_sync_client client;  // says goodbye to the phone when it goes
         // A confirmed cancel ends the wait for the phone at once.
         client.cancelFlag = m_reporter->cancelFlag();
+        // Contact sync is allowed while the phone is tethered, on the lockdown session that
+        // starts the sync service.
+        client.tethered = TetheredSync(QStringLiteral("Contacts"), false);
         mobiledevice_sync_start_throw(m_devid, ctx, client);
+        // The tethered-sync flag alone says nothing of iCloud (a phone that never synced with a
+        // computer has it set too); its keys say whether the phone syncs its contacts over the
+        // air.
+        const bool inCloud = client.tethered->overTheAir;
         mobiledevice_sync_start_recv_all_records_throw(client);
         // The mirror is a cache made afresh for the read and listed only once it is read:
         // written without waiting for the disk, its pages going to the file as they are

@@ -71,7 +71,7 @@ plistguard::Limits frameLimits() {
 
 namespace {
 
-// The service set up on a device handle of its own: an abandoned set-up frees both itself.
+// The service set up on the device handle: an abandoned set-up frees both itself.
 struct Opened {
     idevice_t device = nullptr;
     service_client_t client = nullptr;
@@ -95,6 +95,23 @@ struct Opened {
     }
 };
 
+// A device handle freed with its last owner unless taken: the set-up's thread takes it, and a
+// set-up that never ran leaves it to be freed.
+class DeviceHandle {
+public:
+    explicit DeviceHandle(idevice_t device) : device_(device) {}
+    ~DeviceHandle() {
+        if (device_)
+            idevice_free(device_);
+    }
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+    idevice_t take() { return std::exchange(device_, nullptr); }
+
+private:
+    idevice_t device_;
+};
+
 std::string udidOf(idevice_t device) {
     char* udid = nullptr;
     if (idevice_get_udid(device, &udid) != IDEVICE_E_SUCCESS || !udid)
@@ -104,9 +121,27 @@ std::string udidOf(idevice_t device) {
     return s;
 }
 
+// Lockdown's handshake (its TLS included); its cause in *failure when it fails.
+int handshake(idevice_t device, const char* label, lockdownd_client_t* lockdown,
+              DeviceFailure* failure, std::string* why) {
+    *lockdown = nullptr;
+    const int rc = lockdownd_client_new_with_handshake(device, lockdown, label);
+    if (rc == LOCKDOWN_E_SUCCESS)
+        return rc;
+    if (*lockdown) {
+        lockdownd_client_free(*lockdown);
+        *lockdown = nullptr;
+    }
+    if (why)
+        *why = "lockdown handshake: return " + std::to_string(rc) + ".";
+    *failure = failureOfLockdown(rc);
+    return rc;
+}
+
 }  // namespace
 
 int Connection::startService(idevice_t device, const char* service, const char* label,
+                             const LockdownStep& before, const std::atomic<bool>& abandoned,
                              service_client_t* client, DeviceFailure* failure, std::string* why) {
     *failure = DeviceFailure::None;
     const auto fail = [failure](int rc, DeviceFailure kind) {
@@ -114,13 +149,22 @@ int Connection::startService(idevice_t device, const char* service, const char* 
         return rc;
     };
     lockdownd_client_t lockdown = nullptr;
-    int rc = lockdownd_client_new_with_handshake(device, &lockdown, label);
-    if (rc != LOCKDOWN_E_SUCCESS) {
-        if (lockdown)
-            lockdownd_client_free(lockdown);
-        if (why)
-            *why = "lockdown handshake: return " + std::to_string(rc) + ".";
-        return fail(rc, failureOfLockdown(rc));
+    int rc = handshake(device, label, &lockdown, failure, why);
+    if (rc != LOCKDOWN_E_SUCCESS)
+        return rc;
+    // A step that failed may have left the session unfit (a refused certificate shows at its
+    // first read, a request may have broken the connection): the service then starts on a
+    // session of its own, and a failure is named there as it would be without the step.
+    if (before && !before(lockdown, abandoned) && !abandoned) {
+        lockdownd_client_free(lockdown);
+        rc = handshake(device, label, &lockdown, failure, why);
+        if (rc != LOCKDOWN_E_SUCCESS)
+            return rc;
+    }
+    if (abandoned) {
+        // Nobody waits for the service any more: it is not started.
+        lockdownd_client_free(lockdown);
+        return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
     }
     lockdownd_service_descriptor_t descriptor = nullptr;
     clearTlsErrors();
@@ -150,29 +194,27 @@ int Connection::startService(idevice_t device, const char* service, const char* 
     return MOBILESYNC_E_SUCCESS;
 }
 
-int Connection::open(idevice_t device, const char* service, const char* label, std::string* why) {
+int Connection::open(idevice_t device, const char* service, const char* label, std::string* why,
+                     const LockdownStep& before) {
     close();
     failure_ = DeviceFailure::None;
+    const auto handle = std::make_shared<DeviceHandle>(device);
     int rc = MOBILESYNC_E_SUCCESS;
     if (!cancel_) {
-        rc = startService(device, service, label, &client_, &failure_, why);
+        const std::atomic<bool> never{false};
+        rc = startService(device, service, label, before, never, &client_, &failure_, why);
+        if (rc == MOBILESYNC_E_SUCCESS)
+            device_ = handle->take();
     } else {
         // Lockdown's handshake, StartService and the TLS handshake cannot be interrupted: they
-        // run on a device handle and a thread of their own, which a cancel leaves behind.
-        phonecall::Call<Opened>::Fn set_up = [udid = udidOf(device), service = std::string(service),
-                                              label =
-                                                  std::string(label)](const std::atomic<bool>&) {
+        // run on a thread of their own, which a cancel leaves behind with the device handle.
+        phonecall::Call<Opened>::Fn set_up = [handle, service = std::string(service),
+                                              label = std::string(label),
+                                              before](const std::atomic<bool>& abandoned) {
             Opened o;
-            const int found =
-                idevice_new_with_options(&o.device, udid.c_str(), IDEVICE_LOOKUP_USBMUX);
-            if (found != IDEVICE_E_SUCCESS) {
-                o.rc = MOBILESYNC_E_MUX_ERROR;
-                o.failure = failureOfLookup(found);
-                o.why = "device look-up: return " + std::to_string(found) + ".";
-                return o;
-            }
-            o.rc = startService(o.device, service.c_str(), label.c_str(), &o.client, &o.failure,
-                                &o.why);
+            o.device = handle->take();
+            o.rc = startService(o.device, service.c_str(), label.c_str(), before, abandoned,
+                                &o.client, &o.failure, &o.why);
             return o;
         };
         std::optional<Opened> opened = phonecall::waitUnlessCancelled<Opened>(set_up, cancel_);
@@ -395,7 +437,7 @@ void Connection::disconnect(const char* reason) {
 }
 
 void Connection::close() {
-    if (client_ && device_ && (broken_ || cancelled())) {
+    if (client_ && cancel_ && (broken_ || cancelled())) {
         // Closing a TLS connection waits for the phone's own close: a stalled phone would hold
         // it, so it is closed on a thread left behind, which owns both handles.
         phonecall::Call<int> closing(

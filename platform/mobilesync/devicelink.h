@@ -16,11 +16,13 @@
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/mobilesync.h>
+#include <libimobiledevice/lockdown.h>
 #include <libimobiledevice/service.h>
 #include <plist/plist.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -38,6 +40,15 @@ constexpr int kDefaultTimeoutMs = 30000;
 constexpr size_t kMaxFrameBytes = 256u << 20;
 plistguard::Limits frameLimits();
 constexpr const char* kEmptyParameter = "___EmptyParameterString___";
+
+// Work on the lockdown session that starts a service, after its handshake and before
+// StartService: a lockdown value the service depends on, without a handshake of its own. It
+// runs where the connection is set up (on the set-up's thread when there is a cancel flag) and
+// is told when its waiter gave up, after which it writes nothing. False when the session may no
+// longer be fit to start the service on (a request failed): the service then starts on a fresh
+// lockdown session, as it would without the step.
+using LockdownStep =
+    std::function<bool(lockdownd_client_t lockdown, const std::atomic<bool>& abandoned)>;
 
 // Frees the node it holds when it goes.
 struct OwnedPlist {
@@ -66,12 +77,16 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Starts the service through a lockdown session, connects (with TLS when lockdown asks
-    // for it) and answers the version exchange. With a cancel flag, a set cancel ends the
-    // wait at once (MOBILESYNC_E_CANCELLED), whatever the phone does. *why explains failures the
+    // Starts the service through a lockdown session on the device, whose handle it takes over
+    // (the connection frees it as it closes; a set-up a cancel left behind frees it itself),
+    // connects (with TLS when lockdown asks for it) and answers the version exchange. With a
+    // cancel flag, a set cancel ends the wait at once (MOBILESYNC_E_CANCELLED), whatever the
+    // phone does. *why explains failures the
     // code alone does not (a version the layer does not speak). The set-up run with a flag
-    // throws what its thread threw (see phonecall.h).
-    int open(idevice_t device, const char* service, const char* label, std::string* why);
+    // throws what its thread threw (see phonecall.h). `before`, when given, runs on the
+    // lockdown session first.
+    int open(idevice_t device, const char* service, const char* label, std::string* why,
+             const LockdownStep& before = {});
     bool isOpen() const { return client_ != nullptr; }
     uint64_t version() const { return version_; }
 
@@ -106,8 +121,10 @@ public:
     static int decodeFrame(const char* data, size_t size, plist_t* message, std::string* why);
 
 private:
-    // Lockdown's handshake and StartService, then the service client (TLS when asked for).
+    // Lockdown's handshake, the step before, StartService, then the service client (TLS when
+    // asked for).
     static int startService(idevice_t device, const char* service, const char* label,
+                            const LockdownStep& before, const std::atomic<bool>& abandoned,
                             service_client_t* client, DeviceFailure* failure, std::string* why);
     int receiveBytes(char* data, uint32_t size, int silenceMs, bool* started);
     // Writes all of it; false when the connection failed.
@@ -119,8 +136,7 @@ private:
     }
 
     service_client_t client_ = nullptr;
-    // The device handle of a set-up run on a thread of its own (with a cancel flag); the
-    // service client refers to it.
+    // The device handle the service client refers to.
     idevice_t device_ = nullptr;
     uint64_t version_ = 0;
     bool broken_ = false;

@@ -41,13 +41,14 @@ int invalid(std::string* description, const char* what) {
 
 }  // namespace
 
-int MobileSyncSession::open(idevice_t device, const char* label) {
+int MobileSyncSession::open(idevice_t device, const char* label,
+                            const devicelink::LockdownStep& before) {
     description_.clear();
     failure_ = DeviceFailure::None;
     phoneWords_.clear();
     // Lockdown and the version exchange wait as long as the library does.
     lastWaitMs_ = devicelink::kDefaultTimeoutMs;
-    return link_.open(device, kSyncServiceName, label, &description_);
+    return link_.open(device, kSyncServiceName, label, &description_, before);
 }
 
 int MobileSyncSession::receive(plist_t* message, int waitMs) {

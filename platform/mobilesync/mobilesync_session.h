@@ -44,8 +44,10 @@ public:
     MobileSyncSession(const MobileSyncSession&) = delete;
     MobileSyncSession& operator=(const MobileSyncSession&) = delete;
 
-    // Starts the service (lockdown handshake, TLS, version exchange).
-    int open(idevice_t device, const char* label);
+    // Starts the service on the device, whose handle it takes over (lockdown handshake, TLS,
+    // version exchange); `before`, when given, runs on the lockdown session before the service
+    // starts (see devicelink::LockdownStep).
+    int open(idevice_t device, const char* label, const devicelink::LockdownStep& before = {});
     bool isOpen() const { return link_.isOpen(); }
     uint64_t linkVersion() const { return link_.version(); }
 

@@ -8,9 +8,11 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QThread>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "device_fixture.h"
 #include "mobiledevice.h"
@@ -290,6 +292,81 @@ TEST_F(DeviceTest, TetheredSyncValueIsWrittenAsADictionary) {
     phone->updateScenario(
         [](fakedevice::Scenario& s) { s.lockdownErrors["SetValue"] = "SetProhibited"; });
     EXPECT_FALSE(mobiledevice_sync_set_tethered_throw(udid, "Contacts", true));
+}
+
+// The read asks usbmuxd for the phone once and sets the tethered-sync flag on the lockdown session
+// that starts the sync service, so one handshake serves both; when the phone does not take the
+// value, or its session broke meanwhile, the service starts on a session of its own, as it would
+// without the flag. The same with the set-up on a thread of its own (a cancel flag that stays
+// clear).
+TEST_F(DeviceTest, AStartLooksThePhoneUpOnceAndSetsTheTetheredFlagOnItsLockdownSession) {
+    using fakedevice::FaultKind;
+    using fakedevice::kServiceLockdown;
+    const auto faultAt = [](const char* request, FaultKind kind) {
+        return [=](fakedevice::Scenario& s) {
+            s.faults = {fakedevice::Fault{kServiceLockdown, request, 1, kind, 0, 0}};
+        };
+    };
+    // The handshake reads a value of its own first.
+    const char* const kValueRead = "GetValue com.apple.mobile.tethered_sync";
+    const struct {
+        const char* what;
+        std::function<void(fakedevice::Scenario&)> make;
+        bool written;
+        size_t handshakes;
+    } cases[] = {
+        {"taken", [](fakedevice::Scenario&) {}, true, 1},
+        {"refused", [](fakedevice::Scenario& s) { s.lockdownErrors["SetValue"] = "SetProhibited"; },
+         false, 2},
+        {"the write's connection dropped", faultAt("SetValue", FaultKind::Drop), false, 2},
+        {"garbage for the value read", faultAt(kValueRead, FaultKind::Garbage), false, 2},
+        // An answer without the value: the flag is written into a value of its own.
+        {"the value read stripped", faultAt(kValueRead, FaultKind::MissingKeys), true, 1},
+    };
+    const auto lookUps = [this] {
+        size_t n = 0;
+        for (const fakedevice::JournalEntry& e : server->muxJournal())
+            n += e.name == "ListDevices" ? 1 : 0;
+        return n;
+    };
+    phone->generateContacts(4);
+    const std::atomic<bool> clear{false};
+    for (const std::atomic<bool>* flag : {static_cast<const std::atomic<bool>*>(nullptr), &clear}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (flag ? ", with a cancel flag" : ""));
+            phone->updateScenario([&](fakedevice::Scenario& s) {
+                s.faults.clear();
+                s.lockdownErrors.clear();
+                c.make(s);
+            });
+            phone->clearJournal();
+            const size_t lookUpsBefore = lookUps();
+            mobiledevice_sync_client client;
+            client.cancelFlag = flag;
+            client.tethered = TetheredSync("Contacts", false);
+            mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+            mobiledevice_sync_start_recv_all_records_throw(client);
+            int records = 0;
+            for (bool more = true; more;) {
+                PlistCFType batch;
+                more = mobiledevice_sync_record_next_throw(client, batch, nullptr);
+                records += batch.dict_size();
+            }
+            client.free();
+            EXPECT_EQ(records, int(phone->recordCount()));
+            EXPECT_EQ(lookUps() - lookUpsBefore, 1u);
+            EXPECT_EQ(client.tethered->written, c.written);
+            EXPECT_EQ(phone->countRequests(kServiceLockdown, "StartSession"), c.handshakes);
+            // The flag goes first, and the service starts on the last session.
+            const auto starts = phone->requests(kServiceLockdown, "StartService");
+            ASSERT_EQ(starts.size(), 1u);
+            for (const fakedevice::JournalEntry& set :
+                 phone->requests(kServiceLockdown, "SetValue"))
+                EXPECT_LT(set.when, starts.front().when);
+            EXPECT_EQ(starts.front().connection,
+                      phone->requests(kServiceLockdown, "StartSession").back().connection);
+        }
+    }
 }
 
 // ---- receiving ----

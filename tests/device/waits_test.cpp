@@ -14,10 +14,13 @@
 
 namespace {
 
-// The read of every record, as the phone read runs it; the kind it ended with.
-DeviceFailure readAll(const QString& udid, const std::atomic<bool>& cancel) {
+// The read of every record, as the phone read runs it (with the tethered-sync flag, when asked,
+// set on the lockdown session that starts the service); the kind it ended with.
+DeviceFailure readAll(const QString& udid, const std::atomic<bool>& cancel, bool tethered = false) {
     mobiledevice_sync_client client;
     client.cancelFlag = &cancel;
+    if (tethered)
+        client.tethered = TetheredSync("Contacts", true);
     try {
         mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
         mobiledevice_sync_start_recv_all_records_throw(client);
@@ -58,6 +61,16 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
         {"lockdown's TLS handshake",
          [](fakedevice::Scenario& s) { s.stallTlsOf = fakedevice::kServiceLockdown; },
          fakedevice::kServiceLockdown, "StartSession", read},
+        // A value left behind is not written.
+        {"the tethered-sync value on the service's lockdown session",
+         [](fakedevice::Scenario& s) {
+             s.faults = {{fakedevice::kServiceLockdown, "GetValue com.apple.mobile.tethered_sync",
+                          1, fakedevice::FaultKind::Stall, 0, 1}};
+         },
+         fakedevice::kServiceLockdown, "GetValue",
+         [this](const std::atomic<bool>& cancel) {
+             return readAll(udid, cancel, true) == DeviceFailure::Cancelled;
+         }},
         {"the tethered-sync value",
          [](fakedevice::Scenario& s) {
              s.faults = {{fakedevice::kServiceLockdown, "GetValue com.apple.mobile.tethered_sync",
@@ -78,6 +91,7 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
             s.stallTlsOf.clear();
             stall.make(s);
         });
+        phone->rearmFaults();
         std::atomic<bool> cancel{false};
         std::atomic<int64_t> setAt{0};
         std::thread user([&] {
@@ -96,4 +110,26 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
         EXPECT_TRUE(phonecall::Running::waitForAll(10000));
         server->attach(phone);
     }
+}
+
+// A phone that answers the tethered-sync value only after the cancel: the set-up left behind
+// neither writes the value nor starts the sync service.
+TEST_F(DeviceTest, ASetUpLeftBehindWritesNothingWhenThePhoneAnswersLate) {
+    phone->generateContacts(3);
+    phone->updateScenario([](fakedevice::Scenario& s) {
+        s.faults = {{fakedevice::kServiceLockdown, "GetValue com.apple.mobile.tethered_sync", 1,
+                     fakedevice::FaultKind::Delay, 600, 1}};
+    });
+    std::atomic<bool> cancel{false};
+    std::thread user([&] {
+        EXPECT_TRUE(phone->waitForRequest(fakedevice::kServiceLockdown, "GetValue", 5s));
+        std::this_thread::sleep_for(100ms);
+        cancel = true;
+    });
+    EXPECT_EQ(readAll(udid, cancel, true), DeviceFailure::Cancelled);
+    user.join();
+    // The phone's late answer reaches the call left behind, which then ends on its own.
+    EXPECT_TRUE(phonecall::Running::waitForAll(10000));
+    EXPECT_EQ(phone->countRequests(fakedevice::kServiceLockdown, "SetValue"), 0u);
+    EXPECT_EQ(phone->countRequests(fakedevice::kServiceLockdown, "StartService"), 0u);
 }

@@ -2,6 +2,7 @@
 // a whole read ends against the simulated iPhone when the device fails part-way.
 #include <QSharedPointer>
 #include <QTemporaryDir>
+#include <sqlite3.h>
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
@@ -175,11 +176,13 @@ TEST_F(WorkersTest, ReadFailsPartWayAndLeavesTheMirrorEmpty) {
         }
     }
     EXPECT_EQ(details, int(phone->recordCount() - phone->recordIds(kContact).size()));
-    // The tethered-sync value goes first, and the session ends without a finish.
+    // The tethered-sync value goes first, on the one lockdown session of the read, and the
+    // session ends without a finish.
     const std::vector<fakedevice::SetValueCall> calls = phone->setValueCalls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().domain, "com.apple.mobile.tethered_sync");
     EXPECT_EQ(calls.front().key, "Contacts");
+    EXPECT_EQ(phone->countRequests(fakedevice::kServiceLockdown, "StartSession"), 1u);
     ASSERT_TRUE(phone->waitForSyncEnd(5s));
     EXPECT_FALSE(phone->syncSessions().back().finished);
 
@@ -306,6 +309,22 @@ TEST_F(WorkersTest, ReadStoresWhatOneThreadStoresAndAFailedStoreKeepsNothing) {
     EXPECT_EQ(pragma(*fresh, "pragma page_size"), QString::number(mirrorfile::kPageSize));
     EXPECT_EQ(pragma(*fresh, "select group_concat(sql, ';') from sqlite_master"), tables);
     EXPECT_EQ(pragma(*fresh, "pragma integrity_check"), "ok");
+    // The read's small page cache keeps its few megabytes in the larger pages: 12 MB of photos
+    // reach the file as the edit goes on, not at its commit.
+    {
+        QSharedPointer<LocalDb> cached = newDb(tmp.filePath("cached"), true);
+        LocalDb::CacheWrites cacheWrites(*cached, LocalDb::CacheWrites::SpilledAsWritten);
+        mirrorfile::useLargePages(*cached);
+        EditTransaction edit(*cached);
+        for (int i = 0; i < 400; ++i) {
+            Sqlite3Sql insert("insert into data(type, contact_id, data15) values(2, 1, ?)");
+            insert.addBlobParam(QByteArray(30000, char(i)));
+            cached->db().executeThrow(insert);
+        }
+        int used = 0, highest = 0;
+        sqlite3_db_status(cached->db().handle(), SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0);
+        EXPECT_LT(used, 6 << 20);
+    }
     // Photos hashed off the storing thread carry the hash of the bytes stored with them.
     int photos = 0;
     Sqlite3Cursor photo = piped->db().queryThrow(
