@@ -337,9 +337,12 @@ SizeResult measureSize(const QString& root, int n, int count) {
     const Figures& pdf = q.arms[QStringLiteral("pdf")];
     if (!pdf.seconds.empty()) {
         const double s = median(pdf.seconds), mb = median(pdf.fileMb);
-        std::printf("  %-52s %6.2f s, %.1f MB file, %.0f MB peak  (bounds 2 s, 30 MB) %s\n",
-                    "PDF through the export worker", s, mb, median(pdf.peakMb),
-                    s < 2 && mb < 30 ? "ok" : "MISSED");
+        // Its bounds are set for a book of 10,000 contacts; the file grows with the book.
+        const char* verdict = n != 10000         ? "(bounds 2 s, 30 MB at 10000)"
+                              : s < 2 && mb < 30 ? "(bounds 2 s, 30 MB) ok"
+                                                 : "(bounds 2 s, 30 MB) MISSED";
+        std::printf("  %-52s %6.2f s, %.1f MB file, %.0f MB peak  %s\n",
+                    "PDF through the export worker", s, mb, median(pdf.peakMb), verdict);
     }
     const Figures& preview = q.arms[QStringLiteral("preview")];
     if (!preview.seconds.empty()) {
