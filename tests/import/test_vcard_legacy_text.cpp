@@ -13,14 +13,18 @@
 
 namespace {
 
-pim::_Contact importOne(const QByteArray& bytes) {
-    QTemporaryDir dir;
+QString writeCards(const QTemporaryDir& dir, const QByteArray& bytes) {
     QFile f(dir.filePath("cards.vcf"));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    EXPECT_EQ(f.write(bytes), bytes.size());
     f.close();
+    return f.fileName();
+}
+
+pim::_Contact importOne(const QByteArray& bytes) {
+    QTemporaryDir dir;
     VCardImport importer;
-    importer.initialize(f.fileName());
+    importer.initialize(writeCards(dir, bytes));
     EXPECT_TRUE(importer.hasNext());
     return importer.nextContact();
 }
@@ -98,12 +102,9 @@ TEST(LegacyVCardText, PartsReadSideBySideShareTheFilesSet) {
                 folded + "\r\nEND:VCARD\r\n";
     }
     QTemporaryDir dir;
-    QFile f(dir.filePath("cards.vcf"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(file);
-    f.close();
+    const QString path = writeCards(dir, file);
     VCardImport whole;
-    whole.initialize(f.fileName());
+    whole.initialize(path);
     QList<pim::_Contact> expected;
     while (whole.hasNext())
         expected << whole.nextContact();
@@ -111,7 +112,7 @@ TEST(LegacyVCardText, PartsReadSideBySideShareTheFilesSet) {
     EXPECT_EQ(expected[7].fullName, QString::fromUtf8("Петр Иванов7"));
 
     VCardImport parted;
-    parted.initialize(f.fileName());
+    parted.initialize(path);
     ASSERT_GT(parted.partCount(), 3);
     std::vector<QList<pim::_Contact> > read(size_t(parted.partCount()));
     std::vector<std::thread> readers;
