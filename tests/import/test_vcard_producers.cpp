@@ -236,12 +236,17 @@ TEST(VCardProducers, ThunderbirdVCard40) {
 }
 
 // vCard 2.1 as older phones and Outlook write it: "\n" inside an address part is a line break
-// there too.
+// there too, and "\," a comma; a backslash before anything else is text, as in the standard
+// ("C:\temp"). Read as KContacts reads it.
 TEST(VCardProducers, Version21AddressLineBreak) {
-    const pim::_Contact c =
-        one("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home;Hal\r\n"
-            "ADR;HOME:;;123 Home St\\nHome City;;;;\r\nEND:VCARD\r\n");
+    const QByteArray card =
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home\\Office;Hal\r\nORG:Smith\\, Jones;R\\&D\r\n"
+        "ADR;HOME:;;123 Home St\\nHome City;C:\\temp;;;\r\nEND:VCARD\r\n";
+    EXPECT_EQ(againstKContacts(card), QStringList{});
+    const pim::_Contact c = one(card);
     EXPECT_EQ(c.entities.value(pim::ENTITY_ADDR).value(0).text("data4"), "123 Home St\nHome City");
+    EXPECT_EQ(c.entities.value(pim::ENTITY_ADDR).value(0).text("data7"), "C:\\temp");
+    EXPECT_EQ(c.fullName, "Hal Home\\Office");
 }
 
 // Some phones export UTF-16 without a byte-order mark.
