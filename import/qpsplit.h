@@ -8,6 +8,10 @@
 
 namespace qpsplit {
 
+// Whether a CHARSET value names UTF-8, matched as codec names are: ASCII letters and digits
+// alone, in any case ("UTF-8", "utf8"). Only in such a value may a pair join.
+bool namesUtf8(const char* charset);
+
 // Joins, in the decoded UTF-8 value `value` of `length` bytes, each pair of hex digits that
 // begins at one of the `count` ascending offsets `at` into the byte they spell, where the text
 // reading cannot stand and the joined one can: the byte continues a UTF-8 character that the

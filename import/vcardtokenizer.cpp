@@ -204,22 +204,6 @@ static int vcard_decode_base64_group(CARD_Parser* p) {
     return -1;
 }
 
-// Whether a CHARSET value names UTF-8, matched as codec names are: ASCII letters and digits
-// alone, in any case ("UTF-8", "utf8").
-static bool namesUtf8(const char* name) {
-    static const char kUtf8[] = "utf8";
-    int k = 0;
-    for (const char* c = name; *c; ++c) {
-        const char lower = (*c >= 'A' && *c <= 'Z') ? char(*c - 'A' + 'a') : *c;
-        if (!((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9')))
-            continue;
-        if (lower != kUtf8[k])
-            return false;
-        ++k;
-    }
-    return kUtf8[k] == 0;
-}
-
 static int vcard_end_prop(CARD_Parser* p) {
     p->qp_utf8 = p->unnamed_utf8;
     if (!p->prop_handler) {
@@ -238,7 +222,7 @@ static int vcard_end_prop(CARD_Parser* p) {
         p->params[2 * i + 1] = value;
         const char* word = name;
         if (value && strcasecmp(name, "CHARSET") == 0)
-            p->qp_utf8 = namesUtf8(value) ? -1 : 0;
+            p->qp_utf8 = qpsplit::namesUtf8(value) ? -1 : 0;
         if (strcasecmp(name, "ENCODING") == 0) {
             if (!value)
                 continue;
