@@ -36,8 +36,10 @@ void propHandler(void* userData, const char* name, const char** params) {
     // Property names are case-insensitive in every vCard version.
     if (strcasecmp(name, "BEGIN") == 0) {
         // Folding follows the card's version; until its VERSION line says 2.1, the rule of
-        // 3.0 and 4.0 holds.
+        // 3.0 and 4.0 holds. Values that name no charset are UTF-8 only where the VERSION line
+        // says 3.0 or 4.0: in 2.1 they may be of any set.
         CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
+        CARD_SetUnnamedCharsetUtf8(ctx->tokenizer, 0);
         if (ctx->counted) {
             ctx->openCard = (*ctx->counted)++;
         } else {
@@ -92,8 +94,11 @@ void dataHandler(void* userData, const char* data, int len) {
     }
     if (!ctx->openProperty || ctx->openCard < 0)
         return;
-    if (ctx->versionLine)
-        CARD_SetFoldKeepsBlank(ctx->tokenizer, QByteArray(data, len).trimmed() == "2.1");
+    if (ctx->versionLine) {
+        const QByteArray version = QByteArray(data, len).trimmed();
+        CARD_SetFoldKeepsBlank(ctx->tokenizer, version == "2.1");
+        CARD_SetUnnamedCharsetUtf8(ctx->tokenizer, version == "3.0" || version == "4.0");
+    }
     if (ctx->counted)
         return;
     (*ctx->cards)[ctx->openCard].last().value = QByteArray(data, len);

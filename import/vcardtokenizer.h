@@ -49,6 +49,11 @@ struct CARD_Parser {
     char qp_split_digits[2];
     int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): the held
                         // digits complete it, or else begin a line of their own
+    int qp_utf8;        // the current value's bytes are UTF-8 (see CARD_SetUnnamedCharsetUtf8)
+    int unnamed_utf8;   // values that name no CHARSET are UTF-8
+    int* qp_split_at;   // offsets in `line` of digits stored as text that may be a split escape's
+    int qp_split_count;
+    int qp_split_capacity;
     // The current property's value is not wanted (a pass that only counts cards): its bytes
     // are passed over unread, but for quoted-printable ones, whose soft breaks join lines.
     int value_unused;
@@ -76,6 +81,10 @@ void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank);
 // unwanted value is not read: where it is malformed, only a pass that wants it fails. Lines
 // begin and end where they do for a pass that wants it.
 void CARD_SetValueUnused(CARD_Parser* p, int unused);
+// Whether values that name no CHARSET are UTF-8 (vCard 3.0 and 4.0) rather than of a charset
+// unknown here (2.1, the default); takes effect from the next property. Only in a UTF-8 value
+// may an escape split at a soft break be read as one.
+void CARD_SetUnnamedCharsetUtf8(CARD_Parser* p, int utf8);
 // Lines dropped so far because they ended before their ":".
 int CARD_GetDroppedLines(CARD_Parser* p);
 

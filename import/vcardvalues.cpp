@@ -82,8 +82,9 @@ QString unescape(const QString& text) {
 }
 
 // The components of a structured value, cut at unescaped ";". In 3.0 and 4.0 each is unescaped
-// as text; in 2.1 a backslash makes ";" and itself literal and "\n" is still a line break
-// (writers of 2.1 put address lines so).
+// as text. In 2.1 a backslash makes ";" literal, and writers' "\n", "\\" and "\," are read as
+// in 3.0 (writers of 2.1 put address lines so); before anything else the backslash is text, as
+// 2.1 has no other escape ("C:\temp").
 QStringList splitParts(const QString& raw, bool escapes) {
     QStringList out;
     QString cur;
@@ -96,7 +97,11 @@ QStringList splitParts(const QString& raw, bool escapes) {
                 cur.append(next);
             } else if (next == QLatin1Char('n') || next == QLatin1Char('N')) {
                 cur.append(QLatin1Char('\n'));
+            } else if (next == QLatin1Char(';') || next == QLatin1Char('\\') ||
+                       next == QLatin1Char(',')) {
+                cur.append(next);
             } else {
+                cur.append(ch);
                 cur.append(next);
             }
         } else if (ch == QLatin1Char(';')) {

@@ -3,6 +3,8 @@
 // exports and the public test files of vCard libraries show them), the values made up.
 #include "kcontacts_view.h"
 
+#include "cardsource.h"
+#include "vcardcharset.h"
 #include "vcardimport.h"
 
 #include <KContacts/VCardConverter>
@@ -234,12 +236,17 @@ TEST(VCardProducers, ThunderbirdVCard40) {
 }
 
 // vCard 2.1 as older phones and Outlook write it: "\n" inside an address part is a line break
-// there too.
+// there too, and "\," a comma; a backslash before anything else is text, as in the standard
+// ("C:\temp"). Read as KContacts reads it.
 TEST(VCardProducers, Version21AddressLineBreak) {
-    const pim::_Contact c =
-        one("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home;Hal\r\n"
-            "ADR;HOME:;;123 Home St\\nHome City;;;;\r\nEND:VCARD\r\n");
+    const QByteArray card =
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Home\\Office;Hal\r\nORG:Smith\\, Jones;R\\&D\r\n"
+        "ADR;HOME:;;123 Home St\\nHome City;C:\\temp;;;\r\nEND:VCARD\r\n";
+    EXPECT_EQ(againstKContacts(card), QStringList{});
+    const pim::_Contact c = one(card);
     EXPECT_EQ(c.entities.value(pim::ENTITY_ADDR).value(0).text("data4"), "123 Home St\nHome City");
+    EXPECT_EQ(c.entities.value(pim::ENTITY_ADDR).value(0).text("data7"), "C:\\temp");
+    EXPECT_EQ(c.fullName, "Hal Home\\Office");
 }
 
 // Some phones export UTF-16 without a byte-order mark.
@@ -272,6 +279,67 @@ TEST(VCardProducers, EvolutionAndKdeXProperties) {
     EXPECT_EQ(typed(c, pim::ENTITY_REL), (QStringList{"Adam/14", "Boss/7"}));
     EXPECT_EQ(typed(c, pim::ENTITY_IM, "data5"),
               (QStringList{"eve.aim/1", "eve@jabber.example/8"}));
+}
+
+// Quoted-printable soft breaks as producers write them: Outlook's "=0D=0A=" after each line of a
+// note, writers that escape every space ("=20="), the same in 8-bit sets, and Sony Ericsson's
+// escapes split at the break, which join only in UTF-8 values where the text reading breaks a
+// character. Each file imported whole and read in small pieces; each contact as its name,
+// street and note. Where KContacts reads the file as written, it is asked too.
+TEST(VCardProducers, QuotedPrintableSoftBreaks) {
+    const struct {
+        const char* file;
+        QStringList texts;
+        bool kcontactsReadsIt;
+    } rows[] = {
+        {"qp-soft-break-utf8.vcf",
+         {"Marta Ruiz||Pendiente:\r\nFa\u00E7ade del edificio\r\nBE\r\nEd called",
+          "Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12|Vuelo BA 2490 con Ed y Bea"},
+         true},
+        // In an 8-bit set every byte is a character: shapes that a UTF-8 value would join
+        // ("=DF=" then "AB") stay text.
+        {"qp-soft-break-8bit.vcf",
+         {"Marta Ruiz||Pendiente:\r\nFa\u00E7ade del edificio\r\nBE\r\nEd called",
+          "J\u00F6rg Gro\u00DF||Ma\u00DFAB\r\nBox \u00D0B1"},
+         true},
+        // No CHARSET in 2.1: the file's set, found from its values (KContacts reads UTF-8).
+        {"qp-soft-break-legacy.vcf",
+         {"Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12|"
+          "Fa\u00E7ade \u00D0B1\r\nBE\r\nEd dijo que s\u00ED"},
+         false},
+        {"qp-escape-split-utf8.vcf",
+         {"Anna Petrova||\u0426\u0435\u043D\u0430: 5 \u20AC\r\n\u0421\u043A\u0438\u0434\u043A"
+          "\u0430 \u2014 10%\r\nDE\r\n\u0418\u0432\u0430\u043D"},
+         false},
+        {"qp-escape-split-at-break.vcf", {"\u041F\u041E\u0420\u041A\u0421 - PRIMA||"}, false},
+        {"qp-escape-open-at-break.vcf", {"\u041F\u041E\u0420\u041A\u0421 - PRIMA||"}, false},
+    };
+    auto shown = [](const pim::_Contact& c) {
+        return c.fullName + "|" + c.entities.value(pim::ENTITY_ADDR).value(0).text("data4") + "|" +
+               c.entities.value(pim::ENTITY_NOTES).value(0).text("data1");
+    };
+    auto str = [](const QStringList& texts) { return texts.join("\n--\n").toStdString(); };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        QFile f(QStringLiteral(TW_IMPORT_DATA "/") + row.file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QStringList whole;
+        for (const pim::_Contact& c : importBytes(bytes).contacts)
+            whole << shown(c);
+        EXPECT_EQ(str(whole), str(row.texts));
+        for (int piece : {1, 2, 3, 7}) {
+            VCardStream cards(bytes, piece);
+            VCardFileCharset charset(std::make_shared<CardSource>(bytes));
+            QStringList read;
+            for (QVCardParser::Card card; cards.next(card);)
+                read << shown(VCardImport::cardToContact(card, nullptr, &charset));
+            EXPECT_EQ(str(read), str(row.texts)) << piece << "-byte pieces";
+        }
+        if (row.kcontactsReadsIt) {
+            EXPECT_EQ(againstKContacts(bytes), QStringList{});
+        }
+    }
 }
 
 }  // namespace

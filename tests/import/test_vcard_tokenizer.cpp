@@ -176,11 +176,15 @@ const std::vector<Case>& cases() {
          "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n=A9\r\n",
          {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\xC3\xA9", "E"},
          -1},
-        // Sony Ericsson breaks inside an escape ("=9A=" then "D0=A1"); digits that do not end
-        // there, or follow no escape, are text.
+        // Sony Ericsson breaks inside an escape ("=9A=" then "D0=A1"): in a UTF-8 value the
+        // digits join where as text they would break a character. A value of another set, or
+        // of none named (2.1), reads the break as a plain soft break.
         {"quoted-printable escape split by a soft break",
-         "N;QUOTED-PRINTABLE:=D0=9A=\r\nD0=A1;=D0=\nA1\nX:1\n",
-         {"P:N|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E", "P:X", "D:1", "E"},
+         "N;CHARSET=utf-8;QUOTED-PRINTABLE:=D0=9A=\r\nD0=A1;=D0=\nA1\n"
+         "M;QUOTED-PRINTABLE:=D0=\nA1\nO;CHARSET=ISO-8859-5;QUOTED-PRINTABLE:=D0=\nA1\n",
+         {"P:N|CHARSET=utf-8|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E",
+          "P:M|QUOTED-PRINTABLE", "D:\xD0" + std::string("A1"), "E",
+          "P:O|CHARSET=ISO-8859-5|QUOTED-PRINTABLE", "D:\xD0" + std::string("A1"), "E"},
          -1},
         // ... and with the escape's "=" before the soft break's ("=9A==" then "D0=A1"); digits
         // that do not end there begin a property line, as does a line of no digits.
@@ -198,10 +202,10 @@ const std::vector<Case>& cases() {
           "P:P|QUOTED-PRINTABLE", "D:e",  "E", "P:",     "D:z", "E"},
          -1},
         {"quoted-printable digits after a soft break that are text",
-         "N;QUOTED-PRINTABLE:=0A=\r\nAB Street=0A=\r\nDEF=0A=\r\nC=0A=\r\n8a\r\n"
-         "M;QUOTED-PRINTABLE:a=\r\nC3=A9\r\n",
-         {"P:N|QUOTED-PRINTABLE", "D:\nAB Street\nDEF\nC\n\x8A", "E", "P:M|QUOTED-PRINTABLE",
-          "D:aC3\xA9", "E"},
+         "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=0A=\r\nAB Street=0A=\r\nDEF=0A=\r\nC=0A=\r\n8a\r\n"
+         "M;CHARSET=UTF-8;QUOTED-PRINTABLE:a=\r\nC3=A9\r\n",
+         {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\nAB Street\nDEF\nC\n8a", "E",
+          "P:M|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:aC3\xA9", "E"},
          -1},
         {"8bit byte at line start is not a blank",
          "A:1\n\xA0:2\n",
