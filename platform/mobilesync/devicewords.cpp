@@ -42,6 +42,25 @@ QString plainWords(DeviceFailure kind) {
             return tr(
                 "Another program, such as a sync or backup tool, is using the phone. Close "
                 "that program and try again.");
+        case DeviceFailure::ServiceProhibited:
+            return tr(
+                "The phone refused to start its contacts sync service (ServiceProhibited): a "
+                "restriction on the phone may forbid syncing with a computer. Trying again "
+                "cannot help while it stands; whoever manages the phone (an organisation, or "
+                "whoever set its restrictions) can lift it.");
+        case DeviceFailure::ServiceUnavailable:
+            return tr(
+                "The phone refused to start its contacts sync service (InvalidService): it does "
+                "not offer that service now. A phone still being set up may not: finish its "
+                "setup, restart it and try again.");
+        case DeviceFailure::SessionRefused:
+            return tr(
+                "The phone refused the connection with this computer. Unplug it, plug it in "
+                "again and try again.");
+        case DeviceFailure::ServiceRefused:
+            return tr(
+                "The phone refused to start its contacts sync service. Unplug it, plug it in "
+                "again and try again.");
         case DeviceFailure::TrustPending:
             return tr(
                 "The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
@@ -156,6 +175,16 @@ QString endedWithoutWords(DeviceStage stage) {
            QLatin1Char(' ') + tr("Try again.");
 }
 
+// A step lockdown refused with a reason that has no words of its own: the phone's name for it.
+QString refusedWords(DeviceFailure kind, const std::string& name) {
+    const QString step = kind == DeviceFailure::SessionRefused
+                             ? tr("The phone refused the connection with this computer (%1).")
+                             : tr("The phone refused to start its contacts sync service (%1).");
+    return step.arg(QString::fromStdString(name)) + QLatin1Char(' ') +
+           tr("Unplug it, plug it in again and try again; if it refuses again, the phone's "
+              "reason is the name in brackets.");
+}
+
 QString seenWords(const DeviceSeen& seen) {
     const std::string& said = seen.phoneWords;
     switch (seen.kind) {
@@ -177,6 +206,9 @@ QString seenWords(const DeviceSeen& seen) {
                 return tr("The phone ended the sync. It said: %1.").arg(quoted(said)) +
                        keptWords(seen.stage);
             return endedWithoutWords(seen.stage);
+        case DeviceFailure::SessionRefused:
+        case DeviceFailure::ServiceRefused:
+            return said.empty() ? plainWords(seen.kind) : refusedWords(seen.kind, said);
         case DeviceFailure::Other:
             return tr("The phone ended the sync without saying why.") + keptWords(seen.stage) +
                    QLatin1Char(' ') + tr("Try again.");

@@ -105,6 +105,14 @@ TEST_F(CausesTest, APlugInNamesTheCauseLockdownOrThePhoneGave) {
         {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "MissingValue"; },
          "The phone has not been unlocked since it was restarted",
          "start service failed. return -12."},
+        // A restricted or supervised phone, and one that does not offer the service now.
+        {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "ServiceProhibited"; },
+         "The phone refused to start its contacts sync service (ServiceProhibited): a "
+         "restriction on the phone may forbid syncing with a computer.",
+         "start service failed. return -34."},
+        {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "InvalidService"; },
+         "The phone refused to start its contacts sync service (InvalidService)",
+         "start service failed. return -27."},
         {[](fakedevice::Scenario& s) {
              s.refuseSync = true;
              s.refuseDescription =
@@ -130,6 +138,12 @@ TEST_F(CausesTest, APlugInNamesTheCauseLockdownOrThePhoneGave) {
         EXPECT_FALSE(shown.contains("could not complete the sync")) << shown.toStdString();
         EXPECT_FALSE(shown.contains("iCloud")) << shown.toStdString();
         EXPECT_FALSE(shown.contains("disconnected")) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("without saying why")) << shown.toStdString();
+        // The read ends at the refusal: nothing more is asked of the phone or sent to it.
+        for (const fakedevice::SyncSession& session : phone->syncSessions()) {
+            EXPECT_FALSE(session.recordsRequested);
+            EXPECT_TRUE(session.changesReceived.empty());
+        }
         phoneServer()->detach(udid);
     }
 }
