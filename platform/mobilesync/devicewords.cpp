@@ -152,6 +152,13 @@ QString keptWords(DeviceStage stage) {
     return QString();
 }
 
+// The same when the phone itself ended the session: nothing is said of a write, since what a
+// phone keeps of changes it did not see to the finish (where it commits them) is not known; the
+// writer says what it sent and what follows.
+QString keptAfterPhoneEnded(DeviceStage stage) {
+    return stage == DeviceStage::Write ? QString() : keptWords(stage);
+}
+
 QString endedWithoutWords(DeviceStage stage) {
     switch (stage) {
         case DeviceStage::Open:
@@ -171,7 +178,7 @@ QString endedWithoutWords(DeviceStage stage) {
         case DeviceStage::Finish:
             break;
     }
-    return tr("The phone ended the sync without saying why.") + keptWords(stage) +
+    return tr("The phone ended the sync without saying why.") + keptAfterPhoneEnded(stage) +
            QLatin1Char(' ') + tr("Try again.");
 }
 
@@ -204,7 +211,7 @@ QString seenWords(const DeviceSeen& seen) {
         case DeviceFailure::EndedByPhone:
             if (!said.empty())
                 return tr("The phone ended the sync. It said: %1.").arg(quoted(said)) +
-                       keptWords(seen.stage);
+                       keptAfterPhoneEnded(seen.stage);
             return endedWithoutWords(seen.stage);
         case DeviceFailure::SessionRefused:
         case DeviceFailure::ServiceRefused:

@@ -165,34 +165,58 @@ TEST_F(CausesTest, AnEmptyPhoneIsNotSaidToKeepItsContactsInICloud) {
         << Boxes::instance().dump().toStdString();
 }
 
-TEST_F(CausesTest, ARestoreWhoseFinishIsRefusedSaysThePhoneMayHaveKeptNone) {
-    auto phone = phoneWith(71, 3);
-    readIn(phone);
-    const size_t before = phone->recordIds("com.apple.contacts.Contact").size();
-    phone->updateScenario(
-        [](fakedevice::Scenario& s) { s.finishRefusal = "Couldn't commit changes on device"; });
-    QElapsedTimer t;
-    t.start();
-    win->transfer2IOS(newContacts(20), QString());
-    EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
-    ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
-        << Boxes::instance().dump().toStdString();
-    const QString shown = plain(Boxes::instance().shown.front().text);
-    EXPECT_TRUE(shown.contains("It said: \"Couldn't commit changes on device\"."))
-        << shown.toStdString();
-    EXPECT_TRUE(
-        shown.contains("The phone acknowledged 20 of the 20 contacts but did not accept "
-                       "the end of the session, so it may have kept none of them"))
-        << shown.toStdString();
-    EXPECT_FALSE(anyBoxSays("The phone took all")) << Boxes::instance().dump().toStdString();
-    // The phone kept none, and the re-read says what it holds.
-    EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), before);
-    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
-        << Boxes::instance().dump().toStdString();
-    EXPECT_TRUE(Boxes::instance().contains(
-        QMessageBox::Information,
-        QString("The phone's contacts were read again: it holds %1 contacts.").arg(before)))
-        << Boxes::instance().dump().toStdString();
+// The phone refuses the finish, or cancels batch 3 of 6 in its own words: the words say what it
+// acknowledged and never what it kept, and the re-read says what it holds.
+TEST_F(CausesTest, ARestoreThePhoneEndsIsReadAgainToShowWhatItKept) {
+    const struct {
+        std::function<void(fakedevice::Scenario&)> set;
+        int contacts;
+        const char* said;
+        const char* words;
+        int kept;
+    } cases[] = {
+        {[](fakedevice::Scenario& s) { s.finishRefusal = "Couldn't commit changes on device"; }, 20,
+         "It said: \"Couldn't commit changes on device\".",
+         "The phone acknowledged 20 of the 20 contacts but did not accept the end of the "
+         "session, so it may have kept none of them",
+         0},
+        {[](fakedevice::Scenario& s) { s.cancelAtProcessChanges = 4; }, 60,
+         "It said: \"Sync cancelled by the device\".",
+         "20 of the 60 contacts had been sent and acknowledged when the phone ended the "
+         "session; the phone's contacts are read again now to show what it kept.",
+         20},
+    };
+    unsigned n = 74;
+    for (const auto& c : cases) {
+        Boxes::instance().reset();
+        win.reset();
+        auto phone = phoneWith(n++, 3);
+        readIn(phone);
+        const size_t before = phone->recordIds("com.apple.contacts.Contact").size();
+        phone->updateScenario(c.set);
+        QElapsedTimer t;
+        t.start();
+        win->transfer2IOS(newContacts(c.contacts), QString());
+        EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
+        ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
+            << Boxes::instance().dump().toStdString();
+        const QString shown = plain(Boxes::instance().shown.front().text);
+        EXPECT_TRUE(shown.contains(c.said)) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(c.words)) << shown.toStdString();
+        EXPECT_FALSE(anyBoxSays("The phone took")) << Boxes::instance().dump().toStdString();
+        EXPECT_FALSE(anyBoxSays("stays on it")) << Boxes::instance().dump().toStdString();
+        // The re-read says what the phone holds, and the mirror is the phone's.
+        const size_t now = before + size_t(c.kept);
+        EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), now);
+        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+            << Boxes::instance().dump().toStdString();
+        EXPECT_TRUE(Boxes::instance().contains(
+            QMessageBox::Information,
+            QString("The phone's contacts were read again: it holds %1 contacts.").arg(now)))
+            << Boxes::instance().dump().toStdString();
+        EXPECT_EQ(size_t(dbChild(tree().deviceRoot(), 0)->db->contacts().size()), now);
+        phoneServer()->detach(udid);
+    }
 }
 
 TEST_F(CausesTest, ARestoreCancelledAfterThePhoneTookEverythingSaysTheyStay) {
