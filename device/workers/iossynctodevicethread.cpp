@@ -152,8 +152,8 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
                   "be saved, and it is read again from the phone.")
                    .arg(m_taken);
     } else if (m_endedByPhone) {
-        // A phone that ends the session itself commits nothing at a finish: what it kept of
-        // the batches it acknowledged is for the re-read to show.
+        // What a phone keeps of a session it ended itself is not known, also of the batches
+        // it acknowledged: the re-read shows it.
         said = tr(" %1 of the %2 contacts had been sent and acknowledged when the phone ended the "
                   "session; the phone's contacts are read again now to show what it kept.")
                    .arg(m_taken)
