@@ -122,7 +122,7 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
             ProgressForm form(QString(), this);
             IOSSyncToDeviceThread worker(target->id, db.data(), sent, &form);
             ok = runUnderForm(form, worker);
-            inDoubt = worker.finishFailed() || worker.batchInDoubt();
+            inDoubt = worker.finishFailed() || worker.batchInDoubt() || worker.endedByPhone();
             if (worker.wasCancelled()) {
                 const QString text =
                     cancelledRestoreText(worker.takenCount(), contacts.size(),

@@ -55,6 +55,7 @@ BatchReply BatchSender::reply() {
     }
     if (slot.failure) {
         m_halfSent = slot.halfSent;
+        m_endedByPhone = slot.endedByPhone;
         std::exception_ptr failure;
         std::swap(failure, slot.failure);
         std::rethrow_exception(failure);
@@ -110,6 +111,7 @@ void BatchSender::send(Slot& slot) {
     slot.given.clear();
     slot.failure = nullptr;
     slot.halfSent = false;
+    slot.endedByPhone = false;
     try {
         sendContactRecords(slot);
         // From here until the details are sent, the batch's new contacts are on the phone
@@ -117,6 +119,10 @@ void BatchSender::send(Slot& slot) {
         slot.halfSent = !slot.batch.contactRecords.isEmpty();
         sendChildRecords(slot);
         slot.halfSent = false;
+    } catch (const DeviceError& e) {
+        // Only once the session is open has the phone anything of this run to keep.
+        slot.endedByPhone = m_session && e.kind() == DeviceFailure::EndedByPhone;
+        slot.failure = std::current_exception();
     } catch (...) {
         slot.failure = std::current_exception();
     }

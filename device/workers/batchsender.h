@@ -72,6 +72,9 @@ public:
     BatchReply reply();
     // Whether the batch that failed had its contacts sent but not their details.
     bool halfSent() const { return m_halfSent; }
+    // Whether the phone itself ended the session while the batch that failed was being sent
+    // (its cancel, its goodbye, a connection it closed): what it kept is then not known.
+    bool endedByPhone() const { return m_endedByPhone; }
 
     // With no batch on its way. Finishes the session, when one is open, so that the phone
     // keeps what it took; false when none was open.
@@ -100,6 +103,7 @@ private:
         GivenIds given;
         bool sent = false;
         bool halfSent = false;
+        bool endedByPhone = false;
         std::exception_ptr failure;
     };
 
@@ -119,6 +123,7 @@ private:
     int m_oldest = 0;
     int m_onItsWay = 0;
     bool m_halfSent = false;
+    bool m_endedByPhone = false;
     // The sending thread's side: the next slot to send, and whether to send no more.
     int m_next = 0;
     bool m_sendNoMore = false;

@@ -45,6 +45,7 @@ void IOSSyncToDeviceThread::run() {
     m_finished = false;
     m_abandoned = false;
     m_finishFailed = false;
+    m_endedByPhone = false;
     m_handedBatches = 0;
     m_takenBatches = 0;
     m_namesOnItsWay.clear();
@@ -84,6 +85,7 @@ void IOSSyncToDeviceThread::run() {
     merge.setUnexpectedFailureText(QStringLiteral("IOSSyncToDeviceThread: unexpected failure."));
     merge.setFailureText([this, &merge](const QString& cause) {
         m_taken = merge.counts().taken;
+        m_endedByPhone = m_sender && m_sender->endedByPhone();
         return failureText(cause);
     });
     MergeRun::Outcome outcome = MergeRun::FAILED;
@@ -149,6 +151,13 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
         said = tr(" The phone took all %1 contacts; only this computer's copy of them could not "
                   "be saved, and it is read again from the phone.")
                    .arg(m_taken);
+    } else if (m_endedByPhone) {
+        // What a phone keeps of a session it ended itself is not known, also of the batches
+        // it acknowledged: the re-read shows it.
+        said = tr(" %1 of the %2 contacts had been sent and acknowledged when the phone ended the "
+                  "session; the phone's contacts are read again now to show what it kept.")
+                   .arg(m_taken)
+                   .arg(m_contacts.size());
     } else if (m_taken == m_contacts.size()) {
         said = tr(" The phone took all %1 contacts, but the session with it did not end "
                   "properly.")

@@ -44,6 +44,9 @@ public:
     // while it was ending): a phone that cannot commit the changes keeps none of them, so what
     // it acknowledged may not be on it.
     bool finishFailed() const { return m_finishFailed; }
+    // The phone itself ended the session while changes went out: what it kept of them is known
+    // only from a read of its contacts.
+    bool endedByPhone() const { return m_endedByPhone; }
 
 protected:
     void run() override;
@@ -77,6 +80,7 @@ private:
     bool m_finished = false;  // the phone acknowledged the end of the session
     bool m_abandoned = false;
     bool m_finishFailed = false;
+    bool m_endedByPhone = false;
     std::unique_ptr<BatchSender> m_sender;
     int m_handedBatches = 0;
     int m_takenBatches = 0;

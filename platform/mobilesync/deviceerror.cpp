@@ -42,8 +42,49 @@ DeviceFailure failureOfLockdown(int code) {
         case LOCKDOWN_E_RECEIVE_TIMEOUT:
             return DeviceFailure::Silent;
         default:
-            return DeviceFailure::Other;
+            // The phone named its reason: it refused, and said which reason.
+            return lockdownErrorName(code) ? DeviceFailure::SessionRefused : DeviceFailure::Other;
     }
+}
+
+const char* lockdownErrorName(int code) {
+    // libimobiledevice's names of the phone's errors, in the order of lockdownd_error_t.
+    static const char* const kNames[] = {"InvalidResponse",
+                                         "MissingKey",
+                                         "MissingValue",
+                                         "GetProhibited",
+                                         "SetProhibited",
+                                         "RemoveProhibited",
+                                         "ImmutableValue",
+                                         "PasswordProtected",
+                                         "UserDeniedPairing",
+                                         "PairingDialogResponsePending",
+                                         "MissingHostID",
+                                         "InvalidHostID",
+                                         "SessionActive",
+                                         "SessionInactive",
+                                         "MissingSessionID",
+                                         "InvalidSessionID",
+                                         "MissingService",
+                                         "InvalidService",
+                                         "ServiceLimit",
+                                         "MissingPairRecord",
+                                         "SavePairRecordFailed",
+                                         "InvalidPairRecord",
+                                         "InvalidActivationRecord",
+                                         "MissingActivationRecord",
+                                         "ServiceProhibited",
+                                         "EscrowLocked",
+                                         "PairingProhibitedOverThisConnection",
+                                         "FMiPProtected",
+                                         "MCProtected",
+                                         "MCChallengeRequired"};
+    static_assert(sizeof kNames / sizeof *kNames ==
+                      LOCKDOWN_E_INVALID_RESPONSE - LOCKDOWN_E_MC_CHALLENGE_REQUIRED + 1,
+                  "one name for each code from InvalidResponse to MCChallengeRequired");
+    if (code > LOCKDOWN_E_INVALID_RESPONSE || code < LOCKDOWN_E_MC_CHALLENGE_REQUIRED)
+        return nullptr;
+    return kNames[LOCKDOWN_E_INVALID_RESPONSE - code];
 }
 
 namespace {
@@ -121,14 +162,20 @@ DeviceFailure failureOfStartService(int code, const std::string& udid) {
     switch (code) {
         case LOCKDOWN_E_MISSING_VALUE:
             return DeviceFailure::NotUnlockedSinceRestart;
+        case LOCKDOWN_E_SERVICE_PROHIBITED:
+            return DeviceFailure::ServiceProhibited;
+        case LOCKDOWN_E_INVALID_SERVICE:
+            return DeviceFailure::ServiceUnavailable;
         case LOCKDOWN_E_SSL_ERROR:
         case LOCKDOWN_E_MUX_ERROR:
             // The phone's alert may be lost when it closes before the request is written.
             return peerRefusedCertificate() || pairRecordUnusable(udid)
                        ? DeviceFailure::SecurityRefused
                        : DeviceFailure::Disconnected;
-        default:
-            return failureOfLockdown(code);
+        default: {
+            const DeviceFailure kind = failureOfLockdown(code);
+            return kind == DeviceFailure::SessionRefused ? DeviceFailure::ServiceRefused : kind;
+        }
     }
 }
 

@@ -29,6 +29,15 @@ enum class DeviceFailure {
     NotUnlockedSinceRestart,
     // Another program holds the service ("ServiceLimit").
     ServiceBusy,
+    // StartService refused: "ServiceProhibited" (a restriction on the phone), "InvalidService"
+    // (the phone does not offer the service now).
+    ServiceProhibited,
+    ServiceUnavailable,
+    // Lockdown refused a step naming a reason that has no words of its own here: its handshake
+    // (the pairing checked, the session started) or StartService. The name is the phone's own
+    // word for it (DeviceSeen::phoneWords).
+    SessionRefused,
+    ServiceRefused,
 
     // usbmuxd, which lists the phones and carries every connection to them, could not be asked:
     MuxNotRunning,   // nothing listens at its socket (none there, or one left behind)
@@ -43,11 +52,15 @@ bool isUsbmuxdFailure(DeviceFailure kind);
 
 // A lockdownd_error_t of the lockdown client and its handshake.
 DeviceFailure failureOfLockdown(int code);
+// The "Error" lockdown answered with, for a code libimobiledevice gives only for that answer
+// (-34 only for "ServiceProhibited"); null for the codes the library makes itself (a property
+// list, TLS or connection error, a time-out, an answer it could not read or did not know).
+const char* lockdownErrorName(int code);
 // A lockdownd_error_t of StartService for the phone udid: a phone not unlocked since it
-// restarted answers "MissingValue" there (its escrow bag cannot be opened), which means nothing
-// of the kind elsewhere. The session's TLS handshake is over by then: an SSL or mux error there
-// is the phone refusing this computer's certificate only when its TLS alert says so (over TLS 1.3
-// the client learns of that at its first read) or when this computer's pair record holds no
+// restarted answers "MissingValue" there (its escrow bag cannot be opened), which elsewhere is
+// only a refusal with that name. The session's TLS handshake is over by then: an SSL or mux error
+// there is the phone refusing this computer's certificate only when its TLS alert says so (over
+// TLS 1.3 the client learns of that at its first read) or when this computer's pair record holds no
 // usable certificate and key; otherwise it is a connection that broke. The alert is read from
 // OpenSSL's error queue of the calling thread: clearTlsErrors() before the call.
 DeviceFailure failureOfStartService(int code, const std::string& udid);

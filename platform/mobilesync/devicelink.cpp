@@ -78,6 +78,7 @@ struct Opened {
     int rc = MOBILESYNC_E_UNKNOWN_ERROR;
     DeviceFailure failure = DeviceFailure::Other;
     std::string why;
+    std::string refusal;
 
     Opened() = default;
     Opened(Opened&& o) noexcept
@@ -85,7 +86,8 @@ struct Opened {
           client(std::exchange(o.client, nullptr)),
           rc(o.rc),
           failure(o.failure),
-          why(std::move(o.why)) {}
+          why(std::move(o.why)),
+          refusal(std::move(o.refusal)) {}
     Opened& operator=(Opened&&) = delete;
     ~Opened() {
         if (client)
@@ -121,9 +123,15 @@ std::string udidOf(idevice_t device) {
     return s;
 }
 
+// The reason lockdown named for a refusal, in its own word; empty for a code it did not answer.
+std::string refusalOf(int rc) {
+    const char* name = lockdownErrorName(rc);
+    return name ? name : "";
+}
+
 // Lockdown's handshake (its TLS included); its cause in *failure when it fails.
 int handshake(idevice_t device, const char* label, lockdownd_client_t* lockdown,
-              DeviceFailure* failure, std::string* why) {
+              DeviceFailure* failure, std::string* why, std::string* refusal) {
     *lockdown = nullptr;
     const int rc = lockdownd_client_new_with_handshake(device, lockdown, label);
     if (rc == LOCKDOWN_E_SUCCESS)
@@ -135,6 +143,7 @@ int handshake(idevice_t device, const char* label, lockdownd_client_t* lockdown,
     if (why)
         *why = "lockdown handshake: return " + std::to_string(rc) + ".";
     *failure = failureOfLockdown(rc);
+    *refusal = refusalOf(rc);
     return rc;
 }
 
@@ -142,14 +151,16 @@ int handshake(idevice_t device, const char* label, lockdownd_client_t* lockdown,
 
 int Connection::startService(idevice_t device, const char* service, const char* label,
                              const LockdownStep& before, const std::atomic<bool>& abandoned,
-                             service_client_t* client, DeviceFailure* failure, std::string* why) {
+                             service_client_t* client, DeviceFailure* failure, std::string* why,
+                             std::string* refusal) {
     *failure = DeviceFailure::None;
+    refusal->clear();
     const auto fail = [failure](int rc, DeviceFailure kind) {
         *failure = kind;
         return rc;
     };
     lockdownd_client_t lockdown = nullptr;
-    int rc = handshake(device, label, &lockdown, failure, why);
+    int rc = handshake(device, label, &lockdown, failure, why, refusal);
     if (rc != LOCKDOWN_E_SUCCESS)
         return rc;
     // A step that failed may have left the session unfit (a refused certificate shows at its
@@ -157,7 +168,7 @@ int Connection::startService(idevice_t device, const char* service, const char* 
     // session of its own, and a failure is named there as it would be without the step.
     if (before && !before(lockdown, abandoned) && !abandoned) {
         lockdownd_client_free(lockdown);
-        rc = handshake(device, label, &lockdown, failure, why);
+        rc = handshake(device, label, &lockdown, failure, why, refusal);
         if (rc != LOCKDOWN_E_SUCCESS)
             return rc;
     }
@@ -177,6 +188,7 @@ int Connection::startService(idevice_t device, const char* service, const char* 
             lockdownd_service_descriptor_free(descriptor);
         if (why)
             *why = "lockdown StartService: return " + std::to_string(rc) + ".";
+        *refusal = refusalOf(rc);
         return rc != LOCKDOWN_E_SUCCESS ? fail(rc, startFailure)
                                         : fail(MOBILESYNC_E_UNKNOWN_ERROR, DeviceFailure::Other);
     }
@@ -198,11 +210,13 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
                      const LockdownStep& before) {
     close();
     failure_ = DeviceFailure::None;
+    refusal_.clear();
     const auto handle = std::make_shared<DeviceHandle>(device);
     int rc = MOBILESYNC_E_SUCCESS;
     if (!cancel_) {
         const std::atomic<bool> never{false};
-        rc = startService(device, service, label, before, never, &client_, &failure_, why);
+        rc = startService(device, service, label, before, never, &client_, &failure_, why,
+                          &refusal_);
         if (rc == MOBILESYNC_E_SUCCESS)
             device_ = handle->take();
     } else {
@@ -214,7 +228,7 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
             Opened o;
             o.device = handle->take();
             o.rc = startService(o.device, service.c_str(), label.c_str(), before, abandoned,
-                                &o.client, &o.failure, &o.why);
+                                &o.client, &o.failure, &o.why, &o.refusal);
             return o;
         };
         std::optional<Opened> opened = phonecall::waitUnlessCancelled<Opened>(set_up, cancel_);
@@ -222,6 +236,7 @@ int Connection::open(idevice_t device, const char* service, const char* label, s
             return fail(MOBILESYNC_E_CANCELLED, DeviceFailure::Cancelled);
         rc = opened->rc;
         failure_ = opened->failure;
+        refusal_ = opened->refusal;
         if (why && !opened->why.empty())
             *why = opened->why;
         if (rc == MOBILESYNC_E_SUCCESS) {

@@ -109,6 +109,9 @@ public:
     bool cancelled() const { return cancel_ && cancel_->load(); }
     // What the last failing call means for the user; None after a success.
     DeviceFailure failure() const { return failure_; }
+    // The reason lockdown named when it refused the last open ("ServiceProhibited"); empty
+    // when it named none.
+    const std::string& refusal() const { return refusal_; }
 
     // ["DLMessagePing", text]; the phone does not answer it.
     int ping(const char* text);
@@ -125,7 +128,8 @@ private:
     // asked for).
     static int startService(idevice_t device, const char* service, const char* label,
                             const LockdownStep& before, const std::atomic<bool>& abandoned,
-                            service_client_t* client, DeviceFailure* failure, std::string* why);
+                            service_client_t* client, DeviceFailure* failure, std::string* why,
+                            std::string* refusal);
     int receiveBytes(char* data, uint32_t size, int silenceMs, bool* started);
     // Writes all of it; false when the connection failed.
     bool sendAll(const char* data, uint32_t size);
@@ -143,6 +147,7 @@ private:
     const std::atomic<bool>* cancel_ = nullptr;
     int cancelGraceMs_ = 0;
     DeviceFailure failure_ = DeviceFailure::None;
+    std::string refusal_;
 };
 
 }  // namespace devicelink

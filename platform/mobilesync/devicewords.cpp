@@ -42,6 +42,25 @@ QString plainWords(DeviceFailure kind) {
             return tr(
                 "Another program, such as a sync or backup tool, is using the phone. Close "
                 "that program and try again.");
+        case DeviceFailure::ServiceProhibited:
+            return tr(
+                "The phone refused to start its contacts sync service (ServiceProhibited): a "
+                "restriction on the phone may forbid syncing with a computer. Trying again "
+                "cannot help while it stands; whoever manages the phone (an organisation, or "
+                "whoever set its restrictions) can lift it.");
+        case DeviceFailure::ServiceUnavailable:
+            return tr(
+                "The phone refused to start its contacts sync service (InvalidService): it does "
+                "not offer that service now. A phone still being set up may not: finish its "
+                "setup, restart it and try again.");
+        case DeviceFailure::SessionRefused:
+            return tr(
+                "The phone refused the connection with this computer. Unplug it, plug it in "
+                "again and try again.");
+        case DeviceFailure::ServiceRefused:
+            return tr(
+                "The phone refused to start its contacts sync service. Unplug it, plug it in "
+                "again and try again.");
         case DeviceFailure::TrustPending:
             return tr(
                 "The phone asks whether to trust this computer. Tap \"Trust\" on the phone "
@@ -133,6 +152,13 @@ QString keptWords(DeviceStage stage) {
     return QString();
 }
 
+// The same when the phone itself ended the session: nothing is said of a write, since what a
+// phone keeps of changes it did not see to the finish (where it commits them) is not known; the
+// writer says what it sent and what follows.
+QString keptAfterPhoneEnded(DeviceStage stage) {
+    return stage == DeviceStage::Write ? QString() : keptWords(stage);
+}
+
 QString endedWithoutWords(DeviceStage stage) {
     switch (stage) {
         case DeviceStage::Open:
@@ -152,8 +178,18 @@ QString endedWithoutWords(DeviceStage stage) {
         case DeviceStage::Finish:
             break;
     }
-    return tr("The phone ended the sync without saying why.") + keptWords(stage) +
+    return tr("The phone ended the sync without saying why.") + keptAfterPhoneEnded(stage) +
            QLatin1Char(' ') + tr("Try again.");
+}
+
+// A step lockdown refused with a reason that has no words of its own: the phone's name for it.
+QString refusedWords(DeviceFailure kind, const std::string& name) {
+    const QString step = kind == DeviceFailure::SessionRefused
+                             ? tr("The phone refused the connection with this computer (%1).")
+                             : tr("The phone refused to start its contacts sync service (%1).");
+    return step.arg(QString::fromStdString(name)) + QLatin1Char(' ') +
+           tr("Unplug it, plug it in again and try again; if it refuses again, the phone's "
+              "reason is the name in brackets.");
 }
 
 QString seenWords(const DeviceSeen& seen) {
@@ -175,8 +211,11 @@ QString seenWords(const DeviceSeen& seen) {
         case DeviceFailure::EndedByPhone:
             if (!said.empty())
                 return tr("The phone ended the sync. It said: %1.").arg(quoted(said)) +
-                       keptWords(seen.stage);
+                       keptAfterPhoneEnded(seen.stage);
             return endedWithoutWords(seen.stage);
+        case DeviceFailure::SessionRefused:
+        case DeviceFailure::ServiceRefused:
+            return said.empty() ? plainWords(seen.kind) : refusedWords(seen.kind, said);
         case DeviceFailure::Other:
             return tr("The phone ended the sync without saying why.") + keptWords(seen.stage) +
                    QLatin1Char(' ') + tr("Try again.");

@@ -48,7 +48,10 @@ int MobileSyncSession::open(idevice_t device, const char* label,
     phoneWords_.clear();
     // Lockdown and the version exchange wait as long as the library does.
     lastWaitMs_ = devicelink::kDefaultTimeoutMs;
-    return link_.open(device, kSyncServiceName, label, &description_, before);
+    const int rc = link_.open(device, kSyncServiceName, label, &description_, before);
+    // A set-up lockdown refused is told with the reason it named.
+    phoneWords_ = link_.refusal();
+    return rc;
 }
 
 int MobileSyncSession::receive(plist_t* message, int waitMs) {

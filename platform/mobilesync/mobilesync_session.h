@@ -87,7 +87,7 @@ public:
     }
     const std::string& description() const { return description_; }
     // The phone's own text of the last failure (the reason of its refusal, its cancel or its
-    // hang-up) as it gave it; empty when it gave none.
+    // hang-up, the name lockdown gave a refused set-up) as it gave it; empty when it gave none.
     const std::string& phoneWords() const { return phoneWords_; }
     DeviceFailure failure() const {
         return failure_ != DeviceFailure::None ? failure_ : link_.failure();

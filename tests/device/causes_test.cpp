@@ -12,24 +12,49 @@
 using namespace devicetest;
 
 TEST_F(DeviceTest, ACodeMeansWhatItsStepSays) {
-    // "MissingValue" from StartService: a phone not unlocked since it restarted (the window's
-    // suite has the other answers of the service start).
+    // A reason lockdown names is told with its name, never as none; "MissingValue" means a phone
+    // not unlocked since it restarted only from StartService (the window's suite has the other
+    // answers of the service start). A managed phone answers Pair with "MCProtected".
     phone->generateContacts(3);
-    phone->updateScenario(
-        [](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "MissingValue"; });
-    const Seen locked = failureOf([&] { readAll(udid); });
-    EXPECT_EQ(locked.kind, DeviceFailure::NotUnlockedSinceRestart) << locked.text;
-    EXPECT_EQ(locked.detail,
-              "mobiledevice_sync_start_throw: start service failed. return -12. lockdown "
-              "StartService: return -12.");
-
-    // The same code from another step of lockdown means nothing of the kind: no cause is named.
-    phone->setScenario(fakedevice::scenarioFor(phone->iosMajor()));
-    phone->updateScenario(
-        [](fakedevice::Scenario& s) { s.lockdownErrors["StartSession"] = "MissingValue"; });
-    const Seen other = failureOf([&] { readAll(udid); });
-    EXPECT_EQ(other.kind, DeviceFailure::Other) << other.text;
-    EXPECT_TRUE(has(other.text, "without saying why")) << other.text;
+    const size_t before = phone->recordCount();
+    const struct {
+        const char* request;
+        const char* error;
+        DeviceFailure kind;
+        const char* words;
+        const char* detail;
+    } cases[] = {
+        {"StartService", "MissingValue", DeviceFailure::NotUnlockedSinceRestart,
+         "has not been unlocked since it was restarted",
+         "start service failed. return -12. lockdown StartService: return -12."},
+        {"StartService", "SessionInactive", DeviceFailure::ServiceRefused,
+         "The phone refused to start its contacts sync service (SessionInactive). Unplug it",
+         "return -23. lockdown StartService: return -23."},
+        {"StartSession", "MissingValue", DeviceFailure::SessionRefused,
+         "The phone refused the connection with this computer (MissingValue). Unplug it",
+         "return -12. lockdown handshake: return -12."},
+        {"Pair", "MCProtected", DeviceFailure::SessionRefused,
+         "The phone refused the connection with this computer (MCProtected).",
+         "return -38. lockdown handshake: return -38."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        phone->setScenario(fakedevice::scenarioFor(phone->iosMajor()));
+        phone->updateScenario(
+            [&](fakedevice::Scenario& s) { s.lockdownErrors[c.request] = c.error; });
+        // Pair is asked for only when this computer holds no pairing with the phone.
+        if (std::string(c.request) == "Pair")
+            phone->setTrust(fakedevice::Trust::Pending);
+        const Seen f = failureOf([&] { readAll(udid); });
+        EXPECT_EQ(f.kind, c.kind) << f.text;
+        EXPECT_TRUE(has(f.text, c.words)) << f.text;
+        EXPECT_FALSE(has(f.text, "without saying why")) << f.text;
+        EXPECT_TRUE(has(f.detail, c.detail)) << f.detail;
+        EXPECT_LT(f.ms, 10000);
+    }
+    // Refused before the session: nothing went to the phone.
+    EXPECT_TRUE(phone->syncSessions().empty());
+    EXPECT_EQ(phone->recordCount(), before);
 }
 
 TEST_F(DeviceTest, RefusalsCancelsAndHangUpsQuoteThePhone) {

@@ -72,7 +72,7 @@ TEST_F(DeviceTest, AHangUpAfterTheHandshakeIsThePhoneEndingTheConnection) {
          [](Scenario& s) {
              s.faults = {dropAt(fakedevice::kServiceSync, "SDMessageProcessChanges")};
          },
-         true, DeviceFailure::EndedByPhone, "the rest was not written to it"},
+         true, DeviceFailure::EndedByPhone, "ended the sync without saying why. Try again."},
         {"at the finish",
          [](Scenario& s) {
              s.commitOnFinish = true;

@@ -232,6 +232,10 @@ TEST(DeviceFailureKinds, OverlappingCodesMeanWhatTheirLayerSays) {
     EXPECT_EQ(failureOfLookup(-3), DeviceFailure::NotFound);
     EXPECT_EQ(failureOfLockdown(-17), DeviceFailure::Locked);
     EXPECT_EQ(failureOfLockdown(-19), DeviceFailure::TrustPending);
+    // Only the codes of the phone's named answers (-10 to -39) carry a name.
+    EXPECT_STREQ(lockdownErrorName(-39), "MCChallengeRequired");
+    EXPECT_EQ(lockdownErrorName(-9), nullptr);
+    EXPECT_EQ(failureOfLockdown(-256), DeviceFailure::Other);
 
     const DeviceError e(DeviceFailure::Locked, "Words.", "call failed. return -17.");
     EXPECT_STREQ(e.what(), "Words.\ncall failed. return -17.");

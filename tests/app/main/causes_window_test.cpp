@@ -105,6 +105,14 @@ TEST_F(CausesTest, APlugInNamesTheCauseLockdownOrThePhoneGave) {
         {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "MissingValue"; },
          "The phone has not been unlocked since it was restarted",
          "start service failed. return -12."},
+        // A restricted or supervised phone, and one that does not offer the service now.
+        {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "ServiceProhibited"; },
+         "The phone refused to start its contacts sync service (ServiceProhibited): a "
+         "restriction on the phone may forbid syncing with a computer.",
+         "start service failed. return -34."},
+        {[](fakedevice::Scenario& s) { s.lockdownErrors["StartService"] = "InvalidService"; },
+         "The phone refused to start its contacts sync service (InvalidService)",
+         "start service failed. return -27."},
         {[](fakedevice::Scenario& s) {
              s.refuseSync = true;
              s.refuseDescription =
@@ -130,6 +138,12 @@ TEST_F(CausesTest, APlugInNamesTheCauseLockdownOrThePhoneGave) {
         EXPECT_FALSE(shown.contains("could not complete the sync")) << shown.toStdString();
         EXPECT_FALSE(shown.contains("iCloud")) << shown.toStdString();
         EXPECT_FALSE(shown.contains("disconnected")) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("without saying why")) << shown.toStdString();
+        // The read ends at the refusal: nothing more is asked of the phone or sent to it.
+        for (const fakedevice::SyncSession& session : phone->syncSessions()) {
+            EXPECT_FALSE(session.recordsRequested);
+            EXPECT_TRUE(session.changesReceived.empty());
+        }
         phoneServer()->detach(udid);
     }
 }
@@ -151,34 +165,58 @@ TEST_F(CausesTest, AnEmptyPhoneIsNotSaidToKeepItsContactsInICloud) {
         << Boxes::instance().dump().toStdString();
 }
 
-TEST_F(CausesTest, ARestoreWhoseFinishIsRefusedSaysThePhoneMayHaveKeptNone) {
-    auto phone = phoneWith(71, 3);
-    readIn(phone);
-    const size_t before = phone->recordIds("com.apple.contacts.Contact").size();
-    phone->updateScenario(
-        [](fakedevice::Scenario& s) { s.finishRefusal = "Couldn't commit changes on device"; });
-    QElapsedTimer t;
-    t.start();
-    win->transfer2IOS(newContacts(20), QString());
-    EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
-    ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
-        << Boxes::instance().dump().toStdString();
-    const QString shown = plain(Boxes::instance().shown.front().text);
-    EXPECT_TRUE(shown.contains("It said: \"Couldn't commit changes on device\"."))
-        << shown.toStdString();
-    EXPECT_TRUE(
-        shown.contains("The phone acknowledged 20 of the 20 contacts but did not accept "
-                       "the end of the session, so it may have kept none of them"))
-        << shown.toStdString();
-    EXPECT_FALSE(anyBoxSays("The phone took all")) << Boxes::instance().dump().toStdString();
-    // The phone kept none, and the re-read says what it holds.
-    EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), before);
-    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
-        << Boxes::instance().dump().toStdString();
-    EXPECT_TRUE(Boxes::instance().contains(
-        QMessageBox::Information,
-        QString("The phone's contacts were read again: it holds %1 contacts.").arg(before)))
-        << Boxes::instance().dump().toStdString();
+// The phone refuses the finish, or cancels batch 3 of 6 (its fifth change message) in its own
+// words: the words say what it acknowledged, never what it kept, nothing more goes to it, and
+// the re-read says what it holds.
+TEST_F(CausesTest, ARestoreThePhoneEndsIsReadAgainToShowWhatItKept) {
+    const struct {
+        std::function<void(fakedevice::Scenario&)> set;
+        int contacts;
+        size_t messages;
+        int kept;
+        const char* words;
+    } cases[] = {
+        {[](fakedevice::Scenario& s) { s.finishRefusal = "Couldn't commit changes on device"; }, 20,
+         4, 0,
+         "It said: \"Couldn't commit changes on device\". The phone acknowledged 20 of the 20 "
+         "contacts but did not accept the end of the session, so it may have kept none of them"},
+        {[](fakedevice::Scenario& s) { s.cancelAtProcessChanges = 4; }, 60, 5, 20,
+         "It said: \"Sync cancelled by the device\". 20 of the 60 contacts had been sent and "
+         "acknowledged when the phone ended the session; the phone's contacts are read again "
+         "now to show what it kept."},
+    };
+    unsigned n = 74;
+    for (const auto& c : cases) {
+        Boxes::instance().reset();
+        win.reset();
+        auto phone = phoneWith(n++, 3);
+        readIn(phone);
+        const size_t before = phone->recordIds("com.apple.contacts.Contact").size();
+        phone->updateScenario(c.set);
+        QElapsedTimer t;
+        t.start();
+        win->transfer2IOS(newContacts(c.contacts), QString());
+        EXPECT_LT(t.elapsed(), 10000 * kTimeScale);
+        ASSERT_EQ(Boxes::instance().count(QMessageBox::Critical), 1)
+            << Boxes::instance().dump().toStdString();
+        const QString shown = plain(Boxes::instance().shown.front().text);
+        EXPECT_TRUE(shown.contains(c.words)) << shown.toStdString();
+        EXPECT_FALSE(anyBoxSays("The phone took")) << Boxes::instance().dump().toStdString();
+        EXPECT_FALSE(anyBoxSays("stays on it")) << Boxes::instance().dump().toStdString();
+        EXPECT_EQ(phone->countRequests(fakedevice::kServiceSync, "SDMessageProcessChanges"),
+                  c.messages);
+        // The re-read says what the phone holds, and the mirror is the phone's.
+        const size_t now = before + size_t(c.kept);
+        EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), now);
+        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+            << Boxes::instance().dump().toStdString();
+        EXPECT_TRUE(Boxes::instance().contains(
+            QMessageBox::Information,
+            QString("The phone's contacts were read again: it holds %1 contacts.").arg(now)))
+            << Boxes::instance().dump().toStdString();
+        EXPECT_EQ(size_t(dbChild(tree().deviceRoot(), 0)->db->contacts().size()), now);
+        phoneServer()->detach(udid);
+    }
 }
 
 TEST_F(CausesTest, ARestoreCancelledAfterThePhoneTookEverythingSaysTheyStay) {
