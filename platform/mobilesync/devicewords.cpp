@@ -45,14 +45,12 @@ QString plainWords(DeviceFailure kind) {
         case DeviceFailure::ServiceProhibited:
             return tr(
                 "The phone refused to start its contacts sync service (ServiceProhibited): a "
-                "restriction on the phone may forbid syncing with a computer. Trying again "
-                "cannot help while it stands; whoever manages the phone (an organisation, or "
-                "whoever set its restrictions) can lift it.");
+                "restriction on the phone may forbid syncing with a computer. Ask whoever "
+                "manages the phone to allow it, then try again.");
         case DeviceFailure::ServiceUnavailable:
             return tr(
-                "The phone refused to start its contacts sync service (InvalidService): it does "
-                "not offer that service now. A phone still being set up may not: finish its "
-                "setup, restart it and try again.");
+                "The phone refused to start its contacts sync service (InvalidService): it "
+                "says it has no such service. Restart the phone and try again.");
         case DeviceFailure::SessionRefused:
             return tr(
                 "The phone refused the connection with this computer. Unplug it, plug it in "
@@ -188,8 +186,7 @@ QString refusedWords(DeviceFailure kind, const std::string& name) {
                              ? tr("The phone refused the connection with this computer (%1).")
                              : tr("The phone refused to start its contacts sync service (%1).");
     return step.arg(QString::fromStdString(name)) + QLatin1Char(' ') +
-           tr("Unplug it, plug it in again and try again; if it refuses again, the phone's "
-              "reason is the name in brackets.");
+           tr("Unplug the phone, plug it in again and try again.");
 }
 
 QString seenWords(const DeviceSeen& seen) {

@@ -20,12 +20,12 @@
         <translation>Another program, such as a sync or backup tool, is using the phone. Close that program and try again.</translation>
     </message>
     <message>
-        <source>The phone refused to start its contacts sync service (ServiceProhibited): a restriction on the phone may forbid syncing with a computer. Trying again cannot help while it stands; whoever manages the phone (an organisation, or whoever set its restrictions) can lift it.</source>
-        <translation>The phone refused to start its contacts sync service (ServiceProhibited): a restriction on the phone may forbid syncing with a computer. Trying again cannot help while it stands; whoever manages the phone (an organisation, or whoever set its restrictions) can lift it.</translation>
+        <source>The phone refused to start its contacts sync service (ServiceProhibited): a restriction on the phone may forbid syncing with a computer. Ask whoever manages the phone to allow it, then try again.</source>
+        <translation>The phone refused to start its contacts sync service (ServiceProhibited): a restriction on the phone may forbid syncing with a computer. Ask whoever manages the phone to allow it, then try again.</translation>
     </message>
     <message>
-        <source>The phone refused to start its contacts sync service (InvalidService): it does not offer that service now. A phone still being set up may not: finish its setup, restart it and try again.</source>
-        <translation>The phone refused to start its contacts sync service (InvalidService): it does not offer that service now. A phone still being set up may not: finish its setup, restart it and try again.</translation>
+        <source>The phone refused to start its contacts sync service (InvalidService): it says it has no such service. Restart the phone and try again.</source>
+        <translation>The phone refused to start its contacts sync service (InvalidService): it says it has no such service. Restart the phone and try again.</translation>
     </message>
     <message>
         <source>The phone refused the connection with this computer. Unplug it, plug it in again and try again.</source>
@@ -44,8 +44,8 @@
         <translation>The phone refused to start its contacts sync service (%1).</translation>
     </message>
     <message>
-        <source>Unplug it, plug it in again and try again; if it refuses again, the phone&apos;s reason is the name in brackets.</source>
-        <translation>Unplug it, plug it in again and try again; if it refuses again, the phone&apos;s reason is the name in brackets.</translation>
+        <source>Unplug the phone, plug it in again and try again.</source>
+        <translation>Unplug the phone, plug it in again and try again.</translation>
     </message>
     <message>
         <source>The phone asks whether to trust this computer. Tap &quot;Trust&quot; on the phone and enter its passcode.</source>
