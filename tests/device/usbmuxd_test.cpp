@@ -46,36 +46,35 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
         const char* name;
         std::optional<BrokenMuxKind> broken;  // else the working usbmuxd, answering lateMs late
         int lateMs;
-        bool attached;
-        DeviceFailure failure;
+        DeviceFailure failure;  // None: the phone is attached
         std::string words;
         std::string next;
         qint64 withinMs;  // for each question
     } cases[] = {
-        {"no socket", BrokenMuxKind::Missing, 0, false, DeviceFailure::MuxNotRunning,
+        {"no socket", BrokenMuxKind::Missing, 0, DeviceFailure::MuxNotRunning,
          unreachable + "it is not running (nothing listens at its socket " + path + ")", plugIn,
          1000},
-        {"a socket left behind", BrokenMuxKind::NothingListening, 0, false,
-         DeviceFailure::MuxNotRunning,
+        {"a socket left behind", BrokenMuxKind::NothingListening, 0, DeviceFailure::MuxNotRunning,
          unreachable + "it is not running (nothing listens at its socket " + path + ")", plugIn,
          1000},
-        {"another protocol", BrokenMuxKind::OtherProtocol, 0, false, DeviceFailure::MuxForeign,
+        {"another protocol", BrokenMuxKind::OtherProtocol, 0, DeviceFailure::MuxForeign,
          unreachable + "something else answers at its socket " + path, "start usbmuxd", 3000},
         // libusbmuxd's wait (twice 5 s for a process's first question), then 5 s of our own.
-        {"silent", BrokenMuxKind::Silent, 0, false, DeviceFailure::MuxSilent,
+        {"silent", BrokenMuxKind::Silent, 0, DeviceFailure::MuxSilent,
          unreachable + "it took the connection at its socket " + path + " but did not answer",
          "Restart usbmuxd", 17000},
         // An answer is an answer however late it comes within libusbmuxd's 5 s.
-        {"answering 3.5 s late without the phone", std::nullopt, 3500, false,
-         DeviceFailure::NotFound, notConnected, "Connect it with its cable", 6000},
-        {"answering 4.5 s late without the phone", std::nullopt, 4500, false,
-         DeviceFailure::NotFound, notConnected, "Connect it with its cable", 7000},
+        {"answering 3.5 s late without the phone", std::nullopt, 3500, DeviceFailure::NotFound,
+         notConnected, "Connect it with its cable", 6000},
+        {"answering 4.5 s late without the phone", std::nullopt, 4500, DeviceFailure::NotFound,
+         notConnected, "Connect it with its cable", 7000},
         // Listed, the handle is asked for once more: two late answers.
-        {"answering 3.5 s late with the phone", std::nullopt, 3500, true, DeviceFailure::None, "",
-         "", 11000},
+        {"answering 3.5 s late with the phone", std::nullopt, 3500, DeviceFailure::None, "", "",
+         11000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const bool detached = !c.broken && c.failure != DeviceFailure::None;
         std::optional<fakedevice::BrokenMux> broken;
         std::optional<fakedevice::ScopedMuxAddress> at;
         if (c.broken) {
@@ -85,7 +84,7 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
             // Late with every answer of its own: the list, and a subscription's first events.
             server->setMuxFaults(
                 {{fakedevice::kServiceMux, "", 0, fakedevice::FaultKind::Delay, c.lateMs, 0}});
-            if (!c.attached) {
+            if (detached) {
                 ASSERT_TRUE(server->detach(phone->udid()));
             }
         }
@@ -107,7 +106,7 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
             EXPECT_FALSE(mobiledevice_attached(udid));
         }
         server->setMuxFaults({});
-        if (!c.attached && !c.broken)
+        if (detached)
             server->attach(phone);
     }
 
