@@ -68,9 +68,9 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
          notConnected, "Connect it with its cable", 6000},
         {"answering 4.5 s late without the phone", std::nullopt, 4500, DeviceFailure::NotFound,
          notConnected, "Connect it with its cable", 7000},
-        // Listed, the handle is asked for once more: two late answers.
+        // Listed: the handle, and lockdown's session (this computer's id), ask usbmuxd again.
         {"answering 3.5 s late with the phone", std::nullopt, 3500, DeviceFailure::None, "", "",
-         11000},
+         14000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,7 +81,7 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
             broken.emplace(path, *c.broken);
             at.emplace(broken->socketAddress());
         } else {
-            // Late with every answer of its own: the list, and a subscription's first events.
+            // Late with each answer of its own: the list, a subscription, this computer's id.
             server->setMuxFaults(
                 {{fakedevice::kServiceMux, "", 0, fakedevice::FaultKind::Delay, c.lateMs, 0}});
             if (detached) {
