@@ -53,12 +53,12 @@ TEST_F(DeviceTest, AUsbmuxdThatCannotBeAskedIsNamedWithItsSocket) {
     } cases[] = {
         {"no socket", BrokenMuxKind::Missing, 0, DeviceFailure::MuxNotRunning,
          unreachable + "it is not running (nothing listens at its socket " + path + ")", plugIn,
-         1000},
+         10000},
         {"a socket left behind", BrokenMuxKind::NothingListening, 0, DeviceFailure::MuxNotRunning,
          unreachable + "it is not running (nothing listens at its socket " + path + ")", plugIn,
-         1000},
+         10000},
         {"another protocol", BrokenMuxKind::OtherProtocol, 0, DeviceFailure::MuxForeign,
-         unreachable + "something else answers at its socket " + path, "start usbmuxd", 3000},
+         unreachable + "something else answers at its socket " + path, "start usbmuxd", 10000},
         // libusbmuxd's wait (twice 5 s for a process's first question), then 5 s of our own.
         {"silent", BrokenMuxKind::Silent, 0, DeviceFailure::MuxSilent,
          unreachable + "it took the connection at its socket " + path + " but did not answer",
