@@ -68,8 +68,9 @@ void MainWindow::iosDeviceConnected(QString devid) {
     BusyScope busy(this);
     // Every wait on the phone runs off the GUI thread under a dialog with Cancel.
     const std::optional<DeviceFailure> state = waitOnPhone<DeviceFailure>(
-        tr("Connecting to the phone..."),
-        [devid](const std::atomic<bool>&) { return mobiledevice_check(devid); });
+        tr("Connecting to the phone..."), [devid](const std::atomic<bool>& abandoned) {
+            return mobiledevice_check(devid, &abandoned);
+        });
     if (!state) {
         return;
     }

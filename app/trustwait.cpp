@@ -21,7 +21,10 @@ constexpr int kTrustPollMs = 1000;
 
 DeviceFailure checkPhone(const QString& devid, const std::atomic<bool>* cancel) {
     const std::optional<DeviceFailure> state = phonecall::waitUnlessCancelled<DeviceFailure>(
-        [devid](const std::atomic<bool>&) { return mobiledevice_check(devid); }, cancel);
+        [devid](const std::atomic<bool>& abandoned) {
+            return mobiledevice_check(devid, &abandoned);
+        },
+        cancel);
     return state ? *state : DeviceFailure::Cancelled;
 }
 

@@ -75,9 +75,9 @@ bool iDevice::open() {
     return newDevice() == 0 && lockdowndWithHandshake() == 0;
 }
 
-DeviceFailure mobiledevice_check(QString devid) {
+DeviceFailure mobiledevice_check(QString devid, const std::atomic<bool>* cancel) {
     iDevice dev(devid);
-    FoundDevice found = mobiledevice_lookup(devid);
+    FoundDevice found = mobiledevice_lookup(devid, cancel);
     if (found.failure != DeviceFailure::None)
         return found.failure;
     dev.adopt(found.release());
@@ -87,15 +87,15 @@ DeviceFailure mobiledevice_check(QString devid) {
     // a -8 nothing of the pairing.
     if (kind != DeviceFailure::SecurityRefused && kind != DeviceFailure::Disconnected)
         return kind;
-    const DeviceFailure listing = mobiledevice_listing(devid);
+    const DeviceFailure listing = mobiledevice_listing(devid, cancel);
     if (listing != DeviceFailure::None)
         return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
     return kind == DeviceFailure::SecurityRefused ? DeviceFailure::SecurityRefused
                                                   : DeviceFailure::EndedByPhone;
 }
 
-bool mobiledevice_attached(const QString& devid) {
-    return mobiledevice_listing(devid) == DeviceFailure::None;
+bool mobiledevice_attached(const QString& devid, const std::atomic<bool>* cancel) {
+    return mobiledevice_listing(devid, cancel) == DeviceFailure::None;
 }
 
 // ---- lockdown values ----
@@ -274,7 +274,7 @@ void MobiledeviceSubscribe::announceAttached(const QStringList& known) {
         std::make_shared<phonecall::Call<QStringList>>([known](const std::atomic<bool>& abandoned) {
             QStringList attached;
             for (const QString& udid : known) {
-                if (!abandoned && mobiledevice_attached(udid))
+                if (!abandoned && mobiledevice_attached(udid, &abandoned))
                     attached << udid;
             }
             return attached;

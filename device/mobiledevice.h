@@ -11,6 +11,8 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
+#include <atomic>
+
 #include "deviceerror.h"
 #include "devicewords.h"
 #include "plistcftype.h"
@@ -52,12 +54,12 @@ protected:
 
 // Looks the phone up and makes one lockdown handshake: None when the phone can be used, else
 // why not (a pending "Trust" prompt, a declined one, a locked phone, a usbmuxd that cannot be
-// asked, ...).
-DeviceFailure mobiledevice_check(QString devid);
+// asked, ...). A set cancel flag ends the questions to usbmuxd at once (Cancelled).
+DeviceFailure mobiledevice_check(QString devid, const std::atomic<bool>* cancel = nullptr);
 
 // Whether usbmuxd lists the phone as attached over USB now (a question to usbmuxd only; the
 // phone is not contacted). mobiledevice_listing (mobiledevice_mux.h) also says why not.
-bool mobiledevice_attached(const QString& devid);
+bool mobiledevice_attached(const QString& devid, const std::atomic<bool>* cancel = nullptr);
 
 // Lockdown values. Empty domain/key are passed as "none", so both empty give the whole value
 // dictionary. Failure (device not attached over USB, handshake refused, missing value) is an

@@ -1,8 +1,8 @@
 // What usbmuxd says of a phone, and, when usbmuxd cannot be asked, why not. usbmuxd lists the
 // attached phones and carries every connection to them; libimobiledevice reports a usbmuxd it
-// cannot ask as it reports a phone that is not attached (IDEVICE_E_NO_DEVICE), so the two are
-// told apart here: from usbmuxd's own list, and from what its socket does when it is connected
-// to and asked for that list.
+// cannot ask as it reports a phone that is not attached (IDEVICE_E_NO_DEVICE), so usbmuxd is
+// asked for the phone through libusbmuxd, whose answer tells the two apart, and when no list
+// came, its socket is asked what it answers.
 #pragma once
 
 #include <libimobiledevice/libimobiledevice.h>
@@ -14,16 +14,11 @@
 #include "deviceerror.h"
 
 // None when usbmuxd lists the phone as attached over USB; NotFound when usbmuxd answered with a
-// list that lacks it; a usbmuxd failure (isUsbmuxdFailure) when the list could not be had.
-DeviceFailure mobiledevice_listing(const QString& devid);
+// list that lacks it, however late the answer came; a usbmuxd failure (isUsbmuxdFailure) when no
+// list came within libusbmuxd's own wait. A set cancel flag ends the wait at once (Cancelled).
+DeviceFailure mobiledevice_listing(const QString& devid, const std::atomic<bool>* cancel = nullptr);
 
-// Why usbmuxd's list could not be had: err is errno as the failing library call left it. A
-// socket that takes the connection is asked for the list once more, for up to 1.5 s, which a
-// set cancel flag ends at once (Cancelled).
-DeviceFailure usbmuxdFailure(int err, const std::atomic<bool>* cancel = nullptr);
-
-// The phone's handle from usbmuxd's look-up (USB only), or why there is none: NotFound only when
-// usbmuxd answered without it.
+// The phone's handle (USB only), or why there is none, as mobiledevice_listing says.
 struct FoundDevice {
     idevice_t device = nullptr;
     int rc = IDEVICE_E_UNKNOWN_ERROR;
@@ -41,7 +36,7 @@ struct FoundDevice {
     idevice_t release() { return std::exchange(device, nullptr); }
 };
 
-// Each question to usbmuxd runs on a thread of its own: a set cancel flag ends the wait at once
-// (failure Cancelled), and a usbmuxd that never answers is given up on within 6 seconds and
-// named within 8.
+// usbmuxd's answer to one question decides; the handle is made (libimobiledevice asks usbmuxd
+// again) only for a phone usbmuxd listed. A set cancel flag ends the wait at once (failure
+// Cancelled).
 FoundDevice mobiledevice_lookup(const QString& devid, const std::atomic<bool>* cancel = nullptr);

@@ -3,7 +3,6 @@
 #include <plist/plist.h>
 
 #include <QDateTime>
-#include <QThread>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -18,20 +17,23 @@ namespace {
 // A closed connection or a failed TLS handshake does not by itself say that the cable is gone:
 // usbmuxd's list of attached phones does. A phone pulled out leaves that list within moments of
 // its connections breaking, so an attached phone is looked for once more after a short pause.
-// A usbmuxd that cannot be asked is named as such: it carries every connection to the phone.
-DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
+// A usbmuxd that cannot be asked is named as such: it carries every connection to the phone. A
+// set cancel flag ends every wait here at once (Cancelled).
+DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid,
+                             const std::atomic<bool>* cancel) {
     const bool linkFailure =
         kind == DeviceFailure::Disconnected || kind == DeviceFailure::SecurityRefused;
     if ((!linkFailure && kind != DeviceFailure::Other) || udid.isEmpty())
         return kind;
-    DeviceFailure listing = mobiledevice_listing(udid);
+    DeviceFailure listing = mobiledevice_listing(udid, cancel);
     if (listing != DeviceFailure::None)
         return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
     // A code that names no cause stays without one while the phone is attached.
     if (!linkFailure)
         return kind;
-    QThread::msleep(300);
-    listing = mobiledevice_listing(udid);
+    if (!phonecall::pause(300, cancel))
+        return DeviceFailure::Cancelled;
+    listing = mobiledevice_listing(udid, cancel);
     if (listing != DeviceFailure::None)
         return listing == DeviceFailure::NotFound ? DeviceFailure::Disconnected : listing;
     // Still attached: only the TLS handshake's own failure speaks of the pairing. A connection
@@ -42,8 +44,8 @@ DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
 
 // Throws the failure: its words first, then the failing call with its code (the pattern, %1 the
 // code) and the layer's or the phone's own text, when there is one, as the detail line.
-[[noreturn]] void fail(DeviceSeen seen, const QString& udid, const char* pattern, int rc,
-                       const QString& extra = QString()) {
+[[noreturn]] void fail(DeviceSeen seen, const QString& udid, const std::atomic<bool>* cancel,
+                       const char* pattern, int rc, const QString& extra = QString()) {
     QString detail = QString::fromLatin1(pattern).arg(rc);
     if (detail.contains(QLatin1String("%2")))
         detail = detail.arg(extra);
@@ -51,7 +53,7 @@ DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
         detail += QLatin1Char(' ') + extra;
     if (seen.kind == DeviceFailure::None)
         seen.kind = DeviceFailure::Other;
-    const DeviceFailure checked = checkedFailure(seen.kind, udid);
+    const DeviceFailure checked = checkedFailure(seen.kind, udid, cancel);
     if (checked != seen.kind) {
         seen.kind = checked;
         seen.phoneWords.clear();
@@ -69,7 +71,7 @@ DeviceFailure checkedFailure(DeviceFailure kind, const QString& udid) {
     seen.waitMs = waited ? session.lastWaitMs() : 0;
     // After a confirmed cancel nobody reads the words: the phone is not asked after.
     const bool cancelled = holder.cancelFlag && holder.cancelFlag->load();
-    fail(seen, cancelled ? QString() : holder.udid, pattern, rc,
+    fail(seen, cancelled ? QString() : holder.udid, holder.cancelFlag, pattern, rc,
          QString::fromStdString(session.description()));
 }
 
@@ -133,8 +135,8 @@ void mobiledevice_sync_start_throw(QString devid, const _mobiledevice_sync_ctx& 
         DeviceSeen seen;
         seen.kind = found.failure;
         seen.stage = DeviceStage::Open;
-        fail(seen, QString(), "mobiledevice_sync_start_throw: open device failed. return %1.",
-             found.rc);
+        fail(seen, QString(), nullptr,
+             "mobiledevice_sync_start_throw: open device failed. return %1.", found.rc);
     }
     holder.udid = devid;
 

@@ -294,7 +294,8 @@ TEST_F(DeviceTest, TetheredSyncValueIsWrittenAsADictionary) {
     EXPECT_FALSE(mobiledevice_sync_set_tethered_throw(udid, "Contacts", true));
 }
 
-// The read asks usbmuxd for the phone once and sets the tethered-sync flag on the lockdown session
+// The read looks the phone up once (usbmuxd's list, then the list libimobiledevice asks for to make
+// the handle, and none of the set-up's own) and sets the tethered-sync flag on the lockdown session
 // that starts the sync service, so one handshake serves both; when the phone does not take the
 // value, or its session broke meanwhile, the service starts on a session of its own, as it would
 // without the flag. The same with the set-up on a thread of its own (a cancel flag that stays
@@ -354,7 +355,7 @@ TEST_F(DeviceTest, AStartLooksThePhoneUpOnceAndSetsTheTetheredFlagOnItsLockdownS
             }
             client.free();
             EXPECT_EQ(records, int(phone->recordCount()));
-            EXPECT_EQ(lookUps() - lookUpsBefore, 1u);
+            EXPECT_EQ(lookUps() - lookUpsBefore, 2u);
             EXPECT_EQ(client.tethered->written, c.written);
             EXPECT_EQ(phone->countRequests(kServiceLockdown, "StartSession"), c.handshakes);
             // The flag goes first, and the service starts on the last session.

@@ -15,14 +15,18 @@
 namespace {
 
 // The read of every record, as the phone read runs it (with the tethered-sync flag, when asked,
-// set on the lockdown session that starts the service); the kind it ended with.
-DeviceFailure readAll(const QString& udid, const std::atomic<bool>& cancel, bool tethered = false) {
+// set on the lockdown session that starts the service; afterStart once the session started);
+// the kind it ended with.
+DeviceFailure readAll(const QString& udid, const std::atomic<bool>& cancel, bool tethered = false,
+                      const std::function<void()>& afterStart = nullptr) {
     mobiledevice_sync_client client;
     client.cancelFlag = &cancel;
     if (tethered)
         client.tethered = TetheredSync("Contacts", true);
     try {
         mobiledevice_sync_start_throw(udid, _mobiledevice_sync_ctx::contacts(), client);
+        if (afterStart)
+            afterStart();
         mobiledevice_sync_start_recv_all_records_throw(client);
         for (bool more = true; more;) {
             PlistCFType records;
@@ -80,6 +84,23 @@ TEST_F(DeviceTest, ACancelEndsEveryWaitOnAStalledPhoneWithinATenthOfASecond) {
          [this](const std::atomic<bool>& cancel) {
              return !mobiledevice_sync_set_tethered_throw(udid, "Contacts", true, nullptr, nullptr,
                                                           &cancel);
+         }},
+        // The phone closes the connection, and usbmuxd, asked whether it is still attached,
+        // stops answering.
+        {"usbmuxd's list after a closed connection",
+         [](fakedevice::Scenario& s) {
+             s.faults = {{fakedevice::kServiceSync, "SDMessageGetAllRecordsFromDevice", 1,
+                          fakedevice::FaultKind::Drop, 0, 1}};
+         },
+         fakedevice::kServiceSync, "SDMessageGetAllRecordsFromDevice",
+         [this](const std::atomic<bool>& cancel) {
+             const bool cancelled =
+                 readAll(udid, cancel, false, [this] {
+                     server->setMuxFaults(
+                         {{fakedevice::kServiceMux, "", 0, fakedevice::FaultKind::Stall, 0, 1}});
+                 }) == DeviceFailure::Cancelled;
+             server->setMuxFaults({});
+             return cancelled;
          }},
     };
     phone->generateContacts(20);

@@ -164,6 +164,7 @@ struct StallPoint {
     const char* where;
     std::function<void(fakedevice::Scenario&)> make;
     std::function<bool(const fakedevice::Phone&)> reached;
+    std::vector<fakedevice::Fault> usbmuxd = {};  // what usbmuxd does meanwhile
 };
 
 }  // namespace
@@ -231,6 +232,7 @@ protected:
     }
     // Unplugs the phone, ends every stall and plugs it in again: its contacts are read.
     void replugReads(const std::shared_ptr<fakedevice::Phone>& phone, int contacts) {
+        phoneServer()->setMuxFaults({});
         phone->updateScenario([](fakedevice::Scenario& s) {
             s.faults.clear();
             s.stallTlsOf.clear();
@@ -283,6 +285,10 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
          [](const fakedevice::Phone& p) {
              return journalHas(p, kServiceSync, "note", "TLS handshake stalled");
          }},
+        // The dialog shows while the check waits for usbmuxd's list.
+        {"usbmuxd's list, answered 3.5 s late", [](fakedevice::Scenario&) {},
+         [](const fakedevice::Phone&) { return true; },
+         {{fakedevice::kServiceMux, "", 0, fakedevice::FaultKind::Delay, 3500, 0}}},
     };
     unsigned n = 60;
     for (const StallPoint& point : points) {
@@ -292,6 +298,7 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
         auto phone = std::make_shared<fakedevice::Phone>(udid, "Stalling");
         phone->generateContacts(12);
         phone->updateScenario(point.make);
+        phoneServer()->setMuxFaults(point.usbmuxd);
         phoneServer()->attach(phone);
         // The user waits a moment inside the stall, then cancels.
         UserCancels user([&] { return point.reached(*phone); }, 300);
