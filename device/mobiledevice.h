@@ -11,8 +11,8 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
-#include "deviceerror.h"
-#include "devicewords.h"
+#include "platform/mobilesync/deviceerror.h"
+#include "platform/mobilesync/devicewords.h"
 #include "plistcftype.h"
 
 // The label the program gives itself on every lockdown connection and service start.

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <optional>
 
-#include "phonecall.h"
+#include "platform/mobilesync/phonecall.h"
 
 namespace {
 

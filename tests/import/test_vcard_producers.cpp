@@ -3,7 +3,7 @@
 // exports and the public test files of vCard libraries show them), the values made up.
 #include "kcontacts_view.h"
 
-#include "vcardimport.h"
+#include "import/vcardimport.h"
 
 #include <KContacts/VCardConverter>
 
