@@ -1,4 +1,4 @@
-#include "app/choosers.h"
+#include "choosers.h"
 
 #include <QCursor>
 #include <QDir>

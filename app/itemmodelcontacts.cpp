@@ -1,4 +1,4 @@
-#include "app/itemmodelcontacts.h"
+#include "itemmodelcontacts.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "app/itemmodelmaintree.h"
+#include "itemmodelmaintree.h"
 
 #include <QImage>
 #include <QPixmap>

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 #include "ui/tips.h"
 #include "ui/translator.h"
 #include "backup/privatetempdir.h"
-#include "sqlite3db.h"
+#include "platform/sqlite/sqlite3db.h"
 #include "platform/backuptool/backuptool.h"
 #include "platform/mobilesync/phonecall.h"
 #include "platform/opener/opener.h"

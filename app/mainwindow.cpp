@@ -1,7 +1,7 @@
 // The window itself: building it, the tree of databases, the contact list and its search.
 // Each flow lives in a file of its own beside this one (mainwindow_<flow>.cpp).
-#include "app/mainwindow.h"
-#include "app/unfinishedimport.h"
+#include "mainwindow.h"
+#include "unfinishedimport.h"
 
 #include <QAction>
 #include <QDir>
@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
 #include "ui/stylesheet.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"

@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/choosers.h"
-#include "app/itemmodelcontacts.h"
+#include "choosers.h"
+#include "itemmodelcontacts.h"
 #include "app/ui/datasourceselform.h"
-#include "app/itemmodelmaintree.h"
+#include "itemmodelmaintree.h"
 #include "editor/editcontactform.h"
 #include "store/pim.h"
 

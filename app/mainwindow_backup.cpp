@@ -1,14 +1,14 @@
 // Backing contacts up into a local database, and choosing or creating that database.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <stdexcept>
 #include <unistd.h>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
-#include "app/unfinishedimport.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
+#include "unfinishedimport.h"
 #include "ui/tips.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "store/combinerule.h"

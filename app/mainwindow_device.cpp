@@ -1,14 +1,14 @@
 // Phones coming and going: the mirror of each connected phone, read when it is plugged in.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QDir>
 #include <atomic>
 #include <optional>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
-#include "app/phonewait.h"
-#include "app/trustwait.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
+#include "phonewait.h"
+#include "trustwait.h"
 #include "ui/tips.h"
 #include "device/mobiledevice.h"
 #include "device/plistcftype.h"

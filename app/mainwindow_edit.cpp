@@ -1,12 +1,12 @@
 // Adding, editing and deleting contacts, deleting groups and databases, and setting groups.
 // On a connected phone the change goes to its mirror first and then to the phone.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
 #include "ui/tips.h"
 #include "device/workers/iossendchangesthread.h"
 #include "editor/editcontactform.h"

@@ -1,13 +1,13 @@
 // Exporting contacts to a file and printing them.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
 #include "ui/tips.h"
 #include "export/contactsprinter.h"
 #include "export/exporttofilethread.h"

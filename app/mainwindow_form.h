@@ -15,7 +15,7 @@
 #include <QWidget>
 
 #include "editor/contactdisplayer.h"
-#include "app/mytreeview.h"
+#include "mytreeview.h"
 
 // The widgets of the main window.
 class Ui_MainWindow {

@@ -1,11 +1,11 @@
 // Importing contacts into a local database: from a vCard or CSV file, or from a phone backup.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QFileInfo>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
-#include "app/unfinishedimport.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
+#include "unfinishedimport.h"
 #include "export/exportfile.h"
 #include "ui/tips.h"
 #include "backup/backupmanifest.h"

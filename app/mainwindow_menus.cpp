@@ -1,11 +1,11 @@
 // The menu bar, the tool bar and the context menus of the two trees.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QAction>
 #include <QMenu>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
 #include "ui/stylesheet.h"
 
 using namespace mainwindow_steps;

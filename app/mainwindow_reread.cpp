@@ -1,11 +1,11 @@
 // The mirror of a phone read afresh after a write to it failed or was cancelled.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <atomic>
 #include <optional>
 
-#include "app/mainwindow_steps.h"
-#include "app/phonewait.h"
+#include "mainwindow_steps.h"
+#include "phonewait.h"
 #include "device/mobiledevice.h"
 
 void MainWindow::deviceRefreshAfterFailedWrite(_DBItemNode* node) {

@@ -1,10 +1,10 @@
 // Sending contacts to a connected phone: from a local database or from another phone.
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QCoreApplication>
 
-#include "app/mainwindow_form.h"
-#include "app/mainwindow_steps.h"
+#include "mainwindow_form.h"
+#include "mainwindow_steps.h"
 #include "app/ui/datasourceselform.h"
 #include "ui/tips.h"
 #include "device/workers/iossynctodevicethread.h"

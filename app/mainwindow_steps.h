@@ -8,7 +8,7 @@
 #include <QTreeView>
 #include <exception>
 
-#include "app/mainwindow.h"
+#include "mainwindow.h"
 #include "ui/progressform.h"
 
 using _ItemNode = ItemModelMainTree::_ItemNode;

@@ -1,4 +1,4 @@
-#include "app/mytreeview.h"
+#include "mytreeview.h"
 
 #include <QAbstractScrollArea>
 #include <QContextMenuEvent>

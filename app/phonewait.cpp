@@ -1,10 +1,10 @@
-#include "app/phonewait.h"
+#include "phonewait.h"
 
 #include <QThread>
 #include <exception>
 #include <memory>
 
-#include "app/mainwindow_steps.h"
+#include "mainwindow_steps.h"
 #include "ui/tips.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/trustwait.h"
+#include "trustwait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -8,7 +8,7 @@
 #include <atomic>
 #include <optional>
 
-#include "app/phonewait.h"
+#include "phonewait.h"
 #include "device/mobiledevice.h"
 #include "ui/appinfo.h"
 #include "ui/tips.h"

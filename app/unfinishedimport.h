@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QString>
 
-#include "app/itemmodelmaintree.h"
+#include "itemmodelmaintree.h"
 
 class UnfinishedImportMark {
 public:

@@ -1,7 +1,7 @@
 // The label and service texts of a phone's address book and the codes they get here.
 #pragma once
 
-#include <pim.h>
+#include "store/pim.h"
 
 #include <QString>
 

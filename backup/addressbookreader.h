@@ -7,9 +7,9 @@
 #include "datetext.h"
 #include "privatetempdir.h"
 
-#include <combinerule.h>
-#include <pim.h>
-#include <sqlite3db.h>
+#include "store/combinerule.h"
+#include "store/pim.h"
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "addressbookschema.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 namespace addressbookschema {
 

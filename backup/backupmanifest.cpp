@@ -1,10 +1,10 @@
 #include "backupmanifest.h"
 
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 #include "privatetempdir.h"
 #include "qopensslevpaes.h"
 
-#include <data_path_util.h>
+#include "store/data_path_util.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

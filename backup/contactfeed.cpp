@@ -1,7 +1,7 @@
 #include "contactfeed.h"
 
-#include <entitycolumns.h>
-#include <runreporter.h>
+#include "store/entitycolumns.h"
+#include "store/runreporter.h"
 
 #include <exception>
 #include <stdexcept>

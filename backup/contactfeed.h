@@ -6,7 +6,7 @@
 
 #include "addressbookreader.h"
 
-#include <mergerun.h>
+#include "store/mergerun.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "datetext.h"
 
-#include <pim.h>
+#include "store/pim.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -3,9 +3,9 @@
 #include "contactfeed.h"
 #include "namelesscontacts.h"
 
-#include <localdb.h>
-#include <mergerun.h>
-#include <runreporter.h>
+#include "store/localdb.h"
+#include "store/mergerun.h"
+#include "store/runreporter.h"
 
 #include <stdexcept>
 

@@ -4,7 +4,7 @@
 #include "addressbookreader.h"
 #include "backupmanifest.h"
 
-#include <pim.h>
+#include "store/pim.h"
 
 #include <QThread>
 

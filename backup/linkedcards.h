@@ -2,8 +2,8 @@
 // Exchange, Google...) and their joining into the one contact the phone shows.
 #pragma once
 
-#include <combinerule.h>
-#include <pim.h>
+#include "store/combinerule.h"
+#include "store/pim.h"
 
 #include <QHash>
 #include <QList>

@@ -1,7 +1,7 @@
 // A filtered copy of a backup's manifest database, and sample file keys of classes 3 and 4.
 #include "backupmanifest.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
 #include "mbdbparser.h"
 
 #include "backupmanifest.h"
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 #include "qopensslevpaes.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -2,9 +2,9 @@
 // keyed-archive "MBFile" property list, and records for files added from the host.
 #include "backupmanifest.h"
 #include "mbdbparser.h"
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QFile>
 #include <QFileInfo>

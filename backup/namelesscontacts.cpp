@@ -1,6 +1,6 @@
 #include "namelesscontacts.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QCryptographicHash>
 #include <QStringList>

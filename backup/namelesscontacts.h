@@ -3,7 +3,7 @@
 // import of the same backup again finds it here instead of storing it once more.
 #pragma once
 
-#include <pim.h>
+#include "store/pim.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 
-#include "plistguard.h"
+#include "platform/mobilesync/plistguard.h"
 
 namespace {
 // The library waits many seconds before it gives up on a slow device; an empty receive that

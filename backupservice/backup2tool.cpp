@@ -1,7 +1,7 @@
 #include "backup2tool.h"
 
 #include "backup2tool_p.h"
-#include "mobiledevice.h"
+#include "device/mobiledevice.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

@@ -19,7 +19,7 @@
 
 #include "backup2link.h"
 #include "backup2toolhook.h"
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 
 enum backup2tool_op : qint32 { OP_BACKUP = 0, OP_RESTORE = 1 };
 

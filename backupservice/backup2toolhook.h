@@ -13,7 +13,7 @@
 #include <QList>
 #include <QString>
 
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 
 class Backup2ToolHook {
 public:

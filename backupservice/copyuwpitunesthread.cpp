@@ -1,6 +1,6 @@
 #include "copyuwpitunesthread.h"
 
-#include "backupservice/backup2toolhook.h"
+#include "backup2toolhook.h"
 #include "store/runreporter.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "fakebackup2toolhook.h"
 
-#include "mobiledevice.h"
+#include "device/mobiledevice.h"
 
 #include <QFileInfo>
 #include <stdexcept>

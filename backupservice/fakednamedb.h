@@ -9,7 +9,7 @@
 #include <QString>
 
 #include "backup2toolhook.h"
-#include "sqlite3db.h"
+#include "platform/sqlite/sqlite3db.h"
 
 class FakeDNameDb : public Sqlite3DB {
 public:

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <vector>
 
-#include "backuptool.h"
+#include "platform/backuptool/backuptool.h"
 #include "mobiledevice_mux.h"
-#include "phonecall.h"
+#include "platform/mobilesync/phonecall.h"
 
 const char* const MOBILEDEVICE_CLIENT_LABEL = "QUORVANTELI";
 

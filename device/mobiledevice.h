@@ -13,8 +13,8 @@
 
 #include <atomic>
 
-#include "deviceerror.h"
-#include "devicewords.h"
+#include "platform/mobilesync/deviceerror.h"
+#include "platform/mobilesync/devicewords.h"
 #include "plistcftype.h"
 
 // The label the program gives itself on every lockdown connection and service start.

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <optional>
 
-#include "phonecall.h"
+#include "platform/mobilesync/phonecall.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <atomic>
 #include <utility>
 
-#include "deviceerror.h"
+#include "platform/mobilesync/deviceerror.h"
 
 // None when usbmuxd lists the phone as attached over USB; NotFound when usbmuxd answered with a
 // list that lacks it, however late the answer came; a usbmuxd failure (isUsbmuxdFailure) when no

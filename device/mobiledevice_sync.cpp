@@ -10,7 +10,7 @@
 
 #include "mobiledevice.h"
 #include "mobiledevice_mux.h"
-#include "phonecall.h"
+#include "platform/mobilesync/phonecall.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <optional>
 #include <libimobiledevice/libimobiledevice.h>
 
-#include "deviceerror.h"
-#include "devicewords.h"
-#include "mobilesync_session.h"
+#include "platform/mobilesync/deviceerror.h"
+#include "platform/mobilesync/devicewords.h"
+#include "platform/mobilesync/mobilesync_session.h"
 #include "plistcftype.h"
 
 struct _mobiledevice_sync_ctx {

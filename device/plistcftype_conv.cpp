@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "plistguard.h"
+#include "platform/mobilesync/plistguard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "editor/contactdisplayer.h"
+#include "contactdisplayer.h"
 
 #include <QDir>
 #include <QEvent>
@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "ui/tips.h"
-#include "editor/filedialogs.h"
-#include "editor/photoimage.h"
+#include "filedialogs.h"
+#include "photoimage.h"
 #include "resources/ui/uiresources.h"
 
 namespace {

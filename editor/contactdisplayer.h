@@ -5,7 +5,7 @@
 #include <QScrollArea>
 #include <QString>
 
-#include "editor/entityformatters.h"
+#include "entityformatters.h"
 #include "store/photofetch.h"
 #include "store/pim.h"
 

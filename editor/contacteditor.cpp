@@ -1,4 +1,4 @@
-#include "editor/contacteditor.h"
+#include "contacteditor.h"
 
 #include <QBuffer>
 #include <QEvent>
@@ -12,8 +12,8 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include "editor/filedialogs.h"
-#include "editor/photoimage.h"
+#include "filedialogs.h"
+#include "photoimage.h"
 #include "resources/ui/uiresources.h"
 #include "ui/fieldnames.h"
 

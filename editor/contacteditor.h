@@ -7,7 +7,7 @@
 #include <QScrollArea>
 #include <QString>
 
-#include "editor/entityeditors.h"
+#include "entityeditors.h"
 #include "store/pim.h"
 
 class QLabel;

@@ -1,4 +1,4 @@
-#include "editor/editcontactform.h"
+#include "editcontactform.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

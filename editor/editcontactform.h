@@ -7,7 +7,7 @@
 #include <QMap>
 
 #include "ui/winmovable.h"
-#include "editor/contacteditor.h"
+#include "contacteditor.h"
 #include "store/combinerule.h"
 #include "store/contactchanges.h"
 #include "store/pim.h"

@@ -1,4 +1,4 @@
-#include "editor/entityeditors.h"
+#include "entityeditors.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -10,7 +10,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 
-#include "editor/wheelguard.h"
+#include "wheelguard.h"
 #include "resources/ui/uiresources.h"
 #include "ui/fieldnames.h"
 

@@ -11,7 +11,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "editor/storeddates.h"
+#include "storeddates.h"
 #include "store/pim.h"
 
 class QComboBox;

@@ -1,9 +1,9 @@
-#include "editor/entityformatters.h"
+#include "entityformatters.h"
 
 #include <QDateTime>
 #include <QLocale>
 
-#include "editor/storeddates.h"
+#include "storeddates.h"
 
 namespace {
 

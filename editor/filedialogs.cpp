@@ -1,4 +1,4 @@
-#include "editor/filedialogs.h"
+#include "filedialogs.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "editor/photoimage.h"
+#include "photoimage.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,4 +1,4 @@
-#include "editor/storeddates.h"
+#include "storeddates.h"
 
 #include <QRegExp>
 

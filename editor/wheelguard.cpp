@@ -1,4 +1,4 @@
-#include "editor/wheelguard.h"
+#include "wheelguard.h"
 
 #include <QAbstractScrollArea>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "csvexport.h"
 
-#include "csvhelper.h"
+#include "import/csvhelper.h"
 
 CSVExport::CSVExport() {}
 

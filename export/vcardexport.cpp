@@ -1,6 +1,6 @@
 #include "vcardexport.h"
 
-#include "qvcardparser.h"
+#include "import/qvcardparser.h"
 
 #include <QDateTime>
 #include <QTextCodec>

@@ -2,7 +2,7 @@
 
 #include "entitycolumns.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QThread>
 

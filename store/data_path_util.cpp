@@ -1,6 +1,6 @@
 #include "data_path_util.h"
 
-#include <opener.h>
+#include "platform/opener/opener.h"
 
 #include <QFile>
 #include <QFileInfo>

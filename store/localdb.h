@@ -6,7 +6,7 @@
 #include "pim.h"
 #include "rowinserts.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QDir>
 #include <QList>

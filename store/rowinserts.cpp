@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "sqlite3db.h"
+#include "platform/sqlite/sqlite3db.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "ui/appinfo.h"
+#include "appinfo.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "ui/fieldnames.h"
+#include "fieldnames.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "ui/progressform.h"
+#include "progressform.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -8,9 +8,9 @@
 #include <QThread>
 #include <algorithm>
 
-#include "ui/stylesheet.h"
-#include "ui/tips.h"
-#include "ui/appinfo.h"
+#include "stylesheet.h"
+#include "tips.h"
+#include "appinfo.h"
 
 void Ui_ProgressForm::setupUi(QDialog* ProgressForm) {
     if (ProgressForm->objectName().isEmpty()) {

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "store/runreporter.h"
-#include "ui/winmovable.h"
+#include "winmovable.h"
 
 class QLabel;
 class QProgressBar;

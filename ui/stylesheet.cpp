@@ -1,4 +1,4 @@
-#include "ui/stylesheet.h"
+#include "stylesheet.h"
 
 #include <QFile>
 #include <QMutex>

@@ -1,4 +1,4 @@
-#include "ui/tips.h"
+#include "tips.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -8,9 +8,9 @@
 #include <QRegExp>
 #include <QUrl>
 
-#include "ui/appinfo.h"
-#include "ui/stylesheet.h"
-#include "ui/winmovable.h"
+#include "appinfo.h"
+#include "stylesheet.h"
+#include "winmovable.h"
 #include "platform/webservice/webservice.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/translator.h"
+#include "translator.h"
 
 #include <cstring>
 

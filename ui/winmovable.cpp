@@ -1,4 +1,4 @@
-#include "ui/winmovable.h"
+#include "winmovable.h"
 
 #include <QEvent>
 #include <QMouseEvent>

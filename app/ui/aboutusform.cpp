@@ -1,4 +1,4 @@
-#include "app/ui/aboutusform.h"
+#include "aboutusform.h"
 
 #include <QCoreApplication>
 #include <QGraphicsPixmapItem>

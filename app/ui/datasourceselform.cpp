@@ -1,4 +1,4 @@
-#include "app/ui/datasourceselform.h"
+#include "datasourceselform.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "app/ui/groupform.h"
+#include "groupform.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

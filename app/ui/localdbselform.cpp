@@ -1,4 +1,4 @@
-#include "app/ui/localdbselform.h"
+#include "localdbselform.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "app/ui/updatecheck.h"
+#include "updatecheck.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,7 +15,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "app/ui/aboutusform.h"
+#include "aboutusform.h"
 #include "ui/appinfo.h"
 #include "ui/stylesheet.h"
 #include "ui/tips.h"

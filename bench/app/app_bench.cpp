@@ -36,12 +36,12 @@
 #include "device/workers/contactrecords.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "device/workers/iossynctopcthread.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
 
-#include "../benchphoto.h"
+#include "bench/benchphoto.h"
 
 #include <plist/plist.h>
 #include <sqlite3.h>

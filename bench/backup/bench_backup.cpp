@@ -1,8 +1,8 @@
 // Unlocking a keybag of phone-sized iteration counts beside OpenSSL's own PBKDF2 for the same
 // rounds. The import of a backup's address book against bare reads and writes is
 // tw_bench_ratios' arms.
-#include "keybag.h"
-#include "qopensslevpaes.h"
+#include "backup/keybag.h"
+#include "backup/qopensslevpaes.h"
 
 #include <QCoreApplication>
 #include <QByteArray>

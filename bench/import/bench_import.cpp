@@ -1,9 +1,9 @@
 // Throughput of the vCard and CSV readers beside other parsers. Prints MB/s and ratios; the
 // figures are for reading, not pass/fail. Whole imports against bare writes of the same rows are
 // tw_bench_ratios' arms.
-#include "csvhelper.h"
-#include "qvcardparser.h"
-#include "vcardimport.h"
+#include "import/csvhelper.h"
+#include "import/qvcardparser.h"
+#include "import/vcardimport.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -21,7 +21,7 @@
 #include <functional>
 #include <map>
 
-#include "../benchphoto.h"
+#include "bench/benchphoto.h"
 
 #include <QVector>
 

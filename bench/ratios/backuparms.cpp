@@ -3,11 +3,11 @@
 #include "arms.h"
 #include "benchbook.h"
 
-#include "../benchphoto.h"
-#include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "importcontactsfromitunesthread.h"
-#include "keybag.h"
+#include "bench/benchphoto.h"
+#include "tests/backup/backup_fixture.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/keybag.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"
 

@@ -1,6 +1,6 @@
 #include "benchbook.h"
 
-#include "../benchphoto.h"
+#include "bench/benchphoto.h"
 
 #include <QFile>
 #include <QStringList>

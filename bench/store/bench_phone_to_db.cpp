@@ -4,7 +4,7 @@
 #include "store/localdb.h"
 #include "store/runreporter.h"
 
-#include "../barewrites.h"
+#include "bench/barewrites.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

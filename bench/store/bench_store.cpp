@@ -1,7 +1,7 @@
 // Store speed against raw SQLite prepared statements on the same rows. Prints the three ratios.
-#include <localdb.h>
+#include "store/localdb.h"
 
-#include "../benchphoto.h"
+#include "bench/benchphoto.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "device/workers/backupcontactstolocalthread.h"
+#include "backupcontactstolocalthread.h"
 
 #include "store/localdb.h"
 #include "store/mergerun.h"

@@ -1,12 +1,12 @@
-#include "device/workers/batchsender.h"
+#include "batchsender.h"
 
 #include <QSet>
 #include <algorithm>
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
-#include "device/workers/contactrecords.h"
-#include "device/workers/remapreply.h"
+#include "contactrecords.h"
+#include "remapreply.h"
 
 namespace {
 

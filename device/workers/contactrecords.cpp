@@ -1,4 +1,4 @@
-#include "device/workers/contactrecords.h"
+#include "contactrecords.h"
 
 #include <QDate>
 #include <QDateTime>

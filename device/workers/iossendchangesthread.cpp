@@ -1,4 +1,4 @@
-#include "device/workers/iossendchangesthread.h"
+#include "iossendchangesthread.h"
 
 #include <QSet>
 #include <exception>
@@ -6,8 +6,8 @@
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
-#include "device/workers/contactrecords.h"
-#include "device/workers/remapreply.h"
+#include "contactrecords.h"
+#include "remapreply.h"
 #include "store/localdb.h"
 #include "store/runreporter.h"
 

@@ -1,4 +1,4 @@
-#include "device/workers/iossynctodevicethread.h"
+#include "iossynctodevicethread.h"
 
 #include <malloc.h>
 
@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "device/mobiledevice_sync.h"
-#include "device/workers/contactrecords.h"
-#include "device/workers/phoneforms.h"
+#include "contactrecords.h"
+#include "phoneforms.h"
 #include "store/localdb.h"
 #include "store/runreporter.h"
 

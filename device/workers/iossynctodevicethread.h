@@ -8,7 +8,7 @@
 #include <deque>
 #include <memory>
 
-#include "device/workers/batchsender.h"
+#include "batchsender.h"
 #include "store/mergerun.h"
 #include "store/pim.h"
 

@@ -1,4 +1,4 @@
-#include "device/workers/iossynctopcthread.h"
+#include "iossynctopcthread.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -10,8 +10,8 @@
 
 #include "device/mobiledevice_sync.h"
 #include "device/plistcftype.h"
-#include "device/workers/contactrecords.h"
-#include "device/workers/recordpipe.h"
+#include "contactrecords.h"
+#include "recordpipe.h"
 #include "store/edittransaction.h"
 #include "store/entitycolumns.h"
 #include "store/localdb.h"

@@ -1,9 +1,9 @@
-#include "device/workers/phoneforms.h"
+#include "phoneforms.h"
 
 #include <QThread>
 #include <stdexcept>
 
-#include "device/workers/contactrecords.h"
+#include "contactrecords.h"
 
 namespace {
 

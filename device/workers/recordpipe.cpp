@@ -1,4 +1,4 @@
-#include "device/workers/recordpipe.h"
+#include "recordpipe.h"
 
 #include <utility>
 

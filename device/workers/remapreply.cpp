@@ -1,4 +1,4 @@
-#include "device/workers/remapreply.h"
+#include "remapreply.h"
 
 #include <QCoreApplication>
 #include <QList>

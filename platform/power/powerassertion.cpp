@@ -1,4 +1,4 @@
-#include "platform/power/powerassertion.h"
+#include "powerassertion.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

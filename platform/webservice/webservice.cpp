@@ -1,4 +1,4 @@
-#include "platform/webservice/webservice.h"
+#include "webservice.h"
 
 #include <QRegExp>
 

@@ -1,4 +1,4 @@
-#include "resources/ui/uiresources.h"
+#include "uiresources.h"
 
 #include <QtGlobal>
 #include <mutex>

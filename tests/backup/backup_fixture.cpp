@@ -1,10 +1,10 @@
 #include "backup_fixture.h"
 
-#include "mbdbparser.h"
-#include "plistcftype.h"
-#include "qopensslevpaes.h"
+#include "backup/mbdbparser.h"
+#include "device/plistcftype.h"
+#include "backup/qopensslevpaes.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,8 +2,8 @@
 // "Manifest.db" layout, with an address book of a few known persons.
 #pragma once
 
-#include "backupmanifest.h"
-#include "keybag.h"
+#include "backup/backupmanifest.h"
+#include "backup/keybag.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -4,13 +4,13 @@
 // byte: null, integer, real, text or blob, then its bytes), so that the fuzzer reaches odd
 // values and types in each column the importer reads.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "fuzz_support.h"
-#include "importcontactsfromitunesthread.h"
+#include "backup/backupmanifest.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "backup/importcontactsfromitunesthread.h"
 
 #include "ui/progressform.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Fuzz: a damaged "Manifest.mbdb" or keybag gives std::exception or data, never a crash, a hang
 // or a huge allocation. The first byte picks the target.
-#include "backupmanifest.h"
-#include "keybag.h"
-#include "mbdbparser.h"
+#include "backup/backupmanifest.h"
+#include "backup/keybag.h"
+#include "backup/mbdbparser.h"
 
 #include <QFile>
 #include <QTemporaryDir>

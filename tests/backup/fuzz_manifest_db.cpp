@@ -3,8 +3,8 @@
 // Gives the tree or std::exception, never a crash, a hang or a leak. The input is a list of
 // records: domain and path (a length byte, then the text), then the record (two length bytes,
 // big-endian, then the bytes).
-#include "backupmanifest.h"
-#include "fuzz_support.h"
+#include "backup/backupmanifest.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <QDir>
 #include <QFile>

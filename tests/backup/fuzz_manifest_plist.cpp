@@ -2,8 +2,8 @@
 // every folder it lists. Gives the backup's facts or std::exception, never a crash, a hang or a
 // leak. The first byte says whether "Status.plist" and "Info.plist" lie beside it (only the
 // time of the first counts; neither is parsed), the rest is the manifest, binary or XML.
-#include "backupmanifest.h"
-#include "fuzz_support.h"
+#include "backup/backupmanifest.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <QDir>
 #include <QFile>

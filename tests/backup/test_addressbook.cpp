@@ -1,19 +1,19 @@
 // Address books as phones of recent years write them: labels as words, several accounts with
 // linked cards, contacts still in the write-ahead log; and keybags damaged or opened with a
 // wrong password.
-#include "addressbooklabels.h"
+#include "backup/addressbooklabels.h"
 #include "backup_fixture.h"
-#include "importcontactsfromitunesthread.h"
-#include "linkedcards.h"
-#include "mbdbparser.h"
-#include "passcodedlg.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/linkedcards.h"
+#include "backup/mbdbparser.h"
+#include "backup/passcodedlg.h"
 
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
-#include <localdb.h>
-#include <sqlite3db.h>
+#include "store/localdb.h"
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QDir>
 #include <QFile>

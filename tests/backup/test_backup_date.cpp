@@ -2,9 +2,9 @@
 // (a backup without Status.plist) and the time of Status.plist are both moments, shown in this
 // computer's zone. Also run in zones either side of UTC.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "loaditunesbackupdlg.h"
-#include "plistcftype.h"
+#include "backup/backupmanifest.h"
+#include "backup/loaditunesbackupdlg.h"
+#include "device/plistcftype.h"
 
 #include "tests/messageboxhook.h"
 

@@ -4,15 +4,15 @@
 // without a contact, the same backup imported again; plain and encrypted, imported into a real
 // LocalDb, with nothing decrypted left behind.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "importcontactsfromitunesthread.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
 
 #include "tests/messageboxhook.h"
 #include "ui/progressform.h"
 
-#include <combinerule.h>
-#include <localdb.h>
-#include <sqlite3db.h>
+#include "store/combinerule.h"
+#include "store/localdb.h"
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QCryptographicHash>
 #include <QDir>

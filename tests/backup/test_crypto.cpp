@@ -1,9 +1,9 @@
 // Ciphers, keybag parsing and the password unlock.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "keybag.h"
-#include "mbdbparser.h"
-#include "qopensslevpaes.h"
+#include "backup/backupmanifest.h"
+#include "backup/keybag.h"
+#include "backup/mbdbparser.h"
+#include "backup/qopensslevpaes.h"
 
 #include <QFile>
 #include <QIODevice>

@@ -3,8 +3,8 @@
 // test runs in (CTest runs it from UTC-11 to UTC+14): every date keeps the calendar day the
 // phone shows and is stored as the phone road stores the same record.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "importcontactsfromitunesthread.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
 #include "phone_road.h"
 
 #include "tests/messageboxhook.h"
@@ -12,8 +12,8 @@
 #include "ui/translator.h"
 #include "resources/ui/uiresources.h"
 
-#include <combinerule.h>
-#include <localdb.h>
+#include "store/combinerule.h"
+#include "store/localdb.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

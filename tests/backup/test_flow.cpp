@@ -1,11 +1,11 @@
 // The user-facing road: chooser, password dialog and the address-book import into a real
 // LocalDb, under real progress dialogs (offscreen).
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "importcontactsfromitunesthread.h"
-#include "abstreeitemmodel.h"
-#include "loaditunesbackupdlg.h"
-#include "passcodedlg.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/abstreeitemmodel.h"
+#include "backup/loaditunesbackupdlg.h"
+#include "backup/passcodedlg.h"
 
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"
@@ -13,7 +13,7 @@
 #include "ui/translator.h"
 #include "resources/ui/uiresources.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QApplication>
 #include <QDir>

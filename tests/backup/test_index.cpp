@@ -1,12 +1,12 @@
 // The file index: reading both layouts, damaged indexes, the writer round trip, added files,
 // the filtered manifest copy and version values.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "iosversion.h"
-#include "mbdbparser.h"
-#include "plistcftype.h"
+#include "backup/backupmanifest.h"
+#include "backup/iosversion.h"
+#include "backup/mbdbparser.h"
+#include "device/plistcftype.h"
 
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QCryptographicHash>
 #include <QFile>

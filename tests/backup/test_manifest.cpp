@@ -1,7 +1,7 @@
 // Manifest.plist reading, the file tree with its lookups, and copying files out of a backup.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "plistcftype.h"
+#include "backup/backupmanifest.h"
+#include "device/plistcftype.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,17 +3,17 @@
 // and encrypted, imported into a real LocalDb; what the import leaves behind on disk; failing
 // writes.
 #include "backup_fixture.h"
-#include "backupmanifest.h"
-#include "importcontactsfromitunesthread.h"
-#include "privatetempdir.h"
-#include "qopensslevpaes.h"
+#include "backup/backupmanifest.h"
+#include "backup/importcontactsfromitunesthread.h"
+#include "backup/privatetempdir.h"
+#include "backup/qopensslevpaes.h"
 
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
-#include <localdb.h>
-#include <sqlite3db.h>
+#include "store/localdb.h"
+#include "platform/sqlite/sqlite3db.h"
 
 #include <QBuffer>
 #include <QDir>

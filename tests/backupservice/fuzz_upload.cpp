@@ -1,6 +1,6 @@
 // Whatever bytes a device sends after DLMessageUploadFiles, the session neither crashes, hangs
 // nor allocates what a length word claims; it ends with a status or an error.
-#include "backup2tool.h"
+#include "backupservice/backup2tool.h"
 #include "scripted_link.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 // record of everything the host answers.
 #pragma once
 
-#include "backup2link.h"
-#include "plistcftype.h"
+#include "backupservice/backup2link.h"
+#include "device/plistcftype.h"
 
 #include <QByteArray>
 #include <QList>

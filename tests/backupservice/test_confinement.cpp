@@ -1,11 +1,11 @@
 // A session stays inside its own device's folder: symbolic links planted in the backup folder
 // and paths into another device's folder are refused for every message, and a received file
 // that cannot be written completely leaves the old one as it was.
-#include "backup2tool.h"
+#include "backupservice/backup2tool.h"
 #include "scripted_link.h"
 #include "test_util.h"
 
-#include "../export/small_disk.h"
+#include "tests/export/small_disk.h"
 
 #include <QDirIterator>
 #include <QMap>

@@ -1,8 +1,8 @@
 // Whole backup and restore sessions through libimobiledevice against the simulated iPhone's
 // backup service.
-#include "backup2tool.h"
-#include "fakebackup2toolhook.h"
-#include "fakedevice.h"
+#include "backupservice/backup2tool.h"
+#include "backupservice/fakebackup2toolhook.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "test_util.h"
 
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The local-disk hook, the received-file name database and the selective hook.
-#include "backup2tool.h"
-#include "fakebackup2toolhook.h"
-#include "fakednamedb.h"
+#include "backupservice/backup2tool.h"
+#include "backupservice/fakebackup2toolhook.h"
+#include "backupservice/fakednamedb.h"
 #include "scripted_link.h"
 #include "test_util.h"
 

@@ -1,6 +1,6 @@
 // The message loop and the directory messages against a scripted device, and the texts a
 // caller of runThrow sees.
-#include "backup2tool.h"
+#include "backupservice/backup2tool.h"
 #include "scripted_link.h"
 #include "test_util.h"
 

@@ -1,5 +1,5 @@
 // The staging copy worker under a real ProgressForm.
-#include "copyuwpitunesthread.h"
+#include "backupservice/copyuwpitunesthread.h"
 #include "test_util.h"
 
 #include "ui/progressform.h"

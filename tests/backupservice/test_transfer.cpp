@@ -1,5 +1,5 @@
 // Raw file transfer in both directions against a scripted device, including hostile input.
-#include "backup2tool.h"
+#include "backupservice/backup2tool.h"
 #include "scripted_link.h"
 #include "test_util.h"
 

@@ -5,7 +5,7 @@
 #include <QDateTime>
 
 #include "device_fixture.h"
-#include "mobiledevice_afc.h"
+#include "device/mobiledevice_afc.h"
 
 TEST_F(DeviceTest, AfcListInfoReadWriteRenameRemove) {
     phone->afcPut("/DCIM/100APPLE/IMG_0001.JPG", "jpegbytes");

@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "device_fixture.h"
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice_sync.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 
 using namespace std::chrono_literals;
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "devicelink.h"
-#include "mobilesync_session.h"
-#include "plistcftype.h"
-#include "plistguard.h"
+#include "platform/mobilesync/devicelink.h"
+#include "platform/mobilesync/mobilesync_session.h"
+#include "device/plistcftype.h"
+#include "platform/mobilesync/plistguard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4)

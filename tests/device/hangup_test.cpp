@@ -7,8 +7,8 @@
 
 #include "device_fixture.h"
 #include "seen.h"
-#include "mobiledevice.h"
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice.h"
+#include "device/mobiledevice_sync.h"
 
 using namespace devicetest;
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device_fixture.h"
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice_sync.h"
 
 TEST_F(DeviceTest, ABatchOfFortyLargePhotosIsRead) {
     fakedevice::GenerateOptions big;

@@ -2,8 +2,8 @@
 // prints the check's failure kind, then the sync start's kind and its words.
 #include <cstdio>
 
-#include "mobiledevice.h"
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice.h"
+#include "device/mobiledevice_sync.h"
 
 int main(int argc, char** argv) {
     if (argc != 2)

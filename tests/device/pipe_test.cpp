@@ -9,10 +9,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "backuptool.h"
-#include "mobiledevice.h"
-#include "mobiledevice_loader.h"
-#include "mobiledevice_pipe.h"
+#include "platform/backuptool/backuptool.h"
+#include "device/mobiledevice.h"
+#include "device/mobiledevice_loader.h"
+#include "device/mobiledevice_pipe.h"
 
 namespace {
 

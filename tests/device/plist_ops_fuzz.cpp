@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 
 namespace {
 

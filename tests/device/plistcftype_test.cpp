@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "plistcftype.h"
+#include "device/plistcftype.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <QElapsedTimer>
 #include <string>
 
-#include "devicelink.h"
-#include "fakedevice.h"
-#include "mobilesync_session.h"
-#include "plistcftype.h"
-#include "plistguard.h"
+#include "platform/mobilesync/devicelink.h"
+#include "tests/fakedevice/fakedevice.h"
+#include "platform/mobilesync/mobilesync_session.h"
+#include "device/plistcftype.h"
+#include "platform/mobilesync/plistguard.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice_sync.h"
 
 namespace devicetest {
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "device_fixture.h"
-#include "mobiledevice.h"
-#include "mobiledevice_sync.h"
+#include "device/mobiledevice.h"
+#include "device/mobiledevice_sync.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 
 #include "device_fixture.h"
 #include "seen.h"
-#include "mobiledevice.h"
-#include "mobiledevice_sync.h"
-#include "phonecall.h"
+#include "device/mobiledevice.h"
+#include "device/mobiledevice_sync.h"
+#include "platform/mobilesync/phonecall.h"
 #include "tests/timing.h"
 
 using namespace devicetest;

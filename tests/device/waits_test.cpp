@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "device_fixture.h"
-#include "mobiledevice_sync.h"
-#include "phonecall.h"
+#include "device/mobiledevice_sync.h"
+#include "platform/mobilesync/phonecall.h"
 #include "tests/timing.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QSet>
 #include <QTranslator>
 
-#include "devicewords.h"
+#include "platform/mobilesync/devicewords.h"
 #include "resources/ui/uiresources.h"
 
 namespace {

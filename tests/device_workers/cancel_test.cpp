@@ -5,12 +5,12 @@
 #include <QFile>
 #include <QSet>
 
-#include "backup_fixture.h"
-#include "backupmanifest.h"
+#include "tests/backup/backup_fixture.h"
+#include "backup/backupmanifest.h"
 #include "device/workers/backupcontactstolocalthread.h"
 #include "device/workers/iossynctodevicethread.h"
 #include "export/exporttofilethread.h"
-#include "importcontactsfromitunesthread.h"
+#include "backup/importcontactsfromitunesthread.h"
 #include "import/importcontactstolocalthread.h"
 #include "store/runreporter.h"
 #include "workers_fixture.h"

@@ -5,10 +5,10 @@
 // a leak. The input is a list of frames: a step byte, two length bytes (big-endian), the body.
 #include "device/workers/contactrecords.h"
 #include "device/workers/remapreply.h"
-#include "devicelink.h"
-#include "fuzz_support.h"
-#include "mobilesync_session.h"
-#include "plistcftype.h"
+#include "platform/mobilesync/devicelink.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "platform/mobilesync/mobilesync_session.h"
+#include "device/plistcftype.h"
 
 #include <stdexcept>
 

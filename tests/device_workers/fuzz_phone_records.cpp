@@ -4,12 +4,12 @@
 // frame that is not a batch ends the read and nothing is kept. Never a crash, a hang or a leak.
 // The input is a list of frame bodies: two length bytes (big-endian), then the body.
 #include "device/workers/iossynctopcthread.h"
-#include "devicelink.h"
-#include "fuzz_support.h"
-#include "mobilesync_session.h"
-#include "plistcftype.h"
+#include "platform/mobilesync/devicelink.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "platform/mobilesync/mobilesync_session.h"
+#include "device/plistcftype.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <cstdlib>
 

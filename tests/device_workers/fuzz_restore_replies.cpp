@@ -7,12 +7,12 @@
 // 2 an edit's one contact), two length bytes (big-endian), the frame body.
 #include "device/workers/contactrecords.h"
 #include "device/workers/remapreply.h"
-#include "devicelink.h"
-#include "fuzz_support.h"
-#include "mobilesync_session.h"
-#include "plistcftype.h"
+#include "platform/mobilesync/devicelink.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "platform/mobilesync/mobilesync_session.h"
+#include "device/plistcftype.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QMap>
 #include <QSet>

@@ -21,7 +21,7 @@
 #include "tests/messageboxhook.h"
 #include "ui/tips.h"
 #include "device/workers/iossynctopcthread.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/combinerule.h"
 #include "store/localdb.h"
 

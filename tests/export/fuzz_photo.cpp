@@ -1,10 +1,10 @@
 // Fuzz: a contact photo of any bytes (phones and vCards carry what they like), shown in the
 // display pane, written by the HTML export and drawn on a printed card. Never a crash, a hang or
 // a leak, and never a picture too large to decode safely.
-#include "contactsprinter.h"
+#include "export/contactsprinter.h"
 #include "editor/contactdisplayer.h"
-#include "fuzz_support.h"
-#include "htmlexport.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "export/htmlexport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1024 * 1024)

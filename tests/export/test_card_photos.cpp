@@ -1,6 +1,6 @@
 // Card photos read from a real database while the PDF is drawn: each lands on its own card, and
 // the database's connection serves one reader at a time, never after the export has returned.
-#include "contactsprinter.h"
+#include "export/contactsprinter.h"
 #include "export_test_util.h"
 
 #include "store/runreporter.h"

@@ -1,7 +1,7 @@
 // Card texts laid out once and drawn again must land where QPainter::drawText puts them: the
 // same pixels and the same box, label or value, one line or wrapped, clipped or not.
-#include "cardplan.h"
-#include "cardtext.h"
+#include "export/cardplan.h"
+#include "export/cardtext.h"
 #include "export_test_util.h"
 
 #include <QApplication>

@@ -1,12 +1,12 @@
 // Table exports keep every value: a contact's second value under one label gets a numbered
 // column of its own in CSV and a line of its own in text.
-#include "csvexport.h"
-#include "csvhelper.h"
-#include "csvimport.h"
+#include "export/csvexport.h"
+#include "import/csvhelper.h"
+#include "import/csvimport.h"
 #include "export_test_util.h"
-#include "txtexport.h"
-#include "vcardexport.h"
-#include "vcardimport.h"
+#include "export/txtexport.h"
+#include "export/vcardexport.h"
+#include "import/vcardimport.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>

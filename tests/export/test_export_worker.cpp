@@ -1,7 +1,7 @@
 // The export worker: progress, success, cancel and error paths, and what stays on disk.
 #include "export_test_util.h"
-#include "exportrun.h"
-#include "exporttofilethread.h"
+#include "export/exportrun.h"
+#include "export/exporttofilethread.h"
 
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"

@@ -1,6 +1,6 @@
 // HTML export: page bytes, escaping of contact text, and the pictures folder beside the page.
 #include "export_test_util.h"
-#include "htmlexport.h"
+#include "export/htmlexport.h"
 
 #include <QDate>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Exports killed at any moment, and target names at the file system's length limit: the old
 // file or the new one stands whole, and a legal name never fails for what a temporary adds.
 #include "export_test_util.h"
-#include "exportrun.h"
-#include "pagefolder.h"
+#include "export/exportrun.h"
+#include "export/pagefolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

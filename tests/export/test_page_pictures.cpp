@@ -1,7 +1,7 @@
 // Pages of one name in one folder: each keeps showing its own pictures whatever is written beside
 // it or over it, and an export that does not finish changes no other file.
 #include "export_test_util.h"
-#include "exportrun.h"
+#include "export/exportrun.h"
 #include "small_disk.h"
 
 #include <QDir>

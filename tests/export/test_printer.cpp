@@ -1,8 +1,8 @@
 // Card printing: page layout through real PDF files, cards, and the preview dialog.
-#include "cardpreview.h"
-#include "contactsprinter.h"
+#include "export/cardpreview.h"
+#include "export/contactsprinter.h"
 #include "export_test_util.h"
-#include "pdfexportthread.h"
+#include "export/pdfexportthread.h"
 
 #include "store/runreporter.h"
 

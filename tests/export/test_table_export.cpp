@@ -1,8 +1,8 @@
 // Table exports: column set and order, CSV and fixed-width bytes, CSV read back by the import.
-#include "csvexport.h"
-#include "csvimport.h"
+#include "export/csvexport.h"
+#include "import/csvimport.h"
 #include "export_test_util.h"
-#include "txtexport.h"
+#include "export/txtexport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // vCard export and our vCard import into a second database: each stored column comes back as
 // it was, so importing our own file into the database it came from finds nothing new.
 #include "export_test_util.h"
-#include "qvcardparser.h"
-#include "vcardexport.h"
-#include "vcardimport.h"
+#include "import/qvcardparser.h"
+#include "export/vcardexport.h"
+#include "import/vcardimport.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // vCard export: the exact card bytes, and cards read back through our own vCard import.
 #include "export_test_util.h"
-#include "qvcardparser.h"
-#include "vcardexport.h"
-#include "vcardimport.h"
+#include "import/qvcardparser.h"
+#include "export/vcardexport.h"
+#include "import/vcardimport.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Writes that fail on a full disk: every export format and the PDF report the system's error,
 // and the file that stood at the path before stays byte for byte, with nothing left beside it.
-#include "contactsprinter.h"
+#include "export/contactsprinter.h"
 #include "export_test_util.h"
-#include "exportrun.h"
+#include "export/exportrun.h"
 #include "small_disk.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The usbmuxd side: accepting clients, device lists, events and Connect.
 #include "internal.h"
 
-#include "plistguard.h"
+#include "platform/mobilesync/plistguard.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

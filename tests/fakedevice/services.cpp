@@ -2,7 +2,7 @@
 // contacts sync service (AFC is in afc.cpp).
 #include "internal.h"
 
-#include "plistguard.h"
+#include "platform/mobilesync/plistguard.h"
 
 #include <poll.h>
 #include <sys/socket.h>

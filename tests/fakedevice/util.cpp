@@ -1,6 +1,6 @@
 #include "internal.h"
 
-#include "plistguard.h"
+#include "platform/mobilesync/plistguard.h"
 
 #include <dirent.h>
 #include <signal.h>

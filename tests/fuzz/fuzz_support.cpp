@@ -3,7 +3,7 @@
 #include "tests/messageboxhook.h"
 #include "ui/tips.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QAbstractButton>
 #include <QApplication>

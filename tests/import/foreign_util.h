@@ -2,7 +2,7 @@
 // seen as the fields those tests compare, and a reporter that counts.
 #pragma once
 
-#include "importrun.h"
+#include "import/importrun.h"
 
 #include "store/pim.h"
 

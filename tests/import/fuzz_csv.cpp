@@ -1,6 +1,6 @@
 // Random bytes through the CSV row reader (with a comma, semicolon or tab as the separator, by
 // the input's length), then every cell back through formatCell.
-#include "csvhelper.h"
+#include "import/csvhelper.h"
 
 #include <QBuffer>
 

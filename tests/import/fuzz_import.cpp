@@ -1,12 +1,12 @@
 // Fuzz: a file read by the vCard or the CSV importer (FUZZ_CSV) and merged into a contact
 // database by the import loop, as the import worker does, then read back. Every input ends in
 // one report, never a crash, a hang or a leak.
-#include "csvimport.h"
-#include "fuzz_support.h"
-#include "importrun.h"
-#include "vcardimport.h"
+#include "import/csvimport.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "import/importrun.h"
+#include "import/vcardimport.h"
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <cstdlib>
 

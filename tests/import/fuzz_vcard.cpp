@@ -1,7 +1,7 @@
 // Random bytes through the vCard parser and its readers; the tokenizer must also give the same
 // events whatever way the input is cut.
-#include "qvcardparser.h"
-#include "vcardtokenizer.h"
+#include "import/qvcardparser.h"
+#include "import/vcardtokenizer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Columns known by what their names say, the header found below lines that are no header, and a
 // file of a layout no table lists imported into a real contact database.
-#include "csvimport.h"
-#include "importrun.h"
+#include "import/csvimport.h"
+#include "import/importrun.h"
 
 #include "store/localdb.h"
 

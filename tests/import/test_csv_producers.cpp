@@ -1,9 +1,9 @@
 // CSV files as the address books people leave write them, one group of cases per producer. Each
 // header is the producer's own (the column names and their order as its export writes them);
 // the rows are made up.
-#include "csvimport.h"
-#include "csvrowreader.h"
-#include "textencoding.h"
+#include "import/csvimport.h"
+#include "import/csvrowreader.h"
+#include "import/textencoding.h"
 
 #include <QDateTime>
 #include <QFile>

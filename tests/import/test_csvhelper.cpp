@@ -1,5 +1,5 @@
 // The CSV row reader's states, cell quoting and the small helpers.
-#include "csvhelper.h"
+#include "import/csvhelper.h"
 
 #include <QBuffer>
 #include <QFile>

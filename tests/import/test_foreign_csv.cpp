@@ -2,8 +2,8 @@
 // current layout, its empty dates and the Windows code page through the importer.
 #include "foreign_util.h"
 
-#include "csvhelper.h"
-#include "csvimport.h"
+#include "import/csvhelper.h"
+#include "import/csvimport.h"
 
 #include <QBuffer>
 #include <QDir>

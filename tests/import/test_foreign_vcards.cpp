@@ -3,10 +3,10 @@
 // read back through both readers gives the stored contact again.
 #include "foreign_util.h"
 
-#include "importrun.h"
-#include "qvcardparser.h"
-#include "vcardexport.h"
-#include "vcardimport.h"
+#include "import/importrun.h"
+#include "import/qvcardparser.h"
+#include "export/vcardexport.h"
+#include "import/vcardimport.h"
 
 #include "store/localdb.h"
 

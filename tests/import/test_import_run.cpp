@@ -1,8 +1,8 @@
 // The import loop against a real local database: counts, closing texts, progress, cancel and
 // failures.
-#include "csvimport.h"
-#include "importrun.h"
-#include "vcardimport.h"
+#include "import/csvimport.h"
+#include "import/importrun.h"
+#include "import/vcardimport.h"
 
 #include "store/localdb.h"
 

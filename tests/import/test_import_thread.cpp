@@ -1,5 +1,5 @@
 // The worker under a real progress dialog: the dialog always ends with the worker's outcome.
-#include "importcontactstolocalthread.h"
+#include "import/importcontactstolocalthread.h"
 
 #include "ui/progressform.h"
 #include "tests/messageboxhook.h"

@@ -1,6 +1,6 @@
 // The CSV column table and both importers, from files on disk to contacts.
-#include "csvimport.h"
-#include "vcardimport.h"
+#include "import/csvimport.h"
+#include "import/vcardimport.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The vCard parser, its value readers and the writers, with round trips through both halves.
-#include "qvcardparser.h"
+#include "import/qvcardparser.h"
 
-#include "cardsource.h"
+#include "import/cardsource.h"
 
 #include <QDir>
 #include <QDirIterator>

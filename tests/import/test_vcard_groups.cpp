@@ -1,9 +1,9 @@
 // Group cards imported into a real local database, one group of cases per producer: RFC 6350's
 // KIND:group, Apple's Calendar and Contacts Server and Fastmail (X-ADDRESSBOOKSERVER-KIND:group).
 // Each case names the file its cards come from.
-#include "cardsource.h"
-#include "importrun.h"
-#include "vcardimport.h"
+#include "import/cardsource.h"
+#include "import/importrun.h"
+#include "import/vcardimport.h"
 
 #include "store/localdb.h"
 

@@ -1,8 +1,8 @@
 // Values as old phones and the standard's examples write them, read through the importer: 8-bit
 // quoted-printable without a CHARSET, an escape split by a soft break (Sony Ericsson), a quoted
 // list of types (RFC 6350). Each case names its source.
-#include "vcardcharset.h"
-#include "vcardimport.h"
+#include "import/vcardcharset.h"
+#include "import/vcardimport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

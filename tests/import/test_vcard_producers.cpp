@@ -3,9 +3,9 @@
 // exports and the public test files of vCard libraries show them), the values made up.
 #include "kcontacts_view.h"
 
-#include "cardsource.h"
-#include "vcardcharset.h"
-#include "vcardimport.h"
+#include "import/cardsource.h"
+#include "import/vcardcharset.h"
+#include "import/vcardimport.h"
 
 #include <KContacts/VCardConverter>
 

@@ -1,7 +1,7 @@
 // The tokenizer's events for whole and byte-by-byte input.
-#include "vcardtokenizer.h"
+#include "import/vcardtokenizer.h"
 
-#include "base64groups.h"
+#include "import/base64groups.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>

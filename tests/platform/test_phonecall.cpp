@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "phonecall.h"
+#include "platform/mobilesync/phonecall.h"
 
 TEST(PhoneCall, WhatACallThrowsComesBackAsItsFailureInWords) {
     struct Case {

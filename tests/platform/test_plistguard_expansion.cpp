@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "devicelink.h"
-#include "plistguard.h"
+#include "platform/mobilesync/devicelink.h"
+#include "platform/mobilesync/plistguard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include <sqlite3db.h>
+#include "platform/sqlite/sqlite3db.h"
 
 #include <sqlite3.h>
 

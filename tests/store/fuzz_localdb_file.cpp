@@ -1,7 +1,7 @@
 // Fuzz: a contact database damaged byte by byte must give std::exception or data, never a crash.
 // The input is a list of (offset, byte) patches applied to a small valid database, so the
 // fuzzer starts from a real file instead of random noise.
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Helpers shared by the store tests.
 #pragma once
 
-#include <localdb.h>
+#include "store/localdb.h"
 
 #include <QTemporaryDir>
 

@@ -2,8 +2,8 @@
 // a real database made from the template.
 #include "store_test_util.h"
 
-#include <contactchanges.h>
-#include <devicerecordkeys.h>
+#include "store/contactchanges.h"
+#include "store/devicerecordkeys.h"
 
 #include <gtest/gtest.h>
 

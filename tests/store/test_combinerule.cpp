@@ -1,4 +1,4 @@
-#include <combinerule.h>
+#include "store/combinerule.h"
 
 #include <QDateTime>
 

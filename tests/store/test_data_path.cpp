@@ -1,8 +1,8 @@
 // The data folder is fixed once per process, so each layout is checked in a child process of
 // this binary ("--probe") run with its own HOME.
-#include <data_path_util.h>
-#include <localdb.h>
-#include <opener.h>
+#include "store/data_path_util.h"
+#include "store/localdb.h"
+#include "platform/opener/opener.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Deleting many contacts off the window's thread: one transaction, whatever ends it.
 #include "store_test_util.h"
 
-#include <deletecontactsthread.h>
-#include <runreporter.h>
+#include "store/deletecontactsthread.h"
+#include "store/runreporter.h"
 
 #include <gtest/gtest.h>
 

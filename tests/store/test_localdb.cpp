@@ -1,10 +1,10 @@
 #include "store_test_util.h"
 
-#include <entitycolumns.h>
+#include "store/entitycolumns.h"
 
 #include <sqlite3.h>
 
-#include "../export/small_disk.h"
+#include "tests/export/small_disk.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,8 +2,8 @@
 // how often progress goes out, and the bulk path's indexes.
 #include "store_test_util.h"
 
-#include <edittransaction.h>
-#include <mergerun.h>
+#include "store/edittransaction.h"
+#include "store/mergerun.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Contacts listed without their photo bytes, and reading those bytes back where they are needed.
 #include "store_test_util.h"
 
-#include <photofetch.h>
+#include "store/photofetch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <pim.h>
+#include "store/pim.h"
 
 #include <QDateTime>
 

@@ -14,7 +14,7 @@
 
 #include "app/mainwindow_form.h"
 #include "editor/editcontactform.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"
 #include "ui/progressform.h"

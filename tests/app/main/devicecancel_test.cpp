@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ui/progressform.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"
 #include "store/localdb.h"

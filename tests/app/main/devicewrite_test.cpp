@@ -14,8 +14,8 @@
 #include "app/mainwindow_form.h"
 #include "backup/loaditunesbackupdlg.h"
 #include "backup/passcodedlg.h"
-#include "backup_fixture.h"
-#include "fakedevice.h"
+#include "tests/backup/backup_fixture.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "testutil.h"
 #include "windowfixture.h"
 

@@ -5,7 +5,7 @@
 #include <QMenu>
 
 #include "app/mainwindow_form.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/localdb.h"
 #include "testutil.h"
 #include "ui/translator.h"

@@ -17,7 +17,7 @@
 
 #include "app/mainwindow_form.h"
 #include "ui/translator.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "platform/mobilesync/phonecall.h"
 #include "testutil.h"
 #include "windowfixture.h"

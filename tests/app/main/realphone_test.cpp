@@ -16,7 +16,7 @@
 
 #include "app/mainwindow_form.h"
 #include "ui/progressform.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "platform/mobilesync/phonecall.h"
 #include "store/combinerule.h"
 #include "store/data_path_util.h"

@@ -8,7 +8,7 @@
 #include <QFileInfo>
 
 #include "app/mainwindow_form.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "store/localdb.h"
 #include "testutil.h"
 #include "windowfixture.h"

@@ -19,7 +19,7 @@
 
 #include "app/mainwindow_form.h"
 #include "editor/contacteditor.h"
-#include "sqlite3db.h"
+#include "platform/sqlite/sqlite3db.h"
 #include "testutil.h"
 
 using namespace twtest;

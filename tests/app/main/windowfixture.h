@@ -7,7 +7,7 @@
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_form.h"
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 #include "testutil.h"
 
 namespace twtest {

@@ -3,7 +3,7 @@
 // opens only a well-formed link. The first byte says whether a check was answered before (the
 // stamp file exists) and whether the user accepts the download; the rest is the answer.
 #include "app/ui/updatecheck.h"
-#include "fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "platform/webservice/webservice.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // The fake-iphone executable, driven like a tester would: ideviceinfo, the control socket,
 // signals and bad arguments.
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Shared set-up of the simulator self-tests: one server per test on its own socket.
 #pragma once
 
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 
 #include <gtest/gtest.h>
 #include <libimobiledevice/libimobiledevice.h>

@@ -1,5 +1,5 @@
 // The phone's record store: generated contacts and fixture files.
-#include "fakedevice.h"
+#include "tests/fakedevice/fakedevice.h"
 
 #include <gtest/gtest.h>
 
