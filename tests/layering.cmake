@@ -160,6 +160,8 @@ rule(platform store ui device backup editor import export backupservice resource
 foreach(prefix ui/ device/ backup/ editor/ import/ export/ backupservice/)
     rule(store platform FORBID "${prefix}")
 endforeach()
+# The platform layers sit under the store: of ours they use only each other.
+rule(platform FORBID "store/")
 # Workers talk to a reporter, never to a dialog: these subsystems hold no widgets.
 rule(device import backupservice FORBID "ui/")
 # The device worker sends change records; the dialog that collects them is not its business.
