@@ -286,7 +286,8 @@ TEST_F(StalledPhoneTest, ACancelInsideAnyStallGivesTheWindowBackWithinASecond) {
              return journalHas(p, kServiceSync, "note", "TLS handshake stalled");
          }},
         // The dialog shows while the check waits for usbmuxd's list.
-        {"usbmuxd's list, answered 3.5 s late", [](fakedevice::Scenario&) {},
+        {"usbmuxd's list, answered 3.5 s late",
+         [](fakedevice::Scenario&) {},
          [](const fakedevice::Phone&) { return true; },
          {{fakedevice::kServiceMux, "", 0, fakedevice::FaultKind::Delay, 3500, 0}}},
     };
