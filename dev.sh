@@ -11,6 +11,9 @@ packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     libsqlite3-dev sqlite3 libssl-dev googletest libgtest-dev libbenchmark-dev libkf5contacts-dev libicu-dev
     xvfb xauth dbus-x11 dbus-daemon tzdata fonts-dejavu-core)
 bench_packages=(python3-vobject)
+# What finds a phone on USB: libimobiledevice only recommends it, and we install without
+# recommended packages. The tests need none (they run their own simulated phone).
+run_packages=(usbmuxd)
 
 install_missing() { # extra packages...
     local missing=()
@@ -44,7 +47,7 @@ run_tests() { # dir, extra ctest args...
 
 case "${1:-}" in
 run)
-    install_missing
+    install_missing "${run_packages[@]}"
     cmake -S "$here" -B build -G Ninja
     # The simulated iPhone comes along, for trying the program without a phone (see README).
     cmake --build build -j "$jobs" --target tellwick fake-iphone
