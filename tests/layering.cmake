@@ -1,4 +1,4 @@
-# The include rules of docs/architecture.md that hold for every file: run as
+# The include rules of docs/architecture.md ("Layers": the table and the rules under it): run as
 # cmake -DROOT=<source folder> -P layering.cmake; fails naming the file and line of each include
 # that breaks one.
 #
@@ -6,13 +6,13 @@
 # own folder and by its path from the source root from anywhere else ("localdb.h" in store/,
 # "store/localdb.h" elsewhere). Angle brackets are for Qt, the C libraries and the system.
 #
-# The compiler finds our headers under other spellings too (the root and many folders are on the
-# include path), so the rules judge the header an include reaches, not how it is written. Each
-# include is resolved against the headers of the tree: a quoted name that names a header from the
-# including file's folder or from the root is that header, as for the compiler; any other name
-# (angle brackets, "../", a bare name from another folder) reaches every header whose path ends in
-# it, as the include path could make it any of them. A name that no header of ours ends in
-# (<QString>, <sqlite3.h>, <linux/tls.h>, a generated ui_*.h or *.moc) is not ours.
+# Other spellings reach our headers too (<store/localdb.h>, "../app/mainwindow.h"), so the rules
+# judge the header an include reaches, not how it is written. Each include is resolved against
+# the headers of the tree: a quoted name that names a header from the including file's folder or
+# from the root is that header, as for the compiler; any other name (angle brackets, "../", a
+# bare name from another folder) reaches every header whose path ends in it, as any include path
+# could make it any of them. A name that no header of ours ends in (<QString>, <sqlite3.h>,
+# <linux/tls.h>, a generated ui_*.h or *.moc) is not ours.
 cmake_minimum_required(VERSION 3.16)
 set(broken "")
 
@@ -107,11 +107,13 @@ foreach(f ${files})
     math(EXPR index "${index} + 1")
 endforeach()
 
-# rule(<folders...> FORBID <header prefix> [EXCEPT <file name regex>...] [ALLOW <header>...]):
-# no file below the folders reaches a header whose path starts with the prefix, apart from files
-# whose name matches an EXCEPT and the headers named by ALLOW.
+# rule(<folders...> [BUT <folders...>] [FILES <file name regex>...] [EXCEPT <file name regex>...]
+#      FORBID <header prefix>... | ONLY <header prefix>... [ALLOW <header>...]):
+# no file below the folders (and not below a BUT folder), whose name matches a FILES pattern when
+# there are any and no EXCEPT pattern, reaches a header under a FORBID prefix, or with ONLY a
+# header under none of the ONLY prefixes, apart from the headers named by ALLOW.
 function(rule)
-    cmake_parse_arguments(R "" "FORBID" "EXCEPT;ALLOW" ${ARGN})
+    cmake_parse_arguments(R "" "" "BUT;FILES;EXCEPT;FORBID;ONLY;ALLOW" ${ARGN})
     set(index 0)
     foreach(f ${files})
         set(i ${index})
@@ -123,17 +125,31 @@ function(rule)
                 set(below TRUE)
             endif()
         endforeach()
+        foreach(dir ${R_BUT})
+            string(FIND "${f}" "${dir}/" at)
+            if(at EQUAL 0)
+                set(below FALSE)
+            endif()
+        endforeach()
         if(NOT below)
             continue()
         endif()
         get_filename_component(name ${f} NAME)
-        set(excepted FALSE)
+        set(chosen TRUE)
+        if(R_FILES)
+            set(chosen FALSE)
+            foreach(pattern ${R_FILES})
+                if(name MATCHES "${pattern}")
+                    set(chosen TRUE)
+                endif()
+            endforeach()
+        endif()
         foreach(pattern ${R_EXCEPT})
             if(name MATCHES "${pattern}")
-                set(excepted TRUE)
+                set(chosen FALSE)
             endif()
         endforeach()
-        if(excepted)
+        if(NOT chosen)
             continue()
         endif()
         foreach(entry ${reach_${i}})
@@ -141,41 +157,80 @@ function(rule)
             set(header "${CMAKE_MATCH_1}")
             set(spelled "${CMAKE_MATCH_2}")
             set(shown "${CMAKE_MATCH_3}")
-            string(FIND "${header}" "${R_FORBID}" at)
-            if(at EQUAL 0 AND NOT header IN_LIST R_ALLOW)
+            if(header IN_LIST R_ALLOW)
+                continue()
+            endif()
+            # The folder named in the fault: the prefix forbidden, or the header's top folder.
+            set(fault "")
+            foreach(prefix ${R_FORBID})
+                string(FIND "${header}" "${prefix}" at)
+                if(at EQUAL 0)
+                    set(fault "${prefix}")
+                endif()
+            endforeach()
+            if(R_ONLY)
+                set(fault "")
+                string(REGEX MATCH "^[^/]*/" fault "${header}")
+                foreach(prefix ${R_ONLY})
+                    string(FIND "${header}" "${prefix}" at)
+                    if(at EQUAL 0)
+                        set(fault "")
+                    endif()
+                endforeach()
+            endif()
+            if(fault)
                 line_of(${f} "${spelled}" line)
-                list(APPEND broken "${f}:${line} includes ${header} (${shown}): no ${R_FORBID} here")
+                list(APPEND broken "${f}:${line} includes ${header} (${shown}): no ${fault} here")
             endif()
         endforeach()
     endforeach()
     set(broken ${broken} PARENT_SCOPE)
 endfunction()
 
-# The shell is on top: only it (and its own tests and benchmarks) includes it.
-rule(platform store ui device backup editor import export backupservice resources
-     tests/store tests/device tests/device_workers tests/backup tests/editor tests/import
-     tests/export tests/backupservice tests/platform tests/fuzz
-     bench/store bench/backup bench/import FORBID "app/")
-# The store and the platform layers know nothing of widgets or subsystems.
-foreach(prefix ui/ device/ backup/ editor/ import/ export/ backupservice/)
-    rule(store platform FORBID "${prefix}")
-endforeach()
-# The platform layers sit under the store: of ours they use only each other.
-rule(platform FORBID "store/")
-# Workers talk to a reporter, never to a dialog: these subsystems hold no widgets.
-rule(device import backupservice FORBID "ui/")
-# The device worker sends change records; the dialog that collects them is not its business.
-rule(device backup import export backupservice FORBID "editor/editcontactform.h")
+# The layers of the page's table, each taking only the layers below it and its own folder.
+# resources/ (the built-in files and their registration) sits at the bottom beside platform/.
+rule(platform ONLY platform/)
+rule(resources ONLY resources/)
+rule(store ONLY store/ platform/)
+# The ui kit: its stylesheet comes from resources/.
+rule(ui ONLY ui/ store/ platform/ resources/)
+# No subsystem includes another, apart from the crossings the page names: device/ serves backup/
+# and backupservice/; the exporters write with the import codec's encoders and format with the
+# editor's widget-free formatters; editor/ and export/ take the images of resources/. Of the
+# subsystems, the dialog targets also take the ui kit.
+rule(device ONLY device/ store/ platform/)
+rule(import ONLY import/ store/ platform/)
+rule(backup ONLY backup/ device/ ui/ store/ platform/)
+rule(backupservice ONLY backupservice/ device/ store/ platform/)
+rule(editor ONLY editor/ ui/ resources/ store/ platform/)
+rule(export ONLY export/ import/ editor/ ui/ resources/ store/ platform/)
+rule(backup backupservice FORBID device/workers/)
+rule(export FORBID import/ ALLOW import/qvcardparser.h import/csvhelper.h)
+# The worker targets hold no widgets: only the backup dialogs (tw_backupui) and the editor's
+# widgets (tw_editor, not tw_entityformat) take the ui kit.
+rule(backup FORBID ui/ EXCEPT "^abstreeitemmodel\\." "^loaditunesbackupdlg\\." "^passcodedlg\\.")
+rule(editor FILES "^entityformatters\\." "^storeddates\\." "^photoimage\\." FORBID ui/)
 # The exporters link no widgets: of the widget kit only the product facts, of the editor only its
-# widget-free formatters and photo decoding. The printer and its preview are widgets themselves.
+# widget-free formatters and photo decoding. The printer and its preview are widgets themselves
+# and may also take the display pane and the row editors.
+set(entityformat editor/entityformatters.h editor/storeddates.h editor/photoimage.h)
 set(printer_files "^contactsprinter\\." "^cardpreview\\." "^pdfexportthread\\.")
-rule(export FORBID "ui/" EXCEPT ${printer_files} ALLOW "ui/appinfo.h")
-foreach(header editor/contactdisplayer.h editor/entityeditors.h)
-    rule(export FORBID "${header}" EXCEPT ${printer_files})
-endforeach()
+rule(export FORBID ui/ EXCEPT ${printer_files} ALLOW ui/appinfo.h)
+rule(export FORBID editor/ EXCEPT ${printer_files} ALLOW ${entityformat})
+rule(export FORBID editor/ ALLOW ${entityformat} editor/contactdisplayer.h editor/entityeditors.h)
+# The program never includes a test fixture or a benchmark.
+rule(app ui store platform device backup import export editor backupservice resources
+     FORBID tests/ bench/)
+# The suites include nothing of the benchmarks (a benchmark may use a suite's fixture).
+rule(tests FORBID bench/)
+# The shell is on top: of the tests and benchmarks (the simulator in tests/fakedevice among
+# them), only its own include it.
+rule(tests bench BUT tests/app bench/app bench/ratios FORBID app/)
 
 # One unwrapped line per fault, so that each names its file and line.
 if(broken)
+    # A header that breaks two rules is named once.
+    list(REMOVE_DUPLICATES broken)
     foreach(fault ${broken})
         message("${fault}")
     endforeach()

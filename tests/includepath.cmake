@@ -1,0 +1,46 @@
+# Included at configure time, once every target exists: the source root is the one source folder
+# on any target's include path, so that a header of another folder is reached by its path from
+# the root only and a bare name from another folder does not compile. Folders of the build tree
+# (generated ui_*.h, moc files) are fine. Configuration fails naming each target and the folder it
+# adds.
+
+# tw_targets_below(<dir> <out var>): the targets made in the folder and the folders below it.
+function(tw_targets_below dir out)
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(children DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(child ${children})
+        tw_targets_below(${child} more)
+        list(APPEND targets ${more})
+    endforeach()
+    set(${out} ${targets} PARENT_SCOPE)
+endfunction()
+
+tw_targets_below(${PROJECT_SOURCE_DIR} targets)
+set(broken "")
+foreach(target ${targets})
+    get_target_property(type ${target} TYPE)
+    set(properties INTERFACE_INCLUDE_DIRECTORIES)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+        list(APPEND properties INCLUDE_DIRECTORIES)
+    endif()
+    foreach(property ${properties})
+        get_target_property(dirs ${target} ${property})
+        if(NOT dirs)
+            continue()
+        endif()
+        foreach(dir ${dirs})
+            string(REGEX REPLACE "^\\$<[A-Z_]+:(.*)>$" "\\1" dir "${dir}")
+            string(FIND "${dir}/" "${PROJECT_SOURCE_DIR}/" in_source)
+            string(FIND "${dir}/" "${PROJECT_BINARY_DIR}/" in_build)
+            if(in_source EQUAL 0 AND NOT in_build EQUAL 0 AND NOT dir STREQUAL PROJECT_SOURCE_DIR)
+                file(RELATIVE_PATH shown ${PROJECT_SOURCE_DIR} ${dir})
+                list(APPEND broken "${target} puts ${shown}/ on its include path")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+if(broken)
+    list(REMOVE_DUPLICATES broken)
+    string(REPLACE ";" "\n" text "${broken}")
+    message(FATAL_ERROR "Only the source root belongs on an include path:\n${text}")
+endif()
