@@ -445,7 +445,7 @@ void BackupBuilder::build() {
             db.executeThrow(s);
             descKey = MBDBParser::fileDescKey(password.toUtf8(), descriptorSalt);
         }
-        if (indexLog == RecordsInLog)
+        if (indexInLog)
             // From here on SQLite writes into the log only: the index holds its empty tables.
             db.executeScriptThrow(
                 QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"));
@@ -468,7 +468,7 @@ void BackupBuilder::build() {
             }
             db.executeThrow(s);
         }
-        if (indexLog == RecordsInLog) {
+        if (indexInLog) {
             // Taken while SQLite still holds both open, before any checkpoint.
             const QByteArray index = readFile(plainDb);
             const QByteArray log = readFile(plainDb + "-wal");
@@ -480,8 +480,6 @@ void BackupBuilder::build() {
             db.executeThrow("PRAGMA journal_mode=WAL");
             db.close();
         }
-        if (indexLog == EmptyLog)
-            writeFile(plainDb + "-wal", QByteArray());
         if (dp) {
             QByteArray mdbKey;
             manifestKey = wrappedFileKey(3, mdbKey);

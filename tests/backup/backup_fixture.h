@@ -94,10 +94,9 @@ public:
 
     // Encrypts the backup with the password; withDp adds "DPIC"/"DPSL" (encrypted Manifest.db).
     void setEncrypted(const QString& password, bool withDp);
-    // A plain Manifest.db with a log beside it: the records written by SQLite into the log
-    // only, as a tool leaves them that stopped before a checkpoint, or a log of no bytes.
-    enum IndexLog { NoLog, RecordsInLog, EmptyLog };
-    void setIndexLog(IndexLog l) { indexLog = l; }
+    // A plain Manifest.db whose records SQLite wrote into its log only, as a tool leaves them
+    // that stopped before a checkpoint.
+    void setIndexInLog(bool inLog) { indexInLog = inLog; }
     // File descriptors of Manifest.db encrypted under the password and this salt.
     void setDescriptorSalt(const QByteArray& salt) { descriptorSalt = salt; }
     void setDevice(QString udid, QString name) {
@@ -137,7 +136,7 @@ private:
     QByteArray keybag;
     QByteArray manifestKey;
     int damagedClass = 0;
-    IndexLog indexLog = NoLog;
+    bool indexInLog = false;
 };
 
 // Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.
