@@ -90,6 +90,7 @@ void BackupManifest::readManifestInfo() {
     const QByteArray bytes = file.read(file.size());
     file.close();
     const PlistCFType plist = PlistCFType::createCFPropertyList(bytes);
+    info.isReadable = plist.isCFDictionary();
     const PlistCFType lockdown = plist.get(QStringLiteral("Lockdown"));
     info.uniqueDeviceID = lockdown.get(QStringLiteral("UniqueDeviceID")).CFStringQString();
     info.deviceName = lockdown.get(QStringLiteral("DeviceName")).CFStringQString();
@@ -489,54 +490,82 @@ bool BackupManifest::isUnfinished() const {
     return !info.snapshotState.isEmpty() && info.snapshotState != QLatin1String("finished");
 }
 
+void BackupManifest::throwUnreadableManifestPlist(const QString& sign) const {
+    const QFileInfo plist(dir.absoluteFilePath(QStringLiteral("Manifest.plist")));
+    throwText(tr("The backup's Manifest.plist is empty or damaged, and the backup looks "
+                 "encrypted, so it cannot be read: Manifest.plist tells whether a backup is "
+                 "encrypted and holds the keys that open it. Make a new backup of the phone and "
+                 "import that one. (%1 holds %2 bytes; %3)")
+                  .arg(plist.absoluteFilePath())
+                  .arg(plist.size())
+                  .arg(sign));
+}
+
 void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath,
                                    void* userData, BackupCopyProgress progress) const {
     // The source is named by the record's file ID (hex), never by its domain or path, and the
     // destination is the caller's: nothing in a record can steer where bytes are written.
     const QString src = MBDBParser::getBKFilePath(dir, item.backupFileName(), false);
+    const QString name = g_recordName(item.domain.toString(), item.path.toString());
+    // In an encrypted backup a file is handed on decrypted or not at all: its stored bytes
+    // copied as they lie would reach the caller as a file that reads as damaged.
     QByteArray key;
     if (info.isEncrypted && item.encryptionKey.isValid()) {
         key = unwrapKeyForClass(keybag, int(item.protectionClass), item.encryptionKey.val.mid(4));
-        // Copying still-encrypted bytes as if they were plain would hand the caller garbage.
         if (key.isEmpty())
-            throwText(tr("can not decrypt %1. The file key does not unwrap with the backup's keys.")
-                          .arg(item.domain.toString() + QLatin1Char('-') + item.path.toString()));
+            throwText(tr("This backup may be damaged: the key of %1 does not open with the "
+                         "backup's keys, so the file cannot be decrypted. Make a new encrypted "
+                         "backup of the phone and import that one.")
+                          .arg(name));
+    } else if (info.isEncrypted) {
+        // An empty file has nothing to decrypt; a missing one fails to open below.
+        if (QFileInfo(src).size() > 0)
+            throwText(tr("This backup may be damaged: its index holds no key for %1, so the "
+                         "file cannot be decrypted. Make a new encrypted backup of the phone "
+                         "and import that one.")
+                          .arg(name));
+    } else if (item.encryptionKey.isValid() && !info.isReadable) {
+        throwUnreadableManifestPlist(tr("the index lists %1 with a file key").arg(name));
     }
-    if (!key.isEmpty()) {
+    if (!key.isEmpty())
         decryptFileThrow(key, src, destPath, userData, progress);
-    } else {
-        QFile in(src);
-        openSourceThrow(in);
-        QFile out(destPath);
-        openDestThrow(out, true);
-        const qint64 total = in.size();
-        qint64 done = 0;
-        QByteArray buf(8192, '\0');
-        while (!in.atEnd()) {
-            const qint64 n = in.read(buf.data(), buf.size());
-            // A read that fails (or yields nothing before the end) would loop for ever.
-            if (n <= 0) {
-                const QString reason = in.errorString();
-                removePartial(out);
-                throwText(tr("can not read %1. %2").arg(src, reason));
-            }
-            // A short write sets no error; writing the rest then fails with the reason.
-            for (qint64 at = 0; at < n;) {
-                const qint64 w = out.write(buf.constData() + at, n - at);
-                if (w <= 0)
-                    failWriteThrow(out);
-                at += w;
-            }
-            done += n;
-            if (progress)
-                progress(total, done, userData);
-        }
-        finishDestThrow(out);
-    }
+    else
+        copyPlainThrow(src, destPath, userData, progress);
     const long long t = static_cast<long long>(static_cast<int>(item.lastModified));
     struct timeval times[2];
     times[0].tv_sec = static_cast<time_t>(t);
     times[0].tv_usec = 0;
     times[1] = times[0];
     utimes(QFile::encodeName(destPath).constData(), times);
+}
+
+void BackupManifest::copyPlainThrow(const QString& src, const QString& destPath, void* userData,
+                                    BackupCopyProgress progress) {
+    QFile in(src);
+    openSourceThrow(in);
+    QFile out(destPath);
+    openDestThrow(out, true);
+    const qint64 total = in.size();
+    qint64 done = 0;
+    QByteArray buf(8192, '\0');
+    while (!in.atEnd()) {
+        const qint64 n = in.read(buf.data(), buf.size());
+        // A read that fails (or yields nothing before the end) would loop for ever.
+        if (n <= 0) {
+            const QString reason = in.errorString();
+            removePartial(out);
+            throwText(tr("can not read %1. %2").arg(src, reason));
+        }
+        // A short write sets no error; writing the rest then fails with the reason.
+        for (qint64 at = 0; at < n;) {
+            const qint64 w = out.write(buf.constData() + at, n - at);
+            if (w <= 0)
+                failWriteThrow(out);
+            at += w;
+        }
+        done += n;
+        if (progress)
+            progress(total, done, userData);
+    }
+    finishDestThrow(out);
 }

@@ -38,6 +38,9 @@ public:
         // "SnapshotState" of Status.plist ("finished" once the backup ran to its end); empty
         // when the file or the key is not there.
         QString snapshotState;
+        // Manifest.plist held a property-list dictionary; an empty or damaged one says nothing,
+        // not even whether the backup is encrypted.
+        bool isReadable = false;
     };
 
     struct _FileNode {
@@ -89,6 +92,12 @@ public:
     bool isUnfinished() const;
     void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
                        BackupCopyProgress progress) const;
+    // Copies a file as it lies, byte for byte, to a destination readable by this user only.
+    static void copyPlainThrow(const QString& src, const QString& destPath, void* userData,
+                               BackupCopyProgress progress);
+    // An empty or damaged Manifest.plist beside a backup that looks encrypted (`sign` says why):
+    // nothing tells how to read it.
+    [[noreturn]] void throwUnreadableManifestPlist(const QString& sign) const;
 
     // AES-256-CBC (zero IV) whole-file ciphers.
     void decryptFileThrow(const QByteArray& key, const QString& src, const QString& dest,

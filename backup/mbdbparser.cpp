@@ -2,11 +2,13 @@
 
 #include "backupmanifest.h"
 #include "device/plistcftype.h"
+#include "privatetempdir.h"
 #include "qopensslevpaes.h"
 
 #include "platform/sqlite/sqlite3db.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -70,6 +73,10 @@ MBDBParser::_MBDBBinary g_readBinary(QFile& f) {
 
 QByteArray g_fileDescIv() {
     return QByteArray::fromHex("9c3e71a05bd2f846e01b7d59c4a26f83");
+}
+
+QString g_recordName(const QString& domain, const QString& path) {
+    return QStringLiteral("%1 (%2)").arg(path, domain);
 }
 
 QString MBDBParser::_MBDBBinary::toString() const {
@@ -207,28 +214,85 @@ QByteArray descriptorKey(Sqlite3DB& db, const QString& password) {
     return MBDBParser::fileDescKey(pwd, s.getBlob(QStringLiteral("value")));
 }
 
+// Whether the file opens and is no SQLite database (its header is not SQLite's).
+bool isOtherThanSqlite(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;  // the open of the database names what is wrong
+    return f.read(16) != QByteArray("SQLite format 3", 16);
+}
+
+// Opens the index as SQLite reads it, never writing into the backup folder. A private copy,
+// when one is needed, lies in `work`, which must outlive `db`.
+void openIndexThrow(const BackupManifest& backup, Sqlite3DB& db,
+                    std::unique_ptr<BackupTempDir>& work) {
+    if (!backup.manifestDbKey.isEmpty()) {
+        // An encrypted index is one encrypted file, decrypted into the private folder by the
+        // unlock. A log beside it is not its own (SQLite cannot have written into ciphertext)
+        // and is left alone.
+        db.openThrow(backup.decryptedDbPath, 2);
+        return;
+    }
+    const QString path = backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"));
+    // Without a readable Manifest.plist an encrypted index would be taken for a plain one.
+    if (!backup.info.isReadable && isOtherThanSqlite(path))
+        backup.throwUnreadableManifestPlist(
+            QCoreApplication::translate("MBDBParser", "Manifest.db is not a plain database"));
+    const QFileInfo log(path + QStringLiteral("-wal"));
+    if (log.isFile() && log.size() > 0) {
+        // A tool that stopped before a checkpoint leaves the latest records in the log only.
+        // SQLite applies a log only where it may write the log's index ("-shm") and checkpoint
+        // it: so on a copy of both in a private folder, as the address book's own log is read.
+        work.reset(new BackupTempDir);
+        const QString copy = work->filePath(QStringLiteral("Manifest.db"));
+        BackupManifest::copyPlainThrow(path, copy, nullptr, nullptr);
+        BackupManifest::copyPlainThrow(log.absoluteFilePath(), copy + QStringLiteral("-wal"),
+                                       nullptr, nullptr);
+        db.openThrow(copy, 2);
+        return;
+    }
+    // Without a log (a log of no bytes is none): read as the unchanging file it is, so that
+    // SQLite neither locks it nor makes a journal or log beside it (a read-only backup reads
+    // too).
+    const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?immutable=1";
+    db.openThrow(QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+}
+
+// A descriptor that does not decrypt, or decrypts to no file record: the file's key and size
+// are unknown, and nothing of it may be read as plain.
+[[noreturn]] void throwRecordDoesNotDecrypt(const Sqlite3Cursor& c, const QString& detail) {
+    throwText(
+        QCoreApplication::translate(
+            "MBDBParser",
+            "This backup may be damaged: the record of %1 in its index (Manifest.db) does not "
+            "decrypt with the backup's password, so the file cannot be read. Make a new "
+            "encrypted backup of the phone and import that one. (%2)")
+            .arg(g_recordName(c.getText(QStringLiteral("domain")),
+                              c.getText(QStringLiteral("relativePath"))),
+                 detail));
+}
+
 MBDBParser::MBDBItemMap parseDb(const BackupManifest& backup) {
     MBDBParser::MBDBItemMap map;
-    const QString path = backup.manifestDbKey.isEmpty()
-                             ? backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"))
-                             : backup.decryptedDbPath;
+    std::unique_ptr<BackupTempDir> work;
     Sqlite3DB db;
-    if (backup.manifestDbKey.isEmpty()) {
-        // The backup's own index: read as the unchanging file it is, so that SQLite neither
-        // locks it nor makes a journal or WAL file beside it (a read-only backup reads too).
-        const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?immutable=1";
-        db.openThrow(QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-    } else {
-        db.openThrow(path, 2);
-    }
+    openIndexThrow(backup, db, work);
     const QByteArray key = descriptorKey(db, backup.password);
     Sqlite3Cursor c = db.queryThrow("select * from Files");
     while (c.moveNext()) {
         QByteArray blob = c.getBlob(QStringLiteral("file"));
-        if (!key.isEmpty())
-            blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), key);
+        if (!key.isEmpty()) {
+            try {
+                blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), key);
+            } catch (const std::exception& e) {
+                throwRecordDoesNotDecrypt(c, QString::fromUtf8(e.what()));
+            }
+        }
         const PlistCFType plist = PlistCFType::createCFPropertyList(blob);
         const QHash<QString, PlistCFType> a = plist.NSKeyedArchiver();
+        if (!key.isEmpty() && a.isEmpty())
+            throwRecordDoesNotDecrypt(
+                c, QCoreApplication::translate("MBDBParser", "it decrypts to no file record"));
         MBDBParser::_MBDBItem item;
         item.domain.setVal(c.getText(QStringLiteral("domain")).toUtf8());
         if (!item.domain.isValid())

@@ -95,5 +95,9 @@ public:
 // By domain text, then path text (UTF-16 code units, case-sensitive).
 bool compareMBDBItemLess(const MBDBParser::_MBDBItem& a, const MBDBParser::_MBDBItem& b);
 
+// A backed-up file as the user is told of it: "Library/AddressBook/AddressBook.sqlitedb
+// (HomeDomain)".
+QString g_recordName(const QString& domain, const QString& path);
+
 // Bytes of the fixed descriptor IV (16).
 QByteArray g_fileDescIv();

@@ -8,8 +8,10 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <openssl/evp.h>
@@ -162,6 +164,23 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("fixture: cannot write file");
     f.write(bytes);
+}
+
+std::string listing(const QString& root, const QString& skip) {
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (!skip.isEmpty() && it.filePath().startsWith(skip))
+            continue;
+        out << QStringLiteral("%1 %2 %3")
+                   .arg(it.filePath())
+                   .arg(it.fileInfo().size())
+                   .arg(it.fileInfo().lastModified().toMSecsSinceEpoch());
+    }
+    out.sort();
+    return out.join('\n').toStdString();
 }
 
 void runSql(const QString& path, const QString& script) {
@@ -356,6 +375,7 @@ void BackupBuilder::build() {
             keybag = fixture::damageClassKey(keybag, damagedClass);
     }
     QList<MBDBParser::_MBDBItem> records;
+    QSet<QString> sealed;  // file IDs whose descriptors do not decrypt
     long long inode = 1;
     for (const File& f : qAsConst(files)) {
         MBDBParser::_MBDBItem r;
@@ -394,6 +414,12 @@ void BackupBuilder::build() {
                 writeFile(dataPath, f.bytes);
             }
         }
+        if (f.damage == File::KeyDoesNotUnwrap && r.encryptionKey.isValid())
+            r.encryptionKey.val[12] = char(r.encryptionKey.val[12] ^ 0x5A);
+        if (f.damage == File::NoKey)
+            r.encryptionKey = MBDBParser::_MBDBBinary();
+        if (f.damage == File::RecordDoesNotDecrypt)
+            sealed.insert(id);
         records.append(r);
     }
 
@@ -419,6 +445,10 @@ void BackupBuilder::build() {
             db.executeThrow(s);
             descKey = MBDBParser::fileDescKey(password.toUtf8(), descriptorSalt);
         }
+        if (indexInLog)
+            // From here on SQLite writes into the log only: the index holds its empty tables.
+            db.executeScriptThrow(
+                QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"));
         for (const auto& r : qAsConst(records)) {
             Sqlite3Sql s(
                 "insert into Files(fileID,domain,relativePath,flags,file) values(?,?,?,?,?)");
@@ -427,16 +457,29 @@ void BackupBuilder::build() {
             s.addTextParam(r.path.toString());
             s.addIntParam(r.isFolder() ? 2 : 1);
             const QByteArray plist = mbFileArchive(r);
-            if (descKey.isEmpty())
+            if (descKey.isEmpty()) {
                 s.addBlobParam(plist);
-            else
-                s.addTextParam(QString::fromLatin1(
-                    MBDBParser::encryptFileDescThrow(plist, descKey).toBase64()));
+            } else {
+                QByteArray sealedPlist = MBDBParser::encryptFileDescThrow(plist, descKey);
+                // One byte short of its last block: no cipher takes it.
+                if (sealed.contains(r.backupFileName()))
+                    sealedPlist.chop(1);
+                s.addTextParam(QString::fromLatin1(sealedPlist.toBase64()));
+            }
             db.executeThrow(s);
         }
-        // A database in WAL mode: opened for writing, SQLite would make files beside it.
-        db.executeThrow("PRAGMA journal_mode=WAL");
-        db.close();
+        if (indexInLog) {
+            // Taken while SQLite still holds both open, before any checkpoint.
+            const QByteArray index = readFile(plainDb);
+            const QByteArray log = readFile(plainDb + "-wal");
+            db.close();
+            writeFile(plainDb, index);
+            writeFile(plainDb + "-wal", log);
+        } else {
+            // A database in WAL mode: opened for writing, SQLite would make files beside it.
+            db.executeThrow("PRAGMA journal_mode=WAL");
+            db.close();
+        }
         if (dp) {
             QByteArray mdbKey;
             manifestKey = wrappedFileKey(3, mdbKey);

@@ -67,6 +67,8 @@ JournalledAddressBook journalledAddressBook();
 constexpr int kJournalledPersons = 59;
 
 QByteArray readFile(const QString& path);
+// Every file and folder under root (but those under skip) with its size and modification time.
+std::string listing(const QString& root, const QString& skip = QString());
 void writeFile(const QString& path, const QByteArray& bytes);
 
 struct File {
@@ -78,6 +80,10 @@ struct File {
     // How the data file lies in the folder: as the bytes (encrypted in an encrypted backup),
     // not at all (listed only), or empty whatever the encryption, as phones leave an empty one.
     enum Data { Written, Missing, Empty } data = Written;
+    // In an encrypted backup: its wrapped key changed so that it does not unwrap, left out of
+    // its record, or its record's descriptor cut short so that it does not decrypt (with a
+    // descriptor salt).
+    enum Damage { Whole, KeyDoesNotUnwrap, NoKey, RecordDoesNotDecrypt } damage = Whole;
 };
 
 class BackupBuilder {
@@ -88,6 +94,9 @@ public:
 
     // Encrypts the backup with the password; withDp adds "DPIC"/"DPSL" (encrypted Manifest.db).
     void setEncrypted(const QString& password, bool withDp);
+    // A plain Manifest.db whose records SQLite wrote into its log only, as a tool leaves them
+    // that stopped before a checkpoint.
+    void setIndexInLog(bool inLog) { indexInLog = inLog; }
     // File descriptors of Manifest.db encrypted under the password and this salt.
     void setDescriptorSalt(const QByteArray& salt) { descriptorSalt = salt; }
     void setDevice(QString udid, QString name) {
@@ -127,6 +136,7 @@ private:
     QByteArray keybag;
     QByteArray manifestKey;
     int damagedClass = 0;
+    bool indexInLog = false;
 };
 
 // Builds a keybag: password-wrapped classes 1..4, an unwrapped class 6.

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 using namespace fixture;
 
 namespace {
@@ -122,12 +124,20 @@ struct ShapedBackup {
         builder.setSnapshotState("finished");
         db.create();
     }
-    Outcome import(const Kind& k) {
+    // As the main window does: the password asked only of a backup that says it is encrypted,
+    // a failure before the import shown as an error.
+    Outcome import(const Kind&) {
         BackupManifest bm(folder);
-        bm.readManifestInfo();
-        if (k.encrypted && !bm.setPasscodeNoUIThrow("1234"))
-            return Outcome();
-        bm.parseInfo();
+        try {
+            bm.readManifestInfo();
+            if (bm.info.isEncrypted && !bm.setPasscodeNoUIThrow("1234"))
+                return Outcome();
+            bm.parseInfo();
+        } catch (const std::exception& e) {
+            Outcome out;
+            out.boxes << QString::fromUtf8(e.what());
+            return out;
+        }
         return ::import(bm, db);
     }
 };
@@ -439,5 +449,93 @@ TEST(BackupShapes, TheSameBackupAgainChangesNothing) {
                                       "%1 repeated contacts merged.")
                                   .arg(kJournalledPersons)});
         EXPECT_EQ(dump(run.db), rows);
+    }
+}
+
+// Each backup imports every contact or ends in words naming its true cause with nothing stored:
+// an index read with the log a tool left beside it, an encrypted file never read as plain, a
+// Manifest.plist that says nothing never taken for "unencrypted". The backup folder is only
+// read, and nothing decrypted stays behind.
+TEST(BackupShapes, EachBackupImportsWholeOrNamesItsCause) {
+    const QString imported =
+        QString("Successfully imported %1 contacts from iTunes Backup.").arg(kLinkedContacts);
+    const QString book = "Library/AddressBook/AddressBook.sqlitedb (HomeDomain)";
+    const QString newBackup = " Make a new encrypted backup of the phone and import that one.";
+    enum Applies { PlainIndex, Plain, Encrypted, EncryptedIndex };
+    struct Case {
+        const char* what;
+        Applies applies;
+        bool indexInLog;
+        File::Damage damage;    // of the address book
+        const char* emptyFile;  // left with no bytes after the build
+        QString text;           // the success, or what the failure says
+    };
+    const Case cases[] = {
+        {"the index's records in its log only", PlainIndex, true, File::Whole, "", imported},
+        {"a log of no bytes beside the index", PlainIndex, false, File::Whole, "Manifest.db-wal",
+         imported},
+        {"a file key that does not unwrap", Encrypted, false, File::KeyDoesNotUnwrap, "",
+         "This backup may be damaged: the key of " + book +
+             " does not open with the backup's keys, so the file cannot be decrypted." + newBackup},
+        {"a record without a key", Encrypted, false, File::NoKey, "",
+         "This backup may be damaged: its index holds no key for " + book +
+             ", so the file cannot be decrypted." + newBackup},
+        {"an index record that does not decrypt", EncryptedIndex, false, File::RecordDoesNotDecrypt,
+         "",
+         "This backup may be damaged: the record of " + book +
+             " in its index (Manifest.db) does not decrypt with the backup's password, so the "
+             "file cannot be read." +
+             newBackup + " ("},
+        {"a Manifest.plist of no bytes, plain", Plain, false, File::Whole, "Manifest.plist",
+         imported},
+        {"a Manifest.plist of no bytes, encrypted", Encrypted, false, File::Whole, "Manifest.plist",
+         "The backup's Manifest.plist is empty or damaged, and the backup looks encrypted, so it "
+         "cannot be read: Manifest.plist tells whether a backup is encrypted and holds the keys "
+         "that open it. Make a new backup of the phone and import that one. ("},
+    };
+    const PhoneAddressBook ab = linkedAddressBook(PhoneSchema::iOS17, true);
+    for (const Kind& k : kKinds) {
+        const QStringList before = privateFolders();
+        for (const Case& c : cases) {
+            const bool index = k.layout == BackupBuilder::DB;
+            const bool applies[] = {index && !k.dp, !k.encrypted, k.encrypted,
+                                    index && k.encrypted};
+            if (!applies[c.applies])
+                continue;
+            SCOPED_TRACE(name(k) + ", " + c.what);
+            ShapedBackup run(k);
+            run.builder.setIndexInLog(c.indexInLog);
+            if (c.damage == File::RecordDoesNotDecrypt)
+                run.builder.setDescriptorSalt("pepper");
+            run.builder.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb", ab.book, 3, false,
+                                 File::Written, c.damage});
+            run.builder.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb-wal", ab.bookWal});
+            run.builder.addFile({"HomeDomain", kDir + "AddressBookImages.sqlitedb", ab.images});
+            run.builder.build();
+            const QDir folder(run.folder);
+            if (c.indexInLog) {
+                // As SQLite reads the index alone, it lists no file.
+                Sqlite3DB alone;
+                alone.openThrow("file:" + folder.absoluteFilePath("Manifest.db") + "?immutable=1",
+                                SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+                Sqlite3Cursor files = alone.queryThrow("select count(*) from Files");
+                ASSERT_TRUE(files.moveNext());
+                ASSERT_EQ(files.getInt(0), 0);
+            }
+            if (*c.emptyFile)
+                writeFile(folder.absoluteFilePath(c.emptyFile), QByteArray());
+            const std::string folderBefore = listing(run.folder);
+
+            const Outcome out = run.import(k);
+            ASSERT_EQ(out.boxes.size(), 1);
+            EXPECT_TRUE(out.boxes[0].contains(c.text)) << out.boxes[0].toStdString();
+            // (Read through the store first: a failure before the import left it unopened.)
+            EXPECT_EQ(run.db.contacts().size(), c.text == imported ? kLinkedContacts : 0);
+            if (c.text != imported) {
+                EXPECT_TRUE(dump(run.db).isEmpty());
+            }
+            EXPECT_EQ(listing(run.folder), folderBefore);
+        }
+        EXPECT_EQ(privateFolders(), before);
     }
 }

@@ -200,23 +200,6 @@ QStringList import(BackupManifest& bm, LocalDb& db, bool cancel = false) {
 
 // Every entry below a folder with its size and time (leaving out the test's own folder): what
 // an import must not change.
-std::string listing(const QString& root, const QString& skip = QString()) {
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (!skip.isEmpty() && it.filePath().startsWith(skip))
-            continue;
-        out << QStringLiteral("%1 %2 %3")
-                   .arg(it.filePath())
-                   .arg(it.fileInfo().size())
-                   .arg(it.fileInfo().lastModified().toMSecsSinceEpoch());
-    }
-    out.sort();
-    return out.join('\n').toStdString();
-}
-
 void setModes(const QString& root, bool readOnly) {
     QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QStringList paths{root};
