@@ -143,9 +143,7 @@ int settle(CARD_Parser* p, unsigned char c) {
 void qpbreak_set_charset(CARD_Parser* p, const char* charset) {
     const size_t n = strlen(charset) + 1;
     if (n > static_cast<size_t>(p->charset_capacity)) {
-        if (n > INT_MAX)
-            return;
-        char* grown = static_cast<char*>(realloc(p->charset, n));
+        char* grown = n > INT_MAX ? nullptr : static_cast<char*>(realloc(p->charset, n));
         if (!grown) {
             if (p->charset)
                 p->charset[0] = 0;
@@ -165,7 +163,7 @@ void qpbreak_hold(CARD_Parser* p, unsigned char c, int escapeOpen) {
 
 int qpbreak_take(CARD_Parser* p, unsigned char c, int* taken) {
     *taken = 0;
-    if (p->qp_split == 1 && c != '\n' && isHexDigit(c)) {
+    if (p->qp_split == 1 && isHexDigit(c)) {
         p->qp_split_digits[1] = static_cast<char>(c);
         p->qp_split = 2;
         *taken = -1;

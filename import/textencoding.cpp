@@ -92,9 +92,15 @@ QByteArray icuLegacyGuess(const QByteArray& bytes) {
 namespace textencoding {
 
 bool isUtf8(const char* bytes, int length) {
+    // Most values are ASCII: no decoding for them.
+    int i = 0;
+    while (i < length && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    if (i == length)
+        return true;
     QTextCodec::ConverterState state;
     static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
-    utf8->toUnicode(bytes, length, &state);
+    utf8->toUnicode(bytes + i, length - i, &state);
     return state.invalidChars == 0 && state.remainingChars == 0;
 }
 

@@ -47,8 +47,8 @@ struct CARD_Parser {
     int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
     int qp_split;         // digits held at a line start that may end an escape split there
     char qp_split_digits[2];
-    int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): the held
-                        // digits complete it, or else begin a line of their own
+    int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): two held
+                        // digits complete it, unless their line is a property line
     int* qp_split_at;   // offsets in `line` of digits stored as text that may be a split escape's
     int qp_split_count;
     int qp_split_capacity;
