@@ -116,21 +116,10 @@ bool joins(const unsigned char* before, int n, unsigned char joined, After after
 
 }  // namespace
 
-bool namesUtf8(const char* charset) {
-    static const char kUtf8[] = "utf8";
-    int k = 0;
-    for (const char* c = charset; *c; ++c) {
-        const char lower = (*c >= 'A' && *c <= 'Z') ? char(*c - 'A' + 'a') : *c;
-        if (!((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9')))
-            continue;
-        if (lower != kUtf8[k])
-            return false;
-        ++k;
-    }
-    return kUtf8[k] == 0;
-}
-
-int joinSplitEscapes(char* value, int length, const int* at, int count) {
+int joinSplitEscapes(const valuecharset::Answer& charset, char* value, int length, const int* at,
+                     int count) {
+    if (!charset.namesUtf8())
+        return length;
     unsigned char* v = reinterpret_cast<unsigned char*>(value);
     int out = 0;
     int in = 0;

@@ -6,18 +6,18 @@
 #ifndef TW_IMPORT_QPSPLIT_H
 #define TW_IMPORT_QPSPLIT_H
 
+#include "valuecharset.h"
+
 namespace qpsplit {
 
-// Whether a CHARSET value names UTF-8, matched as codec names are: ASCII letters and digits
-// alone, in any case ("UTF-8", "utf8"). Only in such a value may a pair join.
-bool namesUtf8(const char* charset);
-
-// Joins, in the decoded UTF-8 value `value` of `length` bytes, each pair of hex digits that
-// begins at one of the `count` ascending offsets `at` into the byte they spell, where the text
-// reading cannot stand and the joined one can: the byte continues a UTF-8 character that the
-// bytes before it left open and completes it with those after it, or begins one that the bytes
-// after it complete. Any other pair stays text. Returns the value's new length.
-int joinSplitEscapes(char* value, int length, const int* at, int count);
+// Joins, in the decoded value `value` of `length` bytes, each pair of hex digits that begins at
+// one of the `count` ascending offsets `at` into the byte they spell, where the text reading
+// cannot stand and the joined one can: the byte continues a UTF-8 character that the bytes
+// before it left open and completes it with those after it, or begins one that the bytes after
+// it complete. Only a value whose `charset` names UTF-8 joins; in any other every pair stays
+// text, as RFC 2045 reads a soft break. Returns the value's new length.
+int joinSplitEscapes(const valuecharset::Answer& charset, char* value, int length, const int* at,
+                     int count);
 
 }  // namespace qpsplit
 

@@ -2,6 +2,7 @@
 
 #include "cardsource.h"
 #include "textencoding.h"
+#include "valuecharset.h"
 #include "vcardtokenizer.h"
 
 #include <QTextCodec>
@@ -36,10 +37,8 @@ void propHandler(void* userData, const char* name, const char** params) {
     // Property names are case-insensitive in every vCard version.
     if (strcasecmp(name, "BEGIN") == 0) {
         // Folding follows the card's version; until its VERSION line says 2.1, the rule of
-        // 3.0 and 4.0 holds. Values that name no charset are UTF-8 only where the VERSION line
-        // says 3.0 or 4.0: in 2.1 they may be of any set.
+        // 3.0 and 4.0 holds.
         CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
-        CARD_SetUnnamedCharsetUtf8(ctx->tokenizer, 0);
         if (ctx->counted) {
             ctx->openCard = (*ctx->counted)++;
         } else {
@@ -97,7 +96,6 @@ void dataHandler(void* userData, const char* data, int len) {
     if (ctx->versionLine) {
         const QByteArray version = QByteArray(data, len).trimmed();
         CARD_SetFoldKeepsBlank(ctx->tokenizer, version == "2.1");
-        CARD_SetUnnamedCharsetUtf8(ctx->tokenizer, version == "3.0" || version == "4.0");
     }
     if (ctx->counted)
         return;
@@ -391,24 +389,10 @@ QString QVCardParser::_Property::toString() const {
 }
 
 QString QVCardParser::_Property::toString(LegacyCharset* legacy) const {
-    QMap<QString, QString>::const_iterator it = params.constFind(QStringLiteral("CHARSET"));
-    if (it != params.constEnd() && !it->isEmpty()) {
-        if (QTextCodec* codec = QTextCodec::codecForName(it->toLatin1())) {
-            return codec->toUnicode(value);
-        }
-    }
-    // Without a charset, UTF-8 (the only charset of 4.0 and what every current writer uses)
-    // when the bytes are valid UTF-8; else the file's legacy set, else the local 8-bit encoding.
-    QTextCodec::ConverterState state;
-    static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
-    const QString text = utf8->toUnicode(value.constData(), value.size(), &state);
-    if (state.invalidChars == 0 && state.remainingChars == 0)
-        return text;
-    if (legacy) {
-        if (QTextCodec* codec = legacy->codec())
-            return codec->toUnicode(value);
-    }
-    return QString::fromLocal8Bit(value);
+    const QByteArray charset = params.value(QStringLiteral("CHARSET")).toLatin1();
+    const valuecharset::Answer answer =
+        valuecharset::of(charset.constData(), value.constData(), value.size(), legacy);
+    return answer.codec ? answer.codec->toUnicode(value) : QString::fromLocal8Bit(value);
 }
 
 QStringList QVCardParser::_Property::values() const {

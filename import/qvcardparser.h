@@ -30,11 +30,11 @@ public:
         QMap<QString, QString> params;  // a parameter written without "=" has the empty value
         QByteArray value;  // after quoted-printable/Base64 decoding, no charset applied
 
-        // The value as text, decoded by the codec its "CHARSET" parameter names, else as local
-        // 8-bit text.
+        // The value as text, in the set valuecharset::of() answers for it: the one its "CHARSET"
+        // parameter names, else UTF-8 where the bytes are UTF-8, else local 8-bit text.
         QString toString() const;
-        // As toString(), with bytes that are not UTF-8 read in `legacy`'s character set (when
-        // it has one) rather than as local 8-bit text.
+        // As toString(), with bytes that name no set and are not UTF-8 read in `legacy`'s
+        // character set (when it has one) rather than as local 8-bit text.
         QString toString(LegacyCharset* legacy) const;
         // toString() cut at every unescaped ";"; a backslash makes the next character literal.
         QStringList values() const;

@@ -8,12 +8,6 @@
 
 namespace {
 
-bool validUtf8(const QByteArray& bytes) {
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
 // UTF-16 without a mark, as some phone exports write it: most ASCII characters then come with a
 // zero byte on one side. Returns the name, or an empty text when the bytes do not look so.
 QByteArray unmarkedUtf16(const QByteArray& bytes) {
@@ -97,6 +91,19 @@ QByteArray icuLegacyGuess(const QByteArray& bytes) {
 
 namespace textencoding {
 
+bool isUtf8(const char* bytes, int length) {
+    // Most values are ASCII: no decoding for them.
+    int i = 0;
+    while (i < length && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    if (i == length)
+        return true;
+    QTextCodec::ConverterState state;
+    static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
+    utf8->toUnicode(bytes + i, length - i, &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
 QByteArray detectLegacy(const QByteArray& bytes) {
     const QByteArray guess = icuLegacyGuess(bytes);
     return guess.isEmpty() ? QByteArray("windows-1252") : guess;
@@ -120,7 +127,7 @@ QByteArray detect(const QByteArray& bytes) {
     const QByteArray utf16 = unmarkedUtf16(bytes);
     if (!utf16.isEmpty())
         return utf16;
-    if (validUtf8(bytes))
+    if (isUtf8(bytes.constData(), bytes.size()))
         return "UTF-8";
     const QByteArray guess = icuGuess(bytes);
     return guess.isEmpty() ? QByteArray("windows-1252") : guess;

@@ -6,6 +6,9 @@
 
 namespace textencoding {
 
+// Whether the bytes are valid UTF-8 (ASCII included), with no character cut off at the end.
+bool isUtf8(const char* bytes, int length);
+
 // The name of the bytes' character set, found in this order: a byte-order mark; UTF-16 without a
 // mark (known by the zero bytes of its ASCII characters); valid UTF-8 (ASCII included); else
 // ICU's character-set detector; "windows-1252" when it has no answer.

@@ -2,25 +2,11 @@
 
 #include "cardsource.h"
 #include "textencoding.h"
+#include "valuecharset.h"
 
 #include <QTextCodec>
 
 namespace {
-
-bool isUtf8(const QByteArray& bytes) {
-    QTextCodec::ConverterState state;
-    static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
-    utf8->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
-bool hasHighByte(const QByteArray& bytes) {
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return true;
-    }
-    return false;
-}
 
 // Values that are pictures or sounds, not text.
 bool isBinary(const QVCardParser::_Property& prop) {
@@ -47,8 +33,11 @@ QByteArray VCardFileCharset::legacyValues(VCardStream& cards, int limit) {
     QVCardParser::Card card;
     while (sample.size() < limit && cards.next(card)) {
         for (const QVCardParser::_Property& prop : card) {
-            if (!prop.params.value(QStringLiteral("CHARSET")).isEmpty() || isBinary(prop) ||
-                !hasHighByte(prop.value) || isUtf8(prop.value))
+            if (isBinary(prop))
+                continue;
+            const QByteArray charset = prop.params.value(QStringLiteral("CHARSET")).toLatin1();
+            if (valuecharset::of(charset.constData(), prop.value.constData(), prop.value.size())
+                    .source != valuecharset::Source::FileLegacy)
                 continue;
             sample += prop.value;
             sample += '\n';

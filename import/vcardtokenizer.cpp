@@ -1,7 +1,7 @@
 #include "vcardtokenizer.h"
 
 #include "base64groups.h"
-#include "qpsplit.h"
+#include "qpbreaks.h"
 
 #include <algorithm>
 #include <climits>
@@ -55,6 +55,10 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->qp_split = 0;
     p->qp_split_open = 0;
     p->qp_split_count = 0;
+    p->qp_held_state = 0;
+    p->qp_held_length = 0;
+    if (p->charset)
+        p->charset[0] = 0;
     p->param_count = 0;
     p->escape = 0;
     p->param_quoted = 0;
@@ -62,7 +66,7 @@ static void vcard_clear_line(CARD_Parser* p) {
     p->code_count = 0;
 }
 
-static int vcard_add_char_to_line(CARD_Parser* p, char c) {
+int vcard_add_char_to_line(CARD_Parser* p, char c) {
     if (p->line_length >= p->line_capacity) {
         // Doubling keeps a long Base64 photo linear in its size.
         if (p->line_capacity > INT_MAX / 2) {
@@ -83,7 +87,7 @@ static int vcard_add_char_to_line(CARD_Parser* p, char c) {
 }
 
 // Appends `n` bytes at once; the same growth rule as one byte at a time.
-static int vcard_add_bytes_to_line(CARD_Parser* p, const char* bytes, int n) {
+int vcard_add_bytes_to_line(CARD_Parser* p, const char* bytes, int n) {
     if (n <= 0)
         return -1;
     if (p->line_length > INT_MAX - n) {
@@ -205,7 +209,6 @@ static int vcard_decode_base64_group(CARD_Parser* p) {
 }
 
 static int vcard_end_prop(CARD_Parser* p) {
-    p->qp_utf8 = p->unnamed_utf8;
     if (!p->prop_handler) {
         p->line_length = 0;
         p->state = ST_VALUE;
@@ -222,7 +225,7 @@ static int vcard_end_prop(CARD_Parser* p) {
         p->params[2 * i + 1] = value;
         const char* word = name;
         if (value && strcasecmp(name, "CHARSET") == 0)
-            p->qp_utf8 = qpsplit::namesUtf8(value) ? -1 : 0;
+            qpbreak_set_charset(p, value);
         if (strcasecmp(name, "ENCODING") == 0) {
             if (!value)
                 continue;
@@ -249,17 +252,14 @@ static int vcard_end_prop(CARD_Parser* p) {
     return -1;
 }
 
-static int vcard_finish_value(CARD_Parser* p) {
+int vcard_finish_value(CARD_Parser* p) {
     if (p->data_handler) {
         if (p->encoding == ENC_BASE64 && p->code_count > 0 && p->code_count < 4) {
             while (p->code_count < 4)
                 p->code_buf[p->code_count++] = '=';
             vcard_decode_base64_group(p);
         }
-        if (p->qp_split_count > 0) {
-            p->line_length = qpsplit::joinSplitEscapes(p->line, p->line_length, p->qp_split_at,
-                                                       p->qp_split_count);
-        }
+        qpbreak_join(p);
         if (p->line_length > 0)
             p->data_handler(p->user_data, p->line, p->line_length);
         p->data_handler(p->user_data, nullptr, 0);
@@ -277,67 +277,13 @@ static bool isHighHexDigit(unsigned char c) {
     return isHexDigit(c) && !(c >= '0' && c <= '7');
 }
 
-// Notes that the digits about to be stored at the end of `line` may be a split escape's. Where
-// memory is short they are not noted and stay text, as a plain soft break reads them.
-static void note_split(CARD_Parser* p) {
-    if (p->qp_split_count == p->qp_split_capacity) {
-        if (p->qp_split_capacity > INT_MAX / 4)
-            return;
-        const int cap = p->qp_split_capacity ? p->qp_split_capacity * 2 : 8;
-        void* grown = realloc(p->qp_split_at, sizeof(int) * static_cast<size_t>(cap));
-        if (!grown)
-            return;
-        p->qp_split_at = static_cast<int*>(grown);
-        p->qp_split_capacity = cap;
-    }
-    p->qp_split_at[p->qp_split_count++] = p->line_length;
-}
-
-// Some phones (Sony Ericsson) break a quoted-printable line between an "=" and its two digits,
-// in two forms: "=D0=9A=" and then "D0=A1", or "=D0=9A==" and then "D0=A1". A line that follows
-// such a break and begins with two digits that end there (at "=", ";" or the line end) may be
-// that escape's digits. In the first form the break is just as well a plain soft break, as
-// other writers put them ("=0D=0A=" and then "BE", "=20=" and then "de"): the digits are stored
-// as text, and at the value's end they are joined only where the UTF-8 around them shows that
-// the text cannot be meant. In the second the escape is open ("==" is no standard text): the
-// digits complete it, and digits that do not end there begin a property line of their own
-// ("==" and then "BDAY:"), as they would without the break. `c` is the byte after the digits.
-static int vcard_settle_split(CARD_Parser* p, unsigned char c) {
-    const bool ends = p->qp_split == 2 && (c == '=' || c == ';' || c == '\r' || c == '\n');
-    const int held = p->qp_split;
-    const bool open = p->qp_split_open != 0;
-    p->qp_split = 0;
-    p->qp_split_open = 0;
-    if (open && !ends) {
-        if (!vcard_finish_value(p))
-            return 0;
-        for (int k = 0; k < held; ++k) {
-            if (!vcard_process_char(p, static_cast<unsigned char>(p->qp_split_digits[k])))
-                return 0;
-        }
-        return -1;
-    }
-    p->qp_last_escaped = ends ? -1 : 0;
-    if (open) {
-        const char digits[3] = {p->qp_split_digits[0], p->qp_split_digits[1], 0};
-        unsigned int v = 0;
-        sscanf(digits, "%X", &v);
-        return vcard_add_char_to_line(p, static_cast<char>(v & 0xFF));
-    }
-    if (ends)
-        note_split(p);
-    return vcard_add_bytes_to_line(p, p->qp_split_digits, held);
-}
-
 static int vcard_value_char(CARD_Parser* p, unsigned char c) {
-    if (p->qp_split) {
-        if (p->qp_split == 1 && isHexDigit(c)) {
-            p->qp_split_digits[1] = static_cast<char>(c);
-            p->qp_split = 2;
-            return -1;
-        }
-        if (!vcard_settle_split(p, c))
+    if (p->qp_split || p->qp_held_state) {
+        int taken = 0;
+        if (!qpbreak_take(p, c, &taken))
             return 0;
+        if (taken)
+            return -1;
         if (p->state != ST_VALUE)
             return vcard_process_char(p, c);
     }
@@ -522,6 +468,8 @@ void CARD_ParserFree(CARD_Parser* p) {
     free(p->line);
     free(static_cast<void*>(p->params));
     free(p->qp_split_at);
+    free(p->charset);
+    free(p->qp_held);
     free(p);
 }
 
@@ -536,9 +484,6 @@ void CARD_SetDataHandler(CARD_Parser* p, CARD_DataHandler h) {
 }
 void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank) {
     p->fold_keeps_blank = keepsBlank ? -1 : 0;
-}
-void CARD_SetUnnamedCharsetUtf8(CARD_Parser* p, int utf8) {
-    p->unnamed_utf8 = utf8 ? -1 : 0;
 }
 void CARD_SetValueUnused(CARD_Parser* p, int unused) {
     p->value_unused = unused ? -1 : 0;
@@ -677,7 +622,8 @@ static int take_base64_run(CARD_Parser* p, const char* buf, int i, int len) {
 static int feed_in_line(CARD_Parser* p, const char* buf, int& i, int len) {
     const unsigned char c = static_cast<unsigned char>(buf[i]);
     if (c == '\n') {
-        if (p->qp_split && !vcard_settle_split(p, c))
+        int taken = 0;
+        if ((p->qp_split || p->qp_held_state) && !qpbreak_take(p, c, &taken))
             return 0;
         p->at_line_start = -1;
         p->fold_pending = 0;
@@ -751,18 +697,15 @@ static int feed_line_start(CARD_Parser* p, unsigned char c) {
         // vCard 2.1 writers continue a quoted-printable value on the next line without a
         // leading blank.
         p->qp_escape = 0;
-        if (p->qp_last_escaped && p->qp_utf8 && p->data_handler && isHighHexDigit(c)) {
+        if (p->qp_last_escaped && p->data_handler && isHighHexDigit(c)) {
             // Perhaps the digits of an escape split by the break: held until it is known.
-            p->qp_split = 1;
-            p->qp_split_digits[0] = static_cast<char>(c);
+            qpbreak_hold(p, c, 0);
             return -1;
         }
     } else if (escapeOpenAtBreak(p) && p->data_handler && isHexDigit(c)) {
         p->qp_escape = 0;
         memset(p->code_buf, 0, sizeof p->code_buf);
-        p->qp_split = 1;
-        p->qp_split_open = -1;
-        p->qp_split_digits[0] = static_cast<char>(c);
+        qpbreak_hold(p, c, -1);
         return -1;
     } else {
         vcard_process_char(p, '\n');

@@ -47,13 +47,19 @@ struct CARD_Parser {
     int qp_last_escaped;  // the last quoted-printable byte stored came from an "=XX"
     int qp_split;         // digits held at a line start that may end an escape split there
     char qp_split_digits[2];
-    int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): the held
-                        // digits complete it, or else begin a line of their own
-    int qp_utf8;        // the current value's bytes are UTF-8 (see CARD_SetUnnamedCharsetUtf8)
-    int unnamed_utf8;   // values that name no CHARSET are UTF-8
+    int qp_split_open;  // the escape's "=" stood before the soft break's ("=9A=="): two held
+                        // digits complete it, unless their line is a property line
     int* qp_split_at;   // offsets in `line` of digits stored as text that may be a split escape's
     int qp_split_count;
     int qp_split_capacity;
+    char* charset;  // the current value's CHARSET as written, 0-terminated; empty (or null): none
+    int charset_capacity;
+    // After an open escape's two digits, the rest of their line, held until it shows whether it
+    // begins a property (see qpbreaks.h): 0 not held, 1 in what may be a name, 2 after its ";".
+    int qp_held_state;
+    char* qp_held;
+    int qp_held_length;
+    int qp_held_capacity;
     // The current property's value is not wanted (a pass that only counts cards): its bytes
     // are passed over unread, but for quoted-printable ones, whose soft breaks join lines.
     int value_unused;
@@ -81,15 +87,15 @@ void CARD_SetFoldKeepsBlank(CARD_Parser* p, int keepsBlank);
 // unwanted value is not read: where it is malformed, only a pass that wants it fails. Lines
 // begin and end where they do for a pass that wants it.
 void CARD_SetValueUnused(CARD_Parser* p, int unused);
-// Whether values that name no CHARSET are UTF-8 (vCard 3.0 and 4.0) rather than of a charset
-// unknown here (2.1, the default); takes effect from the next property. Only in a UTF-8 value
-// may an escape split at a soft break be read as one.
-void CARD_SetUnnamedCharsetUtf8(CARD_Parser* p, int utf8);
 // Lines dropped so far because they ended before their ":".
 int CARD_GetDroppedLines(CARD_Parser* p);
 
-// Internal steps, exposed for tests.
+// Internal steps, exposed for tests and for the reading of split escapes (qpbreaks.h).
 int vcard_process_char(CARD_Parser* p, unsigned char c);
+int vcard_add_char_to_line(CARD_Parser* p, char c);
+int vcard_add_bytes_to_line(CARD_Parser* p, const char* bytes, int n);
+// Ends the current value: its data events, then the line reset.
+int vcard_finish_value(CARD_Parser* p);
 unsigned char Base64ToOrd(unsigned char c);
 
 #endif

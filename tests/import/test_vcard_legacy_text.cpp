@@ -68,6 +68,12 @@ TEST(LegacyVCardText, BytesWithoutCharsetReadInTheFilesSet) {
     EXPECT_EQ(field(de, pim::ENTITY_ORG, "data1"), QString::fromUtf8("Bäckerei"));
     EXPECT_EQ(field(de, pim::ENTITY_ADDR, "data4"), QString::fromUtf8("Straße 1"));
 
+    // A CHARSET that names no set known here is as none named: the file's set.
+    const pim::_Contact unknown = importOne(
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;Jane\r\n"
+        "NOTE;CHARSET=NO-SUCH;ENCODING=QUOTED-PRINTABLE:Gr=FC=DFe\r\nEND:VCARD\r\n");
+    EXPECT_EQ(field(unknown, pim::ENTITY_NOTES, "data1"), QString::fromUtf8("Grüße"));
+
     // A Russian phone's export in Windows-1251: the detector tells it from the Latin sets.
     const pim::_Contact ru = importOne(
         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:=C8=E2=E0=ED=EE=E2;=CF=E5=F2="

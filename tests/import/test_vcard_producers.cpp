@@ -282,11 +282,20 @@ TEST(VCardProducers, EvolutionAndKdeXProperties) {
 }
 
 // Quoted-printable soft breaks as producers write them: Outlook's "=0D=0A=" after each line of a
-// note, writers that escape every space ("=20="), the same in 8-bit sets, and Sony Ericsson's
-// escapes split at the break, which join only in UTF-8 values where the text reading breaks a
-// character. Each file imported whole and read in small pieces; each contact as its name,
-// street and note. Where KContacts reads the file as written, it is asked too.
+// note, writers that escape every space ("=20="), the same in 8-bit sets, Lotus Notes' 3.0 in
+// Windows-1252 without a CHARSET, and Sony Ericsson's escapes split at the break, which join
+// only in values that name UTF-8 where the text reading breaks a character, and whose line goes
+// on after the digits. Each file imported whole and read in small pieces; each contact as its
+// name, address parts and note. Where KContacts reads the file as written, it is asked too.
 TEST(VCardProducers, QuotedPrintableSoftBreaks) {
+    const QStringList splitComponents{
+        "Irina Sokolova|ul. Lenina 12;Z\u00FCrich;;630004;Russia|Gr\u00FC\u00DFe",
+        "\u0418\u0432\u0430\u043D \u041F\u0435\u0442\u0440\u043E\u0432|"
+        "\u0443\u043B. \u041B\u0435\u043D\u0438\u043D\u0430 12;"
+        "\u041D\u043E\u0432\u043E\u0441\u0438\u0431\u0438\u0440\u0441\u043A;;630004;"
+        "\u0420\u043E\u0441\u0441\u0438\u044F|Gr\u00FC\u00DFe",
+        "\u592A\u90CE \u5C71\u7530|\u5343\u4EE3\u75301-1;\u6771\u4EAC;;100-0001;"
+        "\u65E5\u672C|Gr\u00FC\u00DFe"};
     const struct {
         const char* file;
         QStringList texts;
@@ -294,7 +303,8 @@ TEST(VCardProducers, QuotedPrintableSoftBreaks) {
     } rows[] = {
         {"qp-soft-break-utf8.vcf",
          {"Marta Ruiz||Pendiente:\r\nFa\u00E7ade del edificio\r\nBE\r\nEd called",
-          "Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12|Vuelo BA 2490 con Ed y Bea"},
+          "Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12;Madrid;;28006;Espa\u00F1a|"
+          "Vuelo BA 2490 con Ed y Bea"},
          true},
         // In an 8-bit set every byte is a character: shapes that a UTF-8 value would join
         // ("=DF=" then "AB") stay text.
@@ -304,7 +314,7 @@ TEST(VCardProducers, QuotedPrintableSoftBreaks) {
          true},
         // No CHARSET in 2.1: the file's set, found from its values (KContacts reads UTF-8).
         {"qp-soft-break-legacy.vcf",
-         {"Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12|"
+         {"Luc\u00EDa Ca\u00F1a|Calle Pr\u00EDncipe de Vergara 12;Madrid;;28006;Espa\u00F1a|"
           "Fa\u00E7ade \u00D0B1\r\nBE\r\nEd dijo que s\u00ED"},
          false},
         {"qp-escape-split-utf8.vcf",
@@ -313,9 +323,28 @@ TEST(VCardProducers, QuotedPrintableSoftBreaks) {
          false},
         {"qp-escape-split-at-break.vcf", {"\u041F\u041E\u0420\u041A\u0421 - PRIMA||"}, false},
         {"qp-escape-open-at-break.vcf", {"\u041F\u041E\u0420\u041A\u0421 - PRIMA||"}, false},
+        // "CD=92s" ("CD\u2019s") after the break stays text: the note names no set, and the
+        // file's is Windows-1252, also where "\u2019" is its only other character.
+        {"qp-soft-break-cp1252-unnamed.vcf",
+         {"J\u00FCrgen Br\u00E4ndle|Gartenstra\u00DFe 4;K\u00F6ln;;50667;Deutschland|"
+          "Bitte vor Freitag anrufen.\r\nCD\u2019s abholen, Rechnung an B\u00FCro\r\n"
+          "Schl\u00FCssel beim Nachbarn"},
+         false},
+        {"qp-soft-break-cp1252-quote-only.vcf",
+         {"Anna Keller||Termin am Montag\r\nCD\u2019s abholen"},
+         false},
+        // The line after the split goes on with text and further address parts.
+        {"qp-escape-open-components.vcf", splitComponents, true},
+        {"qp-escape-split-components.vcf", splitComponents, false},
     };
     auto shown = [](const pim::_Contact& c) {
-        return c.fullName + "|" + c.entities.value(pim::ENTITY_ADDR).value(0).text("data4") + "|" +
+        const pim::Entity a = c.entities.value(pim::ENTITY_ADDR).value(0);
+        QStringList parts;
+        for (const char* key : {"data4", "data7", "data8", "data9", "data10"})
+            parts << a.text(key);
+        while (!parts.isEmpty() && parts.last().isEmpty())
+            parts.removeLast();
+        return c.fullName + "|" + parts.join(";") + "|" +
                c.entities.value(pim::ENTITY_NOTES).value(0).text("data1");
     };
     auto str = [](const QStringList& texts) { return texts.join("\n--\n").toStdString(); };

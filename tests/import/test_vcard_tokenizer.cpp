@@ -176,9 +176,9 @@ const std::vector<Case>& cases() {
          "N;CHARSET=UTF-8;QUOTED-PRINTABLE:=C3=\r\n=A9\r\n",
          {"P:N|CHARSET=UTF-8|QUOTED-PRINTABLE", "D:\xC3\xA9", "E"},
          -1},
-        // Sony Ericsson breaks inside an escape ("=9A=" then "D0=A1"): in a UTF-8 value the
-        // digits join where as text they would break a character. A value of another set, or
-        // of none named (2.1), reads the break as a plain soft break.
+        // Sony Ericsson breaks inside an escape ("=9A=" then "D0=A1"): in a value that names
+        // UTF-8 the digits join where as text they would break a character. A value of another
+        // set, or of none named (whatever the version), reads the break as a plain soft break.
         {"quoted-printable escape split by a soft break",
          "N;CHARSET=utf-8;QUOTED-PRINTABLE:=D0=9A=\r\nD0=A1;=D0=\nA1\n"
          "M;QUOTED-PRINTABLE:=D0=\nA1\nO;CHARSET=ISO-8859-5;QUOTED-PRINTABLE:=D0=\nA1\n",
@@ -192,6 +192,15 @@ const std::vector<Case>& cases() {
          "N;QUOTED-PRINTABLE:=D0=9A==\r\nD0=A1;=D0==\nA1\nM;QUOTED-PRINTABLE:=41==\n4\nX:1\n",
          {"P:N|QUOTED-PRINTABLE", "D:\xD0\x9A\xD0\xA1;\xD0\xA1", "E", "P:M|QUOTED-PRINTABLE", "D:A",
           "E", "P:X", "D:1", "E"},
+         -1},
+        // The line after the digits goes on: it is the rest of the value unless it has a
+        // property name and a ":".
+        {"quoted-printable split escape with text after its digits",
+         "N;QUOTED-PRINTABLE:Z=C3==\nBCrich;;630004;Russia\nM;QUOTED-PRINTABLE:a==\nBD;X=1:2\n"
+         "O;CHARSET=UTF-8;QUOTED-PRINTABLE:Z=C3=\r\nBCrich\r\nQ;QUOTED-PRINTABLE:=0A=\nCD=92s\n",
+         {"P:N|QUOTED-PRINTABLE", "D:Z\xC3\xBCrich;;630004;Russia", "E", "P:M|QUOTED-PRINTABLE",
+          "D:a", "E", "P:BD|X=1", "D:2", "E", "P:O|CHARSET=UTF-8|QUOTED-PRINTABLE",
+          "D:Z\xC3\xBCrich", "E", "P:Q|QUOTED-PRINTABLE", "D:\nCD\x92s", "E"},
          -1},
         {"quoted-printable value ending in '==' before a property line",
          "N;QUOTED-PRINTABLE:ab==\nBDAY:1\nM;QUOTED-PRINTABLE:c==\r\nFN:x\r\n"
