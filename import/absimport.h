@@ -42,6 +42,8 @@ public:
     }
     // Lines of the file that could not be read and were left out.
     virtual int skippedLines() const { return 0; }
+    // Cards of the file that could not be read and were left out (vCard).
+    virtual int unreadCards() const { return 0; }
     // Names of the columns that held something this importer could not read (CSV).
     virtual QStringList unreadColumns() const { return QStringList(); }
     // Dates that were no dates ("circa 1800") and were left out; counted as contacts are read.

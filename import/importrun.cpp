@@ -115,6 +115,9 @@ void g_runImport(AbsImport& importer, const QString& path, LocalDb& db, ImportRe
     const int skippedLines = importer.skippedLines();
     if (skippedLines > 0)
         text += "\n" + tr("%1 lines that could not be read were skipped.").arg(skippedLines);
+    const int unreadCards = importer.unreadCards();
+    if (unreadCards > 0)
+        text += "\n" + tr("%1 cards that could not be read were skipped.").arg(unreadCards);
     const int skippedEntries = run.counts().skipped;
     const QStringList unread = importer.unreadColumns();
     if (skippedEntries > 0 && unread.isEmpty()) {

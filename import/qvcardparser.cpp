@@ -28,32 +28,65 @@ struct _ParseContext {
     int openCard = -1;          // index into cards, -1 when outside a card
     bool openProperty = false;  // the last property of the open card receives the value
     bool inValue = false;       // between the property event and its end mark
+    bool endLine = false;       // the open property is an END line (its value is read)
+    // Property lines read outside any card since the last END: the lines of a card whose BEGIN
+    // line could not be read, when an END follows them.
+    bool strayLines = false;
+    // A BEGIN came while a card was open: the next END outside a card is that card's.
+    bool outerOpen = false;
+    int unreadCards = 0;
 };
+
+void openNewCard(_ParseContext* ctx) {
+    // Folding follows the card's version; until its VERSION line says 2.1, the rule of 3.0 and
+    // 4.0 holds.
+    CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
+    ctx->outerOpen = ctx->openCard >= 0;
+    ctx->strayLines = false;
+    if (ctx->counted) {
+        ctx->openCard = (*ctx->counted)++;
+    } else {
+        ctx->cards->append(QVCardParser::Card());
+        ctx->openCard = ctx->cards->size() - 1;
+    }
+    ctx->openProperty = false;
+}
+
+// An END line's value that ends in "BEGIN:VCARD": the next card's BEGIN line joined to it, as
+// a blank at its start makes it a continuation, or a file without a last line break and the
+// file joined after it do ("END:VCARD" then a byte-order mark and "BEGIN:VCARD").
+bool beginsCard(const char* data, int len) {
+    while (len > 0 && (data[len - 1] == ' ' || data[len - 1] == '\t'))
+        --len;
+    static const char kBegin[] = "BEGIN:VCARD";
+    const int n = int(sizeof kBegin) - 1;
+    return len >= n && strncasecmp(data + len - n, kBegin, size_t(n)) == 0;
+}
 
 void propHandler(void* userData, const char* name, const char** params) {
     _ParseContext* ctx = static_cast<_ParseContext*>(userData);
     ctx->inValue = false;
     ctx->versionLine = false;
+    ctx->endLine = false;
     // Property names are case-insensitive in every vCard version.
     if (strcasecmp(name, "BEGIN") == 0) {
-        // Folding follows the card's version; until its VERSION line says 2.1, the rule of
-        // 3.0 and 4.0 holds.
-        CARD_SetFoldKeepsBlank(ctx->tokenizer, 0);
-        if (ctx->counted) {
-            ctx->openCard = (*ctx->counted)++;
-        } else {
-            ctx->cards->append(QVCardParser::Card());
-            ctx->openCard = ctx->cards->size() - 1;
-        }
-        ctx->openProperty = false;
+        openNewCard(ctx);
         return;
     }
     if (strcasecmp(name, "END") == 0) {
+        if (ctx->openCard < 0 && ctx->outerOpen)
+            ctx->outerOpen = false;
+        else if (ctx->openCard < 0 && ctx->strayLines)
+            ++ctx->unreadCards;
+        ctx->strayLines = false;
         ctx->openCard = -1;
         ctx->openProperty = false;
+        ctx->endLine = true;
+        CARD_SetValueUnused(ctx->tokenizer, 0);
         return;
     }
     if (ctx->openCard < 0) {
+        ctx->strayLines = true;
         ctx->openProperty = false;
         return;
     }
@@ -89,6 +122,10 @@ void dataHandler(void* userData, const char* data, int len) {
     _ParseContext* ctx = static_cast<_ParseContext*>(userData);
     if (len == 0 || !data) {
         ctx->inValue = false;
+        return;
+    }
+    if (ctx->endLine && beginsCard(data, len)) {
+        openNewCard(ctx);
         return;
     }
     if (!ctx->openProperty || ctx->openCard < 0)
@@ -157,10 +194,13 @@ QByteArray QVCardParser::utf8Text(QByteArray file) {
     return toUtf8Bytes(std::move(file));
 }
 
-QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int* skippedLines) {
+QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int* skippedLines,
+                                                           int* unreadCards) {
     QList<Card> cards;
     if (skippedLines)
         *skippedLines = 0;
+    if (unreadCards)
+        *unreadCards = 0;
     _ParseContext ctx;
     ctx.cards = &cards;
     TokenizerPtr owner = newTokenizer(ctx);
@@ -171,6 +211,8 @@ QList<QList<QVCardParser::_Property> > QVCardParser::parse(QByteArray data, int*
     feed(ctx, data.constData(), data.size(), true, skipped);
     if (skippedLines)
         *skippedLines = skipped + CARD_GetDroppedLines(owner.get());
+    if (unreadCards)
+        *unreadCards = ctx.unreadCards;
     return cards;
 }
 
@@ -228,26 +270,31 @@ bool isCardCut(const char* p, int at) {
     return e > 0 && p[e - 1] != '=';
 }
 
-// isCardCut for the line that begins at `at` with "BEGIN:VCARD", from the bytes shortly before
-// it: a few hundred are plenty, and a cut that cannot be told from them is passed over, so
-// where the text is cut depends on its bytes alone.
-bool isCutAt(const CardSource& text, qint64 at) {
+// Where the line of the "BEGIN:VCARD" at `at` begins, when isCardCut holds for it (a
+// byte-order mark before it is read through, as in files joined into one); else -1. Told from
+// the bytes shortly before it: a few hundred are plenty, and a cut that cannot be told from
+// them is passed over, so where the text is cut depends on its bytes alone.
+qint64 cutLineAt(const CardSource& text, qint64 at) {
     enum { LOOK_BACK = 256 };
     const qint64 from = qMax<qint64>(0, at - LOOK_BACK);
-    const int rel = int(at - from);
+    int rel = int(at - from);
     QByteArray buffer;
     const char* p = nullptr;
     const int got = text.read(from, rel + 12, buffer, p);
     if (got < rel + 11)
-        return false;
+        return -1;
     const char after = rel + 11 < got ? p[rel + 11] : '\n';
-    return (after == '\r' || after == '\n') && isCardCut(p, rel);
+    if (after != '\r' && after != '\n')
+        return -1;
+    if (rel >= 3 && std::memcmp(p + rel - 3, "\xEF\xBB\xBF", 3) == 0)
+        rel -= 3;
+    return isCardCut(p, rel) ? from + rel : -1;
 }
 
 }  // namespace
 
 qint64 QVCardParser::cardCut(const CardSource& text, qint64 from) {
-    static const char kBegin[] = "\nBEGIN:VCARD";
+    static const char kBegin[] = "BEGIN:VCARD";
     const int length = int(sizeof kBegin) - 1;
     const qint64 size = text.size();
     QByteArray buffer;
@@ -263,9 +310,12 @@ qint64 QVCardParser::cardCut(const CardSource& text, qint64 from) {
                 memmem(hit, size_t(bytes + got - hit), kBegin, size_t(length)));
             if (!hit)
                 break;
-            const qint64 begin = at + (hit - bytes) + 1;
-            if (isCutAt(text, begin))
-                return begin;
+            // Only a line start, or a mark there, can be a cut.
+            const char before = hit > bytes ? hit[-1] : '\n';
+            const qint64 line =
+                before == '\n' || before == '\xBF' ? cutLineAt(text, at + (hit - bytes)) : -1;
+            if (line > from)
+                return line;
             ++hit;
         }
         if (at + got >= size)
@@ -365,6 +415,10 @@ VCardStream::~VCardStream() = default;
 int VCardStream::skippedLines() const {
     const State& s = *m_state;
     return s.skipped + (s.tokenizer ? CARD_GetDroppedLines(s.tokenizer.get()) : 0);
+}
+
+int VCardStream::unreadCards() const {
+    return m_state->ctx.unreadCards;
 }
 
 bool VCardStream::next(QVCardParser::Card& card) {

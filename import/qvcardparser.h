@@ -43,7 +43,10 @@ public:
 
     // All cards of a vCard file, in the order of their BEGIN lines. Never fails: a malformed line
     // is skipped (with `skippedLines`, when given, counting them) and parsing goes on.
-    static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr);
+    // `unreadCards`, when given, counts the cards whose BEGIN line could not be read: an END
+    // line after property lines outside any card.
+    static QList<QList<_Property> > parse(QByteArray data, int* skippedLines = nullptr,
+                                          int* unreadCards = nullptr);
 
     // How many cards parse() finds in `data`, without keeping them or reading their values.
     static int countCards(const QByteArray& data);
@@ -55,8 +58,9 @@ public:
     // The same for a file's text, read as it goes.
     static CardCount countCards(const CardSource& text);
     // The first place after `from` where a reader may begin and read the cards from there on
-    // exactly as a reader of the whole text reads them (the start of a "BEGIN:VCARD" line that
-    // follows an "END:VCARD" line); the text's size when there is none.
+    // exactly as a reader of the whole text reads them (the start of a "BEGIN:VCARD" line, a
+    // byte-order mark before it included, that follows an "END:VCARD" line); the text's size
+    // when there is none.
     static qint64 cardCut(const CardSource& text, qint64 from);
     // A file's bytes as the tokenizer reads them: a UTF-8 byte-order mark dropped, UTF-16 made
     // UTF-8.
@@ -87,6 +91,8 @@ public:
     bool next(QVCardParser::Card& card);
     // The lines parse() skips in the stretch, once next() has returned false.
     int skippedLines() const;
+    // The cards parse() could not read in the stretch, once next() has returned false.
+    int unreadCards() const;
 
 private:
     struct State;

@@ -54,6 +54,7 @@ public:
             if (!m_stream->next(m_card)) {
                 m_ended = true;
                 m_owner.skipped += m_stream->skippedLines();
+                m_owner.unread += m_stream->unreadCards();
             } else if (m_owner.mayHoldGroups && VCardGroups::isGroupCard(m_card)) {
                 m_card.clear();
             } else {
@@ -120,6 +121,7 @@ void VCardImport::initialize(QString path) {
     const QVCardParser::CardCount counted = QVCardParser::countCards(*text);
     count = counted.cards;
     skipped = 0;
+    unread = 0;
     charset.reset(new VCardFileCharset(text));
     groupCards = VCardGroups();
     mayHoldGroups = counted.kindNamed;

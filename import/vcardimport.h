@@ -35,6 +35,7 @@ public:
                                        LegacyCharset* legacy = nullptr);
     // Known once every part has been read.
     int skippedLines() const override { return skipped; }
+    int unreadCards() const override { return unread; }
     int skippedDates() const override { return skippedDateCount; }
     QStringList groups() const override { return groupCards.groupNames(); }
     int groupCardCount() const override { return groupCards.groupCards(); }
@@ -52,6 +53,7 @@ private:
     bool mayHoldGroups = false;
     int count = 0;
     std::atomic<int> skipped{0};
+    std::atomic<int> unread{0};
     std::atomic<int> skippedDateCount{0};
 };
 

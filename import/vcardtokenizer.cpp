@@ -369,7 +369,15 @@ int vcard_process_char(CARD_Parser* p, unsigned char c) {
                 p->state = ST_PARAM_START;
                 return -1;
             }
-            return vcard_add_char_to_line(p, static_cast<char>(c));
+            // Files joined into one bring what stood before their first line along: a control
+            // byte (NUL, Ctrl-Z) or a byte-order mark before a name is no part of it.
+            if (p->line_length == 0 && (c < 0x20 || c == 0x7F))
+                return -1;
+            if (!vcard_add_char_to_line(p, static_cast<char>(c)))
+                return 0;
+            if (p->line_length == 3 && memcmp(p->line, "\xEF\xBB\xBF", 3) == 0)
+                p->line_length = 0;
+            return -1;
         case ST_PARAM_START:
             // An empty parameter (";;", ";:" as Outlook writes "ADR;HOME;PREF;:") is no
             // parameter.
