@@ -544,9 +544,8 @@ void BackupManifest::checkDataFileThrow(const MBDBParser::_MBDBItem& item, const
     const QString irregular = BackupSourceFile::irregularity(src);
     if (!irregular.isEmpty())
         throw BackupSourceFile::NotRegular(
-            tr("This backup cannot be read: the data file of %1 is not a regular file, and only "
-               "regular files of a backup are read. Make a new backup of the phone and import "
-               "that one. (%2)")
+            tr("This backup cannot be read: the data file of %1, %2. Only regular files of a "
+               "backup are read: make a new backup of the phone and import that one.")
                 .arg(name, irregular)
                 .toUtf8()
                 .toStdString());
