@@ -124,7 +124,7 @@ void BackupManifest::readManifestInfo() {
         // Whether the backup ran to its end: "finished" once it did. A file that cannot be
         // read tells nothing, and the backup is not called unfinished for it.
         BackupSourceFile statusFile(status.absoluteFilePath(), kMaxManifestPlistBytes);
-        if (statusFile.openRegular())
+        if (status.size() <= kMaxManifestPlistBytes && statusFile.openRegular())
             info.snapshotState = PlistCFType::createCFPropertyList(statusFile.read(status.size()))
                                      .get(QStringLiteral("SnapshotState"))
                                      .CFStringQString();
@@ -526,10 +526,11 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
     checkDataFileThrow(item, src, !key.isEmpty());
     // Never read beyond the size the index gives: a file standing in for the data file ends
     // there. Ciphertext adds its padding: one to sixteen bytes up to a whole block.
+    const qint64 size = qMax<qint64>(0, item.size);
     if (!key.isEmpty())
-        decryptFileThrow(key, src, destPath, userData, progress, (item.size / 16 + 1) * 16);
+        decryptFileThrow(key, src, destPath, userData, progress, (size / 16 + 1) * 16);
     else
-        copyPlainThrow(src, destPath, userData, progress, item.size);
+        copyPlainThrow(src, destPath, userData, progress, size);
     const long long t = static_cast<long long>(static_cast<int>(item.lastModified));
     struct timeval times[2];
     times[0].tv_sec = static_cast<time_t>(t);
