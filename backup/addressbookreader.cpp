@@ -361,7 +361,15 @@ bool AddressBookReader::read(Sink& sink) {
     // every road (closeAndRemoveCopies, or with the worker).
     workDir.reset(new BackupTempDir);
     addressBookCopy = workDir->filePath(QStringLiteral("AddressBook.sqlitedb"));
-    backup.copyFile(bookFiles.database, addressBookCopy, nullptr, nullptr);
+    m_lostChanges.clear();
+    try {
+        backup.copyFile(bookFiles.database, addressBookCopy, nullptr, nullptr);
+    } catch (const BackupManifest::ShortFile& e) {
+        throwWithCause(tr("The address book of this backup "
+                          "(Library/AddressBook/AddressBook.sqlitedb) is damaged, so contacts "
+                          "may be missing. %1"),
+                       e);
+    }
     // With its write-ahead log, where what the phone wrote last may be, and its rollback
     // journal: a backup taken in the middle of a change holds the database half changed and the
     // pages as the phone last committed them in the journal only. An import without either would
@@ -385,6 +393,20 @@ bool AddressBookReader::read(Sink& sink) {
     for (const auto& companion : companions) {
         try {
             backup.copyCompanion(companion.node, addressBookCopy, QLatin1String(companion.suffix));
+        } catch (const BackupManifest::ShortFile& e) {
+            // A lost log leaves the database as the phone last checkpointed it, whole but
+            // without the latest changes: those are said at the end. A lost journal leaves a
+            // half-made change that nothing undoes: nothing of it may be stored.
+            if (companion.node != bookFiles.wal)
+                throwWithCause(companion.words, e);
+            m_lostChanges =
+                tr("The latest changes to the address book are missing, so contacts may be "
+                   "missing: they are in its log "
+                   "(Library/AddressBook/AddressBook.sqlitedb-wal), whose bytes this backup "
+                   "has lost. The contacts were imported as the address book held them "
+                   "before those changes. Make a new backup of the phone and import that one for "
+                   "them. (%1)")
+                    .arg(QString::fromUtf8(e.what()));
         } catch (const std::exception& e) {
             throwWithCause(companion.words, e);
         }
@@ -396,7 +418,9 @@ bool AddressBookReader::read(Sink& sink) {
         throw;
     } catch (const std::exception& e) {
         throwWithCause(tr("The address book of this backup "
-                          "(Library/AddressBook/AddressBook.sqlitedb) cannot be read: %1"),
+                          "(Library/AddressBook/AddressBook.sqlitedb) cannot be read: the backup "
+                          "may be damaged. Make a new backup of the phone and import that one. "
+                          "(%1)"),
                        e);
     }
 }

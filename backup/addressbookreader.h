@@ -50,6 +50,8 @@ public:
     void close();
     // Why the photos could not be read; empty when they could.
     QString photoError() const { return m_photoError; }
+    // What was left out because the backup lost the address book's log; empty when nothing.
+    QString lostChanges() const { return m_lostChanges; }
 
     // The parts of an address or IM account (read once per import, see loadLookupTables).
     void readAddr(unsigned long long uid, pim::Entity& entity) const;
@@ -116,4 +118,5 @@ private:
     RowsByPerson thumbnails;
     const DateText dates;
     QString m_photoError;
+    QString m_lostChanges;
 };

@@ -1,5 +1,6 @@
 #include "backupmanifest.h"
 
+#include "backupsourcefile.h"
 #include "device/plistcftype.h"
 #include "privatetempdir.h"
 #include "qopensslevpaes.h"
@@ -81,13 +82,15 @@ void BackupManifest::readManifestInfo() {
             tr("<br/>If you are using MacOS 10.14 or above,  please click ") +
             QStringLiteral("<a href=\"%1\">HERE</a>.").arg(QLatin1String(kBackupAccessHowTo)));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file: a pipe would hold the window waiting for a writer, a device would
+    // never end.
+    BackupSourceFile file(path);
+    if (!file.openRegular())
         throwText(file.errorString());
-    if (file.size() > kMaxManifestPlistBytes)
-        throwText(QStringLiteral("%1 is too large (%2 bytes).").arg(path).arg(file.size()));
+    if (file.diskSize() > kMaxManifestPlistBytes)
+        throwText(QStringLiteral("%1 is too large (%2 bytes).").arg(path).arg(file.diskSize()));
     // Read what the file holds: read(limit) would reserve the whole limit for every folder.
-    const QByteArray bytes = file.read(file.size());
+    const QByteArray bytes = file.read(file.diskSize());
     file.close();
     const PlistCFType plist = PlistCFType::createCFPropertyList(bytes);
     info.isReadable = plist.isCFDictionary();
@@ -120,8 +123,8 @@ void BackupManifest::readManifestInfo() {
         info.date = status.lastModified();
         // Whether the backup ran to its end: "finished" once it did. A file that cannot be
         // read tells nothing, and the backup is not called unfinished for it.
-        QFile statusFile(status.absoluteFilePath());
-        if (status.size() <= kMaxManifestPlistBytes && statusFile.open(QIODevice::ReadOnly))
+        BackupSourceFile statusFile(status.absoluteFilePath(), kMaxManifestPlistBytes);
+        if (status.size() <= kMaxManifestPlistBytes && statusFile.openRegular())
             info.snapshotState = PlistCFType::createCFPropertyList(statusFile.read(status.size()))
                                      .get(QStringLiteral("SnapshotState"))
                                      .CFStringQString();
@@ -185,11 +188,6 @@ bool BackupManifest::setPasscodeNoUIThrow(QString pwd) {
     return true;
 }
 
-void BackupManifest::openSourceThrow(QFile& in) {
-    if (!in.open(QIODevice::ReadOnly))
-        throwText(tr("can not open %1. %2").arg(in.fileName(), in.errorString()));
-}
-
 void BackupManifest::openDestThrow(QFile& out, bool makeDestDir) {
     if (makeDestDir) {
         const QFileInfo destInfo(out.fileName());
@@ -225,15 +223,15 @@ void BackupManifest::finishDestThrow(QFile& out) {
 }
 
 void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src, const QString& dest,
-                                     bool encrypt, bool makeDestDir) {
+                                     bool encrypt, bool makeDestDir, qint64 limit) {
     const QString failed =
         encrypt ? QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1")
                 : QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1");
     // Refuse a bad key before anything is opened, so that an existing destination stays.
     if (key.size() != 32)
         throwText(failed.arg(QStringLiteral("invalid key size.")));
-    QFile in(src);
-    openSourceThrow(in);
+    BackupSourceFile in(src, limit);
+    in.openThrow();
     QFile out(dest);
     openDestThrow(out, makeDestDir);
     QOpenSSLEVPAES aes;
@@ -243,7 +241,7 @@ void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src, 
         if (out.error() != QFileDevice::NoError)
             failWriteThrow(out);
         removePartial(out);
-        if (in.error() != QFileDevice::NoError)
+        if (in.failed())
             throwText(tr("can not read %1. %2").arg(src, in.errorString()));
         // The cipher refused the data: a damaged file or a key that does not belong to it.
         throwText(failed.arg(
@@ -253,8 +251,9 @@ void BackupManifest::cipherFileThrow(const QByteArray& key, const QString& src, 
 }
 
 void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& src,
-                                      const QString& dest, void*, BackupCopyProgress) const {
-    cipherFileThrow(key, src, dest, false, true);
+                                      const QString& dest, void*, BackupCopyProgress,
+                                      qint64 limit) const {
+    cipherFileThrow(key, src, dest, false, true, limit);
 }
 
 void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
@@ -265,7 +264,7 @@ void BackupManifest::encryptFileThrow(const QString& src, const QString& dest,
             throwText(tr("can not write %1. %2").arg(dest, in.errorString()));
         return;
     }
-    cipherFileThrow(key, src, dest, true, false);
+    cipherFileThrow(key, src, dest, true, false, -1);
 }
 
 void BackupManifest::parseInfo() {
@@ -463,13 +462,10 @@ void BackupManifest::copyFile(const _FileNode* node, QString destPath, void* use
 
 void BackupManifest::copyCompanion(const _FileNode* companion, const QString& databaseCopy,
                                    const QString& suffix) const {
-    if (!companion)
-        return;
     // An empty log or journal adds nothing (SQLite leaves one after a checkpoint or a commit).
     // Phones list it with size 0 and may write no file for it, or an empty one that no cipher
-    // would take.
-    const QFileInfo data(MBDBParser::getBKFilePath(dir, companion->item.backupFileName(), false));
-    if (data.exists() ? data.size() == 0 : companion->item.size == 0)
+    // would take. One listed with bytes is copied, or found short (copyItemThrow).
+    if (!companion || companion->item.size == 0)
         return;
     const QString dest = databaseCopy + suffix;
     copyFile(companion, dest, nullptr, nullptr);
@@ -527,10 +523,14 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
     } else if (item.encryptionKey.isValid() && !info.isReadable) {
         throwUnreadableManifestPlist(tr("the index lists %1 with a file key").arg(name));
     }
+    checkDataFileThrow(item, src, !key.isEmpty());
+    // Never read beyond the size the index gives: a file standing in for the data file ends
+    // there. Ciphertext adds its padding: one to sixteen bytes up to a whole block.
+    const qint64 size = qMax<qint64>(0, item.size);
     if (!key.isEmpty())
-        decryptFileThrow(key, src, destPath, userData, progress);
+        decryptFileThrow(key, src, destPath, userData, progress, (size / 16 + 1) * 16);
     else
-        copyPlainThrow(src, destPath, userData, progress);
+        copyPlainThrow(src, destPath, userData, progress, size);
     const long long t = static_cast<long long>(static_cast<int>(item.lastModified));
     struct timeval times[2];
     times[0].tv_sec = static_cast<time_t>(t);
@@ -539,19 +539,46 @@ void BackupManifest::copyItemThrow(const MBDBParser::_MBDBItem& item, QString de
     utimes(QFile::encodeName(destPath).constData(), times);
 }
 
+void BackupManifest::checkDataFileThrow(const MBDBParser::_MBDBItem& item, const QString& src,
+                                        bool encrypted) const {
+    const QString name = g_recordName(item.domain.toString(), item.path.toString());
+    const QString irregular = BackupSourceFile::irregularity(src);
+    if (!irregular.isEmpty())
+        throw BackupSourceFile::NotRegular(
+            tr("This backup cannot be read: the data file of %1, %2. Only regular files of a "
+               "backup are read: make a new backup of the phone and import that one.")
+                .arg(name, irregular)
+                .toUtf8()
+                .toStdString());
+    // A missing file fails to open, with the system's words. Ciphertext that is short but not
+    // empty fails to decrypt, with the cipher's.
+    const QFileInfo data(src);
+    const bool isShort = encrypted ? data.size() == 0 : data.size() < item.size;
+    if (data.exists() && item.size > 0 && isShort)
+        throw ShortFile(tr("This backup may be damaged: its index lists %1 with %2 bytes, but its "
+                           "file %3 holds %4. Make a new backup of the phone and import that one.")
+                            .arg(name)
+                            .arg(item.size)
+                            .arg(src)
+                            .arg(data.size())
+                            .toUtf8()
+                            .toStdString());
+}
+
 void BackupManifest::copyPlainThrow(const QString& src, const QString& destPath, void* userData,
-                                    BackupCopyProgress progress) {
-    QFile in(src);
-    openSourceThrow(in);
+                                    BackupCopyProgress progress, qint64 limit) {
+    BackupSourceFile in(src, limit);
+    in.openThrow();
     QFile out(destPath);
     openDestThrow(out, true);
-    const qint64 total = in.size();
+    const qint64 total = in.bytesAvailable();
     qint64 done = 0;
     QByteArray buf(8192, '\0');
-    while (!in.atEnd()) {
+    for (;;) {
         const qint64 n = in.read(buf.data(), buf.size());
-        // A read that fails (or yields nothing before the end) would loop for ever.
-        if (n <= 0) {
+        if (n == 0)
+            break;
+        if (n < 0) {
             const QString reason = in.errorString();
             removePartial(out);
             throwText(tr("can not read %1. %2").arg(src, reason));

@@ -16,7 +16,9 @@
 #include <QString>
 
 #include <memory>
+#include <stdexcept>
 
+class BackupSourceFile;
 class QFile;
 
 // Byte progress of a file copy: (total, done, userData).
@@ -55,6 +57,13 @@ public:
         QList<_FileNode*> children;
     };
 
+    // A file that lies in the folder with fewer bytes than the index gives it (a crash can
+    // leave a file empty): what it held is lost, it is not an empty file.
+    class ShortFile : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
     explicit BackupManifest(QString path, QObject* parent = nullptr);
     ~BackupManifest() override;
 
@@ -82,7 +91,8 @@ public:
     // Copies a file that SQLite keeps beside a database (nothing for a null node) beside the
     // copy of the database, its path followed by `suffix`: there SQLite applies a write-ahead
     // log ("-wal") and rolls back the unfinished change of a rollback journal ("-journal") when
-    // the copy is opened for writing. A file of no bytes is left out: it adds nothing.
+    // the copy is opened for writing. One the index lists with no bytes is left out: it adds
+    // nothing. One listed with bytes that the folder holds fewer of throws ShortFile.
     void copyCompanion(const _FileNode* companion, const QString& databaseCopy,
                        const QString& suffix) const;
     // The path of the node's data file when the index lists it but the folder lacks it (a
@@ -90,18 +100,23 @@ public:
     QString missingFile(const _FileNode* node) const;
     // Status.plist says the backup did not run to its end.
     bool isUnfinished() const;
+    // Copies the record's data file, decrypted in an encrypted backup: only a regular file,
+    // never more than the record's size (and the cipher's padding). Throws ShortFile when the
+    // data file holds fewer bytes than that size (ciphertext: none).
     void copyItemThrow(const MBDBParser::_MBDBItem& item, QString destPath, void* userData,
                        BackupCopyProgress progress) const;
-    // Copies a file as it lies, byte for byte, to a destination readable by this user only.
+    // Copies a regular file as it lies, byte for byte (the first `limit` bytes when given), to
+    // a destination readable by this user only.
     static void copyPlainThrow(const QString& src, const QString& destPath, void* userData,
-                               BackupCopyProgress progress);
+                               BackupCopyProgress progress, qint64 limit = -1);
     // An empty or damaged Manifest.plist beside a backup that looks encrypted (`sign` says why):
     // nothing tells how to read it.
     [[noreturn]] void throwUnreadableManifestPlist(const QString& sign) const;
 
-    // AES-256-CBC (zero IV) whole-file ciphers.
+    // AES-256-CBC (zero IV) whole-file ciphers; decryption reads `limit` bytes at most when
+    // given.
     void decryptFileThrow(const QByteArray& key, const QString& src, const QString& dest,
-                          void* userData, BackupCopyProgress progress) const;
+                          void* userData, BackupCopyProgress progress, qint64 limit = -1) const;
     static void encryptFileThrow(const QString& src, const QString& dest, const QByteArray& key);
 
     // Write side: a filtered copy of the manifest database, and sample keys of classes 3 and 4.
@@ -157,9 +172,12 @@ private:
     void fillHomeLookups(const _FileNode* node, const QString& path);
     void fillMediaLookups(const _FileNode* node, const QString& path);
     void fillSmsLookups(const _FileNode* node, const QString& path);
+    // The data file of a record is read only as what the index says it is: a regular file with
+    // at least the bytes the record gives (ciphertext: any). Throws words that name the record.
+    void checkDataFileThrow(const MBDBParser::_MBDBItem& item, const QString& src,
+                            bool encrypted) const;
     // Each throws the file's name and the system's reason. A destination is created mode 0600
     // (its folder first when asked); on any failure after it was opened the partial file goes.
-    static void openSourceThrow(QFile& in);
     static void openDestThrow(QFile& out, bool makeDestDir);
     static void removePartial(QFile& out);
     [[noreturn]] static void failWriteThrow(QFile& out);
@@ -167,7 +185,7 @@ private:
     static void finishDestThrow(QFile& out);
     // AES-256-CBC with a zero IV over a whole file.
     static void cipherFileThrow(const QByteArray& key, const QString& src, const QString& dest,
-                                bool encrypt, bool makeDestDir);
+                                bool encrypt, bool makeDestDir, qint64 limit);
 };
 
 // A Manifest.plist larger than this is refused rather than read into memory.

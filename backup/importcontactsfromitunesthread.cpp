@@ -100,6 +100,7 @@ void ImportContactsFromiTunesThread::run() {
         feed.stop();
     }
     photoError = reader->photoError();
+    const QString lostChanges = reader->lostChanges();
     // The temporary copies go on every road, a cancel included.
     closeAndRemoveCopies();
     if (outcome != MergeRun::FINISHED)
@@ -114,5 +115,7 @@ void ImportContactsFromiTunesThread::run() {
         text += QLatin1Char('\n') +
                 tr("The photos could not be read (%1); the contacts were imported without them.")
                     .arg(photoError);
+    if (!lostChanges.isEmpty())
+        text += QLatin1Char('\n') + lostChanges;
     progress->succeed(text);
 }

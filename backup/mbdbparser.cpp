@@ -1,6 +1,7 @@
 #include "mbdbparser.h"
 
 #include "backupmanifest.h"
+#include "backupsourcefile.h"
 #include "device/plistcftype.h"
 #include "privatetempdir.h"
 #include "qopensslevpaes.h"
@@ -28,16 +29,25 @@ namespace {
 // The file ended inside a record (an interrupted copy); the reader names the record.
 struct CutShort {};
 
-QByteArray readExactly(QFile& f, int n) {
+QByteArray readExactly(BackupSourceFile& f, int n) {
     const QByteArray b = f.read(n);
     if (b.size() != n) {
         // A read error has the system's reason; a plain end of file has none ("Unknown error").
-        if (f.error() != QFileDevice::NoError)
+        if (f.failed())
             throwText(
-                QStringLiteral("%1: %2").arg(QFileInfo(f.fileName()).fileName(), f.errorString()));
+                QStringLiteral("%1: %2").arg(QFileInfo(f.path()).fileName(), f.errorString()));
         throw CutShort();
     }
     return b;
+}
+
+// Something other than a regular file stands where a file of the backup should be.
+[[noreturn]] void throwNotRegular(const QString& irregular) {
+    throwText(QCoreApplication::translate(
+                  "MBDBParser",
+                  "This backup cannot be read: %1, and only regular files of a backup are read. "
+                  "Make a new backup of the phone and import that one.")
+                  .arg(irregular));
 }
 
 quint64 bigEndian(const QByteArray& b) {
@@ -49,19 +59,19 @@ quint64 bigEndian(const QByteArray& b) {
 
 }  // namespace
 
-unsigned short g_readInt16(QFile& f) {
+unsigned short g_readInt16(BackupSourceFile& f) {
     return static_cast<unsigned short>(bigEndian(readExactly(f, 2)));
 }
 
-unsigned int g_readInt32(QFile& f) {
+unsigned int g_readInt32(BackupSourceFile& f) {
     return static_cast<unsigned int>(bigEndian(readExactly(f, 4)));
 }
 
-char g_readByte(QFile& f) {
+char g_readByte(BackupSourceFile& f) {
     return readExactly(f, 1).at(0);
 }
 
-MBDBParser::_MBDBBinary g_readBinary(QFile& f) {
+MBDBParser::_MBDBBinary g_readBinary(BackupSourceFile& f) {
     MBDBParser::_MBDBBinary b;
     b.length = g_readInt16(f);
     if (b.length == 0xFFFF || b.length == 0)
@@ -142,9 +152,12 @@ void recordInode(MBDBParser::MBDBItemMap& map, const MBDBParser::_MBDBItem& item
 
 MBDBParser::MBDBItemMap parseMbdb(const QDir& dir) {
     MBDBParser::MBDBItemMap map;
-    QFile f(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
-    if (!f.open(QIODevice::ReadOnly))
+    BackupSourceFile f(dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
+    if (!f.openRegular()) {
+        if (!f.isRegular())
+            throwNotRegular(f.errorString());
         throwText(QStringLiteral("Manifest.mbdb: %1").arg(f.errorString()));
+    }
     f.read(6);
     long long record = 0;
     while (!f.atEnd()) {
@@ -216,46 +229,77 @@ QByteArray descriptorKey(Sqlite3DB& db, const QString& password) {
 
 // Whether the file opens and is no SQLite database (its header is not SQLite's).
 bool isOtherThanSqlite(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    BackupSourceFile f(path);
+    if (!f.openRegular())
         return false;  // the open of the database names what is wrong
     return f.read(16) != QByteArray("SQLite format 3", 16);
+}
+
+// Where the index itself cannot be read by SQLite: name it, and the damage.
+[[noreturn]] void throwIndexDamaged(const QString& path, const std::exception& cause) {
+    throwText(QCoreApplication::translate(
+                  "MBDBParser",
+                  "This backup may be damaged: its file index %1 cannot be read. Make a new backup "
+                  "of the phone and import that one. (%2)")
+                  .arg(path, QString::fromUtf8(cause.what())));
+}
+
+// Opens the database file of the index; SQLite's failure is told as the index's damage.
+void openDbThrow(Sqlite3DB& db, const QString& open, int mode, const QString& index) {
+    try {
+        db.openThrow(open, mode);
+    } catch (const std::exception& e) {
+        throwIndexDamaged(index, e);
+    }
 }
 
 // Opens the index as SQLite reads it, never writing into the backup folder. A private copy,
 // when one is needed, lies in `work`, which must outlive `db`.
 void openIndexThrow(const BackupManifest& backup, Sqlite3DB& db,
                     std::unique_ptr<BackupTempDir>& work) {
+    const QString path = backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"));
+    // SQLite would wait on a pipe, or read a device, as on a file.
+    const QString irregular = BackupSourceFile::irregularity(path);
+    if (!irregular.isEmpty())
+        throwNotRegular(irregular);
     if (!backup.manifestDbKey.isEmpty()) {
         // An encrypted index is one encrypted file, decrypted into the private folder by the
-        // unlock. A log beside it is not its own (SQLite cannot have written into ciphertext)
-        // and is left alone.
-        db.openThrow(backup.decryptedDbPath, 2);
+        // unlock. A log or journal beside it is not its own (SQLite cannot have written into
+        // ciphertext) and is left alone.
+        openDbThrow(db, backup.decryptedDbPath, 2, path);
         return;
     }
-    const QString path = backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"));
     // Without a readable Manifest.plist an encrypted index would be taken for a plain one.
     if (!backup.info.isReadable && isOtherThanSqlite(path))
         backup.throwUnreadableManifestPlist(
             QCoreApplication::translate("MBDBParser", "Manifest.db is not a plain database"));
-    const QFileInfo log(path + QStringLiteral("-wal"));
-    if (log.isFile() && log.size() > 0) {
-        // A tool that stopped before a checkpoint leaves the latest records in the log only.
-        // SQLite applies a log only where it may write the log's index ("-shm") and checkpoint
-        // it: so on a copy of both in a private folder, as the address book's own log is read.
+    // A tool that stopped before a checkpoint leaves the latest records in the log; one that
+    // stopped in the middle of a change leaves the index half changed and what undoes it in a
+    // hot rollback journal. SQLite applies a log, and rolls a journal back, only where it may
+    // write: so on a copy of the index and of each of them in a private folder, as the address
+    // book's own are read. (A file of no bytes is none: SQLite reads it so.)
+    QStringList companions;
+    for (const char* suffix : {"-wal", "-journal"}) {
+        const QString companion = path + QLatin1String(suffix);
+        const QString odd = BackupSourceFile::irregularity(companion);
+        if (!odd.isEmpty())
+            throwNotRegular(odd);
+        if (QFileInfo(companion).size() > 0)
+            companions << QLatin1String(suffix);
+    }
+    if (!companions.isEmpty()) {
         work.reset(new BackupTempDir);
         const QString copy = work->filePath(QStringLiteral("Manifest.db"));
         BackupManifest::copyPlainThrow(path, copy, nullptr, nullptr);
-        BackupManifest::copyPlainThrow(log.absoluteFilePath(), copy + QStringLiteral("-wal"),
-                                       nullptr, nullptr);
-        db.openThrow(copy, 2);
+        for (const QString& suffix : qAsConst(companions))
+            BackupManifest::copyPlainThrow(path + suffix, copy + suffix, nullptr, nullptr);
+        openDbThrow(db, copy, 2, path);
         return;
     }
-    // Without a log (a log of no bytes is none): read as the unchanging file it is, so that
-    // SQLite neither locks it nor makes a journal or log beside it (a read-only backup reads
-    // too).
+    // Without either: read as the unchanging file it is, so that SQLite neither locks it nor
+    // makes a journal or log beside it (a read-only backup reads too).
     const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?immutable=1";
-    db.openThrow(QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    openDbThrow(db, QString::fromUtf8(uri), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path);
 }
 
 // A descriptor that does not decrypt, or decrypts to no file record: the file's key and size
@@ -277,9 +321,24 @@ MBDBParser::MBDBItemMap parseDb(const BackupManifest& backup) {
     std::unique_ptr<BackupTempDir> work;
     Sqlite3DB db;
     openIndexThrow(backup, db, work);
-    const QByteArray key = descriptorKey(db, backup.password);
-    Sqlite3Cursor c = db.queryThrow("select * from Files");
-    while (c.moveNext()) {
+    const QString index = backup.dir.absoluteFilePath(QStringLiteral("Manifest.db"));
+    QByteArray key;
+    Sqlite3Cursor c;
+    // SQLite finds damage as it reads the pages, so at any step.
+    auto nextRow = [&]() {
+        try {
+            return c.moveNext();
+        } catch (const std::exception& e) {
+            throwIndexDamaged(index, e);
+        }
+    };
+    try {
+        key = descriptorKey(db, backup.password);
+        c = db.queryThrow("select * from Files");
+    } catch (const std::exception& e) {
+        throwIndexDamaged(index, e);
+    }
+    while (nextRow()) {
         QByteArray blob = c.getBlob(QStringLiteral("file"));
         if (!key.isEmpty()) {
             try {

@@ -757,6 +757,24 @@ JournalledAddressBook journalledAddressBook() {
     return out;
 }
 
+void makeIndexJournalHot(const QString& manifestDb) {
+    const QString work = manifestDb + ".work";
+    writeFile(work, readFile(manifestDb));
+    Sqlite3DB d;
+    d.openThrow(work, 2);
+    // A cache of one page spills each change into the file long before the commit.
+    d.executeScriptThrow(
+        QStringLiteral("PRAGMA journal_mode=DELETE; PRAGMA cache_size=1; PRAGMA cache_spill=1; "
+                       "BEGIN; DELETE FROM Files;"));
+    const QByteArray half = readFile(work);
+    const QByteArray journal = readFile(work + "-journal");
+    d.executeScriptThrow(QStringLiteral("ROLLBACK;"));
+    d.close();
+    QFile::remove(work);
+    writeFile(manifestDb, half);
+    writeFile(manifestDb + "-journal", journal);
+}
+
 void BackupBuilder::addLinkedAddressBook(PhoneSchema schema, bool inUse) {
     const PhoneAddressBook book = linkedAddressBook(schema, inUse);
     const QString dir = QStringLiteral("Library/AddressBook/");

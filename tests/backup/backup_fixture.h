@@ -66,6 +66,11 @@ JournalledAddressBook journalledAddressBook();
 // deletes 10 and adds 120.
 constexpr int kJournalledPersons = 59;
 
+// Leaves a plain Manifest.db as a tool leaves it that crashed while pruning it: every record
+// deleted in a transaction not committed, pages spilled into the file, and a hot
+// "Manifest.db-journal" beside it that holds what undoes the change.
+void makeIndexJournalHot(const QString& manifestDb);
+
 QByteArray readFile(const QString& path);
 // Every file and folder under root (but those under skip) with its size and modification time.
 std::string listing(const QString& root, const QString& skip = QString());

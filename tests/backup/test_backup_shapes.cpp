@@ -6,6 +6,7 @@
 #include "backup_fixture.h"
 #include "backup/backupmanifest.h"
 #include "backup/importcontactsfromitunesthread.h"
+#include "backup/loaditunesbackupdlg.h"
 
 #include "tests/messageboxhook.h"
 #include "ui/progressform.h"
@@ -20,6 +21,15 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 using namespace fixture;
 
@@ -538,4 +548,188 @@ TEST(BackupShapes, EachBackupImportsWholeOrNamesItsCause) {
         }
         EXPECT_EQ(privateFolders(), before);
     }
+}
+
+namespace {
+
+// Ends the run when the work it guards stalls (a read that waits for ever on a pipe, a copy of
+// a device that never ends): the limit is far beyond the milliseconds the work takes.
+class StallGuard {
+public:
+    explicit StallGuard(const std::string& what)
+        : m_thread([this, what] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_done.wait_for(lock, std::chrono::seconds(10), [this] { return m_over; })) {
+                  std::fprintf(stderr, "stalled for 10 s: %s\n", what.c_str());
+                  std::_Exit(1);
+              }
+          }) {}
+    ~StallGuard() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_over = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_over = false;
+    std::thread m_thread;
+};
+
+// Puts something that is no regular file where a file was.
+void replaceWith(const QString& path, bool pipe) {
+    QFile::remove(path);
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(pipe ? mkfifo(name.constData(), 0600) : symlink("/dev/zero", name.constData()), 0);
+}
+
+}  // namespace
+
+// Each file of a backup is read as what its index says it is: the index with the hot journal
+// a crashed tool left beside it; a log or journal listed with bytes that lies empty as lost, not
+// empty (the contacts of a lost log said missing, a lost journal's half-made change never
+// stored); a device or pipe in place of a data file refused at once. The backup folder is only
+// read, and nothing decrypted stays behind.
+TEST(BackupShapes, EachFileIsReadAsWhatTheIndexSaysItIs) {
+    const PhoneAddressBook linked = linkedAddressBook(PhoneSchema::iOS17, true);
+    const JournalledAddressBook journalled = journalledAddressBook();
+    const QString imported =
+        QString("Successfully imported %1 contacts from iTunes Backup.").arg(kLinkedContacts);
+    const QString notRegular =
+        "This backup cannot be read: the data file of Library/AddressBook/AddressBook.sqlitedb "
+        "(HomeDomain), %1 is not a regular file (it is %2). Only regular files of a backup are "
+        "read: make a new backup of the phone and import that one.";
+    enum Laid { HotIndexJournal, EmptyLog, EmptyJournal, LinkToZero, Pipe };
+    struct Case {
+        const char* what;
+        Laid laid;
+        QString text;  // the success, or what the failure says
+        int contacts;
+    };
+    const Case cases[] = {
+        {"a hot journal beside the index", HotIndexJournal, imported, kLinkedContacts},
+        // "Late Addition" is in the log only; the other logged card joins "Wen Li".
+        {"the address book's log listed with bytes, lying empty", EmptyLog,
+         QString("Successfully imported %1 contacts from iTunes Backup.\nThe latest changes to "
+                 "the address book are missing, so contacts may be missing: they are in its log "
+                 "(Library/AddressBook/AddressBook.sqlitedb-wal), whose bytes this backup has "
+                 "lost.")
+             .arg(kLinkedContacts - 1),
+         kLinkedContacts - 1},
+        {"its journal listed with bytes, lying empty", EmptyJournal,
+         "The journal of the address book of this backup "
+         "(Library/AddressBook/AddressBook.sqlitedb-journal) cannot be read.",
+         0},
+        {"its data file a link to /dev/zero", LinkToZero, notRegular, 0},
+        {"its data file a named pipe", Pipe, notRegular, 0},
+    };
+    for (const Kind& k : kKinds) {
+        const QStringList before = privateFolders();
+        for (const Case& c : cases) {
+            if (c.laid == HotIndexJournal && (k.layout != BackupBuilder::DB || k.dp))
+                continue;
+            SCOPED_TRACE(name(k) + ", " + c.what);
+            ShapedBackup run(k);
+            if (c.laid == EmptyJournal) {
+                addJournalled(run.builder, journalled.midChangeBook,
+                              journalled.midChangeBookJournal, File::Empty, journalled.images,
+                              QByteArray());
+            } else {
+                run.builder.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb", linked.book});
+                run.builder.addFile({"HomeDomain", kDir + "AddressBook.sqlitedb-wal",
+                                     linked.bookWal, 3, false,
+                                     c.laid == EmptyLog ? File::Empty : File::Written});
+                run.builder.addFile(
+                    {"HomeDomain", kDir + "AddressBookImages.sqlitedb", linked.images});
+            }
+            // Records enough that a pruning tool's change spills into the index.
+            for (int n = 0; c.laid == HotIndexJournal && n < 40; ++n)
+                run.builder.addFile({"MediaDomain", QString("Media/Filler/%1").arg(n), "x"});
+            run.builder.build();
+            const QDir folder(run.folder);
+            const QString book = dataFile(run.folder, k.layout, kDir + "AddressBook.sqlitedb");
+            if (c.laid == HotIndexJournal) {
+                makeIndexJournalHot(folder.absoluteFilePath("Manifest.db"));
+                // As SQLite reads the index without its journal, it is damaged.
+                Sqlite3DB alone;
+                EXPECT_ANY_THROW({
+                    alone.openThrow(
+                        "file:" + folder.absoluteFilePath("Manifest.db") + "?immutable=1",
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+                    Sqlite3Cursor files = alone.queryThrow("select * from Files");
+                    while (files.moveNext()) {
+                    }
+                });
+            }
+            if (c.laid == LinkToZero || c.laid == Pipe)
+                replaceWith(book, c.laid == Pipe);
+            const std::string folderBefore = listing(run.folder);
+            const QString text =
+                c.text == notRegular
+                    ? c.text.arg(book, c.laid == Pipe ? "a named pipe" : "a character device")
+                    : c.text;
+
+            Outcome out;
+            {
+                StallGuard guard(name(k) + ", " + c.what);
+                out = run.import(k);
+            }
+            ASSERT_EQ(out.boxes.size(), 1);
+            const QString words = QString(out.boxes[0]).replace("<br/>", "\n");
+            EXPECT_TRUE(words.contains(text)) << words.toStdString();
+            EXPECT_EQ(out.result == 1, c.contacts > 0);
+            QStringList names;
+            for (const pim::_Contact& contact : run.db.contacts())
+                names << contact.fullName;
+            EXPECT_EQ(names.size(), c.contacts);
+            EXPECT_TRUE(names.filter("Half Written").isEmpty());
+            EXPECT_EQ(names.contains("Late Addition"), c.laid == HotIndexJournal);
+            EXPECT_EQ(listing(run.folder), folderBefore);
+        }
+        EXPECT_EQ(privateFolders(), before);
+    }
+}
+
+// The chooser lists the backups of the root and names, without waiting on it, a folder whose
+// Manifest.plist is no regular file.
+TEST(BackupShapes, TheChooserSkipsAManifestThatIsNoFile) {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    const QDir root(home.filePath("Library/Application Support/MobileSync/Backup"));
+    for (const char* folder : {"whole", "pipe", "zero"}) {
+        BackupBuilder b(root.absoluteFilePath(folder), BackupBuilder::DB);
+        b.setDevice(folder, QString("Phone ") + folder);
+        b.build();
+    }
+    replaceWith(root.absoluteFilePath("pipe/Manifest.plist"), true);
+    replaceWith(root.absoluteFilePath("zero/Manifest.plist"), false);
+    const std::string rootBefore = listing(root.absolutePath());
+
+    QStringList boxes;
+    g_setMessageBoxHook([&boxes](QMessageBox& box) {
+        boxes << box.text();
+        return int(QMessageBox::Ok);
+    });
+    {
+        StallGuard guard("the chooser");
+        LoadItunesBackupDlg dlg(nullptr);
+        ASSERT_EQ(dlg.model()->rowCount(), 1);
+        EXPECT_EQ(dlg.model()->index(0, 0).data().toString(), QString("Phone whole"));
+    }
+    g_setMessageBoxHook(MessageBoxHook());
+    boxes.sort();
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[0].contains(root.absoluteFilePath("pipe/Manifest.plist") +
+                                  " is not a regular file (it is a named pipe)"))
+        << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[1].contains(root.absoluteFilePath("zero/Manifest.plist") +
+                                  " is not a regular file (it is a character device)"))
+        << boxes[1].toStdString();
+    EXPECT_EQ(listing(root.absolutePath()), rootBefore);
+    qputenv("HOME", oldHome);
 }
