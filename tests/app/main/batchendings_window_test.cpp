@@ -6,10 +6,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
 
+#include "editor/editcontactform.h"
 #include "platform/mobilesync/phonecall.h"
 #include "tests/fakedevice/fakedevice.h"
 #include "ui/progressform.h"
@@ -229,6 +231,54 @@ TEST_F(BatchEndingsTest, RestoringAgainAfterAnUnansweredBatchAddsNoContactTwice)
         << Boxes::instance().dump().toStdString();
     EXPECT_EQ(phone->recordIds("com.apple.contacts.Contact").size(), 33u);
     EXPECT_EQ(phone->recordIds(kNumber).size(), numbers + 30);
+}
+
+// An edit of a contact's name (one message, then the finish) ended before its message left,
+// after it left and the phone applied it, and by the phone's cancel in its place: only the
+// first is said not to be saved without a word of what may be on the phone.
+TEST_F(BatchEndingsTest, AnEditEndedAtEachPointSaysWhatThePhoneMayHold) {
+    const struct {
+        std::function<void(fakedevice::Scenario&)> set;
+        bool mayBe;
+        bool onPhone;  // the new name is on the phone
+    } cases[] = {
+        {fault(at(kStart, 1, K::Unplug)), false, false},
+        {fault(at(kChanges, 1, K::UnplugBeforeAnswer)), true, true},
+        {[](fakedevice::Scenario& s) { s.cancelAtProcessChanges = 0; }, true, false},
+    };
+    unsigned n = 120;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n);
+        win.reset();
+        const std::string udid = fakedevice::makeUdid(n++);
+        auto phone = std::make_shared<fakedevice::Phone>(udid, "Edit");
+        phone->generateContacts(2);
+        phoneServer()->attach(phone);
+        open();
+        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
+        Boxes::instance().reset();
+        phone->updateScenario(c.set);
+        choosers.editForm = [](EditContactForm& form) {
+            form.editor()->nameEdit.firstName->setText("Edited");
+            form.form().btnSave->click();
+            return form.result();
+        };
+        QMetaObject::invokeMethod(win.get(), "onContactsTreeItemDoubleClicked",
+                                  Q_ARG(QModelIndex, win->contactsModel().indexOfPos(0)));
+        ASSERT_TRUE(waitFor([] { return Boxes::instance().count(QMessageBox::Critical) == 1; }))
+            << Boxes::instance().dump().toStdString();
+        const QString shown = says();
+        EXPECT_TRUE(shown.contains("This edit was not saved on the phone in full"))
+            << shown.toStdString();
+        EXPECT_EQ(shown.contains("the part being sent when it failed may be on it"), c.mayBe)
+            << shown.toStdString();
+        bool edited = false;
+        for (const std::string& id : phone->recordIds("com.apple.contacts.Contact")) {
+            edited = edited || phone->record(id).stringAt("first name") == "Edited";
+        }
+        EXPECT_EQ(edited, c.onPhone);
+        phoneServer()->detach(udid);
+    }
 }
 
 int main(int argc, char** argv) {
