@@ -111,6 +111,22 @@ protected:
         }
         return out;
     }
+    // A phone with that many contacts plugged in and read, the restore's target.
+    std::shared_ptr<fakedevice::Phone> plugIn(unsigned n, size_t contacts) {
+        win.reset();
+        auto phone = std::make_shared<fakedevice::Phone>(fakedevice::makeUdid(n), "Endings");
+        phone->generateContacts(contacts);
+        phoneServer()->attach(phone);
+        open();
+        EXPECT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
+            << Boxes::instance().dump().toStdString();
+        choosers.dataSource = [](QWidget*, const QString&,
+                                 const QList<DataSourceSelForm::_SelItem>& items) {
+            return items.isEmpty() ? nullptr : items.front().data;
+        };
+        Boxes::instance().reset();
+        return phone;
+    }
     static QString says() {
         QString all;
         for (const Box& b : Boxes::instance().shown) {
@@ -146,19 +162,7 @@ TEST_F(BatchEndingsTest, EveryEndingOfTheLastBatchSaysWhatThePhoneMayHold) {
     unsigned n = 90;
     for (const Row& row : kRows) {
         SCOPED_TRACE(std::string(row.point) + ", ending " + std::to_string(int(row.ending)));
-        win.reset();
-        const std::string udid = fakedevice::makeUdid(n++);
-        auto phone = std::make_shared<fakedevice::Phone>(udid, "Endings");
-        phone->generateContacts(3);
-        phoneServer()->attach(phone);
-        open();
-        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }))
-            << Boxes::instance().dump().toStdString();
-        choosers.dataSource = [](QWidget*, const QString&,
-                                 const QList<DataSourceSelForm::_SelItem>& items) {
-            return items.isEmpty() ? nullptr : items.front().data;
-        };
-        Boxes::instance().reset();
+        auto phone = plugIn(n++, 3);
         const size_t before =
             row.cancelAt ? phone->countRequests(fakedevice::kServiceSync, row.cancelAt) : 0;
         phone->updateScenario(row.set);
@@ -196,7 +200,7 @@ TEST_F(BatchEndingsTest, EveryEndingOfTheLastBatchSaysWhatThePhoneMayHold) {
             EXPECT_TRUE(shown.contains(QString("it holds %1 contacts.").arg(row.holds)))
                 << shown.toStdString();
         }
-        phoneServer()->detach(udid);
+        phoneServer()->detach(phone->udid());
     }
 }
 
@@ -204,16 +208,7 @@ TEST_F(BatchEndingsTest, EveryEndingOfTheLastBatchSaysWhatThePhoneMayHold) {
 // plugged in again and read, a second restore completes those contacts instead of adding them
 // twice.
 TEST_F(BatchEndingsTest, RestoringAgainAfterAnUnansweredBatchAddsNoContactTwice) {
-    const std::string udid = fakedevice::makeUdid(110);
-    auto phone = std::make_shared<fakedevice::Phone>(udid, "Again");
-    phone->generateContacts(3);
-    phoneServer()->attach(phone);
-    open();
-    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
-    choosers.dataSource = [](QWidget*, const QString&,
-                             const QList<DataSourceSelForm::_SelItem>& items) {
-        return items.isEmpty() ? nullptr : items.front().data;
-    };
+    auto phone = plugIn(110, 3);
     const char* const kNumber = "com.apple.contacts.Phone Number";
     const size_t numbers = phone->recordIds(kNumber).size();
     phone->updateScenario(fault(at(kChanges, 5, K::UnplugBeforeAnswer)));
@@ -249,14 +244,7 @@ TEST_F(BatchEndingsTest, AnEditEndedAtEachPointSaysWhatThePhoneMayHold) {
     unsigned n = 120;
     for (const auto& c : cases) {
         SCOPED_TRACE(n);
-        win.reset();
-        const std::string udid = fakedevice::makeUdid(n++);
-        auto phone = std::make_shared<fakedevice::Phone>(udid, "Edit");
-        phone->generateContacts(2);
-        phoneServer()->attach(phone);
-        open();
-        ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }));
-        Boxes::instance().reset();
+        auto phone = plugIn(n++, 2);
         phone->updateScenario(c.set);
         choosers.editForm = [](EditContactForm& form) {
             form.editor()->nameEdit.firstName->setText("Edited");
@@ -277,7 +265,7 @@ TEST_F(BatchEndingsTest, AnEditEndedAtEachPointSaysWhatThePhoneMayHold) {
             edited = edited || phone->record(id).stringAt("first name") == "Edited";
         }
         EXPECT_EQ(edited, c.onPhone);
-        phoneServer()->detach(udid);
+        phoneServer()->detach(phone->udid());
     }
 }
 
