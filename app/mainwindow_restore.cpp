@@ -46,9 +46,11 @@ void MainWindow::miContactDB2I() {
 
 namespace {
 
-// What a cancelled restore left on the phone, from what the phone acknowledged; empty when it
-// took nothing.
-QString cancelledRestoreText(int taken, int total, bool finishFailed, bool batchInDoubt) {
+// What a cancelled restore left on the phone, from what the phone acknowledged and the batch it
+// did not answer for (inDoubt contacts that may be on it); empty when it took nothing and
+// nothing may be on it.
+QString cancelledRestoreText(int taken, int total, bool finishFailed, int inDoubt) {
+    const bool batchInDoubt = inDoubt > 0;
     if (finishFailed) {
         return QCoreApplication::translate(
                    "MainWindow",
@@ -67,10 +69,22 @@ QString cancelledRestoreText(int taken, int total, bool finishFailed, bool batch
                    "The restore was cancelled after the phone had taken all %1 contacts: they "
                    "stay on it.")
                    .arg(total);
-    } else {
+    } else if (!batchInDoubt) {
         text = QCoreApplication::translate("MainWindow",
                                            "The restore was cancelled. The phone took %1 of the "
                                            "%2 contacts; the others were not written to it.")
+                   .arg(taken)
+                   .arg(total);
+    } else if (taken + inDoubt < total) {
+        text = QCoreApplication::translate(
+                   "MainWindow",
+                   "The restore was cancelled. The phone took %1 of the %2 contacts; those after "
+                   "the ones being sent were not written to it.")
+                   .arg(taken)
+                   .arg(total);
+    } else {
+        text = QCoreApplication::translate(
+                   "MainWindow", "The restore was cancelled. The phone took %1 of the %2 contacts.")
                    .arg(taken)
                    .arg(total);
     }
@@ -126,7 +140,7 @@ void MainWindow::transfer2IOS(const QList<pim::_Contact>& contacts, QString excl
             if (worker.wasCancelled()) {
                 const QString text =
                     cancelledRestoreText(worker.takenCount(), contacts.size(),
-                                         worker.finishFailed(), worker.batchInDoubt());
+                                         worker.finishFailed(), worker.inDoubtCount());
                 if (!text.isEmpty()) {
                     Tips::info(text);
                 }

@@ -54,7 +54,7 @@ BatchReply BatchSender::reply() {
         throw NotSent();
     }
     if (slot.failure) {
-        m_halfSent = slot.halfSent;
+        m_endedOnPhone = slot.ledger.onPhone();
         m_endedByPhone = slot.endedByPhone;
         std::exception_ptr failure;
         std::swap(failure, slot.failure);
@@ -110,15 +110,11 @@ void BatchSender::run() {
 void BatchSender::send(Slot& slot) {
     slot.given.clear();
     slot.failure = nullptr;
-    slot.halfSent = false;
+    slot.ledger.clear();
     slot.endedByPhone = false;
     try {
         sendContactRecords(slot);
-        // From here until the details are sent, the batch's new contacts are on the phone
-        // without them.
-        slot.halfSent = !slot.batch.contactRecords.isEmpty();
         sendChildRecords(slot);
-        slot.halfSent = false;
     } catch (const DeviceError& e) {
         // Only once the session is open has the phone anything of this run to keep.
         slot.endedByPhone = m_session && e.kind() == DeviceFailure::EndedByPhone;
@@ -193,8 +189,11 @@ void BatchSender::sendContactRecords(Slot& slot) {
             contactrecords::addContact(
                 records, c, contactrecords::unshownKeysFrom(batch.keptKeys.value(c.srcId)));
         }
+        mobiledevice_sync_client& to = session();
+        slot.ledger.sending();
         const QMap<unsigned long long, QString> given =
-            remapreply::contactIdsGiven(sendRecords(session(), records), offered);
+            remapreply::contactIdsGiven(sendRecords(to, records), offered);
+        slot.ledger.contactsAnswered();
         for (auto it = given.constBegin(); it != given.constEnd(); ++it) {
             slot.given.add(slot.given.contacts, it.key(), it.value());
         }
@@ -234,8 +233,9 @@ void BatchSender::sendChildRecords(Slot& slot) {
         if (records.dict_size() == 0) {
             continue;
         }
-        for (const auto& given :
-             remapreply::entityIdsGiven(sendRecords(session(), records), offered)) {
+        mobiledevice_sync_client& to = session();
+        slot.ledger.sending();
+        for (const auto& given : remapreply::entityIdsGiven(sendRecords(to, records), offered)) {
             slot.given.add(slot.given.entities, given.first, given.second);
         }
     }

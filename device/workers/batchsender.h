@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "batchonphone.h"
 #include "store/pim.h"
 
 struct mobiledevice_sync_client;
@@ -70,8 +71,9 @@ public:
     // caller's thread, and the batch is freed there, where it was made: memory the sending
     // thread kept past a batch would sit between the large blocks of its messages.
     BatchReply reply();
-    // Whether the batch that failed had its contacts sent but not their details.
-    bool halfSent() const { return m_halfSent; }
+    // What the phone may hold of the batch that failed (batches after it are not sent):
+    // NotWritten while none failed.
+    BatchOnPhone endedOnPhone() const { return m_endedOnPhone; }
     // Whether the phone itself ended the session while the batch that failed was being sent
     // (its cancel, its goodbye, a connection it closed): what it kept is then not known.
     bool endedByPhone() const { return m_endedByPhone; }
@@ -102,7 +104,7 @@ private:
         OutgoingBatch batch;
         GivenIds given;
         bool sent = false;
-        bool halfSent = false;
+        SentLedger ledger;
         bool endedByPhone = false;
         std::exception_ptr failure;
     };
@@ -122,7 +124,7 @@ private:
     // The caller's side: the oldest slot on its way and how many are.
     int m_oldest = 0;
     int m_onItsWay = 0;
-    bool m_halfSent = false;
+    BatchOnPhone m_endedOnPhone = BatchOnPhone::NotWritten;
     bool m_endedByPhone = false;
     // The sending thread's side: the next slot to send, and whether to send no more.
     int m_next = 0;

@@ -40,13 +40,7 @@ void IOSSendChangesThread::run() {
         // made again, and the user is told so beside the cause.
         QString text = QString::fromUtf8(e.what());
         const int cause = text.indexOf(QLatin1Char('\n'));
-        text.insert(cause < 0 ? text.size() : cause,
-                    m_finishing
-                        ? tr(" The phone did not accept the end of the session, so it may have "
-                             "kept none of this edit: make it again if it is missing once the "
-                             "phone is connected.")
-                        : tr(" This edit was not saved on the phone in full: make it again once "
-                             "the phone is connected."));
+        text.insert(cause < 0 ? text.size() : cause, keptText());
         m_reporter->error(text);
         return;
     } catch (...) {
@@ -56,8 +50,27 @@ void IOSSendChangesThread::run() {
     m_reporter->succeed(QString());
 }
 
+QString IOSSendChangesThread::keptText() const {
+    if (m_finishing) {
+        return tr(
+            " The phone did not accept the end of the session, so it may have kept none of "
+            "this edit: make it again if it is missing once the phone is connected.");
+    }
+    if (m_ledger.onPhone() == BatchOnPhone::NotWritten) {
+        return tr(
+            " This edit was not saved on the phone in full: make it again once the phone "
+            "is connected.");
+    }
+    // Made again whole, a new contact that did reach the phone would be there twice.
+    return tr(
+        " This edit was not saved on the phone in full as far as the phone answered: the "
+        "part being sent when it failed may be on it. Once the phone is connected, check "
+        "the contact and make again only what is missing.");
+}
+
 void IOSSendChangesThread::send() {
     m_finishing = false;
+    m_ledger.clear();
     m_reporter->progress(tr("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
     if (!m_contact && !m_changes.isEmpty()) {
         throw std::runtime_error("IOSSendChangesThread: change records without a contact.");
@@ -88,9 +101,11 @@ void IOSSendChangesThread::send() {
         contactrecords::addContact(contactRecords, *m_contact,
                                    contactrecords::unshownKeysOf(*m_db, m_contact->srcId));
         const QString sentId = contactrecords::contactRecordId(*m_contact);
+        m_ledger.sending();
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, contactRecords, false, PlistCFType());
         remapreply::checkNewIdsGiven(contactRecords, remap);
+        m_ledger.contactsAnswered();
         sentContact = true;
         const QString newId = remapreply::applyOwnContactId(remap, sentId, m_contact->_id, *m_db);
         if (!newId.isEmpty()) {
@@ -133,6 +148,7 @@ void IOSSendChangesThread::send() {
     }
 
     if (records.dict_size() > 0) {
+        m_ledger.sending();
         const PlistCFType remap =
             mobiledevice_sync_send_throw(client, records, false, PlistCFType());
         remapreply::checkNewIdsGiven(records, remap);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QThread>
 
+#include "batchonphone.h"
 #include "store/contactchanges.h"
 #include "store/pim.h"
 
@@ -28,6 +29,8 @@ protected:
 
 private:
     void send();
+    // What the user is told of the edit beside the cause of a failure.
+    QString keptText() const;
 
     QString m_udid;
     LocalDb* m_db;
@@ -37,4 +40,6 @@ private:
     RunReporter* m_reporter;
     // The changes went out and the session was being finished when it failed.
     bool m_finishing = false;
+    // What of the edit left this computer and what the phone answered for.
+    SentLedger m_ledger;
 };

@@ -43,7 +43,7 @@ void IOSSyncToDeviceThread::run() {
     m_taken = 0;
     m_cancelled = false;
     m_finished = false;
-    m_abandoned = false;
+    m_lastBatch = BatchOnPhone::NotWritten;
     m_finishFailed = false;
     m_endedByPhone = false;
     m_handedBatches = 0;
@@ -86,6 +86,7 @@ void IOSSyncToDeviceThread::run() {
     merge.setFailureText([this, &merge](const QString& cause) {
         m_taken = merge.counts().taken;
         m_endedByPhone = m_sender && m_sender->endedByPhone();
+        m_lastBatch = m_sender ? m_sender->endedOnPhone() : BatchOnPhone::NotWritten;
         return failureText(cause);
     });
     MergeRun::Outcome outcome = MergeRun::FAILED;
@@ -98,6 +99,7 @@ void IOSSyncToDeviceThread::run() {
         ListSource source(m_contacts);
         outcome = merge.run(source);
         m_taken = merge.counts().taken;
+        m_lastBatch = m_sender->endedOnPhone();
     } catch (const std::exception& e) {
         m_reporter->error(QString::fromUtf8(e.what()));
         return;
@@ -162,20 +164,41 @@ QString IOSSyncToDeviceThread::failureText(const QString& cause) const {
         said = tr(" The phone took all %1 contacts, but the session with it did not end "
                   "properly.")
                    .arg(m_taken);
-    } else {
+    } else if (!batchInDoubt()) {
         said = tr(" The phone took %1 of the %2 contacts; the others were not written to it.")
                    .arg(m_taken)
                    .arg(m_contacts.size());
+    } else if (m_taken + inDoubtCount() < m_contacts.size()) {
+        said = tr(" The phone took %1 of the %2 contacts; those after the batch being sent when "
+                  "it failed were not written to it.")
+                   .arg(m_taken)
+                   .arg(m_contacts.size());
+    } else {
+        said = tr(" The phone took %1 of the %2 contacts.").arg(m_taken).arg(m_contacts.size());
     }
-    if (m_sender && m_sender->halfSent()) {
-        said +=
-            tr(" Contacts of the batch being sent when it failed may be on the phone without "
-               "all their details: restoring again completes them.");
+    switch (m_lastBatch) {
+        case BatchOnPhone::NotWritten:
+            break;
+        case BatchOnPhone::MayBeOnPhone:
+            said +=
+                tr(" The phone did not answer for the contacts being sent when it failed: "
+                   "they may be on it too.");
+            break;
+        case BatchOnPhone::WithoutDetails:
+            said +=
+                tr(" Contacts of the batch being sent when it failed may be on the phone "
+                   "without all their details: restoring again completes them.");
+            break;
     }
     QString text = cause;
     const int end = text.indexOf(QLatin1Char('\n'));
     text.insert(end < 0 ? text.size() : end, said);
     return text;
+}
+
+int IOSSyncToDeviceThread::inDoubtCount() const {
+    // Batches are taken in order: the one in doubt follows those taken.
+    return batchInDoubt() ? std::min(kBatchSize, m_contacts.size() - m_taken) : 0;
 }
 
 int IOSSyncToDeviceThread::hand(bool batchDone) {
@@ -239,9 +262,9 @@ void IOSSyncToDeviceThread::takeReply() {
         if (!m_reporter->cancelled())
             throw;
         // Cancelled while the phone kept its answer back past the grace: the session is given
-        // up without its finish, and the batch counts as not taken.
+        // up without its finish, and the batch counts as not taken (what of it may be on the
+        // phone is the sender's to say).
         m_sender->abandon();
-        m_abandoned = true;
         throw RunCancelled();
     }
     writeIds(reply);

@@ -37,9 +37,12 @@ public:
     // the batches it answered for), so that a cancel can say what stays on the phone.
     bool wasCancelled() const { return m_cancelled; }
     int takenCount() const { return m_taken; }
-    // A cancel gave up on an answer the phone kept back: the batch then on its way may be on
-    // the phone too.
-    bool batchInDoubt() const { return m_abandoned; }
+    // What the phone may hold of the batch on its way when the run failed or was cancelled,
+    // from what of it was sent and what the phone answered; and how many contacts that batch
+    // holds when some may be on the phone.
+    BatchOnPhone lastBatchOnPhone() const { return m_lastBatch; }
+    bool batchInDoubt() const { return m_lastBatch != BatchOnPhone::NotWritten; }
+    int inDoubtCount() const;
     // The phone did not accept the end of the session (it cancelled it, or the session broke
     // while it was ending): a phone that cannot commit the changes keeps none of them, so what
     // it acknowledged may not be on it.
@@ -78,7 +81,7 @@ private:
     int m_taken = 0;
     bool m_cancelled = false;
     bool m_finished = false;  // the phone acknowledged the end of the session
-    bool m_abandoned = false;
+    BatchOnPhone m_lastBatch = BatchOnPhone::NotWritten;
     bool m_finishFailed = false;
     bool m_endedByPhone = false;
     std::unique_ptr<BatchSender> m_sender;

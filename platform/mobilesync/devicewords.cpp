@@ -139,8 +139,9 @@ QString keptWords(DeviceStage stage) {
         case DeviceStage::Read:
             return QLatin1Char(' ') + tr("Nothing of this read was kept.");
         case DeviceStage::Write:
-            return QLatin1Char(' ') + tr("What the phone had taken before stays on it; the rest "
-                                         "was not written to it.");
+            // A change message may have reached the phone without its answer reaching this
+            // computer: what of the rest is on the phone is for the writer to say.
+            return QLatin1Char(' ') + tr("What the phone had taken before stays on it.");
         case DeviceStage::None:
         case DeviceStage::Open:
         case DeviceStage::Start:

@@ -116,8 +116,8 @@
         <translation>Nothing of this read was kept.</translation>
     </message>
     <message>
-        <source>What the phone had taken before stays on it; the rest was not written to it.</source>
-        <translation>What the phone had taken before stays on it; the rest was not written to it.</translation>
+        <source>What the phone had taken before stays on it.</source>
+        <translation>What the phone had taken before stays on it.</translation>
     </message>
     <message>
         <source>The phone is attached, but it ended the connection while the sync service was being started, without saying why. Unplug it, plug it in again and try again.</source>

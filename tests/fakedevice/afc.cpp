@@ -211,6 +211,7 @@ void serveAfc(ConnContext& c) {
                 case FaultKind::Drop:
                     return;
                 case FaultKind::Unplug:
+                case FaultKind::UnplugBeforeAnswer:
                     serverUnplug(c.server, phone.udid());
                     return;
                 case FaultKind::Stall:

@@ -92,6 +92,9 @@ enum class FaultKind {
     Unplug,         // the cable is pulled: the phone is detached and every connection breaks
     Stall,          // the phone stops sending on that connection (it still takes what comes)
                     // until the client gives up, the phone is detached or the server stops
+    // On the sync service, the cable is pulled once the phone has handled the message (a change
+    // message applied), before its answer goes out; elsewhere the same as Unplug.
+    UnplugBeforeAnswer,
 };
 
 // Whether the phone trusts this computer.

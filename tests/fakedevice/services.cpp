@@ -147,6 +147,7 @@ After plistFault(ConnContext& c, const std::optional<Fault>& f, const Plist& mis
             sendFrame(c, missing.toBinary());
             return After::Skip;
         case FaultKind::Unplug:
+        case FaultKind::UnplugBeforeAnswer:
             serverUnplug(c.server, c.phone->udid());
             return After::Close;
         case FaultKind::Stall:
@@ -397,7 +398,14 @@ struct SyncRun {
         st.cv.notify_all();
     }
 
+    // Set by an UnplugBeforeAnswer fault: the cable goes instead of the next message sent.
+    bool unplugBeforeAnswer = false;
+
     bool send(const Plist& message) {
+        if (unplugBeforeAnswer) {
+            serverUnplug(c.server, c.phone->udid());
+            return false;
+        }
         std::string name;
         if (plist_t first = plist_array_get_item(message.get(), 0))
             name = plistString(first);
@@ -534,8 +542,12 @@ void serveSync(ConnContext& c) {
         journalAdd(phone, e);
         auto arg = [&](uint32_t i) { return plist_array_get_item(msg.get(), i); };
 
-        After a = plistFault(c, phoneFault(phone, kServiceSync, name, c.nth(name)),
-                             dlArray({Plist::string(expectedReply(name))}));
+        std::optional<Fault> fault = phoneFault(phone, kServiceSync, name, c.nth(name));
+        if (fault && fault->kind == FaultKind::UnplugBeforeAnswer) {
+            run.unplugBeforeAnswer = true;
+            fault.reset();
+        }
+        After a = plistFault(c, fault, dlArray({Plist::string(expectedReply(name))}));
         if (a == After::Close)
             return;
         if (a == After::Skip)
