@@ -288,8 +288,7 @@ TEST_F(RealPhoneTest, SlowRepliesAndLargePhotosStillRead) {
     });
     phoneServer()->attach(phone);
     open();
-    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; },
-                        6 * kMarginMs))
+    ASSERT_TRUE(waitFor([&] { return tree().deviceRoot()->children.size() == 1; }, 6 * kMarginMs))
         << Boxes::instance().dump().toStdString();
     EXPECT_EQ(Boxes::instance().count(QMessageBox::Critical), 0);
     Tree::_DBItemNode* node = dbChild(tree().deviceRoot(), 0);
