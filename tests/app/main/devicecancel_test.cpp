@@ -118,7 +118,7 @@ TEST_F(SlowPhoneTest, CancelDuringASlowReadKeepsNothingAndTheWindowAnswers) {
     EXPECT_LT(stallWhileNamed, 1000 * kTimeScale)
         << "the window froze while the device name was read";
     EXPECT_LT(stallAfterCancel, 1000 * kTimeScale) << "the window froze after the cancel";
-    EXPECT_LT(toEnd, kMarginMs);
+    EXPECT_LT(toEnd, 5000 * kTimeScale);  // a read that waited would wait 30 s
     waitFor([] { return false; }, 100);
     EXPECT_LT(phone->syncSessions().back().batchesSent, 10);
     EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
