@@ -17,12 +17,13 @@
 #include "device_fixture.h"
 #include "device/mobiledevice.h"
 #include "device/mobiledevice_sync.h"
+#include "tests/timing.h"
 
 namespace {
 
 const char kEntity[] = "com.apple.syncservices.RecordEntityName";
 
-bool waitFor(const std::function<bool()>& pred, int ms = 3000) {
+bool waitFor(const std::function<bool()>& pred, int ms = kMarginMs) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {

@@ -19,7 +19,6 @@
 #include "device/mobiledevice.h"
 #include "device/mobiledevice_sync.h"
 #include "platform/mobilesync/phonecall.h"
-#include "tests/timing.h"
 
 using namespace devicetest;
 
@@ -150,7 +149,8 @@ TEST_F(DeviceTest, ACancelEndsTheWaitForAUsbmuxdThatHasNotAnsweredAtOnce) {
         const int64_t afterFlag = phonecall::Wait::nowMs() - setAt;
         user.join();
         EXPECT_EQ(f.kind, DeviceFailure::Cancelled) << f.text;
-        EXPECT_LT(afterFlag, 100 * kTimeScale);
+        // A wait that missed the flag would last the rest of libusbmuxd's 5 s.
+        EXPECT_LT(afterFlag, 1000);
         server->setMuxFaults({});
     }
     // The questions left behind end within libusbmuxd's own wait, and start nothing.

@@ -231,12 +231,12 @@ TEST_F(RestoreTest, RestoringAgainCompletesAHalfSentBatch) {
     EXPECT_EQ(phoneIds(*phone, "com.apple.contacts.Phone Number").size(), size_t(kContacts));
 }
 
-// A phone that keeps its answer back: a confirmed cancel gives the window back within a second
-// instead of waiting for the phone, and the batches it answered for stay in the mirror.
+// A phone that keeps its answer back until the test ends: a confirmed cancel gives the window
+// back instead of waiting for the phone, and the batches it answered for stay in the mirror.
 TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
     phone->updateScenario([](fakedevice::Scenario& s) {
         s.faults.push_back({fakedevice::kServiceSync, "SDMessageProcessChanges", 41,
-                            fakedevice::FaultKind::Delay, 4000, 1});
+                            fakedevice::FaultKind::Delay, kStallMs, 1});
     });
     phone->clearJournal();
     // What the worker knew at its end (the run deletes it).
@@ -268,7 +268,8 @@ TEST_F(RestoreTest, CancelDoesNotWaitForAStalledPhone) {
         });
     EXPECT_EQ(rc, 0);
     ASSERT_TRUE(sinceCancel.isValid());
-    EXPECT_LT(sinceCancel.elapsed(), 1500 * kTimeScale);
+    // A restore that waited would wait out the phone's 30 s of silence.
+    EXPECT_LT(sinceCancel.elapsed(), 5000 * kTimeScale);
     EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.join("\n").toStdString();
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_TRUE(outcome.inDoubt);

@@ -1,5 +1,6 @@
 // HTML export: page bytes, escaping of contact text, and the pictures folder beside the page.
 #include "export_test_util.h"
+#include "tests/timing.h"
 #include "export/htmlexport.h"
 
 #include <QDate>
@@ -161,7 +162,7 @@ TEST(HtmlExport, OversizedPhotoGetsPlaceholder) {
     QElapsedTimer timer;
     timer.start();
     const QByteArray page = exporter.ct2Bytes(c);
-    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_LT(timer.elapsed(), kMarginMs);
     EXPECT_TRUE(page.contains("src=\"page_files/contact.png\""));
     EXPECT_FALSE(QFile::exists(dir.filePath("page_files/9.jpg")));
     EXPECT_EQ(QDir(dir.filePath("page_files")).entryList(QDir::Files), QStringList("contact.png"));

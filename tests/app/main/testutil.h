@@ -19,6 +19,7 @@
 #include "app/choosers.h"
 #include "app/mainwindow.h"
 #include "tests/messageboxhook.h"
+#include "tests/timing.h"
 #include "ui/tips.h"
 #include "app/ui/updatecheck.h"
 #include "editor/contactdisplayer.h"
@@ -159,7 +160,7 @@ private:
 };
 
 // Runs the event loop until pred holds or ms have passed.
-inline bool waitFor(const std::function<bool()>& pred, int ms = 10000) {
+inline bool waitFor(const std::function<bool()>& pred, int ms = kMarginMs) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {

@@ -13,6 +13,8 @@
 #include <QTcpServer>
 #include <functional>
 
+#include "tests/timing.h"
+
 struct RecordedBox {
     QMessageBox::Icon icon;
     QString title;
@@ -55,7 +57,7 @@ public:
     int contentLength = -1;
     QList<HttpRequest> requests;
     // Waits (running the event loop) until n requests have arrived or the time is up.
-    bool waitForRequests(int n, int ms = 2000);
+    bool waitForRequests(int n, int ms = kMarginMs);
 
 signals:
     void requestReceived();
