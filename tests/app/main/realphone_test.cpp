@@ -281,7 +281,7 @@ TEST_F(RealPhoneTest, SlowRepliesAndLargePhotosStillRead) {
     // a sanitized build on a busy machine has it ready well inside the phone's two minutes.
     phone->generateContacts(34, big);
     phone->updateScenario([](fakedevice::Scenario& s) {
-        s.batchSize = 0;  // all 40 contacts with their photos in one message
+        s.batchSize = 0;  // all 34 contacts with their photos in one message
         for (const char* service : {fakedevice::kServiceLockdown, fakedevice::kServiceSync}) {
             s.faults.push_back({service, "", 0, fakedevice::FaultKind::Delay, 30, 0});
         }
