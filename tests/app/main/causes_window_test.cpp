@@ -322,18 +322,3 @@ TEST_F(CausesTest, APlugInWithoutUsbmuxdStopsAtTheCheckAndWritesNothing) {
         EXPECT_FALSE(g_dataSaveDir().exists(QString("ios_cache/%1").arg(udid.c_str())));
     }
 }
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    fakedevice::ignoreSigpipe();
-    fakedevice::TempDir dir;
-    fakedevice::Server server(dir.socketPath());
-    fakedevice::ScopedMuxAddress mux(server.socketAddress());
-    phoneServer() = &server;
-    Boxes::instance().install();
-    const int rc = RUN_ALL_TESTS();
-    g_setMessageBoxHook(MessageBoxHook());
-    phoneServer() = nullptr;
-    return rc;
-}

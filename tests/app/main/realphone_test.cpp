@@ -363,21 +363,3 @@ TEST_F(RealPhoneTest, ARestoreCutShortSaysHowManyContactsThePhoneTook) {
         << shown.toStdString();
     EXPECT_TRUE(tree().deviceRoot()->children.isEmpty());
 }
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    fakedevice::ignoreSigpipe();
-    fakedevice::TempDir dir;
-    fakedevice::Server server(dir.socketPath());
-    fakedevice::ScopedMuxAddress mux(server.socketAddress());
-    phoneServer() = &server;
-    Boxes::instance().install();
-    const int rc = RUN_ALL_TESTS();
-    g_setMessageBoxHook(MessageBoxHook());
-    phoneServer() = nullptr;
-    // Calls on a stalled phone that a cancel left behind end once the phones are gone.
-    server.stop();
-    phonecall::Running::waitForAll(10000);
-    return rc;
-}
