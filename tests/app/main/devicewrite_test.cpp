@@ -338,18 +338,3 @@ TEST_F(DeviceWriteTest, FailedBackupImportRemovesOnlyADatabaseItMade) {
     EXPECT_TRUE(QFileInfo::exists(LocalDb::dbDir().absoluteFilePath("keep.db")));
     EXPECT_EQ(dbChild(tree().localDbRoot(), 0)->db->contacts().size(), 1);
 }
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    fakedevice::ignoreSigpipe();
-    fakedevice::TempDir dir;
-    fakedevice::Server server(dir.socketPath());
-    fakedevice::ScopedMuxAddress mux(server.socketAddress());
-    g_server = &server;
-    Boxes::instance().install();
-    const int rc = RUN_ALL_TESTS();
-    g_setMessageBoxHook(MessageBoxHook());
-    g_server = nullptr;
-    return rc;
-}

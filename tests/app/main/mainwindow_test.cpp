@@ -803,21 +803,3 @@ TEST_F(MainWindowTest, LooksFinishedWithAPhoneAndALocalDatabase) {
     EXPECT_EQ(win->contactsModel().data(win->contactsModel().index(0, 1)).toString(), "555-0100");
     QCoreApplication::removeTranslator(&translator);
 }
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    fakedevice::ignoreSigpipe();
-    fakedevice::TempDir dir;
-    fakedevice::Server server(dir.socketPath());
-    fakedevice::ScopedMuxAddress mux(server.socketAddress());
-    g_server = &server;
-    Boxes::instance().install();
-    const int rc = RUN_ALL_TESTS();
-    g_setMessageBoxHook(MessageBoxHook());
-    g_server = nullptr;
-    // Calls on a stalled phone that a cancel left behind end once the phones are gone.
-    server.stop();
-    phonecall::Running::waitForAll(10000);
-    return rc;
-}
